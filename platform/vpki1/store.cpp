@@ -1,5 +1,7 @@
 #include "store.h"
 
+#include "openssl_ptr.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -24,19 +26,6 @@ namespace fs = std::filesystem;
 
 namespace vpki1 {
 namespace {
-
-template <auto FreeFunction>
-struct OpenSslFree {
-    template <typename T>
-    void operator()(T* object) const {
-        FreeFunction(object);
-    }
-};
-
-using X509Ptr = std::unique_ptr<X509, OpenSslFree<X509_free>>;
-using CrlPtr = std::unique_ptr<X509_CRL, OpenSslFree<X509_CRL_free>>;
-using BioPtr = std::unique_ptr<BIO, OpenSslFree<BIO_free>>;
-using BignumPtr = std::unique_ptr<BIGNUM, OpenSslFree<BN_free>>;
 
 void FreeOpenSslString(char* text) {
     OPENSSL_free(text);

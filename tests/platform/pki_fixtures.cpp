@@ -1,5 +1,7 @@
 #include "pki_fixtures.h"
 
+#include "openssl_ptr.h"
+
 #include <ctime>
 #include <fstream>
 #include <iterator>
@@ -13,18 +15,11 @@
 namespace pki {
 namespace {
 
-template <auto FreeFunction>
-struct Free {
-    template <typename T>
-    void operator()(T* object) const {
-        FreeFunction(object);
-    }
-};
-using KeyPtr = std::unique_ptr<EVP_PKEY, Free<EVP_PKEY_free>>;
-using X509Ptr = std::unique_ptr<X509, Free<X509_free>>;
-using CrlPtr = std::unique_ptr<X509_CRL, Free<X509_CRL_free>>;
-using NamePtr = std::unique_ptr<X509_NAME, Free<X509_NAME_free>>;
-using TimePtr = std::unique_ptr<ASN1_TIME, Free<ASN1_TIME_free>>;
+using vpki1::CrlPtr;
+using vpki1::KeyPtr;
+using vpki1::NamePtr;
+using vpki1::TimePtr;
+using vpki1::X509Ptr;
 
 void Check(bool ok, const char* what) {
     if (!ok)
