@@ -14,11 +14,6 @@ namespace {
 const QString DefaultStoreName = QStringLiteral("My");
 constexpr uint64_t VersionedInVpki1 = MakeLibVersion(3, 2, 218, 0);
 
-void* Lookup(HMODULE module, const char* name)
-{
-    return GetProcAddress(module, name);
-}
-
 // The module if the process has it already, else loaded; never released.
 HMODULE CompanionLibrary(const QString& name)
 {
@@ -193,15 +188,15 @@ void TVCertMgr::ReadCurrentCertificate()
 void TVCertMgr::BindCompanionLibraries()
 {
     if (HMODULE wbotho = CompanionLibrary(QStringLiteral("WBOTHO.DLL"))) {
-        FProcs.InitKey = Lookup(wbotho, "InitKey");
-        FProcs.verba_key_set = Lookup(wbotho, "verba_key_set");
-        FProcs.ResetKeyEx = Lookup(wbotho, "ResetKeyEx");
-        FProcs.GetDrvInfo = Lookup(wbotho, "GetDrvInfo");
+        FProcs.InitKey = GetProcAddress(wbotho, "InitKey");
+        FProcs.verba_key_set = GetProcAddress(wbotho, "verba_key_set");
+        FProcs.ResetKeyEx = GetProcAddress(wbotho, "ResetKeyEx");
+        FProcs.GetDrvInfo = GetProcAddress(wbotho, "GetDrvInfo");
     }
     if (HMODULE vpki = CompanionLibrary(QStringLiteral("VPKI.DLL"))) {
-        FProcs.VCERT_cert_find_private_key = Lookup(vpki, "VCERT_cert_find_private_key");
-        FProcs.X509_free = Lookup(vpki, "X509_free");
-        FProcs.d2i_X509 = Lookup(vpki, "d2i_X509");
+        FProcs.VCERT_cert_find_private_key = GetProcAddress(vpki, "VCERT_cert_find_private_key");
+        FProcs.X509_free = GetProcAddress(vpki, "X509_free");
+        FProcs.d2i_X509 = GetProcAddress(vpki, "d2i_X509");
     }
 
     if (VCertLibVersion >= VersionedInVpki1) {
@@ -213,15 +208,15 @@ void TVCertMgr::BindCompanionLibraries()
     }
     if (!FVersionedLibrary)
         return;
-    FProcs.VCERT_SignMem_ex = Lookup(FVersionedLibrary, "VCERT_SignMem_ex");
-    FProcs.VCERT_DecryptMem_ex = Lookup(FVersionedLibrary, "VCERT_DecryptMem_ex");
-    FProcs.VCERT_VerifyMem_ex = Lookup(FVersionedLibrary, "VCERT_VerifyMem_ex");
-    FProcs.VCERT_ImportMem_ex = Lookup(FVersionedLibrary, "VCERT_ImportMem_ex");
-    FProcs.VCERT_P7Sign_Merge = Lookup(FVersionedLibrary, "VCERT_P7Sign_Merge");
-    FProcs.VCERT_CRL_List_free = Lookup(FVersionedLibrary, "VCERT_CRL_List_free");
-    FProcs.VCERT_GetCRL_List = Lookup(FVersionedLibrary, "VCERT_GetCRL_List");
+    FProcs.VCERT_SignMem_ex = GetProcAddress(FVersionedLibrary, "VCERT_SignMem_ex");
+    FProcs.VCERT_DecryptMem_ex = GetProcAddress(FVersionedLibrary, "VCERT_DecryptMem_ex");
+    FProcs.VCERT_VerifyMem_ex = GetProcAddress(FVersionedLibrary, "VCERT_VerifyMem_ex");
+    FProcs.VCERT_ImportMem_ex = GetProcAddress(FVersionedLibrary, "VCERT_ImportMem_ex");
+    FProcs.VCERT_P7Sign_Merge = GetProcAddress(FVersionedLibrary, "VCERT_P7Sign_Merge");
+    FProcs.VCERT_CRL_List_free = GetProcAddress(FVersionedLibrary, "VCERT_CRL_List_free");
+    FProcs.VCERT_GetCRL_List = GetProcAddress(FVersionedLibrary, "VCERT_GetCRL_List");
     if (!FOwnsVersionedLibrary && !FProcs.VCERT_ImportMem_ex)
-        FProcs.VCERT_ImportMem_ex = Lookup(FVersionedLibrary, "VCERT_ImportMem");
+        FProcs.VCERT_ImportMem_ex = GetProcAddress(FVersionedLibrary, "VCERT_ImportMem");
 }
 
 void TVCertMgr::ImportCertificate(const QByteArray& data)
