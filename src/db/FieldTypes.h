@@ -1,0 +1,54 @@
+// The data types, kinds and flags of fields, in the toolkit's names.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+enum TFieldType {
+    ftUnknown,
+    ftString,
+    ftSmallint,  // 16-bit signed
+    ftInteger,   // 32-bit signed
+    ftWord,      // 16-bit unsigned
+    ftBoolean,
+    ftFloat,
+    ftCurrency,
+    ftBCD,
+    ftDate,
+    ftTime,
+    ftDateTime,
+    ftBytes,     // fixed binary (the 8-byte row address)
+    ftAutoInc,
+    ftBlob,
+    ftMemo,
+    ftLargeint,  // 64-bit signed
+};
+
+// The type's name as the toolkit prints it ("String", "Integer", ...).
+QString FieldTypeName(TFieldType type);
+// Blob and memo values live outside the record's fixed part.
+bool IsBlobType(TFieldType type);
+// The fixed bytes a value of the type takes in a record (strings: size + 1
+// characters are not stored inline, so 0; blobs 0).
+int FixedDataSize(TFieldType type, int size);
+
+enum TFieldKind { fkData, fkCalculated, fkLookup, fkInternalCalc };
+
+enum TProviderFlag : uint8_t {
+    pfInUpdate = 1,
+    pfInWhere = 2,
+    pfInKey = 4,
+    pfHidden = 8,
+};
+using TProviderFlags = uint8_t;
+inline constexpr TProviderFlags DefaultProviderFlags = pfInUpdate | pfInWhere;
+
+enum TFieldAttribute : uint8_t {
+    faHiddenCol = 1,
+    faReadonly = 2,
+    faRequired = 4,
+    faLink = 8,
+    faUnNamed = 16,
+    faFixed = 32,
+};
+using TFieldAttributes = uint8_t;
