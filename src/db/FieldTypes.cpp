@@ -28,27 +28,3 @@ bool IsBlobType(TFieldType type)
 {
     return type == ftBlob || type == ftMemo;
 }
-
-int FixedDataSize(TFieldType type, int size)
-{
-    switch (type) {
-    case ftSmallint:
-    case ftWord: return 2;
-    case ftInteger:
-    case ftAutoInc: return 4;
-    case ftBoolean: return 1;
-    case ftFloat:
-    case ftCurrency:
-    case ftBCD:
-    case ftDate:
-    case ftTime:
-    case ftDateTime:
-    case ftLargeint: return 8;
-    case ftBytes: return size;
-    case ftUnknown:
-    case ftString:
-    case ftBlob:
-    case ftMemo: return 0;
-    }
-    return 0;
-}

@@ -28,9 +28,6 @@ enum TFieldType {
 QString FieldTypeName(TFieldType type);
 // Blob and memo values live outside the record's fixed part.
 bool IsBlobType(TFieldType type);
-// The fixed bytes a value of the type takes in a record (strings: size + 1
-// characters are not stored inline, so 0; blobs 0).
-int FixedDataSize(TFieldType type, int size);
 
 enum TFieldKind { fkData, fkCalculated, fkLookup, fkInternalCalc };
 

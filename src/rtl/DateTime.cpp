@@ -11,7 +11,11 @@
 namespace {
 
 constexpr double MSecsPerDay = 86400000.0;
-const QDate BaseDate(1899, 12, 30);
+// A function, not a global: other units' start-up code may encode dates.
+QDate BaseDate()
+{
+    return QDate::fromJulianDay(2415019); // 1899-12-30
+}
 
 } // namespace
 
@@ -20,7 +24,7 @@ std::optional<TDateTime> TryEncodeDate(int year, int month, int day)
     const QDate date(year, month, day);
     if (!date.isValid() || year < 1 || year > 9999)
         return std::nullopt;
-    return static_cast<TDateTime>(BaseDate.daysTo(date));
+    return static_cast<TDateTime>(BaseDate().daysTo(date));
 }
 
 std::optional<TDateTime> TryEncodeTime(int hour, int minute, int second, int msec)
@@ -49,13 +53,19 @@ QDateTime DateTimeToQDateTime(TDateTime value)
 {
     // Negative values count days backwards but the time of day forwards.
     const double days = std::trunc(value);
-    const auto msecs = static_cast<qint64>(std::llround(std::fabs(value - days) * MSecsPerDay));
-    return QDateTime(BaseDate.addDays(static_cast<qint64>(days)), QTime(0, 0)).addMSecs(msecs);
+    auto msecs = static_cast<qint64>(std::llround(std::fabs(value - days) * MSecsPerDay));
+    QDate date = BaseDate().addDays(static_cast<qint64>(days));
+    if (msecs >= qint64(MSecsPerDay)) { // rounded up to the next midnight
+        date = date.addDays(1);
+        msecs = 0;
+    }
+    // The wall-clock time as it stands, whatever daylight saving does that day.
+    return QDateTime(date, QTime::fromMSecsSinceStartOfDay(static_cast<int>(msecs)));
 }
 
 TDateTime QDateTimeToDateTime(const QDateTime& value)
 {
-    const double days = static_cast<double>(BaseDate.daysTo(value.date()));
+    const double days = static_cast<double>(BaseDate().daysTo(value.date()));
     const double time = value.time().msecsSinceStartOfDay() / MSecsPerDay;
     return days >= 0 ? days + time : days - time;
 }

@@ -1,0 +1,279 @@
+// The data set: a cursor over records with fields, states, events and data
+// links. Storage is the derived class's: it answers through the Internal*
+// hooks by row identifiers and positions in the current view (its order,
+// filter and range), so reading record n never walks the table.
+#pragma once
+
+#include "FieldDefs.h"
+#include "Fields.h"
+#include "FilterExpr.h"
+#include "IndexDefs.h"
+#include "Variant.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class TDataSource;
+
+enum TDataSetState { dsInactive, dsBrowse, dsEdit, dsInsert, dsSetKey, dsCalcFields, dsFilter };
+
+// What a data set tells its data sources (and they their links).
+enum TDataEvent {
+    deFieldChange,      // info: the field
+    deRecordChange,     // info: the field, or none for the whole record
+    deDataSetChange,    // rows changed: redraw everything
+    deDataSetScroll,    // the cursor moved
+    deLayoutChange,     // fields or their visibility changed
+    deUpdateRecord,     // Post is about to read the editors
+    deUpdateState,      // the state changed
+    deCheckBrowseMode,  // an operation needs the editors written back
+};
+
+enum TDataAction { daFail, daAbort, daRetry };
+
+enum TLocateOption : uint8_t { loCaseInsensitive = 1, loPartialKey = 2 };
+using TLocateOptions = uint8_t;
+
+// A record's identity: stable while the record exists, whatever the order.
+using TRecordId = uint64_t;
+inline constexpr TRecordId NoRecord = 0;
+// Bookmarks are byte strings, compared as strings.
+using TBookmark = QByteArray;
+
+class TDataSet;
+using TDataSetNotifyEvent = std::function<void(TDataSet* dataSet)>;
+using TDataSetErrorEvent = std::function<void(TDataSet* dataSet, const std::exception& error, TDataAction& action)>;
+using TFilterRecordEvent = std::function<void(TDataSet* dataSet, bool& accept)>;
+
+class TDataSet : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TDataSet(QObject* owner = nullptr);
+    ~TDataSet() override;
+
+    // --- Structure
+    TFieldDefs& FieldDefs() { return FFieldDefs; }
+    const TFieldDefs& FieldDefs() const { return FFieldDefs; }
+    TIndexDefs& IndexDefs() { return FIndexDefs; }
+    const TFields& Fields() const { return FFields; }
+    int FieldCount() const { return FFields.Count(); }
+    TField* FindField(const QString& name) const { return FFields.FindField(name); }
+    TField* FieldByName(const QString& name) const { return FFields.FieldByName(name); }
+    // Fields for a ';'-separated list; raises for an unknown name.
+    std::vector<TField*> GetFieldList(const QString& names) const;
+    // True when the fields were created at open from the definitions (and
+    // are destroyed at close), false for persistent fields.
+    bool DefaultFields() const { return FDefaultFields; }
+    Variant FieldValues(const QString& name) const { return FieldByName(name)->Value(); }
+    void SetFieldValues(const QString& name, const Variant& value) { FieldByName(name)->SetValue(value); }
+
+    // --- Opening and closing
+    bool Active() const { return FState != dsInactive; }
+    virtual void SetActive(bool value);
+    void Open() { SetActive(true); }
+    void Close() { SetActive(false); }
+    TDataSetState State() const { return FState; }
+    // Raises EDatabaseError "<name>: Cannot perform this operation on a closed dataset".
+    void CheckActive() const;
+    void CheckInactive() const;
+
+    // --- Navigation in the current view
+    void First();
+    void Last();
+    void Next();
+    void Prior();
+    int MoveBy(int distance); // returns the distance moved
+    bool Bof() const { return FBof; }
+    bool Eof() const { return FEof; }
+    bool IsEmpty() const;
+    int RecordCount() const;
+    int RecNo() const; // 1-based; 0 without a current record
+    void SetRecNo(int recNo);
+    // Redraws from the storage: the current row kept when it is still in view.
+    void Resync();
+    void Refresh();
+
+    // --- Editing
+    void Append();
+    void Insert();
+    void Edit();
+    void Post();
+    void Cancel();
+    void Delete();
+    // Posts a pending edit or insert (raises when it fails).
+    void CheckBrowseMode();
+    bool Modified() const { return FModified; }
+    bool CanModify() const { return Active() && !FReadOnly; }
+    bool ReadOnly() const { return FReadOnly; }
+    void SetReadOnly(bool value) { FReadOnly = value; }
+    void ClearFields();
+
+    // --- Bookmarks
+    TBookmark GetBookmark() const;
+    void GotoBookmark(const TBookmark& bookmark); // raises "Record not found" when invalid
+    bool BookmarkValid(const TBookmark& bookmark) const;
+    static int CompareBookmarks(const TBookmark& a, const TBookmark& b);
+
+    // --- Searching
+    // Key values: one variant per key field (an array for two or more).
+    bool Locate(const QString& keyFields, const Variant& keyValues, TLocateOptions options = 0);
+    // The result fields of the first matching record without moving (an
+    // array for two or more fields); null when none matches.
+    virtual Variant Lookup(const QString& keyFields, const Variant& keyValues, const QString& resultFields);
+
+    // --- Filtering
+    const QString& Filter() const { return FFilterText; }
+    void SetFilter(const QString& text);
+    bool Filtered() const { return FFiltered; }
+    void SetFiltered(bool value);
+    TFilterOptions FilterOptions() const { return FFilterOptions; }
+    void SetFilterOptions(TFilterOptions options);
+    // Whether the current filter (expression and OnFilterRecord) admits a row.
+    bool RecordPassesFilter(TRecordId row);
+
+    // --- Calculated fields and controls
+    bool AutoCalcFields() const { return FAutoCalcFields; }
+    void SetAutoCalcFields(bool value) { FAutoCalcFields = value; }
+    void DisableControls();
+    void EnableControls();
+    bool ControlsDisabled() const { return FDisableCount > 0; }
+    // Data sets linked to this one as their master.
+    QList<TDataSet*> GetDetailDataSets() const;
+
+    // Makes the fields read the row at a view position without moving the
+    // cursor or raising events (for painting many rows); returns the
+    // previous position. A negative position returns to the cursor.
+    int SetDisplayPosition(int position);
+
+    // --- Events
+    TDataSetNotifyEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose;
+    TDataSetNotifyEvent BeforeInsert, AfterInsert, BeforeEdit, AfterEdit;
+    TDataSetNotifyEvent BeforePost, AfterPost, BeforeCancel, AfterCancel;
+    TDataSetNotifyEvent BeforeDelete, AfterDelete, BeforeScroll, AfterScroll;
+    TDataSetNotifyEvent OnNewRecord, OnCalcFields;
+    TFilterRecordEvent OnFilterRecord;
+    TDataSetErrorEvent OnPostError, OnDeleteError, OnEditError;
+
+protected:
+    // Event hooks: each raises its event; derived classes wrap them.
+    virtual void DoBeforeOpen() { Raise(BeforeOpen); }
+    virtual void DoAfterOpen() { Raise(AfterOpen); }
+    virtual void DoBeforeClose() { Raise(BeforeClose); }
+    virtual void DoAfterClose() { Raise(AfterClose); }
+    virtual void DoBeforeInsert() { Raise(BeforeInsert); }
+    virtual void DoAfterInsert() { Raise(AfterInsert); }
+    virtual void DoBeforeEdit() { Raise(BeforeEdit); }
+    virtual void DoAfterEdit() { Raise(AfterEdit); }
+    virtual void DoBeforePost() { Raise(BeforePost); }
+    virtual void DoAfterPost() { Raise(AfterPost); }
+    virtual void DoBeforeCancel() { Raise(BeforeCancel); }
+    virtual void DoAfterCancel() { Raise(AfterCancel); }
+    virtual void DoBeforeDelete() { Raise(BeforeDelete); }
+    virtual void DoAfterDelete() { Raise(AfterDelete); }
+    virtual void DoBeforeScroll() { Raise(BeforeScroll); }
+    virtual void DoAfterScroll() { Raise(AfterScroll); }
+    virtual void DoOnNewRecord() { Raise(OnNewRecord); }
+    virtual void DoOnCalcFields() { Raise(OnCalcFields); }
+
+    // --- Storage, by the derived class
+    virtual void InternalOpen() = 0;   // field definitions ready, rows loaded
+    virtual void InternalClose() = 0;
+    virtual void InternalInitFieldDefs() {}
+    virtual int InternalViewCount() const = 0;
+    virtual TRecordId InternalViewRow(int position) const = 0;
+    virtual int InternalViewPosition(TRecordId row) const = 0; // -1 when not in view
+    virtual bool InternalRowExists(TRecordId row) const = 0;
+    // Stored values by field index (only stored fields are asked).
+    virtual Variant InternalGetValue(TRecordId row, const TField& field) const = 0;
+    // Writes a new row (before the row at position, or at the end for -1)
+    // or replaces a row's stored values; values are by field index.
+    virtual TRecordId InternalInsertRow(const std::vector<Variant>& values, int position) = 0;
+    virtual void InternalUpdateRow(TRecordId row, const std::vector<Variant>& values) = 0;
+    virtual void InternalDeleteRow(TRecordId row) = 0;
+    // The view must be rebuilt: the filter changed.
+    virtual void InternalRefreshView() = 0;
+    // Before an edit starts; may refuse it by raising.
+    virtual void InternalEdit() {}
+    // Locate over the view; the default scans it.
+    virtual int InternalLocate(const std::vector<TField*>& fields, const std::vector<Variant>& values,
+                               TLocateOptions options);
+
+    // Called when the record shown changes (after moves and posts): refreshes
+    // calculated and lookup fields and tells the data sources.
+    void DataEvent(TDataEvent event, const void* info = nullptr);
+    // The master of a detail link, for GetDetailDataSets.
+    virtual TDataSet* MasterDataSetOf() const { return nullptr; }
+
+    void SetState(TDataSetState state);
+    // Raises EDatabaseError with the data set's name before the message.
+    [[noreturn]] void DatabaseError(const QString& message) const;
+    // Creates one field per definition that has none (default fields).
+    void CreateFields();
+    void DestroyDefaultFields();
+    // Runs op; a failure goes to the error event, which may retry it, abort
+    // silently or let it fail.
+    void CheckOperation(const std::function<void()>& op, const TDataSetErrorEvent& errorEvent);
+    TRecordId CurrentRow() const { return FCurrentRow; }
+    // Re-reads calculated and lookup fields of the shown record.
+    void CalculateFields();
+
+private:
+    friend class TField;
+    friend class TDataSource;
+
+    void Raise(const TDataSetNotifyEvent& event) { if (event) event(this); }
+    void OpenCursor();
+    void CloseCursor();
+    void MoveTo(int position); // no events; sets Bof/Eof
+    void ScrollTo(int position, bool bofAtStart, bool eofAtEnd);
+    void BeginInsertAppend(bool append);
+    void CheckCanModify() const;
+    void CheckRequiredFields();
+    void FillRecordBuffer(TRecordId row);
+    bool LocateRecord(const QString& keyFields, const Variant& keyValues, TLocateOptions options,
+                      int& position);
+    void ApplyFilterChange();
+    void AddDataSource(TDataSource* source);
+    void RemoveDataSource(TDataSource* source);
+
+    // Field values for the fields' reads and writes.
+    Variant GetFieldValue(const TField& field) const;
+    void SetFieldValue(TField& field, const Variant& value);
+    Variant GetOldFieldValue(const TField& field) const;
+    void AddField(TField* field);
+    void RemoveField(TField* field);
+
+    TFieldDefs FFieldDefs;
+    TIndexDefs FIndexDefs;
+    TFields FFields;
+    bool FDefaultFields = false;
+    TDataSetState FState = dsInactive;
+    bool FBof = true;
+    bool FEof = true;
+    TRecordId FCurrentRow = NoRecord;
+    int FCurrentPosition = -1;
+    int FInsertPosition = -1;          // where an Insert puts its row (-1: append)
+    std::vector<Variant> FRecord;      // the shown record's values, by field index
+    std::vector<Variant> FOldRecord;   // before the edit started
+    int FDisplayPosition = -1;         // a row shown without moving, or -1
+    std::vector<Variant> FDisplayRecord;
+    TRecordId FFilterRow = NoRecord;   // the row a filter is testing
+    bool FModified = false;
+    bool FReadOnly = false;
+    bool FAutoCalcFields = true;
+    bool FInCalcFields = false;
+    QString FFilterText;
+    bool FFiltered = false;
+    TFilterOptions FFilterOptions = 0;
+    std::unique_ptr<TFilterExpression> FFilterExpression;
+    int FDisableCount = 0;
+    bool FStateChangedWhileDisabled = false;
+    QList<TDataSource*> FDataSources;
+};

@@ -1,0 +1,254 @@
+#include "MemRowStore.h"
+
+#include "Exceptions.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr int Align8(int n) { return (n + 7) & ~7; }
+constexpr int SlotSize = static_cast<int>(std::max(sizeof(QString), sizeof(QByteArray)));
+static_assert(alignof(QString) <= 8 && alignof(QByteArray) <= 8);
+
+bool IsTextType(TFieldType type) { return type == ftString || type == ftMemo; }
+bool IsOutOfLine(TFieldType type) { return IsTextType(type) || type == ftBlob; }
+
+int FixedSize(const TMemRowStore::TColumn& column)
+{
+    switch (column.Type) {
+    case ftBoolean: return 1;
+    case ftSmallint:
+    case ftWord:
+    case ftInteger:
+    case ftAutoInc: return 4;
+    case ftBytes: return std::max(column.Size, 0);
+    default: return 8;
+    }
+}
+
+template <typename T>
+T Load(const std::byte* p)
+{
+    T value;
+    std::memcpy(&value, p, sizeof value);
+    return value;
+}
+
+template <typename T>
+void Store(std::byte* p, T value)
+{
+    std::memcpy(p, &value, sizeof value);
+}
+
+} // namespace
+
+TMemRowStore::~TMemRowStore()
+{
+    Clear();
+}
+
+void TMemRowStore::TRowDeleter::operator()(std::byte* row) const
+{
+    const int columns = static_cast<int>(Store->FColumns.size());
+    for (int c = 0; c < columns; ++c) {
+        if (!Store->FOutOfLine[c])
+            continue;
+        std::byte* slot = row + Store->FFixedSize + Store->FOffsets[c] * SlotSize;
+        if (IsTextType(Store->FColumns[c].Type))
+            std::launder(reinterpret_cast<QString*>(slot))->~QString();
+        else
+            std::launder(reinterpret_cast<QByteArray*>(slot))->~QByteArray();
+    }
+    delete[] row;
+}
+
+void TMemRowStore::SetColumns(const std::vector<TColumn>& columns)
+{
+    Clear();
+    FColumns = columns;
+    FOffsets.assign(columns.size(), 0);
+    FOutOfLine.assign(columns.size(), false);
+    FNullBytes = (static_cast<int>(columns.size()) + 7) / 8;
+    int offset = FNullBytes;
+    FSlotCount = 0;
+    // Eight-byte values first, so they stay aligned.
+    for (int pass = 0; pass < 2; ++pass) {
+        for (size_t c = 0; c < columns.size(); ++c) {
+            if (IsOutOfLine(columns[c].Type)) {
+                if (pass == 0) {
+                    FOutOfLine[c] = true;
+                    FOffsets[c] = FSlotCount++;
+                }
+                continue;
+            }
+            const int size = FixedSize(columns[c]);
+            if ((size == 8) != (pass == 0))
+                continue;
+            if (size == 8)
+                offset = Align8(offset);
+            FOffsets[c] = offset;
+            offset += size;
+        }
+    }
+    FFixedSize = Align8(offset);
+    FRowSize = FFixedSize + FSlotCount * SlotSize;
+}
+
+TMemRowStore::TRowPtr TMemRowStore::NewRow() const
+{
+    TRowPtr row(new std::byte[static_cast<size_t>(std::max(FRowSize, 1))](), TRowDeleter{this});
+    for (size_t c = 0; c < FColumns.size(); ++c) {
+        if (!FOutOfLine[c])
+            continue;
+        std::byte* slot = row.get() + FFixedSize + FOffsets[c] * SlotSize;
+        if (IsTextType(FColumns[c].Type))
+            new (slot) QString();
+        else
+            new (slot) QByteArray();
+    }
+    // A new row is all null.
+    std::memset(row.get(), 0xFF, static_cast<size_t>(FNullBytes));
+    return row;
+}
+
+void TMemRowStore::WriteValue(std::byte* row, int column, const Variant& value) const
+{
+    auto* nulls = reinterpret_cast<uint8_t*>(row);
+    const uint8_t bit = static_cast<uint8_t>(1u << (column % 8));
+    const TColumn& col = FColumns[static_cast<size_t>(column)];
+    std::byte* at = FOutOfLine[column] ? row + FFixedSize + FOffsets[column] * SlotSize : row + FOffsets[column];
+    if (value.IsEmptyOrNull()) {
+        nulls[column / 8] |= bit;
+        if (FOutOfLine[column]) {
+            if (IsTextType(col.Type))
+                std::launder(reinterpret_cast<QString*>(at))->clear();
+            else
+                std::launder(reinterpret_cast<QByteArray*>(at))->clear();
+        }
+        return;
+    }
+    switch (col.Type) {
+    case ftString:
+    case ftMemo: *std::launder(reinterpret_cast<QString*>(at)) = value.AsString(); break;
+    case ftBlob: *std::launder(reinterpret_cast<QByteArray*>(at)) = value.AsBytes(); break;
+    case ftBoolean: Store<uint8_t>(at, value.AsBoolean() ? 1 : 0); break;
+    case ftSmallint:
+    case ftWord:
+    case ftInteger:
+    case ftAutoInc: Store<int32_t>(at, value.AsInteger()); break;
+    case ftLargeint: Store<int64_t>(at, value.AsInt64()); break;
+    case ftCurrency: Store<int64_t>(at, value.AsCurrency().Scaled); break;
+    case ftDate:
+    case ftTime:
+    case ftDateTime: Store<double>(at, value.AsDateTime()); break;
+    case ftBytes: {
+        const QByteArray bytes = value.AsBytes();
+        std::memset(at, 0, static_cast<size_t>(FixedSize(col)));
+        std::memcpy(at, bytes.constData(), static_cast<size_t>(std::min<qsizetype>(bytes.size(), FixedSize(col))));
+        break;
+    }
+    case ftFloat:
+    case ftBCD:
+    case ftUnknown: Store<double>(at, value.AsDouble()); break;
+    }
+    nulls[column / 8] &= static_cast<uint8_t>(~bit);
+}
+
+Variant TMemRowStore::ReadValue(const std::byte* row, int column) const
+{
+    const auto* nulls = reinterpret_cast<const uint8_t*>(row);
+    if (nulls[column / 8] & (1u << (column % 8)))
+        return Variant::Null();
+    const TColumn& col = FColumns[static_cast<size_t>(column)];
+    const std::byte* at =
+        FOutOfLine[column] ? row + FFixedSize + FOffsets[column] * SlotSize : row + FOffsets[column];
+    switch (col.Type) {
+    case ftString:
+    case ftMemo: return *std::launder(reinterpret_cast<const QString*>(at));
+    case ftBlob: return *std::launder(reinterpret_cast<const QByteArray*>(at));
+    case ftBoolean: return Load<uint8_t>(at) != 0;
+    case ftSmallint:
+    case ftWord:
+    case ftInteger:
+    case ftAutoInc: return Load<int32_t>(at);
+    case ftLargeint: return Load<int64_t>(at);
+    case ftCurrency: return TCurrency{Load<int64_t>(at)};
+    case ftDate:
+    case ftTime:
+    case ftDateTime: return Variant::FromDateTime(Load<double>(at));
+    case ftBytes: return QByteArray(reinterpret_cast<const char*>(at), FixedSize(col));
+    case ftFloat:
+    case ftBCD:
+    case ftUnknown: break;
+    }
+    return Load<double>(at);
+}
+
+void TMemRowStore::Write(std::byte* row, const std::vector<Variant>& values) const
+{
+    RTL_ASSERT(values.size() == FColumns.size(), QStringLiteral("Row value count mismatch"));
+    for (int c = 0; c < ColumnCount(); ++c)
+        WriteValue(row, c, values[static_cast<size_t>(c)]);
+}
+
+uint64_t TMemRowStore::Insert(const std::vector<Variant>& values, int position)
+{
+    TRowPtr row = NewRow();
+    Write(row.get(), values); // before anything changes: a conversion error leaves the store as it was
+    const uint64_t id = FNextId++;
+    if (position < 0 || position >= Count())
+        FOrder.push_back(id);
+    else
+        FOrder.insert(FOrder.begin() + position, id);
+    FRows.emplace(id, std::move(row));
+    FModified = true;
+    return id;
+}
+
+void TMemRowStore::Update(uint64_t id, const std::vector<Variant>& values)
+{
+    const auto it = FRows.find(id);
+    RTL_ASSERT(it != FRows.end(), QStringLiteral("Unknown row"));
+    // Written into a fresh row first, so a failed conversion changes nothing.
+    TRowPtr row = NewRow();
+    Write(row.get(), values);
+    it->second = std::move(row);
+    FModified = true;
+}
+
+void TMemRowStore::Remove(uint64_t id)
+{
+    if (FRows.erase(id) == 0)
+        return;
+    FOrder.erase(std::find(FOrder.begin(), FOrder.end(), id));
+    FModified = true;
+}
+
+void TMemRowStore::Clear()
+{
+    if (!FRows.empty())
+        FModified = true;
+    FRows.clear();
+    FOrder.clear();
+}
+
+const std::byte* TMemRowStore::Row(uint64_t id) const
+{
+    const auto it = FRows.find(id);
+    RTL_ASSERT(it != FRows.end(), QStringLiteral("Unknown row"));
+    return it->second.get();
+}
+
+Variant TMemRowStore::Get(uint64_t id, int column) const
+{
+    RTL_ASSERT(column >= 0 && column < ColumnCount(), QStringLiteral("Column out of range"));
+    return ReadValue(Row(id), column);
+}
+
+bool TMemRowStore::IsNull(uint64_t id, int column) const
+{
+    RTL_ASSERT(column >= 0 && column < ColumnCount(), QStringLiteral("Column out of range"));
+    return reinterpret_cast<const uint8_t*>(Row(id))[column / 8] & (1u << (column % 8));
+}

@@ -1,0 +1,78 @@
+// Compact row storage of the in-memory table. A row is one allocation: a
+// fixed part (null flags, then numbers and dates at fixed offsets) followed
+// by out-of-line slots for strings and blobs. Rows keep their identifier for
+// life and a natural order (the order they were added or inserted in).
+#pragma once
+
+#include "FieldTypes.h"
+#include "Variant.h"
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+class TMemRowStore
+{
+public:
+    struct TColumn
+    {
+        TFieldType Type = ftUnknown;
+        int Size = 0;
+    };
+
+    TMemRowStore() = default;
+    ~TMemRowStore();
+    TMemRowStore(const TMemRowStore&) = delete;
+    TMemRowStore& operator=(const TMemRowStore&) = delete;
+
+    // Drops every row and sets the columns.
+    void SetColumns(const std::vector<TColumn>& columns);
+    int ColumnCount() const { return static_cast<int>(FColumns.size()); }
+
+    // Values by column; a value the column cannot hold raises EConvertError.
+    // position: before the row at that place of the natural order, -1 at the end.
+    uint64_t Insert(const std::vector<Variant>& values, int position = -1);
+    void Update(uint64_t id, const std::vector<Variant>& values);
+    void Remove(uint64_t id);
+    void Clear();
+
+    bool Exists(uint64_t id) const { return FRows.count(id) != 0; }
+    Variant Get(uint64_t id, int column) const;
+    bool IsNull(uint64_t id, int column) const;
+    int Count() const { return static_cast<int>(FOrder.size()); }
+    // The rows in natural order.
+    const std::vector<uint64_t>& Order() const { return FOrder; }
+
+    // Whether rows were added, changed or removed since ResetModified.
+    bool Modified() const { return FModified; }
+    void ResetModified() { FModified = false; }
+
+private:
+    struct TRowDeleter
+    {
+        const TMemRowStore* Store;
+        void operator()(std::byte* row) const;
+    };
+    using TRowPtr = std::unique_ptr<std::byte[], TRowDeleter>;
+
+    TRowPtr NewRow() const;
+    void Write(std::byte* row, const std::vector<Variant>& values) const;
+    void WriteValue(std::byte* row, int column, const Variant& value) const;
+    Variant ReadValue(const std::byte* row, int column) const;
+    const std::byte* Row(uint64_t id) const;
+
+    std::vector<TColumn> FColumns;
+    std::vector<int> FOffsets;   // fixed part, or slot number for out-of-line columns
+    std::vector<bool> FOutOfLine;
+    int FNullBytes = 0;
+    int FFixedSize = 0;          // null flags and fixed values, aligned for the slots
+    int FSlotCount = 0;          // strings and blobs, each a QByteArray or QString
+    int FRowSize = 0;
+    std::unordered_map<uint64_t, TRowPtr> FRows;
+    std::vector<uint64_t> FOrder;
+    uint64_t FNextId = 1;
+    bool FModified = false;
+};

@@ -1,0 +1,345 @@
+// The data set's state machine, events, navigation, bookmarks, searching
+// and filtering, over the in-memory table.
+#include "DataSetFixture.h"
+#include "Exceptions.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using dbtest::Ids;
+using dbtest::MakeTable;
+using dbtest::TEventLog;
+
+TField* F(TDataSet& ds, const char* name) { return ds.FieldByName(QLatin1String(name)); }
+
+TEST(DataSetStates, EventOrderOfInsertEditPostCancelDelete)
+{
+    auto table = MakeTable({{1, "Чай", 10}, {2, "Кофе", 20}});
+    TEventLog log;
+    log.Attach(*table);
+
+    table->Append();
+    EXPECT_EQ(table->State(), dsInsert);
+    EXPECT_EQ(log.Take(), QStringList({"BeforeInsert", "BeforeScroll", "OnNewRecord", "AfterInsert", "AfterScroll"}));
+    F(*table, "ID")->SetAsInteger(3);
+    F(*table, "NAME")->SetAsString(QStringLiteral("Сок"));
+    EXPECT_TRUE(table->Modified());
+    table->Post();
+    EXPECT_EQ(table->State(), dsBrowse);
+    EXPECT_EQ(log.Take(), QStringList({"BeforePost", "AfterPost"}));
+    EXPECT_EQ(F(*table, "ID")->AsInteger(), 3) << "the posted record stays current";
+    EXPECT_EQ(table->RecordCount(), 3);
+
+    table->Edit();
+    EXPECT_EQ(table->State(), dsEdit);
+    F(*table, "PRICE")->SetAsFloat(99);
+    EXPECT_TRUE(F(*table, "PRICE")->OldValue().IsNull());
+    table->Cancel();
+    EXPECT_TRUE(F(*table, "PRICE")->IsNull()) << "cancel restores the stored values";
+    EXPECT_EQ(log.Take(), QStringList({"BeforeEdit", "AfterEdit", "BeforeCancel", "AfterCancel"}));
+
+    table->First();
+    log.Take();
+    table->Delete();
+    EXPECT_EQ(log.Take(), QStringList({"BeforeDelete", "BeforeScroll", "AfterDelete", "AfterScroll"}));
+    EXPECT_EQ(Ids(*table), QList<int>({2, 3}));
+    EXPECT_EQ(F(*table, "ID")->AsInteger(), 2) << "the next record takes the deleted one's place";
+}
+
+TEST(DataSetStates, InsertPutsTheRowBeforeTheCurrentOne)
+{
+    auto table = MakeTable({{1, "a", 1}, {2, "b", 2}, {3, "c", 3}});
+    table->SetRecNo(2);
+    table->Insert();
+    F(*table, "ID")->SetAsInteger(9);
+    table->Post();
+    EXPECT_EQ(Ids(*table), QList<int>({1, 9, 2, 3}));
+    EXPECT_EQ(table->RecNo(), 2);
+
+    // Cancelling an insert returns to where the cursor was.
+    table->Last();
+    table->Insert();
+    table->Cancel();
+    EXPECT_EQ(table->RecNo(), 4);
+    EXPECT_EQ(table->RecordCount(), 4);
+}
+
+TEST(DataSetStates, FieldWritesNeedAnEditState)
+{
+    auto table = MakeTable({{1, "a", 1}});
+    EXPECT_THROW(F(*table, "NAME")->SetAsString(QStringLiteral("x")), EDatabaseError);
+    EXPECT_THROW(table->Post(), EDatabaseError);
+    table->Edit();
+    F(*table, "ID")->SetReadOnly(true);
+    try {
+        F(*table, "ID")->SetAsInteger(5);
+        FAIL();
+    } catch (const EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Goods: Field 'ID' cannot be modified"));
+    }
+    table->Cancel();
+    table->SetReadOnly(true);
+    EXPECT_THROW(table->Edit(), EDatabaseError);
+    EXPECT_THROW(table->Append(), EDatabaseError);
+}
+
+TEST(DataSetStates, RequiredFieldsAndTheErrorEventsActions)
+{
+    auto table = MakeTable();
+    int calls = 0;
+    table->OnPostError = [&](TDataSet* ds, const std::exception& error, TDataAction& action) {
+        ++calls;
+        EXPECT_NE(QString::fromUtf8(error.what()).indexOf(QStringLiteral("Field 'ID' must have a value")), -1);
+        ds->FieldByName(QStringLiteral("ID"))->SetAsInteger(7); // mend it and try again
+        action = daRetry;
+    };
+    table->Append();
+    table->Post();
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(Ids(*table), QList<int>({7}));
+
+    table->OnPostError = [](TDataSet*, const std::exception&, TDataAction& action) { action = daAbort; };
+    table->Append();
+    EXPECT_THROW(table->Post(), EAbort);
+    EXPECT_EQ(table->State(), dsInsert) << "a failed post keeps the record for correction";
+
+    table->OnPostError = nullptr;
+    EXPECT_THROW(table->Post(), EDatabaseError);
+    table->Cancel();
+
+    // A handler that refuses the edit before it starts.
+    table->BeforeEdit = [](TDataSet*) { Abort(); };
+    EXPECT_THROW(table->Edit(), EAbort);
+    EXPECT_EQ(table->State(), dsBrowse);
+}
+
+TEST(DataSetStates, ValidateCanRefuseAValueAndChangeSeesIt)
+{
+    auto table = MakeTable({{1, "a", 1}});
+    QStringList seen;
+    TField* price = F(*table, "PRICE");
+    price->OnValidate = [&](TField* f) {
+        if (f->AsFloat() < 0)
+            throw Exception(QStringLiteral("Цена не может быть отрицательной"));
+    };
+    price->OnChange = [&](TField* f) { seen << f->AsString(); };
+    table->Edit();
+    EXPECT_THROW(price->SetAsFloat(-5), Exception);
+    EXPECT_EQ(price->AsFloat(), 1.0) << "the refused value is not kept";
+    price->SetAsFloat(5);
+    EXPECT_EQ(seen, QStringList({"5"}));
+    table->Post();
+}
+
+TEST(DataSetFields, DefaultFieldsComeAndGoWithOpenPersistentOnesStay)
+{
+    auto table = MakeTable({{1, "a", 1}});
+    EXPECT_TRUE(table->DefaultFields());
+    EXPECT_EQ(table->FieldCount(), 4);
+    table->Close();
+    EXPECT_EQ(table->FieldCount(), 0);
+    EXPECT_EQ(table->FieldDefs().Count(), 4);
+
+    TCustomMemTable persistent;
+    auto* id = new TIntegerField(&persistent);
+    id->SetFieldName(QStringLiteral("ID"));
+    id->SetDataSet(&persistent);
+    auto* total = new TFloatField(&persistent);
+    total->SetFieldName(QStringLiteral("DOUBLED"));
+    total->SetFieldKind(fkCalculated);
+    total->SetDataSet(&persistent);
+    persistent.OnCalcFields = [&](TDataSet*) { total->SetAsFloat(id->AsInteger() * 2.0); };
+    persistent.Open();
+    EXPECT_FALSE(persistent.DefaultFields());
+    EXPECT_EQ(persistent.FieldDefs().Count(), 1) << "the stored field defines the table";
+    persistent.Append();
+    id->SetAsInteger(21);
+    EXPECT_EQ(total->AsFloat(), 42.0) << "calculated while editing";
+    persistent.Post();
+    EXPECT_EQ(total->AsFloat(), 42.0);
+    persistent.Close();
+    EXPECT_EQ(persistent.FieldCount(), 2);
+    persistent.Open();
+    EXPECT_EQ(persistent.RecordCount(), 0) << "closing drops the rows of an in-memory table";
+
+    persistent.SetAutoCalcFields(false);
+    persistent.Append();
+    id->SetAsInteger(5);
+    EXPECT_EQ(total->AsFloat(), 0.0) << "with auto-calculation off, edits do not recalculate";
+    persistent.Post();
+    EXPECT_EQ(total->AsFloat(), 10.0) << "the record is calculated when shown again";
+}
+
+TEST(DataSetFields, LookupFieldsReadTheirDataSet)
+{
+    auto goods = MakeTable({{1, "Чай", 10}, {2, "Кофе", 20}});
+    TCustomMemTable orders;
+    auto* goodId = new TIntegerField(&orders);
+    goodId->SetFieldName(QStringLiteral("GOOD_ID"));
+    goodId->SetDataSet(&orders);
+    auto* goodName = new TStringField(&orders);
+    goodName->SetFieldName(QStringLiteral("GOOD_NAME"));
+    goodName->SetFieldKind(fkLookup);
+    goodName->SetLookupDataSet(goods.get());
+    goodName->SetKeyFields(QStringLiteral("GOOD_ID"));
+    goodName->SetLookupKeyFields(QStringLiteral("ID"));
+    goodName->SetLookupResultField(QStringLiteral("NAME"));
+    goodName->SetDataSet(&orders);
+    orders.Open();
+    orders.Append();
+    goodId->SetAsInteger(2);
+    EXPECT_EQ(goodName->AsString(), QStringLiteral("Кофе"));
+    goodId->SetAsInteger(3);
+    EXPECT_TRUE(goodName->IsNull());
+    orders.Post();
+    EXPECT_EQ(F(*goods, "ID")->AsInteger(), 1) << "the lookup does not move its data set";
+}
+
+TEST(DataSetNavigation, BofEofMoveByAndRandomAccess)
+{
+    auto table = MakeTable({{1, "a", 1}, {2, "b", 2}, {3, "c", 3}});
+    EXPECT_TRUE(table->Bof());
+    EXPECT_FALSE(table->Eof());
+    table->Prior();
+    EXPECT_EQ(table->RecNo(), 1);
+    EXPECT_EQ(table->MoveBy(5), 2);
+    EXPECT_TRUE(table->Eof());
+    EXPECT_EQ(table->RecNo(), 3);
+    EXPECT_EQ(table->MoveBy(-1), -1);
+    EXPECT_FALSE(table->Eof() || table->Bof());
+    EXPECT_EQ(table->MoveBy(-10), -1);
+    EXPECT_TRUE(table->Bof());
+    table->SetRecNo(3);
+    EXPECT_EQ(F(*table, "ID")->AsInteger(), 3);
+    table->Last();
+    EXPECT_TRUE(table->Eof());
+    table->Next();
+    EXPECT_EQ(table->RecNo(), 3);
+
+    // Reading another row by position neither moves nor raises events.
+    TEventLog log;
+    log.Attach(*table);
+    const int previous = table->SetDisplayPosition(0);
+    EXPECT_EQ(F(*table, "NAME")->AsString(), QStringLiteral("a"));
+    table->SetDisplayPosition(previous);
+    EXPECT_EQ(F(*table, "NAME")->AsString(), QStringLiteral("c"));
+    EXPECT_TRUE(log.Events.isEmpty());
+
+    auto empty = MakeTable();
+    EXPECT_TRUE(empty->IsEmpty() && empty->Bof() && empty->Eof());
+    EXPECT_EQ(empty->RecNo(), 0);
+    EXPECT_THROW(empty->Delete(), EDatabaseError);
+    empty->Edit();
+    EXPECT_EQ(empty->State(), dsInsert) << "editing an empty data set inserts";
+    empty->Cancel();
+    empty->Close();
+    EXPECT_THROW(empty->First(), EDatabaseError);
+    EXPECT_THROW(empty->RecordCount(), EDatabaseError);
+}
+
+TEST(DataSetBookmarks, SurviveOtherEditsAndDieWithTheirRecord)
+{
+    auto table = MakeTable({{1, "a", 1}, {2, "b", 2}, {3, "c", 3}});
+    table->SetRecNo(2);
+    const TBookmark two = table->GetBookmark();
+    table->SetRecNo(3);
+    const TBookmark three = table->GetBookmark();
+    EXPECT_NE(TDataSet::CompareBookmarks(two, three), 0);
+    EXPECT_EQ(TDataSet::CompareBookmarks(two, two), 0);
+
+    table->First();
+    table->Insert();
+    F(*table, "ID")->SetAsInteger(0);
+    table->Post();
+    table->Last();
+    table->Delete();
+    EXPECT_FALSE(table->BookmarkValid(three));
+    EXPECT_THROW(table->GotoBookmark(three), EDatabaseError);
+    ASSERT_TRUE(table->BookmarkValid(two));
+    table->GotoBookmark(two);
+    EXPECT_EQ(F(*table, "ID")->AsInteger(), 2);
+    EXPECT_EQ(table->RecNo(), 3);
+    EXPECT_FALSE(table->BookmarkValid(TBookmark("junk")));
+}
+
+TEST(DataSetSearching, LocateAndLookupOptions)
+{
+    auto table = MakeTable({{1, "Иванов", 10}, {2, "иванова", 20}, {3, "Петров", 10}});
+    const struct
+    {
+        const char* fields;
+        Variant keys;
+        TLocateOptions options;
+        int found; // ID, 0 for none
+    } cases[] = {
+        {"NAME", "иванова", 0, 2},
+        {"NAME", "ИВАНОВА", 0, 0},
+        {"NAME", "ИВАНОВА", loCaseInsensitive, 2},
+        {"NAME", "Иван", 0, 0},
+        {"NAME", "Иван", loPartialKey, 1},
+        {"NAME", "иван", loPartialKey | loCaseInsensitive, 1},
+        {"PRICE;NAME", VarArrayOf({10, "Петров"}), 0, 3},
+        {"PRICE", 20, 0, 2},
+        {"PRICE", "20", 0, 2},
+        {"PRICE", 30, 0, 0},
+    };
+    for (const auto& c : cases) {
+        table->First();
+        const bool found = table->Locate(QLatin1String(c.fields), c.keys, c.options);
+        EXPECT_EQ(found, c.found != 0) << c.fields << " " << VarToStr(c.keys).toStdString();
+        EXPECT_EQ(F(*table, "ID")->AsInteger(), c.found ? c.found : 1) << "a miss does not move";
+    }
+
+    table->Last();
+    EXPECT_EQ(table->Lookup(QStringLiteral("ID"), 2, QStringLiteral("NAME")).AsString(), QStringLiteral("иванова"));
+    const Variant both = table->Lookup(QStringLiteral("ID"), 1, QStringLiteral("NAME;PRICE"));
+    ASSERT_TRUE(both.IsArray());
+    EXPECT_EQ(both[1].AsDouble(), 10.0);
+    EXPECT_TRUE(table->Lookup(QStringLiteral("ID"), 9, QStringLiteral("NAME")).IsNull());
+    EXPECT_EQ(table->RecNo(), 3) << "lookup does not move";
+    EXPECT_THROW(table->Locate(QStringLiteral("NOPE"), 1), EDatabaseError);
+    EXPECT_THROW(table->Locate(QStringLiteral("ID;NAME"), 1), EDatabaseError);
+}
+
+TEST(DataSetFiltering, ExpressionAndEventNarrowTheView)
+{
+    auto table = MakeTable({{1, "Иванов", 10}, {2, "иванова", 20}, {3, "Петров", 30}});
+    table->SetFilter(QStringLiteral("PRICE >= 20"));
+    EXPECT_EQ(table->RecordCount(), 3) << "not filtered yet";
+    table->SetFiltered(true);
+    EXPECT_EQ(Ids(*table), QList<int>({2, 3}));
+
+    table->SetFilter(QStringLiteral("NAME = 'ИВАН*'"));
+    EXPECT_TRUE(Ids(*table).isEmpty());
+    table->SetFilterOptions(foCaseInsensitive);
+    EXPECT_EQ(Ids(*table), QList<int>({1, 2}));
+
+    table->OnFilterRecord = [](TDataSet* ds, bool& accept) {
+        accept = ds->FieldByName(QStringLiteral("ID"))->AsInteger() != 1;
+    };
+    table->Refresh();
+    EXPECT_EQ(Ids(*table), QList<int>({2}));
+
+    table->SetFiltered(false);
+    EXPECT_EQ(Ids(*table), QList<int>({1, 2, 3}));
+    EXPECT_THROW(table->SetFilter(QStringLiteral("PRICE >")), EDatabaseError);
+    EXPECT_EQ(table->Filter(), QStringLiteral("NAME = 'ИВАН*'")) << "a bad filter changes nothing";
+}
+
+TEST(DataSetStorage, ModifiedFlagAndEmptyTable)
+{
+    auto table = MakeTable({{1, "a", 1}});
+    EXPECT_TRUE(table->DataModified());
+    table->ResetModified();
+    EXPECT_FALSE(table->DataModified());
+    table->Edit();
+    F(*table, "NAME")->SetAsString(QStringLiteral("b"));
+    table->Post();
+    EXPECT_TRUE(table->DataModified());
+    table->EmptyTable();
+    EXPECT_TRUE(table->IsEmpty());
+    EXPECT_EQ(table->StoredRowCount(), 0);
+}
+
+} // namespace
