@@ -260,7 +260,8 @@ Variant TDataSet::GetFieldValue(const TField& field) const
     const int index = FFields.IndexOf(&field);
     if (FFilterRow != NoRecord)
         return field.IsStored() ? InternalGetValue(FFilterRow, field) : Variant::Null();
-    const std::vector<Variant>& record = FDisplayPosition >= 0 ? FDisplayRecord : FRecord;
+    const std::vector<Variant>& record =
+        FState == dsSetKey ? FKeyRecord : (FDisplayPosition >= 0 ? FDisplayRecord : FRecord);
     if (index < 0 || static_cast<size_t>(index) >= record.size())
         return Variant::Null();
     return record[static_cast<size_t>(index)];
@@ -280,6 +281,12 @@ Variant TDataSet::GetOldFieldValue(const TField& field) const
 void TDataSet::SetFieldValue(TField& field, const Variant& value)
 {
     CheckActive();
+    if (FState == dsSetKey) {
+        const int index = FFields.IndexOf(&field);
+        RTL_ASSERT(index >= 0, QStringLiteral("Field of another data set"));
+        FKeyRecord[static_cast<size_t>(index)] = value;
+        return;
+    }
     const bool calculating = FState == dsCalcFields;
     if (!calculating && !IsEditState(FState))
         DatabaseError(QStringLiteral("Dataset not in edit or insert mode"));
@@ -484,6 +491,8 @@ void TDataSet::CheckBrowseMode()
 {
     CheckActive();
     DataEvent(deCheckBrowseMode);
+    if (FState == dsSetKey)
+        SetState(dsBrowse);
     if (IsEditState(FState)) {
         DataEvent(deUpdateRecord);
         if (FModified)
@@ -608,9 +617,20 @@ void TDataSet::Post()
     DoAfterPost();
 }
 
+void TDataSet::SetKey()
+{
+    CheckBrowseMode();
+    FKeyRecord.assign(FFields.FItems.size(), Variant());
+    SetState(dsSetKey);
+}
+
 void TDataSet::Cancel()
 {
     CheckActive();
+    if (FState == dsSetKey) {
+        SetState(dsBrowse);
+        return;
+    }
     if (!IsEditState(FState))
         return;
     DataEvent(deCheckBrowseMode);

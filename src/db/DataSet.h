@@ -62,6 +62,7 @@ public:
     TFieldDefs& FieldDefs() { return FFieldDefs; }
     const TFieldDefs& FieldDefs() const { return FFieldDefs; }
     TIndexDefs& IndexDefs() { return FIndexDefs; }
+    const TIndexDefs& IndexDefs() const { return FIndexDefs; }
     const TFields& Fields() const { return FFields; }
     int FieldCount() const { return FFields.Count(); }
     TField* FindField(const QString& name) const { return FFields.FindField(name); }
@@ -120,6 +121,12 @@ public:
     void GotoBookmark(const TBookmark& bookmark); // raises "Record not found" when invalid
     bool BookmarkValid(const TBookmark& bookmark) const;
     static int CompareBookmarks(const TBookmark& a, const TBookmark& b);
+
+    // --- Key buffer: SetKey switches the fields to a buffer of search values
+    // (state dsSetKey); a derived class's GotoKey reads it back.
+    void SetKey();
+    // Fields assigned in the key buffer; unassigned ones are empty.
+    const std::vector<Variant>& KeyBuffer() const { return FKeyRecord; }
 
     // --- Searching
     // Key values: one variant per key field (an array for two or more).
@@ -264,6 +271,7 @@ private:
     std::vector<Variant> FOldRecord;   // before the edit started
     int FDisplayPosition = -1;         // a row shown without moving, or -1
     std::vector<Variant> FDisplayRecord;
+    std::vector<Variant> FKeyRecord;   // search values while in dsSetKey
     TRecordId FFilterRow = NoRecord;   // the row a filter is testing
     bool FModified = false;
     bool FReadOnly = false;

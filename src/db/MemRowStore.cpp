@@ -71,7 +71,7 @@ void TMemRowStore::SetColumns(const std::vector<TColumn>& columns)
     FOffsets.assign(columns.size(), 0);
     FOutOfLine.assign(columns.size(), false);
     FNullBytes = (static_cast<int>(columns.size()) + 7) / 8;
-    int offset = FNullBytes;
+    int offset = FNullOffset + FNullBytes;
     FSlotCount = 0;
     // Eight-byte values first, so they stay aligned.
     for (int pass = 0; pass < 2; ++pass) {
@@ -109,13 +109,13 @@ TMemRowStore::TRowPtr TMemRowStore::NewRow() const
             new (slot) QByteArray();
     }
     // A new row is all null.
-    std::memset(row.get(), 0xFF, static_cast<size_t>(FNullBytes));
+    std::memset(row.get() + FNullOffset, 0xFF, static_cast<size_t>(FNullBytes));
     return row;
 }
 
 void TMemRowStore::WriteValue(std::byte* row, int column, const Variant& value) const
 {
-    auto* nulls = reinterpret_cast<uint8_t*>(row);
+    auto* nulls = reinterpret_cast<uint8_t*>(row + FNullOffset);
     const uint8_t bit = static_cast<uint8_t>(1u << (column % 8));
     const TColumn& col = FColumns[static_cast<size_t>(column)];
     std::byte* at = FOutOfLine[column] ? row + FFixedSize + FOffsets[column] * SlotSize : row + FOffsets[column];
@@ -156,14 +156,22 @@ void TMemRowStore::WriteValue(std::byte* row, int column, const Variant& value) 
     nulls[column / 8] &= static_cast<uint8_t>(~bit);
 }
 
+bool TMemRowStore::NullAt(TRowHandle row, int column) const
+{
+    return std::to_integer<uint8_t>(row[FNullOffset + column / 8]) & (1u << (column % 8));
+}
+
+const std::byte* TMemRowStore::At(TRowHandle row, int column) const
+{
+    return FOutOfLine[column] ? row + FFixedSize + FOffsets[column] * SlotSize : row + FOffsets[column];
+}
+
 Variant TMemRowStore::ReadValue(const std::byte* row, int column) const
 {
-    const auto* nulls = reinterpret_cast<const uint8_t*>(row);
-    if (nulls[column / 8] & (1u << (column % 8)))
+    if (NullAt(row, column))
         return Variant::Null();
     const TColumn& col = FColumns[static_cast<size_t>(column)];
-    const std::byte* at =
-        FOutOfLine[column] ? row + FFixedSize + FOffsets[column] * SlotSize : row + FOffsets[column];
+    const std::byte* at = At(row, column);
     switch (col.Type) {
     case ftString:
     case ftMemo: return *std::launder(reinterpret_cast<const QString*>(at));
@@ -198,6 +206,7 @@ uint64_t TMemRowStore::Insert(const std::vector<Variant>& values, int position)
     TRowPtr row = NewRow();
     Write(row.get(), values); // before anything changes: a conversion error leaves the store as it was
     const uint64_t id = FNextId++;
+    Store<uint64_t>(row.get(), id);
     if (position < 0 || position >= Count())
         FOrder.push_back(id);
     else
@@ -211,10 +220,23 @@ void TMemRowStore::Update(uint64_t id, const std::vector<Variant>& values)
 {
     const auto it = FRows.find(id);
     RTL_ASSERT(it != FRows.end(), QStringLiteral("Unknown row"));
-    // Written into a fresh row first, so a failed conversion changes nothing.
-    TRowPtr row = NewRow();
-    Write(row.get(), values);
-    it->second = std::move(row);
+    // Written into a fresh row first, so a failed conversion changes nothing;
+    // then moved into the old row, whose address indexes hold.
+    TRowPtr fresh = NewRow();
+    Write(fresh.get(), values);
+    std::byte* row = it->second.get();
+    std::memcpy(row + FNullOffset, fresh.get() + FNullOffset, static_cast<size_t>(FFixedSize - FNullOffset));
+    for (size_t c = 0; c < FColumns.size(); ++c) {
+        if (!FOutOfLine[c])
+            continue;
+        const size_t offset = static_cast<size_t>(FFixedSize + FOffsets[c] * SlotSize);
+        if (IsTextType(FColumns[c].Type))
+            std::swap(*std::launder(reinterpret_cast<QString*>(row + offset)),
+                      *std::launder(reinterpret_cast<QString*>(fresh.get() + offset)));
+        else
+            std::swap(*std::launder(reinterpret_cast<QByteArray*>(row + offset)),
+                      *std::launder(reinterpret_cast<QByteArray*>(fresh.get() + offset)));
+    }
     FModified = true;
 }
 
@@ -250,5 +272,117 @@ Variant TMemRowStore::Get(uint64_t id, int column) const
 bool TMemRowStore::IsNull(uint64_t id, int column) const
 {
     RTL_ASSERT(column >= 0 && column < ColumnCount(), QStringLiteral("Column out of range"));
-    return reinterpret_cast<const uint8_t*>(Row(id))[column / 8] & (1u << (column % 8));
+    return NullAt(Row(id), column);
+}
+
+uint64_t TMemRowStore::IdOf(TRowHandle row)
+{
+    return Load<uint64_t>(row);
+}
+
+namespace {
+
+template <typename T>
+int Sign3(T a, T b)
+{
+    return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+int CompareText(const QString& a, const QString& b, bool caseInsensitive)
+{
+    const int c = a.compare(b, caseInsensitive ? Qt::CaseInsensitive : Qt::CaseSensitive);
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
+} // namespace
+
+int TMemRowStore::Compare(TRowHandle a, TRowHandle b, int column, bool caseInsensitive) const
+{
+    const bool nullA = NullAt(a, column);
+    const bool nullB = NullAt(b, column);
+    if (nullA || nullB)
+        return nullA == nullB ? 0 : (nullA ? -1 : 1);
+    const std::byte* x = At(a, column);
+    const std::byte* y = At(b, column);
+    switch (FColumns[static_cast<size_t>(column)].Type) {
+    case ftString:
+    case ftMemo:
+        return CompareText(*std::launder(reinterpret_cast<const QString*>(x)),
+                           *std::launder(reinterpret_cast<const QString*>(y)), caseInsensitive);
+    case ftBlob: {
+        const int c = std::launder(reinterpret_cast<const QByteArray*>(x))
+                          ->compare(*std::launder(reinterpret_cast<const QByteArray*>(y)));
+        return c < 0 ? -1 : (c > 0 ? 1 : 0);
+    }
+    case ftBoolean: return Sign3(Load<uint8_t>(x), Load<uint8_t>(y));
+    case ftSmallint:
+    case ftWord:
+    case ftInteger:
+    case ftAutoInc: return Sign3(Load<int32_t>(x), Load<int32_t>(y));
+    case ftLargeint:
+    case ftCurrency: return Sign3(Load<int64_t>(x), Load<int64_t>(y));
+    case ftBytes: {
+        const int c = std::memcmp(x, y, static_cast<size_t>(FixedSize(FColumns[static_cast<size_t>(column)])));
+        return c < 0 ? -1 : (c > 0 ? 1 : 0);
+    }
+    default: return Sign3(Load<double>(x), Load<double>(y));
+    }
+}
+
+TMemRowStore::TKey TMemRowStore::MakeKey(int column, const Variant& value) const
+{
+    TKey key;
+    if (value.IsEmptyOrNull())
+        return key;
+    key.Null = false;
+    const TColumn& col = FColumns[static_cast<size_t>(column)];
+    switch (col.Type) {
+    case ftString:
+    case ftMemo: key.Text = value.AsString(); break;
+    case ftBlob: key.Bytes = value.AsBytes(); break;
+    case ftBoolean: key.Int = value.AsBoolean() ? 1 : 0; break;
+    case ftSmallint:
+    case ftWord:
+    case ftInteger:
+    case ftAutoInc:
+    case ftLargeint: key.Int = value.AsInt64(); break;
+    case ftCurrency: key.Int = value.AsCurrency().Scaled; break;
+    case ftBytes:
+        key.Bytes = value.AsBytes().leftJustified(FixedSize(col), '\0', true);
+        break;
+    case ftDate:
+    case ftTime:
+    case ftDateTime: key.Float = value.AsDateTime(); break;
+    default: key.Float = value.AsDouble(); break;
+    }
+    return key;
+}
+
+int TMemRowStore::CompareKey(TRowHandle row, int column, const TKey& key, bool caseInsensitive) const
+{
+    const bool null = NullAt(row, column);
+    if (null || key.Null)
+        return null == key.Null ? 0 : (null ? -1 : 1);
+    const std::byte* x = At(row, column);
+    switch (FColumns[static_cast<size_t>(column)].Type) {
+    case ftString:
+    case ftMemo: return CompareText(*std::launder(reinterpret_cast<const QString*>(x)), key.Text, caseInsensitive);
+    case ftBlob: {
+        const int c = std::launder(reinterpret_cast<const QByteArray*>(x))->compare(key.Bytes);
+        return c < 0 ? -1 : (c > 0 ? 1 : 0);
+    }
+    case ftBoolean: return Sign3<int64_t>(Load<uint8_t>(x), key.Int);
+    case ftSmallint:
+    case ftWord:
+    case ftInteger:
+    case ftAutoInc: return Sign3<int64_t>(Load<int32_t>(x), key.Int);
+    case ftLargeint:
+    case ftCurrency: return Sign3(Load<int64_t>(x), key.Int);
+    case ftBytes: {
+        const int c = std::memcmp(x, key.Bytes.constData(),
+                                  static_cast<size_t>(FixedSize(FColumns[static_cast<size_t>(column)])));
+        return c < 0 ? -1 : (c > 0 ? 1 : 0);
+    }
+    default: return Sign3(Load<double>(x), key.Float);
+    }
 }

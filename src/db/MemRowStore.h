@@ -1,7 +1,9 @@
-// Compact row storage of the in-memory table. A row is one allocation: a
-// fixed part (null flags, then numbers and dates at fixed offsets) followed
-// by out-of-line slots for strings and blobs. Rows keep their identifier for
-// life and a natural order (the order they were added or inserted in).
+// Compact row storage of the in-memory table. A row is one allocation: its
+// identifier, a fixed part (null flags, then numbers and dates at fixed
+// offsets) and out-of-line slots for strings and blobs. A row keeps its
+// identifier and its address for life (updates write in place), so indexes
+// hold row handles and compare typed values without variants. Rows also keep
+// a natural order (the order they were added or inserted in).
 #pragma once
 
 #include "FieldTypes.h"
@@ -23,6 +25,19 @@ public:
         int Size = 0;
     };
 
+    // A row's address; valid until the row is removed.
+    using TRowHandle = const std::byte*;
+
+    // A search value converted once to a column's stored kind.
+    struct TKey
+    {
+        bool Null = true;
+        int64_t Int = 0;
+        double Float = 0;
+        QString Text;
+        QByteArray Bytes;
+    };
+
     TMemRowStore() = default;
     ~TMemRowStore();
     TMemRowStore(const TMemRowStore&) = delete;
@@ -42,6 +57,16 @@ public:
     bool Exists(uint64_t id) const { return FRows.count(id) != 0; }
     Variant Get(uint64_t id, int column) const;
     bool IsNull(uint64_t id, int column) const;
+
+    TRowHandle Handle(uint64_t id) const { return Row(id); }
+    static uint64_t IdOf(TRowHandle row);
+    Variant Get(TRowHandle row, int column) const { return ReadValue(row, column); }
+    // Orders by one column: nulls first, then by value (text by code point,
+    // or ignoring case).
+    int Compare(TRowHandle a, TRowHandle b, int column, bool caseInsensitive) const;
+    int CompareKey(TRowHandle row, int column, const TKey& key, bool caseInsensitive) const;
+    // Raises EConvertError when the value cannot be held by the column.
+    TKey MakeKey(int column, const Variant& value) const;
     int Count() const { return static_cast<int>(FOrder.size()); }
     // The rows in natural order.
     const std::vector<uint64_t>& Order() const { return FOrder; }
@@ -63,10 +88,13 @@ private:
     void WriteValue(std::byte* row, int column, const Variant& value) const;
     Variant ReadValue(const std::byte* row, int column) const;
     const std::byte* Row(uint64_t id) const;
+    bool NullAt(TRowHandle row, int column) const;
+    const std::byte* At(TRowHandle row, int column) const;
 
     std::vector<TColumn> FColumns;
     std::vector<int> FOffsets;   // fixed part, or slot number for out-of-line columns
     std::vector<bool> FOutOfLine;
+    int FNullOffset = 8; // after the identifier
     int FNullBytes = 0;
     int FFixedSize = 0;          // null flags and fixed values, aligned for the slots
     int FSlotCount = 0;          // strings and blobs, each a QByteArray or QString

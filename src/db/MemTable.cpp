@@ -1,10 +1,15 @@
 #include "MemTable.h"
 
+#include "MemIndex.h"
 #include "MemRowStore.h"
+
+#include <algorithm>
 
 TCustomMemTable::TCustomMemTable(QObject* owner) : TDataSet(owner), FStore(std::make_unique<TMemRowStore>()) {}
 
 TCustomMemTable::~TCustomMemTable() = default;
+
+// ---------------------------------------------------------------- opening
 
 void TCustomMemTable::InternalInitFieldDefs()
 {
@@ -20,21 +25,42 @@ void TCustomMemTable::InternalInitFieldDefs()
 void TCustomMemTable::InternalOpen()
 {
     std::vector<TMemRowStore::TColumn> columns;
-    for (TField* field : Fields())
+    FStoreColumn.clear();
+    for (TField* field : Fields()) {
+        FStoreColumn.push_back(field->IsStored() ? static_cast<int>(columns.size()) : -1);
         if (field->IsStored())
             columns.push_back({field->DataType(), field->Size()});
+    }
     FStore->SetColumns(columns);
     FStore->ResetModified();
     FView.clear();
     InvalidatePositions();
+    BuildIndexes();
+    FCurrentIndex = nullptr;
+    if (!FIndexName.isEmpty())
+        if (TIndexEntry* entry = FindIndexEntry(FIndexName))
+            FCurrentIndex = entry->Index.get();
 }
 
 void TCustomMemTable::InternalClose()
 {
+    FCurrentIndex = nullptr;
+    for (TIndexEntry& entry : FIndexes)
+        entry.Index.reset();
     FStore->Clear();
     FView.clear();
+    FRangeActive = false;
     InvalidatePositions();
 }
+
+int TCustomMemTable::StoreColumn(const TField& field) const
+{
+    const int index = field.Index();
+    return index >= 0 && static_cast<size_t>(index) < FStoreColumn.size() ? FStoreColumn[static_cast<size_t>(index)]
+                                                                          : -1;
+}
+
+// ---------------------------------------------------------------- the view
 
 int TCustomMemTable::InternalViewCount() const
 {
@@ -64,49 +90,113 @@ bool TCustomMemTable::InternalRowExists(TRecordId row) const
     return FStore->Exists(row);
 }
 
-namespace {
-
-// Stored fields map to store columns in field order.
-int ColumnOf(const TFields& fields, const TField& field)
-{
-    int column = 0;
-    for (TField* f : fields) {
-        if (f == &field)
-            return column;
-        if (f->IsStored())
-            ++column;
-    }
-    return -1;
-}
-
-std::vector<Variant> StoredValues(const TFields& fields, const std::vector<Variant>& values)
-{
-    std::vector<Variant> stored;
-    for (int i = 0; i < fields.Count(); ++i)
-        if (fields[i]->IsStored())
-            stored.push_back(values[static_cast<size_t>(i)]);
-    return stored;
-}
-
-} // namespace
-
 Variant TCustomMemTable::InternalGetValue(TRecordId row, const TField& field) const
 {
-    const int column = ColumnOf(Fields(), field);
+    const int column = StoreColumn(field);
     return column < 0 ? Variant::Null() : FStore->Get(row, column);
 }
 
+void TCustomMemTable::InvalidatePositions() const
+{
+    FPositionsValid = false;
+}
+
+bool TCustomMemTable::InRange(TMemRowStore::TRowHandle row) const
+{
+    if (!FRangeActive || !FCurrentIndex)
+        return true;
+    return FCurrentIndex->CompareKey(row, FCurrentIndex->MakeKeys(FRangeStart)) >= 0
+           && FCurrentIndex->CompareKey(row, FCurrentIndex->MakeKeys(FRangeEnd)) <= 0;
+}
+
+void TCustomMemTable::RebuildView()
+{
+    FView.clear();
+    if (FCurrentIndex) {
+        auto first = FCurrentIndex->Rows().begin();
+        auto last = FCurrentIndex->Rows().end();
+        if (FRangeActive) {
+            const TMemIndex::TKeys start = FCurrentIndex->MakeKeys(FRangeStart);
+            const TMemIndex::TKeys end = FCurrentIndex->MakeKeys(FRangeEnd);
+            first = std::lower_bound(first, last, start, [this](auto row, const auto& key) {
+                return FCurrentIndex->CompareKey(row, key) < 0;
+            });
+            last = std::upper_bound(first, last, end, [this](const auto& key, auto row) {
+                return FCurrentIndex->CompareKey(row, key) > 0;
+            });
+        }
+        FView.reserve(static_cast<size_t>(last - first));
+        for (auto it = first; it != last; ++it) {
+            const TRecordId id = TMemRowStore::IdOf(*it);
+            if (RecordPassesFilter(id))
+                FView.push_back(id);
+        }
+    } else {
+        FView.reserve(FStore->Order().size());
+        for (TRecordId row : FStore->Order())
+            if (RecordPassesFilter(row))
+                FView.push_back(row);
+    }
+    InvalidatePositions();
+}
+
+void TCustomMemTable::InternalRefreshView()
+{
+    RebuildView();
+}
+
+int TCustomMemTable::SortedViewPosition(TMemRowStore::TRowHandle row) const
+{
+    const auto at = std::upper_bound(FView.begin(), FView.end(), row, [this](auto handle, TRecordId id) {
+        return FCurrentIndex->Compare(handle, FStore->Handle(id)) < 0;
+    });
+    return static_cast<int>(at - FView.begin());
+}
+
+void TCustomMemTable::PlaceInView(TRecordId row)
+{
+    // With an index the row goes where its key sorts; rows outside the range
+    // or left out by the index are not shown.
+    const TMemRowStore::TRowHandle handle = FStore->Handle(row);
+    if (!FCurrentIndex->Admits(handle) || !InRange(handle))
+        return;
+    FView.insert(FView.begin() + SortedViewPosition(handle), row);
+}
+
+// ---------------------------------------------------------------- writing
+
 TRecordId TCustomMemTable::InternalInsertRow(const std::vector<Variant>& values, int position)
 {
+    std::vector<Variant> stored;
+    for (size_t i = 0; i < values.size() && i < FStoreColumn.size(); ++i)
+        if (FStoreColumn[i] >= 0)
+            stored.push_back(values[i]);
     // The new row goes before the row now at that view position, also in
     // the natural order.
     int natural = -1;
-    if (const TRecordId before = InternalViewRow(position); before != NoRecord) {
+    if (const TRecordId before = InternalViewRow(position); before != NoRecord && !FCurrentIndex) {
         const auto& order = FStore->Order();
         natural = static_cast<int>(std::find(order.begin(), order.end(), before) - order.begin());
     }
-    const TRecordId row = FStore->Insert(StoredValues(Fields(), values), natural);
-    if (position < 0 || position >= InternalViewCount())
+    const TRecordId row = FStore->Insert(stored, natural);
+    if (FEnableIndexes) {
+        std::vector<TMemIndex*> added;
+        try {
+            for (TIndexEntry& entry : FIndexes)
+                if (entry.Index) {
+                    entry.Index->Add(FStore->Handle(row));
+                    added.push_back(entry.Index.get());
+                }
+        } catch (...) {
+            for (TMemIndex* index : added)
+                index->Remove(FStore->Handle(row));
+            FStore->Remove(row);
+            throw;
+        }
+    }
+    if (FCurrentIndex && FEnableIndexes)
+        PlaceInView(row);
+    else if (position < 0 || position >= InternalViewCount())
         FView.push_back(row);
     else
         FView.insert(FView.begin() + position, row);
@@ -116,36 +206,58 @@ TRecordId TCustomMemTable::InternalInsertRow(const std::vector<Variant>& values,
 
 void TCustomMemTable::InternalUpdateRow(TRecordId row, const std::vector<Variant>& values)
 {
-    FStore->Update(row, StoredValues(Fields(), values));
+    std::vector<Variant> stored;
+    std::vector<Variant> previous;
+    for (size_t i = 0; i < values.size() && i < FStoreColumn.size(); ++i)
+        if (FStoreColumn[i] >= 0) {
+            stored.push_back(values[i]);
+            previous.push_back(FStore->Get(row, FStoreColumn[i]));
+        }
+    const TMemRowStore::TRowHandle handle = FStore->Handle(row);
+    if (!FEnableIndexes) {
+        FStore->Update(row, stored);
+        return;
+    }
+    for (TIndexEntry& entry : FIndexes)
+        if (entry.Index)
+            entry.Index->Remove(handle);
+    const auto reindex = [&] {
+        for (TIndexEntry& entry : FIndexes)
+            if (entry.Index)
+                entry.Index->Add(handle);
+    };
+    try {
+        FStore->Update(row, stored);
+        reindex();
+    } catch (...) {
+        // A key violation: put the old values and index entries back.
+        for (TIndexEntry& entry : FIndexes)
+            if (entry.Index)
+                entry.Index->Remove(handle);
+        FStore->Update(row, previous);
+        reindex();
+        throw;
+    }
+    if (FCurrentIndex) {
+        const int position = InternalViewPosition(row);
+        if (position >= 0)
+            FView.erase(FView.begin() + position);
+        PlaceInView(row);
+        InvalidatePositions();
+    }
 }
 
 void TCustomMemTable::InternalDeleteRow(TRecordId row)
 {
-    FStore->Remove(row);
+    const TMemRowStore::TRowHandle handle = FStore->Handle(row);
+    for (TIndexEntry& entry : FIndexes)
+        if (entry.Index)
+            entry.Index->Remove(handle);
     const int position = InternalViewPosition(row);
     if (position >= 0)
         FView.erase(FView.begin() + position);
+    FStore->Remove(row);
     InvalidatePositions();
-}
-
-void TCustomMemTable::InternalRefreshView()
-{
-    RebuildView();
-}
-
-void TCustomMemTable::RebuildView()
-{
-    FView.clear();
-    FView.reserve(FStore->Order().size());
-    for (TRecordId row : FStore->Order())
-        if (RecordPassesFilter(row))
-            FView.push_back(row);
-    InvalidatePositions();
-}
-
-void TCustomMemTable::InvalidatePositions() const
-{
-    FPositionsValid = false;
 }
 
 void TCustomMemTable::EmptyTable()
@@ -154,6 +266,9 @@ void TCustomMemTable::EmptyTable()
     if (State() == dsEdit || State() == dsInsert)
         Cancel();
     FStore->Clear();
+    for (TIndexEntry& entry : FIndexes)
+        if (entry.Index)
+            entry.Index->Rebuild();
     FView.clear();
     InvalidatePositions();
     Resync();
@@ -172,4 +287,245 @@ void TCustomMemTable::ResetModified()
 int TCustomMemTable::StoredRowCount() const
 {
     return FStore->Count();
+}
+
+// ---------------------------------------------------------------- indexes
+
+TCustomMemTable::TIndexEntry* TCustomMemTable::FindIndexEntry(const QString& name)
+{
+    for (TIndexEntry& entry : FIndexes)
+        if (entry.Name.compare(name, Qt::CaseInsensitive) == 0)
+            return &entry;
+    return nullptr;
+}
+
+void TCustomMemTable::BuildIndex(TIndexEntry& entry)
+{
+    const TIndexDef& def = IndexDefs().IndexByName(entry.Name);
+    std::vector<int> columns;
+    for (TField* field : GetFieldList(def.Fields())) {
+        const int column = StoreColumn(*field);
+        if (column < 0)
+            DatabaseError(QStringLiteral("Field '%1' cannot be used in an index").arg(field->FieldName()));
+        columns.push_back(column);
+    }
+    TMemIndex::TRowFilter filter;
+    if (entry.Filter)
+        filter = [this, f = entry.Filter](uint64_t id) { return f(*this, id); };
+    auto index = std::make_unique<TMemIndex>(*FStore, def.Name(), def.Fields(), def.Options(), std::move(columns),
+                                             std::move(filter));
+    index->Rebuild();
+    entry.Index = std::move(index);
+}
+
+void TCustomMemTable::BuildIndexes()
+{
+    // Definitions added to IndexDefs directly get an entry without a filter.
+    for (int i = 0; i < IndexDefs().Count(); ++i)
+        if (!FindIndexEntry(IndexDefs()[i].Name()))
+            FIndexes.push_back({IndexDefs()[i].Name(), {}, nullptr});
+    for (TIndexEntry& entry : FIndexes)
+        BuildIndex(entry);
+}
+
+void TCustomMemTable::AddIndex(const QString& name, const QString& fields, TIndexOptions options,
+                               TIndexRecordFilter filter)
+{
+    if (IndexDefs().Find(name))
+        DatabaseError(QStringLiteral("Index '%1' already exists").arg(name));
+    IndexDefs().Add(name, fields, options);
+    FIndexes.push_back({name, std::move(filter), nullptr});
+    if (!Active())
+        return;
+    try {
+        BuildIndex(FIndexes.back());
+    } catch (...) {
+        FIndexes.pop_back();
+        IndexDefs().Delete(IndexDefs().IndexOf(name));
+        throw;
+    }
+}
+
+void TCustomMemTable::DeleteIndexes()
+{
+    if (Active() && FCurrentIndex)
+        SwitchIndex(QString());
+    FIndexes.clear();
+    IndexDefs().Clear();
+    FIndexName.clear();
+}
+
+void TCustomMemTable::SwitchIndex(const QString& name)
+{
+    TMemIndex* index = nullptr;
+    if (!name.isEmpty()) {
+        IndexDefs().IndexByName(name); // an unknown name raises, naming it
+        if (Active()) {
+            TIndexEntry* entry = FindIndexEntry(name);
+            if (!entry->Index || !FEnableIndexes)
+                BuildIndex(*entry);
+            index = entry->Index.get();
+        }
+    }
+    FIndexName = name;
+    if (!Active())
+        return;
+    CheckBrowseMode();
+    FCurrentIndex = index;
+    FRangeActive = false;
+    RebuildView();
+    Resync();
+}
+
+void TCustomMemTable::SetIndexName(const QString& name)
+{
+    if (name.compare(FIndexName, Qt::CaseInsensitive) == 0 && (!Active() || !name.isEmpty() == !!FCurrentIndex))
+        return;
+    SwitchIndex(name);
+}
+
+QString TCustomMemTable::IndexFieldNames() const
+{
+    if (FIndexName.isEmpty())
+        return {};
+    const TIndexDef* def = IndexDefs().Find(FIndexName);
+    return def ? def->Fields() : QString();
+}
+
+void TCustomMemTable::SetIndexFieldNames(const QString& fields)
+{
+    if (SplitFieldList(fields).isEmpty()) {
+        SetIndexName(QString());
+        return;
+    }
+    TIndexDef* def = IndexDefs().FindByFields(fields);
+    if (!def) {
+        AddIndex(fields, fields);
+        def = IndexDefs().Find(fields);
+    }
+    SetIndexName(def->Name());
+}
+
+std::vector<TField*> TCustomMemTable::IndexFields() const
+{
+    const QString fields = IndexFieldNames();
+    return fields.isEmpty() ? std::vector<TField*>{} : GetFieldList(fields);
+}
+
+void TCustomMemTable::SetEnableIndexes(bool value)
+{
+    if (value == FEnableIndexes)
+        return;
+    if (value && Active()) {
+        // Rebuilt once, after a bulk load; a duplicate key leaves them off.
+        for (TIndexEntry& entry : FIndexes)
+            BuildIndex(entry);
+    }
+    FEnableIndexes = value;
+    if (!value || !Active())
+        return;
+    if (FIndexName.isEmpty())
+        return;
+    FCurrentIndex = FindIndexEntry(FIndexName)->Index.get();
+    RebuildView();
+    Resync();
+}
+
+TMemIndex& TCustomMemTable::RequireIndex() const
+{
+    if (!FCurrentIndex)
+        DatabaseError(QStringLiteral("No index currently active"));
+    return *FCurrentIndex;
+}
+
+// ---------------------------------------------------------------- key search
+
+int TCustomMemTable::SearchView(const std::vector<Variant>& keyValues, bool& found) const
+{
+    const TMemIndex& index = RequireIndex();
+    const TMemIndex::TKeys keys = index.MakeKeys(keyValues);
+    // The view is a sorted part of the index: search it directly.
+    const auto at = std::lower_bound(FView.begin(), FView.end(), keys, [&](TRecordId id, const auto& key) {
+        return index.CompareKey(FStore->Handle(id), key) < 0;
+    });
+    found = at != FView.end() && index.CompareKey(FStore->Handle(*at), keys) == 0;
+    return static_cast<int>(at - FView.begin());
+}
+
+bool TCustomMemTable::FindKey(const std::vector<Variant>& keyValues)
+{
+    CheckBrowseMode();
+    bool found = false;
+    const int position = SearchView(keyValues, found);
+    if (found)
+        SetRecNo(position + 1);
+    return found;
+}
+
+void TCustomMemTable::FindNearest(const std::vector<Variant>& keyValues)
+{
+    CheckBrowseMode();
+    bool found = false;
+    const int position = SearchView(keyValues, found);
+    if (position >= InternalViewCount()) {
+        Last();
+        return;
+    }
+    if (position + 1 == RecNo()) {
+        Resync();
+        return;
+    }
+    SetRecNo(position + 1);
+}
+
+std::vector<Variant> TCustomMemTable::KeyValuesFromBuffer()
+{
+    RequireIndex();
+    const std::vector<Variant> buffer = KeyBuffer();
+    std::vector<Variant> values;
+    // The leading assigned index fields make the key.
+    for (TField* field : IndexFields()) {
+        const int index = field->Index();
+        if (index < 0 || static_cast<size_t>(index) >= buffer.size() || buffer[static_cast<size_t>(index)].IsEmpty())
+            break;
+        values.push_back(buffer[static_cast<size_t>(index)]);
+    }
+    if (State() == dsSetKey)
+        Cancel();
+    return values;
+}
+
+bool TCustomMemTable::GotoKey()
+{
+    return FindKey(KeyValuesFromBuffer());
+}
+
+void TCustomMemTable::GotoNearest()
+{
+    FindNearest(KeyValuesFromBuffer());
+}
+
+// ---------------------------------------------------------------- ranges
+
+void TCustomMemTable::SetRange(const std::vector<Variant>& startValues, const std::vector<Variant>& endValues)
+{
+    RequireIndex();
+    CheckBrowseMode();
+    FRangeStart = startValues;
+    FRangeEnd = endValues;
+    FRangeActive = true;
+    RebuildView();
+    First();
+}
+
+void TCustomMemTable::CancelRange()
+{
+    if (!FRangeActive)
+        return;
+    CheckBrowseMode();
+    FRangeActive = false;
+    FRangeStart.clear();
+    FRangeEnd.clear();
+    RebuildView();
+    Resync();
 }

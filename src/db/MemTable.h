@@ -1,22 +1,31 @@
-// The in-memory table: a data set whose rows live in memory, compactly: a
-// fixed-size buffer per row for numbers, dates and null flags, strings and
-// blobs out of line. Every row has an identifier that survives sorting,
-// filtering and moves; the view (order and filter) is a vector of rows, so
-// positions are random access.
+// The in-memory table: a data set whose rows live in memory, compactly (see
+// TMemRowStore). Every row has an identifier that survives sorting,
+// filtering and moves; the view (current index or natural order, range,
+// filter) is a vector of rows, so positions are random access. Indexes are
+// kept current on every post; they can be switched off for bulk loading and
+// are then rebuilt once.
 #pragma once
 
 #include "DataSet.h"
 
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <unordered_map>
 #include <vector>
 
+class TMemIndex;
 class TMemRowStore;
+
+enum TMemTablePerformance { mtpfFast, mtpfBalanced, mtpfSmall };
 
 class TCustomMemTable : public TDataSet
 {
     Q_OBJECT
 public:
+    // Leaves a row out of an index (and so out of the view while it is current).
+    using TIndexRecordFilter = std::function<bool(TCustomMemTable& table, TRecordId row)>;
+
     explicit TCustomMemTable(QObject* owner = nullptr);
     ~TCustomMemTable() override;
 
@@ -28,9 +37,54 @@ public:
     void ResetModified();
     // Rows stored, whatever the view shows.
     int StoredRowCount() const;
-
     // The current row's identifier; NoRecord without one.
     TRecordId RecordId() const { return CurrentRow(); }
+
+    // --- Indexes. Definitions stay with the table; the indexes themselves
+    // are built when it opens (or at once, when it is open).
+    void AddIndex(const QString& name, const QString& fields, TIndexOptions options = 0,
+                  TIndexRecordFilter filter = {});
+    void DeleteIndexes();
+    // The current index by name ("" for the natural order); an unknown name
+    // raises EDatabaseError naming it.
+    const QString& IndexName() const { return FIndexName; }
+    void SetIndexName(const QString& name);
+    // The current index by field list; an index over exactly these fields is
+    // used, or one is made for them.
+    QString IndexFieldNames() const;
+    void SetIndexFieldNames(const QString& fields);
+    // The fields of the current index.
+    std::vector<TField*> IndexFields() const;
+    bool EnableIndexes() const { return FEnableIndexes; }
+    void SetEnableIndexes(bool value);
+
+    // --- Key search on the current index. Fewer values than index fields
+    // make a partial key. Raise EDatabaseError without a current index.
+    bool FindKey(const std::vector<Variant>& keyValues);
+    // The first record whose key is at least the given one; at the end (Eof)
+    // when there is none.
+    void FindNearest(const std::vector<Variant>& keyValues);
+    // The key buffer's values (SetKey, then assign fields) for the same searches.
+    bool GotoKey();
+    void GotoNearest();
+
+    // --- Ranges on the current index: only records whose keys lie between
+    // start and end (inclusive, partial keys allowed) are in view.
+    void SetRange(const std::vector<Variant>& startValues, const std::vector<Variant>& endValues);
+    void CancelRange();
+    bool RangeActive() const { return FRangeActive; }
+
+    // --- Switches kept for the engine above.
+    bool AutoReposition() const { return FAutoReposition; }
+    void SetAutoReposition(bool value) { FAutoReposition = value; }
+    bool Standalone() const { return FStandalone; }
+    void SetStandalone(bool value) { FStandalone = value; }
+    bool RecalcOnFetch() const { return FRecalcOnFetch; }
+    void SetRecalcOnFetch(bool value) { FRecalcOnFetch = value; }
+    bool RecalcOnIndex() const { return FRecalcOnIndex; }
+    void SetRecalcOnIndex(bool value) { FRecalcOnIndex = value; }
+    TMemTablePerformance Performance() const { return FPerformance; }
+    void SetPerformance(TMemTablePerformance value) { FPerformance = value; }
 
 protected:
     // Without definitions, the persistent fields define the table.
@@ -48,13 +102,47 @@ protected:
     void InternalRefreshView() override;
 
     TMemRowStore& Store() const { return *FStore; }
+    TMemIndex* CurrentIndex() const { return FCurrentIndex; }
 
 private:
+    struct TIndexEntry
+    {
+        QString Name;
+        TIndexRecordFilter Filter;
+        std::unique_ptr<TMemIndex> Index; // while open
+    };
+
     void RebuildView();
     void InvalidatePositions() const;
+    void BuildIndex(TIndexEntry& entry);
+    void BuildIndexes();
+    TIndexEntry* FindIndexEntry(const QString& name);
+    TMemIndex& RequireIndex() const;
+    void SwitchIndex(const QString& name);
+    // Where a row of the current index goes in the view (binary search).
+    int SortedViewPosition(const std::byte* row) const;
+    bool InRange(const std::byte* row) const;
+    void PlaceInView(TRecordId row);
+    int SearchView(const std::vector<Variant>& keyValues, bool& found) const;
+    std::vector<Variant> KeyValuesFromBuffer();
+    int StoreColumn(const TField& field) const;
 
     std::unique_ptr<TMemRowStore> FStore;
+    std::vector<int> FStoreColumn;                              // by field index, -1 for calculated fields
     std::vector<TRecordId> FView;                               // rows in view order
     mutable std::unordered_map<TRecordId, int> FPositions;      // view position by row, built on demand
     mutable bool FPositionsValid = false;
+
+    std::vector<TIndexEntry> FIndexes;
+    QString FIndexName;
+    TMemIndex* FCurrentIndex = nullptr;
+    bool FEnableIndexes = true;
+    bool FRangeActive = false;
+    std::vector<Variant> FRangeStart, FRangeEnd;
+
+    bool FAutoReposition = false;
+    bool FStandalone = false;
+    bool FRecalcOnFetch = true;
+    bool FRecalcOnIndex = false;
+    TMemTablePerformance FPerformance = mtpfFast;
 };

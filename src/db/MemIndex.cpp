@@ -1,0 +1,89 @@
+#include "MemIndex.h"
+
+#include "Exceptions.h"
+
+#include <algorithm>
+
+TMemIndex::TMemIndex(const TMemRowStore& store, const QString& name, const QString& fields,
+                     TIndexOptions options, std::vector<int> columns, TRowFilter filter)
+    : FStore(store), FName(name), FFields(fields), FOptions(options), FColumns(std::move(columns)),
+      FFilter(std::move(filter))
+{
+}
+
+int TMemIndex::Compare(TRowHandle a, TRowHandle b) const
+{
+    const bool caseInsensitive = FOptions & ixCaseInsensitive;
+    for (int column : FColumns)
+        if (const int c = FStore.Compare(a, b, column, caseInsensitive))
+            return (FOptions & ixDescending) ? -c : c;
+    return 0;
+}
+
+int TMemIndex::CompareKey(TRowHandle row, const TKeys& keys) const
+{
+    const bool caseInsensitive = FOptions & ixCaseInsensitive;
+    const size_t parts = std::min(keys.size(), FColumns.size());
+    for (size_t i = 0; i < parts; ++i)
+        if (const int c = FStore.CompareKey(row, FColumns[i], keys[i], caseInsensitive))
+            return (FOptions & ixDescending) ? -c : c;
+    return 0;
+}
+
+TMemIndex::TKeys TMemIndex::MakeKeys(const std::vector<Variant>& values) const
+{
+    TKeys keys;
+    const size_t parts = std::min(values.size(), FColumns.size());
+    for (size_t i = 0; i < parts; ++i)
+        keys.push_back(FStore.MakeKey(FColumns[i], values[i]));
+    return keys;
+}
+
+bool TMemIndex::Admits(TRowHandle row) const
+{
+    return !FFilter || FFilter(TMemRowStore::IdOf(row));
+}
+
+void TMemIndex::KeyViolation() const
+{
+    throw EDatabaseError(QStringLiteral("Key violation: a record with this key already exists in index '%1'").arg(FName));
+}
+
+void TMemIndex::Rebuild()
+{
+    std::vector<TRowHandle> rows;
+    rows.reserve(FStore.Order().size());
+    for (uint64_t id : FStore.Order()) {
+        const TRowHandle row = FStore.Handle(id);
+        if (Admits(row))
+            rows.push_back(row);
+    }
+    std::stable_sort(rows.begin(), rows.end(), [this](TRowHandle a, TRowHandle b) { return Compare(a, b) < 0; });
+    if (Unique()) {
+        const auto duplicate = std::adjacent_find(rows.begin(), rows.end(),
+                                                  [this](TRowHandle a, TRowHandle b) { return Compare(a, b) == 0; });
+        if (duplicate != rows.end())
+            KeyViolation();
+    }
+    FRows = std::move(rows);
+}
+
+void TMemIndex::Add(TRowHandle row)
+{
+    if (!Admits(row))
+        return;
+    // After its equals: rows with the same key stay in the order they came.
+    const auto at = std::upper_bound(FRows.begin(), FRows.end(), row,
+                                     [this](TRowHandle a, TRowHandle b) { return Compare(a, b) < 0; });
+    if (Unique() && at != FRows.begin() && Compare(*(at - 1), row) == 0)
+        KeyViolation();
+    FRows.insert(at, row);
+}
+
+void TMemIndex::Remove(TRowHandle row)
+{
+    // By address: the row's values may already have changed.
+    const auto it = std::find(FRows.begin(), FRows.end(), row);
+    if (it != FRows.end())
+        FRows.erase(it);
+}

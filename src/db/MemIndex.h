@@ -1,0 +1,57 @@
+// One index of the in-memory table: the rows admitted by its filter, sorted
+// by its fields (nulls first; descending and case-insensitive per index),
+// ties kept in the order rows were added. Searches compare typed values in
+// the rows, with keys converted once.
+#pragma once
+
+#include "IndexDefs.h"
+#include "MemRowStore.h"
+
+#include <QString>
+#include <functional>
+#include <vector>
+
+class TMemIndex
+{
+public:
+    using TRowHandle = TMemRowStore::TRowHandle;
+    using TRowFilter = std::function<bool(uint64_t id)>;
+    using TKeys = std::vector<TMemRowStore::TKey>;
+
+    TMemIndex(const TMemRowStore& store, const QString& name, const QString& fields, TIndexOptions options,
+              std::vector<int> columns, TRowFilter filter);
+
+    const QString& Name() const { return FName; }
+    const QString& Fields() const { return FFields; }
+    TIndexOptions Options() const { return FOptions; }
+    bool Unique() const { return FOptions & (ixUnique | ixPrimary); }
+    int PartCount() const { return static_cast<int>(FColumns.size()); }
+    int Column(int part) const { return FColumns[static_cast<size_t>(part)]; }
+    const std::vector<TRowHandle>& Rows() const { return FRows; }
+
+    // Sorts every admitted row of the store; raises on a duplicate in a
+    // unique index.
+    void Rebuild();
+    // Keeps the index current for one row; Add raises on a duplicate key
+    // of a unique index (the index is left unchanged).
+    void Add(TRowHandle row);
+    void Remove(TRowHandle row);
+
+    // Key values for the first parts (fewer than PartCount: a partial key).
+    TKeys MakeKeys(const std::vector<class Variant>& values) const;
+    // Row against key over the key's parts.
+    int CompareKey(TRowHandle row, const TKeys& keys) const;
+    int Compare(TRowHandle a, TRowHandle b) const;
+    bool Admits(TRowHandle row) const;
+
+private:
+    [[noreturn]] void KeyViolation() const;
+
+    const TMemRowStore& FStore;
+    QString FName;
+    QString FFields;
+    TIndexOptions FOptions;
+    std::vector<int> FColumns;
+    TRowFilter FFilter;
+    std::vector<TRowHandle> FRows;
+};

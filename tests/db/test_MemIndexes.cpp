@@ -1,0 +1,223 @@
+// Indexes of the in-memory table: order with each option, the per-record
+// index filter, switching, key search, ranges and bulk loading.
+#include "DataSetFixture.h"
+#include "Exceptions.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using dbtest::Ids;
+using dbtest::MakeTable;
+
+TField* F(TDataSet& ds, const char* name) { return ds.FieldByName(QLatin1String(name)); }
+
+void AddRow(TCustomMemTable& table, int id, const char* name, double price)
+{
+    table.Append();
+    F(table, "ID")->SetAsInteger(id);
+    F(table, "NAME")->SetAsString(QString::fromUtf8(name));
+    F(table, "PRICE")->SetAsFloat(price);
+    table.Post();
+}
+
+TEST(MemIndexes, OrderWithEachOption)
+{
+    auto table = MakeTable({{1, "beta", 20}, {2, "Alpha", 10}, {3, "alpha", 30}, {4, "Gamma", 20}});
+    table->Append();
+    F(*table, "ID")->SetAsInteger(5); // NAME and PRICE stay null
+    table->Post();
+
+    const struct
+    {
+        const char* name;
+        const char* fields;
+        TIndexOptions options;
+        QList<int> order;
+    } cases[] = {
+        {"BY_NAME", "NAME", 0, {5, 2, 4, 3, 1}},                    // nulls first, then by code point
+        {"BY_NAME_CI", "NAME", ixCaseInsensitive, {5, 2, 3, 1, 4}}, // equal keys keep their order
+        {"BY_NAME_DESC", "NAME", ixDescending, {1, 3, 4, 2, 5}},
+        {"BY_PRICE_ID", "PRICE;ID", 0, {5, 2, 1, 4, 3}},
+        {"BY_PRICE_ID_DESC", "PRICE;ID", ixDescending, {3, 4, 1, 2, 5}},
+    };
+    for (const auto& c : cases) {
+        table->AddIndex(QLatin1String(c.name), QLatin1String(c.fields), c.options);
+        table->SetIndexName(QLatin1String(c.name));
+        EXPECT_EQ(Ids(*table), c.order) << c.name;
+        EXPECT_EQ(table->IndexFieldNames(), QLatin1String(c.fields));
+    }
+    table->SetIndexName(QString());
+    EXPECT_EQ(Ids(*table), QList<int>({1, 2, 3, 4, 5})) << "natural order again";
+}
+
+TEST(MemIndexes, PostsKeepTheViewInIndexOrder)
+{
+    auto table = MakeTable({{30, "c", 1}, {10, "a", 2}});
+    table->AddIndex(QStringLiteral("PK"), QStringLiteral("ID"), ixPrimary | ixUnique);
+    table->SetIndexName(QStringLiteral("PK"));
+    AddRow(*table, 20, "b", 3);
+    EXPECT_EQ(Ids(*table), QList<int>({10, 20, 30}));
+    EXPECT_EQ(F(*table, "ID")->AsInteger(), 20) << "the new record is current, where it sorts";
+    EXPECT_EQ(table->RecNo(), 2);
+
+    table->Edit();
+    F(*table, "ID")->SetAsInteger(40);
+    table->Post();
+    EXPECT_EQ(Ids(*table), QList<int>({10, 30, 40}));
+    EXPECT_EQ(table->RecNo(), 3) << "a changed key moves the record";
+
+    // A duplicate key is refused and nothing changes.
+    table->Append();
+    F(*table, "ID")->SetAsInteger(10);
+    EXPECT_THROW(table->Post(), EDatabaseError);
+    table->Cancel();
+    table->First();
+    table->Edit();
+    F(*table, "ID")->SetAsInteger(30);
+    EXPECT_THROW(table->Post(), EDatabaseError);
+    table->Cancel();
+    EXPECT_EQ(Ids(*table), QList<int>({10, 30, 40}));
+    EXPECT_EQ(table->StoredRowCount(), 3);
+
+    table->Delete();
+    EXPECT_EQ(Ids(*table), QList<int>({30, 40}));
+}
+
+TEST(MemIndexes, RecordFilterLeavesRowsOutOfTheIndex)
+{
+    auto table = MakeTable({{1, "a", 5}, {2, "b", 50}, {3, "c", 15}});
+    std::vector<TRecordId> hidden;
+    table->First();
+    hidden.push_back(table->RecordId()); // ID 1
+    table->AddIndex(QStringLiteral("VISIBLE"), QStringLiteral("PRICE"), 0,
+                    [&hidden](TCustomMemTable&, TRecordId row) {
+                        return std::find(hidden.begin(), hidden.end(), row) == hidden.end();
+                    });
+    table->SetIndexName(QStringLiteral("VISIBLE"));
+    EXPECT_EQ(Ids(*table), QList<int>({3, 2}));
+    AddRow(*table, 4, "d", 1);
+    EXPECT_EQ(Ids(*table), QList<int>({4, 3, 2}));
+    table->SetIndexName(QString());
+    EXPECT_EQ(Ids(*table), QList<int>({1, 2, 3, 4})) << "the natural order shows every row";
+}
+
+TEST(MemIndexes, SwitchingByNameAndFieldsAndUnknownNames)
+{
+    auto table = MakeTable({{3, "c", 1}, {1, "a", 2}, {2, "b", 3}});
+    table->SetIndexFieldNames(QStringLiteral("ID"));
+    EXPECT_EQ(Ids(*table), QList<int>({1, 2, 3}));
+    ASSERT_EQ(table->IndexFields().size(), 1u);
+    EXPECT_EQ(table->IndexFields()[0]->FieldName(), QStringLiteral("ID"));
+    const int defs = table->IndexDefs().Count();
+    table->SetIndexFieldNames(QStringLiteral("id"));
+    EXPECT_EQ(table->IndexDefs().Count(), defs) << "an index over the same fields is reused";
+
+    try {
+        table->SetIndexName(QStringLiteral("NO_SUCH_INDEX"));
+        FAIL();
+    } catch (const EDatabaseError& e) {
+        EXPECT_TRUE(e.Message().contains(QStringLiteral("NO_SUCH_INDEX"))) << e.Message().toStdString();
+    }
+    EXPECT_EQ(Ids(*table), QList<int>({1, 2, 3})) << "the current index is kept";
+
+    table->DeleteIndexes();
+    EXPECT_EQ(table->IndexDefs().Count(), 0);
+    EXPECT_EQ(Ids(*table), QList<int>({3, 1, 2}));
+
+    // Definitions survive closing; the index is rebuilt with the rows.
+    table->AddIndex(QStringLiteral("BY_NAME"), QStringLiteral("NAME"), ixDescending);
+    table->SetIndexName(QStringLiteral("BY_NAME"));
+    table->Close();
+    table->Open();
+    AddRow(*table, 1, "a", 1);
+    AddRow(*table, 2, "b", 1);
+    EXPECT_EQ(Ids(*table), QList<int>({2, 1}));
+}
+
+TEST(MemIndexes, KeySearchFullPartialAndNearest)
+{
+    auto table = MakeTable({{1, "Иванов", 10}, {2, "Петров", 20}, {3, "Иванов", 30}, {4, "Сидоров", 40}});
+    EXPECT_THROW(table->FindKey({1}), EDatabaseError) << "no current index";
+    table->AddIndex(QStringLiteral("NAME_PRICE"), QStringLiteral("NAME;PRICE"));
+    table->SetIndexName(QStringLiteral("NAME_PRICE"));
+
+    EXPECT_TRUE(table->FindKey({"Иванов", 30}));
+    EXPECT_EQ(F(*table, "ID")->AsInteger(), 3);
+    EXPECT_TRUE(table->FindKey({"Иванов"})) << "a partial key finds the first match";
+    EXPECT_EQ(F(*table, "ID")->AsInteger(), 1);
+    EXPECT_FALSE(table->FindKey({"Иванова"}));
+    EXPECT_EQ(F(*table, "ID")->AsInteger(), 1) << "a miss does not move";
+    EXPECT_TRUE(table->FindKey({"Петров", "20"})) << "keys convert to the field's kind";
+
+    table->FindNearest({"Кузнецов"});
+    EXPECT_EQ(F(*table, "ID")->AsInteger(), 2);
+    EXPECT_FALSE(table->Eof());
+    table->FindNearest({"Яковлев"});
+    EXPECT_TRUE(table->Eof()) << "past every key: at the end";
+    EXPECT_EQ(F(*table, "ID")->AsInteger(), 4);
+
+    table->SetKey();
+    EXPECT_EQ(table->State(), dsSetKey);
+    F(*table, "NAME")->SetAsString(QStringLiteral("Сидоров"));
+    EXPECT_TRUE(table->GotoKey());
+    EXPECT_EQ(table->State(), dsBrowse);
+    EXPECT_EQ(F(*table, "ID")->AsInteger(), 4);
+    table->SetKey();
+    F(*table, "NAME")->SetAsString(QStringLiteral("Иванов"));
+    F(*table, "PRICE")->SetAsFloat(15);
+    table->GotoNearest();
+    EXPECT_EQ(F(*table, "ID")->AsInteger(), 3);
+}
+
+TEST(MemIndexes, RangesWithAndWithoutAnIndexPrefix)
+{
+    auto table = MakeTable({{1, "a", 10}, {2, "b", 20}, {3, "b", 30}, {4, "c", 40}, {5, "b", 50}});
+    EXPECT_THROW(table->SetRange({1}, {2}), EDatabaseError);
+    table->AddIndex(QStringLiteral("NAME_PRICE"), QStringLiteral("NAME;PRICE"));
+    table->SetIndexName(QStringLiteral("NAME_PRICE"));
+
+    table->SetRange({"b"}, {"b"});
+    EXPECT_TRUE(table->RangeActive());
+    EXPECT_EQ(Ids(*table), QList<int>({2, 3, 5}));
+    EXPECT_EQ(table->RecordCount(), 3);
+
+    table->SetRange({"b", 25}, {"c", 40});
+    EXPECT_EQ(Ids(*table), QList<int>({3, 5, 4}));
+
+    // A new record outside the range is stored but not shown.
+    AddRow(*table, 6, "z", 1);
+    EXPECT_EQ(Ids(*table), QList<int>({3, 5, 4}));
+    AddRow(*table, 7, "b", 35);
+    EXPECT_EQ(Ids(*table), QList<int>({3, 7, 5, 4}));
+
+    table->CancelRange();
+    EXPECT_FALSE(table->RangeActive());
+    EXPECT_EQ(Ids(*table), QList<int>({1, 2, 3, 7, 5, 4, 6}));
+}
+
+TEST(MemIndexes, IndexesOffForBulkLoadingThenRebuiltOnce)
+{
+    auto table = MakeTable();
+    table->AddIndex(QStringLiteral("PK"), QStringLiteral("ID"), ixUnique);
+    table->SetIndexName(QStringLiteral("PK"));
+    table->SetEnableIndexes(false);
+    for (int id : {5, 3, 9, 1})
+        AddRow(*table, id, "x", id);
+    EXPECT_EQ(Ids(*table), QList<int>({5, 3, 9, 1})) << "appended as they come";
+    table->SetEnableIndexes(true);
+    EXPECT_EQ(Ids(*table), QList<int>({1, 3, 5, 9}));
+    EXPECT_TRUE(table->FindKey({9}));
+
+    // A duplicate loaded with indexes off is found when they are rebuilt.
+    table->SetEnableIndexes(false);
+    AddRow(*table, 3, "dup", 0);
+    EXPECT_THROW(table->SetEnableIndexes(true), EDatabaseError);
+    EXPECT_FALSE(table->EnableIndexes()) << "still off, so the duplicate can be mended";
+    table->Last();
+    table->Delete();
+    table->SetEnableIndexes(true);
+    EXPECT_EQ(Ids(*table), QList<int>({1, 3, 5, 9}));
+}
+
+} // namespace
