@@ -1,8 +1,11 @@
 #include "MemTable.h"
 
 #include "MemIndex.h"
+#include "MemTableFile.h"
 #include "MemRowStore.h"
 
+#include <QFile>
+#include <QSaveFile>
 #include <algorithm>
 
 TCustomMemTable::TCustomMemTable(QObject* owner) : TDataSet(owner), FStore(std::make_unique<TMemRowStore>()) {}
@@ -528,4 +531,122 @@ void TCustomMemTable::CancelRange()
     FRangeEnd.clear();
     RebuildView();
     Resync();
+}
+
+// ---------------------------------------------------------------- files
+
+void TCustomMemTable::SaveToFile(const QString& fileName) const
+{
+    CheckActive();
+    TMemTableImage image;
+    for (int i = 0; i < FieldDefs().Count(); ++i) {
+        const TFieldDef& def = FieldDefs()[i];
+        image.FieldDefs.push_back({def.Name(), def.DataType(), def.Size(), def.Precision(), def.Attributes(),
+                                   def.InternalCalcField(), def.FieldNo()});
+    }
+    for (int i = 0; i < IndexDefs().Count(); ++i)
+        image.IndexDefs.push_back({IndexDefs()[i].Name(), IndexDefs()[i].Fields(), IndexDefs()[i].Options()});
+    // Rows as the store holds them: its columns follow the stored fields,
+    // which must be the definitions' columns in the same order.
+    std::vector<int> columns;
+    for (const auto& def : image.FieldDefs) {
+        const TField* field = FindField(def.Name);
+        columns.push_back(field ? StoreColumn(*field) : -1);
+    }
+    image.Rows.reserve(FStore->Order().size());
+    for (TRecordId row : FStore->Order()) {
+        std::vector<Variant> values;
+        for (size_t i = 0; i < columns.size(); ++i)
+            if (image.FieldDefs[i].Type != ftUnknown)
+                values.push_back(columns[i] >= 0 ? FStore->Get(row, columns[i]) : Variant::Null());
+        image.Rows.push_back(std::move(values));
+    }
+
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        DatabaseError(QStringLiteral("Cannot write table file '%1': %2").arg(fileName, file.errorString()));
+    const QByteArray bytes = EncodeMemTableImage(image);
+    if (file.write(bytes) != bytes.size() || !file.commit())
+        DatabaseError(QStringLiteral("Cannot write table file '%1': %2").arg(fileName, file.errorString()));
+}
+
+void TCustomMemTable::LoadFromFile(const QString& fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        DatabaseError(QStringLiteral("Cannot open table file '%1': %2").arg(fileName, file.errorString()));
+    const TMemTableImage image = DecodeMemTableImage(file.readAll(), fileName);
+    // Persistent fields must find their columns, with the same types.
+    if (!DefaultFields())
+        for (TField* field : Fields()) {
+            if (!field->IsStored())
+                continue;
+            const auto def = std::find_if(image.FieldDefs.begin(), image.FieldDefs.end(), [&](const auto& d) {
+                return d.Name.compare(field->FieldName(), Qt::CaseInsensitive) == 0;
+            });
+            if (def == image.FieldDefs.end() || def->Type != field->DataType())
+                DatabaseError(QStringLiteral("Table file '%1' does not match field '%2'").arg(fileName, field->FieldName()));
+        }
+    LoadImage(image);
+}
+
+void TCustomMemTable::LoadImage(const TMemTableImage& image)
+{
+    if (Active())
+        CheckBrowseMode();
+    DisableControls();
+    try {
+        Close();
+        FieldDefs().BeginUpdate();
+        FieldDefs().Clear();
+        for (const auto& d : image.FieldDefs) {
+            TFieldDef& def = FieldDefs().Add(d.Name, d.Type, d.Size);
+            def.SetPrecision(d.Precision);
+            def.SetAttributes(d.Attributes);
+            def.SetInternalCalcField(d.InternalCalc);
+            def.SetFieldNo(d.FieldNo);
+        }
+        FieldDefs().EndUpdate();
+        for (const auto& d : image.IndexDefs)
+            if (!IndexDefs().Find(d.Name)) {
+                IndexDefs().Add(d.Name, d.Fields, d.Options);
+                FIndexes.push_back({d.Name, {}, nullptr});
+            }
+        Open();
+        // The file's columns in the store's order.
+        int column = 0;
+        std::vector<int> storeOf(image.FieldDefs.size(), -1);
+        for (size_t i = 0; i < image.FieldDefs.size(); ++i)
+            if (image.FieldDefs[i].Type != ftUnknown) {
+                const TField* field = FindField(image.FieldDefs[i].Name);
+                storeOf[i] = field ? StoreColumn(*field) : -1;
+            }
+        std::vector<Variant> stored(static_cast<size_t>(FStore->ColumnCount()));
+        for (const auto& row : image.Rows) {
+            column = 0;
+            std::fill(stored.begin(), stored.end(), Variant::Null());
+            for (size_t i = 0; i < image.FieldDefs.size(); ++i) {
+                if (image.FieldDefs[i].Type == ftUnknown)
+                    continue;
+                if (storeOf[i] >= 0)
+                    stored[static_cast<size_t>(storeOf[i])] = row[static_cast<size_t>(column)];
+                ++column;
+            }
+            FStore->Insert(stored);
+        }
+        for (TIndexEntry& entry : FIndexes)
+            BuildIndex(entry);
+        if (!FIndexName.isEmpty())
+            FCurrentIndex = FindIndexEntry(FIndexName)->Index.get();
+        FStore->ResetModified();
+        RebuildView();
+        First();
+    } catch (...) {
+        // Never half loaded: what could not be loaded whole is not kept.
+        if (Active())
+            EmptyTable();
+        EnableControls();
+        throw;
+    }
+    EnableControls();
 }

@@ -74,6 +74,14 @@ public:
     void CancelRange();
     bool RangeActive() const { return FRangeActive; }
 
+    // --- Files (format in MemTableFile.h). Saving writes every row with the
+    // field and index definitions to a temporary file that replaces the old
+    // one only when complete. Loading reads and checks the whole file first:
+    // a damaged file raises EDatabaseError and leaves the table as it was;
+    // otherwise the table is (re)opened with the file's definitions and rows.
+    void SaveToFile(const QString& fileName) const;
+    void LoadFromFile(const QString& fileName);
+
     // --- Switches kept for the engine above.
     bool AutoReposition() const { return FAutoReposition; }
     void SetAutoReposition(bool value) { FAutoReposition = value; }
@@ -126,6 +134,7 @@ private:
     int SearchView(const std::vector<Variant>& keyValues, bool& found) const;
     std::vector<Variant> KeyValuesFromBuffer();
     int StoreColumn(const TField& field) const;
+    void LoadImage(const struct TMemTableImage& image);
 
     std::unique_ptr<TMemRowStore> FStore;
     std::vector<int> FStoreColumn;                              // by field index, -1 for calculated fields

@@ -1,0 +1,62 @@
+// The in-memory table's file format: definitions, indexes and rows in one
+// binary file of our own.
+//
+//   offset  size  content
+//   0       4     magic "CSMT"
+//   4       2     format version (little endian), currently 1
+//   6       2     reserved, 0
+//   8       8     payload length in bytes
+//   16      4     CRC-32 (zlib) of the payload
+//   20      ...   payload, a QDataStream (Qt 6.4 format, big endian):
+//                 u32 field definition count, then per definition:
+//                   QString name, u8 type (TFieldType), i32 size, i32 precision,
+//                   u8 attributes, bool internal-calculated, i32 field number
+//                 u32 index definition count, then per index:
+//                   QString name, QString fields, u8 options
+//                 u64 row count, then per row and stored column:
+//                   u8 null flag, and when not null the value:
+//                   QString for strings and memos, QByteArray for blobs and
+//                   fixed binaries, bool, i32 for 16/32-bit integers, i64 for
+//                   64-bit integers and currency (x10000), double for floats,
+//                   BCD, dates and times
+//
+// The whole file is read and checked before anything of the table changes.
+#pragma once
+
+#include "FieldDefs.h"
+#include "IndexDefs.h"
+#include "Variant.h"
+
+#include <QByteArray>
+#include <QString>
+#include <vector>
+
+struct TMemTableImage
+{
+    struct TFieldDefData
+    {
+        QString Name;
+        TFieldType Type = ftUnknown;
+        int Size = 0;
+        int Precision = 0;
+        TFieldAttributes Attributes = 0;
+        bool InternalCalc = false;
+        int FieldNo = 0;
+    };
+    struct TIndexDefData
+    {
+        QString Name;
+        QString Fields;
+        TIndexOptions Options = 0;
+    };
+
+    std::vector<TFieldDefData> FieldDefs;
+    std::vector<TIndexDefData> IndexDefs;
+    std::vector<std::vector<Variant>> Rows; // stored columns in definition order
+};
+
+inline constexpr uint16_t MemTableFileVersion = 1;
+
+// Raise EDatabaseError naming the file and what is wrong with it.
+QByteArray EncodeMemTableImage(const TMemTableImage& image);
+TMemTableImage DecodeMemTableImage(const QByteArray& bytes, const QString& fileName);

@@ -1,0 +1,188 @@
+// Saving and loading the in-memory table: a round trip of every type, nulls,
+// blobs and index definitions; damaged files refused without harm.
+#include "DataSetFixture.h"
+#include "Exceptions.h"
+#include "MemTableFile.h"
+
+#include <QDataStream>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+namespace {
+
+using dbtest::Ids;
+using dbtest::MakeTable;
+
+std::unique_ptr<TCustomMemTable> EveryType()
+{
+    auto table = std::make_unique<TCustomMemTable>();
+    const struct
+    {
+        const char* name;
+        TFieldType type;
+        int size;
+    } defs[] = {
+        {"S", ftString, 30}, {"I16", ftSmallint, 0}, {"I32", ftInteger, 0}, {"W", ftWord, 0},
+        {"B", ftBoolean, 0}, {"F", ftFloat, 0},     {"C", ftCurrency, 0},  {"BCD", ftBCD, 2},
+        {"D", ftDate, 0},    {"T", ftTime, 0},      {"DT", ftDateTime, 0}, {"KEY", ftBytes, 8},
+        {"BLOB", ftBlob, 0}, {"MEMO", ftMemo, 0},   {"I64", ftLargeint, 0},
+    };
+    for (const auto& d : defs)
+        table->FieldDefs().Add(QLatin1String(d.name), d.type, d.size);
+    table->FieldDefs()[0].SetRequired(true);
+    table->AddIndex(QStringLiteral("BY_S"), QStringLiteral("S"), ixUnique | ixCaseInsensitive);
+    table->Open();
+    const std::vector<std::vector<Variant>> rows = {
+        {"Привет", -5, 100000, 65535, true, 2.5, TCurrency{123456}, 12.34, Variant::FromDateTime(45000),
+         Variant::FromDateTime(0.25), Variant::FromDateTime(45000.5), QByteArray("\x01\x02\x03\x04\x05\x06\x07\x08", 8),
+         QByteArray("\x00\xFF" "blob", 6), QStringLiteral("многострочный\nтекст"), int64_t(1) << 40},
+        {"пусто", Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(),
+         Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(),
+         Variant::Null(), Variant::Null()},
+    };
+    for (const auto& row : rows) {
+        table->Append();
+        for (int i = 0; i < table->FieldCount(); ++i)
+            table->Fields()[i]->SetValue(row[size_t(i)]);
+        table->Post();
+    }
+    return table;
+}
+
+TEST(MemTableFile, RoundTripOfEveryTypeNullsBlobsAndIndexes)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("GOODS.CDS"));
+    auto original = EveryType();
+    original->SaveToFile(path);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList({"GOODS.CDS"})) << "no temporary file left";
+
+    TCustomMemTable loaded;
+    loaded.LoadFromFile(path);
+    ASSERT_TRUE(loaded.Active());
+    EXPECT_FALSE(loaded.DataModified());
+    ASSERT_EQ(loaded.FieldDefs().Count(), original->FieldDefs().Count());
+    EXPECT_TRUE(loaded.FieldDefs()[0].Required());
+    EXPECT_EQ(loaded.FieldDefs().Find(QStringLiteral("BCD"))->Size(), 2);
+    ASSERT_EQ(loaded.IndexDefs().Count(), 1);
+    EXPECT_EQ(loaded.IndexDefs()[0].Options(), ixUnique | ixCaseInsensitive);
+    ASSERT_EQ(loaded.RecordCount(), 2);
+
+    original->First();
+    for (loaded.First(); !loaded.Eof(); loaded.Next(), original->Next())
+        for (int i = 0; i < loaded.FieldCount(); ++i) {
+            const Variant a = original->Fields()[i]->Value();
+            const Variant b = loaded.Fields()[i]->Value();
+            EXPECT_EQ(a.IsNull(), b.IsNull()) << loaded.Fields()[i]->FieldName().toStdString();
+            if (!a.IsNull()) {
+                EXPECT_EQ(a.Compare(b), 0) << loaded.Fields()[i]->FieldName().toStdString();
+            }
+        }
+
+    // The index came back and works.
+    loaded.SetIndexName(QStringLiteral("BY_S"));
+    EXPECT_TRUE(loaded.FindKey({"ПРИВЕТ"}));
+}
+
+TEST(MemTableFile, SavingReplacesTheOldFileWhole)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("T.CDS"));
+    MakeTable({{1, "a", 1}, {2, "b", 2}})->SaveToFile(path);
+    MakeTable({{3, "c", 3}})->SaveToFile(path);
+    TCustomMemTable loaded;
+    loaded.LoadFromFile(path);
+    EXPECT_EQ(Ids(loaded), QList<int>({3}));
+    EXPECT_THROW(MakeTable()->SaveToFile(dir.filePath(QStringLiteral("no/such/folder/T.CDS"))), EDatabaseError);
+}
+
+TEST(MemTableFile, DamagedFilesAreRefusedAndTheTableKept)
+{
+    QTemporaryDir dir;
+    const QString good = dir.filePath(QStringLiteral("good.CDS"));
+    MakeTable({{1, "a", 1}, {2, "b", 2}})->SaveToFile(good);
+    QFile in(good);
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    const QByteArray bytes = in.readAll();
+
+    QByteArray wrongVersion = bytes;
+    wrongVersion[4] = 9;
+    QByteArray badChecksum = bytes;
+    badChecksum[bytes.size() - 3] = char(badChecksum[bytes.size() - 3] ^ 0x40);
+    const struct
+    {
+        const char* name;
+        QByteArray bytes;
+        const char* reason;
+    } cases[] = {
+        {"truncated", bytes.left(bytes.size() - 5), "truncated"},
+        {"header only", bytes.left(10), "not a table file"},
+        {"wrong version", wrongVersion, "unsupported format version 9"},
+        {"bad checksum", badChecksum, "checksum mismatch"},
+        {"not a table", QByteArray("PK\x03\x04 something else entirely"), "not a table file"},
+        {"empty", QByteArray(), "not a table file"},
+    };
+    auto table = MakeTable({{7, "kept", 7}});
+    for (const auto& c : cases) {
+        const QString path = dir.filePath(QLatin1String(c.name));
+        QFile out(path);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(c.bytes);
+        out.close();
+        try {
+            table->LoadFromFile(path);
+            ADD_FAILURE() << c.name;
+        } catch (const EDatabaseError& e) {
+            EXPECT_TRUE(e.Message().contains(QLatin1String(c.reason))) << c.name << ": " << e.Message().toStdString();
+            EXPECT_TRUE(e.Message().contains(path)) << "the message names the file";
+        }
+        EXPECT_EQ(Ids(*table), QList<int>({7})) << c.name << ": the table is as it was";
+    }
+    EXPECT_THROW(table->LoadFromFile(dir.filePath(QStringLiteral("missing.CDS"))), EDatabaseError);
+
+    // A payload whose counts lie, behind a correct header and checksum.
+    QByteArray payload;
+    QDataStream out(&payload, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_6_4);
+    out << quint32(1) << QStringLiteral("ID") << quint8(ftInteger) << qint32(0) << qint32(0) << quint8(0) << false
+        << qint32(1) << quint32(0) << quint64(1000000000) << quint8(0) << qint32(1);
+    QByteArray file("CSMT\x01\x00\x00\x00", 8);
+    for (quint64 length = quint64(payload.size()), i = 0; i < 8; ++i)
+        file += char((length >> (8 * i)) & 0xFF);
+    const auto crc = quint32(crc32_z(0, reinterpret_cast<const Bytef*>(payload.constData()), size_t(payload.size())));
+    for (int i = 0; i < 4; ++i)
+        file += char((crc >> (8 * i)) & 0xFF);
+    try {
+        DecodeMemTableImage(file + payload, QStringLiteral("lying.CDS"));
+        ADD_FAILURE();
+    } catch (const EDatabaseError& e) {
+        EXPECT_TRUE(e.Message().contains(QStringLiteral("bad row count"))) << e.Message().toStdString();
+    }
+}
+
+TEST(MemTableFile, PersistentFieldsMustMatchTheFile)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("T.CDS"));
+    MakeTable({{1, "a", 1}})->SaveToFile(path);
+
+    TCustomMemTable table;
+    auto* name = new TIntegerField(&table); // NAME is a string in the file
+    name->SetFieldName(QStringLiteral("NAME"));
+    name->SetDataSet(&table);
+    EXPECT_THROW(table.LoadFromFile(path), EDatabaseError);
+    EXPECT_FALSE(table.Active());
+
+    TCustomMemTable matching;
+    auto* id = new TIntegerField(&matching);
+    id->SetFieldName(QStringLiteral("ID"));
+    id->SetDataSet(&matching);
+    matching.LoadFromFile(path);
+    EXPECT_EQ(matching.FieldCount(), 1);
+    EXPECT_EQ(id->AsInteger(), 1);
+}
+
+} // namespace
