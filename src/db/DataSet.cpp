@@ -176,7 +176,7 @@ void TDataSet::OpenCursor()
             }
     try {
         InternalOpen();
-        if (FFiltered && !FFilterText.isEmpty() && !FFilterExpression)
+        if (!FFilterText.isEmpty() && !FFilterExpression)
             FFilterExpression = TFilterExpression::Parse(FFilterText);
         FState = dsBrowse; // the view asks the filter, which reads fields
         InternalRefreshView();
@@ -834,15 +834,30 @@ void TDataSet::ApplyFilterChange()
     DataEvent(deDataSetChange);
 }
 
+void TDataSet::SetSearchFilter(const QString& text)
+{
+    if (text == FSearchText)
+        return;
+    std::unique_ptr<TFilterExpression> expression;
+    if (!text.trimmed().isEmpty())
+        expression = TFilterExpression::Parse(text);
+    FSearchText = text;
+    FSearchExpression = std::move(expression);
+    ApplyFilterChange();
+}
+
 bool TDataSet::RecordPassesFilter(TRecordId row)
 {
-    if (!FFiltered)
+    if (!FFiltered && !FSearchExpression)
         return true;
     const TRestore<TRecordId> filterRow(FFilterRow, row);
     const TRestore<TDataSetState> state(FState, dsFilter);
-    if (FFilterExpression
-        && !FFilterExpression->Evaluate([this](const QString& name) { return FieldByName(name)->Value(); },
-                                        FFilterOptions))
+    const auto fieldValue = [this](const QString& name) { return FieldByName(name)->Value(); };
+    if (FSearchExpression && !FSearchExpression->Evaluate(fieldValue, FFilterOptions))
+        return false;
+    if (!FFiltered)
+        return true;
+    if (FFilterExpression && !FFilterExpression->Evaluate(fieldValue, FFilterOptions))
         return false;
     bool accept = true;
     if (OnFilterRecord)

@@ -142,7 +142,12 @@ public:
     void SetFiltered(bool value);
     TFilterOptions FilterOptions() const { return FFilterOptions; }
     void SetFilterOptions(TFilterOptions options);
-    // Whether the current filter (expression and OnFilterRecord) admits a row.
+    // A second expression, independent of Filtered, that an incremental
+    // search sets; empty text switches it off.
+    const QString& SearchFilter() const { return FSearchText; }
+    void SetSearchFilter(const QString& text);
+    // Whether the filters (expression and OnFilterRecord when Filtered, and
+    // the search filter) admit a row.
     bool RecordPassesFilter(TRecordId row);
 
     // --- Calculated fields and controls
@@ -281,6 +286,8 @@ private:
     bool FFiltered = false;
     TFilterOptions FFilterOptions = 0;
     std::unique_ptr<TFilterExpression> FFilterExpression;
+    QString FSearchText;
+    std::unique_ptr<TFilterExpression> FSearchExpression;
     int FDisableCount = 0;
     bool FStateChangedWhileDisabled = false;
     QList<TDataSource*> FDataSources;

@@ -1,5 +1,6 @@
 #include "MemTable.h"
 
+#include "DataSource.h"
 #include "MemIndex.h"
 #include "MemTableFile.h"
 #include "MemRowStore.h"
@@ -7,6 +8,30 @@
 #include <QFile>
 #include <QSaveFile>
 #include <algorithm>
+
+// Follows the master data set for a detail table.
+class TCustomMemTable::TMasterLink : public TDataLink
+{
+public:
+    explicit TMasterLink(TCustomMemTable& detail) : FDetail(detail) {}
+
+protected:
+    void ActiveChanged() override { FDetail.MasterChanged(); }
+    void DataSetChanged() override { FDetail.MasterChanged(); }
+    void DataSetScrolled(int) override { FDetail.MasterChanged(); }
+    void RecordChanged(TField* field) override
+    {
+        // Only a change of a master field moves the detail.
+        if (!field || !DataSet())
+            return;
+        const auto fields = DataSet()->GetFieldList(FDetail.MasterFields());
+        if (std::find(fields.begin(), fields.end(), field) != fields.end())
+            FDetail.MasterChanged();
+    }
+
+private:
+    TCustomMemTable& FDetail;
+};
 
 TCustomMemTable::TCustomMemTable(QObject* owner) : TDataSet(owner), FStore(std::make_unique<TMemRowStore>()) {}
 
@@ -115,6 +140,10 @@ bool TCustomMemTable::InRange(TMemRowStore::TRowHandle row) const
 void TCustomMemTable::RebuildView()
 {
     FView.clear();
+    if (!ReadMasterKeys()) {
+        InvalidatePositions();
+        return;
+    }
     if (FCurrentIndex) {
         auto first = FCurrentIndex->Rows().begin();
         auto last = FCurrentIndex->Rows().end();
@@ -131,13 +160,13 @@ void TCustomMemTable::RebuildView()
         FView.reserve(static_cast<size_t>(last - first));
         for (auto it = first; it != last; ++it) {
             const TRecordId id = TMemRowStore::IdOf(*it);
-            if (RecordPassesFilter(id))
+            if (PassesMaster(*it) && RecordPassesFilter(id))
                 FView.push_back(id);
         }
     } else {
         FView.reserve(FStore->Order().size());
         for (TRecordId row : FStore->Order())
-            if (RecordPassesFilter(row))
+            if (PassesMaster(FStore->Handle(row)) && RecordPassesFilter(row))
                 FView.push_back(row);
     }
     InvalidatePositions();
@@ -649,4 +678,102 @@ void TCustomMemTable::LoadImage(const TMemTableImage& image)
         throw;
     }
     EnableControls();
+}
+
+// ---------------------------------------------------------------- master-detail
+
+TDataSource* TCustomMemTable::MasterSource() const
+{
+    return FMasterLink ? FMasterLink->DataSource() : nullptr;
+}
+
+void TCustomMemTable::SetMasterSource(TDataSource* source)
+{
+    if (source && source->DataSet() == this)
+        DatabaseError(QStringLiteral("Circular datalinks are not allowed"));
+    if (!source) {
+        FMasterLink.reset();
+    } else {
+        if (!FMasterLink)
+            FMasterLink = std::make_unique<TMasterLink>(*this);
+        FMasterLink->SetDataSource(source);
+    }
+    MasterChanged();
+}
+
+void TCustomMemTable::SetMasterFields(const QString& fields)
+{
+    FMasterFields = fields;
+    MasterChanged();
+}
+
+void TCustomMemTable::SetDetailFields(const QString& fields)
+{
+    FDetailFields = fields;
+    MasterChanged();
+}
+
+TDataSet* TCustomMemTable::MasterDataSetOf() const
+{
+    return FMasterLink ? FMasterLink->DataSet() : nullptr;
+}
+
+bool TCustomMemTable::ReadMasterKeys()
+{
+    FMasterFilter = TMasterFilter::None;
+    TDataSet* master = MasterDataSetOf();
+    if (!master || !master->Active() || SplitFieldList(FMasterFields).isEmpty())
+        return true;
+    const std::vector<TField*> masterFields = master->GetFieldList(FMasterFields);
+    const std::vector<TField*> detailFields =
+        GetFieldList(FDetailFields.trimmed().isEmpty() ? FMasterFields : FDetailFields);
+    if (detailFields.size() != masterFields.size())
+        DatabaseError(QStringLiteral("Master and detail field lists differ in length"));
+    if (master->IsEmpty()) {
+        FMasterFilter = TMasterFilter::Nothing;
+        return false;
+    }
+    FDetailColumns.clear();
+    FMasterKeys.clear();
+    for (size_t i = 0; i < detailFields.size(); ++i) {
+        const int column = StoreColumn(*detailFields[i]);
+        if (column < 0)
+            DatabaseError(QStringLiteral("Field '%1' cannot link to a master").arg(detailFields[i]->FieldName()));
+        FDetailColumns.push_back(column);
+        FMasterKeys.push_back(FStore->MakeKey(column, masterFields[i]->Value()));
+    }
+    FMasterFilter = TMasterFilter::Keys;
+    return true;
+}
+
+bool TCustomMemTable::PassesMaster(const std::byte* row) const
+{
+    if (FMasterFilter != TMasterFilter::Keys)
+        return FMasterFilter == TMasterFilter::None;
+    for (size_t i = 0; i < FDetailColumns.size(); ++i)
+        if (FStore->CompareKey(row, FDetailColumns[i], FMasterKeys[i], false) != 0)
+            return false;
+    return true;
+}
+
+void TCustomMemTable::MasterChanged()
+{
+    if (!Active())
+        return;
+    CheckBrowseMode();
+    RebuildView();
+    First();
+}
+
+void TCustomMemTable::DoOnNewRecord()
+{
+    TDataSet* master = MasterDataSetOf();
+    if (master && master->Active() && !master->IsEmpty() && !SplitFieldList(FMasterFields).isEmpty()) {
+        const std::vector<TField*> masterFields = master->GetFieldList(FMasterFields);
+        const std::vector<TField*> detailFields =
+            GetFieldList(FDetailFields.trimmed().isEmpty() ? FMasterFields : FDetailFields);
+        for (size_t i = 0; i < detailFields.size() && i < masterFields.size(); ++i)
+            detailFields[i]->SetValue(masterFields[i]->Value());
+    }
+    TDataSet::DoOnNewRecord();
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "DataSet.h"
+#include "MemRowStore.h"
 
 #include <cstddef>
 #include <functional>
@@ -14,8 +15,8 @@
 #include <unordered_map>
 #include <vector>
 
+class TDataSource;
 class TMemIndex;
-class TMemRowStore;
 
 enum TMemTablePerformance { mtpfFast, mtpfBalanced, mtpfSmall };
 
@@ -82,6 +83,17 @@ public:
     void SaveToFile(const QString& fileName) const;
     void LoadFromFile(const QString& fileName);
 
+    // --- Local master-detail: only rows whose detail fields equal the
+    // master's current master fields are in view (all rows while the master
+    // is closed, none while it is empty). Detail fields default to the
+    // master fields' names. New rows take the master's values.
+    TDataSource* MasterSource() const;
+    void SetMasterSource(TDataSource* source);
+    const QString& MasterFields() const { return FMasterFields; }
+    void SetMasterFields(const QString& fields);
+    const QString& DetailFields() const { return FDetailFields; }
+    void SetDetailFields(const QString& fields);
+
     // --- Switches kept for the engine above.
     bool AutoReposition() const { return FAutoReposition; }
     void SetAutoReposition(bool value) { FAutoReposition = value; }
@@ -112,6 +124,12 @@ protected:
     TMemRowStore& Store() const { return *FStore; }
     TMemIndex* CurrentIndex() const { return FCurrentIndex; }
 
+    // The master moved or changed: by default the view follows it locally.
+    virtual void MasterChanged();
+    TDataSet* MasterDataSetOf() const override;
+    // New rows of a detail take the master's values first.
+    void DoOnNewRecord() override;
+
 private:
     struct TIndexEntry
     {
@@ -134,6 +152,10 @@ private:
     int SearchView(const std::vector<Variant>& keyValues, bool& found) const;
     std::vector<Variant> KeyValuesFromBuffer();
     int StoreColumn(const TField& field) const;
+    // The master's values for the detail columns; false when the master
+    // shows no row (the detail then shows none either).
+    bool ReadMasterKeys();
+    bool PassesMaster(const std::byte* row) const;
     void LoadImage(const struct TMemTableImage& image);
 
     std::unique_ptr<TMemRowStore> FStore;
@@ -148,6 +170,14 @@ private:
     bool FEnableIndexes = true;
     bool FRangeActive = false;
     std::vector<Variant> FRangeStart, FRangeEnd;
+
+    class TMasterLink;
+    std::unique_ptr<TMasterLink> FMasterLink;
+    QString FMasterFields;
+    QString FDetailFields;
+    enum class TMasterFilter { None, Keys, Nothing } FMasterFilter = TMasterFilter::None;
+    std::vector<int> FDetailColumns;
+    std::vector<TMemRowStore::TKey> FMasterKeys;
 
     bool FAutoReposition = false;
     bool FStandalone = false;
