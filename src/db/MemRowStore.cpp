@@ -44,6 +44,11 @@ void Store(std::byte* p, T value)
 
 } // namespace
 
+void TMemRowStore::RemoveListener(TListener* listener)
+{
+    FListeners.erase(std::remove(FListeners.begin(), FListeners.end(), listener), FListeners.end());
+}
+
 TMemRowStore::~TMemRowStore()
 {
     Clear();

@@ -38,6 +38,29 @@ public:
         QByteArray Bytes;
     };
 
+    // Tables sharing the store hear of each other's changes.
+    class TListener
+    {
+    public:
+        virtual ~TListener() = default;
+        virtual void RowInserted(uint64_t id) = 0;
+        virtual void RowUpdated(uint64_t id) = 0;
+        virtual void RowRemoving(uint64_t id) = 0; // before the row goes
+        virtual void RowsCleared() = 0;
+    };
+    void AddListener(TListener* listener) { FListeners.push_back(listener); }
+    void RemoveListener(TListener* listener);
+    // Tells every listener but the one that made the change.
+    template <typename Fn>
+    void Notify(const TListener* origin, Fn&& fn) const
+    {
+        const std::vector<TListener*> listeners = FListeners;
+        for (TListener* listener : listeners)
+            if (listener != origin)
+                fn(*listener);
+    }
+    int ListenerCount() const { return static_cast<int>(FListeners.size()); }
+
     TMemRowStore() = default;
     ~TMemRowStore();
     TMemRowStore(const TMemRowStore&) = delete;
@@ -102,5 +125,6 @@ private:
     std::unordered_map<uint64_t, TRowPtr> FRows;
     std::vector<uint64_t> FOrder;
     uint64_t FNextId = 1;
+    std::vector<TListener*> FListeners;
     bool FModified = false;
 };

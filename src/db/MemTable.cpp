@@ -33,14 +33,48 @@ private:
     TCustomMemTable& FDetail;
 };
 
-TCustomMemTable::TCustomMemTable(QObject* owner) : TDataSet(owner), FStore(std::make_unique<TMemRowStore>()) {}
+// Hears the changes other tables sharing the store make.
+class TCustomMemTable::TStoreListener : public TMemRowStore::TListener
+{
+public:
+    explicit TStoreListener(TCustomMemTable& table) : FTable(table) {}
+    void RowInserted(uint64_t id) override { FTable.OtherInserted(id); }
+    void RowUpdated(uint64_t id) override { FTable.OtherUpdated(id); }
+    void RowRemoving(uint64_t id) override { FTable.OtherRemoving(id); }
+    void RowsCleared() override { FTable.OtherCleared(); }
 
-TCustomMemTable::~TCustomMemTable() = default;
+private:
+    TCustomMemTable& FTable;
+};
+
+TCustomMemTable::TCustomMemTable(QObject* owner)
+    : TDataSet(owner), FStore(std::make_shared<TMemRowStore>()), FListener(std::make_unique<TStoreListener>(*this))
+{
+}
+
+TCustomMemTable::~TCustomMemTable()
+{
+    // Attached tables lose their rows with ours.
+    const std::vector<TCustomMemTable*> attached = FAttached;
+    for (TCustomMemTable* table : attached)
+        table->SetAttachedTo(nullptr);
+    if (FAttachedTo) {
+        auto& list = FAttachedTo->FAttached;
+        list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    }
+    FStore->RemoveListener(FListener.get());
+}
 
 // ---------------------------------------------------------------- opening
 
 void TCustomMemTable::InternalInitFieldDefs()
 {
+    if (FAttachedTo) {
+        if (!FAttachedTo->Active())
+            DatabaseError(QStringLiteral("The table this one is attached to must be open"));
+        FieldDefs().Assign(FAttachedTo->FieldDefs());
+        return;
+    }
     if (FieldDefs().Count() > 0)
         return;
     FieldDefs().BeginUpdate();
@@ -52,15 +86,25 @@ void TCustomMemTable::InternalInitFieldDefs()
 
 void TCustomMemTable::InternalOpen()
 {
-    std::vector<TMemRowStore::TColumn> columns;
     FStoreColumn.clear();
-    for (TField* field : Fields()) {
-        FStoreColumn.push_back(field->IsStored() ? static_cast<int>(columns.size()) : -1);
-        if (field->IsStored())
-            columns.push_back({field->DataType(), field->Size()});
+    if (FAttachedTo) {
+        // The master's rows, by the master's columns.
+        FStore = FAttachedTo->FStore;
+        for (TField* field : Fields()) {
+            const TField* same = field->IsStored() ? FAttachedTo->FindField(field->FieldName()) : nullptr;
+            FStoreColumn.push_back(same ? FAttachedTo->StoreColumn(*same) : -1);
+        }
+    } else {
+        std::vector<TMemRowStore::TColumn> columns;
+        for (TField* field : Fields()) {
+            FStoreColumn.push_back(field->IsStored() ? static_cast<int>(columns.size()) : -1);
+            if (field->IsStored())
+                columns.push_back({field->DataType(), field->Size()});
+        }
+        FStore->SetColumns(columns);
+        FStore->ResetModified();
     }
-    FStore->SetColumns(columns);
-    FStore->ResetModified();
+    FStore->AddListener(FListener.get());
     FView.clear();
     InvalidatePositions();
     BuildIndexes();
@@ -75,7 +119,14 @@ void TCustomMemTable::InternalClose()
     FCurrentIndex = nullptr;
     for (TIndexEntry& entry : FIndexes)
         entry.Index.reset();
-    FStore->Clear();
+    FStore->RemoveListener(FListener.get());
+    if (FAttachedTo) {
+        FStore = std::make_shared<TMemRowStore>();
+    } else {
+        for (TCustomMemTable* table : std::vector<TCustomMemTable*>(FAttached))
+            table->Close();
+        FStore->Clear();
+    }
     FView.clear();
     FRangeActive = false;
     InvalidatePositions();
@@ -233,6 +284,7 @@ TRecordId TCustomMemTable::InternalInsertRow(const std::vector<Variant>& values,
     else
         FView.insert(FView.begin() + position, row);
     InvalidatePositions();
+    FStore->Notify(FListener.get(), [row](TMemRowStore::TListener& other) { other.RowInserted(row); });
     return row;
 }
 
@@ -248,6 +300,7 @@ void TCustomMemTable::InternalUpdateRow(TRecordId row, const std::vector<Variant
     const TMemRowStore::TRowHandle handle = FStore->Handle(row);
     if (!FEnableIndexes) {
         FStore->Update(row, stored);
+        FStore->Notify(FListener.get(), [row](TMemRowStore::TListener& other) { other.RowUpdated(row); });
         return;
     }
     for (TIndexEntry& entry : FIndexes)
@@ -277,9 +330,10 @@ void TCustomMemTable::InternalUpdateRow(TRecordId row, const std::vector<Variant
         PlaceInView(row);
         InvalidatePositions();
     }
+    FStore->Notify(FListener.get(), [row](TMemRowStore::TListener& other) { other.RowUpdated(row); });
 }
 
-void TCustomMemTable::InternalDeleteRow(TRecordId row)
+void TCustomMemTable::RemoveFromIndexesAndView(TRecordId row)
 {
     const TMemRowStore::TRowHandle handle = FStore->Handle(row);
     for (TIndexEntry& entry : FIndexes)
@@ -288,8 +342,14 @@ void TCustomMemTable::InternalDeleteRow(TRecordId row)
     const int position = InternalViewPosition(row);
     if (position >= 0)
         FView.erase(FView.begin() + position);
-    FStore->Remove(row);
     InvalidatePositions();
+}
+
+void TCustomMemTable::InternalDeleteRow(TRecordId row)
+{
+    FStore->Notify(FListener.get(), [row](TMemRowStore::TListener& other) { other.RowRemoving(row); });
+    RemoveFromIndexesAndView(row);
+    FStore->Remove(row);
 }
 
 void TCustomMemTable::EmptyTable()
@@ -304,6 +364,7 @@ void TCustomMemTable::EmptyTable()
     FView.clear();
     InvalidatePositions();
     Resync();
+    FStore->Notify(FListener.get(), [](TMemRowStore::TListener& other) { other.RowsCleared(); });
 }
 
 bool TCustomMemTable::DataModified() const
@@ -776,4 +837,106 @@ void TCustomMemTable::DoOnNewRecord()
             detailFields[i]->SetValue(masterFields[i]->Value());
     }
     TDataSet::DoOnNewRecord();
+}
+
+// ---------------------------------------------------------------- attachment
+
+void TCustomMemTable::SetAttachedTo(TCustomMemTable* master)
+{
+    if (master == this || master == FAttachedTo)
+        return;
+    if (master && master->FAttachedTo)
+        DatabaseError(QStringLiteral("Cannot attach to a table that is itself attached"));
+    if (master && master->AttachedCount() >= master->FAttachMaxCount)
+        DatabaseError(QStringLiteral("Too many tables attached to '%1' (at most %2)")
+                          .arg(master->objectName())
+                          .arg(master->FAttachMaxCount));
+    Close();
+    if (FAttachedTo) {
+        auto& list = FAttachedTo->FAttached;
+        list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    }
+    FAttachedTo = master;
+    if (master)
+        master->FAttached.push_back(this);
+}
+
+namespace {
+
+bool IsBrowsing(const TDataSet& ds)
+{
+    return ds.State() == dsBrowse;
+}
+
+} // namespace
+
+void TCustomMemTable::OtherInserted(TRecordId row)
+{
+    if (!Active())
+        return;
+    const TMemRowStore::TRowHandle handle = FStore->Handle(row);
+    if (FEnableIndexes)
+        for (TIndexEntry& entry : FIndexes)
+            if (entry.Index) {
+                try {
+                    entry.Index->Add(handle);
+                } catch (const EDatabaseError&) {
+                    // Unique here but not where the row was written: the
+                    // row stays out of this index.
+                }
+            }
+    if (PassesMaster(handle) && RecordPassesFilter(row)) {
+        if (FCurrentIndex && FEnableIndexes)
+            PlaceInView(row);
+        else if (FStore->Order().back() == row)
+            FView.push_back(row);
+        else
+            RebuildView();
+    }
+    InvalidatePositions();
+    if (IsBrowsing(*this))
+        Resync();
+}
+
+void TCustomMemTable::OtherUpdated(TRecordId row)
+{
+    if (!Active())
+        return;
+    if (FEnableIndexes && FCurrentIndex) {
+        RemoveFromIndexesAndView(row);
+        OtherInserted(row);
+        return;
+    }
+    for (TIndexEntry& entry : FIndexes)
+        if (entry.Index && FEnableIndexes) {
+            entry.Index->Remove(FStore->Handle(row));
+            try {
+                entry.Index->Add(FStore->Handle(row));
+            } catch (const EDatabaseError&) {
+            }
+        }
+    RebuildView();
+    if (IsBrowsing(*this))
+        Resync();
+}
+
+void TCustomMemTable::OtherRemoving(TRecordId row)
+{
+    if (!Active())
+        return;
+    RemoveFromIndexesAndView(row);
+    if (IsBrowsing(*this))
+        Resync();
+}
+
+void TCustomMemTable::OtherCleared()
+{
+    if (!Active())
+        return;
+    for (TIndexEntry& entry : FIndexes)
+        if (entry.Index)
+            entry.Index->Rebuild();
+    RebuildView();
+    if (IsBrowsing(*this))
+        Resync();
 }

@@ -94,6 +94,18 @@ public:
     const QString& DetailFields() const { return FDetailFields; }
     void SetDetailFields(const QString& fields);
 
+    // --- Attachment: a table attached to another shares its rows (and field
+    // definitions) while keeping its own cursor, indexes, ranges and filters;
+    // changes through either are seen by both. The master must be open when
+    // the attached table opens; closing the master closes its attached tables.
+    TCustomMemTable* AttachedTo() const { return FAttachedTo; }
+    void SetAttachedTo(TCustomMemTable* master);
+    void Detach() { SetAttachedTo(nullptr); }
+    // How many tables may attach to this one.
+    int AttachMaxCount() const { return FAttachMaxCount; }
+    void SetAttachMaxCount(int count) { FAttachMaxCount = count; }
+    int AttachedCount() const { return static_cast<int>(FAttached.size()); }
+
     // --- Switches kept for the engine above.
     bool AutoReposition() const { return FAutoReposition; }
     void SetAutoReposition(bool value) { FAutoReposition = value; }
@@ -158,7 +170,21 @@ private:
     bool PassesMaster(const std::byte* row) const;
     void LoadImage(const struct TMemTableImage& image);
 
-    std::unique_ptr<TMemRowStore> FStore;
+    class TStoreListener;
+    friend class TStoreListener;
+    // Keeping indexes and view current when another table changed the rows.
+    void OtherInserted(TRecordId row);
+    void OtherUpdated(TRecordId row);
+    void OtherRemoving(TRecordId row);
+    void OtherCleared();
+    void RemoveFromIndexesAndView(TRecordId row);
+    void ShareStore(bool share);
+
+    std::shared_ptr<TMemRowStore> FStore;
+    std::unique_ptr<TStoreListener> FListener;
+    TCustomMemTable* FAttachedTo = nullptr;
+    std::vector<TCustomMemTable*> FAttached;
+    int FAttachMaxCount = 1;
     std::vector<int> FStoreColumn;                              // by field index, -1 for calculated fields
     std::vector<TRecordId> FView;                               // rows in view order
     mutable std::unordered_map<TRecordId, int> FPositions;      // view position by row, built on demand

@@ -111,3 +111,82 @@ TEST(MemTableSearchFilter, NarrowsBesideTheOrdinaryFilter)
 }
 
 } // namespace
+
+namespace {
+
+TEST(MemTableAttachment, TwoTablesShareRowsWithTheirOwnCursorsAndIndexes)
+{
+    auto master = MakeTable({{3, "c", 30}, {1, "a", 10}, {2, "b", 20}});
+    master->setObjectName(QStringLiteral("Master"));
+    TCustomMemTable clone;
+    clone.SetAttachedTo(master.get());
+    clone.Open();
+    EXPECT_EQ(Ids(clone), QList<int>({3, 1, 2}));
+    clone.SetIndexFieldNames(QStringLiteral("ID"));
+    EXPECT_EQ(Ids(clone), QList<int>({1, 2, 3}));
+    EXPECT_EQ(Ids(*master), QList<int>({3, 1, 2})) << "the master keeps its own order";
+
+    // Separate cursors.
+    master->Last();
+    clone.First();
+    EXPECT_EQ(F(*master, "ID")->AsInteger(), 2);
+    EXPECT_EQ(F(clone, "ID")->AsInteger(), 1);
+
+    // Changes through either are seen by both.
+    master->Append();
+    F(*master, "ID")->SetAsInteger(0);
+    F(*master, "NAME")->SetAsString(QStringLiteral("z"));
+    master->Post();
+    EXPECT_EQ(Ids(clone), QList<int>({0, 1, 2, 3})) << "in the clone's index order";
+
+    clone.Locate(QStringLiteral("ID"), 2);
+    clone.Edit();
+    F(clone, "NAME")->SetAsString(QStringLiteral("изменено"));
+    clone.Post();
+    master->Locate(QStringLiteral("ID"), 2);
+    EXPECT_EQ(F(*master, "NAME")->AsString(), QStringLiteral("изменено"));
+
+    clone.Locate(QStringLiteral("ID"), 3);
+    clone.Delete();
+    EXPECT_EQ(Ids(*master), QList<int>({1, 2, 0}));
+    EXPECT_EQ(master->StoredRowCount(), 3);
+
+    // Filters and ranges stay each table's own.
+    clone.SetRange({1}, {2});
+    EXPECT_EQ(Ids(clone), QList<int>({1, 2}));
+    EXPECT_EQ(master->RecordCount(), 3);
+
+    // Closing the master closes what is attached to it.
+    master->Close();
+    EXPECT_FALSE(clone.Active());
+    EXPECT_THROW(clone.Open(), EDatabaseError) << "the master must be open";
+    master->Open();
+    clone.Open();
+    EXPECT_EQ(clone.RecordCount(), 0);
+
+    clone.Detach();
+    EXPECT_EQ(master->AttachedCount(), 0);
+}
+
+TEST(MemTableAttachment, AttachMaxCountLimitsTheTablesThatShare)
+{
+    auto master = MakeTable({{1, "a", 1}});
+    master->setObjectName(QStringLiteral("Master"));
+    EXPECT_EQ(master->AttachMaxCount(), 1);
+    TCustomMemTable first, second;
+    first.SetAttachedTo(master.get());
+    try {
+        second.SetAttachedTo(master.get());
+        FAIL();
+    } catch (const EDatabaseError& e) {
+        EXPECT_TRUE(e.Message().contains(QStringLiteral("at most 1"))) << e.Message().toStdString();
+    }
+    master->SetAttachMaxCount(2);
+    second.SetAttachedTo(master.get());
+    EXPECT_EQ(master->AttachedCount(), 2);
+    EXPECT_THROW(TCustomMemTable().SetAttachedTo(&first), EDatabaseError) << "no chains";
+    first.Detach();
+    EXPECT_EQ(master->AttachedCount(), 1);
+}
+
+} // namespace
