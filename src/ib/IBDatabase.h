@@ -1,0 +1,120 @@
+// A connection to a Firebird database and the transactions that run on it.
+#pragma once
+
+#include "IBError.h"
+
+#include <QObject>
+#include <QStringList>
+#include <memory>
+#include <vector>
+
+namespace Firebird {
+class IAttachment;
+class ITransaction;
+}
+namespace IBApi {
+class TCharset;
+}
+
+class TIBTransaction;
+class TIBSQL;
+
+// A local path opens through the embedded engine; "host:path" goes to a server.
+class TIBDatabase : public QObject
+{
+public:
+    explicit TIBDatabase(QObject* owner = nullptr);
+    ~TIBDatabase() override;
+
+    QString DatabaseName() const { return FDatabaseName; }
+    void SetDatabaseName(const QString& name);
+
+    // "name=value" lines: user_name, password, lc_ctype, sql_role_name, sql_dialect.
+    const QStringList& Params() const { return FParams; }
+    void SetParams(const QStringList& params);
+
+    bool Connected() const;
+    void SetConnected(bool value);
+    void Open() { SetConnected(true); }
+    void Close() { SetConnected(false); }
+    // Creates the file (its default character set is lc_ctype) and stays connected.
+    void CreateDatabase();
+    // Drops the connected database.
+    void DropDatabase();
+
+    TIBTransaction* DefaultTransaction() const { return FDefaultTransaction; }
+    void SetDefaultTransaction(TIBTransaction* transaction);
+    // A transaction of the database's own, for its housekeeping queries.
+    TIBTransaction* InternalTransaction() const { return FInternalTransaction.get(); }
+
+    int SQLDialect() const { return 3; }
+    const IBApi::TCharset& Charset() const { return *FCharset; }
+    Firebird::IAttachment* Handle() const;
+
+protected:
+    // Hooks around the attachment: DoConnect attaches, DoDisconnect ends the
+    // transactions and detaches.
+    virtual void DoConnect();
+    virtual void DoDisconnect();
+
+private:
+    friend class TIBTransaction;
+    friend class TIBSQL;
+    struct TPrivate;
+
+    void Attach(bool create);
+    void CheckInactive();
+    void AddTransaction(TIBTransaction* transaction);
+    void RemoveTransaction(TIBTransaction* transaction);
+    void AddSQL(TIBSQL* sql);
+    void RemoveSQL(TIBSQL* sql);
+
+    QString FDatabaseName;
+    QStringList FParams;
+    std::unique_ptr<TPrivate> d;
+    std::unique_ptr<IBApi::TCharset> FCharset;
+    TIBTransaction* FDefaultTransaction = nullptr;
+    std::unique_ptr<TIBTransaction> FInternalTransaction;
+    std::vector<TIBTransaction*> FTransactions;
+    std::vector<TIBSQL*> FSQLObjects;
+};
+
+class TIBTransaction : public QObject
+{
+public:
+    explicit TIBTransaction(QObject* owner = nullptr);
+    ~TIBTransaction() override; // rolls back what is still active
+
+    // Lines: read, write, read_committed, rec_version, no_rec_version, nowait,
+    // wait, concurrency, consistency (an "isc_tpb_" prefix is allowed).
+    const QStringList& Params() const { return FParams; }
+    void SetParams(const QStringList& params);
+
+    TIBDatabase* DefaultDatabase() const { return FDefaultDatabase; }
+    void SetDefaultDatabase(TIBDatabase* database);
+
+    bool InTransaction() const;
+    void StartTransaction();
+    void Commit();
+    void CommitRetaining();
+    void Rollback();
+    void RollbackRetaining();
+
+    Firebird::ITransaction* Handle() const;
+
+private:
+    friend class TIBDatabase;
+    friend class TIBSQL;
+    struct TPrivate;
+
+    void CheckInTransaction() const;
+    void CloseCursors();
+    void EndQuietly(); // rollback that never throws
+    void AddSQL(TIBSQL* sql);
+    void RemoveSQL(TIBSQL* sql);
+
+    QStringList FParams;
+    TIBDatabase* FDefaultDatabase = nullptr;
+    std::unique_ptr<TPrivate> d;
+    std::vector<TIBSQL*> FSQLObjects;
+};

@@ -1,0 +1,44 @@
+// A fresh Firebird database per test, opened through the embedded engine in a
+// temporary folder and removed with it.
+#pragma once
+
+#include "IBDatabase.h"
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+class TIBTestDatabase
+{
+public:
+    // The database's default character set, also the connection's lc_ctype.
+    explicit TIBTestDatabase(const QString& charset = QStringLiteral("WIN1251"));
+    ~TIBTestDatabase();
+    TIBTestDatabase(const TIBTestDatabase&) = delete;
+    TIBTestDatabase& operator=(const TIBTestDatabase&) = delete;
+
+    QString Path() const { return FPath; }
+    // The parameter lines that connect to it (user, character set).
+    QStringList ConnectParams() const;
+    // A connected database object of the helper's own.
+    TIBDatabase& Database() { return *FDatabase; }
+    // Another connection (an attachment of its own) to the same file.
+    std::unique_ptr<TIBDatabase> Connect(const QString& charset = QString()) const;
+
+    // One statement in a transaction of its own, committed.
+    void Execute(const QString& sql);
+    // Statements ended by ";" (or what "SET TERM" chooses), each committed.
+    void ExecuteScript(const QString& script);
+    static QStringList SplitScript(const QString& script);
+
+    // Points the engine's lock files at a folder this user can write; must run
+    // before the first attachment of the process.
+    static void PrepareEngine();
+
+private:
+    QTemporaryDir FDir;
+    QString FCharset;
+    QString FPath;
+    std::unique_ptr<TIBDatabase> FDatabase;
+};
