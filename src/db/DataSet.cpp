@@ -794,15 +794,22 @@ Variant TDataSet::Lookup(const QString& keyFields, const Variant& keyValues, con
 
 // ---------------------------------------------------------------- filtering
 
+namespace {
+
+// Blank text is no filter; anything else must parse (or nothing changes).
+std::unique_ptr<TFilterExpression> ParseFilterText(const QString& text)
+{
+    return text.trimmed().isEmpty() ? nullptr : TFilterExpression::Parse(text);
+}
+
+} // namespace
+
 void TDataSet::SetFilter(const QString& text)
 {
     if (text == FFilterText)
         return;
-    std::unique_ptr<TFilterExpression> expression;
-    if (!text.trimmed().isEmpty())
-        expression = TFilterExpression::Parse(text);
+    FFilterExpression = ParseFilterText(text);
     FFilterText = text;
-    FFilterExpression = std::move(expression);
     if (FFiltered)
         ApplyFilterChange();
 }
@@ -838,11 +845,8 @@ void TDataSet::SetSearchFilter(const QString& text)
 {
     if (text == FSearchText)
         return;
-    std::unique_ptr<TFilterExpression> expression;
-    if (!text.trimmed().isEmpty())
-        expression = TFilterExpression::Parse(text);
+    FSearchExpression = ParseFilterText(text);
     FSearchText = text;
-    FSearchExpression = std::move(expression);
     ApplyFilterChange();
 }
 
