@@ -75,6 +75,13 @@ void TDataSet::AddField(TField* field)
     FDefaultFields = false;
     FFields.FItems.push_back(field);
     field->FDataSet = this;
+    NumberFields();
+}
+
+void TDataSet::NumberFields()
+{
+    for (size_t i = 0; i < FFields.FItems.size(); ++i)
+        FFields.FItems[i]->FIndex = static_cast<int>(i);
 }
 
 void TDataSet::RemoveField(TField* field)
@@ -90,6 +97,8 @@ void TDataSet::RemoveField(TField* field)
             record->erase(record->begin() + index);
     items.erase(it);
     field->FDataSet = nullptr;
+    field->FIndex = -1;
+    NumberFields();
 }
 
 void TDataSet::CreateFields()
@@ -111,6 +120,7 @@ void TDataSet::CreateFields()
         field->FDataSet = this;
         field.release(); // owned by the data set as its child
     }
+    NumberFields();
     FDefaultFields = true;
 }
 

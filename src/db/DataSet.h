@@ -261,6 +261,8 @@ private:
     Variant GetOldFieldValue(const TField& field) const;
     void AddField(TField* field);
     void RemoveField(TField* field);
+    // Tells every field its place in the list after the list changed.
+    void NumberFields();
 
     TFieldDefs FFieldDefs;
     TIndexDefs FIndexDefs;

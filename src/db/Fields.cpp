@@ -260,7 +260,7 @@ void TField::SetDataSet(TDataSet* dataSet)
 
 int TField::Index() const
 {
-    return FDataSet ? FDataSet->Fields().IndexOf(this) : -1;
+    return FDataSet ? FIndex : -1;
 }
 
 void TField::SetVisible(bool value)
@@ -943,8 +943,5 @@ TField* TFields::FieldByName(const QString& name) const
 
 int TFields::IndexOf(const TField* field) const
 {
-    for (size_t i = 0; i < FItems.size(); ++i)
-        if (FItems[i] == field)
-            return static_cast<int>(i);
-    return -1;
+    return field && field->FDataSet == FDataSet ? field->FIndex : -1;
 }

@@ -142,8 +142,10 @@ protected:
 
 private:
     friend class TDataSet;
+    friend class TFields;
 
     TDataSet* FDataSet = nullptr;
+    int FIndex = -1; // in the data set's field list, kept by the data set
     QString FFieldName;
     TFieldType FDataType;
     TFieldKind FFieldKind = fkData;

@@ -49,6 +49,45 @@ void TMemIndex::KeyViolation() const
     throw EDatabaseError(QStringLiteral("Key violation: a record with this key already exists in index '%1'").arg(FName));
 }
 
+void TMemIndex::SortRows(std::vector<TRowHandle>& rows) const
+{
+    // The first field's value (or text prefix) is taken out of every row
+    // once, so most comparisons touch only this contiguous array; rows with
+    // equal keys keep their natural order.
+    struct TEntry
+    {
+        uint64_t Prefix;
+        TRowHandle Row;
+        uint32_t Seq;
+        bool Null;
+    };
+    const bool caseInsensitive = FOptions & ixCaseInsensitive;
+    const bool descending = FOptions & ixDescending;
+    const int first = FColumns.front();
+    const bool exact = FColumns.size() == 1 && FStore.PrefixIsExact(first);
+    std::vector<TEntry> entries;
+    entries.reserve(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        bool isNull = false;
+        const uint64_t prefix = FStore.SortPrefix(rows[i], first, caseInsensitive, isNull);
+        entries.push_back({prefix, rows[i], static_cast<uint32_t>(i), isNull});
+    }
+    std::sort(entries.begin(), entries.end(), [&](const TEntry& a, const TEntry& b) {
+        int c = 0;
+        if (a.Null != b.Null)
+            c = a.Null ? -1 : 1;
+        else if (a.Prefix != b.Prefix)
+            c = a.Prefix < b.Prefix ? -1 : 1;
+        else if (!exact)
+            c = Compare(a.Row, b.Row) * (descending ? -1 : 1);
+        if (c != 0)
+            return descending ? c > 0 : c < 0;
+        return a.Seq < b.Seq;
+    });
+    for (size_t i = 0; i < rows.size(); ++i)
+        rows[i] = entries[i].Row;
+}
+
 void TMemIndex::Rebuild()
 {
     std::vector<TRowHandle> rows;
@@ -58,7 +97,7 @@ void TMemIndex::Rebuild()
         if (Admits(row))
             rows.push_back(row);
     }
-    std::stable_sort(rows.begin(), rows.end(), [this](TRowHandle a, TRowHandle b) { return Compare(a, b) < 0; });
+    SortRows(rows);
     if (Unique()) {
         const auto duplicate = std::adjacent_find(rows.begin(), rows.end(),
                                                   [this](TRowHandle a, TRowHandle b) { return Compare(a, b) == 0; });

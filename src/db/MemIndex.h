@@ -46,6 +46,7 @@ public:
 
 private:
     [[noreturn]] void KeyViolation() const;
+    void SortRows(std::vector<TRowHandle>& rows) const;
 
     const TMemRowStore& FStore;
     QString FName;

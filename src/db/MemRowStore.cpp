@@ -216,20 +216,20 @@ uint64_t TMemRowStore::Insert(const std::vector<Variant>& values, int position)
         FOrder.push_back(id);
     else
         FOrder.insert(FOrder.begin() + position, id);
-    FRows.emplace(id, std::move(row));
+    FRows.push_back(std::move(row)); // the next identifier is the next slot
     FModified = true;
     return id;
 }
 
 void TMemRowStore::Update(uint64_t id, const std::vector<Variant>& values)
 {
-    const auto it = FRows.find(id);
-    RTL_ASSERT(it != FRows.end(), QStringLiteral("Unknown row"));
+    const TRowPtr* slot = Slot(id);
+    RTL_ASSERT(slot, QStringLiteral("Unknown row"));
     // Written into a fresh row first, so a failed conversion changes nothing;
     // then moved into the old row, whose address indexes hold.
     TRowPtr fresh = NewRow();
     Write(fresh.get(), values);
-    std::byte* row = it->second.get();
+    std::byte* row = slot->get();
     std::memcpy(row + FNullOffset, fresh.get() + FNullOffset, static_cast<size_t>(FFixedSize - FNullOffset));
     for (size_t c = 0; c < FColumns.size(); ++c) {
         if (!FOutOfLine[c])
@@ -247,25 +247,27 @@ void TMemRowStore::Update(uint64_t id, const std::vector<Variant>& values)
 
 void TMemRowStore::Remove(uint64_t id)
 {
-    if (FRows.erase(id) == 0)
+    if (!Slot(id))
         return;
+    FRows[id - FBaseId].reset();
     FOrder.erase(std::find(FOrder.begin(), FOrder.end(), id));
     FModified = true;
 }
 
 void TMemRowStore::Clear()
 {
-    if (!FRows.empty())
+    if (!FOrder.empty())
         FModified = true;
     FRows.clear();
+    FBaseId = FNextId;
     FOrder.clear();
 }
 
 const std::byte* TMemRowStore::Row(uint64_t id) const
 {
-    const auto it = FRows.find(id);
-    RTL_ASSERT(it != FRows.end(), QStringLiteral("Unknown row"));
-    return it->second.get();
+    const TRowPtr* slot = Slot(id);
+    RTL_ASSERT(slot, QStringLiteral("Unknown row"));
+    return slot->get();
 }
 
 Variant TMemRowStore::Get(uint64_t id, int column) const
@@ -389,5 +391,67 @@ int TMemRowStore::CompareKey(TRowHandle row, int column, const TKey& key, bool c
         return c < 0 ? -1 : (c > 0 ? 1 : 0);
     }
     default: return Sign3(Load<double>(x), key.Float);
+    }
+}
+
+namespace {
+
+// Order-preserving maps of signed and floating values onto unsigned ones.
+uint64_t Biased(int64_t value)
+{
+    return static_cast<uint64_t>(value) ^ (uint64_t(1) << 63);
+}
+
+uint64_t Biased(double value)
+{
+    if (value == 0)
+        value = 0; // -0 sorts with +0
+    uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return (bits & (uint64_t(1) << 63)) ? ~bits : bits | (uint64_t(1) << 63);
+}
+
+} // namespace
+
+bool TMemRowStore::PrefixIsExact(int column) const
+{
+    switch (FColumns[static_cast<size_t>(column)].Type) {
+    case ftString:
+    case ftMemo:
+    case ftBlob:
+    case ftBytes: return false;
+    default: return true;
+    }
+}
+
+uint64_t TMemRowStore::SortPrefix(TRowHandle row, int column, bool caseInsensitive, bool& isNull) const
+{
+    isNull = NullAt(row, column);
+    if (isNull)
+        return 0;
+    const std::byte* at = At(row, column);
+    switch (FColumns[static_cast<size_t>(column)].Type) {
+    case ftString:
+    case ftMemo: {
+        const QString& text = *std::launder(reinterpret_cast<const QString*>(at));
+        uint64_t prefix = 0;
+        for (qsizetype i = 0; i < 4; ++i) {
+            char16_t unit = i < text.size() ? text.at(i).unicode() : 0;
+            if (caseInsensitive && i < text.size())
+                unit = text.at(i).toCaseFolded().unicode();
+            prefix = (prefix << 16) | unit;
+        }
+        return prefix;
+    }
+    case ftBlob:
+    case ftBytes: return 0;
+    case ftBoolean: return Load<uint8_t>(at);
+    case ftSmallint:
+    case ftWord:
+    case ftInteger:
+    case ftAutoInc: return Biased(int64_t(Load<int32_t>(at)));
+    case ftLargeint:
+    case ftCurrency: return Biased(Load<int64_t>(at));
+    default: return Biased(Load<double>(at));
     }
 }
