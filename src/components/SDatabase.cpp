@@ -1,0 +1,374 @@
+#include "SDatabase.h"
+
+#include "IBSQL.h"
+#include "MemTable.h"
+
+#include <exception>
+
+namespace {
+
+const QString RelationName = QStringLiteral("RDB$RELATION_NAME");
+const QString FieldName = QStringLiteral("RDB$FIELD_NAME");
+const QString FieldPosition = QStringLiteral("RDB$FIELD_POSITION");
+const QString IndexName = QStringLiteral("RDB$INDEX_NAME");
+const QString FieldNamesIndex = QStringLiteral("RELATIONS_FIELDNAMES");
+const QString FieldPositionIndex = QStringLiteral("RELATIONS_FIELDPOSITION");
+
+// Catalogue names are blank-padded CHAR values.
+QString TrimRight(const QString& text)
+{
+    qsizetype end = text.size();
+    while (end > 0 && text.at(end - 1) == QLatin1Char(' '))
+        --end;
+    return text.left(end);
+}
+
+Variant TrimmedText(const TIBXSQLVAR& column)
+{
+    return column.IsNull() ? Variant::Null() : Variant(TrimRight(column.AsString()));
+}
+
+Variant Number(const TIBXSQLVAR& column)
+{
+    return column.IsNull() ? Variant::Null() : Variant(column.AsInteger());
+}
+
+Variant Bytes(const TIBXSQLVAR& column)
+{
+    return column.IsNull() ? Variant::Null() : Variant(column.AsBytes());
+}
+
+// A statement on the connection's internal transaction, started when idle.
+void UseInternalTransaction(TIBSQL& sql, TSDatabase& database)
+{
+    sql.SetDatabase(&database);
+    sql.SetTransaction(database.InternalTransaction());
+    if (!database.InternalTransaction()->InTransaction())
+        database.InternalTransaction()->StartTransaction();
+}
+
+std::vector<TField*> FieldsInOrder(const TCustomMemTable& table)
+{
+    return {table.Fields().begin(), table.Fields().end()};
+}
+
+// Rows go in with the indexes off; they are built once at the end.
+class TBulkLoad
+{
+public:
+    explicit TBulkLoad(TCustomMemTable& table) : FTable(table) { FTable.SetEnableIndexes(false); }
+    ~TBulkLoad()
+    {
+        if (FDone)
+            return;
+        try {
+            FTable.Close(); // a partial load is never left visible
+            FTable.SetEnableIndexes(true);
+        } catch (...) {
+        }
+    }
+    void Done()
+    {
+        FTable.SetEnableIndexes(true);
+        FDone = true;
+    }
+
+private:
+    TCustomMemTable& FTable;
+    bool FDone = false;
+};
+
+} // namespace
+
+int SConstraint::CodeOf(const QString& constraintType)
+{
+    if (constraintType == QLatin1String("PRIMARY KEY"))
+        return Constraint | PrimaryKey;
+    if (constraintType == QLatin1String("UNIQUE"))
+        return Constraint | Unique;
+    if (constraintType == QLatin1String("FOREIGN KEY"))
+        return Constraint | ForeignKey;
+    return 0;
+}
+
+const char* const TSDatabase::ConstraintsQueryText =
+    "select RDB$INDEX_NAME,RDB$CONSTRAINT_NAME,RDB$CONSTRAINT_TYPE from RDB$RELATION_CONSTRAINTS "
+    "where RDB$INDEX_NAME is not null";
+
+TSDatabase::TSDatabase(QObject* owner)
+    : TIBDatabase(owner),
+      FTablesCache(std::make_unique<TCustomMemTable>()),
+      FIndexesCache(std::make_unique<TCustomMemTable>())
+{
+    FTablesCache->setObjectName(QStringLiteral("TablesCache"));
+    FIndexesCache->setObjectName(QStringLiteral("IndexesCache"));
+    InternalTransaction()->SetParams(
+        QString::fromLatin1(InternalTransactionParamsText).split(QStringLiteral("\r\n")));
+}
+
+TSDatabase::~TSDatabase()
+{
+    if (FMetadataCache) {
+        try {
+            ReleaseMetadata();
+        } catch (...) {
+            // A cache file that cannot be written is only a slower next start.
+        }
+    }
+}
+
+QString TSDatabase::TablesQueryText(const QString& filter)
+{
+    return QStringLiteral(
+               "Select R.RDB$RELATION_NAME,R.RDB$FIELD_NAME, R.RDB$FIELD_POSITION, F.RDB$COMPUTED_BLR, "
+               "F.RDB$DEFAULT_VALUE,R.RDB$NULL_FLAG,F.RDB$FIELD_LENGTH, F.RDB$FIELD_SCALE,F.RDB$FIELD_TYPE, "
+               "F.RDB$FIELD_SUB_TYPE,F.RDB$EXTERNAL_LENGTH, F.RDB$EXTERNAL_SCALE, F.RDB$EXTERNAL_TYPE "
+               "from RDB$RELATION_FIELDS R, RDB$FIELDS F where  R.RDB$FIELD_SOURCE = F.RDB$FIELD_NAME  "
+               "AND ((R.RDB$SYSTEM_FLAG IS NULL) or (R.RDB$SYSTEM_FLAG <> 1) ) ")
+        + filter + QStringLiteral(" order by R.RDB$RELATION_NAME, R.RDB$FIELD_POSITION");
+}
+
+QString TSDatabase::IndexesQueryText(const QString& filter)
+{
+    return QStringLiteral(
+               "Select I.RDB$RELATION_NAME, I.RDB$INDEX_NAME,S.RDB$FIELD_POSITION ,I.RDB$UNIQUE_FLAG, "
+               "I.RDB$INDEX_TYPE,I.RDB$SEGMENT_COUNT, S.RDB$FIELD_NAME,I.RDB$FOREIGN_KEY  "
+               "from RDB$INDICES I,RDB$INDEX_SEGMENTS S where I.RDB$INDEX_NAME = S.RDB$INDEX_NAME ")
+        + filter + QStringLiteral("ORDER BY  I.RDB$RELATION_NAME, I.RDB$INDEX_NAME,S.RDB$FIELD_POSITION");
+}
+
+QString TSDatabase::FilterText() const
+{
+    if (FMetadataCacheFilter.isEmpty())
+        return QString();
+    return QStringLiteral(" AND ( ") + FMetadataCacheFilter + QStringLiteral(")");
+}
+
+void TSDatabase::DoConnect()
+{
+    TIBDatabase::DoConnect();
+    // A constraint table from an earlier connection may describe another
+    // database or an older schema; it is read again on first use.
+    FConstraintsCache.reset();
+    // The local cache is opened here once the cache manager exists.
+    if (!Connected())
+        return;
+    try {
+        if (FMetadataCache)
+            LoadMetadata();
+        // The users data set and the list kinds open here once they exist.
+    } catch (...) {
+        // Half a connect would look connected with missing metadata, and a
+        // second Open would then be a no-op: fail the connect as a whole.
+        CloseMetadata();
+        try {
+            TIBDatabase::DoDisconnect();
+        } catch (...) {
+        }
+        throw;
+    }
+}
+
+void TSDatabase::DoDisconnect()
+{
+    // The session is unregistered here once it exists.
+    std::exception_ptr failure;
+    try {
+        TIBDatabase::DoDisconnect();
+    } catch (...) {
+        failure = std::current_exception(); // the attachment is gone anyway
+    }
+    // Also when MetadataCache was switched off while connected: tables left
+    // open would block the next server read.
+    try {
+        ReleaseMetadata();
+    } catch (...) {
+        CloseMetadata();
+        if (!failure)
+            failure = std::current_exception();
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void TSDatabase::LoadMetadata()
+{
+    if (!Connected())
+        return;
+    if (FLocalCache && LoadMetadataFromLocalCache())
+        return;
+    ReadMetadataFromServer();
+}
+
+bool TSDatabase::LoadMetadataFromLocalCache()
+{
+    return false;
+}
+
+void TSDatabase::DefineTablesCache()
+{
+    TCustomMemTable& table = *FTablesCache;
+    table.Close();
+    table.FieldDefs().Clear();
+    table.DeleteIndexes();
+    table.FieldDefs().Add(RelationName, ftString, 31);
+    table.FieldDefs().Add(FieldName, ftString, 31);
+    table.FieldDefs().Add(FieldPosition, ftSmallint);
+    table.FieldDefs().Add(QStringLiteral("RDB$COMPUTED_BLR"), ftBlob, 80);
+    table.FieldDefs().Add(QStringLiteral("RDB$DEFAULT_VALUE"), ftBlob, 80);
+    table.FieldDefs().Add(QStringLiteral("RDB$NULL_FLAG"), ftSmallint);
+    table.FieldDefs().Add(QStringLiteral("RDB$FIELD_LENGTH"), ftSmallint);
+    table.FieldDefs().Add(QStringLiteral("RDB$FIELD_SCALE"), ftSmallint);
+    table.FieldDefs().Add(QStringLiteral("RDB$FIELD_TYPE"), ftSmallint);
+    table.FieldDefs().Add(QStringLiteral("RDB$FIELD_SUB_TYPE"), ftSmallint);
+    table.FieldDefs().Add(QStringLiteral("RDB$EXTERNAL_LENGTH"), ftSmallint);
+    table.FieldDefs().Add(QStringLiteral("RDB$EXTERNAL_SCALE"), ftSmallint);
+    table.FieldDefs().Add(QStringLiteral("RDB$EXTERNAL_TYPE"), ftSmallint);
+    table.Open();
+    table.AddIndex(FieldNamesIndex, RelationName + QLatin1Char(';') + FieldName);
+    table.AddIndex(FieldPositionIndex, RelationName + QLatin1Char(';') + FieldPosition);
+}
+
+void TSDatabase::DefineIndexesCache()
+{
+    TCustomMemTable& table = *FIndexesCache;
+    table.Close();
+    table.FieldDefs().Clear();
+    table.DeleteIndexes();
+    table.FieldDefs().Add(RelationName, ftString, 31);
+    table.FieldDefs().Add(IndexName, ftString, 31);
+    table.FieldDefs().Add(FieldPosition, ftSmallint);
+    table.FieldDefs().Add(QStringLiteral("RDB$UNIQUE_FLAG"), ftSmallint);
+    table.FieldDefs().Add(QStringLiteral("RDB$INDEX_TYPE"), ftSmallint);
+    table.FieldDefs().Add(QStringLiteral("RDB$SEGMENT_COUNT"), ftSmallint);
+    table.FieldDefs().Add(FieldName, ftString, 31);
+    table.FieldDefs().Add(QStringLiteral("RDB$FOREIGN_KEY"), ftString, 31);
+    table.Open();
+    table.SetIndexFieldNames(RelationName + QLatin1Char(';') + IndexName + QLatin1Char(';') + FieldPosition);
+}
+
+void TSDatabase::ReadMetadataFromServer()
+{
+    if (!Connected() || FTablesCache->Active())
+        return;
+
+    TIBSQL sql;
+    sql.SetDatabase(this);
+    sql.SetTransaction(InternalTransaction());
+    // A fresh read-committed start, so the catalogue read is current.
+    if (InternalTransaction()->InTransaction())
+        InternalTransaction()->Commit();
+    InternalTransaction()->StartTransaction();
+    const QString filter = FilterText();
+
+    // Both tables close again when either read fails: half a catalogue
+    // would make data sets miss fields or indexes without a word.
+    try {
+        DefineTablesCache();
+        {
+            TBulkLoad load(*FTablesCache);
+            const std::vector<TField*> fields = FieldsInOrder(*FTablesCache);
+            sql.SQL().SetText(TablesQueryText(filter));
+            for (sql.ExecQuery(); !sql.Eof(); sql.Next()) {
+                FTablesCache->Append();
+                fields[0]->SetValue(TrimmedText(sql.Fields(0)));
+                fields[1]->SetValue(TrimmedText(sql.Fields(1)));
+                fields[2]->SetValue(Number(sql.Fields(2)));
+                fields[3]->SetValue(Bytes(sql.Fields(3)));
+                fields[4]->SetValue(Bytes(sql.Fields(4)));
+                for (int i = 5; i < 13; ++i)
+                    fields[i]->SetValue(Number(sql.Fields(i)));
+                FTablesCache->Post();
+            }
+            load.Done();
+        }
+        FTablesCache->SetIndexName(FieldNamesIndex);
+        FTablesCache->First();
+        sql.Close();
+
+        DefineIndexesCache();
+        {
+            TBulkLoad load(*FIndexesCache);
+            const std::vector<TField*> fields = FieldsInOrder(*FIndexesCache);
+            sql.SQL().SetText(IndexesQueryText(filter));
+            for (sql.ExecQuery(); !sql.Eof(); sql.Next()) {
+                FIndexesCache->Append();
+                fields[0]->SetValue(TrimmedText(sql.Fields(0)));
+                fields[1]->SetValue(TrimmedText(sql.Fields(1)));
+                for (int i = 2; i < 6; ++i)
+                    fields[i]->SetValue(Number(sql.Fields(i)));
+                fields[6]->SetValue(TrimmedText(sql.Fields(6)));
+                fields[7]->SetValue(TrimmedText(sql.Fields(7)));
+                FIndexesCache->Post();
+            }
+            load.Done();
+        }
+        FIndexesCache->First();
+        sql.Close();
+    } catch (...) {
+        CloseMetadata();
+        throw;
+    }
+}
+
+void TSDatabase::RefreshMetadata()
+{
+    CloseMetadata();
+    FConstraintsCache.reset();
+    ReadMetadataFromServer();
+}
+
+void TSDatabase::ReleaseMetadata()
+{
+    if (FLocalCache) {
+        // Only what was loaded can be saved; a closed table has nothing to keep.
+        if (!FTablesCacheFile.isEmpty() && FTablesCache->Active())
+            FTablesCache->SaveToFile(FTablesCacheFile);
+        if (!FIndexesCacheFile.isEmpty() && FIndexesCache->Active())
+            FIndexesCache->SaveToFile(FIndexesCacheFile);
+        FTablesCacheFile.clear();
+        FIndexesCacheFile.clear();
+    }
+    CloseMetadata();
+}
+
+void TSDatabase::CloseMetadata()
+{
+    FTablesCache->Close();
+    FIndexesCache->Close();
+}
+
+int TSDatabase::GetConstraintType(const QString& indexName)
+{
+    if (!FConstraintsCache) {
+        // Built aside and kept only when complete: a partial table would
+        // answer 0 for the constraints it missed.
+        auto table = std::make_unique<TCustomMemTable>();
+        table->setObjectName(QStringLiteral("ConstraintsCache"));
+        table->FieldDefs().Add(IndexName, ftString, 32);
+        table->FieldDefs().Add(QStringLiteral("RDB$CONSTRAINT_NAME"), ftString, 32);
+        table->FieldDefs().Add(QStringLiteral("RDB$CONSTRAINT_TYPE"), ftInteger);
+        table->Open();
+        table->SetIndexFieldNames(IndexName);
+        {
+            TBulkLoad load(*table);
+            const std::vector<TField*> fields = FieldsInOrder(*table);
+            TIBSQL sql;
+            UseInternalTransaction(sql, *this);
+            sql.SQL().SetText(QString::fromLatin1(ConstraintsQueryText));
+            for (sql.ExecQuery(); !sql.Eof(); sql.Next()) {
+                table->Append();
+                fields[0]->SetValue(TrimmedText(sql.Fields(0)));
+                fields[1]->SetValue(TrimmedText(sql.Fields(1)));
+                fields[2]->SetAsInteger(SConstraint::CodeOf(TrimRight(sql.Fields(2).AsString())));
+                table->Post();
+            }
+            sql.Close();
+            load.Done();
+        }
+        FConstraintsCache = std::move(table);
+    }
+    if (!FConstraintsCache->FindKey({Variant(indexName)}))
+        return 0;
+    return FConstraintsCache->FieldByName(QStringLiteral("RDB$CONSTRAINT_TYPE"))->AsInteger();
+}

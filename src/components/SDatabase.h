@@ -1,0 +1,111 @@
+// The framework's database connection: a Firebird connection that keeps the
+// catalogue of user relations and indexes in memory, so that data sets can
+// build their fields and classify their indexes without asking the server.
+#pragma once
+
+#include "IBDatabase.h"
+
+#include <QPointer>
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+class TCustomMemTable;
+
+// The bits of an index's constraint code; the data set engine classifies the
+// indexes it finds itself with the same bits.
+namespace SConstraint {
+enum : int {
+    Constraint = 0x01, // the index backs a constraint
+    PrimaryKey = 0x02,
+    Unique = 0x04,
+    ForeignKey = 0x20,
+};
+// "PRIMARY KEY" 3, "UNIQUE" 5, "FOREIGN KEY" 33, anything else 0.
+int CodeOf(const QString& constraintType);
+} // namespace SConstraint
+
+class TSDatabase : public TIBDatabase
+{
+public:
+    // Lines of the internal transaction: every catalogue read sees committed
+    // data and never waits on a lock.
+    static constexpr const char* InternalTransactionParamsText = "read\r\nread_committed\r\nrec_version\r\nnowait";
+
+    explicit TSDatabase(QObject* owner = nullptr);
+    ~TSDatabase() override;
+
+    // Fill the metadata tables on connect and keep them while connected.
+    bool MetadataCache() const { return FMetadataCache; }
+    void SetMetadataCache(bool value) { FMetadataCache = value; }
+    // An SQL condition added to both catalogue queries; it must suit both
+    // (a condition on RDB$RELATION_NAME does).
+    QString MetadataCacheFilter() const { return FMetadataCacheFilter; }
+    void SetMetadataCacheFilter(const QString& value) { FMetadataCacheFilter = value; }
+    // Keep the metadata tables (and data sets that ask for it) on disk between runs.
+    bool LocalCache() const { return FLocalCache; }
+    void SetLocalCache(bool value) { FLocalCache = value; }
+
+    // Read-write transaction for the modifying statements of data sets; not owned.
+    TIBTransaction* DefaultTransactionRW() const { return FDefaultTransactionRW; }
+    void SetDefaultTransactionRW(TIBTransaction* transaction) { FDefaultTransactionRW = transaction; }
+
+    // The user's number once the application has logged in; -1 before.
+    int32_t CurrentUserID() const { return FCurrentUserID; }
+    void SetCurrentUserID(int32_t value) { FCurrentUserID = value; }
+    bool AuditEnabled() const { return FAuditEnabled; }
+    void SetAuditEnabled(bool value) { FAuditEnabled = value; }
+
+    // Fields of the user relations, current index "RELATIONS_FIELDNAMES";
+    // "RELATIONS_FIELDPOSITION" walks a relation in field order.
+    TCustomMemTable* TablesCache() const { return FTablesCache.get(); }
+    // Segments of every index, current index on relation, index, position.
+    TCustomMemTable* IndexesCache() const { return FIndexesCache.get(); }
+    // Constraint codes by index name; null until the first GetConstraintType.
+    TCustomMemTable* ConstraintsCache() const { return FConstraintsCache.get(); }
+    QString TablesCacheFile() const { return FTablesCacheFile; }
+    QString IndexesCacheFile() const { return FIndexesCacheFile; }
+
+    // Fills both metadata tables, from the local cache when it holds a valid
+    // copy, otherwise from the server.
+    void LoadMetadata();
+    // Runs the two catalogue queries; does nothing while TablesCache is open.
+    void ReadMetadataFromServer();
+    // Reads both tables again and forgets the constraints.
+    void RefreshMetadata();
+    // Saves the tables to their local-cache files (if any) and closes them.
+    void ReleaseMetadata();
+    // The constraint code of an index (right-trimmed name); 0 when it backs none.
+    int GetConstraintType(const QString& indexName);
+
+    // The query texts, with the filter as MetadataCacheFilter gives it.
+    static QString TablesQueryText(const QString& filter);
+    static QString IndexesQueryText(const QString& filter);
+    static const char* const ConstraintsQueryText;
+
+protected:
+    void DoConnect() override;
+    void DoDisconnect() override;
+
+    // Loads both tables from local-cache files; false when the server must
+    // be read. No cache manager is attached yet, so always false.
+    virtual bool LoadMetadataFromLocalCache();
+
+private:
+    QString FilterText() const;
+    void DefineTablesCache();
+    void DefineIndexesCache();
+    void CloseMetadata();
+
+    bool FMetadataCache = true;
+    QString FMetadataCacheFilter;
+    bool FLocalCache = false;
+    QPointer<TIBTransaction> FDefaultTransactionRW;
+    int32_t FCurrentUserID = -1;
+    bool FAuditEnabled = true;
+    QString FTablesCacheFile;
+    QString FIndexesCacheFile;
+    std::unique_ptr<TCustomMemTable> FTablesCache;
+    std::unique_ptr<TCustomMemTable> FIndexesCache;
+    std::unique_ptr<TCustomMemTable> FConstraintsCache;
+};

@@ -1,0 +1,362 @@
+#include "SDatabase.h"
+
+#include "IBSQL.h"
+#include "IBTestDatabase.h"
+#include "MemTable.h"
+
+#include <gtest/gtest.h>
+
+#include <QSet>
+#include <memory>
+
+namespace {
+
+// The tables every framework database has, and a small schema of our own
+// with each kind of constraint, a computed column, defaults and NOT NULLs.
+const char* const Schema = R"(
+CREATE GENERATOR MAIN_GEN;
+CREATE DOMAIN D_NAME AS VARCHAR(40) DEFAULT 'none';
+CREATE TABLE SYS_USER (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(60));
+CREATE TABLE SYS$LIST_KIND (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(60));
+CREATE TABLE CUSTOMER (
+  ID INTEGER NOT NULL,
+  CODE VARCHAR(10) NOT NULL,
+  NAME D_NAME,
+  AMOUNT NUMERIC(15,2),
+  FULLNAME COMPUTED BY (CODE || ' ' || NAME),
+  CONSTRAINT PK_CUSTOMER PRIMARY KEY (ID),
+  CONSTRAINT UQ_CUSTOMER_CODE UNIQUE (CODE));
+CREATE TABLE ORDERS (
+  ID INTEGER NOT NULL,
+  CUSTOMER_ID INTEGER,
+  NOTE VARCHAR(20),
+  CONSTRAINT PK_ORDERS PRIMARY KEY (ID),
+  CONSTRAINT FK_ORDERS_CUSTOMER FOREIGN KEY (CUSTOMER_ID) REFERENCES CUSTOMER (ID));
+CREATE INDEX IX_ORDERS_NOTE ON ORDERS (NOTE, CUSTOMER_ID);
+CREATE TABLE "СПРАВОЧНИК" ("КОД" INTEGER, "ИМЯ" VARCHAR(20));
+)";
+
+class SDatabaseTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        FTestDb.ExecuteScript(QString::fromUtf8(Schema));
+        FDb = NewDatabase();
+    }
+
+    std::unique_ptr<TSDatabase> NewDatabase() const
+    {
+        auto db = std::make_unique<TSDatabase>();
+        db->SetDatabaseName(FTestDb.Path());
+        db->SetParams(FTestDb.ConnectParams());
+        return db;
+    }
+
+    // Every relation name in TablesCache (or IndexesCache).
+    static QSet<QString> Relations(TCustomMemTable& table)
+    {
+        QSet<QString> result;
+        for (table.First(); !table.Eof(); table.Next())
+            result.insert(table.FieldByName(QStringLiteral("RDB$RELATION_NAME"))->AsString());
+        return result;
+    }
+
+    // Field names of one relation, in field-position order.
+    static QStringList FieldsOf(TCustomMemTable& tables, const QString& relation)
+    {
+        tables.SetIndexName(QStringLiteral("RELATIONS_FIELDPOSITION"));
+        QStringList result;
+        for (tables.FindNearest({Variant(relation)});
+             !tables.Eof() && tables.FieldByName(QStringLiteral("RDB$RELATION_NAME"))->AsString() == relation;
+             tables.Next())
+            result << tables.FieldByName(QStringLiteral("RDB$FIELD_NAME"))->AsString();
+        tables.SetIndexName(QStringLiteral("RELATIONS_FIELDNAMES"));
+        return result;
+    }
+
+    // Records the attachment has read so far, as the server counts them.
+    static int64_t RecordsRead(TIBDatabase& db)
+    {
+        TIBTransaction transaction;
+        transaction.SetDefaultDatabase(&db);
+        transaction.StartTransaction();
+        TIBSQL sql;
+        sql.SetTransaction(&transaction);
+        sql.SQL().SetText(QStringLiteral(
+            "select R.MON$RECORD_SEQ_READS + R.MON$RECORD_IDX_READS from MON$ATTACHMENTS A "
+            "join MON$RECORD_STATS R on R.MON$STAT_ID = A.MON$STAT_ID "
+            "where A.MON$ATTACHMENT_ID = CURRENT_CONNECTION"));
+        sql.ExecQuery();
+        const int64_t reads = sql.Fields(0).AsInt64();
+        sql.Close();
+        transaction.Commit();
+        return reads;
+    }
+
+    TIBTestDatabase FTestDb;
+    std::unique_ptr<TSDatabase> FDb;
+};
+
+TEST_F(SDatabaseTest, ConstructionState)
+{
+    EXPECT_TRUE(FDb->MetadataCache());
+    EXPECT_TRUE(FDb->MetadataCacheFilter().isEmpty());
+    EXPECT_FALSE(FDb->LocalCache());
+    EXPECT_FALSE(FDb->Connected());
+    EXPECT_EQ(FDb->CurrentUserID(), -1);
+    EXPECT_TRUE(FDb->AuditEnabled());
+    EXPECT_EQ(FDb->DefaultTransactionRW(), nullptr);
+    EXPECT_EQ(FDb->ConstraintsCache(), nullptr);
+    EXPECT_FALSE(FDb->TablesCache()->Active());
+    EXPECT_FALSE(FDb->IndexesCache()->Active());
+    EXPECT_EQ(FDb->InternalTransaction()->Params(),
+              QStringList({"read", "read_committed", "rec_version", "nowait"}));
+
+    // Not owned: a transaction that goes away leaves no dangling reference.
+    auto rw = std::make_unique<TIBTransaction>();
+    FDb->SetDefaultTransactionRW(rw.get());
+    EXPECT_EQ(FDb->DefaultTransactionRW(), rw.get());
+    rw.reset();
+    EXPECT_EQ(FDb->DefaultTransactionRW(), nullptr);
+}
+
+TEST_F(SDatabaseTest, ConnectFillsTablesCacheWithUserRelations)
+{
+    FDb->Open();
+    TCustomMemTable& tables = *FDb->TablesCache();
+    ASSERT_TRUE(tables.Active());
+    EXPECT_EQ(tables.IndexName(), "RELATIONS_FIELDNAMES");
+    EXPECT_EQ(tables.FieldCount(), 13);
+
+    // No system relation, names right-trimmed (Cyrillic too).
+    EXPECT_EQ(Relations(tables),
+              QSet<QString>({"SYS_USER", "SYS$LIST_KIND", "CUSTOMER", "ORDERS", "СПРАВОЧНИК"}));
+    EXPECT_EQ(FieldsOf(tables, "CUSTOMER"), QStringList({"ID", "CODE", "NAME", "AMOUNT", "FULLNAME"}));
+    EXPECT_EQ(FieldsOf(tables, "СПРАВОЧНИК"), QStringList({"КОД", "ИМЯ"}));
+
+    auto field = [&](const char* name) { return tables.FieldByName(QString::fromLatin1(name)); };
+    ASSERT_TRUE(tables.FindKey({Variant("CUSTOMER"), Variant("CODE")}));
+    EXPECT_EQ(field("RDB$FIELD_POSITION")->AsInteger(), 1);
+    EXPECT_EQ(field("RDB$NULL_FLAG")->AsInteger(), 1);
+    EXPECT_TRUE(field("RDB$DEFAULT_VALUE")->IsNull());
+    EXPECT_TRUE(field("RDB$COMPUTED_BLR")->IsNull());
+    EXPECT_EQ(field("RDB$FIELD_TYPE")->AsInteger(), 37); // VARCHAR
+    EXPECT_EQ(field("RDB$FIELD_LENGTH")->AsInteger(), 10);
+
+    ASSERT_TRUE(tables.FindKey({Variant("CUSTOMER"), Variant("NAME")}));
+    EXPECT_FALSE(field("RDB$DEFAULT_VALUE")->IsNull());
+    EXPECT_TRUE(field("RDB$NULL_FLAG")->IsNull());
+
+    ASSERT_TRUE(tables.FindKey({Variant("CUSTOMER"), Variant("AMOUNT")}));
+    EXPECT_EQ(field("RDB$FIELD_TYPE")->AsInteger(), 16); // BIGINT storage
+    EXPECT_EQ(field("RDB$FIELD_SCALE")->AsInteger(), -2);
+    EXPECT_EQ(field("RDB$FIELD_SUB_TYPE")->AsInteger(), 1); // NUMERIC
+
+    ASSERT_TRUE(tables.FindKey({Variant("CUSTOMER"), Variant("FULLNAME")}));
+    EXPECT_FALSE(field("RDB$COMPUTED_BLR")->IsNull());
+    EXPECT_FALSE(field("RDB$COMPUTED_BLR")->AsBytes().isEmpty());
+
+    EXPECT_FALSE(tables.FindKey({Variant("RDB$RELATIONS"), Variant("RDB$RELATION_NAME")}));
+}
+
+TEST_F(SDatabaseTest, ConnectFillsIndexesCacheWithEverySegment)
+{
+    FDb->Open();
+    TCustomMemTable& indexes = *FDb->IndexesCache();
+    ASSERT_TRUE(indexes.Active());
+    EXPECT_EQ(indexes.FieldCount(), 8);
+    EXPECT_EQ(indexes.IndexFieldNames(), "RDB$RELATION_NAME;RDB$INDEX_NAME;RDB$FIELD_POSITION");
+
+    auto field = [&](const char* name) { return indexes.FieldByName(QString::fromLatin1(name)); };
+    // Segments in order, as the data set engine walks them.
+    QStringList segments;
+    for (indexes.FindNearest({Variant("ORDERS"), Variant("IX_ORDERS_NOTE")});
+         !indexes.Eof() && field("RDB$INDEX_NAME")->AsString() == "IX_ORDERS_NOTE"; indexes.Next()) {
+        EXPECT_EQ(field("RDB$RELATION_NAME")->AsString(), "ORDERS");
+        EXPECT_EQ(field("RDB$SEGMENT_COUNT")->AsInteger(), 2);
+        EXPECT_EQ(field("RDB$FIELD_POSITION")->AsInteger(), segments.size());
+        segments << field("RDB$FIELD_NAME")->AsString();
+    }
+    EXPECT_EQ(segments, QStringList({"NOTE", "CUSTOMER_ID"}));
+
+    ASSERT_TRUE(indexes.FindKey({Variant("ORDERS"), Variant("FK_ORDERS_CUSTOMER"), Variant(0)}));
+    EXPECT_EQ(field("RDB$FOREIGN_KEY")->AsString(), "PK_CUSTOMER");
+    EXPECT_EQ(field("RDB$FIELD_NAME")->AsString(), "CUSTOMER_ID");
+    ASSERT_TRUE(indexes.FindKey({Variant("CUSTOMER"), Variant("UQ_CUSTOMER_CODE"), Variant(0)}));
+    EXPECT_EQ(field("RDB$UNIQUE_FLAG")->AsInteger(), 1);
+    EXPECT_TRUE(field("RDB$FOREIGN_KEY")->IsNull());
+
+    // System indexes are kept.
+    EXPECT_TRUE(Relations(indexes).contains("RDB$RELATIONS"));
+}
+
+TEST_F(SDatabaseTest, FilterNarrowsBothTables)
+{
+    FDb->SetMetadataCacheFilter(QStringLiteral("RDB$RELATION_NAME = 'ORDERS'"));
+    FDb->Open();
+    EXPECT_EQ(Relations(*FDb->TablesCache()), QSet<QString>({"ORDERS"}));
+    EXPECT_EQ(Relations(*FDb->IndexesCache()), QSet<QString>({"ORDERS"}));
+    EXPECT_EQ(FieldsOf(*FDb->TablesCache(), "ORDERS"), QStringList({"ID", "CUSTOMER_ID", "NOTE"}));
+}
+
+TEST_F(SDatabaseTest, RejectedFilterFailsTheWholeConnect)
+{
+    FDb->SetMetadataCacheFilter(QStringLiteral("NO_SUCH_COLUMN = 1"));
+    EXPECT_THROW(FDb->Open(), EIBInterBaseError);
+    // Not left attached with empty metadata, where a second Open would do nothing.
+    EXPECT_FALSE(FDb->Connected());
+    EXPECT_FALSE(FDb->TablesCache()->Active());
+    EXPECT_FALSE(FDb->IndexesCache()->Active());
+
+    FDb->SetMetadataCacheFilter(QString());
+    FDb->Open();
+    EXPECT_TRUE(Relations(*FDb->TablesCache()).contains("CUSTOMER"));
+}
+
+TEST_F(SDatabaseTest, GetConstraintTypeCodes)
+{
+    FDb->Open();
+    const struct
+    {
+        const char* index;
+        int code;
+    } cases[] = {
+        {"PK_CUSTOMER", 3},
+        {"UQ_CUSTOMER_CODE", 5},
+        {"FK_ORDERS_CUSTOMER", 33},
+        {"IX_ORDERS_NOTE", 0}, // a plain index
+        {"NO_SUCH_INDEX", 0},
+        {"", 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FDb->GetConstraintType(QString::fromLatin1(c.index)), c.code) << c.index;
+    ASSERT_NE(FDb->ConstraintsCache(), nullptr);
+    EXPECT_EQ(FDb->ConstraintsCache()->IndexFieldNames(), "RDB$INDEX_NAME");
+
+    // The unnamed primary key of SYS_USER gets a generated index name.
+    TIBSQL sql;
+    sql.SetTransaction(FDb->InternalTransaction());
+    sql.SQL().SetText(QStringLiteral("select RDB$INDEX_NAME from RDB$RELATION_CONSTRAINTS "
+                                     "where RDB$RELATION_NAME = 'SYS_USER' and RDB$CONSTRAINT_TYPE = 'PRIMARY KEY'"));
+    sql.ExecQuery();
+    const QString generated = sql.Fields(0).AsString().trimmed();
+    sql.Close();
+    EXPECT_EQ(FDb->GetConstraintType(generated), 3) << generated.toStdString();
+}
+
+TEST_F(SDatabaseTest, ConstraintCodesOfTheCatalogueTexts)
+{
+    EXPECT_EQ(SConstraint::CodeOf("PRIMARY KEY"), 3);
+    EXPECT_EQ(SConstraint::CodeOf("UNIQUE"), 5);
+    EXPECT_EQ(SConstraint::CodeOf("FOREIGN KEY"), 33);
+    EXPECT_EQ(SConstraint::CodeOf("NOT NULL"), 0);
+    EXPECT_EQ(SConstraint::CodeOf("CHECK"), 0);
+}
+
+TEST_F(SDatabaseTest, WithoutMetadataCacheConnectReadsNoCatalogue)
+{
+    // What the server counts for the attachment: the catalogue queries read
+    // every field and index of the database, hundreds of records.
+    FDb->SetMetadataCache(false);
+    FDb->Open();
+    const int64_t without = RecordsRead(*FDb);
+    EXPECT_FALSE(FDb->TablesCache()->Active());
+    EXPECT_FALSE(FDb->IndexesCache()->Active());
+    FDb->Close();
+
+    auto with = NewDatabase();
+    with->Open();
+    const int64_t withCache = RecordsRead(*with);
+    with->Close();
+    EXPECT_GT(withCache - without, 300) << "with " << withCache << ", without " << without;
+
+    // Constraints are still read on first use.
+    FDb->Open();
+    EXPECT_EQ(FDb->GetConstraintType("PK_CUSTOMER"), 3);
+    EXPECT_FALSE(FDb->TablesCache()->Active());
+}
+
+TEST_F(SDatabaseTest, ReconnectReadsTheCatalogueAgain)
+{
+    FDb->Open();
+    EXPECT_EQ(FDb->GetConstraintType("PK_EXTRA"), 0);
+    FDb->SetMetadataCache(false); // switched off while connected: the tables still close
+    FDb->Close();
+    EXPECT_FALSE(FDb->TablesCache()->Active());
+    EXPECT_FALSE(FDb->IndexesCache()->Active());
+
+    FTestDb.Execute(QStringLiteral("CREATE TABLE EXTRA (ID INTEGER NOT NULL, CONSTRAINT PK_EXTRA PRIMARY KEY (ID))"));
+    FDb->SetMetadataCache(true);
+    FDb->Open();
+    EXPECT_EQ(FieldsOf(*FDb->TablesCache(), "EXTRA"), QStringList({"ID"}));
+    EXPECT_TRUE(FDb->IndexesCache()->FindKey({Variant("EXTRA"), Variant("PK_EXTRA")}));
+    // The constraint table of the earlier connection is not trusted.
+    EXPECT_EQ(FDb->GetConstraintType("PK_EXTRA"), 3);
+}
+
+TEST_F(SDatabaseTest, ReconnectToAnotherDatabaseDescribesThatOne)
+{
+    FDb->Open();
+    EXPECT_EQ(FDb->GetConstraintType("PK_CUSTOMER"), 3);
+    FDb->Close();
+
+    TIBTestDatabase other;
+    other.Execute(QStringLiteral("CREATE TABLE OTHER_T (ID INTEGER NOT NULL, CONSTRAINT PK_OTHER PRIMARY KEY (ID))"));
+    FDb->SetDatabaseName(other.Path());
+    FDb->Open();
+    EXPECT_EQ(Relations(*FDb->TablesCache()), QSet<QString>({"OTHER_T"}));
+    EXPECT_EQ(FDb->GetConstraintType("PK_CUSTOMER"), 0);
+    EXPECT_EQ(FDb->GetConstraintType("PK_OTHER"), 3);
+}
+
+TEST_F(SDatabaseTest, RefreshMetadataSeesSchemaChangesWhileConnected)
+{
+    FDb->Open();
+    EXPECT_EQ(FDb->GetConstraintType("PK_LATER"), 0);
+    ASSERT_NE(FDb->ConstraintsCache(), nullptr);
+
+    // Another attachment changes the schema; the cache does not notice...
+    FTestDb.Execute(QStringLiteral("CREATE TABLE LATER (ID INTEGER NOT NULL, CONSTRAINT PK_LATER PRIMARY KEY (ID))"));
+    FDb->ReadMetadataFromServer(); // a no-op while the tables are open
+    EXPECT_TRUE(FieldsOf(*FDb->TablesCache(), "LATER").isEmpty());
+    EXPECT_EQ(FDb->GetConstraintType("PK_LATER"), 0);
+
+    // ...until it is refreshed.
+    FDb->RefreshMetadata();
+    EXPECT_EQ(FDb->ConstraintsCache(), nullptr);
+    EXPECT_EQ(FieldsOf(*FDb->TablesCache(), "LATER"), QStringList({"ID"}));
+    EXPECT_TRUE(FDb->IndexesCache()->FindKey({Variant("LATER"), Variant("PK_LATER")}));
+    EXPECT_EQ(FDb->GetConstraintType("PK_LATER"), 3);
+}
+
+TEST_F(SDatabaseTest, MetadataReadsNeedAConnection)
+{
+    FDb->LoadMetadata();
+    FDb->ReadMetadataFromServer();
+    EXPECT_FALSE(FDb->TablesCache()->Active());
+    EXPECT_THROW(FDb->GetConstraintType("PK_CUSTOMER"), EIBError);
+    EXPECT_EQ(FDb->ConstraintsCache(), nullptr); // nothing half-built is kept
+}
+
+TEST_F(SDatabaseTest, DestroyingAConnectedDatabaseDetaches)
+{
+    auto attachments = [&] {
+        TIBTransaction transaction;
+        transaction.SetDefaultDatabase(&FTestDb.Database());
+        transaction.StartTransaction();
+        TIBSQL sql;
+        sql.SetTransaction(&transaction);
+        sql.SQL().SetText(QStringLiteral("select count(*) from MON$ATTACHMENTS where MON$SYSTEM_FLAG = 0"));
+        sql.ExecQuery();
+        return sql.Fields(0).AsInteger();
+    };
+    const int before = attachments();
+    FDb->Open();
+    EXPECT_EQ(FDb->GetConstraintType("PK_CUSTOMER"), 3);
+    EXPECT_EQ(attachments(), before + 1);
+    FDb.reset();
+    EXPECT_EQ(attachments(), before);
+}
+
+} // namespace
