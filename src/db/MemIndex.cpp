@@ -88,6 +88,41 @@ void TMemIndex::SortRows(std::vector<TRowHandle>& rows) const
         rows[i] = entries[i].Row;
 }
 
+TMemIndex::TSortKey TMemIndex::SortKeyOf(TRowHandle row) const
+{
+    bool isNull = false;
+    const uint64_t prefix = FStore.SortPrefix(row, FColumns.front(), FOptions & ixCaseInsensitive, isNull);
+    return {!isNull, prefix};
+}
+
+size_t TMemIndex::LowerBound(const TKeys& keys) const
+{
+    if (keys.empty())
+        return 0;
+    const TSortKey wanted{!keys.front().Null,
+                          FStore.KeyPrefix(FColumns.front(), keys.front(), FOptions & ixCaseInsensitive)};
+    const bool descending = FOptions & ixDescending;
+    size_t first = 0;
+    size_t count = FRows.size();
+    while (count > 0) {
+        const size_t half = count / 2;
+        const size_t middle = first + half;
+        const TSortKey& have = FSortKeys[middle];
+        bool less;
+        if (have != wanted)
+            less = descending ? wanted < have : have < wanted;
+        else
+            less = CompareKey(FRows[middle], keys) < 0;
+        if (less) {
+            first = middle + 1;
+            count -= half + 1;
+        } else {
+            count = half;
+        }
+    }
+    return first;
+}
+
 void TMemIndex::Rebuild()
 {
     std::vector<TRowHandle> rows;
@@ -105,6 +140,35 @@ void TMemIndex::Rebuild()
             KeyViolation();
     }
     FRows = std::move(rows);
+    FSortKeys.clear();
+    FSortKeys.reserve(FRows.size());
+    for (TRowHandle row : FRows)
+        FSortKeys.push_back(SortKeyOf(row));
+}
+
+void TMemIndex::Restore(std::vector<TRowHandle> rows)
+{
+    std::vector<TSortKey> keys;
+    keys.reserve(rows.size());
+    const bool descending = FOptions & ixDescending;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        keys.push_back(SortKeyOf(rows[i]));
+        if (!Admits(rows[i])) {
+            Rebuild();
+            return;
+        }
+        if (i == 0)
+            continue;
+        // In order: by prefix, and by the full key where prefixes tie.
+        const bool prefixOrdered = descending ? keys[i] <= keys[i - 1] : keys[i - 1] <= keys[i];
+        const int c = keys[i] == keys[i - 1] ? Compare(rows[i - 1], rows[i]) : (prefixOrdered ? -1 : 1);
+        if (c > 0 || (c == 0 && Unique())) {
+            Rebuild();
+            return;
+        }
+    }
+    FRows = std::move(rows);
+    FSortKeys = std::move(keys);
 }
 
 void TMemIndex::Add(TRowHandle row)
@@ -116,6 +180,7 @@ void TMemIndex::Add(TRowHandle row)
                                      [this](TRowHandle a, TRowHandle b) { return Compare(a, b) < 0; });
     if (Unique() && at != FRows.begin() && Compare(*(at - 1), row) == 0)
         KeyViolation();
+    FSortKeys.insert(FSortKeys.begin() + (at - FRows.begin()), SortKeyOf(row));
     FRows.insert(at, row);
 }
 
@@ -123,6 +188,8 @@ void TMemIndex::Remove(TRowHandle row)
 {
     // By address: the row's values may already have changed.
     const auto it = std::find(FRows.begin(), FRows.end(), row);
-    if (it != FRows.end())
-        FRows.erase(it);
+    if (it == FRows.end())
+        return;
+    FSortKeys.erase(FSortKeys.begin() + (it - FRows.begin()));
+    FRows.erase(it);
 }

@@ -32,6 +32,9 @@ public:
     // Sorts every admitted row of the store; raises on a duplicate in a
     // unique index.
     void Rebuild();
+    // Takes a saved order when it is one this index would have (every row
+    // admitted, keys in order, unique where required); otherwise rebuilds.
+    void Restore(std::vector<TRowHandle> rows);
     // Keeps the index current for one row; Add raises on a duplicate key
     // of a unique index (the index is left unchanged).
     void Add(TRowHandle row);
@@ -43,6 +46,9 @@ public:
     int CompareKey(TRowHandle row, const TKeys& keys) const;
     int Compare(TRowHandle a, TRowHandle b) const;
     bool Admits(TRowHandle row) const;
+    // The first row whose key is not less than keys: a search that reads
+    // rows only where the first field's prefix does not decide.
+    size_t LowerBound(const TKeys& keys) const;
 
 private:
     [[noreturn]] void KeyViolation() const;
@@ -55,4 +61,13 @@ private:
     std::vector<int> FColumns;
     TRowFilter FFilter;
     std::vector<TRowHandle> FRows;
+    // The first field's sort prefix per row, parallel to FRows.
+    struct TSortKey
+    {
+        bool NotNull;
+        uint64_t Prefix;
+        auto operator<=>(const TSortKey&) const = default;
+    };
+    TSortKey SortKeyOf(TRowHandle row) const;
+    std::vector<TSortKey> FSortKeys;
 };

@@ -394,6 +394,18 @@ int TMemRowStore::CompareKey(TRowHandle row, int column, const TKey& key, bool c
     }
 }
 
+
+bool TMemRowStore::PrefixIsExact(int column) const
+{
+    switch (FColumns[static_cast<size_t>(column)].Type) {
+    case ftString:
+    case ftMemo:
+    case ftBlob:
+    case ftBytes: return false;
+    default: return true;
+    }
+}
+
 namespace {
 
 // Order-preserving maps of signed and floating values onto unsigned ones.
@@ -413,14 +425,39 @@ uint64_t Biased(double value)
 
 } // namespace
 
-bool TMemRowStore::PrefixIsExact(int column) const
+namespace {
+
+uint64_t TextPrefix(const QString& text, bool caseInsensitive)
 {
+    uint64_t prefix = 0;
+    for (qsizetype i = 0; i < 4; ++i) {
+        char16_t unit = 0;
+        if (i < text.size())
+            unit = caseInsensitive ? text.at(i).toCaseFolded().unicode() : text.at(i).unicode();
+        prefix = (prefix << 16) | unit;
+    }
+    return prefix;
+}
+
+} // namespace
+
+uint64_t TMemRowStore::KeyPrefix(int column, const TKey& key, bool caseInsensitive) const
+{
+    if (key.Null)
+        return 0;
     switch (FColumns[static_cast<size_t>(column)].Type) {
     case ftString:
-    case ftMemo:
+    case ftMemo: return TextPrefix(key.Text, caseInsensitive);
     case ftBlob:
-    case ftBytes: return false;
-    default: return true;
+    case ftBytes: return 0;
+    case ftBoolean:
+    case ftSmallint:
+    case ftWord:
+    case ftInteger:
+    case ftAutoInc:
+    case ftLargeint:
+    case ftCurrency: return FColumns[static_cast<size_t>(column)].Type == ftBoolean ? uint64_t(key.Int) : Biased(key.Int);
+    default: return Biased(key.Float);
     }
 }
 
@@ -432,17 +469,7 @@ uint64_t TMemRowStore::SortPrefix(TRowHandle row, int column, bool caseInsensiti
     const std::byte* at = At(row, column);
     switch (FColumns[static_cast<size_t>(column)].Type) {
     case ftString:
-    case ftMemo: {
-        const QString& text = *std::launder(reinterpret_cast<const QString*>(at));
-        uint64_t prefix = 0;
-        for (qsizetype i = 0; i < 4; ++i) {
-            char16_t unit = i < text.size() ? text.at(i).unicode() : 0;
-            if (caseInsensitive && i < text.size())
-                unit = text.at(i).toCaseFolded().unicode();
-            prefix = (prefix << 16) | unit;
-        }
-        return prefix;
-    }
+    case ftMemo: return TextPrefix(*std::launder(reinterpret_cast<const QString*>(at)), caseInsensitive);
     case ftBlob:
     case ftBytes: return 0;
     case ftBoolean: return Load<uint8_t>(at);

@@ -93,8 +93,13 @@ public:
     // (for text: its first four characters), for sorting many rows without
     // touching them again; exact tells whether equal prefixes mean equal values.
     uint64_t SortPrefix(TRowHandle row, int column, bool caseInsensitive, bool& isNull) const;
+    // The same for a search key of the column.
+    uint64_t KeyPrefix(int column, const TKey& key, bool caseInsensitive) const;
     bool PrefixIsExact(int column) const;
     int Count() const { return static_cast<int>(FOrder.size()); }
+    // Identifiers handed out since the last Clear lie in [FirstId, EndId).
+    uint64_t FirstId() const { return FBaseId; }
+    uint64_t EndId() const { return FNextId; }
     // The rows in natural order.
     const std::vector<uint64_t>& Order() const { return FOrder; }
 

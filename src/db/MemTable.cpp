@@ -392,7 +392,7 @@ TCustomMemTable::TIndexEntry* TCustomMemTable::FindIndexEntry(const QString& nam
     return nullptr;
 }
 
-void TCustomMemTable::BuildIndex(TIndexEntry& entry)
+void TCustomMemTable::BuildIndex(TIndexEntry& entry, const std::vector<TMemRowStore::TRowHandle>* savedOrder)
 {
     const TIndexDef& def = IndexDefs().IndexByName(entry.Name);
     std::vector<int> columns;
@@ -407,7 +407,10 @@ void TCustomMemTable::BuildIndex(TIndexEntry& entry)
         filter = [this, f = entry.Filter](uint64_t id) { return f(*this, id); };
     auto index = std::make_unique<TMemIndex>(*FStore, def.Name(), def.Fields(), def.Options(), std::move(columns),
                                              std::move(filter));
-    index->Rebuild();
+    if (savedOrder && !entry.Filter)
+        index->Restore(*savedOrder);
+    else
+        index->Rebuild();
     entry.Index = std::move(index);
 }
 
@@ -537,6 +540,13 @@ int TCustomMemTable::SearchView(const std::vector<Variant>& keyValues, bool& fou
 {
     const TMemIndex& index = RequireIndex();
     const TMemIndex::TKeys keys = index.MakeKeys(keyValues);
+    // When the view is the whole index, its positions are the index's.
+    if (FView.size() == index.Rows().size() && !FRangeActive && FMasterFilter == TMasterFilter::None
+        && !Filtered() && SearchFilter().isEmpty()) {
+        const size_t at = index.LowerBound(keys);
+        found = at < index.Rows().size() && index.CompareKey(index.Rows()[at], keys) == 0;
+        return static_cast<int>(at);
+    }
     // The view is a sorted part of the index: search it directly.
     const auto at = std::lower_bound(FView.begin(), FView.end(), keys, [&](TRecordId id, const auto& key) {
         return index.CompareKey(FStore->Handle(id), key) < 0;
@@ -643,6 +653,20 @@ void TCustomMemTable::SaveToFile(const QString& fileName) const
         const TField* field = FindField(def.Name);
         columns.push_back(field ? StoreColumn(*field) : -1);
     }
+    // Each index's order by row number, so loading need not sort.
+    std::vector<uint32_t> ordinal(static_cast<size_t>(FStore->EndId() - FStore->FirstId()));
+    for (size_t i = 0; i < FStore->Order().size(); ++i)
+        ordinal[static_cast<size_t>(FStore->Order()[i] - FStore->FirstId())] = static_cast<uint32_t>(i);
+    if (FEnableIndexes)
+        for (const TIndexEntry& entry : FIndexes) {
+            if (!entry.Index || entry.Filter)
+                continue;
+            TMemTableImage::TIndexOrder order{entry.Name, {}};
+            order.Rows.reserve(entry.Index->Rows().size());
+            for (TMemRowStore::TRowHandle row : entry.Index->Rows())
+                order.Rows.push_back(ordinal[static_cast<size_t>(TMemRowStore::IdOf(row) - FStore->FirstId())]);
+            image.IndexOrders.push_back(std::move(order));
+        }
     image.Rows.reserve(FStore->Order().size());
     for (TRecordId row : FStore->Order()) {
         std::vector<Variant> values;
@@ -712,6 +736,8 @@ void TCustomMemTable::LoadImage(const TMemTableImage& image)
                 storeOf[i] = field ? StoreColumn(*field) : -1;
             }
         std::vector<Variant> stored(static_cast<size_t>(FStore->ColumnCount()));
+        std::vector<TMemRowStore::TRowHandle> handles;
+        handles.reserve(image.Rows.size());
         for (const auto& row : image.Rows) {
             column = 0;
             std::fill(stored.begin(), stored.end(), Variant::Null());
@@ -722,10 +748,26 @@ void TCustomMemTable::LoadImage(const TMemTableImage& image)
                     stored[static_cast<size_t>(storeOf[i])] = row[static_cast<size_t>(column)];
                 ++column;
             }
-            FStore->Insert(stored);
+            handles.push_back(FStore->Handle(FStore->Insert(stored)));
         }
-        for (TIndexEntry& entry : FIndexes)
-            BuildIndex(entry);
+        for (TIndexEntry& entry : FIndexes) {
+            // A saved order counts only when it names every row once.
+            const auto saved = std::find_if(image.IndexOrders.begin(), image.IndexOrders.end(),
+                                            [&](const auto& o) { return o.Name.compare(entry.Name, Qt::CaseInsensitive) == 0; });
+            std::vector<TMemRowStore::TRowHandle> order;
+            if (saved != image.IndexOrders.end() && saved->Rows.size() == handles.size()) {
+                std::vector<bool> seen(handles.size());
+                for (uint32_t row : saved->Rows) {
+                    if (seen[row]) {
+                        order.clear();
+                        break;
+                    }
+                    seen[row] = true;
+                    order.push_back(handles[row]);
+                }
+            }
+            BuildIndex(entry, order.size() == handles.size() && !handles.empty() ? &order : nullptr);
+        }
         if (!FIndexName.isEmpty())
             FCurrentIndex = FindIndexEntry(FIndexName)->Index.get();
         FStore->ResetModified();

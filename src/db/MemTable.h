@@ -152,7 +152,8 @@ private:
 
     void RebuildView();
     void InvalidatePositions() const;
-    void BuildIndex(TIndexEntry& entry);
+    // Sorts the index, or takes a saved order of its rows.
+    void BuildIndex(TIndexEntry& entry, const std::vector<TMemRowStore::TRowHandle>* savedOrder = nullptr);
     void BuildIndexes();
     TIndexEntry* FindIndexEntry(const QString& name);
     TMemIndex& RequireIndex() const;

@@ -131,6 +131,12 @@ QByteArray EncodeMemTableImage(const TMemTableImage& image)
             if (IsStored(def))
                 WriteValue(out, def.Type, row.at(column++));
     }
+    out << quint32(image.IndexOrders.size());
+    for (const auto& order : image.IndexOrders) {
+        out << order.Name << quint64(order.Rows.size());
+        for (uint32_t row : order.Rows)
+            out << quint32(row);
+    }
 
     QByteArray file(HeaderSize, '\0');
     std::copy(std::begin(Magic), std::end(Magic), file.data());
@@ -201,6 +207,26 @@ TMemTableImage DecodeMemTableImage(const QByteArray& bytes, const QString& fileN
             if (IsStored(def))
                 row.push_back(ReadValue(in, def.Type));
         image.Rows.push_back(std::move(row));
+    }
+    quint32 orderCount = 0;
+    in >> orderCount;
+    if (orderCount > left())
+        Damaged(fileName, QStringLiteral("bad index order count"));
+    for (quint32 i = 0; i < orderCount && in.status() == QDataStream::Ok; ++i) {
+        TMemTableImage::TIndexOrder order;
+        quint64 entries = 0;
+        in >> order.Name >> entries;
+        if (entries > image.Rows.size() || entries * 4 > left())
+            Damaged(fileName, QStringLiteral("bad index order"));
+        order.Rows.resize(entries);
+        for (quint64 k = 0; k < entries; ++k) {
+            quint32 row = 0;
+            in >> row;
+            if (row >= image.Rows.size())
+                Damaged(fileName, QStringLiteral("bad index order"));
+            order.Rows[k] = row;
+        }
+        image.IndexOrders.push_back(std::move(order));
     }
     if (in.status() != QDataStream::Ok || !in.atEnd())
         Damaged(fileName, QStringLiteral("the contents are damaged"));

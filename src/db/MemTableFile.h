@@ -19,6 +19,10 @@
 //                   fixed binaries, bool, i32 for 16/32-bit integers, i64 for
 //                   64-bit integers and currency (x10000), double for floats,
 //                   BCD, dates and times
+//                 u32 count of saved index orders, then per index:
+//                   QString name, u64 entry count, and that many u32 row
+//                   numbers (0-based, in the order above): the index's order,
+//                   so loading need not sort again
 //
 // The whole file is read and checked before anything of the table changes.
 #pragma once
@@ -53,6 +57,12 @@ struct TMemTableImage
     std::vector<TFieldDefData> FieldDefs;
     std::vector<TIndexDefData> IndexDefs;
     std::vector<std::vector<Variant>> Rows; // stored columns in definition order
+    struct TIndexOrder
+    {
+        QString Name;
+        std::vector<uint32_t> Rows; // row numbers in index order
+    };
+    std::vector<TIndexOrder> IndexOrders;
 };
 
 inline constexpr uint16_t MemTableFileVersion = 1;

@@ -163,6 +163,43 @@ TEST(MemTableFile, DamagedFilesAreRefusedAndTheTableKept)
     }
 }
 
+TEST(MemTableFile, SavedIndexOrdersAreTakenOnlyWhenTheyAreRight)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("T.CDS"));
+    auto table = MakeTable({{3, "c", 1}, {1, "a", 2}, {2, "b", 3}, {4, "a", 4}});
+    table->AddIndex(QStringLiteral("BY_NAME"), QStringLiteral("NAME"));
+    table->SetIndexName(QStringLiteral("BY_NAME"));
+    table->SaveToFile(path);
+
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    TMemTableImage image = DecodeMemTableImage(file.readAll(), path);
+    file.close();
+    ASSERT_EQ(image.IndexOrders.size(), 1u);
+    EXPECT_EQ(image.IndexOrders[0].Rows, (std::vector<uint32_t>{1, 3, 2, 0})) << "a, a, b, c by row number";
+
+    const auto loadOrder = [&](const TMemTableImage& changed) {
+        QFile out(path);
+        EXPECT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(EncodeMemTableImage(changed));
+        out.close();
+        TCustomMemTable loaded;
+        loaded.LoadFromFile(path);
+        loaded.SetIndexName(QStringLiteral("BY_NAME"));
+        return Ids(loaded);
+    };
+    EXPECT_EQ(loadOrder(image), QList<int>({1, 4, 2, 3}));
+
+    // A wrong, short or repeating order behind a good checksum is not believed.
+    for (const std::vector<uint32_t>& bad : {std::vector<uint32_t>{0, 1, 2, 3}, std::vector<uint32_t>{1, 3},
+                                             std::vector<uint32_t>{1, 1, 2, 0}}) {
+        TMemTableImage changed = image;
+        changed.IndexOrders[0].Rows = bad;
+        EXPECT_EQ(loadOrder(changed), QList<int>({1, 4, 2, 3}));
+    }
+}
+
 TEST(MemTableFile, PersistentFieldsMustMatchTheFile)
 {
     QTemporaryDir dir;
