@@ -2,6 +2,8 @@
 
 #include "Exceptions.h"
 
+#include <QDataStream>
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -481,4 +483,101 @@ uint64_t TMemRowStore::SortPrefix(TRowHandle row, int column, bool caseInsensiti
     case ftCurrency: return Biased(Load<int64_t>(at));
     default: return Biased(Load<double>(at));
     }
+}
+
+void TMemRowStore::WriteNull(QDataStream& out)
+{
+    out << quint8(1);
+}
+
+void TMemRowStore::WriteValue(QDataStream& out, TRowHandle row, int column) const
+{
+    if (NullAt(row, column)) {
+        WriteNull(out);
+        return;
+    }
+    out << quint8(0);
+    const std::byte* at = At(row, column);
+    const TColumn& col = FColumns[static_cast<size_t>(column)];
+    switch (col.Type) {
+    case ftString:
+    case ftMemo: out << *std::launder(reinterpret_cast<const QString*>(at)); break;
+    case ftBlob: out << *std::launder(reinterpret_cast<const QByteArray*>(at)); break;
+    case ftBytes: out << QByteArray(reinterpret_cast<const char*>(at), FixedSize(col)); break;
+    case ftBoolean: out << (Load<uint8_t>(at) != 0); break;
+    case ftSmallint:
+    case ftWord:
+    case ftInteger:
+    case ftAutoInc: out << qint32(Load<int32_t>(at)); break;
+    case ftLargeint:
+    case ftCurrency: out << qint64(Load<int64_t>(at)); break;
+    default: out << Load<double>(at); break;
+    }
+}
+
+bool TMemRowStore::ReadRow(QDataStream& in)
+{
+    TRowPtr row = NewRow();
+    std::byte* data = row.get();
+    auto* nulls = reinterpret_cast<uint8_t*>(data + FNullOffset);
+    for (int c = 0; c < ColumnCount(); ++c) {
+        quint8 null = 1;
+        in >> null;
+        if (in.status() != QDataStream::Ok || null > 1)
+            return false;
+        if (null)
+            continue;
+        const TColumn& col = FColumns[static_cast<size_t>(c)];
+        std::byte* at = FOutOfLine[c] ? data + FFixedSize + FOffsets[c] * SlotSize : data + FOffsets[c];
+        switch (col.Type) {
+        case ftString:
+        case ftMemo: in >> *std::launder(reinterpret_cast<QString*>(at)); break;
+        case ftBlob: in >> *std::launder(reinterpret_cast<QByteArray*>(at)); break;
+        case ftBytes: {
+            QByteArray bytes;
+            in >> bytes;
+            if (bytes.size() != FixedSize(col))
+                return false;
+            std::memcpy(at, bytes.constData(), static_cast<size_t>(bytes.size()));
+            break;
+        }
+        case ftBoolean: {
+            bool b = false;
+            in >> b;
+            Store<uint8_t>(at, b ? 1 : 0);
+            break;
+        }
+        case ftSmallint:
+        case ftWord:
+        case ftInteger:
+        case ftAutoInc: {
+            qint32 i = 0;
+            in >> i;
+            Store<int32_t>(at, i);
+            break;
+        }
+        case ftLargeint:
+        case ftCurrency: {
+            qint64 i = 0;
+            in >> i;
+            Store<int64_t>(at, i);
+            break;
+        }
+        default: {
+            double d = 0;
+            in >> d;
+            Store<double>(at, d);
+            break;
+        }
+        }
+        nulls[c / 8] &= static_cast<uint8_t>(~(1u << (c % 8)));
+    }
+    if (in.status() != QDataStream::Ok)
+        return false;
+    const uint64_t id = FNextId++;
+    Store<uint64_t>(data, id);
+    FOrder.push_back(id);
+    FRows.push_back(std::move(row));
+    FModified = true;
+    return true;
 }

@@ -11,6 +11,8 @@
 
 #include <QByteArray>
 #include <QString>
+
+class QDataStream;
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -96,6 +98,13 @@ public:
     // The same for a search key of the column.
     uint64_t KeyPrefix(int column, const TKey& key, bool caseInsensitive) const;
     bool PrefixIsExact(int column) const;
+
+    // The file form of one value: a null flag, then the value in the
+    // column's stored kind. ReadRow appends a row read column by column;
+    // false when the stream ran dry or holds something else.
+    void WriteValue(QDataStream& out, TRowHandle row, int column) const;
+    static void WriteNull(QDataStream& out);
+    bool ReadRow(QDataStream& in);
     int Count() const { return static_cast<int>(FOrder.size()); }
     // Identifiers handed out since the last Clear lie in [FirstId, EndId).
     uint64_t FirstId() const { return FBaseId; }

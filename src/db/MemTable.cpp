@@ -639,20 +639,16 @@ void TCustomMemTable::SaveToFile(const QString& fileName) const
 {
     CheckActive();
     TMemTableImage image;
+    std::vector<int> columnOfDef;
     for (int i = 0; i < FieldDefs().Count(); ++i) {
         const TFieldDef& def = FieldDefs()[i];
         image.FieldDefs.push_back({def.Name(), def.DataType(), def.Size(), def.Precision(), def.Attributes(),
                                    def.InternalCalcField(), def.FieldNo()});
+        const TField* field = FindField(def.Name());
+        columnOfDef.push_back(field ? StoreColumn(*field) : -1);
     }
     for (int i = 0; i < IndexDefs().Count(); ++i)
         image.IndexDefs.push_back({IndexDefs()[i].Name(), IndexDefs()[i].Fields(), IndexDefs()[i].Options()});
-    // Rows as the store holds them: its columns follow the stored fields,
-    // which must be the definitions' columns in the same order.
-    std::vector<int> columns;
-    for (const auto& def : image.FieldDefs) {
-        const TField* field = FindField(def.Name);
-        columns.push_back(field ? StoreColumn(*field) : -1);
-    }
     // Each index's order by row number, so loading need not sort.
     std::vector<uint32_t> ordinal(static_cast<size_t>(FStore->EndId() - FStore->FirstId()));
     for (size_t i = 0; i < FStore->Order().size(); ++i)
@@ -667,19 +663,11 @@ void TCustomMemTable::SaveToFile(const QString& fileName) const
                 order.Rows.push_back(ordinal[static_cast<size_t>(TMemRowStore::IdOf(row) - FStore->FirstId())]);
             image.IndexOrders.push_back(std::move(order));
         }
-    image.Rows.reserve(FStore->Order().size());
-    for (TRecordId row : FStore->Order()) {
-        std::vector<Variant> values;
-        for (size_t i = 0; i < columns.size(); ++i)
-            if (image.FieldDefs[i].Type != ftUnknown)
-                values.push_back(columns[i] >= 0 ? FStore->Get(row, columns[i]) : Variant::Null());
-        image.Rows.push_back(std::move(values));
-    }
 
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
         DatabaseError(QStringLiteral("Cannot write table file '%1': %2").arg(fileName, file.errorString()));
-    const QByteArray bytes = EncodeMemTableImage(image);
+    const QByteArray bytes = EncodeMemTableImage(image, *FStore, columnOfDef);
     if (file.write(bytes) != bytes.size() || !file.commit())
         DatabaseError(QStringLiteral("Cannot write table file '%1': %2").arg(fileName, file.errorString()));
 }
@@ -702,6 +690,26 @@ void TCustomMemTable::LoadFromFile(const QString& fileName)
                 DatabaseError(QStringLiteral("Table file '%1' does not match field '%2'").arg(fileName, field->FieldName()));
         }
     LoadImage(image);
+}
+
+void TCustomMemTable::CopyRows(const TMemRowStore& rows, const TMemTableImage& image)
+{
+    // The file's stored columns, matched to this table's by field name.
+    std::vector<int> target;
+    for (const auto& def : image.FieldDefs) {
+        if (def.Type == ftUnknown)
+            continue;
+        const TField* field = FindField(def.Name);
+        target.push_back(field ? StoreColumn(*field) : -1);
+    }
+    std::vector<Variant> stored(static_cast<size_t>(FStore->ColumnCount()));
+    for (uint64_t id : rows.Order()) {
+        std::fill(stored.begin(), stored.end(), Variant::Null());
+        for (size_t c = 0; c < target.size(); ++c)
+            if (target[c] >= 0)
+                stored[static_cast<size_t>(target[c])] = rows.Get(id, static_cast<int>(c));
+        FStore->Insert(stored);
+    }
 }
 
 void TCustomMemTable::LoadImage(const TMemTableImage& image)
@@ -727,29 +735,18 @@ void TCustomMemTable::LoadImage(const TMemTableImage& image)
                 FIndexes.push_back({d.Name, {}, nullptr});
             }
         Open();
-        // The file's columns in the store's order.
-        int column = 0;
-        std::vector<int> storeOf(image.FieldDefs.size(), -1);
-        for (size_t i = 0; i < image.FieldDefs.size(); ++i)
-            if (image.FieldDefs[i].Type != ftUnknown) {
-                const TField* field = FindField(image.FieldDefs[i].Name);
-                storeOf[i] = field ? StoreColumn(*field) : -1;
-            }
-        std::vector<Variant> stored(static_cast<size_t>(FStore->ColumnCount()));
-        std::vector<TMemRowStore::TRowHandle> handles;
-        handles.reserve(image.Rows.size());
-        for (const auto& row : image.Rows) {
-            column = 0;
-            std::fill(stored.begin(), stored.end(), Variant::Null());
-            for (size_t i = 0; i < image.FieldDefs.size(); ++i) {
-                if (image.FieldDefs[i].Type == ftUnknown)
-                    continue;
-                if (storeOf[i] >= 0)
-                    stored[static_cast<size_t>(storeOf[i])] = row[static_cast<size_t>(column)];
-                ++column;
-            }
-            handles.push_back(FStore->Handle(FStore->Insert(stored)));
+        if (DefaultFields()) {
+            // The fields are the file's definitions: its rows are taken as read.
+            FStore->RemoveListener(FListener.get());
+            FStore = image.Rows;
+            FStore->AddListener(FListener.get());
+        } else {
+            CopyRows(*image.Rows, image);
         }
+        std::vector<TMemRowStore::TRowHandle> handles;
+        handles.reserve(FStore->Order().size());
+        for (uint64_t id : FStore->Order())
+            handles.push_back(FStore->Handle(id));
         for (TIndexEntry& entry : FIndexes) {
             // A saved order counts only when it names every row once.
             const auto saved = std::find_if(image.IndexOrders.begin(), image.IndexOrders.end(),

@@ -170,6 +170,7 @@ private:
     bool ReadMasterKeys();
     bool PassesMaster(const std::byte* row) const;
     void LoadImage(const struct TMemTableImage& image);
+    void CopyRows(const TMemRowStore& rows, const struct TMemTableImage& image);
 
     class TStoreListener;
     friend class TStoreListener;

@@ -19,87 +19,6 @@ uint32_t Crc(const char* data, qsizetype size)
     return static_cast<uint32_t>(crc32_z(0, reinterpret_cast<const Bytef*>(data), static_cast<size_t>(size)));
 }
 
-void WriteValue(QDataStream& out, TFieldType type, const Variant& value)
-{
-    out << quint8(value.IsEmptyOrNull() ? 1 : 0);
-    if (value.IsEmptyOrNull())
-        return;
-    switch (type) {
-    case ftString:
-    case ftMemo: out << value.AsString(); break;
-    case ftBlob:
-    case ftBytes: out << value.AsBytes(); break;
-    case ftBoolean: out << value.AsBoolean(); break;
-    case ftSmallint:
-    case ftWord:
-    case ftInteger:
-    case ftAutoInc: out << qint32(value.AsInteger()); break;
-    case ftLargeint: out << qint64(value.AsInt64()); break;
-    case ftCurrency: out << qint64(value.AsCurrency().Scaled); break;
-    case ftDate:
-    case ftTime:
-    case ftDateTime: out << value.AsDateTime(); break;
-    default: out << value.AsDouble(); break;
-    }
-}
-
-Variant ReadValue(QDataStream& in, TFieldType type)
-{
-    quint8 null = 1;
-    in >> null;
-    if (null)
-        return Variant::Null();
-    switch (type) {
-    case ftString:
-    case ftMemo: {
-        QString text;
-        in >> text;
-        return text;
-    }
-    case ftBlob:
-    case ftBytes: {
-        QByteArray bytes;
-        in >> bytes;
-        return bytes;
-    }
-    case ftBoolean: {
-        bool b = false;
-        in >> b;
-        return b;
-    }
-    case ftSmallint:
-    case ftWord:
-    case ftInteger:
-    case ftAutoInc: {
-        qint32 i = 0;
-        in >> i;
-        return int(i);
-    }
-    case ftLargeint: {
-        qint64 i = 0;
-        in >> i;
-        return int64_t(i);
-    }
-    case ftCurrency: {
-        qint64 i = 0;
-        in >> i;
-        return TCurrency{i};
-    }
-    case ftDate:
-    case ftTime:
-    case ftDateTime: {
-        double d = 0;
-        in >> d;
-        return Variant::FromDateTime(d);
-    }
-    default: {
-        double d = 0;
-        in >> d;
-        return d;
-    }
-    }
-}
-
 [[noreturn]] void Damaged(const QString& fileName, const QString& reason)
 {
     throw EDatabaseError(QStringLiteral("Cannot load table file '%1': %2").arg(fileName, reason));
@@ -114,6 +33,16 @@ bool IsStored(const TMemTableImage::TFieldDefData& def)
 
 QByteArray EncodeMemTableImage(const TMemTableImage& image)
 {
+    std::vector<int> columns;
+    int column = 0;
+    for (const auto& def : image.FieldDefs)
+        columns.push_back(IsStored(def) ? column++ : -1);
+    return EncodeMemTableImage(image, *image.Rows, columns);
+}
+
+QByteArray EncodeMemTableImage(const TMemTableImage& image, const TMemRowStore& store,
+                               const std::vector<int>& columnOfDef)
+{
     QByteArray payload;
     QDataStream out(&payload, QIODevice::WriteOnly);
     out.setVersion(StreamVersion);
@@ -124,12 +53,17 @@ QByteArray EncodeMemTableImage(const TMemTableImage& image)
     out << quint32(image.IndexDefs.size());
     for (const auto& def : image.IndexDefs)
         out << def.Name << def.Fields << quint8(def.Options);
-    out << quint64(image.Rows.size());
-    for (const auto& row : image.Rows) {
-        size_t column = 0;
-        for (const auto& def : image.FieldDefs)
-            if (IsStored(def))
-                WriteValue(out, def.Type, row.at(column++));
+    out << quint64(store.Order().size());
+    for (uint64_t id : store.Order()) {
+        const TMemRowStore::TRowHandle row = store.Handle(id);
+        for (size_t i = 0; i < image.FieldDefs.size(); ++i) {
+            if (!IsStored(image.FieldDefs[i]))
+                continue;
+            if (columnOfDef[i] >= 0)
+                store.WriteValue(out, row, columnOfDef[i]);
+            else
+                TMemRowStore::WriteNull(out);
+        }
     }
     out << quint32(image.IndexOrders.size());
     for (const auto& order : image.IndexOrders) {
@@ -200,14 +134,14 @@ TMemTableImage DecodeMemTableImage(const QByteArray& bytes, const QString& fileN
     const bool anyStored = std::any_of(image.FieldDefs.begin(), image.FieldDefs.end(), IsStored);
     if (rowCount > left() || (rowCount > 0 && !anyStored))
         Damaged(fileName, QStringLiteral("bad row count"));
-    image.Rows.reserve(rowCount);
-    for (quint64 r = 0; r < rowCount && in.status() == QDataStream::Ok; ++r) {
-        std::vector<Variant> row;
-        for (const auto& def : image.FieldDefs)
-            if (IsStored(def))
-                row.push_back(ReadValue(in, def.Type));
-        image.Rows.push_back(std::move(row));
-    }
+    std::vector<TMemRowStore::TColumn> columns;
+    for (const auto& def : image.FieldDefs)
+        if (IsStored(def))
+            columns.push_back({def.Type, def.Size});
+    image.Rows->SetColumns(columns);
+    for (quint64 r = 0; r < rowCount; ++r)
+        if (!image.Rows->ReadRow(in))
+            Damaged(fileName, QStringLiteral("the contents are damaged"));
     quint32 orderCount = 0;
     in >> orderCount;
     if (orderCount > left())
@@ -216,13 +150,13 @@ TMemTableImage DecodeMemTableImage(const QByteArray& bytes, const QString& fileN
         TMemTableImage::TIndexOrder order;
         quint64 entries = 0;
         in >> order.Name >> entries;
-        if (entries > image.Rows.size() || entries * 4 > left())
+        if (entries > rowCount || entries * 4 > left())
             Damaged(fileName, QStringLiteral("bad index order"));
         order.Rows.resize(entries);
         for (quint64 k = 0; k < entries; ++k) {
             quint32 row = 0;
             in >> row;
-            if (row >= image.Rows.size())
+            if (row >= rowCount)
                 Damaged(fileName, QStringLiteral("bad index order"));
             order.Rows[k] = row;
         }

@@ -29,10 +29,11 @@
 
 #include "FieldDefs.h"
 #include "IndexDefs.h"
-#include "Variant.h"
+#include "MemRowStore.h"
 
 #include <QByteArray>
 #include <QString>
+#include <memory>
 #include <vector>
 
 struct TMemTableImage
@@ -56,7 +57,9 @@ struct TMemTableImage
 
     std::vector<TFieldDefData> FieldDefs;
     std::vector<TIndexDefData> IndexDefs;
-    std::vector<std::vector<Variant>> Rows; // stored columns in definition order
+    // The rows, one store column per stored definition in definition order
+    // (definitions of unknown type have none).
+    std::shared_ptr<TMemRowStore> Rows = std::make_shared<TMemRowStore>();
     struct TIndexOrder
     {
         QString Name;
@@ -68,5 +71,11 @@ struct TMemTableImage
 inline constexpr uint16_t MemTableFileVersion = 1;
 
 // Raise EDatabaseError naming the file and what is wrong with it.
+// Writes image's definitions and orders with the rows of store, whose
+// column for each definition columnOfDef gives (-1: written as null); rows
+// in store's natural order.
+QByteArray EncodeMemTableImage(const TMemTableImage& image, const TMemRowStore& store,
+                               const std::vector<int>& columnOfDef);
+// The same with the image's own rows.
 QByteArray EncodeMemTableImage(const TMemTableImage& image);
 TMemTableImage DecodeMemTableImage(const QByteArray& bytes, const QString& fileName);
