@@ -11,13 +11,10 @@
 
 namespace {
 
-// The tables every framework database has, and a small schema of our own
-// with each kind of constraint, a computed column, defaults and NOT NULLs.
+// A small schema of our own, beside the tables every framework database has:
+// each kind of constraint, a computed column, defaults and NOT NULLs.
 const char* const Schema = R"(
-CREATE GENERATOR MAIN_GEN;
 CREATE DOMAIN D_NAME AS VARCHAR(40) DEFAULT 'none';
-CREATE TABLE SYS_USER (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(60));
-CREATE TABLE SYS$LIST_KIND (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(60));
 CREATE TABLE CUSTOMER (
   ID INTEGER NOT NULL,
   CODE VARCHAR(10) NOT NULL,
@@ -41,6 +38,7 @@ class SDatabaseTest : public ::testing::Test
 protected:
     void SetUp() override
     {
+        FTestDb.CreateFrameworkSchema();
         FTestDb.ExecuteScript(QString::fromUtf8(Schema));
         FDb = NewDatabase();
     }

@@ -74,6 +74,14 @@ void TIBTestDatabase::ExecuteScript(const QString& script)
         Execute(statement);
 }
 
+void TIBTestDatabase::CreateFrameworkSchema()
+{
+    QFile file(QStringLiteral(FRAMEWORK_SQL));
+    if (!file.open(QIODevice::ReadOnly))
+        throw std::runtime_error("cannot read " FRAMEWORK_SQL);
+    ExecuteScript(QString::fromUtf8(file.readAll()));
+}
+
 QStringList TIBTestDatabase::SplitScript(const QString& script)
 {
     QStringList result;

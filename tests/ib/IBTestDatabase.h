@@ -31,6 +31,9 @@ public:
     // Statements ended by ";" (or what "SET TERM" chooses), each committed.
     void ExecuteScript(const QString& script);
     static QStringList SplitScript(const QString& script);
+    // The generator and tables every framework database has
+    // (platform/fbserver/framework.sql).
+    void CreateFrameworkSchema();
 
     // Points the engine's lock files at a folder this user can write; must run
     // before the first attachment of the process.
