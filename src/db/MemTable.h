@@ -180,7 +180,6 @@ private:
     void OtherRemoving(TRecordId row);
     void OtherCleared();
     void RemoveFromIndexesAndView(TRecordId row);
-    void ShareStore(bool share);
 
     std::shared_ptr<TMemRowStore> FStore;
     std::unique_ptr<TStoreListener> FListener;
