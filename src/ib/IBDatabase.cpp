@@ -336,8 +336,16 @@ void TIBTransaction::Rollback()
 {
     CheckInTransaction();
     CloseCursors();
-    d->Transaction->rollback(&d->Status);
-    d->Transaction.abandon();
+    try {
+        d->Transaction->rollback(&d->Status);
+        d->Transaction.abandon();
+    } catch (...) {
+        // A rollback that fails (the connection was lost) leaves nothing to
+        // retry; keeping the handle would leave the object "active" for good,
+        // refusing StartTransaction until the database closes.
+        d->Transaction.reset();
+        throw;
+    }
 }
 
 void TIBTransaction::RollbackRetaining()
