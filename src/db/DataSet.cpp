@@ -227,10 +227,15 @@ void TDataSet::FillRecordBuffer(TRecordId row)
 {
     FRecord.assign(FFields.FItems.size(), Variant::Null());
     if (row != NoRecord)
-        for (size_t i = 0; i < FFields.FItems.size(); ++i)
-            if (FFields.FItems[i]->IsStored())
-                FRecord[i] = InternalGetValue(row, *FFields.FItems[i]);
+        InternalReadRecord(row, FRecord);
     CalculateFields();
+}
+
+void TDataSet::InternalReadRecord(TRecordId row, std::vector<Variant>& record) const
+{
+    for (size_t i = 0; i < FFields.FItems.size(); ++i)
+        if (FFields.FItems[i]->IsStored())
+            record[i] = InternalGetValue(row, *FFields.FItems[i]);
 }
 
 void TDataSet::CalculateFields()

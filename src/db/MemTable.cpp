@@ -169,6 +169,15 @@ bool TCustomMemTable::InternalRowExists(TRecordId row) const
     return FStore->Exists(row);
 }
 
+void TCustomMemTable::InternalReadRecord(TRecordId row, std::vector<Variant>& record) const
+{
+    // One lookup of the row for all its fields.
+    const TMemRowStore::TRowHandle handle = FStore->Handle(row);
+    for (size_t i = 0; i < FStoreColumn.size() && i < record.size(); ++i)
+        if (FStoreColumn[i] >= 0)
+            record[i] = FStore->Get(handle, FStoreColumn[i]);
+}
+
 Variant TCustomMemTable::InternalGetValue(TRecordId row, const TField& field) const
 {
     const int column = StoreColumn(field);

@@ -128,6 +128,7 @@ protected:
     int InternalViewPosition(TRecordId row) const override;
     bool InternalRowExists(TRecordId row) const override;
     Variant InternalGetValue(TRecordId row, const TField& field) const override;
+    void InternalReadRecord(TRecordId row, std::vector<Variant>& record) const override;
     TRecordId InternalInsertRow(const std::vector<Variant>& values, int position) override;
     void InternalUpdateRow(TRecordId row, const std::vector<Variant>& values) override;
     void InternalDeleteRow(TRecordId row) override;
