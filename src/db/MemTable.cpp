@@ -106,7 +106,6 @@ void TCustomMemTable::InternalOpen()
     }
     FStore->AddListener(FListener.get());
     FView.clear();
-    InvalidatePositions();
     BuildIndexes();
     FCurrentIndex = nullptr;
     if (!FIndexName.isEmpty())
@@ -129,7 +128,6 @@ void TCustomMemTable::InternalClose()
     }
     FView.clear();
     FRangeActive = false;
-    InvalidatePositions();
 }
 
 int TCustomMemTable::StoreColumn(const TField& field) const
@@ -153,15 +151,9 @@ TRecordId TCustomMemTable::InternalViewRow(int position) const
 
 int TCustomMemTable::InternalViewPosition(TRecordId row) const
 {
-    if (!FPositionsValid) {
-        FPositions.clear();
-        FPositions.reserve(FView.size());
-        for (size_t i = 0; i < FView.size(); ++i)
-            FPositions.emplace(FView[i], static_cast<int>(i));
-        FPositionsValid = true;
-    }
-    const auto it = FPositions.find(row);
-    return it == FPositions.end() ? -1 : it->second;
+    // A scan of a contiguous vector: cheap next to keeping a map per row.
+    const auto it = std::find(FView.begin(), FView.end(), row);
+    return it == FView.end() ? -1 : static_cast<int>(it - FView.begin());
 }
 
 bool TCustomMemTable::InternalRowExists(TRecordId row) const
@@ -184,11 +176,6 @@ Variant TCustomMemTable::InternalGetValue(TRecordId row, const TField& field) co
     return column < 0 ? Variant::Null() : FStore->Get(row, column);
 }
 
-void TCustomMemTable::InvalidatePositions() const
-{
-    FPositionsValid = false;
-}
-
 bool TCustomMemTable::InRange(TMemRowStore::TRowHandle row) const
 {
     if (!FRangeActive || !FCurrentIndex)
@@ -200,10 +187,8 @@ bool TCustomMemTable::InRange(TMemRowStore::TRowHandle row) const
 void TCustomMemTable::RebuildView()
 {
     FView.clear();
-    if (!ReadMasterKeys()) {
-        InvalidatePositions();
+    if (!ReadMasterKeys())
         return;
-    }
     if (FCurrentIndex) {
         auto first = FCurrentIndex->Rows().begin();
         auto last = FCurrentIndex->Rows().end();
@@ -229,7 +214,6 @@ void TCustomMemTable::RebuildView()
             if (PassesMaster(FStore->Handle(row)) && RecordPassesFilter(row))
                 FView.push_back(row);
     }
-    InvalidatePositions();
 }
 
 void TCustomMemTable::InternalRefreshView()
@@ -292,7 +276,6 @@ TRecordId TCustomMemTable::InternalInsertRow(const std::vector<Variant>& values,
         FView.push_back(row);
     else
         FView.insert(FView.begin() + position, row);
-    InvalidatePositions();
     FStore->Notify(FListener.get(), [row](TMemRowStore::TListener& other) { other.RowInserted(row); });
     return row;
 }
@@ -337,7 +320,6 @@ void TCustomMemTable::InternalUpdateRow(TRecordId row, const std::vector<Variant
         if (position >= 0)
             FView.erase(FView.begin() + position);
         PlaceInView(row);
-        InvalidatePositions();
     }
     FStore->Notify(FListener.get(), [row](TMemRowStore::TListener& other) { other.RowUpdated(row); });
 }
@@ -351,7 +333,6 @@ void TCustomMemTable::RemoveFromIndexesAndView(TRecordId row)
     const int position = InternalViewPosition(row);
     if (position >= 0)
         FView.erase(FView.begin() + position);
-    InvalidatePositions();
 }
 
 void TCustomMemTable::InternalDeleteRow(TRecordId row)
@@ -371,7 +352,6 @@ void TCustomMemTable::EmptyTable()
         if (entry.Index)
             entry.Index->Rebuild();
     FView.clear();
-    InvalidatePositions();
     Resync();
     FStore->Notify(FListener.get(), [](TMemRowStore::TListener& other) { other.RowsCleared(); });
 }
@@ -941,7 +921,6 @@ void TCustomMemTable::OtherInserted(TRecordId row)
         else
             RebuildView();
     }
-    InvalidatePositions();
     if (IsBrowsing(*this))
         Resync();
 }

@@ -12,7 +12,6 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
 class TDataSource;
@@ -152,7 +151,6 @@ private:
     };
 
     void RebuildView();
-    void InvalidatePositions() const;
     // Sorts the index, or takes a saved order of its rows.
     void BuildIndex(TIndexEntry& entry, const std::vector<TMemRowStore::TRowHandle>* savedOrder = nullptr);
     void BuildIndexes();
@@ -189,8 +187,6 @@ private:
     int FAttachMaxCount = 1;
     std::vector<int> FStoreColumn;                              // by field index, -1 for calculated fields
     std::vector<TRecordId> FView;                               // rows in view order
-    mutable std::unordered_map<TRecordId, int> FPositions;      // view position by row, built on demand
-    mutable bool FPositionsValid = false;
 
     std::vector<TIndexEntry> FIndexes;
     QString FIndexName;
