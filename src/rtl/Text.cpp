@@ -30,13 +30,15 @@ QByteArray encode(const char* codec, const QString& text)
     return bytes;
 }
 
-QString trimBelow33(const QString& text)
+// The part between leading and trailing characters whose code is below 33.
+template <typename Text, typename Code>
+Text TrimBelow33(const Text& text, Code code)
 {
     qsizetype begin = 0;
     qsizetype end = text.size();
-    while (begin < end && static_cast<unsigned>(text.at(begin).unicode()) < 33)
+    while (begin < end && code(text.at(begin)) < 33)
         ++begin;
-    while (end > begin && static_cast<unsigned>(text.at(end - 1).unicode()) < 33)
+    while (end > begin && code(text.at(end - 1)) < 33)
         --end;
     return text.mid(begin, end - begin);
 }
@@ -48,17 +50,14 @@ QByteArray StringToAnsi(const QString& text) { return encode("windows-1251", tex
 QString OemToString(const QByteArray& oem) { return decode("IBM866", oem); }
 QByteArray StringToOem(const QString& text) { return encode("IBM866", text); }
 
-QString Trim(const QString& text) { return trimBelow33(text); }
+QString Trim(const QString& text)
+{
+    return TrimBelow33(text, [](QChar c) { return unsigned(c.unicode()); });
+}
 
 QByteArray Trim(const QByteArray& bytes)
 {
-    qsizetype begin = 0;
-    qsizetype end = bytes.size();
-    while (begin < end && static_cast<unsigned char>(bytes.at(begin)) < 33)
-        ++begin;
-    while (end > begin && static_cast<unsigned char>(bytes.at(end - 1)) < 33)
-        --end;
-    return bytes.mid(begin, end - begin);
+    return TrimBelow33(bytes, [](char c) { return unsigned(static_cast<unsigned char>(c)); });
 }
 
 QString TrimSystemMessage(const QString& text)
