@@ -130,6 +130,16 @@ void TCustomMemTable::InternalClose()
     FRangeActive = false;
 }
 
+std::vector<Variant> TCustomMemTable::StoreValues(const std::vector<Variant>& values, std::vector<Variant> base) const
+{
+    // An attached table may have fewer fields, in another order, than the
+    // store has columns: each value goes to its field's column.
+    for (size_t i = 0; i < values.size() && i < FStoreColumn.size(); ++i)
+        if (FStoreColumn[i] >= 0)
+            base[static_cast<size_t>(FStoreColumn[i])] = values[i];
+    return base;
+}
+
 int TCustomMemTable::StoreColumn(const TField& field) const
 {
     const int index = field.Index();
@@ -243,10 +253,8 @@ void TCustomMemTable::PlaceInView(TRecordId row)
 
 TRecordId TCustomMemTable::InternalInsertRow(const std::vector<Variant>& values, int position)
 {
-    std::vector<Variant> stored;
-    for (size_t i = 0; i < values.size() && i < FStoreColumn.size(); ++i)
-        if (FStoreColumn[i] >= 0)
-            stored.push_back(values[i]);
+    const std::vector<Variant> stored =
+        StoreValues(values, std::vector<Variant>(static_cast<size_t>(FStore->ColumnCount()), Variant::Null()));
     // The new row goes before the row now at that view position, also in
     // the natural order.
     int natural = -1;
@@ -282,14 +290,11 @@ TRecordId TCustomMemTable::InternalInsertRow(const std::vector<Variant>& values,
 
 void TCustomMemTable::InternalUpdateRow(TRecordId row, const std::vector<Variant>& values)
 {
-    std::vector<Variant> stored;
-    std::vector<Variant> previous;
-    for (size_t i = 0; i < values.size() && i < FStoreColumn.size(); ++i)
-        if (FStoreColumn[i] >= 0) {
-            stored.push_back(values[i]);
-            previous.push_back(FStore->Get(row, FStoreColumn[i]));
-        }
     const TMemRowStore::TRowHandle handle = FStore->Handle(row);
+    std::vector<Variant> previous;
+    for (int c = 0; c < FStore->ColumnCount(); ++c)
+        previous.push_back(FStore->Get(handle, c));
+    const std::vector<Variant> stored = StoreValues(values, previous);
     if (!FEnableIndexes) {
         FStore->Update(row, stored);
         FStore->Notify(FListener.get(), [row](TMemRowStore::TListener& other) { other.RowUpdated(row); });
@@ -929,22 +934,9 @@ void TCustomMemTable::OtherUpdated(TRecordId row)
 {
     if (!Active())
         return;
-    if (FEnableIndexes && FCurrentIndex) {
-        RemoveFromIndexesAndView(row);
-        OtherInserted(row);
-        return;
-    }
-    for (TIndexEntry& entry : FIndexes)
-        if (entry.Index && FEnableIndexes) {
-            entry.Index->Remove(FStore->Handle(row));
-            try {
-                entry.Index->Add(FStore->Handle(row));
-            } catch (const EDatabaseError&) {
-            }
-        }
-    RebuildView();
-    if (IsBrowsing(*this))
-        Resync();
+    // Its keys may have changed: placed again as if new.
+    RemoveFromIndexesAndView(row);
+    OtherInserted(row);
 }
 
 void TCustomMemTable::OtherRemoving(TRecordId row)

@@ -164,6 +164,8 @@ private:
     int SearchView(const std::vector<Variant>& keyValues, bool& found) const;
     std::vector<Variant> KeyValuesFromBuffer();
     int StoreColumn(const TField& field) const;
+    // Record values (by field index) placed into the store's columns over base.
+    std::vector<Variant> StoreValues(const std::vector<Variant>& values, std::vector<Variant> base) const;
     // The master's values for the detail columns; false when the master
     // shows no row (the detail then shows none either).
     bool ReadMasterKeys();

@@ -190,3 +190,39 @@ TEST(MemTableAttachment, AttachMaxCountLimitsTheTablesThatShare)
 }
 
 } // namespace
+
+namespace {
+
+TEST(MemTableAttachment, FieldsInAnotherOrderWriteTheirOwnColumns)
+{
+    auto master = MakeTable({{1, "a", 10}});
+    TCustomMemTable clone;
+    // Only two of the master's fields, in the other order.
+    auto* price = new TFloatField(&clone);
+    price->SetFieldName(QStringLiteral("PRICE"));
+    price->SetDataSet(&clone);
+    auto* id = new TIntegerField(&clone);
+    id->SetFieldName(QStringLiteral("ID"));
+    id->SetDataSet(&clone);
+    clone.SetAttachedTo(master.get());
+    clone.Open();
+
+    clone.Edit();
+    price->SetAsFloat(99);
+    clone.Post();
+    clone.Append();
+    id->SetAsInteger(2);
+    price->SetAsFloat(20);
+    clone.Post();
+
+    master->First();
+    EXPECT_EQ(F(*master, "ID")->AsInteger(), 1);
+    EXPECT_EQ(F(*master, "PRICE")->AsFloat(), 99.0);
+    EXPECT_EQ(F(*master, "NAME")->AsString(), QStringLiteral("a")) << "a column the clone lacks is kept";
+    master->Next();
+    EXPECT_EQ(F(*master, "ID")->AsInteger(), 2);
+    EXPECT_EQ(F(*master, "PRICE")->AsFloat(), 20.0);
+    EXPECT_TRUE(F(*master, "NAME")->IsNull());
+}
+
+} // namespace
