@@ -1,9 +1,14 @@
 #include "SDatabase.h"
 
+#include "CacheManager.h"
 #include "IBSQL.h"
 #include "MemTable.h"
 
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <exception>
+#include <span>
 
 namespace {
 
@@ -13,6 +18,87 @@ const QString FieldPosition = QStringLiteral("RDB$FIELD_POSITION");
 const QString IndexName = QStringLiteral("RDB$INDEX_NAME");
 const QString FieldNamesIndex = QStringLiteral("RELATIONS_FIELDNAMES");
 const QString FieldPositionIndex = QStringLiteral("RELATIONS_FIELDPOSITION");
+const QString IndexesCacheOrder = RelationName + QLatin1Char(';') + IndexName + QLatin1Char(';') + FieldPosition;
+
+struct TColumn
+{
+    const char* Name;
+    TFieldType Type;
+    int Size;
+};
+
+const TColumn TablesColumns[] = {
+    {"RDB$RELATION_NAME", ftString, 31},  {"RDB$FIELD_NAME", ftString, 31},
+    {"RDB$FIELD_POSITION", ftSmallint, 0}, {"RDB$COMPUTED_BLR", ftBlob, 80},
+    {"RDB$DEFAULT_VALUE", ftBlob, 80},    {"RDB$NULL_FLAG", ftSmallint, 0},
+    {"RDB$FIELD_LENGTH", ftSmallint, 0},  {"RDB$FIELD_SCALE", ftSmallint, 0},
+    {"RDB$FIELD_TYPE", ftSmallint, 0},    {"RDB$FIELD_SUB_TYPE", ftSmallint, 0},
+    {"RDB$EXTERNAL_LENGTH", ftSmallint, 0}, {"RDB$EXTERNAL_SCALE", ftSmallint, 0},
+    {"RDB$EXTERNAL_TYPE", ftSmallint, 0},
+};
+
+const TColumn IndexesColumns[] = {
+    {"RDB$RELATION_NAME", ftString, 31}, {"RDB$INDEX_NAME", ftString, 31},
+    {"RDB$FIELD_POSITION", ftSmallint, 0}, {"RDB$UNIQUE_FLAG", ftSmallint, 0},
+    {"RDB$INDEX_TYPE", ftSmallint, 0},   {"RDB$SEGMENT_COUNT", ftSmallint, 0},
+    {"RDB$FIELD_NAME", ftString, 31},    {"RDB$FOREIGN_KEY", ftString, 31},
+};
+
+// Closes the table and opens it again empty, with these columns and no indexes.
+void Define(TCustomMemTable& table, std::span<const TColumn> columns)
+{
+    table.Close();
+    table.FieldDefs().Clear();
+    table.DeleteIndexes();
+    for (const TColumn& column : columns)
+        table.FieldDefs().Add(QString::fromLatin1(column.Name), column.Type, column.Size);
+    table.Open();
+}
+
+void DefineTablesCache(TCustomMemTable& table)
+{
+    Define(table, TablesColumns);
+    table.AddIndex(FieldNamesIndex, RelationName + QLatin1Char(';') + FieldName);
+    table.AddIndex(FieldPositionIndex, RelationName + QLatin1Char(';') + FieldPosition);
+}
+
+void DefineIndexesCache(TCustomMemTable& table)
+{
+    Define(table, IndexesColumns);
+    table.SetIndexFieldNames(IndexesCacheOrder);
+}
+
+// Loads a metadata table from its cache file. A file of another layout (an
+// older build, or a data set's file under the same name) is as useless as a
+// damaged one: it raises like one.
+void LoadCacheFile(TCustomMemTable& table, const QString& fileName, std::span<const TColumn> columns)
+{
+    table.LoadFromFile(fileName);
+    const TFieldDefs& defs = table.FieldDefs();
+    bool same = defs.Count() == static_cast<int>(columns.size());
+    for (int i = 0; same && i < defs.Count(); ++i)
+        same = defs[i].Name() == QLatin1String(columns[i].Name) && defs[i].DataType() == columns[i].Type
+            && defs[i].Size() == columns[i].Size;
+    if (!same)
+        throw EDatabaseError(QStringLiteral("%1 holds other columns").arg(fileName));
+}
+
+// The cache index records the current version for the file whatever it
+// holds: a file that is not rewritten now must not pass for current later.
+void SaveCacheFile(const TCustomMemTable& table, const QString& fileName)
+{
+    if (fileName.isEmpty())
+        return;
+    try {
+        if (table.Active())
+            table.SaveToFile(fileName);
+        else
+            QFile::remove(fileName);
+    } catch (...) {
+        QFile::remove(fileName);
+        throw;
+    }
+}
 
 // Catalogue names are blank-padded CHAR values.
 QString TrimRight(const QString& text)
@@ -97,6 +183,7 @@ const char* const TSDatabase::ConstraintsQueryText =
 
 TSDatabase::TSDatabase(QObject* owner)
     : TIBDatabase(owner),
+      FCacheManager(std::make_unique<TCacheManager>(this)),
       FTablesCache(std::make_unique<TCustomMemTable>()),
       FIndexesCache(std::make_unique<TCustomMemTable>())
 {
@@ -108,13 +195,37 @@ TSDatabase::TSDatabase(QObject* owner)
 
 TSDatabase::~TSDatabase()
 {
-    if (FMetadataCache) {
-        try {
-            ReleaseMetadata();
-        } catch (...) {
-            // A cache file that cannot be written is only a slower next start.
-        }
+    // Also with MetadataCache switched off while connected: files whose
+    // version the index records must be rewritten or dropped.
+    try {
+        ReleaseMetadata();
+    } catch (...) {
+        // A cache file that cannot be written is only a slower next start.
     }
+    FCacheManager.reset(); // writes "cache.ini"
+}
+
+QString TSDatabase::ApplicationKey()
+{
+    const QString path = QCoreApplication::instance()
+        ? QCoreApplication::applicationFilePath()
+        : QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    QString key = QFileInfo(path).completeBaseName();
+    for (QChar& c : key)
+        if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+            c = QChar(c.unicode() - 'a' + 'A');
+    return key;
+}
+
+QString TSDatabase::MetadataVersion()
+{
+    TIBSQL sql;
+    UseInternalTransaction(sql, *this);
+    sql.SQL().SetText(QStringLiteral("select RDB$DESCRIPTION FROM RDB$DATABASE"));
+    sql.ExecQuery();
+    const QString version = sql.Eof() ? QString() : sql.Fields(0).AsString();
+    sql.Close();
+    return version;
 }
 
 QString TSDatabase::TablesQueryText(const QString& filter)
@@ -150,17 +261,23 @@ void TSDatabase::DoConnect()
     // A constraint table from an earlier connection may describe another
     // database or an older schema; it is read again on first use.
     FConstraintsCache.reset();
-    // The local cache is opened here once the cache manager exists.
-    if (!Connected())
-        return;
     try {
+        if (FLocalCache)
+            FCacheManager->Open();
+        if (!Connected())
+            return;
         if (FMetadataCache)
             LoadMetadata();
         // The users data set and the list kinds open here once they exist.
     } catch (...) {
         // Half a connect would look connected with missing metadata, and a
         // second Open would then be a no-op: fail the connect as a whole.
-        CloseMetadata();
+        // Releasing drops cache files the index now calls current but that
+        // were never rewritten.
+        try {
+            ReleaseMetadata(); // closes the tables whatever it raises
+        } catch (...) {
+        }
         try {
             TIBDatabase::DoDisconnect();
         } catch (...) {
@@ -183,7 +300,14 @@ void TSDatabase::DoDisconnect()
     try {
         ReleaseMetadata();
     } catch (...) {
-        CloseMetadata();
+        if (!failure)
+            failure = std::current_exception();
+    }
+    // After the table files, so the index never gets ahead of them on disk.
+    try {
+        if (FLocalCache)
+            FCacheManager->Save();
+    } catch (...) {
         if (!failure)
             failure = std::current_exception();
     }
@@ -202,49 +326,29 @@ void TSDatabase::LoadMetadata()
 
 bool TSDatabase::LoadMetadataFromLocalCache()
 {
-    return false;
-}
-
-void TSDatabase::DefineTablesCache()
-{
-    TCustomMemTable& table = *FTablesCache;
-    table.Close();
-    table.FieldDefs().Clear();
-    table.DeleteIndexes();
-    table.FieldDefs().Add(RelationName, ftString, 31);
-    table.FieldDefs().Add(FieldName, ftString, 31);
-    table.FieldDefs().Add(FieldPosition, ftSmallint);
-    table.FieldDefs().Add(QStringLiteral("RDB$COMPUTED_BLR"), ftBlob, 80);
-    table.FieldDefs().Add(QStringLiteral("RDB$DEFAULT_VALUE"), ftBlob, 80);
-    table.FieldDefs().Add(QStringLiteral("RDB$NULL_FLAG"), ftSmallint);
-    table.FieldDefs().Add(QStringLiteral("RDB$FIELD_LENGTH"), ftSmallint);
-    table.FieldDefs().Add(QStringLiteral("RDB$FIELD_SCALE"), ftSmallint);
-    table.FieldDefs().Add(QStringLiteral("RDB$FIELD_TYPE"), ftSmallint);
-    table.FieldDefs().Add(QStringLiteral("RDB$FIELD_SUB_TYPE"), ftSmallint);
-    table.FieldDefs().Add(QStringLiteral("RDB$EXTERNAL_LENGTH"), ftSmallint);
-    table.FieldDefs().Add(QStringLiteral("RDB$EXTERNAL_SCALE"), ftSmallint);
-    table.FieldDefs().Add(QStringLiteral("RDB$EXTERNAL_TYPE"), ftSmallint);
-    table.Open();
-    table.AddIndex(FieldNamesIndex, RelationName + QLatin1Char(';') + FieldName);
-    table.AddIndex(FieldPositionIndex, RelationName + QLatin1Char(';') + FieldPosition);
-}
-
-void TSDatabase::DefineIndexesCache()
-{
-    TCustomMemTable& table = *FIndexesCache;
-    table.Close();
-    table.FieldDefs().Clear();
-    table.DeleteIndexes();
-    table.FieldDefs().Add(RelationName, ftString, 31);
-    table.FieldDefs().Add(IndexName, ftString, 31);
-    table.FieldDefs().Add(FieldPosition, ftSmallint);
-    table.FieldDefs().Add(QStringLiteral("RDB$UNIQUE_FLAG"), ftSmallint);
-    table.FieldDefs().Add(QStringLiteral("RDB$INDEX_TYPE"), ftSmallint);
-    table.FieldDefs().Add(QStringLiteral("RDB$SEGMENT_COUNT"), ftSmallint);
-    table.FieldDefs().Add(FieldName, ftString, 31);
-    table.FieldDefs().Add(QStringLiteral("RDB$FOREIGN_KEY"), ftString, 31);
-    table.Open();
-    table.SetIndexFieldNames(RelationName + QLatin1Char(';') + IndexName + QLatin1Char(';') + FieldPosition);
+    const QString key = ApplicationKey();
+    const QString version = MetadataVersion();
+    // Both questions, so that both keys record the current version.
+    const bool tablesValid =
+        FCacheManager->CheckEntry(FTablesCache.get(), FTablesCacheFile, key + QStringLiteral("_TABLES"), version);
+    const bool indexesValid =
+        FCacheManager->CheckEntry(FIndexesCache.get(), FIndexesCacheFile, key + QStringLiteral("_INDEXES"), version);
+    if (!tablesValid || !indexesValid)
+        return false;
+    try {
+        LoadCacheFile(*FTablesCache, FTablesCacheFile, TablesColumns);
+        FTablesCache->SetIndexName(FieldPositionIndex); // both orders the engine walks must exist
+        FTablesCache->SetIndexName(FieldNamesIndex);
+        FTablesCache->First();
+        LoadCacheFile(*FIndexesCache, FIndexesCacheFile, IndexesColumns);
+        FIndexesCache->SetIndexFieldNames(IndexesCacheOrder);
+        FIndexesCache->First();
+        return true;
+    } catch (...) {
+        // A damaged file costs only the server read.
+        CloseMetadata();
+        return false;
+    }
 }
 
 void TSDatabase::ReadMetadataFromServer()
@@ -264,7 +368,7 @@ void TSDatabase::ReadMetadataFromServer()
     // Both tables close again when either read fails: half a catalogue
     // would make data sets miss fields or indexes without a word.
     try {
-        DefineTablesCache();
+        DefineTablesCache(*FTablesCache);
         {
             TBulkLoad load(*FTablesCache);
             const std::vector<TField*> fields = FieldsInOrder(*FTablesCache);
@@ -286,7 +390,7 @@ void TSDatabase::ReadMetadataFromServer()
         FTablesCache->First();
         sql.Close();
 
-        DefineIndexesCache();
+        DefineIndexesCache(*FIndexesCache);
         {
             TBulkLoad load(*FIndexesCache);
             const std::vector<TField*> fields = FieldsInOrder(*FIndexesCache);
@@ -320,16 +424,22 @@ void TSDatabase::RefreshMetadata()
 
 void TSDatabase::ReleaseMetadata()
 {
+    std::exception_ptr failure;
     if (FLocalCache) {
-        // Only what was loaded can be saved; a closed table has nothing to keep.
-        if (!FTablesCacheFile.isEmpty() && FTablesCache->Active())
-            FTablesCache->SaveToFile(FTablesCacheFile);
-        if (!FIndexesCacheFile.isEmpty() && FIndexesCache->Active())
-            FIndexesCache->SaveToFile(FIndexesCacheFile);
-        FTablesCacheFile.clear();
-        FIndexesCacheFile.clear();
+        for (auto [table, fileName] : {std::pair{FTablesCache.get(), &FTablesCacheFile},
+                                       std::pair{FIndexesCache.get(), &FIndexesCacheFile}}) {
+            try {
+                SaveCacheFile(*table, *fileName);
+            } catch (...) {
+                if (!failure)
+                    failure = std::current_exception();
+            }
+            fileName->clear();
+        }
     }
     CloseMetadata();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void TSDatabase::CloseMetadata()

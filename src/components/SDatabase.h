@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 
+class TCacheManager;
 class TCustomMemTable;
 
 // The bits of an index's constraint code; the data set engine classifies the
@@ -56,6 +57,9 @@ public:
     bool AuditEnabled() const { return FAuditEnabled; }
     void SetAuditEnabled(bool value) { FAuditEnabled = value; }
 
+    // Where the local cache keeps its files; used while LocalCache is on.
+    TCacheManager* CacheManager() const { return FCacheManager.get(); }
+
     // Fields of the user relations, current index "RELATIONS_FIELDNAMES";
     // "RELATIONS_FIELDPOSITION" walks a relation in field order.
     TCustomMemTable* TablesCache() const { return FTablesCache.get(); }
@@ -74,6 +78,8 @@ public:
     // Reads both tables again and forgets the constraints.
     void RefreshMetadata();
     // Saves the tables to their local-cache files (if any) and closes them.
+    // A file that could not be rewritten is removed, since the cache index
+    // already records the current version for it.
     void ReleaseMetadata();
     // The constraint code of an index (right-trimmed name); 0 when it backs none.
     int GetConstraintType(const QString& indexName);
@@ -83,18 +89,23 @@ public:
     static QString IndexesQueryText(const QString& filter);
     static const char* const ConstraintsQueryText;
 
+    // The executable's name without folder and extension, ASCII upper-cased:
+    // the metadata files of different programs sharing one cache folder
+    // stay apart.
+    static QString ApplicationKey();
+    // The database description, empty when null: changing it invalidates
+    // every client's cached metadata.
+    QString MetadataVersion();
+
 protected:
     void DoConnect() override;
     void DoDisconnect() override;
 
-    // Loads both tables from local-cache files; false when the server must
-    // be read. No cache manager is attached yet, so always false.
-    virtual bool LoadMetadataFromLocalCache();
-
 private:
     QString FilterText() const;
-    void DefineTablesCache();
-    void DefineIndexesCache();
+    // Asks the cache manager about both tables and loads them from their
+    // files when both are current; false when the server must be read.
+    bool LoadMetadataFromLocalCache();
     void CloseMetadata();
 
     bool FMetadataCache = true;
@@ -105,6 +116,7 @@ private:
     bool FAuditEnabled = true;
     QString FTablesCacheFile;
     QString FIndexesCacheFile;
+    std::unique_ptr<TCacheManager> FCacheManager;
     std::unique_ptr<TCustomMemTable> FTablesCache;
     std::unique_ptr<TCustomMemTable> FIndexesCache;
     std::unique_ptr<TCustomMemTable> FConstraintsCache;

@@ -1,0 +1,49 @@
+// The local cache of a database connection: copies of in-memory tables kept
+// on disk between runs. The manager only decides where a table's file lives
+// and whether it may be trusted; the tables' owners load and save the files.
+//
+// The folder is TEMP + the database name (upper-cased, ":" -> "$", "/" and
+// "\" -> "-") + "/", shared by every program of the user that connects to the
+// same database. Its "cache.ini" holds KEY=VERSION lines in the order the
+// keys were first seen; KEY + ".CDS" is the table's file.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class TCustomMemTable;
+class TSDatabase;
+
+class TCacheManager
+{
+public:
+    explicit TCacheManager(TSDatabase* database);
+    // Saves "cache.ini" when the owner's LocalCache is on; a failure is lost.
+    ~TCacheManager();
+    TCacheManager(const TCacheManager&) = delete;
+    TCacheManager& operator=(const TCacheManager&) = delete;
+
+    // With the trailing "/"; empty until Open.
+    const QString& CacheFolder() const { return FCacheFolder; }
+    const QStringList& Entries() const { return FEntries; }
+    TSDatabase* Database() const { return FDatabase; }
+
+    // Computes the folder for the owner's database, creates it when missing
+    // and reads "cache.ini" from it when there is one.
+    void Open();
+    // Records key with version (whatever the answer), sets fileName to the
+    // table's file and answers whether that file was written for this very
+    // version and still exists. Without a table, or before Open, the answer
+    // is false and fileName empty.
+    bool CheckEntry(TCustomMemTable* table, QString& fileName, QString key, QString version);
+    // Replaces "cache.ini" with Entries when the owner's LocalCache is on and
+    // the folder is known; raises Exception naming the file when it cannot.
+    void Save();
+
+    static QString IndexFileName() { return QStringLiteral("cache.ini"); }
+
+private:
+    TSDatabase* FDatabase;
+    QString FCacheFolder;
+    QStringList FEntries;
+};
