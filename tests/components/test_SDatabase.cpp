@@ -1,12 +1,19 @@
 #include "SDatabase.h"
 
+#include "CacheManager.h"
+#include "Exceptions.h"
 #include "IBSQL.h"
 #include "IBTestDatabase.h"
 #include "MemTable.h"
+#include "TempFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSet>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -355,6 +362,213 @@ TEST_F(SDatabaseTest, DestroyingAConnectedDatabaseDetaches)
     EXPECT_EQ(attachments(), before + 1);
     FDb.reset();
     EXPECT_EQ(attachments(), before);
+}
+
+// The local cache, with TEMP in a folder of the test's own.
+class SDatabaseLocalCacheTest : public SDatabaseTest
+{
+protected:
+    std::unique_ptr<TSDatabase> NewCachedDatabase() const
+    {
+        auto db = NewDatabase();
+        db->SetLocalCache(true);
+        return db;
+    }
+
+    QString Folder() const
+    {
+        return FTemp.Path() + QLatin1Char('/') + FTestDb.Path().toUpper().replace(QLatin1Char('/'), QLatin1Char('-'))
+            + QLatin1Char('/');
+    }
+    QString TablesFile() const { return Folder() + Key + QStringLiteral("_TABLES.CDS"); }
+    QString IndexesFile() const { return Folder() + Key + QStringLiteral("_INDEXES.CDS"); }
+
+    // One connect and disconnect; the relations TablesCache had.
+    QSet<QString> Run(int64_t* recordsRead = nullptr)
+    {
+        auto db = NewCachedDatabase();
+        db->Open();
+        const QSet<QString> relations = Relations(*db->TablesCache());
+        if (recordsRead)
+            *recordsRead = RecordsRead(*db);
+        db->Close();
+        return relations;
+    }
+
+    void Describe(const QString& description)
+    {
+        FTestDb.Execute(QStringLiteral("COMMENT ON DATABASE IS '%1'").arg(description));
+    }
+
+    const QString Key = QStringLiteral("TEST_SDATABASE"); // the test program's name
+    TTempFolder FTemp;
+};
+
+TEST_F(SDatabaseLocalCacheTest, FirstConnectRecordsBothKeysAndDisconnectWritesTheFiles)
+{
+    FDb->Open(); // LocalCache off: the cache is not touched
+    FDb->Close();
+    EXPECT_TRUE(QDir(FTemp.Path()).isEmpty());
+
+    EXPECT_EQ(TSDatabase::ApplicationKey(), Key);
+    auto db = NewCachedDatabase();
+    db->Open();
+    EXPECT_EQ(db->CacheManager()->CacheFolder(), Folder());
+    EXPECT_TRUE(QDir(Folder()).exists());
+    // A null description is the empty version.
+    EXPECT_EQ(db->CacheManager()->Entries(), QStringList({Key + "_TABLES=", Key + "_INDEXES="}));
+    EXPECT_EQ(db->TablesCacheFile(), TablesFile());
+    EXPECT_EQ(db->IndexesCacheFile(), IndexesFile());
+    EXPECT_TRUE(Relations(*db->TablesCache()).contains("CUSTOMER"));
+    EXPECT_FALSE(QFile::exists(TablesFile()));
+
+    db->Close();
+    QFile index(Folder() + "cache.ini");
+    ASSERT_TRUE(index.open(QIODevice::ReadOnly));
+    EXPECT_EQ(index.readAll(), (Key + "_TABLES=\n" + Key + "_INDEXES=\n").toLatin1());
+    EXPECT_TRUE(QFile::exists(TablesFile()));
+    EXPECT_TRUE(QFile::exists(IndexesFile()));
+    EXPECT_TRUE(db->TablesCacheFile().isEmpty());
+    EXPECT_TRUE(db->IndexesCacheFile().isEmpty());
+}
+
+TEST_F(SDatabaseLocalCacheTest, UnchangedDescriptionLoadsTheFilesInsteadOfTheCatalogue)
+{
+    const QSet<QString> first = Run();
+    // What a connect reads with no metadata at all.
+    FDb->SetMetadataCache(false);
+    FDb->Open();
+    const int64_t bare = RecordsRead(*FDb);
+    FDb->Close();
+
+    // A schema change the description does not announce stays unseen:
+    // the metadata came from the files.
+    FTestDb.Execute(QStringLiteral("CREATE TABLE LATER (ID INTEGER)"));
+    auto db = NewCachedDatabase();
+    db->Open();
+    const int64_t cached = RecordsRead(*db);
+    EXPECT_LT(cached - bare, 50) << "cached " << cached << ", bare " << bare;
+    EXPECT_EQ(Relations(*db->TablesCache()), first);
+    EXPECT_EQ(db->TablesCache()->IndexName(), "RELATIONS_FIELDNAMES");
+    EXPECT_EQ(FieldsOf(*db->TablesCache(), "CUSTOMER"), QStringList({"ID", "CODE", "NAME", "AMOUNT", "FULLNAME"}));
+    EXPECT_TRUE(db->IndexesCache()->FindKey({Variant("ORDERS"), Variant("FK_ORDERS_CUSTOMER"), Variant(0)}));
+    EXPECT_EQ(db->GetConstraintType("PK_CUSTOMER"), 3);
+    db->Close();
+
+    // The description changes: every program reads the catalogue again, then
+    // trusts the files it writes under the new version.
+    Describe(QStringLiteral("схема 2"));
+    int64_t reread = 0;
+    EXPECT_TRUE(Run(&reread).contains("LATER"));
+    EXPECT_GT(reread - bare, 300);
+    EXPECT_TRUE(Run(&reread).contains("LATER"));
+    EXPECT_LT(reread - bare, 50);
+    auto last = NewCachedDatabase();
+    last->Open();
+    EXPECT_EQ(last->CacheManager()->Entries().first(), Key + "_TABLES=схема 2");
+}
+
+TEST_F(SDatabaseLocalCacheTest, DamagedOrMissingFileFallsBackToTheServer)
+{
+    Run();
+    // Damage done to the tables file and the indexes file.
+    using TDamage = std::function<void(const QString& tables, const QString& indexes)>;
+    const struct
+    {
+        const char* damage;
+        TDamage apply;
+    } cases[] = {
+        {"tables file cut short",
+         [](const QString& tables, const QString&) { QFile::resize(tables, QFileInfo(tables).size() / 2); }},
+        {"tables file overwritten",
+         [](const QString& tables, const QString&) {
+             QFile file(tables);
+             ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+             file.seek(40);
+             file.write("garbage");
+         }},
+        {"tables file of another layout",
+         [](const QString& tables, const QString&) {
+             // Sound, with both orders, but fewer columns (an older build's file).
+             TCustomMemTable other;
+             for (const char* name : {"RDB$RELATION_NAME", "RDB$FIELD_NAME"})
+                 other.FieldDefs().Add(QString::fromLatin1(name), ftString, 31);
+             other.FieldDefs().Add(QStringLiteral("RDB$FIELD_POSITION"), ftSmallint);
+             other.Open();
+             other.AddIndex("RELATIONS_FIELDNAMES", "RDB$RELATION_NAME;RDB$FIELD_NAME");
+             other.AddIndex("RELATIONS_FIELDPOSITION", "RDB$RELATION_NAME;RDB$FIELD_POSITION");
+             other.SaveToFile(tables);
+         }},
+        {"tables file holding the indexes",
+         [](const QString& tables, const QString& indexes) {
+             QFile::remove(tables);
+             QFile::copy(indexes, tables);
+         }},
+        // The tables load; the indexes do not, so both come from the server.
+        {"indexes file cut short", [](const QString&, const QString& indexes) { QFile::resize(indexes, 10); }},
+        {"indexes file missing", [](const QString&, const QString& indexes) { QFile::remove(indexes); }},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const QString relation = QStringLiteral("NEW_%1").arg(++n);
+        FTestDb.Execute(QStringLiteral("CREATE TABLE %1 (ID INTEGER)").arg(relation));
+        c.apply(TablesFile(), IndexesFile());
+        EXPECT_TRUE(Run().contains(relation)) << c.damage; // silently from the server
+        // The disconnect wrote sound files again.
+        FTestDb.Execute(QStringLiteral("CREATE TABLE %1_UNSEEN (ID INTEGER)").arg(relation));
+        const QSet<QString> loaded = Run();
+        EXPECT_TRUE(loaded.contains(relation)) << c.damage;
+        EXPECT_FALSE(loaded.contains(relation + "_UNSEEN")) << c.damage;
+    }
+}
+
+TEST_F(SDatabaseLocalCacheTest, IndexNeverVouchesForAFileThatWasNotRewritten)
+{
+    // Each check records the new version at once; the files it speaks of
+    // must then hold the new metadata or be gone.
+    Run();
+    FTestDb.Execute(QStringLiteral("CREATE TABLE LATER (ID INTEGER)"));
+    Describe(QStringLiteral("v2"));
+    {
+        // The connect fails after the checks: no table to write.
+        auto db = NewCachedDatabase();
+        db->SetMetadataCacheFilter(QStringLiteral("NO_SUCH_COLUMN = 1"));
+        EXPECT_THROW(db->Open(), EIBInterBaseError);
+    }
+    EXPECT_TRUE(Run().contains("LATER"));
+
+    FTestDb.Execute(QStringLiteral("CREATE TABLE LATER2 (ID INTEGER)"));
+    Describe(QStringLiteral("v3"));
+    {
+        // Destroyed while connected, with MetadataCache switched off.
+        auto db = NewCachedDatabase();
+        db->Open();
+        db->SetMetadataCache(false);
+    }
+    EXPECT_TRUE(Run().contains("LATER2"));
+}
+
+TEST_F(SDatabaseLocalCacheTest, CacheFolderThatCannotBeMade)
+{
+    QFile plain(FTemp.Path() + "/file");
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    TTempFolder::Set(plain.fileName());
+
+    auto db = NewCachedDatabase();
+    db->Open(); // nothing to read: the server is
+    EXPECT_TRUE(Relations(*db->TablesCache()).contains("CUSTOMER"));
+    try {
+        db->Close();
+        ADD_FAILURE() << "the files could not be written, yet Close said nothing";
+    } catch (const Exception& e) {
+        EXPECT_TRUE(e.Message().contains(plain.fileName())) << e.what();
+    }
+    EXPECT_FALSE(db->Connected());
+    EXPECT_FALSE(db->TablesCache()->Active());
+
+    db->Open();
+    db.reset(); // destruction raises nothing
 }
 
 } // namespace
