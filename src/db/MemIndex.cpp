@@ -7,7 +7,7 @@
 TMemIndex::TMemIndex(const TMemRowStore& store, const QString& name, const QString& fields,
                      TIndexOptions options, std::vector<int> columns, TRowFilter filter)
     : FStore(store), FName(name), FFields(fields), FOptions(options), FColumns(std::move(columns)),
-      FFilter(std::move(filter))
+      FFilter(std::move(filter)), FExact(FColumns.size() == 1 && FStore.PrefixIsExact(FColumns.front()))
 {
 }
 
@@ -49,70 +49,23 @@ void TMemIndex::KeyViolation() const
     throw EDatabaseError(QStringLiteral("Key violation: a record with this key already exists in index '%1'").arg(FName));
 }
 
-void TMemIndex::SortRows(std::vector<TRowHandle>& rows) const
+uint64_t TMemIndex::SortKeyOf(TRowHandle row) const
 {
-    // The first field's value (or text prefix) is taken out of every row
-    // once, so most comparisons touch only this contiguous array; rows with
-    // equal keys keep their natural order.
-    struct TEntry
-    {
-        uint64_t Prefix;
-        TRowHandle Row;
-        uint32_t Seq;
-        bool Null;
-    };
-    const bool caseInsensitive = FOptions & ixCaseInsensitive;
-    const bool descending = FOptions & ixDescending;
-    const int first = FColumns.front();
-    const bool exact = FColumns.size() == 1 && FStore.PrefixIsExact(first);
-    std::vector<TEntry> entries;
-    entries.reserve(rows.size());
-    for (size_t i = 0; i < rows.size(); ++i) {
-        bool isNull = false;
-        const uint64_t prefix = FStore.SortPrefix(rows[i], first, caseInsensitive, isNull);
-        entries.push_back({prefix, rows[i], static_cast<uint32_t>(i), isNull});
-    }
-    std::sort(entries.begin(), entries.end(), [&](const TEntry& a, const TEntry& b) {
-        int c = 0;
-        if (a.Null != b.Null)
-            c = a.Null ? -1 : 1;
-        else if (a.Prefix != b.Prefix)
-            c = a.Prefix < b.Prefix ? -1 : 1;
-        else if (!exact)
-            c = Compare(a.Row, b.Row) * (descending ? -1 : 1);
-        if (c != 0)
-            return descending ? c > 0 : c < 0;
-        return a.Seq < b.Seq;
-    });
-    for (size_t i = 0; i < rows.size(); ++i)
-        rows[i] = entries[i].Row;
-}
-
-TMemIndex::TSortKey TMemIndex::SortKeyOf(TRowHandle row) const
-{
-    bool isNull = false;
-    const uint64_t prefix = FStore.SortPrefix(row, FColumns.front(), FOptions & ixCaseInsensitive, isNull);
-    return {!isNull, prefix};
+    return FStore.SortKey(row, FColumns.front(), FOptions & ixCaseInsensitive);
 }
 
 size_t TMemIndex::LowerBound(const TKeys& keys) const
 {
     if (keys.empty())
         return 0;
-    const TSortKey wanted{!keys.front().Null,
-                          FStore.KeyPrefix(FColumns.front(), keys.front(), FOptions & ixCaseInsensitive)};
-    const bool descending = FOptions & ixDescending;
+    const uint64_t wanted = FStore.SortKey(FColumns.front(), keys.front(), FOptions & ixCaseInsensitive);
     size_t first = 0;
     size_t count = FRows.size();
     while (count > 0) {
         const size_t half = count / 2;
         const size_t middle = first + half;
-        const TSortKey& have = FSortKeys[middle];
-        bool less;
-        if (have != wanted)
-            less = descending ? wanted < have : have < wanted;
-        else
-            less = CompareKey(FRows[middle], keys) < 0;
+        const uint64_t have = FSortKeys[middle];
+        const bool less = have != wanted ? KeyLess(have, wanted) : CompareKey(FRows[middle], keys) < 0;
         if (less) {
             first = middle + 1;
             count -= half + 1;
@@ -125,50 +78,114 @@ size_t TMemIndex::LowerBound(const TKeys& keys) const
 
 void TMemIndex::Rebuild()
 {
+    // The first field's sort key is taken out of every row once and the
+    // entries sorted by it alone (ties in natural order), touching no row;
+    // then each run of equal keys that may hide different values is sorted
+    // by the full comparison, reading only its own few rows.
+    struct TEntry
+    {
+        uint64_t Key;
+        uint32_t Seq;
+    };
     std::vector<TRowHandle> rows;
+    std::vector<TEntry> entries;
     rows.reserve(FStore.Order().size());
+    entries.reserve(FStore.Order().size());
     for (uint64_t id : FStore.Order()) {
         const TRowHandle row = FStore.Handle(id);
-        if (Admits(row))
-            rows.push_back(row);
+        if (!Admits(row))
+            continue;
+        entries.push_back({SortKeyOf(row), static_cast<uint32_t>(rows.size())});
+        rows.push_back(row);
     }
-    SortRows(rows);
-    if (Unique()) {
-        const auto duplicate = std::adjacent_find(rows.begin(), rows.end(),
-                                                  [this](TRowHandle a, TRowHandle b) { return Compare(a, b) == 0; });
-        if (duplicate != rows.end())
-            KeyViolation();
+    std::sort(entries.begin(), entries.end(), [&](const TEntry& a, const TEntry& b) {
+        return a.Key != b.Key ? KeyLess(a.Key, b.Key) : a.Seq < b.Seq;
+    });
+    const auto byRow = [&](const TEntry& a, const TEntry& b) {
+        const int c = Compare(rows[a.Seq], rows[b.Seq]);
+        return c != 0 ? c < 0 : a.Seq < b.Seq;
+    };
+    for (auto run = entries.begin(); run != entries.end();) {
+        const auto end = std::find_if(run + 1, entries.end(), [&](const TEntry& e) { return e.Key != run->Key; });
+        const bool exact = ExactTie(run->Key);
+        if (!exact && end - run > 1)
+            std::sort(run, end, byRow);
+        if (Unique() && end - run > 1) {
+            const auto same = [&](const TEntry& a, const TEntry& b) { return exact || Compare(rows[a.Seq], rows[b.Seq]) == 0; };
+            if (std::adjacent_find(run, end, same) != end)
+                KeyViolation();
+        }
+        run = end;
     }
-    FRows = std::move(rows);
-    FSortKeys.clear();
-    FSortKeys.reserve(FRows.size());
-    for (TRowHandle row : FRows)
-        FSortKeys.push_back(SortKeyOf(row));
+    FRows.resize(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i)
+        FRows[i] = rows[entries[i].Seq];
+    rows = {};
+    FSortKeys.resize(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i)
+        FSortKeys[i] = entries[i].Key;
 }
 
-void TMemIndex::Restore(std::vector<TRowHandle> rows)
+uint64_t TMemIndex::KeyHash(TRowHandle row) const
 {
-    std::vector<TSortKey> keys;
-    keys.reserve(rows.size());
-    const bool descending = FOptions & ixDescending;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        keys.push_back(SortKeyOf(rows[i]));
-        if (!Admits(rows[i])) {
+    uint64_t hash = 0;
+    for (int column : FColumns)
+        hash = FStore.KeyHash(row, column, FOptions & ixCaseInsensitive, hash);
+    return hash;
+}
+
+void TMemIndex::Restore(const std::vector<uint32_t>& order)
+{
+    const std::vector<uint64_t>& ids = FStore.Order();
+    if (FFilter || order.size() != ids.size() || ids.empty()) {
+        Rebuild();
+        return;
+    }
+    // What the check needs of each row is taken in natural order, the order
+    // rows lie in memory: its handle, its sort key and, where equal sort
+    // keys may hide different values, a hash of its index key. Rows whose
+    // sort keys tie are then read again only when their hashes differ.
+    std::vector<TRowHandle> handles(ids.size());
+    std::vector<uint64_t> keys(ids.size());
+    std::vector<uint64_t> hashes(FExact ? 0 : ids.size());
+    for (size_t r = 0; r < ids.size(); ++r) {
+        handles[r] = FStore.Handle(ids[r]);
+        keys[r] = SortKeyOf(handles[r]);
+        if (!FExact)
+            hashes[r] = KeyHash(handles[r]);
+    }
+    std::vector<bool> seen(ids.size());
+    std::vector<TRowHandle> rows(order.size());
+    std::vector<uint64_t> sortKeys(order.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        const uint32_t r = order[i];
+        if (r >= ids.size() || seen[r]) {
             Rebuild();
             return;
         }
+        seen[r] = true;
+        rows[i] = handles[r];
+        sortKeys[i] = keys[r];
         if (i == 0)
             continue;
-        // In order: by prefix, and by the full key where prefixes tie.
-        const bool prefixOrdered = descending ? keys[i] <= keys[i - 1] : keys[i - 1] <= keys[i];
-        const int c = keys[i] == keys[i - 1] ? Compare(rows[i - 1], rows[i]) : (prefixOrdered ? -1 : 1);
-        if (c > 0 || (c == 0 && Unique())) {
+        const uint32_t p = order[i - 1];
+        if (keys[p] != keys[r]) {
+            if (KeyLess(keys[p], keys[r]))
+                continue;
+            Rebuild();
+            return;
+        }
+        int c = 0;
+        if (!ExactTie(keys[r]) && (FExact || hashes[p] != hashes[r]))
+            c = Compare(rows[i - 1], rows[i]);
+        // Equal keys: not in a unique index, and in natural order.
+        if (c > 0 || (c == 0 && (Unique() || p > r))) {
             Rebuild();
             return;
         }
     }
     FRows = std::move(rows);
-    FSortKeys = std::move(keys);
+    FSortKeys = std::move(sortKeys);
 }
 
 void TMemIndex::Add(TRowHandle row)

@@ -8,6 +8,7 @@
 #include "MemRowStore.h"
 
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -32,9 +33,10 @@ public:
     // Sorts every admitted row of the store; raises on a duplicate in a
     // unique index.
     void Rebuild();
-    // Takes a saved order when it is one this index would have (every row
-    // admitted, keys in order, unique where required); otherwise rebuilds.
-    void Restore(std::vector<TRowHandle> rows);
+    // Takes a saved order (row numbers in the store's natural order) when it
+    // is one this index would have: every row once, keys in order, ties in
+    // natural order, unique where required; otherwise rebuilds.
+    void Restore(const std::vector<uint32_t>& order);
     // Keeps the index current for one row; Add raises on a duplicate key
     // of a unique index (the index is left unchanged).
     void Add(TRowHandle row);
@@ -52,7 +54,10 @@ public:
 
 private:
     [[noreturn]] void KeyViolation() const;
-    void SortRows(std::vector<TRowHandle>& rows) const;
+    // Whether equal sort keys mean equal index keys.
+    bool ExactTie(uint64_t key) const { return FExact && key > 1; }
+    // Sort key order, descending where the index is.
+    bool KeyLess(uint64_t a, uint64_t b) const { return (FOptions & ixDescending) ? b < a : a < b; }
 
     const TMemRowStore& FStore;
     QString FName;
@@ -61,13 +66,9 @@ private:
     std::vector<int> FColumns;
     TRowFilter FFilter;
     std::vector<TRowHandle> FRows;
-    // The first field's sort prefix per row, parallel to FRows.
-    struct TSortKey
-    {
-        bool NotNull;
-        uint64_t Prefix;
-        auto operator<=>(const TSortKey&) const = default;
-    };
-    TSortKey SortKeyOf(TRowHandle row) const;
-    std::vector<TSortKey> FSortKeys;
+    bool FExact = false;
+    // The first field's sort key per row (TMemRowStore::SortKey), parallel to FRows.
+    uint64_t SortKeyOf(TRowHandle row) const;
+    uint64_t KeyHash(TRowHandle row) const;
+    std::vector<uint64_t> FSortKeys;
 };

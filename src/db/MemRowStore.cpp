@@ -2,20 +2,28 @@
 
 #include "Exceptions.h"
 
-#include <QDataStream>
+#include <QHash>
+#include <QVarLengthArray>
 
 #include <algorithm>
+#include <array>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
 namespace {
 
-constexpr int Align8(int n) { return (n + 7) & ~7; }
-constexpr int SlotSize = static_cast<int>(std::max(sizeof(QString), sizeof(QByteArray)));
-static_assert(alignof(QString) <= 8 && alignof(QByteArray) <= 8);
+// Row block: identifier, then the block size with the moved-out flag, then
+// the form (null flags, fixed values, tail).
+constexpr int SizeOffset = 8;
+constexpr int FormOffset = 12;
+constexpr uint32_t MovedOut = 0x80000000u; // the tail lives in a block of its own
+constexpr size_t MaxBlock = 0x7FFFFFFFu;
+
+constexpr size_t Align8(size_t n) { return (n + 7) & ~size_t(7); }
 
 bool IsTextType(TFieldType type) { return type == ftString || type == ftMemo; }
-bool IsOutOfLine(TFieldType type) { return IsTextType(type) || type == ftBlob; }
+bool IsTailType(TFieldType type) { return IsTextType(type) || type == ftBlob; }
 
 int FixedSize(const TMemRowStore::TColumn& column)
 {
@@ -44,11 +52,144 @@ void Store(std::byte* p, T value)
     std::memcpy(p, &value, sizeof value);
 }
 
+// Tail values start with their length (bytes, shifted left once, the low bit
+// telling UTF-16 text) as a base-128 varint.
+void PutVarint(std::vector<std::byte>& out, uint32_t value)
+{
+    while (value >= 0x80) {
+        out.push_back(std::byte((value & 0x7F) | 0x80));
+        value >>= 7;
+    }
+    out.push_back(std::byte(value));
+}
+
+// Bounded read; false when the varint runs past end or beyond 32 bits.
+bool GetVarint(const std::byte*& p, const std::byte* end, uint32_t& value)
+{
+    value = 0;
+    for (int shift = 0; shift < 35 && p < end; shift += 7) {
+        const uint32_t b = std::to_integer<uint32_t>(*p++);
+        if (shift == 28 && b > 0x0F)
+            return false;
+        value |= (b & 0x7F) << shift;
+        if (!(b & 0x80))
+            return true;
+    }
+    return false;
+}
+
+uint32_t GetVarint(const std::byte*& p)
+{
+    uint32_t value = 0;
+    for (int shift = 0;; shift += 7) {
+        const uint32_t b = std::to_integer<uint32_t>(*p++);
+        value |= (b & 0x7F) << shift;
+        if (!(b & 0x80))
+            return value;
+    }
+}
+
+char16_t UnitAt(const std::byte* data, bool wide, uint32_t i)
+{
+    return wide ? Load<char16_t>(data + 2 * i) : char16_t(std::to_integer<uint8_t>(data[i]));
+}
+
+template <typename T>
+int Sign3(T a, T b)
+{
+    return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+int CompareBytes(const std::byte* a, size_t na, const std::byte* b, size_t nb)
+{
+    const int c = std::memcmp(a, b, std::min(na, nb));
+    return c != 0 ? (c < 0 ? -1 : 1) : Sign3(na, nb);
+}
+
+// Order-preserving maps of signed and floating values onto unsigned ones.
+uint64_t Biased(int64_t value)
+{
+    return static_cast<uint64_t>(value) ^ (uint64_t(1) << 63);
+}
+
+uint64_t Biased(double value)
+{
+    if (value == 0)
+        value = 0; // -0 sorts with +0
+    uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return (bits & (uint64_t(1) << 63)) ? ~bits : bits | (uint64_t(1) << 63);
+}
+
+// Sort keys keep 0 for null.
+uint64_t NotNullKey(uint64_t prefix)
+{
+    return std::max<uint64_t>(prefix, 1);
+}
+
 } // namespace
 
-void TMemRowStore::RemoveListener(TListener* listener)
+// Rows come from chunks, so a million rows are not a million allocations;
+// freed blocks are kept by size for the next rows. Large rows go to malloc.
+class TMemRowStore::TArena
 {
-    FListeners.erase(std::remove(FListeners.begin(), FListeners.end(), listener), FListeners.end());
+public:
+    static constexpr size_t MaxSmall = 1024;
+    static constexpr size_t ChunkSize = size_t(1) << 20;
+
+    std::byte* Allocate(size_t size)
+    {
+        if (size > MaxSmall) {
+            void* block = std::malloc(size);
+            if (!block)
+                throw std::bad_alloc();
+            return static_cast<std::byte*>(block);
+        }
+        std::byte*& head = FFree[size / 8];
+        if (head) {
+            std::byte* block = head;
+            head = Load<std::byte*>(block);
+            return block;
+        }
+        if (FLeft < size) {
+            FChunks.emplace_back(new std::byte[ChunkSize]);
+            FNext = FChunks.back().get();
+            FLeft = ChunkSize;
+        }
+        std::byte* block = FNext;
+        FNext += size;
+        FLeft -= size;
+        return block;
+    }
+
+    void Free(std::byte* block, size_t size)
+    {
+        if (size > MaxSmall) {
+            std::free(block);
+            return;
+        }
+        Store(block, FFree[size / 8]);
+        FFree[size / 8] = block;
+    }
+
+    // Drops every small block at once (large ones are the caller's to free).
+    void Reset()
+    {
+        FChunks.clear();
+        FFree.fill(nullptr);
+        FNext = nullptr;
+        FLeft = 0;
+    }
+
+private:
+    std::vector<std::unique_ptr<std::byte[]>> FChunks;
+    std::byte* FNext = nullptr;
+    size_t FLeft = 0;
+    std::array<std::byte*, MaxSmall / 8 + 1> FFree{};
+};
+
+TMemRowStore::TMemRowStore() : FArena(std::make_unique<TArena>())
+{
 }
 
 TMemRowStore::~TMemRowStore()
@@ -56,19 +197,9 @@ TMemRowStore::~TMemRowStore()
     Clear();
 }
 
-void TMemRowStore::TRowDeleter::operator()(std::byte* row) const
+void TMemRowStore::RemoveListener(TListener* listener)
 {
-    const int columns = static_cast<int>(Store->FColumns.size());
-    for (int c = 0; c < columns; ++c) {
-        if (!Store->FOutOfLine[c])
-            continue;
-        std::byte* slot = row + Store->FFixedSize + Store->FOffsets[c] * SlotSize;
-        if (IsTextType(Store->FColumns[c].Type))
-            std::launder(reinterpret_cast<QString*>(slot))->~QString();
-        else
-            std::launder(reinterpret_cast<QByteArray*>(slot))->~QByteArray();
-    }
-    delete[] row;
+    FListeners.erase(std::remove(FListeners.begin(), FListeners.end(), listener), FListeners.end());
 }
 
 void TMemRowStore::SetColumns(const std::vector<TColumn>& columns)
@@ -76,101 +207,288 @@ void TMemRowStore::SetColumns(const std::vector<TColumn>& columns)
     Clear();
     FColumns = columns;
     FOffsets.assign(columns.size(), 0);
-    FOutOfLine.assign(columns.size(), false);
+    FInTail.assign(columns.size(), false);
     FNullBytes = (static_cast<int>(columns.size()) + 7) / 8;
-    int offset = FNullOffset + FNullBytes;
-    FSlotCount = 0;
-    // Eight-byte values first, so they stay aligned.
-    for (int pass = 0; pass < 2; ++pass) {
-        for (size_t c = 0; c < columns.size(); ++c) {
-            if (IsOutOfLine(columns[c].Type)) {
-                if (pass == 0) {
-                    FOutOfLine[c] = true;
-                    FOffsets[c] = FSlotCount++;
-                }
-                continue;
-            }
-            const int size = FixedSize(columns[c]);
-            if ((size == 8) != (pass == 0))
-                continue;
-            if (size == 8)
-                offset = Align8(offset);
+    int offset = FormOffset + FNullBytes;
+    int tail = 0;
+    for (size_t c = 0; c < columns.size(); ++c) {
+        if (IsTailType(columns[c].Type)) {
+            FInTail[c] = true;
+            FOffsets[c] = tail++;
+        } else {
             FOffsets[c] = offset;
-            offset += size;
+            offset += FixedSize(columns[c]);
         }
     }
-    FFixedSize = Align8(offset);
-    FRowSize = FFixedSize + FSlotCount * SlotSize;
+    FFixedEnd = offset;
+    FHasTail = tail > 0;
 }
 
-TMemRowStore::TRowPtr TMemRowStore::NewRow() const
+// ---------------------------------------------------------------- blocks
+
+std::byte* TMemRowStore::NewRow(const std::byte* form, size_t length)
 {
-    TRowPtr row(new std::byte[static_cast<size_t>(std::max(FRowSize, 1))](), TRowDeleter{this});
-    for (size_t c = 0; c < FColumns.size(); ++c) {
-        if (!FOutOfLine[c])
-            continue;
-        std::byte* slot = row.get() + FFixedSize + FOffsets[c] * SlotSize;
-        if (IsTextType(FColumns[c].Type))
-            new (slot) QString();
-        else
-            new (slot) QByteArray();
-    }
-    // A new row is all null.
-    std::memset(row.get() + FNullOffset, 0xFF, static_cast<size_t>(FNullBytes));
+    const size_t tail = length - static_cast<size_t>(FFixedEnd - FormOffset);
+    // Room for a pointer in the tail, should an update move it out.
+    const size_t size = Align8(static_cast<size_t>(FFixedEnd) + std::max(tail, FHasTail ? sizeof(void*) : 0));
+    RTL_ASSERT(size <= MaxBlock, QStringLiteral("Row too large"));
+    std::byte* row = FArena->Allocate(size);
+    Store<uint32_t>(row + SizeOffset, static_cast<uint32_t>(size));
+    std::memcpy(row + FormOffset, form, length);
     return row;
 }
 
-void TMemRowStore::WriteValue(std::byte* row, int column, const Variant& value) const
+void TMemRowStore::FreeRow(std::byte* row)
 {
-    auto* nulls = reinterpret_cast<uint8_t*>(row + FNullOffset);
-    const uint8_t bit = static_cast<uint8_t>(1u << (column % 8));
-    const TColumn& col = FColumns[static_cast<size_t>(column)];
-    std::byte* at = FOutOfLine[column] ? row + FFixedSize + FOffsets[column] * SlotSize : row + FOffsets[column];
-    if (value.IsEmptyOrNull()) {
-        nulls[column / 8] |= bit;
-        if (FOutOfLine[column]) {
-            if (IsTextType(col.Type))
-                std::launder(reinterpret_cast<QString*>(at))->clear();
-            else
-                std::launder(reinterpret_cast<QByteArray*>(at))->clear();
-        }
+    const uint32_t word = Load<uint32_t>(row + SizeOffset);
+    if (word & MovedOut)
+        std::free(Load<std::byte*>(row + FFixedEnd));
+    FArena->Free(row, word & ~MovedOut);
+}
+
+const std::byte* TMemRowStore::Tail(TRowHandle row) const
+{
+    if (Load<uint32_t>(row + SizeOffset) & MovedOut)
+        return Load<const std::byte*>(row + FFixedEnd) + 8;
+    return row + FFixedEnd;
+}
+
+void TMemRowStore::Rewrite(std::byte* row, const std::byte* form, size_t length)
+{
+    const size_t fixed = static_cast<size_t>(FFixedEnd - FormOffset);
+    const size_t tail = length - fixed;
+    const uint32_t word = Load<uint32_t>(row + SizeOffset);
+    const uint32_t size = word & ~MovedOut;
+    std::byte* moved = (word & MovedOut) ? Load<std::byte*>(row + FFixedEnd) : nullptr;
+    if (tail <= size - static_cast<size_t>(FFixedEnd)) {
+        std::free(moved);
+        Store<uint32_t>(row + SizeOffset, size);
+        std::memcpy(row + FormOffset, form, length);
         return;
     }
-    switch (col.Type) {
-    case ftString:
-    case ftMemo: *std::launder(reinterpret_cast<QString*>(at)) = value.AsString(); break;
-    case ftBlob: *std::launder(reinterpret_cast<QByteArray*>(at)) = value.AsBytes(); break;
-    case ftBoolean: Store<uint8_t>(at, value.AsBoolean() ? 1 : 0); break;
-    case ftSmallint:
-    case ftWord:
-    case ftInteger:
-    case ftAutoInc: Store<int32_t>(at, value.AsInteger()); break;
-    case ftLargeint: Store<int64_t>(at, value.AsInt64()); break;
-    case ftCurrency: Store<int64_t>(at, value.AsCurrency().Scaled); break;
-    case ftDate:
-    case ftTime:
-    case ftDateTime: Store<double>(at, value.AsDateTime()); break;
-    case ftBytes: {
-        const QByteArray bytes = value.AsBytes();
-        std::memset(at, 0, static_cast<size_t>(FixedSize(col)));
-        std::memcpy(at, bytes.constData(), static_cast<size_t>(std::min<qsizetype>(bytes.size(), FixedSize(col))));
-        break;
+    // The tail outgrew the block: it moves to one of its own, the row stays.
+    if (!moved || Load<uint32_t>(moved) < tail) {
+        auto* bigger = static_cast<std::byte*>(std::malloc(8 + tail));
+        if (!bigger)
+            throw std::bad_alloc();
+        std::free(moved);
+        moved = bigger;
+        Store<uint32_t>(moved, static_cast<uint32_t>(tail));
     }
-    case ftFloat:
-    case ftBCD:
-    case ftUnknown: Store<double>(at, value.AsDouble()); break;
+    std::memcpy(row + FormOffset, form, fixed);
+    std::memcpy(moved + 8, form + fixed, tail);
+    Store<std::byte*>(row + FFixedEnd, moved);
+    Store<uint32_t>(row + SizeOffset, size | MovedOut);
+}
+
+// ---------------------------------------------------------------- writing
+
+void TMemRowStore::Encode(const std::vector<Variant>& values)
+{
+    RTL_ASSERT(values.size() == FColumns.size(), QStringLiteral("Row value count mismatch"));
+    FScratch.assign(static_cast<size_t>(FFixedEnd - FormOffset), std::byte{0});
+    std::memset(FScratch.data(), 0xFF, static_cast<size_t>(FNullBytes)); // all null until written
+    for (size_t c = 0; c < FColumns.size(); ++c) {
+        const Variant& value = values[c];
+        if (value.IsEmptyOrNull())
+            continue;
+        const TColumn& col = FColumns[c];
+        std::byte* at = FInTail[c] ? nullptr : FScratch.data() + FOffsets[c] - FormOffset;
+        switch (col.Type) {
+        case ftString:
+        case ftMemo: {
+            const QString text = value.AsString();
+            const char16_t* units = reinterpret_cast<const char16_t*>(text.utf16());
+            const size_t count = static_cast<size_t>(text.size());
+            const bool wide = std::any_of(units, units + count, [](char16_t u) { return u > 0xFF; });
+            const size_t bytes = wide ? 2 * count : count;
+            RTL_ASSERT(bytes <= MaxBlock / 2, QStringLiteral("Text too long"));
+            PutVarint(FScratch, static_cast<uint32_t>(bytes << 1) | (wide ? 1u : 0u));
+            const size_t start = FScratch.size();
+            FScratch.resize(start + bytes);
+            if (wide)
+                std::memcpy(FScratch.data() + start, units, bytes);
+            else
+                std::transform(units, units + count, FScratch.data() + start,
+                               [](char16_t u) { return std::byte(static_cast<uint8_t>(u)); });
+            break;
+        }
+        case ftBlob: {
+            const QByteArray bytes = value.AsBytes();
+            RTL_ASSERT(size_t(bytes.size()) <= MaxBlock / 2, QStringLiteral("Blob too long"));
+            PutVarint(FScratch, static_cast<uint32_t>(bytes.size()) << 1);
+            const auto* data = reinterpret_cast<const std::byte*>(bytes.constData());
+            FScratch.insert(FScratch.end(), data, data + bytes.size());
+            break;
+        }
+        case ftBoolean: Store<uint8_t>(at, value.AsBoolean() ? 1 : 0); break;
+        case ftSmallint:
+        case ftWord:
+        case ftInteger:
+        case ftAutoInc: Store<int32_t>(at, value.AsInteger()); break;
+        case ftLargeint: Store<int64_t>(at, value.AsInt64()); break;
+        case ftCurrency: Store<int64_t>(at, value.AsCurrency().Scaled); break;
+        case ftDate:
+        case ftTime:
+        case ftDateTime: Store<double>(at, value.AsDateTime()); break;
+        case ftBytes: {
+            const QByteArray bytes = value.AsBytes();
+            std::memcpy(at, bytes.constData(), static_cast<size_t>(std::min<qsizetype>(bytes.size(), FixedSize(col))));
+            break;
+        }
+        case ftFloat:
+        case ftBCD:
+        case ftUnknown: Store<double>(at, value.AsDouble()); break;
+        }
+        FScratch[c / 8] &= std::byte(~(1u << (c % 8)));
     }
-    nulls[column / 8] &= static_cast<uint8_t>(~bit);
+}
+
+uint64_t TMemRowStore::Append(std::byte* row, int position)
+{
+    const uint64_t id = FNextId++;
+    Store<uint64_t>(row, id);
+    if (position < 0 || position >= Count())
+        FOrder.push_back(id);
+    else
+        FOrder.insert(FOrder.begin() + position, id);
+    FRows.push_back(row); // the next identifier is the next slot
+    FModified = true;
+    return id;
+}
+
+uint64_t TMemRowStore::Insert(const std::vector<Variant>& values, int position)
+{
+    Encode(values); // before anything changes: a conversion error leaves the store as it was
+    return Append(NewRow(FScratch.data(), FScratch.size()), position);
+}
+
+void TMemRowStore::Update(uint64_t id, const std::vector<Variant>& values)
+{
+    RTL_ASSERT(Slot(id), QStringLiteral("Unknown row"));
+    Encode(values);
+    Rewrite(FRows[id - FBaseId], FScratch.data(), FScratch.size());
+    FModified = true;
+}
+
+void TMemRowStore::Remove(uint64_t id)
+{
+    if (!Slot(id))
+        return;
+    std::byte*& row = FRows[id - FBaseId];
+    FreeRow(row);
+    row = nullptr;
+    FOrder.erase(std::find(FOrder.begin(), FOrder.end(), id));
+    FModified = true;
+}
+
+void TMemRowStore::Clear()
+{
+    if (!FOrder.empty())
+        FModified = true;
+    // Small blocks go with their chunks; large ones and moved tails one by one.
+    for (std::byte* row : FRows) {
+        if (!row)
+            continue;
+        const uint32_t word = Load<uint32_t>(row + SizeOffset);
+        if ((word & MovedOut) || (word & ~MovedOut) > TArena::MaxSmall)
+            FreeRow(row);
+    }
+    FArena->Reset();
+    FRows.clear();
+    FBaseId = FNextId;
+    FOrder.clear();
+}
+
+// ---------------------------------------------------------------- file form
+
+qsizetype TMemRowStore::FormSize(TRowHandle row) const
+{
+    return FFixedEnd - FormOffset + static_cast<qsizetype>(TailLength(Tail(row), row + FormOffset));
+}
+
+char* TMemRowStore::CopyForm(TRowHandle row, char* out) const
+{
+    const size_t fixed = static_cast<size_t>(FFixedEnd - FormOffset);
+    std::memcpy(out, row + FormOffset, fixed);
+    const std::byte* tail = Tail(row);
+    const size_t length = TailLength(tail, row + FormOffset);
+    std::memcpy(out + fixed, tail, length);
+    return out + fixed + length;
+}
+
+qsizetype TMemRowStore::FormLength(const char* data, qsizetype size) const
+{
+    const qsizetype fixed = FFixedEnd - FormOffset;
+    if (size < fixed)
+        return -1;
+    const auto* start = reinterpret_cast<const std::byte*>(data);
+    const std::byte* end = start + size;
+    const std::byte* p = start + fixed;
+    for (size_t c = 0; c < FColumns.size(); ++c) {
+        if (!FInTail[c] || (std::to_integer<uint8_t>(start[c / 8]) & (1u << (c % 8))))
+            continue;
+        uint32_t header = 0;
+        if (!GetVarint(p, end, header))
+            return -1;
+        const uint32_t bytes = header >> 1;
+        const bool wide = header & 1;
+        if ((wide && (!IsTextType(FColumns[c].Type) || bytes % 2 != 0)) || bytes > end - p)
+            return -1;
+        p += bytes;
+    }
+    if (static_cast<size_t>(p - start) + FormOffset + sizeof(void*) > MaxBlock)
+        return -1;
+    return p - start;
+}
+
+void TMemRowStore::Reserve(int rows)
+{
+    FRows.reserve(FRows.size() + static_cast<size_t>(rows));
+    FOrder.reserve(FOrder.size() + static_cast<size_t>(rows));
+}
+
+void TMemRowStore::AppendForm(const char* data, qsizetype length)
+{
+    Append(NewRow(reinterpret_cast<const std::byte*>(data), static_cast<size_t>(length)), -1);
+}
+
+// ---------------------------------------------------------------- reading
+
+size_t TMemRowStore::TailLength(const std::byte* tail, const std::byte* nulls) const
+{
+    const std::byte* p = tail;
+    for (size_t c = 0; c < FColumns.size(); ++c) {
+        if (!FInTail[c] || (std::to_integer<uint8_t>(nulls[c / 8]) & (1u << (c % 8))))
+            continue;
+        const uint32_t header = GetVarint(p);
+        p += header >> 1;
+    }
+    return static_cast<size_t>(p - tail);
+}
+
+TMemRowStore::TText TMemRowStore::TextAt(TRowHandle row, int column) const
+{
+    // Skips the tail values before this one; null ones take no room.
+    const std::byte* p = Tail(row);
+    for (int c = 0;; ++c) {
+        if (!FInTail[static_cast<size_t>(c)] || NullAt(row, c))
+            continue;
+        const uint32_t header = GetVarint(p);
+        if (c == column)
+            return {p, header >> 1, (header & 1) != 0};
+        p += header >> 1;
+    }
+}
+
+TMemRowStore::TText TMemRowStore::TextOf(const QString& text)
+{
+    return {reinterpret_cast<const std::byte*>(text.utf16()), static_cast<uint32_t>(text.size() * 2), true};
 }
 
 bool TMemRowStore::NullAt(TRowHandle row, int column) const
 {
-    return std::to_integer<uint8_t>(row[FNullOffset + column / 8]) & (1u << (column % 8));
-}
-
-const std::byte* TMemRowStore::At(TRowHandle row, int column) const
-{
-    return FOutOfLine[column] ? row + FFixedSize + FOffsets[column] * SlotSize : row + FOffsets[column];
+    return std::to_integer<uint8_t>(row[FormOffset + column / 8]) & (1u << (column % 8));
 }
 
 Variant TMemRowStore::ReadValue(const std::byte* row, int column) const
@@ -178,11 +496,24 @@ Variant TMemRowStore::ReadValue(const std::byte* row, int column) const
     if (NullAt(row, column))
         return Variant::Null();
     const TColumn& col = FColumns[static_cast<size_t>(column)];
-    const std::byte* at = At(row, column);
     switch (col.Type) {
     case ftString:
-    case ftMemo: return *std::launder(reinterpret_cast<const QString*>(at));
-    case ftBlob: return *std::launder(reinterpret_cast<const QByteArray*>(at));
+    case ftMemo: {
+        const TText text = TextAt(row, column);
+        if (!text.Wide)
+            return QString::fromLatin1(reinterpret_cast<const char*>(text.Data), text.Bytes);
+        QString value(text.Units(), Qt::Uninitialized);
+        std::memcpy(value.data(), text.Data, text.Bytes);
+        return value;
+    }
+    case ftBlob: {
+        const TText bytes = TextAt(row, column);
+        return QByteArray(reinterpret_cast<const char*>(bytes.Data), bytes.Bytes);
+    }
+    default: break;
+    }
+    const std::byte* at = Fixed(row, column);
+    switch (col.Type) {
     case ftBoolean: return Load<uint8_t>(at) != 0;
     case ftSmallint:
     case ftWord:
@@ -194,82 +525,15 @@ Variant TMemRowStore::ReadValue(const std::byte* row, int column) const
     case ftTime:
     case ftDateTime: return Variant::FromDateTime(Load<double>(at));
     case ftBytes: return QByteArray(reinterpret_cast<const char*>(at), FixedSize(col));
-    case ftFloat:
-    case ftBCD:
-    case ftUnknown: break;
+    default: return Load<double>(at);
     }
-    return Load<double>(at);
-}
-
-void TMemRowStore::Write(std::byte* row, const std::vector<Variant>& values) const
-{
-    RTL_ASSERT(values.size() == FColumns.size(), QStringLiteral("Row value count mismatch"));
-    for (int c = 0; c < ColumnCount(); ++c)
-        WriteValue(row, c, values[static_cast<size_t>(c)]);
-}
-
-uint64_t TMemRowStore::Insert(const std::vector<Variant>& values, int position)
-{
-    TRowPtr row = NewRow();
-    Write(row.get(), values); // before anything changes: a conversion error leaves the store as it was
-    const uint64_t id = FNextId++;
-    Store<uint64_t>(row.get(), id);
-    if (position < 0 || position >= Count())
-        FOrder.push_back(id);
-    else
-        FOrder.insert(FOrder.begin() + position, id);
-    FRows.push_back(std::move(row)); // the next identifier is the next slot
-    FModified = true;
-    return id;
-}
-
-void TMemRowStore::Update(uint64_t id, const std::vector<Variant>& values)
-{
-    const TRowPtr* slot = Slot(id);
-    RTL_ASSERT(slot, QStringLiteral("Unknown row"));
-    // Written into a fresh row first, so a failed conversion changes nothing;
-    // then moved into the old row, whose address indexes hold.
-    TRowPtr fresh = NewRow();
-    Write(fresh.get(), values);
-    std::byte* row = slot->get();
-    std::memcpy(row + FNullOffset, fresh.get() + FNullOffset, static_cast<size_t>(FFixedSize - FNullOffset));
-    for (size_t c = 0; c < FColumns.size(); ++c) {
-        if (!FOutOfLine[c])
-            continue;
-        const size_t offset = static_cast<size_t>(FFixedSize + FOffsets[c] * SlotSize);
-        if (IsTextType(FColumns[c].Type))
-            std::swap(*std::launder(reinterpret_cast<QString*>(row + offset)),
-                      *std::launder(reinterpret_cast<QString*>(fresh.get() + offset)));
-        else
-            std::swap(*std::launder(reinterpret_cast<QByteArray*>(row + offset)),
-                      *std::launder(reinterpret_cast<QByteArray*>(fresh.get() + offset)));
-    }
-    FModified = true;
-}
-
-void TMemRowStore::Remove(uint64_t id)
-{
-    if (!Slot(id))
-        return;
-    FRows[id - FBaseId].reset();
-    FOrder.erase(std::find(FOrder.begin(), FOrder.end(), id));
-    FModified = true;
-}
-
-void TMemRowStore::Clear()
-{
-    if (!FOrder.empty())
-        FModified = true;
-    FRows.clear();
-    FBaseId = FNextId;
-    FOrder.clear();
 }
 
 const std::byte* TMemRowStore::Row(uint64_t id) const
 {
-    const TRowPtr* slot = Slot(id);
+    const std::byte* const* slot = Slot(id);
     RTL_ASSERT(slot, QStringLiteral("Unknown row"));
-    return slot->get();
+    return *slot;
 }
 
 Variant TMemRowStore::Get(uint64_t id, int column) const
@@ -289,21 +553,45 @@ uint64_t TMemRowStore::IdOf(TRowHandle row)
     return Load<uint64_t>(row);
 }
 
-namespace {
+// ---------------------------------------------------------------- comparing
 
-template <typename T>
-int Sign3(T a, T b)
+int TMemRowStore::CompareText(const TText& a, const TText& b, bool caseInsensitive)
 {
-    return a < b ? -1 : (b < a ? 1 : 0);
-}
-
-int CompareText(const QString& a, const QString& b, bool caseInsensitive)
-{
-    const int c = a.compare(b, caseInsensitive ? Qt::CaseInsensitive : Qt::CaseSensitive);
+    if (!caseInsensitive) {
+        if (!a.Wide && !b.Wide)
+            return CompareBytes(a.Data, a.Bytes, b.Data, b.Bytes);
+        const uint32_t n = std::min(a.Units(), b.Units());
+        for (uint32_t i = 0; i < n; ++i)
+            if (const int c = Sign3(UnitAt(a.Data, a.Wide, i), UnitAt(b.Data, b.Wide, i)))
+                return c;
+        return Sign3(a.Units(), b.Units());
+    }
+    // Folding as QString does, on aligned copies.
+    const auto widen = [](const TText& text, QVarLengthArray<char16_t, 128>& units) {
+        units.resize(text.Units());
+        for (uint32_t i = 0; i < text.Units(); ++i)
+            units[i] = UnitAt(text.Data, text.Wide, i);
+        return QStringView(units.constData(), units.size());
+    };
+    QVarLengthArray<char16_t, 128> x, y;
+    const int c = widen(a, x).compare(widen(b, y), Qt::CaseInsensitive);
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
-} // namespace
+uint64_t TMemRowStore::TextPrefix(const TText& text, bool caseInsensitive)
+{
+    uint64_t prefix = 0;
+    for (uint32_t i = 0; i < 4; ++i) {
+        char16_t unit = 0;
+        if (i < text.Units()) {
+            unit = UnitAt(text.Data, text.Wide, i);
+            if (caseInsensitive)
+                unit = QChar(unit).toCaseFolded().unicode();
+        }
+        prefix = (prefix << 16) | unit;
+    }
+    return prefix;
+}
 
 int TMemRowStore::Compare(TRowHandle a, TRowHandle b, int column, bool caseInsensitive) const
 {
@@ -311,18 +599,20 @@ int TMemRowStore::Compare(TRowHandle a, TRowHandle b, int column, bool caseInsen
     const bool nullB = NullAt(b, column);
     if (nullA || nullB)
         return nullA == nullB ? 0 : (nullA ? -1 : 1);
-    const std::byte* x = At(a, column);
-    const std::byte* y = At(b, column);
-    switch (FColumns[static_cast<size_t>(column)].Type) {
+    const TColumn& col = FColumns[static_cast<size_t>(column)];
+    switch (col.Type) {
     case ftString:
-    case ftMemo:
-        return CompareText(*std::launder(reinterpret_cast<const QString*>(x)),
-                           *std::launder(reinterpret_cast<const QString*>(y)), caseInsensitive);
+    case ftMemo: return CompareText(TextAt(a, column), TextAt(b, column), caseInsensitive);
     case ftBlob: {
-        const int c = std::launder(reinterpret_cast<const QByteArray*>(x))
-                          ->compare(*std::launder(reinterpret_cast<const QByteArray*>(y)));
-        return c < 0 ? -1 : (c > 0 ? 1 : 0);
+        const TText x = TextAt(a, column);
+        const TText y = TextAt(b, column);
+        return CompareBytes(x.Data, x.Bytes, y.Data, y.Bytes);
     }
+    default: break;
+    }
+    const std::byte* x = Fixed(a, column);
+    const std::byte* y = Fixed(b, column);
+    switch (col.Type) {
     case ftBoolean: return Sign3(Load<uint8_t>(x), Load<uint8_t>(y));
     case ftSmallint:
     case ftWord:
@@ -330,10 +620,7 @@ int TMemRowStore::Compare(TRowHandle a, TRowHandle b, int column, bool caseInsen
     case ftAutoInc: return Sign3(Load<int32_t>(x), Load<int32_t>(y));
     case ftLargeint:
     case ftCurrency: return Sign3(Load<int64_t>(x), Load<int64_t>(y));
-    case ftBytes: {
-        const int c = std::memcmp(x, y, static_cast<size_t>(FixedSize(FColumns[static_cast<size_t>(column)])));
-        return c < 0 ? -1 : (c > 0 ? 1 : 0);
-    }
+    case ftBytes: return CompareBytes(x, static_cast<size_t>(FixedSize(col)), y, static_cast<size_t>(FixedSize(col)));
     default: return Sign3(Load<double>(x), Load<double>(y));
     }
 }
@@ -372,14 +659,19 @@ int TMemRowStore::CompareKey(TRowHandle row, int column, const TKey& key, bool c
     const bool null = NullAt(row, column);
     if (null || key.Null)
         return null == key.Null ? 0 : (null ? -1 : 1);
-    const std::byte* x = At(row, column);
-    switch (FColumns[static_cast<size_t>(column)].Type) {
+    const TColumn& col = FColumns[static_cast<size_t>(column)];
+    const auto* keyBytes = reinterpret_cast<const std::byte*>(key.Bytes.constData());
+    switch (col.Type) {
     case ftString:
-    case ftMemo: return CompareText(*std::launder(reinterpret_cast<const QString*>(x)), key.Text, caseInsensitive);
+    case ftMemo: return CompareText(TextAt(row, column), TextOf(key.Text), caseInsensitive);
     case ftBlob: {
-        const int c = std::launder(reinterpret_cast<const QByteArray*>(x))->compare(key.Bytes);
-        return c < 0 ? -1 : (c > 0 ? 1 : 0);
+        const TText x = TextAt(row, column);
+        return CompareBytes(x.Data, x.Bytes, keyBytes, static_cast<size_t>(key.Bytes.size()));
     }
+    default: break;
+    }
+    const std::byte* x = Fixed(row, column);
+    switch (col.Type) {
     case ftBoolean: return Sign3<int64_t>(Load<uint8_t>(x), key.Int);
     case ftSmallint:
     case ftWord:
@@ -388,14 +680,12 @@ int TMemRowStore::CompareKey(TRowHandle row, int column, const TKey& key, bool c
     case ftLargeint:
     case ftCurrency: return Sign3(Load<int64_t>(x), key.Int);
     case ftBytes: {
-        const int c = std::memcmp(x, key.Bytes.constData(),
-                                  static_cast<size_t>(FixedSize(FColumns[static_cast<size_t>(column)])));
-        return c < 0 ? -1 : (c > 0 ? 1 : 0);
+        const size_t size = static_cast<size_t>(FixedSize(col));
+        return CompareBytes(x, size, keyBytes, size);
     }
     default: return Sign3(Load<double>(x), key.Float);
     }
 }
-
 
 bool TMemRowStore::PrefixIsExact(int column) const
 {
@@ -408,176 +698,66 @@ bool TMemRowStore::PrefixIsExact(int column) const
     }
 }
 
-namespace {
-
-// Order-preserving maps of signed and floating values onto unsigned ones.
-uint64_t Biased(int64_t value)
-{
-    return static_cast<uint64_t>(value) ^ (uint64_t(1) << 63);
-}
-
-uint64_t Biased(double value)
-{
-    if (value == 0)
-        value = 0; // -0 sorts with +0
-    uint64_t bits = 0;
-    std::memcpy(&bits, &value, sizeof bits);
-    return (bits & (uint64_t(1) << 63)) ? ~bits : bits | (uint64_t(1) << 63);
-}
-
-} // namespace
-
-namespace {
-
-uint64_t TextPrefix(const QString& text, bool caseInsensitive)
-{
-    uint64_t prefix = 0;
-    for (qsizetype i = 0; i < 4; ++i) {
-        char16_t unit = 0;
-        if (i < text.size())
-            unit = caseInsensitive ? text.at(i).toCaseFolded().unicode() : text.at(i).unicode();
-        prefix = (prefix << 16) | unit;
-    }
-    return prefix;
-}
-
-} // namespace
-
-uint64_t TMemRowStore::KeyPrefix(int column, const TKey& key, bool caseInsensitive) const
+uint64_t TMemRowStore::SortKey(int column, const TKey& key, bool caseInsensitive) const
 {
     if (key.Null)
         return 0;
     switch (FColumns[static_cast<size_t>(column)].Type) {
     case ftString:
-    case ftMemo: return TextPrefix(key.Text, caseInsensitive);
+    case ftMemo: return NotNullKey(TextPrefix(TextOf(key.Text), caseInsensitive));
     case ftBlob:
-    case ftBytes: return 0;
-    case ftBoolean:
+    case ftBytes: return 1;
+    case ftBoolean: return uint64_t(key.Int) + 1;
     case ftSmallint:
     case ftWord:
     case ftInteger:
     case ftAutoInc:
     case ftLargeint:
-    case ftCurrency: return FColumns[static_cast<size_t>(column)].Type == ftBoolean ? uint64_t(key.Int) : Biased(key.Int);
-    default: return Biased(key.Float);
+    case ftCurrency: return NotNullKey(Biased(key.Int));
+    default: return NotNullKey(Biased(key.Float));
     }
 }
 
-uint64_t TMemRowStore::SortPrefix(TRowHandle row, int column, bool caseInsensitive, bool& isNull) const
+uint64_t TMemRowStore::SortKey(TRowHandle row, int column, bool caseInsensitive) const
 {
-    isNull = NullAt(row, column);
-    if (isNull)
+    if (NullAt(row, column))
         return 0;
-    const std::byte* at = At(row, column);
     switch (FColumns[static_cast<size_t>(column)].Type) {
     case ftString:
-    case ftMemo: return TextPrefix(*std::launder(reinterpret_cast<const QString*>(at)), caseInsensitive);
+    case ftMemo: return NotNullKey(TextPrefix(TextAt(row, column), caseInsensitive));
     case ftBlob:
-    case ftBytes: return 0;
-    case ftBoolean: return Load<uint8_t>(at);
+    case ftBytes: return 1;
+    default: break;
+    }
+    const std::byte* at = Fixed(row, column);
+    switch (FColumns[static_cast<size_t>(column)].Type) {
+    case ftBoolean: return uint64_t(Load<uint8_t>(at)) + 1;
     case ftSmallint:
     case ftWord:
     case ftInteger:
-    case ftAutoInc: return Biased(int64_t(Load<int32_t>(at)));
+    case ftAutoInc: return NotNullKey(Biased(int64_t(Load<int32_t>(at))));
     case ftLargeint:
-    case ftCurrency: return Biased(Load<int64_t>(at));
-    default: return Biased(Load<double>(at));
+    case ftCurrency: return NotNullKey(Biased(Load<int64_t>(at)));
+    default: return NotNullKey(Biased(Load<double>(at)));
     }
 }
 
-void TMemRowStore::WriteNull(QDataStream& out)
+uint64_t TMemRowStore::KeyHash(TRowHandle row, int column, bool caseInsensitive, uint64_t seed) const
 {
-    out << quint8(1);
-}
-
-void TMemRowStore::WriteValue(QDataStream& out, TRowHandle row, int column) const
-{
-    if (NullAt(row, column)) {
-        WriteNull(out);
-        return;
-    }
-    out << quint8(0);
-    const std::byte* at = At(row, column);
+    if (NullAt(row, column))
+        return qHash(seed ^ 0x6E756C6CU, 0); // "null"
     const TColumn& col = FColumns[static_cast<size_t>(column)];
-    switch (col.Type) {
-    case ftString:
-    case ftMemo: out << *std::launder(reinterpret_cast<const QString*>(at)); break;
-    case ftBlob: out << *std::launder(reinterpret_cast<const QByteArray*>(at)); break;
-    case ftBytes: out << QByteArray(reinterpret_cast<const char*>(at), FixedSize(col)); break;
-    case ftBoolean: out << (Load<uint8_t>(at) != 0); break;
-    case ftSmallint:
-    case ftWord:
-    case ftInteger:
-    case ftAutoInc: out << qint32(Load<int32_t>(at)); break;
-    case ftLargeint:
-    case ftCurrency: out << qint64(Load<int64_t>(at)); break;
-    default: out << Load<double>(at); break;
+    if (FInTail[static_cast<size_t>(column)]) {
+        const TText text = TextAt(row, column);
+        if (!caseInsensitive || !IsTextType(col.Type)) // one text has one encoding
+            return qHashBits(text.Data, text.Bytes, seed);
+        QVarLengthArray<char16_t, 128> folded(text.Units());
+        for (uint32_t i = 0; i < text.Units(); ++i)
+            folded[i] = QChar(UnitAt(text.Data, text.Wide, i)).toCaseFolded().unicode();
+        return qHashBits(folded.constData(), folded.size() * sizeof(char16_t), seed);
     }
-}
-
-bool TMemRowStore::ReadRow(QDataStream& in)
-{
-    TRowPtr row = NewRow();
-    std::byte* data = row.get();
-    auto* nulls = reinterpret_cast<uint8_t*>(data + FNullOffset);
-    for (int c = 0; c < ColumnCount(); ++c) {
-        quint8 null = 1;
-        in >> null;
-        if (in.status() != QDataStream::Ok || null > 1)
-            return false;
-        if (null)
-            continue;
-        const TColumn& col = FColumns[static_cast<size_t>(c)];
-        std::byte* at = FOutOfLine[c] ? data + FFixedSize + FOffsets[c] * SlotSize : data + FOffsets[c];
-        switch (col.Type) {
-        case ftString:
-        case ftMemo: in >> *std::launder(reinterpret_cast<QString*>(at)); break;
-        case ftBlob: in >> *std::launder(reinterpret_cast<QByteArray*>(at)); break;
-        case ftBytes: {
-            QByteArray bytes;
-            in >> bytes;
-            if (bytes.size() != FixedSize(col))
-                return false;
-            std::memcpy(at, bytes.constData(), static_cast<size_t>(bytes.size()));
-            break;
-        }
-        case ftBoolean: {
-            bool b = false;
-            in >> b;
-            Store<uint8_t>(at, b ? 1 : 0);
-            break;
-        }
-        case ftSmallint:
-        case ftWord:
-        case ftInteger:
-        case ftAutoInc: {
-            qint32 i = 0;
-            in >> i;
-            Store<int32_t>(at, i);
-            break;
-        }
-        case ftLargeint:
-        case ftCurrency: {
-            qint64 i = 0;
-            in >> i;
-            Store<int64_t>(at, i);
-            break;
-        }
-        default: {
-            double d = 0;
-            in >> d;
-            Store<double>(at, d);
-            break;
-        }
-        }
-        nulls[c / 8] &= static_cast<uint8_t>(~(1u << (c % 8)));
-    }
-    if (in.status() != QDataStream::Ok)
-        return false;
-    const uint64_t id = FNextId++;
-    Store<uint64_t>(data, id);
-    FOrder.push_back(id);
-    FRows.push_back(std::move(row));
-    FModified = true;
-    return true;
+    if (col.Type == ftBytes)
+        return qHashBits(Fixed(row, column), static_cast<size_t>(FixedSize(col)), seed);
+    // Other values by their sort key, which is exact for them.
+    return qHash(SortKey(row, column, false), seed);
 }

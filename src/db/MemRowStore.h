@@ -1,9 +1,12 @@
-// Compact row storage of the in-memory table. A row is one allocation: its
-// identifier, a fixed part (null flags, then numbers and dates at fixed
-// offsets) and out-of-line slots for strings and blobs. A row keeps its
-// identifier and its address for life (updates write in place), so indexes
-// hold row handles and compare typed values without variants. Rows also keep
-// a natural order (the order they were added or inserted in).
+// Compact row storage of the in-memory table. A row is one block from the
+// store's arena: its identifier, the block size, null flags, numbers and
+// dates at fixed offsets, then the strings and blobs inline (text as Latin-1
+// when every character fits, else UTF-16). The bytes after the block size
+// are also the row's file form, so saving and loading copy rows whole.
+// A row keeps its identifier and its address for life: an update that no
+// longer fits moves only the strings out to a block of their own. Indexes
+// therefore hold row handles and compare typed values without variants.
+// Rows also keep a natural order (the order they were added or inserted in).
 #pragma once
 
 #include "FieldTypes.h"
@@ -12,7 +15,6 @@
 #include <QByteArray>
 #include <QString>
 
-class QDataStream;
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -62,7 +64,7 @@ public:
     }
     int ListenerCount() const { return static_cast<int>(FListeners.size()); }
 
-    TMemRowStore() = default;
+    TMemRowStore();
     ~TMemRowStore();
     TMemRowStore(const TMemRowStore&) = delete;
     TMemRowStore& operator=(const TMemRowStore&) = delete;
@@ -70,6 +72,7 @@ public:
     // Drops every row and sets the columns.
     void SetColumns(const std::vector<TColumn>& columns);
     int ColumnCount() const { return static_cast<int>(FColumns.size()); }
+    const std::vector<TColumn>& Columns() const { return FColumns; }
 
     // Values by column; a value the column cannot hold raises EConvertError.
     // position: before the row at that place of the natural order, -1 at the end.
@@ -85,26 +88,38 @@ public:
     TRowHandle Handle(uint64_t id) const { return Row(id); }
     static uint64_t IdOf(TRowHandle row);
     Variant Get(TRowHandle row, int column) const { return ReadValue(row, column); }
+    bool IsNull(TRowHandle row, int column) const { return NullAt(row, column); }
     // Orders by one column: nulls first, then by value (text by code point,
     // or ignoring case).
     int Compare(TRowHandle a, TRowHandle b, int column, bool caseInsensitive) const;
     int CompareKey(TRowHandle row, int column, const TKey& key, bool caseInsensitive) const;
     // Raises EConvertError when the value cannot be held by the column.
     TKey MakeKey(int column, const Variant& value) const;
-    // A 64-bit value whose unsigned order agrees with Compare on the column
-    // (for text: its first four characters), for sorting many rows without
-    // touching them again; exact tells whether equal prefixes mean equal values.
-    uint64_t SortPrefix(TRowHandle row, int column, bool caseInsensitive, bool& isNull) const;
+    // A 64-bit value whose unsigned order agrees with Compare on the column,
+    // for sorting and searching many rows without touching them: 0 for null,
+    // else at least 1 (text: its first four characters). Rows whose sort keys
+    // differ compare the same way; equal keys of at most 1, or of a column
+    // without PrefixIsExact, need Compare to tell.
+    uint64_t SortKey(TRowHandle row, int column, bool caseInsensitive) const;
     // The same for a search key of the column.
-    uint64_t KeyPrefix(int column, const TKey& key, bool caseInsensitive) const;
+    uint64_t SortKey(int column, const TKey& key, bool caseInsensitive) const;
     bool PrefixIsExact(int column) const;
+    // A hash of the value, equal for values that Compare finds equal, mixed
+    // into seed.
+    uint64_t KeyHash(TRowHandle row, int column, bool caseInsensitive, uint64_t seed) const;
 
-    // The file form of one value: a null flag, then the value in the
-    // column's stored kind. ReadRow appends a row read column by column;
-    // false when the stream ran dry or holds something else.
-    void WriteValue(QDataStream& out, TRowHandle row, int column) const;
-    static void WriteNull(QDataStream& out);
-    bool ReadRow(QDataStream& in);
+    // The file form of a row: its bytes after the block header, which the
+    // same columns read back as they are.
+    qsizetype FormSize(TRowHandle row) const;
+    // Appends the form to out; returns the end.
+    char* CopyForm(TRowHandle row, char* out) const;
+    // The length of the form at data, or -1 when the bytes cannot be one.
+    qsizetype FormLength(const char* data, qsizetype size) const;
+    // Appends a row from a checked form (see FormLength).
+    void AppendForm(const char* data, qsizetype length);
+    // Room for that many more rows.
+    void Reserve(int rows);
+
     int Count() const { return static_cast<int>(FOrder.size()); }
     // Identifiers handed out since the last Clear lie in [FirstId, EndId).
     uint64_t FirstId() const { return FBaseId; }
@@ -117,37 +132,48 @@ public:
     void ResetModified() { FModified = false; }
 
 private:
-    struct TRowDeleter
+    struct TText
     {
-        const TMemRowStore* Store;
-        void operator()(std::byte* row) const;
+        const std::byte* Data = nullptr;
+        uint32_t Bytes = 0;
+        bool Wide = false; // UTF-16, else Latin-1
+        uint32_t Units() const { return Wide ? Bytes / 2 : Bytes; }
     };
-    using TRowPtr = std::unique_ptr<std::byte[], TRowDeleter>;
+    class TArena;
 
-    TRowPtr NewRow() const;
-    void Write(std::byte* row, const std::vector<Variant>& values) const;
-    void WriteValue(std::byte* row, int column, const Variant& value) const;
+    // The form of values into FScratch.
+    void Encode(const std::vector<Variant>& values);
+    std::byte* NewRow(const std::byte* form, size_t length);
+    void FreeRow(std::byte* row);
+    void Rewrite(std::byte* row, const std::byte* form, size_t length);
+    uint64_t Append(std::byte* row, int position);
     Variant ReadValue(const std::byte* row, int column) const;
     const std::byte* Row(uint64_t id) const;
     bool NullAt(TRowHandle row, int column) const;
-    const std::byte* At(TRowHandle row, int column) const;
+    const std::byte* Fixed(TRowHandle row, int column) const { return row + FOffsets[static_cast<size_t>(column)]; }
+    const std::byte* Tail(TRowHandle row) const;
+    size_t TailLength(const std::byte* tail, const std::byte* nulls) const;
+    TText TextAt(TRowHandle row, int column) const;
+    static TText TextOf(const QString& text);
+    static int CompareText(const TText& a, const TText& b, bool caseInsensitive);
+    static uint64_t TextPrefix(const TText& text, bool caseInsensitive);
 
     std::vector<TColumn> FColumns;
-    std::vector<int> FOffsets;   // fixed part, or slot number for out-of-line columns
-    std::vector<bool> FOutOfLine;
-    int FNullOffset = 8; // after the identifier
+    std::vector<int> FOffsets;   // in the row for fixed columns, place among the tail's for the others
+    std::vector<bool> FInTail;
     int FNullBytes = 0;
-    int FFixedSize = 0;          // null flags and fixed values, aligned for the slots
-    int FSlotCount = 0;          // strings and blobs, each a QByteArray or QString
-    int FRowSize = 0;
+    int FFixedEnd = 0;           // header, null flags and fixed values
+    bool FHasTail = false;
+    std::vector<std::byte> FScratch;
+    std::unique_ptr<TArena> FArena;
     // Rows by identifier: identifiers are handed out in order, so a vector
     // indexed from the first identifier since the last Clear finds them.
-    const TRowPtr* Slot(uint64_t id) const
+    const std::byte* const* Slot(uint64_t id) const
     {
         const uint64_t index = id - FBaseId;
         return id >= FBaseId && index < FRows.size() && FRows[index] ? &FRows[index] : nullptr;
     }
-    std::vector<TRowPtr> FRows;
+    std::vector<std::byte*> FRows;
     uint64_t FBaseId = 1;
     std::vector<uint64_t> FOrder;
     uint64_t FNextId = 1;

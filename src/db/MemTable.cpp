@@ -386,7 +386,7 @@ TCustomMemTable::TIndexEntry* TCustomMemTable::FindIndexEntry(const QString& nam
     return nullptr;
 }
 
-void TCustomMemTable::BuildIndex(TIndexEntry& entry, const std::vector<TMemRowStore::TRowHandle>* savedOrder)
+void TCustomMemTable::BuildIndex(TIndexEntry& entry, const std::vector<uint32_t>* savedOrder)
 {
     const TIndexDef& def = IndexDefs().IndexByName(entry.Name);
     std::vector<int> columns;
@@ -737,27 +737,10 @@ void TCustomMemTable::LoadImage(const TMemTableImage& image)
         } else {
             CopyRows(*image.Rows, image);
         }
-        std::vector<TMemRowStore::TRowHandle> handles;
-        handles.reserve(FStore->Order().size());
-        for (uint64_t id : FStore->Order())
-            handles.push_back(FStore->Handle(id));
         for (TIndexEntry& entry : FIndexes) {
-            // A saved order counts only when it names every row once.
             const auto saved = std::find_if(image.IndexOrders.begin(), image.IndexOrders.end(),
                                             [&](const auto& o) { return o.Name.compare(entry.Name, Qt::CaseInsensitive) == 0; });
-            std::vector<TMemRowStore::TRowHandle> order;
-            if (saved != image.IndexOrders.end() && saved->Rows.size() == handles.size()) {
-                std::vector<bool> seen(handles.size());
-                for (uint32_t row : saved->Rows) {
-                    if (seen[row]) {
-                        order.clear();
-                        break;
-                    }
-                    seen[row] = true;
-                    order.push_back(handles[row]);
-                }
-            }
-            BuildIndex(entry, order.size() == handles.size() && !handles.empty() ? &order : nullptr);
+            BuildIndex(entry, saved != image.IndexOrders.end() ? &saved->Rows : nullptr);
         }
         if (!FIndexName.isEmpty())
             FCurrentIndex = FindIndexEntry(FIndexName)->Index.get();

@@ -151,8 +151,9 @@ private:
     };
 
     void RebuildView();
-    // Sorts the index, or takes a saved order of its rows.
-    void BuildIndex(TIndexEntry& entry, const std::vector<TMemRowStore::TRowHandle>* savedOrder = nullptr);
+    // Sorts the index, or takes a saved order of its rows (row numbers in
+    // natural order).
+    void BuildIndex(TIndexEntry& entry, const std::vector<uint32_t>* savedOrder = nullptr);
     void BuildIndexes();
     TIndexEntry* FindIndexEntry(const QString& name);
     TMemIndex& RequireIndex() const;

@@ -2,17 +2,18 @@
 
 #include "Exceptions.h"
 
-#include <QDataStream>
-#include <QIODevice>
-#include <algorithm>
 #include <QtEndian>
+#include <algorithm>
+#include <cstring>
 #include <zlib.h>
+
+// Row forms and index orders are copied as they lie in memory.
+static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "the table file format is little endian");
 
 namespace {
 
 constexpr char Magic[4] = {'C', 'S', 'M', 'T'};
 constexpr int HeaderSize = 20;
-constexpr QDataStream::Version StreamVersion = QDataStream::Qt_6_4;
 
 uint32_t Crc(const char* data, qsizetype size)
 {
@@ -29,6 +30,78 @@ bool IsStored(const TMemTableImage::TFieldDefData& def)
     return def.Type != ftUnknown;
 }
 
+class TWriter
+{
+public:
+    explicit TWriter(QByteArray& out) : FOut(out) {}
+    template <typename T>
+    void Put(T value)
+    {
+        FOut.append(reinterpret_cast<const char*>(&value), sizeof value);
+    }
+    void Put(const QString& text)
+    {
+        const QByteArray utf8 = text.toUtf8();
+        Put(quint32(utf8.size()));
+        FOut.append(utf8);
+    }
+
+private:
+    QByteArray& FOut;
+};
+
+// Reads with every length checked against what is left; Ok() turns false
+// for good once a read runs past the end.
+class TReader
+{
+public:
+    TReader(const char* data, qsizetype size) : FAt(data), FEnd(data + size) {}
+    qsizetype Left() const { return FEnd - FAt; }
+    bool Ok() const { return FOk; }
+    const char* At() const { return FAt; }
+    void Skip(qsizetype bytes) { FAt += bytes; }
+    template <typename T>
+    T Get()
+    {
+        T value{};
+        if (!Take(sizeof value))
+            return value;
+        std::memcpy(&value, FAt - sizeof value, sizeof value);
+        return value;
+    }
+    QString GetString()
+    {
+        const quint32 size = Get<quint32>();
+        if (!Take(size))
+            return QString();
+        return QString::fromUtf8(FAt - size, size);
+    }
+
+private:
+    bool Take(quint64 bytes)
+    {
+        if (!FOk || bytes > quint64(Left())) {
+            FOk = false;
+            return false;
+        }
+        FAt += bytes;
+        return true;
+    }
+
+    const char* FAt;
+    const char* FEnd;
+    bool FOk = true;
+};
+
+std::vector<TMemRowStore::TColumn> StoredColumns(const std::vector<TMemTableImage::TFieldDefData>& defs)
+{
+    std::vector<TMemRowStore::TColumn> columns;
+    for (const auto& def : defs)
+        if (IsStored(def))
+            columns.push_back({def.Type, def.Size});
+    return columns;
+}
+
 } // namespace
 
 QByteArray EncodeMemTableImage(const TMemTableImage& image)
@@ -43,41 +116,76 @@ QByteArray EncodeMemTableImage(const TMemTableImage& image)
 QByteArray EncodeMemTableImage(const TMemTableImage& image, const TMemRowStore& store,
                                const std::vector<int>& columnOfDef)
 {
-    QByteArray payload;
-    QDataStream out(&payload, QIODevice::WriteOnly);
-    out.setVersion(StreamVersion);
-    out << quint32(image.FieldDefs.size());
-    for (const auto& def : image.FieldDefs)
-        out << def.Name << quint8(def.Type) << qint32(def.Size) << qint32(def.Precision) << quint8(def.Attributes)
-            << def.InternalCalc << qint32(def.FieldNo);
-    out << quint32(image.IndexDefs.size());
-    for (const auto& def : image.IndexDefs)
-        out << def.Name << def.Fields << quint8(def.Options);
-    out << quint64(store.Order().size());
-    for (uint64_t id : store.Order()) {
-        const TMemRowStore::TRowHandle row = store.Handle(id);
-        for (size_t i = 0; i < image.FieldDefs.size(); ++i) {
-            if (!IsStored(image.FieldDefs[i]))
-                continue;
-            if (columnOfDef[i] >= 0)
-                store.WriteValue(out, row, columnOfDef[i]);
-            else
-                TMemRowStore::WriteNull(out);
+    QByteArray file(HeaderSize, '\0');
+    TWriter out(file);
+    out.Put(quint32(image.FieldDefs.size()));
+    for (const auto& def : image.FieldDefs) {
+        out.Put(def.Name);
+        out.Put(quint8(def.Type));
+        out.Put(qint32(def.Size));
+        out.Put(qint32(def.Precision));
+        out.Put(quint8(def.Attributes));
+        out.Put(quint8(def.InternalCalc ? 1 : 0));
+        out.Put(qint32(def.FieldNo));
+    }
+    out.Put(quint32(image.IndexDefs.size()));
+    for (const auto& def : image.IndexDefs) {
+        out.Put(def.Name);
+        out.Put(def.Fields);
+        out.Put(quint8(def.Options));
+    }
+    out.Put(quint64(store.Order().size()));
+
+    // The store's rows are written as they are when its columns are the
+    // file's; otherwise each row is laid out anew.
+    const std::vector<TMemRowStore::TColumn> columns = StoredColumns(image.FieldDefs);
+    std::vector<int> sources;
+    for (size_t i = 0; i < image.FieldDefs.size(); ++i)
+        if (IsStored(image.FieldDefs[i]))
+            sources.push_back(columnOfDef[i]);
+    bool same = static_cast<int>(columns.size()) == store.ColumnCount();
+    for (size_t c = 0; same && c < columns.size(); ++c)
+        same = sources[c] == static_cast<int>(c) && store.Columns()[c].Type == columns[c].Type
+               && store.Columns()[c].Size == columns[c].Size;
+    if (same) {
+        qsizetype size = 0;
+        for (uint64_t id : store.Order())
+            size += store.FormSize(store.Handle(id));
+        const qsizetype start = file.size();
+        file.resize(start + size);
+        char* at = file.data() + start;
+        for (uint64_t id : store.Order())
+            at = store.CopyForm(store.Handle(id), at);
+    } else {
+        TMemRowStore layout;
+        layout.SetColumns(columns);
+        std::vector<Variant> values(columns.size());
+        QByteArray form;
+        for (uint64_t id : store.Order()) {
+            const TMemRowStore::TRowHandle row = store.Handle(id);
+            for (size_t c = 0; c < columns.size(); ++c)
+                values[c] = sources[c] >= 0 ? store.Get(row, sources[c]) : Variant::Null();
+            const uint64_t copy = layout.Insert(values);
+            form.resize(layout.FormSize(layout.Handle(copy)));
+            layout.CopyForm(layout.Handle(copy), form.data());
+            file.append(form);
+            layout.Remove(copy);
         }
     }
-    out << quint32(image.IndexOrders.size());
+
+    out.Put(quint32(image.IndexOrders.size()));
     for (const auto& order : image.IndexOrders) {
-        out << order.Name << quint64(order.Rows.size());
-        for (uint32_t row : order.Rows)
-            out << quint32(row);
+        out.Put(order.Name);
+        out.Put(quint64(order.Rows.size()));
+        file.append(reinterpret_cast<const char*>(order.Rows.data()), qsizetype(order.Rows.size() * sizeof(uint32_t)));
     }
 
-    QByteArray file(HeaderSize, '\0');
+    const qsizetype payload = file.size() - HeaderSize;
     std::copy(std::begin(Magic), std::end(Magic), file.data());
     qToLittleEndian<quint16>(MemTableFileVersion, file.data() + 4);
-    qToLittleEndian<quint64>(quint64(payload.size()), file.data() + 8);
-    qToLittleEndian<quint32>(Crc(payload.constData(), payload.size()), file.data() + 16);
-    return file + payload;
+    qToLittleEndian<quint64>(quint64(payload), file.data() + 8);
+    qToLittleEndian<quint32>(Crc(file.constData() + HeaderSize, payload), file.data() + 16);
+    return file;
 }
 
 TMemTableImage DecodeMemTableImage(const QByteArray& bytes, const QString& fileName)
@@ -94,75 +202,69 @@ TMemTableImage DecodeMemTableImage(const QByteArray& bytes, const QString& fileN
     if (qFromLittleEndian<quint32>(bytes.constData() + 16) != Crc(payload, bytes.size() - HeaderSize))
         Damaged(fileName, QStringLiteral("checksum mismatch"));
 
-    QDataStream in(QByteArray::fromRawData(payload, bytes.size() - HeaderSize));
-    in.setVersion(StreamVersion);
+    TReader in(payload, bytes.size() - HeaderSize);
     TMemTableImage image;
     // Counts are checked against what is left, so a bad count cannot make us
     // allocate or loop far beyond the file.
-    const auto left = [&] { return quint64(in.device()->bytesAvailable()); };
-    quint32 fieldCount = 0;
-    in >> fieldCount;
-    if (fieldCount > left())
+    const quint32 fieldCount = in.Get<quint32>();
+    if (fieldCount > quint64(in.Left()))
         Damaged(fileName, QStringLiteral("bad field count"));
-    for (quint32 i = 0; i < fieldCount && in.status() == QDataStream::Ok; ++i) {
+    for (quint32 i = 0; i < fieldCount && in.Ok(); ++i) {
         TMemTableImage::TFieldDefData def;
-        quint8 type = 0, attributes = 0;
-        qint32 size = 0, precision = 0, fieldNo = 0;
-        in >> def.Name >> type >> size >> precision >> attributes >> def.InternalCalc >> fieldNo;
+        def.Name = in.GetString();
+        const quint8 type = in.Get<quint8>();
+        def.Size = in.Get<qint32>();
+        def.Precision = in.Get<qint32>();
+        def.Attributes = in.Get<quint8>();
+        def.InternalCalc = in.Get<quint8>() != 0;
+        def.FieldNo = in.Get<qint32>();
         if (type > ftLargeint)
             Damaged(fileName, QStringLiteral("unknown field type %1").arg(type));
         def.Type = TFieldType(type);
-        def.Size = size;
-        def.Precision = precision;
-        def.Attributes = attributes;
-        def.FieldNo = fieldNo;
         image.FieldDefs.push_back(def);
     }
-    quint32 indexCount = 0;
-    in >> indexCount;
-    if (indexCount > left())
+    const quint32 indexCount = in.Get<quint32>();
+    if (indexCount > quint64(in.Left()))
         Damaged(fileName, QStringLiteral("bad index count"));
-    for (quint32 i = 0; i < indexCount && in.status() == QDataStream::Ok; ++i) {
+    for (quint32 i = 0; i < indexCount && in.Ok(); ++i) {
         TMemTableImage::TIndexDefData def;
-        quint8 options = 0;
-        in >> def.Name >> def.Fields >> options;
-        def.Options = options;
+        def.Name = in.GetString();
+        def.Fields = in.GetString();
+        def.Options = in.Get<quint8>();
         image.IndexDefs.push_back(def);
     }
-    quint64 rowCount = 0;
-    in >> rowCount;
-    const bool anyStored = std::any_of(image.FieldDefs.begin(), image.FieldDefs.end(), IsStored);
-    if (rowCount > left() || (rowCount > 0 && !anyStored))
+    const quint64 rowCount = in.Get<quint64>();
+    const std::vector<TMemRowStore::TColumn> columns = StoredColumns(image.FieldDefs);
+    // Every row takes at least its null flags.
+    if (!in.Ok() || rowCount > quint64(in.Left()) || (rowCount > 0 && columns.empty()))
         Damaged(fileName, QStringLiteral("bad row count"));
-    std::vector<TMemRowStore::TColumn> columns;
-    for (const auto& def : image.FieldDefs)
-        if (IsStored(def))
-            columns.push_back({def.Type, def.Size});
-    image.Rows->SetColumns(columns);
-    for (quint64 r = 0; r < rowCount; ++r)
-        if (!image.Rows->ReadRow(in))
+    TMemRowStore& rows = *image.Rows;
+    rows.SetColumns(columns);
+    rows.Reserve(static_cast<int>(rowCount));
+    for (quint64 r = 0; r < rowCount; ++r) {
+        const qsizetype form = rows.FormLength(in.At(), in.Left());
+        if (form < 0)
             Damaged(fileName, QStringLiteral("the contents are damaged"));
-    quint32 orderCount = 0;
-    in >> orderCount;
-    if (orderCount > left())
+        rows.AppendForm(in.At(), form);
+        in.Skip(form);
+    }
+    const quint32 orderCount = in.Get<quint32>();
+    if (orderCount > quint64(in.Left()))
         Damaged(fileName, QStringLiteral("bad index order count"));
-    for (quint32 i = 0; i < orderCount && in.status() == QDataStream::Ok; ++i) {
+    for (quint32 i = 0; i < orderCount && in.Ok(); ++i) {
         TMemTableImage::TIndexOrder order;
-        quint64 entries = 0;
-        in >> order.Name >> entries;
-        if (entries > rowCount || entries * 4 > left())
+        order.Name = in.GetString();
+        const quint64 entries = in.Get<quint64>();
+        if (!in.Ok() || entries > rowCount || entries * 4 > quint64(in.Left()))
             Damaged(fileName, QStringLiteral("bad index order"));
         order.Rows.resize(entries);
-        for (quint64 k = 0; k < entries; ++k) {
-            quint32 row = 0;
-            in >> row;
-            if (row >= rowCount)
-                Damaged(fileName, QStringLiteral("bad index order"));
-            order.Rows[k] = row;
-        }
+        std::memcpy(order.Rows.data(), in.At(), entries * 4);
+        in.Skip(qsizetype(entries * 4));
+        if (std::any_of(order.Rows.begin(), order.Rows.end(), [&](uint32_t row) { return row >= rowCount; }))
+            Damaged(fileName, QStringLiteral("bad index order"));
         image.IndexOrders.push_back(std::move(order));
     }
-    if (in.status() != QDataStream::Ok || !in.atEnd())
+    if (!in.Ok() || in.Left() != 0)
         Damaged(fileName, QStringLiteral("the contents are damaged"));
     return image;
 }

@@ -3,24 +3,30 @@
 //
 //   offset  size  content
 //   0       4     magic "CSMT"
-//   4       2     format version (little endian), currently 1
+//   4       2     format version (little endian), currently 2
 //   6       2     reserved, 0
 //   8       8     payload length in bytes
 //   16      4     CRC-32 (zlib) of the payload
-//   20      ...   payload, a QDataStream (Qt 6.4 format, big endian):
+//   20      ...   payload, little endian; a string is a u32 byte count and
+//                 that many bytes of UTF-8:
 //                 u32 field definition count, then per definition:
-//                   QString name, u8 type (TFieldType), i32 size, i32 precision,
-//                   u8 attributes, bool internal-calculated, i32 field number
+//                   string name, u8 type (TFieldType), i32 size, i32 precision,
+//                   u8 attributes, u8 internal-calculated (0/1), i32 field number
 //                 u32 index definition count, then per index:
-//                   QString name, QString fields, u8 options
-//                 u64 row count, then per row and stored column:
-//                   u8 null flag, and when not null the value:
-//                   QString for strings and memos, QByteArray for blobs and
-//                   fixed binaries, bool, i32 for 16/32-bit integers, i64 for
-//                   64-bit integers and currency (x10000), double for floats,
-//                   BCD, dates and times
+//                   string name, string fields, u8 options
+//                 u64 row count, then per row the row store's form over the
+//                 stored definitions (see TMemRowStore), that is:
+//                   null flags, one bit per column (bit c%8 of byte c/8, set
+//                   for null), then the fixed values in column order, also
+//                   of null columns (zeros): u8 for Booleans, i32 for 16/32-bit
+//                   integers, i64 for 64-bit integers and currency (x10000),
+//                   f64 for floats, BCD, dates and times, the field's size in
+//                   bytes for fixed binaries; then per non-null string, memo
+//                   or blob in column order: a base-128 varint of its byte
+//                   count shifted left once (low bit set: UTF-16 text, else
+//                   Latin-1 text or blob bytes), and the bytes
 //                 u32 count of saved index orders, then per index:
-//                   QString name, u64 entry count, and that many u32 row
+//                   string name, u64 entry count, and that many u32 row
 //                   numbers (0-based, in the order above): the index's order,
 //                   so loading need not sort again
 //
@@ -68,7 +74,7 @@ struct TMemTableImage
     std::vector<TIndexOrder> IndexOrders;
 };
 
-inline constexpr uint16_t MemTableFileVersion = 1;
+inline constexpr uint16_t MemTableFileVersion = 2;
 
 // Raise EDatabaseError naming the file and what is wrong with it.
 // Writes image's definitions and orders with the rows of store, whose

@@ -75,4 +75,74 @@ TEST(MemRowStore, IdentityOrderAndFailedWrites)
     EXPECT_EQ(store.Count(), 0);
 }
 
+TEST(MemRowStore, UpdatesThatOutgrowTheRowKeepItsAddressAndTheFileForm)
+{
+    TMemRowStore store;
+    store.SetColumns({{ftString, 0}, {ftInteger, 0}, {ftBlob, 0}, {ftMemo, 0}});
+    const uint64_t id = store.Insert({QStringLiteral("ab"), 1, Variant::Null(), QStringLiteral("x")});
+    const TMemRowStore::TRowHandle row = store.Handle(id);
+    const QString longText(300, QChar(u'ж'));
+    const struct
+    {
+        const char* what;
+        std::vector<Variant> values;
+    } steps[] = {
+        {"moved out", {QStringLiteral("abc"), 2, QByteArray(200, 'b'), longText}},
+        {"grown again", {longText, 3, QByteArray(500, 'c'), longText}},
+        {"shrunk back in", {QStringLiteral("é"), 4, Variant::Null(), QStringLiteral("y")}},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        store.Update(id, step.values);
+        EXPECT_EQ(store.Handle(id), row) << "indexes hold the address";
+        for (int c = 0; c < store.ColumnCount(); ++c) {
+            EXPECT_EQ(store.IsNull(id, c), step.values[size_t(c)].IsNull());
+            if (!step.values[size_t(c)].IsNull()) {
+                EXPECT_EQ(store.Get(id, c).Compare(step.values[size_t(c)]), 0) << c;
+            }
+        }
+        // The row's file form reads back the same in another store.
+        QByteArray form(store.FormSize(row), '\0');
+        EXPECT_EQ(store.CopyForm(row, form.data()), form.data() + form.size());
+        TMemRowStore copy;
+        copy.SetColumns({{ftString, 0}, {ftInteger, 0}, {ftBlob, 0}, {ftMemo, 0}});
+        ASSERT_EQ(copy.FormLength(form.constData(), form.size()), form.size());
+        copy.AppendForm(form.constData(), form.size());
+        for (int c = 0; c < store.ColumnCount(); ++c)
+            EXPECT_EQ(copy.Get(copy.Order()[0], c).Compare(store.Get(id, c)), 0) << c;
+        EXPECT_EQ(copy.FormLength(form.constData(), form.size() - 1), -1) << "a cut form is refused";
+    }
+    EXPECT_EQ(store.Compare(row, row, 0, false), 0);
+    store.Remove(id);
+    EXPECT_FALSE(store.Exists(id));
+}
+
+TEST(MemRowStore, TextOrderIsByCodePointWhateverTheStoredWidth)
+{
+    // Latin-1 and UTF-16 rows side by side, with and without case.
+    TMemRowStore store;
+    store.SetColumns({{ftString, 0}});
+    const QStringList texts = {"", "a", "ab", "abc", "B", "b", "é", "ёж", "Ёж", "ÿz", "Ā"};
+    std::vector<TMemRowStore::TRowHandle> rows;
+    for (const QString& text : texts)
+        rows.push_back(store.Handle(store.Insert({text})));
+    for (size_t i = 0; i < rows.size(); ++i)
+        for (size_t j = 0; j < rows.size(); ++j)
+            for (const bool ci : {false, true}) {
+                const int expected = texts[qsizetype(i)].compare(texts[qsizetype(j)], ci ? Qt::CaseInsensitive : Qt::CaseSensitive);
+                const int sign = expected < 0 ? -1 : (expected > 0 ? 1 : 0);
+                EXPECT_EQ(store.Compare(rows[i], rows[j], 0, ci), sign) << i << " " << j << " " << ci;
+                EXPECT_EQ(store.CompareKey(rows[i], 0, store.MakeKey(0, texts[qsizetype(j)]), ci), sign);
+                // Sort keys never contradict the order, and equal texts hash alike.
+                const uint64_t a = store.SortKey(rows[i], 0, ci);
+                const uint64_t b = store.SortKey(rows[j], 0, ci);
+                if (a != b) {
+                    EXPECT_EQ(a < b ? -1 : 1, sign) << i << " " << j << " " << ci;
+                }
+                if (sign == 0) {
+                    EXPECT_EQ(store.KeyHash(rows[i], 0, ci, 7), store.KeyHash(rows[j], 0, ci, 7));
+                }
+            }
+}
+
 } // namespace

@@ -4,7 +4,6 @@
 #include "Exceptions.h"
 #include "MemTableFile.h"
 
-#include <QDataStream>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -143,24 +142,57 @@ TEST(MemTableFile, DamagedFilesAreRefusedAndTheTableKept)
     }
     EXPECT_THROW(table->LoadFromFile(dir.filePath(QStringLiteral("missing.CDS"))), EDatabaseError);
 
-    // A payload whose counts lie, behind a correct header and checksum.
-    QByteArray payload;
-    QDataStream out(&payload, QIODevice::WriteOnly);
-    out.setVersion(QDataStream::Qt_6_4);
-    out << quint32(1) << QStringLiteral("ID") << quint8(ftInteger) << qint32(0) << qint32(0) << quint8(0) << false
-        << qint32(1) << quint32(0) << quint64(1000000000) << quint8(0) << qint32(1);
-    QByteArray file("CSMT\x01\x00\x00\x00", 8);
-    for (quint64 length = quint64(payload.size()), i = 0; i < 8; ++i)
-        file += char((length >> (8 * i)) & 0xFF);
-    const auto crc = quint32(crc32_z(0, reinterpret_cast<const Bytef*>(payload.constData()), size_t(payload.size())));
-    for (int i = 0; i < 4; ++i)
-        file += char((crc >> (8 * i)) & 0xFF);
-    try {
-        DecodeMemTableImage(file + payload, QStringLiteral("lying.CDS"));
-        ADD_FAILURE();
-    } catch (const EDatabaseError& e) {
-        EXPECT_TRUE(e.Message().contains(QStringLiteral("bad row count"))) << e.Message().toStdString();
+    // Payloads that lie, behind a correct header and checksum.
+    const auto withHeader = [](const QByteArray& payload) {
+        QByteArray file("CSMT\x02\x00\x00\x00", 8);
+        for (quint64 length = quint64(payload.size()), i = 0; i < 8; ++i)
+            file += char((length >> (8 * i)) & 0xFF);
+        const auto crc = quint32(crc32_z(0, reinterpret_cast<const Bytef*>(payload.constData()), size_t(payload.size())));
+        for (int i = 0; i < 4; ++i)
+            file += char((crc >> (8 * i)) & 0xFF);
+        return file + payload;
+    };
+    // One field definition, no indexes, then the row count and the rows.
+    const auto payload = [](TFieldType type, quint64 rows, const QByteArray& forms) {
+        QByteArray p;
+        const auto put = [&](auto value) { p.append(reinterpret_cast<const char*>(&value), sizeof value); };
+        put(quint32(1));
+        put(quint32(1));
+        p += 'X';
+        put(quint8(type));
+        put(qint32(20));
+        put(qint32(0));
+        put(quint8(0));
+        put(quint8(0));
+        put(qint32(1));
+        put(quint32(0));
+        put(rows);
+        return p + forms + QByteArray(4, '\0');
+    };
+    const struct
+    {
+        const char* name;
+        QByteArray payload;
+        const char* reason;
+    } lies[] = {
+        {"row count", payload(ftInteger, 1000000000, QByteArray("\0\1\0\0\0", 5)), "bad row count"},
+        {"text longer than the file", payload(ftString, 1, QByteArray("\0\x40" "ab", 4)), "the contents are damaged"},
+        {"odd UTF-16 length", payload(ftString, 1, QByteArray("\0\x07" "abc", 5)), "the contents are damaged"},
+        {"endless length", payload(ftString, 1, QByteArray("\0\xFF\xFF\xFF\xFF\xFF\x01", 7)), "the contents are damaged"},
+    };
+    for (const auto& lie : lies) {
+        try {
+            DecodeMemTableImage(withHeader(lie.payload), QStringLiteral("lying.CDS"));
+            ADD_FAILURE() << lie.name;
+        } catch (const EDatabaseError& e) {
+            EXPECT_TRUE(e.Message().contains(QLatin1String(lie.reason))) << lie.name << ": " << e.Message().toStdString();
+        }
     }
+    // The same shape with an honest row loads.
+    const TMemTableImage honest = DecodeMemTableImage(withHeader(payload(ftString, 1, QByteArray("\0\x06" "abc", 5))),
+                                                      QStringLiteral("honest.CDS"));
+    ASSERT_EQ(honest.Rows->Count(), 1);
+    EXPECT_EQ(honest.Rows->Get(honest.Rows->Order()[0], 0).AsString(), QStringLiteral("abc"));
 }
 
 TEST(MemTableFile, SavedIndexOrdersAreTakenOnlyWhenTheyAreRight)
