@@ -101,21 +101,26 @@ void TDataSet::RemoveField(TField* field)
     NumberFields();
 }
 
+std::unique_ptr<TField> TDataSet::NewFieldFromDef(const TFieldDef& def, QObject* owner)
+{
+    std::unique_ptr<TField> field = CreateField(def.DataType(), owner);
+    field->SetFieldName(def.Name());
+    if (def.DataType() == ftString || def.DataType() == ftBytes || def.DataType() == ftBCD)
+        field->SetSize(def.Size());
+    if (auto* bcd = qobject_cast<TBCDField*>(field.get()); bcd && def.Precision() > 0)
+        bcd->SetPrecision(def.Precision());
+    field->SetRequired(def.Required());
+    field->SetReadOnly(def.ReadOnly());
+    field->SetFieldNo(def.FieldNo());
+    if (def.InternalCalcField())
+        field->SetFieldKind(fkInternalCalc);
+    return field;
+}
+
 void TDataSet::CreateFields()
 {
     for (int i = 0; i < FFieldDefs.Count(); ++i) {
-        const TFieldDef& def = FFieldDefs[i];
-        std::unique_ptr<TField> field = CreateField(def.DataType(), this);
-        field->SetFieldName(def.Name());
-        if (def.DataType() == ftString || def.DataType() == ftBytes || def.DataType() == ftBCD)
-            field->SetSize(def.Size());
-        if (auto* bcd = qobject_cast<TBCDField*>(field.get()); bcd && def.Precision() > 0)
-            bcd->SetPrecision(def.Precision());
-        field->SetRequired(def.Required());
-        field->SetReadOnly(def.ReadOnly());
-        field->SetFieldNo(def.FieldNo());
-        if (def.InternalCalcField())
-            field->SetFieldKind(fkInternalCalc);
+        std::unique_ptr<TField> field = NewFieldFromDef(FFieldDefs[i], this);
         FFields.FItems.push_back(field.get());
         field->FDataSet = this;
         field.release(); // owned by the data set as its child

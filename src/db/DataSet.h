@@ -231,6 +231,8 @@ protected:
     [[noreturn]] void DatabaseError(const QString& message) const;
     // Creates one field per definition that has none (default fields).
     void CreateFields();
+    // A field shaped by a definition (type, size, flags), not yet in any data set.
+    static std::unique_ptr<TField> NewFieldFromDef(const TFieldDef& def, QObject* owner);
     void DestroyDefaultFields();
     // Runs op; a failure goes to the error event, which may retry it, abort
     // silently or let it fail.

@@ -60,6 +60,14 @@ QByteArray Trim(const QByteArray& bytes)
     return TrimBelow33(bytes, [](char c) { return unsigned(static_cast<unsigned char>(c)); });
 }
 
+QString TrimRight(const QString& text)
+{
+    qsizetype end = text.size();
+    while (end > 0 && text.at(end - 1).unicode() < 33)
+        --end;
+    return text.left(end);
+}
+
 QString TrimSystemMessage(const QString& text)
 {
     qsizetype end = text.size();

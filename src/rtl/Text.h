@@ -14,6 +14,8 @@ QByteArray StringToOem(const QString& text);    // QString -> CP866
 // control characters), as the toolkit's Trim does.
 QString Trim(const QString& text);
 QByteArray Trim(const QByteArray& bytes);
+// The same at the end only (catalogue names come blank-padded).
+QString TrimRight(const QString& text);
 
 // Removes trailing blanks, line breaks and full stops (system error texts).
 QString TrimSystemMessage(const QString& text);

@@ -1,0 +1,346 @@
+// The framework's data set: an in-memory table that fills itself from one
+// relation of a Firebird database (or from a free select text) and writes its
+// changes back with statements it generates. It adds the system columns
+// (identity, parent, packed state, change time), option switches, per-record
+// access control, levels and a local file cache.
+#pragma once
+
+#include "IBError.h"
+#include "MemTable.h"
+
+#include <QList>
+#include <QPointer>
+#include <QStringList>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+
+class TIBDatabase;
+class TIBTransaction;
+class TIBSQL;
+class TIBXSQLVAR;
+class TSDatabase;
+class TSDS;
+
+// --------------------------------------------------------------- options
+
+enum TSDSOption {
+    dsoChangesResolved,          // changes are written to the server
+    dsoLoadData,                 // opening loads every row
+    dsoLoadAllFields,            // definitions from the catalogue, select TableName.*
+    dsoLocalCachData,            // rows kept in a local cache file between runs
+    dsoIncOnNewRecord,           // generator value on append rather than on post
+    dsoInitAllFields,            // null fields get type defaults before posting
+    dsoAutoCommit,               // every server write committed at once
+    dsoSendNotification,         // every server write announced to other sessions
+    dsoRefreshBeforeEdit,        // re-read the record before editing
+    dsoRefreshAfterEdit,         // re-read the record after an update
+    dsoPessimisticLock,          // server-side record locks for edit and delete
+    dsoPermissions,              // indexes built with the record visibility rule
+    dsoLevels,                   // hierarchical browsing over SYS$ID/SYS$PID
+    dsoFieldsDefaultVisible,     // fields the data set creates itself are visible
+    dsoShowDeleted,              // virtually deleted records stay visible
+    dsoVirtualDelete,            // deleting marks SYS$STATE instead of removing
+    dsoHandleMDBySQL,            // master-detail by MD_ parameters of the select
+    dsoCascadeDeleteDetail,      // deleting first deletes the detail rows
+    dsoAudit,                    // server writes produce audit texts
+    dsoLookupClone,              // a second data set sharing the rows is created
+    dsoInitRequiredFields,       // null required fields get type defaults
+    dsoCheckChildRecordOnDelete, // a group with children cannot be deleted
+    dsoDontCheckMasterInBrowse,  // no master-in-browse check for detail edits
+    dsoAllowScripting,           // carried only
+    dsoDontSyncronize,           // carried only
+    dsoCalcLookupOnServer,       // lookup fields filled from select columns
+    dsoDontFreeSelectHandle,     // the select's handle stays after loading
+};
+
+// A set of options, stored as 32 bits: bit i is option i.
+class TSDSOptions
+{
+public:
+    constexpr TSDSOptions() = default;
+    constexpr TSDSOptions(std::initializer_list<TSDSOption> options)
+    {
+        for (TSDSOption option : options)
+            FBits |= Bit(option);
+    }
+    static constexpr TSDSOptions FromValue(uint32_t bits)
+    {
+        TSDSOptions result;
+        result.FBits = bits;
+        return result;
+    }
+    constexpr uint32_t Value() const { return FBits; }
+    constexpr bool Contains(TSDSOption option) const { return FBits & Bit(option); }
+    constexpr TSDSOptions operator+(TSDSOptions other) const { return FromValue(FBits | other.FBits); }
+    constexpr TSDSOptions operator-(TSDSOptions other) const { return FromValue(FBits & ~other.FBits); }
+    constexpr bool operator==(const TSDSOptions&) const = default;
+
+private:
+    static constexpr uint32_t Bit(TSDSOption option) { return uint32_t(1) << option; }
+    uint32_t FBits = 0;
+};
+
+// [dsoChangesResolved, dsoLoadData, dsoLoadAllFields, dsoAutoCommit]
+inline constexpr TSDSOptions DefaultSDSOptions =
+    TSDSOptions{dsoChangesResolved, dsoLoadData, dsoLoadAllFields, dsoAutoCommit};
+static_assert(DefaultSDSOptions.Value() == 0x47);
+
+enum TSDSLevelMode { dslmNone, dslmDefault, dslmShowAll, dslmShowOnlyLeaf, dslmShowOnlyLeveled };
+enum TDatasetKind { dkUnknown, dkLookup, dkOperativka };
+
+// Access to a record: combined by taking the weaker of two answers.
+enum TAccess : uint8_t { acNone = 0, acReadOnly = 1, acFull = 2 };
+inline TAccess CombineAccess(TAccess a, TAccess b) { return a < b ? a : b; }
+
+using TOperationType = uint8_t; // 0 insert, 1 update, 2 delete
+
+using TSDSAccess_vent = std::function<void(TSDS* sds, TAccess& access)>;
+using TLogEvent = std::function<void(TSDS* sds, TOperationType operationType)>;
+
+// ------------------------------------------------------- system columns
+
+namespace SDSNames {
+inline const QString DbKey = QStringLiteral("IBX_INTERNAL_DBKEY");
+inline const QString Id = QStringLiteral("SYS$ID");
+inline const QString ParentId = QStringLiteral("SYS$PID");
+inline const QString State = QStringLiteral("SYS$STATE");
+inline const QString Time = QStringLiteral("SYS$TIME");
+inline const QString SystemPrefix = QStringLiteral("SYS$");
+inline const QString PrimaryKeyIndex = QStringLiteral("PRIMARY_KEY");
+inline const QString MasterParamPrefix = QStringLiteral("MD_");
+} // namespace SDSNames
+
+// SYS$STATE: bits 0-15 the owner, bit 30 leaf (clear: group), bit 31 deleted.
+bool IsDeletedState(int32_t state);
+bool IsLeafState(int32_t state);
+uint16_t StateOwner(int32_t state);
+void SetDeletedState(int32_t& state, bool flag);
+void SetLeafState(int32_t& state, bool flag);
+
+// --------------------------------------------------------------- errors
+
+// A condition the user can correct.
+class EHintError : public Exception
+{
+public:
+    using Exception::Exception;
+};
+[[noreturn]] void RaiseHint(const QString& text);
+
+// A server write that failed: the server's error with the data set, the
+// operation (0 update, 1 insert, 2 delete) and the statement's text.
+class ESDS_IBError : public EIBInterBaseError
+{
+public:
+    ESDS_IBError(const EIBInterBaseError& error, const QString& sql, uint8_t operation, TSDS* dataSet);
+    TSDS* DataSet() const { return FDataSet; }
+    uint8_t Operation() const { return FOperation; }
+    const QString& SQL() const { return FSQL; }
+
+private:
+    QPointer<TSDS> FDataSet;
+    uint8_t FOperation;
+    QString FSQL;
+};
+
+// ---------------------------------------------------------------- levels
+
+// One step of a levelled data set's path: the group whose children it shows
+// and a copy of that group's values, for displaying the parent.
+class TLevelInfo
+{
+public:
+    int32_t ID = 0;
+    Variant Values = Variant::Null(); // by field index; null when nothing was stored
+    TDataSet* DataSet = nullptr;
+
+    void StoreRecord(TDataSet* dataSet);
+    Variant GetFieldValue(const QString& fieldName) const;
+};
+
+class TLevelInfos
+{
+public:
+    int Count() const { return static_cast<int>(FItems.size()); }
+    TLevelInfo& Items(int index) { return FItems.at(index); }
+    TLevelInfo* Last() { return FItems.empty() ? nullptr : &FItems.back(); }
+    TLevelInfo& Add() { return FItems.emplace_back(); }
+    TLevelInfo& Insert(int index) { return *FItems.emplace(FItems.begin() + index); }
+    void Clear() { FItems.clear(); }
+
+private:
+    std::vector<TLevelInfo> FItems;
+};
+
+// ---------------------------------------------------------------- TSDS
+
+class TSDS : public TCustomMemTable
+{
+    Q_OBJECT
+public:
+    explicit TSDS(QObject* owner = nullptr);
+    ~TSDS() override;
+
+    // After the owner has set the properties (what reading a form does).
+    virtual void Loaded();
+    // Stands for the form designer: field definitions are then read at once.
+    bool Designing() const { return FDesigning; }
+    void SetDesigning(bool value) { FDesigning = value; }
+
+    // --- Published properties
+    const QString& TableName() const { return FTableName; }
+    void SetTableName(const QString& name);
+    TIBDatabase* Database() const;
+    void SetDatabase(TIBDatabase* database);
+    TIBTransaction* Transaction() const;
+    void SetTransaction(TIBTransaction* transaction);
+    TSDS* MasterDataset() const { return FMasterDataset; }
+    void SetMasterDataset(TSDS* master);
+    const QString& AutoIncFieldName() const { return FAutoIncFieldName; }
+    void SetAutoIncFieldName(const QString& name) { FAutoIncFieldName = name; }
+    const QString& ServerFilter() const { return FServerFilter; }
+    void SetServerFilter(const QString& filter) { FServerFilter = filter; }
+    const QString& CommandText() const { return FCommandText; }
+    void SetCommandText(const QString& text) { FCommandText = text; }
+    TSDSOptions Options() const { return FOptions; }
+    void SetOptions(TSDSOptions options);
+    TSDSLevelMode LevelMode() const { return FLevelMode; }
+    void SetLevelMode(TSDSLevelMode mode);
+    TDatasetKind DatasetKind() const { return FDatasetKind; }
+    void SetDatasetKind(TDatasetKind kind) { FDatasetKind = kind; }
+    const QString& PublicName() const { return FPublicName; }
+    void SetPublicName(const QString& name) { FPublicName = name; }
+    // A form keeps PublicName only when it says more than the component name.
+    bool IsPublicNameStored() const;
+
+    TDataSetNotifyEvent AfterDataLoaded, OnRecordLoaded;
+    TSDSAccess_vent OnGetAccess, OnGetAccessTmp;
+    TDataSetNotifyEvent OnLevelUp, OnLevelDown, OnSyncRecord;
+    TLogEvent OnLogEvent;
+    void SetOnLogEvent(TLogEvent handler) { OnLogEvent = std::move(handler); }
+
+    // --- Access and visibility
+    // Combined access to the current record: bit 0 asks the master's
+    // OnGetAccess, bit 1 the master's OnGetAccessTmp, bit 2 the own OnGetAccess.
+    TAccess CheckAccess(int mask);
+    bool IsLookupClone() const;
+    // Whether a row belongs in this data set's indexes (when they are filtered).
+    bool RecordVisible(TRecordId row);
+
+    // --- Names
+    // The owners' names and this one's, outermost first, joined by ".".
+    QString QualifiedName() const;
+
+    // --- Structure and statements
+    void ReadFieldDefs();
+    void CreateMissingFields();
+    void BindSystemFields();
+    void ReadIndexes();
+    void BuildStatements();
+    QString ServerCondition() const;
+    static bool HasTopLevelWhere(const QString& text);
+    // At design time: definitions straight from the database, without the row address.
+    void InitFieldDefs();
+
+    const QString& KeyFields() const { return FKeyFields; }
+    const QStringList& IndexNames() const { return FIndexNames; }
+    const QStringList& IndexFieldLists() const { return FIndexFieldLists; }
+    const QList<int>& IndexKinds() const { return FIndexKinds; }
+
+    TIBSQL& SelectSQL() const { return *FSelectSQL; }
+    TIBSQL& InsertSQL() const { return *FInsertSQL; }
+    TIBSQL& UpdateSQL() const { return *FUpdateSQL; }
+    TIBSQL& UpdateByKeySQL() const { return *FUpdateByKeySQL; }
+    TIBSQL& DeleteSQL() const { return *FDeleteSQL; }
+    TIBSQL& DeleteByKeySQL() const { return *FDeleteByKeySQL; }
+    TIBSQL& RefreshSQL() const { return *FRefreshSQL; }
+    TIBSQL& RefreshByKeySQL() const { return *FRefreshByKeySQL; }
+
+    TField* DbKeyField() const { return FDbKeyField; }
+    TField* TimeField() const { return FTimeField; }
+    TField* IdField() const { return FIdField; }
+    TField* ParentIdField() const { return FParentIdField; }
+    TField* StateField() const { return FStateField; }
+    TField* AutoIncField() const { return FAutoIncField; }
+
+    TLevelInfos& LevelInfos() { return FLevelInfos; }
+    TSDS* LookupClone() const { return FLookupClone; }
+    const QString& CacheFileName() const { return FCacheFileName; }
+
+    bool Prepared() const { return FPrepared; }
+    bool DataLoaded() const { return FDataLoaded; }
+    bool InternalLoading() const { return FInternalLoading; }
+
+protected:
+    // Level browsing is in force: dsoLevels with dslmDefault or dslmShowOnlyLeveled.
+    bool LevelNavigation() const;
+
+    QString FCacheFileName;
+    bool FPrepared = false;
+    bool FDataLoaded = false;
+    bool FInternalLoading = false;
+
+private:
+    // One column as the catalogue (or TablesCache) describes it.
+    struct TCatalogueColumn;
+    void AddCatalogueDef(const TCatalogueColumn& column);
+    void AddDbKeyDef();
+    void ReadFieldDefsFromSelect();
+    void ReadFieldDefsFromServer();
+    bool ReadFieldDefsFromCache(TSDatabase& database);
+    void ReadFieldDefsFromFields();
+    void ReadIndexesFromServer();
+    bool ReadIndexesFromCache(TSDatabase& database);
+    void AddIndexInfo(const QString& name, const QString& fields, int kind, bool isPrimary, bool& keySeen);
+    TSDatabase* MetadataDatabase() const;
+    TIBDatabase& RequireDatabase() const;
+    // IndexFieldNames without the level prefix.
+    QString OrderFieldNames() const;
+    void ForgetStructure();
+    // The mode takes effect: the level path starts again at the root.
+    void ApplyLevelMode(TSDSLevelMode mode);
+    void SaveLocalCache() noexcept;
+
+    std::vector<TIBSQL*> Statements() const;
+    std::vector<TIBSQL*> WritingStatements() const;
+
+    QString FTableName;
+    QString FAutoIncFieldName;
+    QString FServerFilter;
+    QString FCommandText;
+    QString FPublicName;
+    TSDSOptions FOptions = DefaultSDSOptions;
+    TSDSLevelMode FLevelMode = dslmDefault;
+    TDatasetKind FDatasetKind = dkUnknown;
+    bool FDesigning = false;
+    bool FDestroying = false;
+
+    QPointer<TSDS> FMasterDataset;
+    TSDS* FLookupClone = nullptr; // a child of this data set, freed first
+
+    std::unique_ptr<TIBSQL> FSelectSQL;
+    std::unique_ptr<TIBSQL> FInsertSQL;
+    std::unique_ptr<TIBSQL> FUpdateSQL;
+    std::unique_ptr<TIBSQL> FUpdateByKeySQL;
+    std::unique_ptr<TIBSQL> FDeleteSQL;
+    std::unique_ptr<TIBSQL> FDeleteByKeySQL;
+    std::unique_ptr<TIBSQL> FRefreshSQL;
+    std::unique_ptr<TIBSQL> FRefreshByKeySQL;
+
+    QString FKeyFields;
+    QStringList FIndexNames;
+    QStringList FIndexFieldLists;
+    QList<int> FIndexKinds;
+
+    // Default fields die with the open table: references must not dangle.
+    QPointer<TField> FDbKeyField;
+    QPointer<TField> FTimeField;
+    QPointer<TField> FIdField;
+    QPointer<TField> FParentIdField;
+    QPointer<TField> FStateField;
+    QPointer<TField> FAutoIncField;
+
+    TLevelInfos FLevelInfos;
+};
