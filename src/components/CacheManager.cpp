@@ -76,15 +76,22 @@ bool TCacheManager::CheckEntry(TCustomMemTable* table, QString& fileName, QStrin
     const QString prefix = key + QLatin1Char('=');
     auto entry = std::find_if(FEntries.begin(), FEntries.end(),
                               [&](const QString& line) { return line.startsWith(prefix, Qt::CaseSensitive); });
+    // No entry means no record of what the file was written for (a lost or
+    // new index): not even an empty version may trust it.
+    bool valid = false;
     if (entry == FEntries.end()) {
-        // No record of what the file was written for (a lost or new index):
-        // not even an empty version may trust it.
         FEntries.append(prefix + version);
-        return false;
+    } else {
+        const QString stored = entry->mid(entry->indexOf(QLatin1Char('=')) + 1);
+        *entry = prefix + version;
+        valid = stored == version && QFileInfo::exists(fileName);
     }
-    const QString stored = entry->mid(entry->indexOf(QLatin1Char('=')) + 1);
-    *entry = prefix + version;
-    return stored == version && QFileInfo::exists(fileName);
+    // The entry now vouches for the new version: a file written for another
+    // one goes, so that an owner who does not rewrite it (a data set that
+    // saves only changed tables) cannot have it taken for current next time.
+    if (!valid)
+        QFile::remove(fileName);
+    return valid;
 }
 
 void TCacheManager::Save()

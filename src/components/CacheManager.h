@@ -33,8 +33,9 @@ public:
     void Open();
     // Records key with version (whatever the answer), sets fileName to the
     // table's file and answers whether that file was written for this very
-    // version and still exists. Without a table, or before Open, the answer
-    // is false and fileName empty.
+    // version and still exists. On a false answer the file is removed: the
+    // owner writes it anew for this version. Without a table, or before
+    // Open, the answer is false and fileName empty.
     bool CheckEntry(TCustomMemTable* table, QString& fileName, QString key, QString version);
     // Replaces "cache.ini" with Entries when the owner's LocalCache is on and
     // the folder is known; raises Exception naming the file when it cannot.
