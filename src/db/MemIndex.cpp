@@ -4,6 +4,13 @@
 
 #include <algorithm>
 
+namespace {
+
+// How far ahead a walk in index order asks for the memory it will read.
+constexpr size_t Ahead = 16;
+
+} // namespace
+
 TMemIndex::TMemIndex(const TMemRowStore& store, const QString& name, const QString& fields,
                      TIndexOptions options, std::vector<int> columns, TRowFilter filter)
     : FStore(store), FName(name), FFields(fields), FOptions(options), FColumns(std::move(columns)),
@@ -126,6 +133,17 @@ void TMemIndex::Rebuild()
         FSortKeys[i] = entries[i].Key;
 }
 
+std::vector<uint32_t> TMemIndex::RowNumbers(const std::vector<uint32_t>& numberOfId, uint64_t firstId) const
+{
+    std::vector<uint32_t> numbers(FRows.size());
+    for (size_t i = 0; i < FRows.size(); ++i) {
+        if (i + Ahead < FRows.size())
+            __builtin_prefetch(FRows[i + Ahead]);
+        numbers[i] = numberOfId[static_cast<size_t>(TMemRowStore::IdOf(FRows[i]) - firstId)];
+    }
+    return numbers;
+}
+
 uint64_t TMemIndex::KeyHash(TRowHandle row) const
 {
     uint64_t hash = 0;
@@ -145,39 +163,45 @@ void TMemIndex::Restore(const std::vector<uint32_t>& order)
     // rows lie in memory: its handle, its sort key and, where equal sort
     // keys may hide different values, a hash of its index key. Rows whose
     // sort keys tie are then read again only when their hashes differ.
-    std::vector<TRowHandle> handles(ids.size());
-    std::vector<uint64_t> keys(ids.size());
-    std::vector<uint64_t> hashes(FExact ? 0 : ids.size());
+    struct TRowInfo
+    {
+        TRowHandle Row;
+        uint64_t Key;
+        uint64_t Hash;
+    };
+    std::vector<TRowInfo> info(ids.size());
     for (size_t r = 0; r < ids.size(); ++r) {
-        handles[r] = FStore.Handle(ids[r]);
-        keys[r] = SortKeyOf(handles[r]);
-        if (!FExact)
-            hashes[r] = KeyHash(handles[r]);
+        const TRowHandle row = FStore.Handle(ids[r]);
+        info[r] = {row, SortKeyOf(row), FExact ? 0 : KeyHash(row)};
     }
     std::vector<bool> seen(ids.size());
     std::vector<TRowHandle> rows(order.size());
     std::vector<uint64_t> sortKeys(order.size());
     for (size_t i = 0; i < order.size(); ++i) {
+        if (i + Ahead < order.size() && order[i + Ahead] < info.size())
+            __builtin_prefetch(&info[order[i + Ahead]]);
         const uint32_t r = order[i];
         if (r >= ids.size() || seen[r]) {
             Rebuild();
             return;
         }
         seen[r] = true;
-        rows[i] = handles[r];
-        sortKeys[i] = keys[r];
+        const TRowInfo& row = info[r];
+        rows[i] = row.Row;
+        sortKeys[i] = row.Key;
         if (i == 0)
             continue;
         const uint32_t p = order[i - 1];
-        if (keys[p] != keys[r]) {
-            if (KeyLess(keys[p], keys[r]))
+        const TRowInfo& previous = info[p];
+        if (previous.Key != row.Key) {
+            if (KeyLess(previous.Key, row.Key))
                 continue;
             Rebuild();
             return;
         }
         int c = 0;
-        if (!ExactTie(keys[r]) && (FExact || hashes[p] != hashes[r]))
-            c = Compare(rows[i - 1], rows[i]);
+        if (!ExactTie(row.Key) && (FExact || previous.Hash != row.Hash))
+            c = Compare(previous.Row, row.Row);
         // Equal keys: not in a unique index, and in natural order.
         if (c > 0 || (c == 0 && (Unique() || p > r))) {
             Rebuild();

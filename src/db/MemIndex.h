@@ -42,6 +42,10 @@ public:
     void Add(TRowHandle row);
     void Remove(TRowHandle row);
 
+    // The rows in index order as numbers, given each row's number by
+    // identifier from firstId on.
+    std::vector<uint32_t> RowNumbers(const std::vector<uint32_t>& numberOfId, uint64_t firstId) const;
+
     // Key values for the first parts (fewer than PartCount: a partial key).
     TKeys MakeKeys(const std::vector<class Variant>& values) const;
     // Row against key over the key's parts.

@@ -131,11 +131,15 @@ uint64_t NotNullKey(uint64_t prefix)
 
 // Rows come from chunks, so a million rows are not a million allocations;
 // freed blocks are kept by size for the next rows. Large rows go to malloc.
+// Chunks grow from small, so a small table stays small.
 class TMemRowStore::TArena
 {
 public:
     static constexpr size_t MaxSmall = 1024;
-    static constexpr size_t ChunkSize = size_t(1) << 20;
+    static constexpr size_t FirstChunk = size_t(64) << 10;
+    static constexpr size_t LastChunk = size_t(1) << 20;
+
+    ~TArena() { Reset(); }
 
     std::byte* Allocate(size_t size)
     {
@@ -151,11 +155,8 @@ public:
             head = Load<std::byte*>(block);
             return block;
         }
-        if (FLeft < size) {
-            FChunks.emplace_back(new std::byte[ChunkSize]);
-            FNext = FChunks.back().get();
-            FLeft = ChunkSize;
-        }
+        if (FLeft < size)
+            NewChunk();
         std::byte* block = FNext;
         FNext += size;
         FLeft -= size;
@@ -175,6 +176,8 @@ public:
     // Drops every small block at once (large ones are the caller's to free).
     void Reset()
     {
+        for (void* chunk : FChunks)
+            std::free(chunk);
         FChunks.clear();
         FFree.fill(nullptr);
         FNext = nullptr;
@@ -182,7 +185,18 @@ public:
     }
 
 private:
-    std::vector<std::unique_ptr<std::byte[]>> FChunks;
+    void NewChunk()
+    {
+        const size_t size = std::min(FirstChunk << std::min<size_t>(FChunks.size(), 4), LastChunk);
+        void* chunk = std::malloc(size);
+        if (!chunk)
+            throw std::bad_alloc();
+        FChunks.push_back(chunk);
+        FNext = static_cast<std::byte*>(chunk);
+        FLeft = size;
+    }
+
+    std::vector<void*> FChunks;
     std::byte* FNext = nullptr;
     size_t FLeft = 0;
     std::array<std::byte*, MaxSmall / 8 + 1> FFree{};

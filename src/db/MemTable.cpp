@@ -651,18 +651,13 @@ void TCustomMemTable::SaveToFile(const QString& fileName) const
         for (const TIndexEntry& entry : FIndexes) {
             if (!entry.Index || entry.Filter)
                 continue;
-            TMemTableImage::TIndexOrder order{entry.Name, {}};
-            order.Rows.reserve(entry.Index->Rows().size());
-            for (TMemRowStore::TRowHandle row : entry.Index->Rows())
-                order.Rows.push_back(ordinal[static_cast<size_t>(TMemRowStore::IdOf(row) - FStore->FirstId())]);
-            image.IndexOrders.push_back(std::move(order));
+            image.IndexOrders.push_back({entry.Name, entry.Index->RowNumbers(ordinal, FStore->FirstId())});
         }
 
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
         DatabaseError(QStringLiteral("Cannot write table file '%1': %2").arg(fileName, file.errorString()));
-    const QByteArray bytes = EncodeMemTableImage(image, *FStore, columnOfDef);
-    if (file.write(bytes) != bytes.size() || !file.commit())
+    if (!WriteMemTableImage(file, image, *FStore, columnOfDef) || !file.commit())
         DatabaseError(QStringLiteral("Cannot write table file '%1': %2").arg(fileName, file.errorString()));
 }
 
@@ -671,7 +666,15 @@ void TCustomMemTable::LoadFromFile(const QString& fileName)
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         DatabaseError(QStringLiteral("Cannot open table file '%1': %2").arg(fileName, file.errorString()));
-    const TMemTableImage image = DecodeMemTableImage(file.readAll(), fileName);
+    // Read through a mapping where the system gives one: no copy of the file
+    // in memory. Files are replaced whole (see SaveToFile), never cut short
+    // under a reader.
+    const qint64 size = file.size();
+    uchar* mapped = size > 0 ? file.map(0, size) : nullptr;
+    const QByteArray bytes = mapped ? QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), size) : file.readAll();
+    const TMemTableImage image = DecodeMemTableImage(bytes, fileName);
+    if (mapped)
+        file.unmap(mapped);
     // Persistent fields must find their columns, with the same types.
     if (!DefaultFields())
         for (TField* field : Fields()) {

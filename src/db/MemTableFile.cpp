@@ -2,6 +2,7 @@
 
 #include "Exceptions.h"
 
+#include <QBuffer>
 #include <QtEndian>
 #include <algorithm>
 #include <cstring>
@@ -15,7 +16,7 @@ namespace {
 constexpr char Magic[4] = {'C', 'S', 'M', 'T'};
 constexpr int HeaderSize = 20;
 
-uint32_t Crc(const char* data, qsizetype size)
+uint32_t Checksum(const char* data, qsizetype size)
 {
     return static_cast<uint32_t>(crc32_z(0, reinterpret_cast<const Bytef*>(data), static_cast<size_t>(size)));
 }
@@ -30,24 +31,70 @@ bool IsStored(const TMemTableImage::TFieldDefData& def)
     return def.Type != ftUnknown;
 }
 
+// Writes the payload through a buffer of its own, keeping its length and
+// CRC, so a table of any size is written without a copy of it in memory.
 class TWriter
 {
 public:
-    explicit TWriter(QByteArray& out) : FOut(out) {}
+    explicit TWriter(QIODevice& out) : FOut(out), FBuffer(BufferSize) {}
+
     template <typename T>
     void Put(T value)
     {
-        FOut.append(reinterpret_cast<const char*>(&value), sizeof value);
+        Append(&value, sizeof value);
     }
     void Put(const QString& text)
     {
         const QByteArray utf8 = text.toUtf8();
         Put(quint32(utf8.size()));
-        FOut.append(utf8);
+        Append(utf8.constData(), utf8.size());
     }
+    void Append(const void* data, qsizetype size)
+    {
+        if (size > Room())
+            Flush();
+        if (size > Room()) {
+            Emit(static_cast<const char*>(data), size);
+            return;
+        }
+        std::memcpy(FBuffer.data() + FUsed, data, static_cast<size_t>(size));
+        FUsed += size;
+    }
+    // Room for size bytes written in place, or nullptr when it does not fit.
+    char* Reserve(qsizetype size)
+    {
+        if (size > Room())
+            Flush();
+        return size <= Room() ? FBuffer.data() + FUsed : nullptr;
+    }
+    void Commit(qsizetype size) { FUsed += size; }
+    void Flush()
+    {
+        Emit(FBuffer.data(), FUsed);
+        FUsed = 0;
+    }
+    bool Ok() const { return FOk; }
+    quint64 Length() const { return FLength; }
+    uint32_t Crc() const { return FCrc; }
 
 private:
-    QByteArray& FOut;
+    static constexpr qsizetype BufferSize = qsizetype(1) << 20;
+    qsizetype Room() const { return BufferSize - FUsed; }
+    void Emit(const char* data, qsizetype size)
+    {
+        if (size == 0 || !FOk)
+            return;
+        FCrc = static_cast<uint32_t>(crc32_z(FCrc, reinterpret_cast<const Bytef*>(data), static_cast<size_t>(size)));
+        FLength += quint64(size);
+        FOk = FOut.write(data, size) == size;
+    }
+
+    QIODevice& FOut;
+    std::vector<char> FBuffer;
+    qsizetype FUsed = 0;
+    quint64 FLength = 0;
+    uint32_t FCrc = 0;
+    bool FOk = true;
 };
 
 // Reads with every length checked against what is left; Ok() turns false
@@ -116,8 +163,21 @@ QByteArray EncodeMemTableImage(const TMemTableImage& image)
 QByteArray EncodeMemTableImage(const TMemTableImage& image, const TMemRowStore& store,
                                const std::vector<int>& columnOfDef)
 {
-    QByteArray file(HeaderSize, '\0');
-    TWriter out(file);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    WriteMemTableImage(buffer, image, store, columnOfDef);
+    return bytes;
+}
+
+bool WriteMemTableImage(QIODevice& device, const TMemTableImage& image, const TMemRowStore& store,
+                        const std::vector<int>& columnOfDef)
+{
+    // The header comes last, once the payload's length and CRC are known.
+    char header[HeaderSize] = {};
+    if (device.write(header, HeaderSize) != HeaderSize)
+        return false;
+    TWriter out(device);
     out.Put(quint32(image.FieldDefs.size()));
     for (const auto& def : image.FieldDefs) {
         out.Put(def.Name);
@@ -147,45 +207,49 @@ QByteArray EncodeMemTableImage(const TMemTableImage& image, const TMemRowStore& 
     for (size_t c = 0; same && c < columns.size(); ++c)
         same = sources[c] == static_cast<int>(c) && store.Columns()[c].Type == columns[c].Type
                && store.Columns()[c].Size == columns[c].Size;
-    if (same) {
-        qsizetype size = 0;
-        for (uint64_t id : store.Order())
-            size += store.FormSize(store.Handle(id));
-        const qsizetype start = file.size();
-        file.resize(start + size);
-        char* at = file.data() + start;
-        for (uint64_t id : store.Order())
-            at = store.CopyForm(store.Handle(id), at);
-    } else {
-        TMemRowStore layout;
-        layout.SetColumns(columns);
-        std::vector<Variant> values(columns.size());
-        QByteArray form;
-        for (uint64_t id : store.Order()) {
-            const TMemRowStore::TRowHandle row = store.Handle(id);
-            for (size_t c = 0; c < columns.size(); ++c)
-                values[c] = sources[c] >= 0 ? store.Get(row, sources[c]) : Variant::Null();
-            const uint64_t copy = layout.Insert(values);
-            form.resize(layout.FormSize(layout.Handle(copy)));
-            layout.CopyForm(layout.Handle(copy), form.data());
-            file.append(form);
-            layout.Remove(copy);
+    TMemRowStore layout;
+    layout.SetColumns(columns);
+    std::vector<Variant> values(columns.size());
+    QByteArray large;
+    const auto writeForm = [&](const TMemRowStore& rows, TMemRowStore::TRowHandle row) {
+        const qsizetype size = rows.FormSize(row);
+        if (char* at = out.Reserve(size)) {
+            rows.CopyForm(row, at);
+            out.Commit(size);
+        } else {
+            large.resize(size);
+            rows.CopyForm(row, large.data());
+            out.Append(large.constData(), size);
         }
+    };
+    for (uint64_t id : store.Order()) {
+        const TMemRowStore::TRowHandle row = store.Handle(id);
+        if (same) {
+            writeForm(store, row);
+            continue;
+        }
+        for (size_t c = 0; c < columns.size(); ++c)
+            values[c] = sources[c] >= 0 ? store.Get(row, sources[c]) : Variant::Null();
+        const uint64_t copy = layout.Insert(values);
+        writeForm(layout, layout.Handle(copy));
+        layout.Remove(copy);
     }
 
     out.Put(quint32(image.IndexOrders.size()));
     for (const auto& order : image.IndexOrders) {
         out.Put(order.Name);
         out.Put(quint64(order.Rows.size()));
-        file.append(reinterpret_cast<const char*>(order.Rows.data()), qsizetype(order.Rows.size() * sizeof(uint32_t)));
+        out.Append(order.Rows.data(), qsizetype(order.Rows.size() * sizeof(uint32_t)));
     }
+    out.Flush();
+    if (!out.Ok())
+        return false;
 
-    const qsizetype payload = file.size() - HeaderSize;
-    std::copy(std::begin(Magic), std::end(Magic), file.data());
-    qToLittleEndian<quint16>(MemTableFileVersion, file.data() + 4);
-    qToLittleEndian<quint64>(quint64(payload), file.data() + 8);
-    qToLittleEndian<quint32>(Crc(file.constData() + HeaderSize, payload), file.data() + 16);
-    return file;
+    std::copy(std::begin(Magic), std::end(Magic), header);
+    qToLittleEndian<quint16>(MemTableFileVersion, header + 4);
+    qToLittleEndian<quint64>(out.Length(), header + 8);
+    qToLittleEndian<quint32>(out.Crc(), header + 16);
+    return device.seek(0) && device.write(header, HeaderSize) == HeaderSize;
 }
 
 TMemTableImage DecodeMemTableImage(const QByteArray& bytes, const QString& fileName)
@@ -199,7 +263,7 @@ TMemTableImage DecodeMemTableImage(const QByteArray& bytes, const QString& fileN
     if (length != quint64(bytes.size() - HeaderSize))
         Damaged(fileName, QStringLiteral("the file is truncated or has extra bytes"));
     const char* payload = bytes.constData() + HeaderSize;
-    if (qFromLittleEndian<quint32>(bytes.constData() + 16) != Crc(payload, bytes.size() - HeaderSize))
+    if (qFromLittleEndian<quint32>(bytes.constData() + 16) != Checksum(payload, bytes.size() - HeaderSize))
         Damaged(fileName, QStringLiteral("checksum mismatch"));
 
     TReader in(payload, bytes.size() - HeaderSize);

@@ -38,6 +38,7 @@
 #include "MemRowStore.h"
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QString>
 #include <memory>
 #include <vector>
@@ -76,12 +77,16 @@ struct TMemTableImage
 
 inline constexpr uint16_t MemTableFileVersion = 2;
 
-// Raise EDatabaseError naming the file and what is wrong with it.
 // Writes image's definitions and orders with the rows of store, whose
 // column for each definition columnOfDef gives (-1: written as null); rows
-// in store's natural order.
+// in store's natural order. The device must be seekable (the header is
+// written last); false when writing failed.
+bool WriteMemTableImage(QIODevice& device, const TMemTableImage& image, const TMemRowStore& store,
+                        const std::vector<int>& columnOfDef);
+// The same into memory.
 QByteArray EncodeMemTableImage(const TMemTableImage& image, const TMemRowStore& store,
                                const std::vector<int>& columnOfDef);
 // The same with the image's own rows.
 QByteArray EncodeMemTableImage(const TMemTableImage& image);
+// Raises EDatabaseError naming the file and what is wrong with it.
 TMemTableImage DecodeMemTableImage(const QByteArray& bytes, const QString& fileName);
