@@ -1,5 +1,7 @@
 #include "CacheManager.h"
 
+#include "SDS.h"
+
 #include "Exceptions.h"
 #include "SDatabase.h"
 #include "Text.h"
@@ -70,7 +72,13 @@ bool TCacheManager::CheckEntry(TCustomMemTable* table, QString& fileName, QStrin
         fileName.clear();
         return false;
     }
-    // The data set engine's default key and version are added with its data set class.
+    // A data set is keyed by its relation and versioned by its server filter.
+    if (const auto* sds = dynamic_cast<const TSDS*>(table)) {
+        if (key.isEmpty())
+            key = sds->TableName();
+        if (version.isEmpty())
+            version = sds->ServerFilter();
+    }
     fileName = FCacheFolder + key + QStringLiteral(".CDS");
 
     const QString prefix = key + QLatin1Char('=');

@@ -201,7 +201,8 @@ public:
     const QString& AutoIncFieldName() const { return FAutoIncFieldName; }
     void SetAutoIncFieldName(const QString& name) { FAutoIncFieldName = name; }
     const QString& ServerFilter() const { return FServerFilter; }
-    void SetServerFilter(const QString& filter) { FServerFilter = filter; }
+    // On an open data set a new filter reloads the rows.
+    void SetServerFilter(const QString& filter);
     const QString& CommandText() const { return FCommandText; }
     void SetCommandText(const QString& text) { FCommandText = text; }
     TSDSOptions Options() const { return FOptions; }
@@ -244,6 +245,18 @@ public:
     // At design time: definitions straight from the database, without the row address.
     void InitFieldDefs();
 
+    // --- Opening and loading
+    void SetActive(bool value) override;
+    // Empties the table and loads it again (an attached data set reloads its master).
+    void Reload();
+    void FireAfterDataLoaded();
+    // Rows and definitions from one of the table's files, never fetching from the server.
+    void LoadFromFile(const QString& fileName);
+    // The cached rows, brought up to date with those changed on the server
+    // since startTime (0: since the newest SYS$TIME among them).
+    void LoadFromCache(const QString& fileName, TDateTime startTime);
+    void MergeChangesSince(TDateTime time);
+
     const QString& KeyFields() const { return FKeyFields; }
     const QStringList& IndexNames() const { return FIndexNames; }
     const QStringList& IndexFieldLists() const { return FIndexFieldLists; }
@@ -274,6 +287,25 @@ public:
     bool InternalLoading() const { return FInternalLoading; }
 
 protected:
+    void LoadData();
+    // With server-side master-detail the master's move reloads the rows.
+    void MasterChanged() override;
+
+    // While the data set fills itself, neither its users' events nor its own
+    // reactions run.
+    void DoBeforeInsert() override;
+    void DoAfterInsert() override;
+    void DoBeforeEdit() override;
+    void DoAfterEdit() override;
+    void DoBeforePost() override;
+    void DoAfterPost() override;
+    void DoBeforeDelete() override;
+    void DoAfterDelete() override;
+    void DoAfterCancel() override;
+    void DoBeforeScroll() override;
+    void DoAfterScroll() override;
+    void DoOnNewRecord() override;
+
     // Level browsing is in force: dsoLevels with dslmDefault or dslmShowOnlyLeveled.
     bool LevelNavigation() const;
 
@@ -299,6 +331,23 @@ private:
     // IndexFieldNames without the level prefix.
     QString OrderFieldNames() const;
     void ForgetStructure();
+    struct TColumnPlan;
+    struct TFieldSettings;
+    void OpenFromServer();
+    void OpenAttached();
+    bool LoadFromLocalCache();
+    void FetchRows(std::vector<TFieldSettings>& saved);
+    void AppendRowsDirectly(TIBSQL& sql, const std::vector<TColumnPlan>& plan);
+    void AppendRowsOneByOne(TIBSQL& sql, const std::vector<TColumnPlan>& plan);
+    void SetMasterParams();
+    bool MasterParamsCurrent();
+    void MergeRowsChangedSince(TDateTime time);
+    struct TMasterDetailPair
+    {
+        QString Master, Detail;
+    };
+    // The master-detail link's fields, detail names defaulting to the master's.
+    std::vector<TMasterDetailPair> MasterDetailPairs() const;
     // The mode takes effect: the level path starts again at the root.
     void ApplyLevelMode(TSDSLevelMode mode);
     void SaveLocalCache() noexcept;
@@ -316,6 +365,7 @@ private:
     TDatasetKind FDatasetKind = dkUnknown;
     bool FDesigning = false;
     bool FDestroying = false;
+    bool FLoadingFile = false;
 
     QPointer<TSDS> FMasterDataset;
     TSDS* FLookupClone = nullptr; // a child of this data set, freed first

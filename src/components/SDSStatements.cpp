@@ -8,6 +8,7 @@
 #include "SDatabase.h"
 #include "Text.h"
 
+#include <QScopeGuard>
 #include <QSet>
 
 namespace {
@@ -276,7 +277,10 @@ bool TSDS::ReadFieldDefsFromCache(TSDatabase& database)
     TCustomMemTable* tables = database.TablesCache();
     if (!tables || !tables->Active())
         return false;
+    // The table is the connection's: its current index is put back.
+    const QString previousIndex = tables->IndexName();
     tables->SetIndexName(FieldPositionIndex);
+    const auto restoreIndex = qScopeGuard([&] { tables->SetIndexName(previousIndex); });
     tables->FindNearest({Variant(FTableName)});
     const TField* relation = tables->FieldByName(RelationNameColumn);
     if (tables->Eof() || relation->AsString() != FTableName)
@@ -565,18 +569,25 @@ bool TSDS::HasTopLevelWhere(const QString& text)
     return found;
 }
 
+std::vector<TSDS::TMasterDetailPair> TSDS::MasterDetailPairs() const
+{
+    std::vector<TMasterDetailPair> pairs;
+    const QStringList masters = SplitFieldList(MasterFields());
+    const QStringList details = DetailFields().split(QLatin1Char(';'));
+    for (qsizetype i = 0; i < masters.size(); ++i) {
+        // Missing detail names default to the master's, as the local link does.
+        const QString detail = i < details.size() && !details.at(i).isEmpty() ? details.at(i) : masters.at(i);
+        pairs.push_back({masters.at(i), detail});
+    }
+    return pairs;
+}
+
 QString TSDS::ServerCondition() const
 {
     QStringList parts;
-    if (FOptions.Contains(dsoHandleMDBySQL)) {
-        const QStringList masters = SplitFieldList(MasterFields());
-        const QStringList details = DetailFields().split(QLatin1Char(';'));
-        for (qsizetype i = 0; i < masters.size(); ++i) {
-            // Missing detail names default to the master's, as the local link does.
-            const QString detail = i < details.size() && !details.at(i).isEmpty() ? details.at(i) : masters.at(i);
+    if (FOptions.Contains(dsoHandleMDBySQL))
+        for (const auto& [master, detail] : MasterDetailPairs())
             parts << detail + QStringLiteral("=:") + SDSNames::MasterParamPrefix + detail;
-        }
-    }
     const QString condition = parts.join(QStringLiteral(" AND "));
     if (FServerFilter.isEmpty())
         return condition;

@@ -3,6 +3,7 @@
 #include "CacheManager.h"
 #include "IBSQL.h"
 #include "MemTable.h"
+#include "SDS.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -185,8 +186,10 @@ TSDatabase::TSDatabase(QObject* owner)
     : TIBDatabase(owner),
       FCacheManager(std::make_unique<TCacheManager>(this)),
       FTablesCache(std::make_unique<TCustomMemTable>()),
-      FIndexesCache(std::make_unique<TCustomMemTable>())
+      FIndexesCache(std::make_unique<TCustomMemTable>()),
+      FUsers(std::make_unique<TSDS>())
 {
+    FUsers->setObjectName(QStringLiteral("Users"));
     FTablesCache->setObjectName(QStringLiteral("TablesCache"));
     FIndexesCache->setObjectName(QStringLiteral("IndexesCache"));
     InternalTransaction()->SetParams(
@@ -268,7 +271,8 @@ void TSDatabase::DoConnect()
             return;
         if (FMetadataCache)
             LoadMetadata();
-        // The users data set and the list kinds open here once they exist.
+        OpenUsers();
+        // The list kinds load here once they exist.
     } catch (...) {
         // Half a connect would look connected with missing metadata, and a
         // second Open would then be a no-op: fail the connect as a whole.
@@ -311,8 +315,28 @@ void TSDatabase::DoDisconnect()
         if (!failure)
             failure = std::current_exception();
     }
+    try {
+        FUsers->Close();
+    } catch (...) {
+        if (!failure)
+            failure = std::current_exception();
+    }
     if (failure)
         std::rethrow_exception(failure);
+}
+
+void TSDatabase::OpenUsers()
+{
+    FUsers->SetDatabase(this);
+    // Without a default transaction of the application's, the users are read
+    // in the internal read-only one rather than not at all.
+    if (!DefaultTransaction())
+        FUsers->SetTransaction(InternalTransaction());
+    FUsers->SetTableName(QStringLiteral("SYS_USER"));
+    FUsers->SetOptions(FUsers->Options() + TSDSOptions{dsoVirtualDelete});
+    FUsers->SetAttachMaxCount(4);
+    if (Connected())
+        FUsers->Open();
 }
 
 void TSDatabase::LoadMetadata()

@@ -12,6 +12,7 @@
 
 class TCacheManager;
 class TCustomMemTable;
+class TSDS;
 
 // The bits of an index's constraint code; the data set engine classifies the
 // indexes it finds itself with the same bits.
@@ -67,6 +68,8 @@ public:
     TCustomMemTable* IndexesCache() const { return FIndexesCache.get(); }
     // Constraint codes by index name; null until the first GetConstraintType.
     TCustomMemTable* ConstraintsCache() const { return FConstraintsCache.get(); }
+    // The users (SYS_USER), open while connected.
+    TSDS* Users() const { return FUsers.get(); }
     QString TablesCacheFile() const { return FTablesCacheFile; }
     QString IndexesCacheFile() const { return FIndexesCacheFile; }
 
@@ -83,6 +86,8 @@ public:
     void ReleaseMetadata();
     // The constraint code of an index (right-trimmed name); 0 when it backs none.
     int GetConstraintType(const QString& indexName);
+    // Binds the users data set to this database and opens it when connected.
+    void OpenUsers();
 
     // The query texts, with the filter as MetadataCacheFilter gives it.
     static QString TablesQueryText(const QString& filter);
@@ -120,4 +125,5 @@ private:
     std::unique_ptr<TCustomMemTable> FTablesCache;
     std::unique_ptr<TCustomMemTable> FIndexesCache;
     std::unique_ptr<TCustomMemTable> FConstraintsCache;
+    std::unique_ptr<TSDS> FUsers;
 };

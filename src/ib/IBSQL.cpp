@@ -195,6 +195,12 @@ void TIBSQLLines::Add(const QString& line)
     Changed();
 }
 
+void TIBSQLLines::Insert(int index, const QString& line)
+{
+    FLines.insert(index, line);
+    Changed();
+}
+
 void TIBSQLLines::SetLine(int index, const QString& line)
 {
     FLines[index] = line;

@@ -127,6 +127,7 @@ public:
     void SetText(const QString& text);
     void Add(const QString& line);
     void SetLine(int index, const QString& line);
+    void Insert(int index, const QString& line);
     void Clear();
     const QStringList& Lines() const { return FLines; }
 

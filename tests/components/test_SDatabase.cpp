@@ -307,10 +307,11 @@ TEST_F(SDatabaseTest, ReconnectToAnotherDatabaseDescribesThatOne)
     FDb->Close();
 
     TIBTestDatabase other;
+    other.CreateFrameworkSchema();
     other.Execute(QStringLiteral("CREATE TABLE OTHER_T (ID INTEGER NOT NULL, CONSTRAINT PK_OTHER PRIMARY KEY (ID))"));
     FDb->SetDatabaseName(other.Path());
     FDb->Open();
-    EXPECT_EQ(Relations(*FDb->TablesCache()), QSet<QString>({"OTHER_T"}));
+    EXPECT_EQ(Relations(*FDb->TablesCache()), QSet<QString>({"SYS_USER", "SYS$LIST_KIND", "OTHER_T"}));
     EXPECT_EQ(FDb->GetConstraintType("PK_CUSTOMER"), 0);
     EXPECT_EQ(FDb->GetConstraintType("PK_OTHER"), 3);
 }
