@@ -305,6 +305,7 @@ protected:
     void DoBeforeScroll() override;
     void DoAfterScroll() override;
     void DoOnNewRecord() override;
+    void DoOnCalcFields() override;
 
     // Level browsing is in force: dsoLevels with dslmDefault or dslmShowOnlyLeveled.
     bool LevelNavigation() const;
@@ -366,6 +367,8 @@ private:
     bool FDesigning = false;
     bool FDestroying = false;
     bool FLoadingFile = false;
+    // While rows are appended one by one, calculation waits for each row's last value.
+    enum class TLoadCalc { Free, Held, Due } FLoadCalc = TLoadCalc::Free;
 
     QPointer<TSDS> FMasterDataset;
     TSDS* FLookupClone = nullptr; // a child of this data set, freed first

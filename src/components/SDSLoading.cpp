@@ -10,6 +10,7 @@
 #include "SysUtils.h"
 
 #include <QFileInfo>
+#include <QScopeGuard>
 
 namespace {
 
@@ -334,20 +335,25 @@ void TSDS::AppendRowsDirectly(TIBSQL& sql, const std::vector<TColumnPlan>& plan)
 void TSDS::AppendRowsOneByOne(TIBSQL& sql, const std::vector<TColumnPlan>& plan)
 {
     const bool autoCalc = AutoCalcFields();
+    // Calculated fields are computed once per row, when its last value is in.
+    FLoadCalc = TLoadCalc::Held;
+    const auto release = qScopeGuard([this] { FLoadCalc = TLoadCalc::Free; });
     for (; !sql.Eof(); sql.Next()) {
         Append();
         SetAutoCalcFields(false);
         for (size_t i = 0; i < plan.size(); ++i) {
             const TColumnPlan& p = plan[i];
-            // Calculated fields are computed once per row: with the last value.
             const bool last = i + 1 == plan.size();
-            if (last)
+            if (last) {
                 SetAutoCalcFields(autoCalc);
+                FLoadCalc = TLoadCalc::Due;
+            }
             const TIBXSQLVAR& column = sql.Fields(p.Column);
             if (!column.IsNull())
                 p.Field->SetValue(ColumnValue(column, p.Code, *p.Field));
             else if (last)
                 p.Field->Clear();
+            FLoadCalc = TLoadCalc::Held;
         }
         if (OnRecordLoaded) {
             OnRecordLoaded(this);
@@ -412,7 +418,8 @@ void TSDS::MasterChanged()
         TCustomMemTable::MasterChanged();
         return;
     }
-    if (FSelectSQL->Prepared() && MasterParamsCurrent())
+    // A closed data set reads its master's values when it opens.
+    if (!Active() || (FSelectSQL->Prepared() && MasterParamsCurrent()))
         return;
     Reload();
     FireAfterDataLoaded();
@@ -648,6 +655,12 @@ void TSDS::DoAfterScroll()
 {
     if (!FInternalLoading)
         TCustomMemTable::DoAfterScroll();
+}
+
+void TSDS::DoOnCalcFields()
+{
+    if (FLoadCalc != TLoadCalc::Held)
+        TCustomMemTable::DoOnCalcFields();
 }
 
 void TSDS::DoOnNewRecord()

@@ -1,0 +1,492 @@
+// Opening, bulk loading, reloading and the local cache of the data set, on
+// embedded Firebird.
+#include "SDS.h"
+
+#include "DataSource.h"
+#include "IBSQL.h"
+#include "IBTestDatabase.h"
+#include "SDatabase.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+#include "QtPrinters.h"
+
+#include <QDir>
+#include <QFile>
+#include <memory>
+
+namespace {
+
+const char* const Schema = R"(
+CREATE TABLE GOODS (
+  SYS$ID INTEGER NOT NULL PRIMARY KEY,
+  NAME VARCHAR(40),
+  PRICE NUMERIC(15,2),
+  MADE DATE,
+  STAMP TIMESTAMP,
+  BIG BIGINT,
+  QTY SMALLINT,
+  NOTE BLOB SUB_TYPE 1,
+  PICTURE BLOB,
+  RATIO DOUBLE PRECISION,
+  SYS$TIME TIMESTAMP);
+INSERT INTO GOODS VALUES (1, 'Хлеб', 12.5, '2026-01-02', '2026-01-02 10:11:12', 9000000000, 3, 'мягкий', NULL, 0.25, '2026-01-01 10:00:00');
+INSERT INTO GOODS VALUES (2, 'Молоко', 80.1, NULL, NULL, NULL, NULL, NULL, NULL, NULL, '2026-01-01 10:00:00');
+INSERT INTO GOODS VALUES (3, 'Соль', NULL, NULL, NULL, -1, -7, '', NULL, -1.5, '2026-01-01 10:00:00');
+INSERT INTO GOODS VALUES (4, NULL, 7, NULL, NULL, NULL, NULL, NULL, NULL, NULL, '2026-01-01 10:00:00');
+CREATE TABLE CATEGORY (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20));
+INSERT INTO CATEGORY VALUES (1, 'Еда');
+INSERT INTO CATEGORY VALUES (2, 'Напитки');
+CREATE TABLE ITEM (SYS$ID INTEGER NOT NULL PRIMARY KEY, CAT_ID INTEGER, NAME VARCHAR(20));
+INSERT INTO ITEM VALUES (10, 1, 'Хлеб');
+INSERT INTO ITEM VALUES (11, 1, 'Соль');
+INSERT INTO ITEM VALUES (12, 2, 'Молоко');
+INSERT INTO SYS_USER (SYS$ID, SYS$STATE, NAME) VALUES (1, 0, 'Администратор');
+INSERT INTO SYS_USER (SYS$ID, SYS$STATE, NAME) VALUES (2, 0, 'Оператор');
+)";
+
+template <typename T>
+T* AddField(TDataSet& dataSet, const char* name, TFieldKind kind = fkData)
+{
+    auto* field = new T(&dataSet);
+    field->SetFieldName(QString::fromUtf8(name));
+    field->SetFieldKind(kind);
+    field->SetDataSet(&dataSet);
+    return field;
+}
+
+std::vector<int> Ids(TDataSet& dataSet)
+{
+    std::vector<int> ids;
+    for (dataSet.First(); !dataSet.Eof(); dataSet.Next())
+        ids.push_back(dataSet.Fields()[0]->AsInteger());
+    return ids;
+}
+
+class SDSLoadingTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        FTestDb.CreateFrameworkSchema();
+        FTestDb.ExecuteScript(QString::fromUtf8(Schema));
+        FDb = NewDatabase();
+        FDb->Open();
+        FTransaction.SetDefaultDatabase(FDb.get());
+    }
+
+    std::unique_ptr<TSDatabase> NewDatabase() const
+    {
+        auto db = std::make_unique<TSDatabase>();
+        db->SetDatabaseName(FTestDb.Path());
+        db->SetParams(FTestDb.ConnectParams());
+        return db;
+    }
+
+    std::unique_ptr<TSDS> NewSDS(const QString& table, TSDatabase* db = nullptr)
+    {
+        auto sds = std::make_unique<TSDS>();
+        sds->setObjectName(table);
+        sds->SetDatabase(db ? db : FDb.get());
+        sds->SetTransaction(&FTransaction);
+        sds->SetTableName(table);
+        return sds;
+    }
+
+    TIBTestDatabase FTestDb;
+    std::unique_ptr<TSDatabase> FDb;
+    TIBTransaction FTransaction;
+};
+
+TEST_F(SDSLoadingTest, LoadsEveryTypeAndBindsTheSystemColumns)
+{
+    auto sds = NewSDS("GOODS");
+    sds->Open();
+    EXPECT_TRUE(sds->Prepared());
+    EXPECT_TRUE(sds->DataLoaded());
+    EXPECT_FALSE(sds->InternalLoading());
+    EXPECT_FALSE(sds->DataModified());
+    EXPECT_FALSE(sds->SelectSQL().Prepared()); // the handle is freed after the load
+    EXPECT_EQ(Ids(*sds), (std::vector<int>{1, 2, 3, 4}));
+
+    sds->First();
+    auto f = [&](const char* name) { return sds->FieldByName(QString::fromLatin1(name)); };
+    EXPECT_EQ(f("NAME")->AsString(), "Хлеб");
+    EXPECT_DOUBLE_EQ(f("PRICE")->AsFloat(), 12.5);
+    EXPECT_EQ(f("MADE")->AsDateTime(), EncodeDate(2026, 1, 2));
+    EXPECT_NEAR(f("STAMP")->AsDateTime(), EncodeDate(2026, 1, 2) + EncodeTime(10, 11, 12, 0), 1e-9);
+    EXPECT_EQ(f("BIG")->AsLargeInt(), 9000000000);
+    EXPECT_EQ(f("QTY")->AsInteger(), 3);
+    EXPECT_EQ(f("NOTE")->AsString(), "мягкий");
+    EXPECT_DOUBLE_EQ(f("RATIO")->AsFloat(), 0.25);
+    EXPECT_TRUE(f("PICTURE")->IsNull());
+    EXPECT_EQ(sds->DbKeyField()->AsBytes().size(), 8);
+    EXPECT_NE(sds->DbKeyField()->AsBytes(), QByteArray(8, '\0'));
+    EXPECT_EQ(sds->IdField(), f("SYS$ID"));
+    EXPECT_EQ(sds->TimeField(), f("SYS$TIME"));
+    EXPECT_FALSE(sds->IdField()->Visible());
+
+    sds->Next();
+    EXPECT_TRUE(f("PRICE")->IsNull() == false);
+    EXPECT_TRUE(f("MADE")->IsNull());
+    EXPECT_TRUE(f("BIG")->IsNull());
+    sds->Next();
+    EXPECT_TRUE(f("PRICE")->IsNull());
+    EXPECT_EQ(f("BIG")->AsLargeInt(), -1);
+    EXPECT_EQ(f("QTY")->AsInteger(), -7);
+}
+
+TEST_F(SDSLoadingTest, BinaryBlobsKeepTheirBytes)
+{
+    const QByteArray bytes("\x00\xff\xfe\x80\x0d\x0a\x00z", 8);
+    {
+        TIBTransaction write;
+        write.SetDefaultDatabase(FDb.get());
+        write.StartTransaction();
+        TIBSQL sql;
+        sql.SetTransaction(&write);
+        sql.SQL().SetText("update GOODS set PICTURE = :P where SYS$ID = 4");
+        sql.ParamByName("P").SetAsBytes(bytes);
+        sql.ExecQuery();
+        write.Commit();
+    }
+    auto sds = NewSDS("GOODS");
+    sds->Open();
+    ASSERT_TRUE(sds->Locate("SYS$ID", 4));
+    EXPECT_EQ(sds->FieldByName("PICTURE")->AsBytes(), bytes);
+}
+
+TEST_F(SDSLoadingTest, CloseAndReopenPreparesAgain)
+{
+    // A plain connection: every open reads the catalogue.
+    auto plain = FTestDb.Connect();
+    TIBTransaction transaction;
+    transaction.SetDefaultDatabase(plain.get());
+    TSDS sds;
+    sds.SetDatabase(plain.get());
+    sds.SetTransaction(&transaction);
+    sds.SetTableName("ITEM");
+    sds.SetDatabase(plain.get());
+    sds.Open();
+    EXPECT_EQ(sds.RecordCount(), 3);
+    sds.Close();
+    EXPECT_FALSE(sds.Prepared());
+    EXPECT_FALSE(sds.DataLoaded());
+    transaction.Commit();
+
+    FTestDb.Execute("ALTER TABLE ITEM ADD NOTE VARCHAR(10)");
+    FTestDb.Execute("INSERT INTO ITEM VALUES (13, 2, 'Сок', 'новый')");
+    sds.Open();
+    EXPECT_EQ(sds.RecordCount(), 4);
+    ASSERT_NE(sds.FindField("NOTE"), nullptr);
+    EXPECT_EQ(sds.FieldDefs().IndexOf("NOTE"), 3);
+    EXPECT_EQ(sds.SelectSQL().SQL().Lines(),
+              QStringList({"select ITEM.*, RDB$DB_KEY as IBX_INTERNAL_DBKEY from ITEM", " ORDER BY SYS$ID"}));
+}
+
+TEST_F(SDSLoadingTest, CalculatedFieldsOncePerRowAlsoWithANullLastValue)
+{
+    auto sds = NewSDS("GOODS");
+    sds->SetOptions(sds->Options() - TSDSOptions{dsoLoadAllFields});
+    AddField<TIntegerField>(*sds, "SYS$ID");
+    AddField<TStringField>(*sds, "NAME")->SetSize(40);
+    AddField<TBCDField>(*sds, "PRICE")->SetSize(2); // the last mapped field
+    auto* label = AddField<TStringField>(*sds, "LABEL", fkCalculated);
+    int calculatedWhileLoading = 0;
+    std::vector<QString> labels;
+    sds->OnCalcFields = [&](TDataSet* ds) {
+        if (sds->InternalLoading()) {
+            ++calculatedWhileLoading;
+            labels.push_back(ds->FieldByName("NAME")->AsString() + "/" + ds->FieldByName("PRICE")->AsString());
+        }
+        label->SetAsString(ds->FieldByName("NAME")->AsString());
+    };
+    sds->Open();
+    EXPECT_EQ(calculatedWhileLoading, 4);
+    // Every row was complete when calculated, the null price of row 3 too.
+    EXPECT_EQ(labels, (std::vector<QString>{"Хлеб/12.5", "Молоко/80.1", "Соль/", "/7"}));
+    sds->Last();
+    EXPECT_EQ(label->AsString(), "");
+}
+
+TEST_F(SDSLoadingTest, OnRecordLoadedAndDatasetKindsVetTheRows)
+{
+    // The handler may drop a row by cancelling it, or post it itself.
+    auto sds = NewSDS("GOODS");
+    sds->OnRecordLoaded = [](TDataSet* ds) {
+        const int id = ds->FieldByName("SYS$ID")->AsInteger();
+        if (id == 2)
+            ds->Cancel();
+        else if (id == 3)
+            ds->Post();
+    };
+    sds->Open();
+    EXPECT_EQ(Ids(*sds), (std::vector<int>{1, 3, 4}));
+
+    struct Case
+    {
+        TDatasetKind kind;
+        std::vector<int> kept;
+    };
+    for (const Case& c : {Case{dkUnknown, {1, 2, 3, 4}}, Case{dkLookup, {1, 2, 3, 4}}, Case{dkOperativka, {1, 3}}}) {
+        SCOPED_TRACE(c.kind);
+        auto vetted = NewSDS("GOODS");
+        vetted->SetDatasetKind(c.kind);
+        int asked = 0;
+        vetted->OnGetAccess = [&](TSDS* ds, TAccess& access) {
+            ++asked;
+            const int id = ds->FieldByName("SYS$ID")->AsInteger();
+            access = id == 2 || id == 4 ? acNone : (id == 3 ? acReadOnly : acFull);
+        };
+        vetted->Open();
+        EXPECT_EQ(Ids(*vetted), c.kept);
+        EXPECT_EQ(asked, c.kind == dkUnknown ? 0 : 4);
+    }
+}
+
+TEST_F(SDSLoadingTest, AfterDataLoadedChangesStayLocal)
+{
+    auto sds = NewSDS("GOODS");
+    sds->SetOptions(sds->Options() + TSDSOptions{dsoPessimisticLock, dsoSendNotification});
+    const TSDSOptions options = sds->Options();
+    bool beforeEditRan = false;
+    sds->BeforeEdit = [&](TDataSet*) { beforeEditRan = true; };
+    int runs = 0;
+    sds->AfterDataLoaded = [&](TDataSet* ds) {
+        ++runs;
+        EXPECT_TRUE(sds->InternalLoading());
+        EXPECT_FALSE(sds->Options().Contains(dsoChangesResolved));
+        EXPECT_FALSE(sds->Options().Contains(dsoPessimisticLock));
+        EXPECT_FALSE(sds->Options().Contains(dsoSendNotification));
+        EXPECT_TRUE(sds->Options().Contains(dsoLoadData));
+        ds->First();
+        ds->Edit();
+        ds->FieldByName("NAME")->SetAsString("Изменено");
+        ds->Post();
+    };
+    sds->Open();
+    EXPECT_EQ(runs, 1);
+    EXPECT_FALSE(beforeEditRan);
+    EXPECT_EQ(sds->Options(), options);
+    EXPECT_FALSE(sds->InternalLoading());
+    sds->First();
+    EXPECT_EQ(sds->FieldByName("NAME")->AsString(), "Изменено");
+
+    // The server still has the old name.
+    auto check = NewSDS("GOODS");
+    check->Open();
+    EXPECT_EQ(check->FieldByName("NAME")->AsString(), "Хлеб");
+
+    // A failing handler still gives the options back.
+    auto failing = NewSDS("GOODS");
+    failing->AfterDataLoaded = [](TDataSet*) { throw Exception("сбой"); };
+    EXPECT_THROW(failing->Open(), Exception);
+    EXPECT_EQ(failing->Options(), DefaultSDSOptions);
+    EXPECT_FALSE(failing->InternalLoading());
+}
+
+TEST_F(SDSLoadingTest, ServerFilterOnAnOpenDataSet)
+{
+    auto sds = NewSDS("GOODS");
+    sds->SetServerFilter("SYS$ID > 1"); // closed: stored only
+    sds->Open();
+    EXPECT_EQ(Ids(*sds), (std::vector<int>{2, 3, 4}));
+    const QString first = "select GOODS.*, RDB$DB_KEY as IBX_INTERNAL_DBKEY from GOODS";
+
+    struct Step
+    {
+        const char* filter;
+        QStringList lines;
+        std::vector<int> ids;
+    };
+    const Step steps[] = {
+        {"SYS$ID > 2", {first, " WHERE SYS$ID > 2", " ORDER BY SYS$ID"}, {3, 4}},
+        {"", {first, " ", " ORDER BY SYS$ID"}, {1, 2, 3, 4}},
+        {"SYS$ID < 3", {first, " WHERE SYS$ID < 3", " ORDER BY SYS$ID"}, {1, 2}},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.filter);
+        sds->SetServerFilter(step.filter);
+        EXPECT_EQ(sds->SelectSQL().SQL().Lines(), step.lines);
+        EXPECT_EQ(Ids(*sds), step.ids);
+    }
+
+    // Opened without a condition: the order line stays after the new one.
+    auto plain = NewSDS("GOODS");
+    plain->Open();
+    plain->SetServerFilter("PRICE > 10");
+    EXPECT_EQ(plain->SelectSQL().SQL().Lines(), QStringList({first, " WHERE PRICE > 10", " ORDER BY SYS$ID"}));
+    EXPECT_EQ(Ids(*plain), (std::vector<int>{1, 2}));
+
+    // An attached data set shares its master's rows and select.
+    TSDS attached;
+    attached.SetMasterDataset(plain.get());
+    try {
+        attached.SetServerFilter("SYS$ID = 1");
+        FAIL();
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "Нельзя устанавливать ServerFilter у клона !");
+    }
+}
+
+TEST_F(SDSLoadingTest, ServerSideMasterDetailReloadsOnlyForANewKey)
+{
+    auto master = NewSDS("CATEGORY");
+    TDataSource source;
+    source.SetDataSet(master.get());
+    auto detail = NewSDS("ITEM");
+    // The parameters are compared on the kept statement.
+    detail->SetOptions(detail->Options() + TSDSOptions{dsoHandleMDBySQL, dsoDontFreeSelectHandle});
+    detail->SetMasterSource(&source);
+    detail->SetMasterFields("ID");
+    detail->SetDetailFields("CAT_ID");
+    int loads = 0;
+    detail->AfterDataLoaded = [&](TDataSet*) { ++loads; };
+    master->Open();
+    detail->Open();
+    EXPECT_EQ(detail->SelectSQL().SQL().Lines()[1], " WHERE CAT_ID=:MD_CAT_ID");
+    EXPECT_EQ(Ids(*detail), (std::vector<int>{10, 11}));
+    EXPECT_EQ(loads, 1);
+
+    master->Next();
+    EXPECT_EQ(Ids(*detail), (std::vector<int>{12}));
+    EXPECT_EQ(loads, 3); // inside the reload and once more after it
+
+    // The same master key again: nothing is read.
+    master->Edit();
+    master->FieldByName("NAME")->SetAsString("Соки");
+    master->Post();
+    master->Refresh();
+    EXPECT_EQ(loads, 3);
+    EXPECT_EQ(Ids(*detail), (std::vector<int>{12}));
+
+    master->First();
+    EXPECT_EQ(Ids(*detail), (std::vector<int>{10, 11}));
+    EXPECT_EQ(loads, 5);
+}
+
+TEST_F(SDSLoadingTest, LocalTableDropsTheServerOptions)
+{
+    TSDS local;
+    AddField<TIntegerField>(local, "ID");
+    AddField<TStringField>(local, "NAME");
+    local.Open();
+    EXPECT_FALSE(local.Prepared());
+    const TSDSOptions gone{dsoChangesResolved, dsoLoadData, dsoLoadAllFields, dsoAutoCommit, dsoSendNotification,
+                           dsoRefreshBeforeEdit, dsoRefreshAfterEdit, dsoPessimisticLock};
+    EXPECT_EQ(local.Options(), TSDSOptions{dsoFieldsDefaultVisible});
+    EXPECT_EQ(DefaultSDSOptions - gone, TSDSOptions{});
+    local.Append();
+    local.FieldByName("ID")->SetAsInteger(1);
+    local.Post();
+    EXPECT_EQ(local.RecordCount(), 1);
+}
+
+TEST_F(SDSLoadingTest, ConnectionOpensItsUsers)
+{
+    TSDS* users = FDb->Users();
+    ASSERT_TRUE(users->Active());
+    EXPECT_EQ(users->TableName(), "SYS_USER");
+    EXPECT_TRUE(users->Options().Contains(dsoVirtualDelete));
+    EXPECT_EQ(users->AttachMaxCount(), 4);
+    ASSERT_TRUE(users->Locate("SYS$ID", 2));
+    EXPECT_EQ(users->FieldByName("NAME")->AsString(), "Оператор");
+    FDb->Close();
+    EXPECT_FALSE(users->Active());
+}
+
+// A data set cached on disk between two "runs" of the program.
+class SDSCacheTest : public SDSLoadingTest
+{
+protected:
+    void SetUp() override
+    {
+        SDSLoadingTest::SetUp();
+        FDb->Close();
+        FDb->SetLocalCache(true);
+        FDb->Open();
+    }
+
+    std::unique_ptr<TSDS> CachedGoods(const QString& filter = QString())
+    {
+        auto sds = NewSDS("GOODS");
+        sds->SetOptions(sds->Options() + TSDSOptions{dsoLocalCachData});
+        sds->SetServerFilter(filter);
+        return sds;
+    }
+    // The program ends and starts again.
+    void Restart()
+    {
+        if (FTransaction.InTransaction())
+            FTransaction.Commit();
+        FDb->Close();
+        FDb->Open();
+    }
+
+    QTemporaryDir FTemp;
+    TEnvGuard FTempVar{"TEMP", FTemp.path().toLocal8Bit()};
+};
+
+TEST_F(SDSCacheTest, CachedRowsAreMergedWithServerChanges)
+{
+    QString cacheFile;
+    {
+        auto first = CachedGoods();
+        first->Open();
+        EXPECT_EQ(Ids(*first), (std::vector<int>{1, 2, 3, 4}));
+        cacheFile = first->CacheFileName();
+        EXPECT_TRUE(cacheFile.endsWith("/GOODS.CDS"));
+    } // destroyed: the rows go to the cache file
+    ASSERT_TRUE(QFile::exists(cacheFile));
+
+    // Meanwhile on the server: one row changed, one added, one deleted.
+    FTestDb.Execute("UPDATE GOODS SET NAME = 'Хлеб белый', SYS$TIME = '2026-01-05 12:00:00' WHERE SYS$ID = 1");
+    FTestDb.Execute("UPDATE GOODS SET NAME = 'Без отметки' WHERE SYS$ID = 3"); // time unchanged
+    FTestDb.Execute("INSERT INTO GOODS (SYS$ID, NAME, SYS$TIME) VALUES (5, 'Новый', '2026-01-05 12:00:00')");
+    FTestDb.Execute("DELETE FROM GOODS WHERE SYS$ID = 2");
+    Restart();
+
+    auto second = CachedGoods();
+    second->Open();
+    EXPECT_EQ(second->CacheFileName(), cacheFile);
+    // Rows added or deleted on the server since are left as cached.
+    EXPECT_EQ(Ids(*second), (std::vector<int>{1, 2, 3, 4}));
+    ASSERT_TRUE(second->Locate("SYS$ID", 1));
+    EXPECT_EQ(second->FieldByName("NAME")->AsString(), "Хлеб белый");
+    ASSERT_TRUE(second->Locate("SYS$ID", 3));
+    EXPECT_EQ(second->FieldByName("NAME")->AsString(), "Соль");
+    EXPECT_TRUE(second->DataLoaded());
+    EXPECT_FALSE(second->InternalLoading());
+    EXPECT_NE(second->DbKeyField(), nullptr);
+}
+
+TEST_F(SDSCacheTest, AnUnusableCacheFallsBackToTheServer)
+{
+    QString cacheFile;
+    {
+        auto first = CachedGoods();
+        first->Open();
+        cacheFile = first->CacheFileName();
+    }
+    FTestDb.Execute("INSERT INTO GOODS (SYS$ID, NAME, SYS$TIME) VALUES (5, 'Новый', '2026-01-05 12:00:00')");
+    {
+        QFile file(cacheFile);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.seek(file.size() / 2);
+        file.write("damage");
+    }
+    Restart();
+    {
+        auto second = CachedGoods();
+        second->Open();
+        EXPECT_EQ(Ids(*second), (std::vector<int>{1, 2, 3, 4, 5}));
+    }
+
+    // Another server filter is another version of the file.
+    Restart();
+    auto filtered = CachedGoods("SYS$ID < 3");
+    filtered->Open();
+    EXPECT_EQ(Ids(*filtered), (std::vector<int>{1, 2}));
+}
+
+} // namespace
