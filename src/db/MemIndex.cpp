@@ -61,19 +61,17 @@ uint64_t TMemIndex::SortKeyOf(TRowHandle row) const
     return FStore.SortKey(row, FColumns.front(), FOptions & ixCaseInsensitive);
 }
 
-size_t TMemIndex::LowerBound(const TKeys& keys) const
+template <typename Less>
+size_t TMemIndex::Bound(const TKeys& keys, Less less) const
 {
-    if (keys.empty())
-        return 0;
     const uint64_t wanted = FStore.SortKey(FColumns.front(), keys.front(), FOptions & ixCaseInsensitive);
     size_t first = 0;
-    size_t count = FRows.size();
+    size_t count = FEntries.size();
     while (count > 0) {
         const size_t half = count / 2;
         const size_t middle = first + half;
-        const uint64_t have = FSortKeys[middle];
-        const bool less = have != wanted ? KeyLess(have, wanted) : CompareKey(FRows[middle], keys) < 0;
-        if (less) {
+        const TEntry& have = FEntries[middle];
+        if (less(have, wanted)) {
             first = middle + 1;
             count -= half + 1;
         } else {
@@ -83,63 +81,82 @@ size_t TMemIndex::LowerBound(const TKeys& keys) const
     return first;
 }
 
-void TMemIndex::Rebuild()
+size_t TMemIndex::LowerBound(const TKeys& keys) const
 {
-    // The first field's sort key is taken out of every row once and the
-    // entries sorted by it alone (ties in natural order), touching no row;
-    // then each run of equal keys that may hide different values is sorted
-    // by the full comparison, reading only its own few rows.
-    struct TEntry
-    {
-        uint64_t Key;
-        uint32_t Seq;
-    };
-    std::vector<TRowHandle> rows;
-    std::vector<TEntry> entries;
-    rows.reserve(FStore.Order().size());
-    entries.reserve(FStore.Order().size());
-    for (uint64_t id : FStore.Order()) {
-        const TRowHandle row = FStore.Handle(id);
-        if (!Admits(row))
-            continue;
-        entries.push_back({SortKeyOf(row), static_cast<uint32_t>(rows.size())});
-        rows.push_back(row);
-    }
-    std::sort(entries.begin(), entries.end(), [&](const TEntry& a, const TEntry& b) {
-        return a.Key != b.Key ? KeyLess(a.Key, b.Key) : a.Seq < b.Seq;
+    if (keys.empty())
+        return 0;
+    return Bound(keys, [&](const TEntry& have, uint64_t wanted) {
+        return have.Key != wanted ? KeyLess(have.Key, wanted) : CompareKey(have.Row, keys) < 0;
     });
-    const auto byRow = [&](const TEntry& a, const TEntry& b) {
-        const int c = Compare(rows[a.Seq], rows[b.Seq]);
-        return c != 0 ? c < 0 : a.Seq < b.Seq;
+}
+
+size_t TMemIndex::UpperBound(const TKeys& keys) const
+{
+    if (keys.empty())
+        return FEntries.size();
+    return Bound(keys, [&](const TEntry& have, uint64_t wanted) {
+        return have.Key != wanted ? KeyLess(have.Key, wanted) : CompareKey(have.Row, keys) <= 0;
+    });
+}
+
+void TMemIndex::SortTies(std::vector<TEntry>& entries) const
+{
+    // Natural order is the order of identifiers unless the store keeps a
+    // list; then each row's place is looked up.
+    std::vector<uint32_t> place;
+    if (FStore.OrderKept()) {
+        place.resize(static_cast<size_t>(FStore.EndId() - FStore.FirstId()));
+        uint32_t next = 0;
+        FStore.ForEachId([&](uint64_t id) { place[static_cast<size_t>(id - FStore.FirstId())] = next++; });
+    }
+    const auto natural = [&](TRowHandle row) {
+        const uint64_t id = TMemRowStore::IdOf(row);
+        return place.empty() ? id : place[static_cast<size_t>(id - FStore.FirstId())];
     };
     for (auto run = entries.begin(); run != entries.end();) {
         const auto end = std::find_if(run + 1, entries.end(), [&](const TEntry& e) { return e.Key != run->Key; });
-        const bool exact = ExactTie(run->Key);
-        if (!exact && end - run > 1)
-            std::sort(run, end, byRow);
-        if (Unique() && end - run > 1) {
-            const auto same = [&](const TEntry& a, const TEntry& b) { return exact || Compare(rows[a.Seq], rows[b.Seq]) == 0; };
-            if (std::adjacent_find(run, end, same) != end)
-                KeyViolation();
+        if (end - run > 1) {
+            const bool exact = ExactTie(run->Key);
+            std::sort(run, end, [&](const TEntry& a, const TEntry& b) {
+                if (!exact)
+                    if (const int c = Compare(a.Row, b.Row))
+                        return c < 0;
+                return natural(a.Row) < natural(b.Row);
+            });
+            if (Unique()) {
+                const auto same = [&](const TEntry& a, const TEntry& b) { return exact || Compare(a.Row, b.Row) == 0; };
+                if (std::adjacent_find(run, end, same) != end)
+                    KeyViolation();
+            }
         }
         run = end;
     }
-    FRows.resize(entries.size());
-    for (size_t i = 0; i < entries.size(); ++i)
-        FRows[i] = rows[entries[i].Seq];
-    rows = {};
-    FSortKeys.resize(entries.size());
-    for (size_t i = 0; i < entries.size(); ++i)
-        FSortKeys[i] = entries[i].Key;
+}
+
+void TMemIndex::Rebuild()
+{
+    // The first field's sort key is taken out of every row once and the
+    // entries sorted by it alone, touching no row; then each run of equal
+    // keys is put in order, reading only its own few rows.
+    std::vector<TEntry> entries;
+    entries.reserve(static_cast<size_t>(FStore.Count()));
+    FStore.ForEachId([&](uint64_t id) {
+        const TRowHandle row = FStore.Handle(id);
+        if (Admits(row))
+            entries.push_back({SortKeyOf(row), row});
+    });
+    std::sort(entries.begin(), entries.end(), [&](const TEntry& a, const TEntry& b) { return KeyLess(a.Key, b.Key); });
+    SortTies(entries);
+    FEntries = std::move(entries);
 }
 
 std::vector<uint32_t> TMemIndex::RowNumbers(const std::vector<uint32_t>& numberOfId, uint64_t firstId) const
 {
-    std::vector<uint32_t> numbers(FRows.size());
-    for (size_t i = 0; i < FRows.size(); ++i) {
-        if (i + Ahead < FRows.size())
-            __builtin_prefetch(FRows[i + Ahead]);
-        numbers[i] = numberOfId[static_cast<size_t>(TMemRowStore::IdOf(FRows[i]) - firstId)];
+    std::vector<uint32_t> numbers(FEntries.size());
+    for (size_t i = 0; i < FEntries.size(); ++i) {
+        if (i + Ahead < FEntries.size())
+            __builtin_prefetch(FEntries[i + Ahead].Row);
+        numbers[i] = numberOfId[static_cast<size_t>(TMemRowStore::IdOf(FEntries[i].Row) - firstId)];
     }
     return numbers;
 }
@@ -154,8 +171,8 @@ uint64_t TMemIndex::KeyHash(TRowHandle row) const
 
 void TMemIndex::Restore(const std::vector<uint32_t>& order)
 {
-    const std::vector<uint64_t>& ids = FStore.Order();
-    if (FFilter || order.size() != ids.size() || ids.empty()) {
+    const size_t count = static_cast<size_t>(FStore.Count());
+    if (FFilter || order.size() != count || count == 0) {
         Rebuild();
         return;
     }
@@ -169,26 +186,25 @@ void TMemIndex::Restore(const std::vector<uint32_t>& order)
         uint64_t Key;
         uint64_t Hash;
     };
-    std::vector<TRowInfo> info(ids.size());
-    for (size_t r = 0; r < ids.size(); ++r) {
-        const TRowHandle row = FStore.Handle(ids[r]);
-        info[r] = {row, SortKeyOf(row), FExact ? 0 : KeyHash(row)};
-    }
-    std::vector<bool> seen(ids.size());
-    std::vector<TRowHandle> rows(order.size());
-    std::vector<uint64_t> sortKeys(order.size());
-    for (size_t i = 0; i < order.size(); ++i) {
-        if (i + Ahead < order.size() && order[i + Ahead] < info.size())
+    std::vector<TRowInfo> info;
+    info.reserve(count);
+    FStore.ForEachId([&](uint64_t id) {
+        const TRowHandle row = FStore.Handle(id);
+        info.push_back({row, SortKeyOf(row), FExact ? 0 : KeyHash(row)});
+    });
+    std::vector<bool> seen(count);
+    std::vector<TEntry> entries(count);
+    for (size_t i = 0; i < count; ++i) {
+        if (i + Ahead < count && order[i + Ahead] < count)
             __builtin_prefetch(&info[order[i + Ahead]]);
         const uint32_t r = order[i];
-        if (r >= ids.size() || seen[r]) {
+        if (r >= count || seen[r]) {
             Rebuild();
             return;
         }
         seen[r] = true;
         const TRowInfo& row = info[r];
-        rows[i] = row.Row;
-        sortKeys[i] = row.Key;
+        entries[i] = {row.Key, row.Row};
         if (i == 0)
             continue;
         const uint32_t p = order[i - 1];
@@ -208,8 +224,7 @@ void TMemIndex::Restore(const std::vector<uint32_t>& order)
             return;
         }
     }
-    FRows = std::move(rows);
-    FSortKeys = std::move(sortKeys);
+    FEntries = std::move(entries);
 }
 
 void TMemIndex::Add(TRowHandle row)
@@ -217,20 +232,20 @@ void TMemIndex::Add(TRowHandle row)
     if (!Admits(row))
         return;
     // After its equals: rows with the same key stay in the order they came.
-    const auto at = std::upper_bound(FRows.begin(), FRows.end(), row,
-                                     [this](TRowHandle a, TRowHandle b) { return Compare(a, b) < 0; });
-    if (Unique() && at != FRows.begin() && Compare(*(at - 1), row) == 0)
+    const uint64_t key = SortKeyOf(row);
+    const auto at = std::upper_bound(FEntries.begin(), FEntries.end(), key, [&](uint64_t k, const TEntry& e) {
+        return k != e.Key ? KeyLess(k, e.Key) : (!ExactTie(k) && Compare(row, e.Row) < 0);
+    });
+    if (Unique() && at != FEntries.begin() && (at - 1)->Key == key
+        && (ExactTie(key) || Compare((at - 1)->Row, row) == 0))
         KeyViolation();
-    FSortKeys.insert(FSortKeys.begin() + (at - FRows.begin()), SortKeyOf(row));
-    FRows.insert(at, row);
+    FEntries.insert(at, {key, row});
 }
 
 void TMemIndex::Remove(TRowHandle row)
 {
     // By address: the row's values may already have changed.
-    const auto it = std::find(FRows.begin(), FRows.end(), row);
-    if (it == FRows.end())
-        return;
-    FSortKeys.erase(FSortKeys.begin() + (it - FRows.begin()));
-    FRows.erase(it);
+    const auto it = std::find_if(FEntries.begin(), FEntries.end(), [row](const TEntry& e) { return e.Row == row; });
+    if (it != FEntries.end())
+        FEntries.erase(it);
 }

@@ -28,7 +28,8 @@ public:
     bool Unique() const { return FOptions & (ixUnique | ixPrimary); }
     int PartCount() const { return static_cast<int>(FColumns.size()); }
     int Column(int part) const { return FColumns[static_cast<size_t>(part)]; }
-    const std::vector<TRowHandle>& Rows() const { return FRows; }
+    size_t Count() const { return FEntries.size(); }
+    TRowHandle Row(size_t position) const { return FEntries[position].Row; }
 
     // Sorts every admitted row of the store; raises on a duplicate in a
     // unique index.
@@ -52,9 +53,11 @@ public:
     int CompareKey(TRowHandle row, const TKeys& keys) const;
     int Compare(TRowHandle a, TRowHandle b) const;
     bool Admits(TRowHandle row) const;
-    // The first row whose key is not less than keys: a search that reads
-    // rows only where the first field's prefix does not decide.
+    // The first row whose key is not less than keys (UpperBound: greater
+    // than keys): a search that reads rows only where the first field's
+    // sort key does not decide.
     size_t LowerBound(const TKeys& keys) const;
+    size_t UpperBound(const TKeys& keys) const;
 
 private:
     [[noreturn]] void KeyViolation() const;
@@ -69,10 +72,20 @@ private:
     TIndexOptions FOptions;
     std::vector<int> FColumns;
     TRowFilter FFilter;
-    std::vector<TRowHandle> FRows;
     bool FExact = false;
-    // The first field's sort key per row (TMemRowStore::SortKey), parallel to FRows.
+    // The rows in index order with the first field's sort key
+    // (TMemRowStore::SortKey) beside each, so searches and sorts mostly read
+    // this array alone.
+    struct TEntry
+    {
+        uint64_t Key;
+        TRowHandle Row;
+    };
+    std::vector<TEntry> FEntries;
     uint64_t SortKeyOf(TRowHandle row) const;
     uint64_t KeyHash(TRowHandle row) const;
-    std::vector<uint64_t> FSortKeys;
+    // Sorts entries with equal sort keys by the full key, then by natural order.
+    void SortTies(std::vector<TEntry>& entries) const;
+    template <typename Less>
+    size_t Bound(const TKeys& keys, Less less) const;
 };

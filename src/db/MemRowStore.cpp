@@ -20,7 +20,6 @@ constexpr int FormOffset = 12;
 constexpr uint32_t MovedOut = 0x80000000u; // the tail lives in a block of its own
 constexpr size_t MaxBlock = 0x7FFFFFFFu;
 
-constexpr size_t Align8(size_t n) { return (n + 7) & ~size_t(7); }
 
 bool IsTextType(TFieldType type) { return type == ftString || type == ftMemo; }
 bool IsTailType(TFieldType type) { return IsTextType(type) || type == ftBlob; }
@@ -135,7 +134,7 @@ uint64_t NotNullKey(uint64_t prefix)
 class TMemRowStore::TArena
 {
 public:
-    static constexpr size_t MaxSmall = 1024;
+    static constexpr size_t MaxSmall = 512;
     static constexpr size_t FirstChunk = size_t(64) << 10;
     static constexpr size_t LastChunk = size_t(1) << 20;
 
@@ -149,7 +148,7 @@ public:
                 throw std::bad_alloc();
             return static_cast<std::byte*>(block);
         }
-        std::byte*& head = FFree[size / 8];
+        std::byte*& head = FFree[size];
         if (head) {
             std::byte* block = head;
             head = Load<std::byte*>(block);
@@ -169,8 +168,8 @@ public:
             std::free(block);
             return;
         }
-        Store(block, FFree[size / 8]);
-        FFree[size / 8] = block;
+        Store(block, FFree[size]);
+        FFree[size] = block;
     }
 
     // Drops every small block at once (large ones are the caller's to free).
@@ -199,7 +198,7 @@ private:
     std::vector<void*> FChunks;
     std::byte* FNext = nullptr;
     size_t FLeft = 0;
-    std::array<std::byte*, MaxSmall / 8 + 1> FFree{};
+    std::array<std::byte*, MaxSmall + 1> FFree{}; // by exact size
 };
 
 TMemRowStore::TMemRowStore() : FArena(std::make_unique<TArena>())
@@ -244,7 +243,8 @@ std::byte* TMemRowStore::NewRow(const std::byte* form, size_t length)
 {
     const size_t tail = length - static_cast<size_t>(FFixedEnd - FormOffset);
     // Room for a pointer in the tail, should an update move it out.
-    const size_t size = Align8(static_cast<size_t>(FFixedEnd) + std::max(tail, FHasTail ? sizeof(void*) : 0));
+    // Blocks are not aligned: every value is read and written by memcpy.
+    const size_t size = static_cast<size_t>(FFixedEnd) + std::max(tail, FHasTail ? sizeof(void*) : 0);
     RTL_ASSERT(size <= MaxBlock, QStringLiteral("Row too large"));
     std::byte* row = FArena->Allocate(size);
     Store<uint32_t>(row + SizeOffset, static_cast<uint32_t>(size));
@@ -362,11 +362,16 @@ uint64_t TMemRowStore::Append(std::byte* row, int position)
 {
     const uint64_t id = FNextId++;
     Store<uint64_t>(row, id);
-    if (position < 0 || position >= Count())
-        FOrder.push_back(id);
-    else
+    if (position >= 0 && position < Count()) {
+        if (!FOrderKept)
+            FOrder = Order();
+        FOrderKept = true;
         FOrder.insert(FOrder.begin() + position, id);
+    } else if (FOrderKept) {
+        FOrder.push_back(id);
+    }
     FRows.push_back(row); // the next identifier is the next slot
+    ++FCount;
     FModified = true;
     return id;
 }
@@ -392,13 +397,15 @@ void TMemRowStore::Remove(uint64_t id)
     std::byte*& row = FRows[id - FBaseId];
     FreeRow(row);
     row = nullptr;
-    FOrder.erase(std::find(FOrder.begin(), FOrder.end(), id));
+    if (FOrderKept)
+        FOrder.erase(std::find(FOrder.begin(), FOrder.end(), id));
+    --FCount;
     FModified = true;
 }
 
 void TMemRowStore::Clear()
 {
-    if (!FOrder.empty())
+    if (FCount > 0)
         FModified = true;
     // Small blocks go with their chunks; large ones and moved tails one by one.
     for (std::byte* row : FRows) {
@@ -412,6 +419,40 @@ void TMemRowStore::Clear()
     FRows.clear();
     FBaseId = FNextId;
     FOrder.clear();
+    FOrderKept = false;
+    FCount = 0;
+}
+
+std::vector<uint64_t> TMemRowStore::Order() const
+{
+    if (FOrderKept)
+        return FOrder;
+    std::vector<uint64_t> order;
+    order.reserve(static_cast<size_t>(FCount));
+    ForEachId([&](uint64_t id) { order.push_back(id); });
+    return order;
+}
+
+uint64_t TMemRowStore::LastId() const
+{
+    if (FOrderKept)
+        return FOrder.empty() ? 0 : FOrder.back();
+    for (size_t i = FRows.size(); i-- > 0;)
+        if (FRows[i])
+            return FBaseId + i;
+    return 0;
+}
+
+int TMemRowStore::PositionOf(uint64_t id) const
+{
+    if (FOrderKept) {
+        const auto at = std::find(FOrder.begin(), FOrder.end(), id);
+        return at == FOrder.end() ? -1 : static_cast<int>(at - FOrder.begin());
+    }
+    if (!Exists(id))
+        return -1;
+    return static_cast<int>(std::count_if(FRows.begin(), FRows.begin() + static_cast<std::ptrdiff_t>(id - FBaseId),
+                                          [](const std::byte* row) { return row != nullptr; }));
 }
 
 // ---------------------------------------------------------------- file form
@@ -459,7 +500,6 @@ qsizetype TMemRowStore::FormLength(const char* data, qsizetype size) const
 void TMemRowStore::Reserve(int rows)
 {
     FRows.reserve(FRows.size() + static_cast<size_t>(rows));
-    FOrder.reserve(FOrder.size() + static_cast<size_t>(rows));
 }
 
 void TMemRowStore::AppendForm(const char* data, qsizetype length)

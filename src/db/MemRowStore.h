@@ -120,12 +120,29 @@ public:
     // Room for that many more rows.
     void Reserve(int rows);
 
-    int Count() const { return static_cast<int>(FOrder.size()); }
+    int Count() const { return FCount; }
     // Identifiers handed out since the last Clear lie in [FirstId, EndId).
     uint64_t FirstId() const { return FBaseId; }
     uint64_t EndId() const { return FNextId; }
-    // The rows in natural order.
-    const std::vector<uint64_t>& Order() const { return FOrder; }
+    // The rows in natural order: a copy; ForEachId walks them without one.
+    std::vector<uint64_t> Order() const;
+    template <typename Fn>
+    void ForEachId(Fn&& fn) const
+    {
+        if (FOrderKept) {
+            for (uint64_t id : FOrder)
+                fn(id);
+            return;
+        }
+        for (size_t i = 0; i < FRows.size(); ++i)
+            if (FRows[i])
+                fn(FBaseId + i);
+    }
+    // Whether the natural order is kept as a list (else it is the order of identifiers).
+    bool OrderKept() const { return FOrderKept; }
+    // The last row of the natural order (0 without rows), and a row's place in it (-1: none).
+    uint64_t LastId() const;
+    int PositionOf(uint64_t id) const;
 
     // Whether rows were added, changed or removed since ResetModified.
     bool Modified() const { return FModified; }
@@ -175,7 +192,11 @@ private:
     }
     std::vector<std::byte*> FRows;
     uint64_t FBaseId = 1;
+    // The natural order is the order of identifiers until a row is inserted
+    // before another; only from then on is it kept as a list.
     std::vector<uint64_t> FOrder;
+    bool FOrderKept = false;
+    int FCount = 0;
     uint64_t FNextId = 1;
     std::vector<TListener*> FListeners;
     bool FModified = false;

@@ -200,29 +200,25 @@ void TCustomMemTable::RebuildView()
     if (!ReadMasterKeys())
         return;
     if (FCurrentIndex) {
-        auto first = FCurrentIndex->Rows().begin();
-        auto last = FCurrentIndex->Rows().end();
+        size_t first = 0;
+        size_t last = FCurrentIndex->Count();
         if (FRangeActive) {
-            const TMemIndex::TKeys start = FCurrentIndex->MakeKeys(FRangeStart);
-            const TMemIndex::TKeys end = FCurrentIndex->MakeKeys(FRangeEnd);
-            first = std::lower_bound(first, last, start, [this](auto row, const auto& key) {
-                return FCurrentIndex->CompareKey(row, key) < 0;
-            });
-            last = std::upper_bound(first, last, end, [this](const auto& key, auto row) {
-                return FCurrentIndex->CompareKey(row, key) > 0;
-            });
+            first = FCurrentIndex->LowerBound(FCurrentIndex->MakeKeys(FRangeStart));
+            last = std::max(first, FCurrentIndex->UpperBound(FCurrentIndex->MakeKeys(FRangeEnd)));
         }
-        FView.reserve(static_cast<size_t>(last - first));
-        for (auto it = first; it != last; ++it) {
-            const TRecordId id = TMemRowStore::IdOf(*it);
-            if (PassesMaster(*it) && RecordPassesFilter(id))
+        FView.reserve(last - first);
+        for (size_t i = first; i < last; ++i) {
+            const TMemRowStore::TRowHandle row = FCurrentIndex->Row(i);
+            const TRecordId id = TMemRowStore::IdOf(row);
+            if (PassesMaster(row) && RecordPassesFilter(id))
                 FView.push_back(id);
         }
     } else {
-        FView.reserve(FStore->Order().size());
-        for (TRecordId row : FStore->Order())
+        FView.reserve(static_cast<size_t>(FStore->Count()));
+        FStore->ForEachId([this](TRecordId row) {
             if (PassesMaster(FStore->Handle(row)) && RecordPassesFilter(row))
                 FView.push_back(row);
+        });
     }
 }
 
@@ -258,10 +254,8 @@ TRecordId TCustomMemTable::InternalInsertRow(const std::vector<Variant>& values,
     // The new row goes before the row now at that view position, also in
     // the natural order.
     int natural = -1;
-    if (const TRecordId before = InternalViewRow(position); before != NoRecord && !FCurrentIndex) {
-        const auto& order = FStore->Order();
-        natural = static_cast<int>(std::find(order.begin(), order.end(), before) - order.begin());
-    }
+    if (const TRecordId before = InternalViewRow(position); before != NoRecord && !FCurrentIndex)
+        natural = FStore->PositionOf(before);
     const TRecordId row = FStore->Insert(stored, natural);
     if (FEnableIndexes) {
         std::vector<TMemIndex*> added;
@@ -535,10 +529,10 @@ int TCustomMemTable::SearchView(const std::vector<Variant>& keyValues, bool& fou
     const TMemIndex& index = RequireIndex();
     const TMemIndex::TKeys keys = index.MakeKeys(keyValues);
     // When the view is the whole index, its positions are the index's.
-    if (FView.size() == index.Rows().size() && !FRangeActive && FMasterFilter == TMasterFilter::None
+    if (FView.size() == index.Count() && !FRangeActive && FMasterFilter == TMasterFilter::None
         && !Filtered() && SearchFilter().isEmpty()) {
         const size_t at = index.LowerBound(keys);
-        found = at < index.Rows().size() && index.CompareKey(index.Rows()[at], keys) == 0;
+        found = at < index.Count() && index.CompareKey(index.Row(at), keys) == 0;
         return static_cast<int>(at);
     }
     // The view is a sorted part of the index: search it directly.
@@ -645,8 +639,8 @@ void TCustomMemTable::SaveToFile(const QString& fileName) const
         image.IndexDefs.push_back({IndexDefs()[i].Name(), IndexDefs()[i].Fields(), IndexDefs()[i].Options()});
     // Each index's order by row number, so loading need not sort.
     std::vector<uint32_t> ordinal(static_cast<size_t>(FStore->EndId() - FStore->FirstId()));
-    for (size_t i = 0; i < FStore->Order().size(); ++i)
-        ordinal[static_cast<size_t>(FStore->Order()[i] - FStore->FirstId())] = static_cast<uint32_t>(i);
+    uint32_t number = 0;
+    FStore->ForEachId([&](uint64_t id) { ordinal[static_cast<size_t>(id - FStore->FirstId())] = number++; });
     if (FEnableIndexes)
         for (const TIndexEntry& entry : FIndexes) {
             if (!entry.Index || entry.Filter)
@@ -700,13 +694,13 @@ void TCustomMemTable::CopyRows(const TMemRowStore& rows, const TMemTableImage& i
         target.push_back(field ? StoreColumn(*field) : -1);
     }
     std::vector<Variant> stored(static_cast<size_t>(FStore->ColumnCount()));
-    for (uint64_t id : rows.Order()) {
+    rows.ForEachId([&](uint64_t id) {
         std::fill(stored.begin(), stored.end(), Variant::Null());
         for (size_t c = 0; c < target.size(); ++c)
             if (target[c] >= 0)
                 stored[static_cast<size_t>(target[c])] = rows.Get(id, static_cast<int>(c));
         FStore->Insert(stored);
-    }
+    });
 }
 
 void TCustomMemTable::LoadImage(const TMemTableImage& image)
@@ -907,7 +901,7 @@ void TCustomMemTable::OtherInserted(TRecordId row)
     if (PassesMaster(handle) && RecordPassesFilter(row)) {
         if (FCurrentIndex && FEnableIndexes)
             PlaceInView(row);
-        else if (FStore->Order().back() == row)
+        else if (FStore->LastId() == row)
             FView.push_back(row);
         else
             RebuildView();

@@ -194,7 +194,7 @@ bool WriteMemTableImage(QIODevice& device, const TMemTableImage& image, const TM
         out.Put(def.Fields);
         out.Put(quint8(def.Options));
     }
-    out.Put(quint64(store.Order().size()));
+    out.Put(quint64(store.Count()));
 
     // The store's rows are written as they are when its columns are the
     // file's; otherwise each row is laid out anew.
@@ -222,18 +222,18 @@ bool WriteMemTableImage(QIODevice& device, const TMemTableImage& image, const TM
             out.Append(large.constData(), size);
         }
     };
-    for (uint64_t id : store.Order()) {
+    store.ForEachId([&](uint64_t id) {
         const TMemRowStore::TRowHandle row = store.Handle(id);
         if (same) {
             writeForm(store, row);
-            continue;
+            return;
         }
         for (size_t c = 0; c < columns.size(); ++c)
             values[c] = sources[c] >= 0 ? store.Get(row, sources[c]) : Variant::Null();
         const uint64_t copy = layout.Insert(values);
         writeForm(layout, layout.Handle(copy));
         layout.Remove(copy);
-    }
+    });
 
     out.Put(quint32(image.IndexOrders.size()));
     for (const auto& order : image.IndexOrders) {

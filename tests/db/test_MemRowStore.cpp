@@ -63,6 +63,19 @@ TEST(MemRowStore, IdentityOrderAndFailedWrites)
     const uint64_t d = store.Insert({4});
     EXPECT_NE(d, a) << "identifiers are never reused";
 
+    // The order of identifiers with a gap, until a row goes between others.
+    TMemRowStore plain;
+    plain.SetColumns({{ftInteger, 0}});
+    const uint64_t p1 = plain.Insert({1}), p2 = plain.Insert({2}), p3 = plain.Insert({3});
+    plain.Remove(p2);
+    EXPECT_EQ(plain.Order(), (std::vector<uint64_t>{p1, p3}));
+    EXPECT_EQ(plain.PositionOf(p3), 1);
+    EXPECT_EQ(plain.PositionOf(p2), -1);
+    const uint64_t p4 = plain.Insert({4}, 1);
+    EXPECT_EQ(plain.Order(), (std::vector<uint64_t>{p1, p4, p3}));
+    EXPECT_EQ(plain.LastId(), p3);
+    EXPECT_EQ(plain.Count(), 3);
+
     // A value the column cannot hold changes nothing.
     EXPECT_ANY_THROW(store.Update(b, {QStringLiteral("не число")}));
     EXPECT_EQ(store.Get(b, 0).AsInteger(), 2);
