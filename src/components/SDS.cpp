@@ -4,6 +4,7 @@
 
 #include "IBDatabase.h"
 #include "IBSQL.h"
+#include "CacheManager.h"
 #include "SDatabase.h"
 
 #include <QFileInfo>
@@ -103,7 +104,13 @@ void TSDS::SaveLocalCache() noexcept
     if (FMasterDataset || !FOptions.Contains(dsoLocalCachData) || FCacheFileName.isEmpty())
         return;
     try {
-        if (DataModified() || !QFileInfo::exists(FCacheFileName))
+        // Another data set on the same table may have recorded its own
+        // filter meanwhile: the last one written is the one recorded.
+        bool current = true;
+        auto* database = dynamic_cast<TSDatabase*>(Database());
+        if (database && database->LocalCache())
+            current = database->CacheManager()->CheckEntry(this, FCacheFileName, FTableName, FServerFilter);
+        if (!current || DataModified() || !QFileInfo::exists(FCacheFileName))
             SaveToFile(FCacheFileName);
     } catch (...) {
         // A cache that could not be written is read from the server next time.

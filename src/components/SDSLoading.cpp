@@ -4,11 +4,13 @@
 
 #include "CacheManager.h"
 #include "DataSource.h"
+#include "Forms.h"
 #include "IBDatabase.h"
 #include "IBSQL.h"
 #include "SDatabase.h"
 #include "SysUtils.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
 
@@ -228,6 +230,7 @@ void TSDS::LoadData()
 {
     if (!FOptions.Contains(dsoLoadData))
         return;
+    const TBusyCursor busy;
     const bool autoReposition = AutoReposition();
     const bool autoCalc = AutoCalcFields();
     SetAutoReposition(false);
@@ -503,7 +506,9 @@ void TSDS::LoadFromCache(const QString& fileName, TDateTime startTime)
     } catch (const EAbort&) {
         throw;
     } catch (...) {
-        // A cache that cannot be used is only a slower start.
+        // A cache that cannot be used is only a slower start; it goes, so
+        // that the data set writes a good one when it is freed.
+        QFile::remove(fileName);
         if (Active())
             Reload();
         else
@@ -513,6 +518,7 @@ void TSDS::LoadFromCache(const QString& fileName, TDateTime startTime)
 
 void TSDS::MergeChangesSince(TDateTime time)
 {
+    const TBusyCursor busy;
     DisableControls();
     FInternalLoading = true;
     const QString indexFieldNames = IndexFieldNames();

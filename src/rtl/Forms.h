@@ -44,3 +44,17 @@ private:
     TPosition FPosition = poDesigned;
     bool FFixedSize = false;
 };
+
+// The busy cursor for the life of the object, so a long operation on the GUI
+// thread shows that it is working; nothing happens without a GUI.
+class TBusyCursor
+{
+public:
+    TBusyCursor();
+    ~TBusyCursor();
+    TBusyCursor(const TBusyCursor&) = delete;
+    TBusyCursor& operator=(const TBusyCursor&) = delete;
+
+private:
+    bool FShown = false;
+};

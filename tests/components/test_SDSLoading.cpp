@@ -11,7 +11,9 @@
 #include <gtest/gtest.h>
 #include "QtPrinters.h"
 
+#include <QCursor>
 #include <QDir>
+#include <QGuiApplication>
 #include <QFile>
 #include <memory>
 
@@ -211,9 +213,13 @@ TEST_F(SDSLoadingTest, CalculatedFieldsOncePerRowAlsoWithANullLastValue)
 
 TEST_F(SDSLoadingTest, OnRecordLoadedAndDatasetKindsVetTheRows)
 {
-    // The handler may drop a row by cancelling it, or post it itself.
+    // The handler may drop a row by cancelling it, or post it itself; the
+    // busy cursor shows while the rows come in.
     auto sds = NewSDS("GOODS");
-    sds->OnRecordLoaded = [](TDataSet* ds) {
+    std::vector<bool> busy;
+    sds->OnRecordLoaded = [&](TDataSet* ds) {
+        busy.push_back(QGuiApplication::overrideCursor()
+                       && QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor);
         const int id = ds->FieldByName("SYS$ID")->AsInteger();
         if (id == 2)
             ds->Cancel();
@@ -222,6 +228,8 @@ TEST_F(SDSLoadingTest, OnRecordLoadedAndDatasetKindsVetTheRows)
     };
     sds->Open();
     EXPECT_EQ(Ids(*sds), (std::vector<int>{1, 3, 4}));
+    EXPECT_EQ(busy, std::vector<bool>(4, true));
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 
     struct Case
     {
@@ -481,12 +489,27 @@ TEST_F(SDSCacheTest, AnUnusableCacheFallsBackToTheServer)
         second->Open();
         EXPECT_EQ(Ids(*second), (std::vector<int>{1, 2, 3, 4, 5}));
     }
+    // The damaged file was replaced by a good one.
+    TSDS check;
+    check.LoadFromFile(cacheFile);
+    EXPECT_EQ(Ids(check), (std::vector<int>{1, 2, 3, 4, 5}));
 
     // Another server filter is another version of the file.
     Restart();
-    auto filtered = CachedGoods("SYS$ID < 3");
-    filtered->Open();
-    EXPECT_EQ(Ids(*filtered), (std::vector<int>{1, 2}));
+    {
+        // Two filters in one run: the file and the index end with the last one saved.
+        auto all = CachedGoods();
+        all->Open();
+        EXPECT_EQ(Ids(*all), (std::vector<int>{1, 2, 3, 4, 5}));
+        auto filtered = CachedGoods("SYS$ID < 3");
+        filtered->Open();
+        EXPECT_EQ(Ids(*filtered), (std::vector<int>{1, 2}));
+        all.reset();
+    }
+    Restart();
+    auto again = CachedGoods("SYS$ID < 3");
+    again->Open();
+    EXPECT_EQ(Ids(*again), (std::vector<int>{1, 2}));
 }
 
 } // namespace
