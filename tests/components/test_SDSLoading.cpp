@@ -326,6 +326,17 @@ TEST_F(SDSLoadingTest, ServerFilterOnAnOpenDataSet)
     EXPECT_EQ(plain->SelectSQL().SQL().Lines(), QStringList({first, " WHERE PRICE > 10", " ORDER BY SYS$ID"}));
     EXPECT_EQ(Ids(*plain), (std::vector<int>{1, 2}));
 
+    // A select text with a WHERE of its own is extended with AND.
+    auto text = NewSDS("GOODS");
+    const QString cmd = "select GOODS.SYS$ID, GOODS.NAME, GOODS.RDB$DB_KEY as IBX_INTERNAL_DBKEY from GOODS "
+                        "where GOODS.SYS$ID > 1";
+    text->SetCommandText(cmd);
+    text->Open();
+    EXPECT_EQ(Ids(*text), (std::vector<int>{2, 3, 4}));
+    text->SetServerFilter("GOODS.SYS$ID < 4");
+    EXPECT_EQ(text->SelectSQL().SQL().Lines(), QStringList({cmd, " AND GOODS.SYS$ID < 4", " ORDER BY GOODS.SYS$ID"}));
+    EXPECT_EQ(Ids(*text), (std::vector<int>{2, 3}));
+
     // An attached data set shares its master's rows and select.
     TSDS attached;
     attached.SetMasterDataset(plain.get());
