@@ -155,7 +155,7 @@ std::vector<uint32_t> TMemIndex::RowNumbers(const std::vector<uint32_t>& numberO
     std::vector<uint32_t> numbers(FEntries.size());
     for (size_t i = 0; i < FEntries.size(); ++i) {
         if (i + Ahead < FEntries.size())
-            __builtin_prefetch(FEntries[i + Ahead].Row);
+            TMemRowStore::Prefetch(FEntries[i + Ahead].Row);
         numbers[i] = numberOfId[static_cast<size_t>(TMemRowStore::IdOf(FEntries[i].Row) - firstId)];
     }
     return numbers;
@@ -196,7 +196,7 @@ void TMemIndex::Restore(const std::vector<uint32_t>& order)
     std::vector<TEntry> entries(count);
     for (size_t i = 0; i < count; ++i) {
         if (i + Ahead < count && order[i + Ahead] < count)
-            __builtin_prefetch(&info[order[i + Ahead]]);
+            TMemRowStore::Prefetch(&info[order[i + Ahead]]);
         const uint32_t r = order[i];
         if (r >= count || seen[r]) {
             Rebuild();

@@ -86,6 +86,27 @@ public:
     bool IsNull(uint64_t id, int column) const;
 
     TRowHandle Handle(uint64_t id) const { return Row(id); }
+    // Hints that a row will be read soon: where it is, or the row itself
+    // (whose place should have been asked for earlier). Unknown rows are ignored.
+    void PrefetchSlot(uint64_t id) const
+    {
+        const uint64_t index = id - FBaseId;
+        Prefetch(index < FRows.size() ? FRows.data() + index : nullptr);
+    }
+    void PrefetchRow(uint64_t id) const
+    {
+        const uint64_t index = id - FBaseId;
+        const std::byte* row = index < FRows.size() ? FRows[index] : nullptr;
+        Prefetch(row);
+        Prefetch(row ? row + 63 : nullptr); // a row may span two cache lines
+    }
+    // A prefetch that survives optimisation: GCC drops one whose address it
+    // sees chosen by a condition, unless the address is used.
+    static void Prefetch(const void* address)
+    {
+        asm volatile("" ::"r"(address));
+        __builtin_prefetch(address);
+    }
     static uint64_t IdOf(TRowHandle row);
     Variant Get(TRowHandle row, int column) const { return ReadValue(row, column); }
     bool IsNull(TRowHandle row, int column) const { return NullAt(row, column); }

@@ -156,7 +156,19 @@ int TCustomMemTable::InternalViewCount() const
 
 TRecordId TCustomMemTable::InternalViewRow(int position) const
 {
-    return position >= 0 && position < InternalViewCount() ? FView[static_cast<size_t>(position)] : NoRecord;
+    if (position < 0 || position >= InternalViewCount())
+        return NoRecord;
+    // A walk through the view asks for the rows it will read next, as far
+    // ahead as a row takes to arrive: first where a row is, then the row.
+    const int step = position >= FLastViewPosition ? 1 : -1;
+    FLastViewPosition = position;
+    const auto ahead = [&](int distance) {
+        const int at = position + step * distance;
+        return at >= 0 && at < InternalViewCount() ? FView[static_cast<size_t>(at)] : NoRecord;
+    };
+    FStore->PrefetchSlot(ahead(32));
+    FStore->PrefetchRow(ahead(16));
+    return FView[static_cast<size_t>(position)];
 }
 
 int TCustomMemTable::InternalViewPosition(TRecordId row) const

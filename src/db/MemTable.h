@@ -190,6 +190,7 @@ private:
     int FAttachMaxCount = 1;
     std::vector<int> FStoreColumn;                              // by field index, -1 for calculated fields
     std::vector<TRecordId> FView;                               // rows in view order
+    mutable int FLastViewPosition = 0;                          // the way a walk goes
 
     std::vector<TIndexEntry> FIndexes;
     QString FIndexName;
