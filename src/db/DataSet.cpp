@@ -230,7 +230,15 @@ void TDataSet::SetState(TDataSetState state)
 
 void TDataSet::FillRecordBuffer(TRecordId row)
 {
-    FRecord.assign(FFields.FItems.size(), Variant::Null());
+    // A read writes every stored slot: only the others start null again.
+    const size_t count = FFields.FItems.size();
+    if (row == NoRecord || FRecord.size() != count) {
+        FRecord.assign(count, Variant::Null());
+    } else {
+        for (size_t i = 0; i < count; ++i)
+            if (!FFields.FItems[i]->IsStored())
+                FRecord[i] = Variant::Null();
+    }
     if (row != NoRecord)
         InternalReadRecord(row, FRecord);
     CalculateFields();

@@ -213,8 +213,9 @@ protected:
     virtual void InternalRefreshView() = 0;
     // Before an edit starts; may refuse it by raising.
     virtual void InternalEdit() {}
-    // The stored fields' values of a row into record (by field index; other
-    // slots are left alone); the default asks InternalGetValue per field.
+    // The stored fields' values of a row into record (by field index): every
+    // stored field's slot is written, other slots are left alone; the
+    // default asks InternalGetValue per field.
     virtual void InternalReadRecord(TRecordId row, std::vector<Variant>& record) const;
     // Locate over the view; the default scans it.
     virtual int InternalLocate(const std::vector<TField*>& fields, const std::vector<Variant>& values,

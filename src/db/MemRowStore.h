@@ -86,17 +86,9 @@ public:
     bool IsNull(uint64_t id, int column) const;
 
     TRowHandle Handle(uint64_t id) const { return Row(id); }
-    // Hints that a row will be read soon: where it is, or the row itself
-    // (whose place should have been asked for earlier). Unknown rows are ignored.
-    void PrefetchSlot(uint64_t id) const
+    // Hints that a row will be read soon.
+    static void PrefetchRow(TRowHandle row)
     {
-        const uint64_t index = id - FBaseId;
-        Prefetch(index < FRows.size() ? FRows.data() + index : nullptr);
-    }
-    void PrefetchRow(uint64_t id) const
-    {
-        const uint64_t index = id - FBaseId;
-        const std::byte* row = index < FRows.size() ? FRows[index] : nullptr;
         Prefetch(row);
         Prefetch(row ? row + 63 : nullptr); // a row may span two cache lines
     }

@@ -106,6 +106,7 @@ void TCustomMemTable::InternalOpen()
     }
     FStore->AddListener(FListener.get());
     FView.clear();
+    FShownId = NoRecord;
     BuildIndexes();
     FCurrentIndex = nullptr;
     if (!FIndexName.isEmpty())
@@ -127,6 +128,7 @@ void TCustomMemTable::InternalClose()
         FStore->Clear();
     }
     FView.clear();
+    FShownId = NoRecord;
     FRangeActive = false;
 }
 
@@ -159,22 +161,28 @@ TRecordId TCustomMemTable::InternalViewRow(int position) const
     if (position < 0 || position >= InternalViewCount())
         return NoRecord;
     // A walk through the view asks for the rows it will read next, as far
-    // ahead as a row takes to arrive: first where a row is, then the row.
+    // ahead as a row takes to arrive.
     const int step = position >= FLastViewPosition ? 1 : -1;
     FLastViewPosition = position;
-    const auto ahead = [&](int distance) {
-        const int at = position + step * distance;
-        return at >= 0 && at < InternalViewCount() ? FView[static_cast<size_t>(at)] : NoRecord;
-    };
-    FStore->PrefetchSlot(ahead(32));
-    FStore->PrefetchRow(ahead(16));
-    return FView[static_cast<size_t>(position)];
+    const int ahead = position + step * 16;
+    FStore->PrefetchRow(ahead >= 0 && ahead < InternalViewCount() ? FView[static_cast<size_t>(ahead)] : nullptr);
+    // The row is read next (InternalReadRecord): its address is kept.
+    FShownRow = FView[static_cast<size_t>(position)];
+    FShownId = TMemRowStore::IdOf(FShownRow);
+    return FShownId;
+}
+
+TMemRowStore::TRowHandle TCustomMemTable::HandleOf(TRecordId row) const
+{
+    return row == FShownId && row != NoRecord ? FShownRow : FStore->Handle(row);
 }
 
 int TCustomMemTable::InternalViewPosition(TRecordId row) const
 {
     // A scan of a contiguous vector: cheap next to keeping a map per row.
-    const auto it = std::find(FView.begin(), FView.end(), row);
+    if (!FStore->Exists(row))
+        return -1;
+    const auto it = std::find(FView.begin(), FView.end(), HandleOf(row));
     return it == FView.end() ? -1 : static_cast<int>(it - FView.begin());
 }
 
@@ -186,10 +194,12 @@ bool TCustomMemTable::InternalRowExists(TRecordId row) const
 void TCustomMemTable::InternalReadRecord(TRecordId row, std::vector<Variant>& record) const
 {
     // One lookup of the row for all its fields.
-    const TMemRowStore::TRowHandle handle = FStore->Handle(row);
+    const TMemRowStore::TRowHandle handle = HandleOf(row);
     for (size_t i = 0; i < FStoreColumn.size() && i < record.size(); ++i)
         if (FStoreColumn[i] >= 0)
             record[i] = FStore->Get(handle, FStoreColumn[i]);
+        else if (Fields()[static_cast<int>(i)]->IsStored())
+            record[i] = Variant::Null(); // a field the shared rows lack
 }
 
 Variant TCustomMemTable::InternalGetValue(TRecordId row, const TField& field) const
@@ -209,6 +219,7 @@ bool TCustomMemTable::InRange(TMemRowStore::TRowHandle row) const
 void TCustomMemTable::RebuildView()
 {
     FView.clear();
+    FShownId = NoRecord;
     if (!ReadMasterKeys())
         return;
     if (FCurrentIndex) {
@@ -219,17 +230,18 @@ void TCustomMemTable::RebuildView()
             last = std::max(first, FCurrentIndex->UpperBound(FCurrentIndex->MakeKeys(FRangeEnd)));
         }
         FView.reserve(last - first);
+        const bool everyRow = FMasterFilter == TMasterFilter::None && !Filtered() && SearchFilter().isEmpty();
         for (size_t i = first; i < last; ++i) {
             const TMemRowStore::TRowHandle row = FCurrentIndex->Row(i);
-            const TRecordId id = TMemRowStore::IdOf(row);
-            if (PassesMaster(row) && RecordPassesFilter(id))
-                FView.push_back(id);
+            if (everyRow || (PassesMaster(row) && RecordPassesFilter(TMemRowStore::IdOf(row))))
+                FView.push_back(row);
         }
     } else {
         FView.reserve(static_cast<size_t>(FStore->Count()));
         FStore->ForEachId([this](TRecordId row) {
-            if (PassesMaster(FStore->Handle(row)) && RecordPassesFilter(row))
-                FView.push_back(row);
+            const TMemRowStore::TRowHandle handle = FStore->Handle(row);
+            if (PassesMaster(handle) && RecordPassesFilter(row))
+                FView.push_back(handle);
         });
     }
 }
@@ -241,8 +253,8 @@ void TCustomMemTable::InternalRefreshView()
 
 int TCustomMemTable::SortedViewPosition(TMemRowStore::TRowHandle row) const
 {
-    const auto at = std::upper_bound(FView.begin(), FView.end(), row, [this](auto handle, TRecordId id) {
-        return FCurrentIndex->Compare(handle, FStore->Handle(id)) < 0;
+    const auto at = std::upper_bound(FView.begin(), FView.end(), row, [this](auto handle, auto other) {
+        return FCurrentIndex->Compare(handle, other) < 0;
     });
     return static_cast<int>(at - FView.begin());
 }
@@ -254,7 +266,7 @@ void TCustomMemTable::PlaceInView(TRecordId row)
     const TMemRowStore::TRowHandle handle = FStore->Handle(row);
     if (!FCurrentIndex->Admits(handle) || !InRange(handle))
         return;
-    FView.insert(FView.begin() + SortedViewPosition(handle), row);
+    FView.insert(FView.begin() + SortedViewPosition(handle), handle);
 }
 
 // ---------------------------------------------------------------- writing
@@ -287,9 +299,9 @@ TRecordId TCustomMemTable::InternalInsertRow(const std::vector<Variant>& values,
     if (FCurrentIndex && FEnableIndexes)
         PlaceInView(row);
     else if (position < 0 || position >= InternalViewCount())
-        FView.push_back(row);
+        FView.push_back(FStore->Handle(row));
     else
-        FView.insert(FView.begin() + position, row);
+        FView.insert(FView.begin() + position, FStore->Handle(row));
     FStore->Notify(FListener.get(), [row](TMemRowStore::TListener& other) { other.RowInserted(row); });
     return row;
 }
@@ -344,6 +356,8 @@ void TCustomMemTable::RemoveFromIndexesAndView(TRecordId row)
     const int position = InternalViewPosition(row);
     if (position >= 0)
         FView.erase(FView.begin() + position);
+    if (row == FShownId)
+        FShownId = NoRecord;
 }
 
 void TCustomMemTable::InternalDeleteRow(TRecordId row)
@@ -363,6 +377,7 @@ void TCustomMemTable::EmptyTable()
         if (entry.Index)
             entry.Index->Rebuild();
     FView.clear();
+    FShownId = NoRecord;
     Resync();
     FStore->Notify(FListener.get(), [](TMemRowStore::TListener& other) { other.RowsCleared(); });
 }
@@ -548,10 +563,10 @@ int TCustomMemTable::SearchView(const std::vector<Variant>& keyValues, bool& fou
         return static_cast<int>(at);
     }
     // The view is a sorted part of the index: search it directly.
-    const auto at = std::lower_bound(FView.begin(), FView.end(), keys, [&](TRecordId id, const auto& key) {
-        return index.CompareKey(FStore->Handle(id), key) < 0;
+    const auto at = std::lower_bound(FView.begin(), FView.end(), keys, [&](auto row, const auto& key) {
+        return index.CompareKey(row, key) < 0;
     });
-    found = at != FView.end() && index.CompareKey(FStore->Handle(*at), keys) == 0;
+    found = at != FView.end() && index.CompareKey(*at, keys) == 0;
     return static_cast<int>(at - FView.begin());
 }
 
@@ -914,7 +929,7 @@ void TCustomMemTable::OtherInserted(TRecordId row)
         if (FCurrentIndex && FEnableIndexes)
             PlaceInView(row);
         else if (FStore->LastId() == row)
-            FView.push_back(row);
+            FView.push_back(handle);
         else
             RebuildView();
     }

@@ -189,8 +189,12 @@ private:
     std::vector<TCustomMemTable*> FAttached;
     int FAttachMaxCount = 1;
     std::vector<int> FStoreColumn;                              // by field index, -1 for calculated fields
-    std::vector<TRecordId> FView;                               // rows in view order
+    std::vector<TMemRowStore::TRowHandle> FView;                // rows in view order
     mutable int FLastViewPosition = 0;                          // the way a walk goes
+    // The row last given by InternalViewRow, read right after it.
+    mutable TRecordId FShownId = NoRecord;
+    mutable TMemRowStore::TRowHandle FShownRow = nullptr;
+    TMemRowStore::TRowHandle HandleOf(TRecordId row) const;
 
     std::vector<TIndexEntry> FIndexes;
     QString FIndexName;
