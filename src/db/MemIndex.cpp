@@ -177,47 +177,54 @@ void TMemIndex::Restore(const std::vector<uint32_t>& order)
         return;
     }
     // What the check needs of each row is taken in natural order, the order
-    // rows lie in memory: its handle, its sort key and, where equal sort
-    // keys may hide different values, a hash of its index key. Rows whose
-    // sort keys tie are then read again only when their hashes differ.
-    struct TRowInfo
-    {
-        TRowHandle Row;
-        uint64_t Key;
-        uint64_t Hash;
-    };
-    std::vector<TRowInfo> info;
-    info.reserve(count);
+    // rows lie in memory: its sort key and, where equal sort keys may hide
+    // different values, a hash of its index key. Rows whose sort keys tie
+    // are then read again only when their hashes differ. Row r is the r-th
+    // identifier unless rows were removed or inserted between others.
+    const bool dense = !FStore.OrderKept() && FStore.EndId() - FStore.FirstId() == count;
+    std::vector<TRowHandle> handles;
+    std::vector<uint64_t> keys;
+    std::vector<uint64_t> hashes;
+    handles.reserve(dense ? 0 : count);
+    keys.reserve(count);
+    hashes.reserve(FExact ? 0 : count);
     FStore.ForEachId([&](uint64_t id) {
         const TRowHandle row = FStore.Handle(id);
-        info.push_back({row, SortKeyOf(row), FExact ? 0 : KeyHash(row)});
+        if (!dense)
+            handles.push_back(row);
+        keys.push_back(SortKeyOf(row));
+        if (!FExact)
+            hashes.push_back(KeyHash(row));
     });
+    const auto rowAt = [&](uint32_t r) { return dense ? FStore.Handle(FStore.FirstId() + r) : handles[r]; };
     std::vector<bool> seen(count);
     std::vector<TEntry> entries(count);
     for (size_t i = 0; i < count; ++i) {
-        if (i + Ahead < count && order[i + Ahead] < count)
-            TMemRowStore::Prefetch(&info[order[i + Ahead]]);
+        if (i + Ahead < count && order[i + Ahead] < count) {
+            const uint32_t next = order[i + Ahead];
+            TMemRowStore::Prefetch(&keys[next]);
+            TMemRowStore::Prefetch(FExact ? nullptr : &hashes[next]);
+            FStore.PrefetchSlot(FStore.FirstId() + next);
+        }
         const uint32_t r = order[i];
         if (r >= count || seen[r]) {
             Rebuild();
             return;
         }
         seen[r] = true;
-        const TRowInfo& row = info[r];
-        entries[i] = {row.Key, row.Row};
+        entries[i] = {keys[r], rowAt(r)};
         if (i == 0)
             continue;
         const uint32_t p = order[i - 1];
-        const TRowInfo& previous = info[p];
-        if (previous.Key != row.Key) {
-            if (KeyLess(previous.Key, row.Key))
+        if (keys[p] != keys[r]) {
+            if (KeyLess(keys[p], keys[r]))
                 continue;
             Rebuild();
             return;
         }
         int c = 0;
-        if (!ExactTie(row.Key) && (FExact || previous.Hash != row.Hash))
-            c = Compare(previous.Row, row.Row);
+        if (!ExactTie(keys[r]) && (FExact || hashes[p] != hashes[r]))
+            c = Compare(entries[i - 1].Row, entries[i].Row);
         // Equal keys: not in a unique index, and in natural order.
         if (c > 0 || (c == 0 && (Unique() || p > r))) {
             Rebuild();

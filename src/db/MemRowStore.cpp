@@ -2,7 +2,6 @@
 
 #include "Exceptions.h"
 
-#include <QHash>
 #include <QVarLengthArray>
 
 #include <algorithm>
@@ -118,6 +117,24 @@ uint64_t Biased(double value)
     uint64_t bits = 0;
     std::memcpy(&bits, &value, sizeof bits);
     return (bits & (uint64_t(1) << 63)) ? ~bits : bits | (uint64_t(1) << 63);
+}
+
+// A quick hash of a short run of bytes, eight at a time.
+uint64_t HashBytes(const void* data, size_t size, uint64_t seed)
+{
+    constexpr uint64_t Multiplier = 0x9E3779B97F4A7C15ull;
+    const auto* p = static_cast<const unsigned char*>(data);
+    uint64_t hash = (seed ^ size) * Multiplier;
+    for (; size >= 8; p += 8, size -= 8) {
+        uint64_t word;
+        std::memcpy(&word, p, 8);
+        hash = (hash ^ word) * Multiplier;
+        hash ^= hash >> 29;
+    }
+    uint64_t last = 0;
+    std::memcpy(&last, p, size);
+    hash = (hash ^ last) * Multiplier;
+    return hash ^ (hash >> 32);
 }
 
 // Sort keys keep 0 for null.
@@ -799,19 +816,20 @@ uint64_t TMemRowStore::SortKey(TRowHandle row, int column, bool caseInsensitive)
 uint64_t TMemRowStore::KeyHash(TRowHandle row, int column, bool caseInsensitive, uint64_t seed) const
 {
     if (NullAt(row, column))
-        return qHash(seed ^ 0x6E756C6CU, 0); // "null"
+        return HashBytes("null", 4, seed);
     const TColumn& col = FColumns[static_cast<size_t>(column)];
     if (FInTail[static_cast<size_t>(column)]) {
         const TText text = TextAt(row, column);
         if (!caseInsensitive || !IsTextType(col.Type)) // one text has one encoding
-            return qHashBits(text.Data, text.Bytes, seed);
+            return HashBytes(text.Data, text.Bytes, seed);
         QVarLengthArray<char16_t, 128> folded(text.Units());
         for (uint32_t i = 0; i < text.Units(); ++i)
             folded[i] = QChar(UnitAt(text.Data, text.Wide, i)).toCaseFolded().unicode();
-        return qHashBits(folded.constData(), folded.size() * sizeof(char16_t), seed);
+        return HashBytes(folded.constData(), static_cast<size_t>(folded.size()) * sizeof(char16_t), seed);
     }
     if (col.Type == ftBytes)
-        return qHashBits(Fixed(row, column), static_cast<size_t>(FixedSize(col)), seed);
+        return HashBytes(Fixed(row, column), static_cast<size_t>(FixedSize(col)), seed);
     // Other values by their sort key, which is exact for them.
-    return qHash(SortKey(row, column, false), seed);
+    const uint64_t key = SortKey(row, column, false);
+    return HashBytes(&key, sizeof key, seed);
 }

@@ -86,6 +86,12 @@ public:
     bool IsNull(uint64_t id, int column) const;
 
     TRowHandle Handle(uint64_t id) const { return Row(id); }
+    // Hints that a row's place will be read soon (unknown rows are ignored).
+    void PrefetchSlot(uint64_t id) const
+    {
+        const uint64_t index = id - FBaseId;
+        Prefetch(index < FRows.size() ? FRows.data() + index : nullptr);
+    }
     // Hints that a row will be read soon.
     static void PrefetchRow(TRowHandle row)
     {
