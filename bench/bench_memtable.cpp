@@ -9,6 +9,7 @@
 //
 // BENCH_ROWS overrides N (default 1,000,000), for profiling on fewer rows.
 
+#include "BenchMemory.h"
 #include "MemTable.h"
 
 #include <QDir>
@@ -102,45 +103,6 @@ const TSource& Source()
     }();
     return source;
 }
-
-// ---------------------------------------------------------------- memory
-
-long StatusKb(const char* key)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const size_t keyLength = std::strlen(key);
-    while (std::getline(status, line))
-        if (line.compare(0, keyLength, key) == 0 && line.size() > keyLength && line[keyLength] == ':')
-            return std::atol(line.c_str() + keyLength + 1);
-    return 0;
-}
-
-// Resident memory around a load: the peak (VmHWM, reset at the start through
-// clear_refs) and what stays resident once the load is done.
-class TMemoryProbe
-{
-public:
-    TMemoryProbe()
-    {
-        malloc_trim(0); // what earlier runs freed goes back, so it is not reused unseen
-        if (FILE* refs = std::fopen("/proc/self/clear_refs", "w")) {
-            std::fputs("5", refs);
-            std::fclose(refs);
-        }
-        FBaseKb = StatusKb("VmRSS");
-    }
-
-    void Report(benchmark::State& state) const
-    {
-        const double rows = RowCount();
-        state.counters["bytes_per_row"] = (StatusKb("VmHWM") - FBaseKb) * 1024.0 / rows;
-        state.counters["kept_bytes_per_row"] = (StatusKb("VmRSS") - FBaseKb) * 1024.0 / rows;
-    }
-
-private:
-    long FBaseKb = 0;
-};
 
 // A scratch folder for the files, removed at exit.
 QString ScratchPath(const char* name)
@@ -376,7 +338,7 @@ void BulkLoad_Ours(benchmark::State& state)
             ours = LoadOurs(source);
             benchmark::DoNotOptimize(ours.Table.get());
         }
-        probe.Report(state);
+        probe.Report(state, RowCount());
         Check(ours.Table->RecordCount() == RowCount(), "rows lost");
         state.SetItemsProcessed(state.iterations() * RowCount());
     });
@@ -392,7 +354,7 @@ void BulkLoad_SQLite(benchmark::State& state)
             db = LoadSqlite(source);
             benchmark::DoNotOptimize(db.get());
         }
-        probe.Report(state);
+        probe.Report(state, RowCount());
         Check(SqliteCount(db.get()) == RowCount(), "rows lost");
         state.SetItemsProcessed(state.iterations() * RowCount());
     });
@@ -408,7 +370,7 @@ void BulkLoad_Floor(benchmark::State& state)
             floor = LoadFloor(source);
             benchmark::DoNotOptimize(floor.Rows.data());
         }
-        probe.Report(state);
+        probe.Report(state, RowCount());
         Check(floor.Rows.size() == static_cast<size_t>(RowCount()), "rows lost");
         state.SetItemsProcessed(state.iterations() * RowCount());
     });

@@ -1,0 +1,51 @@
+// Resident memory of the benchmark process, for the bytes-per-row counters.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <malloc.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+// A line of /proc/self/status ("VmRSS", "VmHWM") in kB.
+inline long StatusKb(const char* key)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const size_t keyLength = std::strlen(key);
+    while (std::getline(status, line))
+        if (line.compare(0, keyLength, key) == 0 && line.size() > keyLength && line[keyLength] == ':')
+            return std::atol(line.c_str() + keyLength + 1);
+    return 0;
+}
+
+// Resident memory around a load: the peak (VmHWM, reset at the start through
+// clear_refs) and what stays resident once the load is done.
+class TMemoryProbe
+{
+public:
+    TMemoryProbe() { Restart(); }
+
+    void Restart()
+    {
+        malloc_trim(0); // what earlier runs freed goes back, so it is not reused unseen
+        if (FILE* refs = std::fopen("/proc/self/clear_refs", "w")) {
+            std::fputs("5", refs);
+            std::fclose(refs);
+        }
+        FBaseKb = StatusKb("VmRSS");
+    }
+
+    void Report(benchmark::State& state, double rows) const
+    {
+        state.counters["bytes_per_row"] = (StatusKb("VmHWM") - FBaseKb) * 1024.0 / rows;
+        state.counters["kept_bytes_per_row"] = (StatusKb("VmRSS") - FBaseKb) * 1024.0 / rows;
+    }
+
+private:
+    long FBaseKb = 0;
+};

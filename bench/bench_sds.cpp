@@ -1,0 +1,504 @@
+// Opening the framework's data set on a large relation, beside its floor and
+// its peer, and opening it from the local cache beside the full load; all on
+// the same embedded database, in one run:
+//   OpenSDS/Ours            TSDS with default options on a TSDatabase (the
+//                           framework's connection, MetadataCache on: field
+//                           and index definitions come from the metadata
+//                           tables read once at connect, as in the program)
+//   OpenSDS/PlainFetch      TIBSQL running the data set's own select, every
+//                           column of every row read with the getter the
+//                           data set uses: what any loader must pay
+//   OpenSDS/QSqlTableModel  Qt's Firebird driver (QIBASE, embedded like the
+//                           others): QSqlTableModel sorted by the key as the
+//                           data set's select is, select() then fetchMore
+//                           until it has every row
+//   CacheOpen/Ours          a dsoLocalCachData data set on a connection with
+//                           LocalCache on, opened from its cache file with
+//                           no rows changed on the server since
+//   CacheOpen/FullLoad      the same data set without the cache: every row
+//                           from the server
+// Connections are opened before the clock, as a program has them open; each
+// open is timed alone, the close that empties it is not.
+// Rows: the client-layer benchmark's columns (an integer, two VARCHARs, one
+// of them Cyrillic, a NUMERIC(15,2), a TIMESTAMP) plus the system columns
+// SYS$ID (primary key), SYS$PID, SYS$STATE and SYS$TIME; UTF8 throughout.
+//
+// BENCH_ROWS overrides the row count, for profiling.
+
+#include "BenchMemory.h"
+#include "IBDatabase.h"
+#include "IBSQL.h"
+#include "SDS.h"
+#include "SDatabase.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlRecord>
+#include <QSqlTableModel>
+#include <QTemporaryDir>
+#include <QVariant>
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <stdexcept>
+
+namespace {
+
+constexpr int DefaultRowCount = 500'000;
+
+int RowCount()
+{
+    static const int rows = [] {
+        const char* text = std::getenv("BENCH_ROWS");
+        const int n = text ? std::atoi(text) : 0;
+        return n > 0 ? n : DefaultRowCount;
+    }();
+    return rows;
+}
+
+const QString TableName = QStringLiteral("BENCH_ROWS");
+const QStringList ConnectParams = {QStringLiteral("user_name=SYSDBA"), QStringLiteral("lc_ctype=UTF8")};
+const QStringList ReadParams = {QStringLiteral("read"), QStringLiteral("read_committed"),
+                                QStringLiteral("rec_version"), QStringLiteral("nowait")};
+
+void Check(bool condition, const char* what)
+{
+    if (!condition)
+        throw std::runtime_error(what);
+}
+
+// Runs a benchmark body; a failure ends the benchmark with its message.
+template <typename Body>
+void Guarded(benchmark::State& state, Body body)
+{
+    try {
+        body();
+    } catch (const std::exception& error) {
+        state.SkipWithError(error.what());
+    }
+}
+
+// ------------------------------------------------------------------ database
+
+void Execute(TIBDatabase& database, const QString& text)
+{
+    TIBTransaction transaction;
+    transaction.SetDefaultDatabase(&database);
+    transaction.StartTransaction();
+    TIBSQL sql;
+    sql.SetTransaction(&transaction);
+    sql.SetParamCheck(false); // a block's own :variables stay
+    sql.SQL().SetText(text);
+    sql.ExecQuery();
+    sql.Close();
+    transaction.Commit();
+}
+
+class TBenchDatabase
+{
+public:
+    TBenchDatabase()
+    {
+        if (!FDir.isValid())
+            throw std::runtime_error("cannot create a temporary folder");
+        // The engine's default lock folder (/tmp/firebird) may belong to
+        // someone else; one of this run's own.
+        if (!qEnvironmentVariableIsSet("FIREBIRD_LOCK")) {
+            const QString lock = FDir.filePath(QStringLiteral("lock"));
+            QDir().mkpath(lock);
+            qputenv("FIREBIRD_LOCK", QFile::encodeName(lock));
+        }
+        FPath = FDir.filePath(QStringLiteral("bench.fdb"));
+
+        TIBDatabase database;
+        database.SetDatabaseName(FPath);
+        database.SetParams(ConnectParams);
+        database.CreateDatabase();
+        // The framework's connection opens the users at connect.
+        QFile framework(QStringLiteral(FRAMEWORK_SQL));
+        if (!framework.open(QIODevice::ReadOnly))
+            throw std::runtime_error("cannot read " FRAMEWORK_SQL);
+        QString script;
+        for (const QString& line : QString::fromUtf8(framework.readAll()).split(QLatin1Char('\n')))
+            if (!line.trimmed().startsWith(QStringLiteral("--")))
+                script += line + QLatin1Char('\n');
+        for (const QString& statement : script.split(QLatin1Char(';'), Qt::SkipEmptyParts))
+            if (!statement.trimmed().isEmpty())
+                Execute(database, statement);
+
+        Execute(database, QStringLiteral("create table BENCH_ROWS (SYS$ID integer not null primary key, "
+                                         "SYS$PID integer, SYS$STATE integer not null, SYS$TIME timestamp, "
+                                         "ID integer not null, NAME varchar(40), CITY varchar(30), "
+                                         "AMOUNT numeric(15,2), CREATED timestamp)"));
+        // Parents in groups of a hundred; every row a leaf of owner 1..7.
+        Execute(database, QStringLiteral(
+                              "execute block as\n"
+                              "declare i integer = 0;\n"
+                              "begin\n"
+                              "  while (i < %1) do begin\n"
+                              "    insert into BENCH_ROWS values (:i + 1, :i / 100, 1073741824 + mod(:i, 7) + 1,\n"
+                              "      dateadd(:i second to timestamp '2024-01-01 00:00:00'),\n"
+                              "      mod(:i * 7919, 1000003),\n"
+                              "      'Customer ' || mod(:i * 7919, 100003) || ' Ltd',\n"
+                              "      'Город ' || mod(:i * 31, 997),\n"
+                              "      (mod(:i * 7907, 10000000) - 2500000) / 100.00,\n"
+                              "      dateadd(:i * 61 second to timestamp '2020-01-01 08:00:00'));\n"
+                              "    i = i + 1;\n"
+                              "  end\n"
+                              "end")
+                              .arg(RowCount()));
+        database.Close();
+    }
+
+    QString Path() const { return FPath; }
+    // TEMP for the local cache.
+    QString CacheTemp() const { return FDir.filePath(QStringLiteral("temp")); }
+
+private:
+    QTemporaryDir FDir;
+    QString FPath;
+};
+
+const TBenchDatabase& Database()
+{
+    static const TBenchDatabase database;
+    return database;
+}
+
+// ---------------------------------------------------------------- checking
+
+// What every peer adds up over the rows it read; equal sums show equal values.
+struct TCheck
+{
+    int64_t Rows = 0;
+    int64_t Keys = 0;  // SYS$ID + SYS$PID + SYS$STATE
+    int64_t Ids = 0;
+    int64_t Chars = 0; // NAME and CITY
+    int64_t Cents = 0;
+    double Days = 0;   // CREATED and SYS$TIME as TDateTime
+
+    void Add(int64_t keys, int64_t id, qsizetype chars, double amount, double days)
+    {
+        ++Rows;
+        Keys += keys;
+        Ids += id;
+        Chars += chars;
+        Cents += std::llround(amount * 100);
+        Days += days;
+    }
+};
+
+TCheck Reference;
+bool ReferenceSet = false;
+
+// Ours and the plain fetch agree on every sum; QSqlTableModel on all but the
+// timestamps (its QDateTime is local time, not a day count).
+void Agree(const TCheck& check, bool withDays)
+{
+    Check(check.Rows == RowCount(), "rows missing");
+    if (!ReferenceSet) {
+        Reference = check;
+        ReferenceSet = true;
+    }
+    Check(check.Keys == Reference.Keys && check.Ids == Reference.Ids && check.Chars == Reference.Chars
+              && check.Cents == Reference.Cents && (!withDays || std::fabs(check.Days - Reference.Days) < 1e-3),
+          "the values read differ from the other peers'");
+}
+
+TCheck Walk(TSDS& sds)
+{
+    TCheck check;
+    TField* keys[] = {sds.FieldByName(SDSNames::Id), sds.FieldByName(SDSNames::ParentId),
+                      sds.FieldByName(SDSNames::State)};
+    TField* id = sds.FieldByName(QStringLiteral("ID"));
+    TField* name = sds.FieldByName(QStringLiteral("NAME"));
+    TField* city = sds.FieldByName(QStringLiteral("CITY"));
+    TField* amount = sds.FieldByName(QStringLiteral("AMOUNT"));
+    TField* created = sds.FieldByName(QStringLiteral("CREATED"));
+    TField* time = sds.FieldByName(SDSNames::Time);
+    for (sds.First(); !sds.Eof(); sds.Next())
+        check.Add(int64_t(keys[0]->AsInteger()) + keys[1]->AsInteger() + keys[2]->AsInteger(), id->AsInteger(),
+                  name->AsString().size() + city->AsString().size(), amount->AsFloat(),
+                  created->AsDateTime() + time->AsDateTime());
+    return check;
+}
+
+// ---------------------------------------------------------------------- Ours
+
+// The framework's connection with a read-only transaction for the data sets.
+struct TFrameworkConnection
+{
+    TSDatabase Connection;
+    TIBTransaction Transaction;
+
+    explicit TFrameworkConnection(bool localCache)
+    {
+        Connection.SetDatabaseName(Database().Path());
+        Connection.SetParams(ConnectParams);
+        Connection.SetLocalCache(localCache);
+        Transaction.SetDefaultDatabase(&Connection);
+        Transaction.SetParams(ReadParams);
+        Connection.SetDefaultTransaction(&Transaction);
+        Connection.Open();
+    }
+
+    std::unique_ptr<TSDS> NewSDS(TSDSOptions options)
+    {
+        auto sds = std::make_unique<TSDS>();
+        sds->setObjectName(QStringLiteral("BenchRows"));
+        sds->SetDatabase(&Connection);
+        sds->SetTransaction(&Transaction);
+        sds->SetTableName(TableName);
+        sds->SetOptions(options);
+        return sds;
+    }
+
+    // Ends the reading transaction the last open left running.
+    void EndReading()
+    {
+        if (Transaction.InTransaction())
+            Transaction.Commit();
+    }
+};
+
+// Opens a data set made by newSDS once per iteration; only the open is timed.
+template <typename NewSDS>
+void TimeOpens(benchmark::State& state, TFrameworkConnection& connection, NewSDS newSDS)
+{
+    std::unique_ptr<TSDS> sds;
+    TMemoryProbe probe;
+    for (auto _ : state) {
+        state.PauseTiming();
+        sds.reset();
+        connection.EndReading();
+        sds = newSDS();
+        probe.Restart();
+        state.ResumeTiming();
+        sds->Open();
+    }
+    probe.Report(state, RowCount());
+    Agree(Walk(*sds), true);
+    state.SetItemsProcessed(state.iterations() * RowCount());
+}
+
+void OpenSDS_Ours(benchmark::State& state)
+{
+    Guarded(state, [&] {
+        TFrameworkConnection connection(false);
+        TimeOpens(state, connection, [&] { return connection.NewSDS(DefaultSDSOptions); });
+    });
+}
+
+// --------------------------------------------------------------- PlainFetch
+
+void OpenSDS_PlainFetch(benchmark::State& state)
+{
+    Guarded(state, [&] {
+        TIBDatabase database;
+        database.SetDatabaseName(Database().Path());
+        database.SetParams(ConnectParams);
+        database.Open();
+        TIBTransaction transaction;
+        transaction.SetDefaultDatabase(&database);
+        transaction.SetParams(ReadParams);
+
+        // The data set's own select, prepared without loading a row.
+        QString select;
+        {
+            TSDS sds;
+            sds.SetDatabase(&database);
+            sds.SetTransaction(&transaction);
+            sds.SetTableName(TableName);
+            sds.SetOptions(DefaultSDSOptions - TSDSOptions{dsoLoadData});
+            sds.Open();
+            select = sds.SelectSQL().SQL().Text();
+            sds.Close();
+            if (transaction.InTransaction())
+                transaction.Commit();
+        }
+
+        TCheck check;
+        TMemoryProbe probe;
+        for (auto _ : state) {
+            state.PauseTiming();
+            check = {};
+            probe.Restart();
+            state.ResumeTiming();
+            transaction.StartTransaction();
+            TIBSQL sql;
+            sql.SetTransaction(&transaction);
+            sql.SQL().SetText(select);
+            sql.ExecQuery();
+            const TIBXSQLVAR& id = sql.FieldByName(SDSNames::Id);
+            const TIBXSQLVAR& parent = sql.FieldByName(SDSNames::ParentId);
+            const TIBXSQLVAR& stateColumn = sql.FieldByName(SDSNames::State);
+            const TIBXSQLVAR& time = sql.FieldByName(SDSNames::Time);
+            const TIBXSQLVAR& number = sql.FieldByName(QStringLiteral("ID"));
+            const TIBXSQLVAR& name = sql.FieldByName(QStringLiteral("NAME"));
+            const TIBXSQLVAR& city = sql.FieldByName(QStringLiteral("CITY"));
+            const TIBXSQLVAR& amount = sql.FieldByName(QStringLiteral("AMOUNT"));
+            const TIBXSQLVAR& created = sql.FieldByName(QStringLiteral("CREATED"));
+            const TIBXSQLVAR& dbKey = sql.FieldByName(SDSNames::DbKey);
+            Check(sql.FieldCount() == 10, "the select has other columns than expected");
+            for (; !sql.Eof(); sql.Next()) {
+                const QString nameValue = name.AsString();
+                const QString cityValue = city.AsString();
+                const QByteArray dbKeyValue = dbKey.AsBytes();
+                benchmark::DoNotOptimize(nameValue.constData());
+                benchmark::DoNotOptimize(cityValue.constData());
+                benchmark::DoNotOptimize(dbKeyValue.constData());
+                check.Add(int64_t(id.AsInteger()) + parent.AsInteger() + stateColumn.AsInteger(), number.AsInteger(),
+                          nameValue.size() + cityValue.size(), amount.AsDouble(),
+                          created.AsDateTime() + time.AsDateTime());
+            }
+            sql.Close();
+            transaction.Commit();
+        }
+        probe.Report(state, RowCount());
+        Agree(check, true);
+        state.SetItemsProcessed(state.iterations() * RowCount());
+    });
+}
+
+// ----------------------------------------------------------- QSqlTableModel
+
+TCheck Walk(const QSqlTableModel& model)
+{
+    TCheck check;
+    const QSqlRecord record = model.record();
+    auto column = [&](const char* name) {
+        const int index = record.indexOf(QLatin1String(name));
+        Check(index >= 0, "a column is missing from the model");
+        return index;
+    };
+    const int keys[] = {column("SYS$ID"), column("SYS$PID"), column("SYS$STATE")};
+    const int id = column("ID"), name = column("NAME"), city = column("CITY"), amount = column("AMOUNT");
+    for (int row = 0; row < model.rowCount(); ++row) {
+        auto value = [&](int c) { return model.data(model.index(row, c)); };
+        check.Add(value(keys[0]).toLongLong() + value(keys[1]).toLongLong() + value(keys[2]).toLongLong(),
+                  value(id).toInt(), value(name).toString().size() + value(city).toString().size(),
+                  value(amount).toDouble(), 0);
+    }
+    return check;
+}
+
+void OpenSDS_QSqlTableModel(benchmark::State& state)
+{
+    const QString connection = QStringLiteral("bench");
+    Guarded(state, [&] {
+        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QIBASE"), connection);
+        database.setDatabaseName(Database().Path());
+        database.setUserName(QStringLiteral("SYSDBA"));
+        database.setConnectOptions(QStringLiteral("ISC_DPB_LC_CTYPE=UTF8"));
+        if (!database.open())
+            throw std::runtime_error(qPrintable(QStringLiteral("QIBASE: ") + database.lastError().text()));
+        std::unique_ptr<QSqlTableModel> model;
+        TMemoryProbe probe;
+        // Each open in a transaction of its own, ended with the model.
+        const auto endModel = [&] {
+            if (model) {
+                model.reset();
+                database.commit();
+            }
+        };
+        for (auto _ : state) {
+            state.PauseTiming();
+            endModel();
+            Check(database.transaction(), "QIBASE: no transaction");
+            probe.Restart();
+            state.ResumeTiming();
+            model = std::make_unique<QSqlTableModel>(nullptr, database);
+            model->setEditStrategy(QSqlTableModel::OnManualSubmit);
+            model->setTable(TableName);
+            model->setSort(model->fieldIndex(SDSNames::Id), Qt::AscendingOrder);
+            if (!model->select())
+                throw std::runtime_error(qPrintable(model->lastError().text()));
+            while (model->canFetchMore())
+                model->fetchMore();
+        }
+        probe.Report(state, RowCount());
+        Agree(Walk(*model), false);
+        state.SetItemsProcessed(state.iterations() * RowCount());
+        endModel();
+        database.close();
+    });
+    QSqlDatabase::removeDatabase(connection);
+}
+
+// ----------------------------------------------------------------- CacheOpen
+
+const TSDSOptions CachedOptions = DefaultSDSOptions + TSDSOptions{dsoLocalCachData};
+
+// The local cache lives under TEMP: the run's own folder, with the data
+// set's file written once by a full load.
+TFrameworkConnection& CacheConnection()
+{
+    static std::unique_ptr<TFrameworkConnection> connection = [] {
+        QDir().mkpath(Database().CacheTemp());
+        qputenv("TEMP", QFile::encodeName(Database().CacheTemp()));
+        auto result = std::make_unique<TFrameworkConnection>(true);
+        QString file;
+        {
+            std::unique_ptr<TSDS> sds = result->NewSDS(CachedOptions);
+            sds->Open();
+            file = sds->CacheFileName();
+        } // written as the data set goes
+        result->EndReading();
+        Check(!file.isEmpty() && QFileInfo::exists(file), "the cache file was not written");
+        return result;
+    }();
+    return *connection;
+}
+
+void CacheOpen_Ours(benchmark::State& state)
+{
+    Guarded(state, [&] {
+        TFrameworkConnection& connection = CacheConnection();
+        TimeOpens(state, connection, [&] { return connection.NewSDS(CachedOptions); });
+    });
+}
+
+void CacheOpen_FullLoad(benchmark::State& state)
+{
+    Guarded(state, [&] {
+        TFrameworkConnection& connection = CacheConnection();
+        TimeOpens(state, connection, [&] { return connection.NewSDS(DefaultSDSOptions); });
+    });
+}
+
+void Whole(benchmark::internal::Benchmark* b)
+{
+    b->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(5)->DisplayAggregatesOnly(true);
+}
+
+} // namespace
+
+BENCHMARK(OpenSDS_Ours)->Name("OpenSDS/Ours")->Apply(Whole);
+BENCHMARK(OpenSDS_PlainFetch)->Name("OpenSDS/PlainFetch")->Apply(Whole);
+BENCHMARK(OpenSDS_QSqlTableModel)->Name("OpenSDS/QSqlTableModel")->Apply(Whole);
+BENCHMARK(CacheOpen_Ours)->Name("CacheOpen/Ours")->Apply(Whole);
+BENCHMARK(CacheOpen_FullLoad)->Name("CacheOpen/FullLoad")->Apply(Whole);
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv); // Qt's SQL drivers are plugins
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    try {
+        Database(); // created before the clock starts
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "bench_sds: cannot create the database: %s\n", error.what());
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
