@@ -14,6 +14,9 @@
 #include <QFileInfo>
 #include <QScopeGuard>
 
+#include <cmath>
+#include <limits>
+
 namespace {
 
 // Runs body, then restore, also when body fails (the body's error wins).
@@ -45,6 +48,7 @@ enum TTransfer : int {
     trFloat = 3,
     trDateTime = 4,
     trInt64 = 5,
+    trExactFloat = 6, // the column's double is already the field's value (see ExactFloatBound)
     trVariant = 99,
     trDbKey = 100,
 };
@@ -63,10 +67,38 @@ TTransfer TransferFor(const TField& field)
     }
 }
 
+// Below what magnitude the column's doubles need no normalizing for the
+// field; 0 when they always do. A float field takes any finite double. A BCD
+// field rounds to its decimals and checks its precision: a scaled integer of
+// no more decimals gives the rounded double already (one division, rounded
+// once), so only the precision's limit is left.
+double ExactFloatBound(const TField& field, const TIBXSQLVAR& column)
+{
+    constexpr double unlimited = std::numeric_limits<double>::infinity();
+    if (field.DataType() == ftFloat)
+        return unlimited;
+    const int type = column.SQLType() & ~1;
+    const bool scaledInteger = type == IBType::Short || type == IBType::Long || type == IBType::Int64;
+    if (field.DataType() != ftBCD || !scaledInteger || column.Scale() > 0 || -column.Scale() > field.Size())
+        return 0;
+    const auto* bcd = qobject_cast<const TBCDField*>(&field);
+    const int precision = bcd ? bcd->Precision() : 18;
+    if (precision <= field.Size())
+        return unlimited;
+    double limit = 1;
+    for (int i = field.Size(); i < precision; ++i)
+        limit *= 10;
+    return limit;
+}
+
 // The column's value as the field stores it (the column is not null).
-Variant ColumnValue(const TIBXSQLVAR& column, TTransfer code, const TField& field)
+Variant ColumnValue(const TIBXSQLVAR& column, TTransfer code, const TField& field, double exactBound = 0)
 {
     switch (code) {
+    case trExactFloat: {
+        const double value = column.AsDouble();
+        return std::fabs(value) < exactBound ? Variant(value) : field.Normalize(Variant(value));
+    }
     case trText:
         // Binary blobs keep their bytes: text would not survive the round trip.
         return field.DataType() == ftBlob ? Variant(column.AsBytes()) : Variant(column.AsString());
@@ -87,6 +119,7 @@ struct TSDS::TColumnPlan
     TField* Field;
     int Column;
     TTransfer Code;
+    double ExactBound = 0; // trExactFloat's
 };
 
 // What a load takes away from a field and gives back afterwards.
@@ -307,8 +340,11 @@ void TSDS::FetchRows(std::vector<TFieldSettings>& saved)
         }
         if (!field->IsStored())
             onlyStoredFields = false;
+        const double exactBound = code == trFloat ? ExactFloatBound(*field, sql.Fields(column)) : 0;
+        if (exactBound > 0)
+            code = trExactFloat;
         if (code != trNone)
-            plan.push_back({field, column, code});
+            plan.push_back({field, column, code, exactBound});
     }
 
     // Rows that nobody looks at one by one go straight into the table.
@@ -328,7 +364,8 @@ void TSDS::AppendRowsDirectly(TIBSQL& sql, const std::vector<TColumnPlan>& plan)
     for (; !sql.Eof(); sql.Next()) {
         for (const TColumnPlan& p : plan) {
             const TIBXSQLVAR& column = sql.Fields(p.Column);
-            values[p.Field->Index()] = column.IsNull() ? Variant() : ColumnValue(column, p.Code, *p.Field);
+            values[p.Field->Index()] =
+                column.IsNull() ? Variant() : ColumnValue(column, p.Code, *p.Field, p.ExactBound);
         }
         InternalInsertRow(values, -1);
     }
@@ -353,7 +390,7 @@ void TSDS::AppendRowsOneByOne(TIBSQL& sql, const std::vector<TColumnPlan>& plan)
             }
             const TIBXSQLVAR& column = sql.Fields(p.Column);
             if (!column.IsNull())
-                p.Field->SetValue(ColumnValue(column, p.Code, *p.Field));
+                p.Field->SetValue(ColumnValue(column, p.Code, *p.Field, p.ExactBound));
             else if (last)
                 p.Field->Clear();
             FLoadCalc = TLoadCalc::Held;

@@ -1,0 +1,130 @@
+// Numbers through the data set's bulk load, on embedded Firebird: the rows
+// that go straight into the table must hold what a field given the same
+// server value would hold (the row-by-row load sets every value through
+// its field).
+#include "SDS.h"
+
+#include "IBDatabase.h"
+#include "IBTestDatabase.h"
+
+#include <gtest/gtest.h>
+#include "QtPrinters.h"
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+const char* const Schema = R"(
+CREATE TABLE NUMS (
+  SYS$ID INTEGER NOT NULL PRIMARY KEY,
+  MONEY NUMERIC(15,2),
+  WIDE NUMERIC(18,4),
+  SHORT NUMERIC(4,1),
+  FINE NUMERIC(9,6),
+  RATIO DOUBLE PRECISION);
+INSERT INTO NUMS VALUES (1, 0, 0, 0, 0, 0);
+INSERT INTO NUMS VALUES (2, 0.01, -0.0001, 0.1, 0.000001, 0.1);
+INSERT INTO NUMS VALUES (3, -0.01, 1.0005, -0.1, -123.456789, -1e300);
+INSERT INTO NUMS VALUES (4, 123456789012.34, 12345678901234.5678, 999.9, 2147.483647, 3.141592653589793);
+INSERT INTO NUMS VALUES (5, -9999999999999.99, -9999999999.9999, -999.9, 0.1, 2.5e-300);
+INSERT INTO NUMS VALUES (6, 80.1, 80.1, 80.1, 80.1, 80.1);
+INSERT INTO NUMS VALUES (7, NULL, NULL, NULL, NULL, NULL);
+)";
+
+// Every value of every row, as the bits of its double (null: no entry).
+std::vector<std::vector<uint64_t>> Values(TDataSet& dataSet)
+{
+    std::vector<std::vector<uint64_t>> rows;
+    for (dataSet.First(); !dataSet.Eof(); dataSet.Next()) {
+        std::vector<uint64_t>& row = rows.emplace_back();
+        for (TField* field : dataSet.Fields())
+            if (!field->IsNull() && field->DataType() != ftBytes) {
+                const double value = field->AsFloat();
+                uint64_t bits;
+                std::memcpy(&bits, &value, sizeof bits);
+                row.push_back(bits);
+            }
+    }
+    return rows;
+}
+
+class SDSBulkLoadTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        FTestDb.ExecuteScript(QString::fromUtf8(Schema));
+        FTransaction.SetDefaultDatabase(&FTestDb.Database());
+    }
+
+    // rowByRow: a record handler makes the load set every value through its field.
+    std::unique_ptr<TSDS> NewSDS(bool rowByRow)
+    {
+        auto sds = std::make_unique<TSDS>();
+        sds->SetDatabase(&FTestDb.Database());
+        sds->SetTransaction(&FTransaction);
+        sds->SetTableName(QStringLiteral("NUMS"));
+        if (rowByRow)
+            sds->OnRecordLoaded = [](TDataSet*) {};
+        return sds;
+    }
+
+    TIBTestDatabase FTestDb;
+    TIBTransaction FTransaction;
+};
+
+TEST_F(SDSBulkLoadTest, NumbersLoadAsTheirFieldsHoldThem)
+{
+    auto direct = NewSDS(false);
+    auto rowByRow = NewSDS(true);
+    direct->Open();
+    rowByRow->Open();
+    ASSERT_EQ(direct->RecordCount(), 7);
+    EXPECT_EQ(Values(*direct), Values(*rowByRow));
+
+    // Decimal columns keep their decimal value, the widest ones too.
+    direct->First();
+    direct->MoveBy(3);
+    EXPECT_EQ(direct->FieldByName("MONEY")->AsFloat(), 123456789012.34);
+    EXPECT_EQ(direct->FieldByName("WIDE")->AsFloat(), 12345678901234.5678);
+    EXPECT_EQ(direct->FieldByName("FINE")->AsFloat(), 2147.483647);
+    direct->Next();
+    EXPECT_EQ(direct->FieldByName("MONEY")->AsFloat(), -9999999999999.99);
+    EXPECT_EQ(direct->FieldByName("SHORT")->AsFloat(), -999.9);
+    direct->Last();
+    EXPECT_TRUE(direct->FieldByName("MONEY")->IsNull());
+}
+
+TEST_F(SDSBulkLoadTest, AFieldOfFewerDecimalsRoundsThem)
+{
+    std::unique_ptr<TSDS> sets[] = {NewSDS(false), NewSDS(true)};
+    for (auto& sds : sets) {
+        auto* money = new TBCDField(sds.get());
+        money->SetFieldName(QStringLiteral("MONEY"));
+        money->SetSize(1);
+        money->SetDataSet(sds.get());
+        sds->Open();
+    }
+    EXPECT_EQ(Values(*sets[0]), Values(*sets[1]));
+    TField* money = sets[0]->FieldByName("MONEY");
+    sets[0]->First();
+    sets[0]->Next();
+    EXPECT_EQ(money->AsFloat(), 0.0); // 0.01
+    sets[0]->MoveBy(2);
+    EXPECT_EQ(money->AsFloat(), 123456789012.3);
+}
+
+TEST_F(SDSBulkLoadTest, ADecimalBeyondItsPrecisionFailsTheLoad)
+{
+    // NUMERIC(4,1) is stored in a SMALLINT, which holds more than four digits.
+    FTestDb.Execute(QStringLiteral("UPDATE NUMS SET SHORT = 1000.0 WHERE SYS$ID = 4"));
+    for (const bool rowByRow : {false, true}) {
+        SCOPED_TRACE(rowByRow);
+        auto sds = NewSDS(rowByRow);
+        EXPECT_THROW(sds->Open(), EConvertError);
+    }
+}
+
+} // namespace
