@@ -180,23 +180,29 @@ void TSDS::OpenFromServer()
     const bool filtered = Filtered();
     SetReadOnly(false);
     FPrepared = false;
-    WithRestore(
-        [&] {
-            ReadFieldDefs();
-            FPrepared = true;
-            CreateMissingFields();
-            BuildStatements();
-            TCustomMemTable::SetActive(true);
-            BindSystemFields();
-            FInternalLoading = true;
-            if (!LoadFromLocalCache())
-                LoadData();
-            FDataLoaded = true;
-        },
-        [&] {
-            SetReadOnly(readOnly);
-            FInternalLoading = false;
-        });
+    try {
+        ReadFieldDefs();
+        FPrepared = true;
+        CreateMissingFields();
+        BuildStatements();
+        TCustomMemTable::SetActive(true);
+        BindSystemFields();
+        FInternalLoading = true;
+        if (!LoadFromLocalCache())
+            LoadData();
+        FDataLoaded = true;
+    } catch (...) {
+        // Part of the rows would pass for all of them: the data set stays closed.
+        FPrepared = FInternalLoading = false;
+        SetReadOnly(readOnly);
+        try {
+            TCustomMemTable::SetActive(false);
+        } catch (...) {
+        }
+        throw;
+    }
+    SetReadOnly(readOnly);
+    FInternalLoading = false;
     SetFilter(filter);
     SetFiltered(filtered);
 }

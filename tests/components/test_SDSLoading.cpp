@@ -285,6 +285,23 @@ TEST_F(SDSLoadingTest, AfterDataLoadedChangesStayLocal)
     check->Open();
     EXPECT_EQ(check->FieldByName("NAME")->AsString(), "Хлеб");
 
+    // A load that fails half-way leaves the data set closed, ready to try again.
+    auto broken = NewSDS("GOODS");
+    broken->SetReadOnly(true);
+    bool fail = true;
+    broken->OnRecordLoaded = [&](TDataSet* ds) {
+        if (fail && ds->FieldByName("SYS$ID")->AsInteger() == 3)
+            throw Exception("сбой");
+    };
+    EXPECT_THROW(broken->Open(), Exception);
+    EXPECT_FALSE(broken->Active());
+    EXPECT_FALSE(broken->Prepared());
+    EXPECT_FALSE(broken->InternalLoading());
+    EXPECT_TRUE(broken->ReadOnly());
+    fail = false;
+    broken->Open();
+    EXPECT_EQ(Ids(*broken), (std::vector<int>{1, 2, 3, 4}));
+
     // A failing handler still gives the options back.
     auto failing = NewSDS("GOODS");
     failing->AfterDataLoaded = [](TDataSet*) { throw Exception("сбой"); };
