@@ -49,6 +49,7 @@ enum TTransfer : int {
     trDateTime = 4,
     trInt64 = 5,
     trExactFloat = 6, // the column's double is already the field's value (see ExactFloatBound)
+    trExactDateTime = 7, // so is its date and time (see IsExactDateTime)
     trVariant = 99,
     trDbKey = 100,
 };
@@ -91,6 +92,18 @@ double ExactFloatBound(const TField& field, const TIBXSQLVAR& column)
     return limit;
 }
 
+// Whether the column's date and time is already the field's value: the
+// client layer decodes whole days and milliseconds as the field would keep
+// them, and a date-and-time field holds any date or time the server does.
+bool IsExactDateTime(const TField& field, const TIBXSQLVAR& column)
+{
+    const int type = column.SQLType() & ~1;
+    if (field.DataType() == ftDate)
+        return type == IBType::Date;
+    return field.DataType() == ftDateTime
+           && (type == IBType::Timestamp || type == IBType::Date || type == IBType::Time);
+}
+
 // The column's value as the field stores it (the column is not null).
 Variant ColumnValue(const TIBXSQLVAR& column, TTransfer code, const TField& field, double exactBound = 0)
 {
@@ -105,6 +118,7 @@ Variant ColumnValue(const TIBXSQLVAR& column, TTransfer code, const TField& fiel
     case trInteger: return Variant(column.AsInteger());
     case trFloat: return field.Normalize(Variant(column.AsDouble()));
     case trDateTime: return field.Normalize(Variant::FromDateTime(column.AsDateTime()));
+    case trExactDateTime: return Variant::FromDateTime(column.AsDateTime());
     case trInt64: return Variant(column.AsInt64());
     case trDbKey: return Variant(column.AsBytes());
     default: return field.Normalize(column.AsVariant());
@@ -349,6 +363,8 @@ void TSDS::FetchRows(std::vector<TFieldSettings>& saved)
         const double exactBound = code == trFloat ? ExactFloatBound(*field, sql.Fields(column)) : 0;
         if (exactBound > 0)
             code = trExactFloat;
+        else if (code == trDateTime && IsExactDateTime(*field, sql.Fields(column)))
+            code = trExactDateTime;
         if (code != trNone)
             plan.push_back({field, column, code, exactBound});
     }
@@ -366,15 +382,38 @@ void TSDS::FetchRows(std::vector<TFieldSettings>& saved)
 
 void TSDS::AppendRowsDirectly(TIBSQL& sql, const std::vector<TColumnPlan>& plan)
 {
-    std::vector<Variant> values(Fields().Count());
+    // With the indexes off, no other table on the rows and a view that shows
+    // them all, the rows go straight into the store and the view is made
+    // once. The table gave each stored field the next column when it opened:
+    // a layout that no longer matches takes the table's own insert.
+    const TMemRowStore& store = Store();
+    bool direct = !EnableIndexes() && !AttachedTo() && store.ListenerCount() == 1 && !Filtered()
+                  && SearchFilter().isEmpty();
+    std::vector<int> storeColumns; // by field index
+    int stored = 0;
+    for (TField* field : Fields()) {
+        const int column = field->IsStored() ? stored++ : -1;
+        if (column >= 0 && (column >= store.ColumnCount() || store.Columns()[column].Type != field->DataType()))
+            direct = false;
+        storeColumns.push_back(column);
+    }
+    direct = direct && stored == store.ColumnCount();
+
+    std::vector<Variant> values(direct ? store.ColumnCount() : Fields().Count());
     for (; !sql.Eof(); sql.Next()) {
         for (const TColumnPlan& p : plan) {
             const TIBXSQLVAR& column = sql.Fields(p.Column);
-            values[p.Field->Index()] =
+            const int index = p.Field->Index();
+            values[direct ? storeColumns[index] : index] =
                 column.IsNull() ? Variant() : ColumnValue(column, p.Code, *p.Field, p.ExactBound);
         }
-        InternalInsertRow(values, -1);
+        if (direct)
+            Store().Insert(values);
+        else
+            InternalInsertRow(values, -1);
     }
+    if (direct)
+        InternalRefreshView();
     Resync();
 }
 
