@@ -285,14 +285,22 @@ void TDataSet::CalculateFields()
 Variant TDataSet::GetFieldValue(const TField& field) const
 {
     CheckActive();
-    const int index = FFields.IndexOf(&field);
     if (FFilterRow != NoRecord)
         return field.IsStored() ? InternalGetValue(FFilterRow, field) : Variant::Null();
+    const Variant* value = ShownFieldValue(field);
+    return value ? *value : Variant::Null();
+}
+
+const Variant* TDataSet::ShownFieldValue(const TField& field) const
+{
+    if (!Active() || FFilterRow != NoRecord)
+        return nullptr;
+    const int index = FFields.IndexOf(&field);
     const std::vector<Variant>& record =
         FState == dsSetKey ? FKeyRecord : (FDisplayPosition >= 0 ? FDisplayRecord : FRecord);
     if (index < 0 || static_cast<size_t>(index) >= record.size())
-        return Variant::Null();
-    return record[static_cast<size_t>(index)];
+        return nullptr;
+    return &record[static_cast<size_t>(index)];
 }
 
 Variant TDataSet::GetOldFieldValue(const TField& field) const

@@ -263,6 +263,9 @@ private:
 
     // Field values for the fields' reads and writes.
     Variant GetFieldValue(const TField& field) const;
+    // Where GetFieldValue reads the value from a record buffer: that slot
+    // (valid until the next move or write); null otherwise.
+    const Variant* ShownFieldValue(const TField& field) const;
     void SetFieldValue(TField& field, const Variant& value);
     Variant GetOldFieldValue(const TField& field) const;
     void AddField(TField* field);

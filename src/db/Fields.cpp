@@ -299,6 +299,15 @@ void TField::SetValue(const Variant& value)
     FDataSet->SetFieldValue(*this, Normalize(value));
 }
 
+const Variant& TField::ValueRef(Variant& held) const
+{
+    if (FDataSet)
+        if (const Variant* value = FDataSet->ShownFieldValue(*this))
+            return *value;
+    held = Value();
+    return held;
+}
+
 Variant TField::OldValue() const
 {
     if (!FDataSet)
@@ -309,7 +318,8 @@ Variant TField::OldValue() const
 
 bool TField::IsNull() const
 {
-    return Value().IsEmptyOrNull();
+    Variant held;
+    return ValueRef(held).IsEmptyOrNull();
 }
 
 // --- Normalize
@@ -532,7 +542,8 @@ Variant TField::Normalize(const Variant& value) const
 
 QString TField::AsString() const
 {
-    const Variant value = Value();
+    Variant held;
+    const Variant& value = ValueRef(held);
     if (value.IsEmptyOrNull())
         return QString();
     switch (FDataType) {
@@ -591,7 +602,8 @@ int64_t TField::AsLargeInt() const
     if (!(FDataType == ftString || IsIntegerType(FDataType) || IsFloatType(FDataType)
           || FDataType == ftBoolean))
         AccessError(FieldTypeName(ftLargeint));
-    const Variant value = Value();
+    Variant held;
+    const Variant& value = ValueRef(held);
     if (value.IsEmptyOrNull())
         return 0;
     switch (FDataType) {
@@ -635,7 +647,8 @@ double TField::AsFloat() const
     if (!(FDataType == ftString || IsIntegerType(FDataType) || IsFloatType(FDataType)
           || IsDateType(FDataType)))
         AccessError(FieldTypeName(ftFloat));
-    const Variant value = Value();
+    Variant held;
+    const Variant& value = ValueRef(held);
     if (value.IsEmptyOrNull())
         return 0;
     if (FDataType == ftString) {
@@ -669,7 +682,8 @@ TCurrency TField::AsCurrency() const
         return *parsed;
     }
     if (FDataType == ftCurrency) {
-        const Variant value = Value();
+        Variant held;
+    const Variant& value = ValueRef(held);
         return value.IsEmptyOrNull() ? TCurrency() : value.AsCurrency();
     }
     if (IsIntegerType(FDataType)) {
@@ -702,7 +716,8 @@ bool TField::AsBoolean() const
 {
     if (!(FDataType == ftString || FDataType == ftBoolean || IsIntegerType(FDataType)))
         AccessError(FieldTypeName(ftBoolean));
-    const Variant value = Value();
+    Variant held;
+    const Variant& value = ValueRef(held);
     if (value.IsEmptyOrNull())
         return false;
     if (FDataType == ftString) {
@@ -731,7 +746,8 @@ TDateTime TField::AsDateTime() const
 {
     if (!(FDataType == ftString || IsDateType(FDataType) || IsFloatType(FDataType)))
         AccessError(FieldTypeName(ftDateTime));
-    const Variant value = Value();
+    Variant held;
+    const Variant& value = ValueRef(held);
     if (value.IsEmptyOrNull())
         return 0;
     if (FDataType == ftString) {
@@ -757,7 +773,8 @@ QByteArray TField::AsBytes() const
 {
     if (!(FDataType == ftString || FDataType == ftMemo || IsBinaryType(FDataType)))
         AccessError(FieldTypeName(ftBytes));
-    const Variant value = Value();
+    Variant held;
+    const Variant& value = ValueRef(held);
     if (value.IsEmptyOrNull())
         return QByteArray();
     if (IsBinaryType(FDataType))

@@ -138,6 +138,9 @@ protected:
     virtual QString FormatValue(const Variant& value, bool displayText) const;
     virtual int DefaultDisplayWidth() const;
     QString GetText(bool displayText) const;
+    // The value as Value() gives it, without a copy where the data set holds
+    // it (held keeps it otherwise).
+    const Variant& ValueRef(Variant& held) const;
     [[noreturn]] void AccessError(const QString& typeName) const;
 
 private:
