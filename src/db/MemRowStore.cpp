@@ -514,9 +514,9 @@ qsizetype TMemRowStore::FormLength(const char* data, qsizetype size) const
     return p - start;
 }
 
-void TMemRowStore::Reserve(int rows)
+void TMemRowStore::Reserve(size_t rows)
 {
-    FRows.reserve(FRows.size() + static_cast<size_t>(rows));
+    FRows.reserve(FRows.size() + rows);
 }
 
 void TMemRowStore::AppendForm(const char* data, qsizetype length)

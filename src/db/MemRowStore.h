@@ -137,7 +137,7 @@ public:
     // Appends a row from a checked form (see FormLength).
     void AppendForm(const char* data, qsizetype length);
     // Room for that many more rows.
-    void Reserve(int rows);
+    void Reserve(size_t rows);
 
     int Count() const { return FCount; }
     // Identifiers handed out since the last Clear lie in [FirstId, EndId).

@@ -304,7 +304,7 @@ TMemTableImage DecodeMemTableImage(const QByteArray& bytes, const QString& fileN
         Damaged(fileName, QStringLiteral("bad row count"));
     TMemRowStore& rows = *image.Rows;
     rows.SetColumns(columns);
-    rows.Reserve(static_cast<int>(rowCount));
+    rows.Reserve(static_cast<size_t>(rowCount));
     for (quint64 r = 0; r < rowCount; ++r) {
         const qsizetype form = rows.FormLength(in.At(), in.Left());
         if (form < 0)
