@@ -1,4 +1,5 @@
-// Resident memory of the benchmark process, for the bytes-per-row counters.
+// What every benchmark binary uses: the row count, failing a benchmark with
+// a message, and the resident memory for the bytes-per-row counters.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -9,7 +10,34 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <stdexcept>
 #include <string>
+
+// The rows a benchmark works on: BENCH_ROWS when set (for profiling on
+// fewer rows), else the benchmark's own count.
+inline int BenchRowCount(int defaultRows)
+{
+    const char* text = std::getenv("BENCH_ROWS");
+    const int n = text ? std::atoi(text) : 0;
+    return n > 0 ? n : defaultRows;
+}
+
+// Runs a benchmark body; a failure ends the benchmark with its message.
+template <typename Body>
+void Guarded(benchmark::State& state, Body body)
+{
+    try {
+        body();
+    } catch (const std::exception& error) {
+        state.SkipWithError(error.what());
+    }
+}
+
+inline void Check(bool condition, const char* what)
+{
+    if (!condition)
+        throw std::runtime_error(what);
+}
 
 // A line of /proc/self/status ("VmRSS", "VmHWM") in kB.
 inline long StatusKb(const char* key)

@@ -13,6 +13,8 @@
 //
 // BENCH_ROWS overrides the row count (default 500,000), for profiling.
 
+#include "BenchFirebird.h"
+#include "BenchSupport.h"
 #include "IBApi.h"
 #include "IBDatabase.h"
 #include "IBSQL.h"
@@ -45,19 +47,11 @@ using namespace Firebird;
 
 int RowCount()
 {
-    static const int rows = [] {
-        const char* text = std::getenv("BENCH_ROWS");
-        const int n = text ? std::atoi(text) : 0;
-        return n > 0 ? n : 500'000;
-    }();
+    static const int rows = BenchRowCount(500'000);
     return rows;
 }
 
 const QString Query = QStringLiteral("select ID, NAME, CITY, AMOUNT, CREATED from BENCH_ROWS");
-
-const QStringList ConnectParams = {QStringLiteral("user_name=SYSDBA"), QStringLiteral("lc_ctype=UTF8")};
-const QStringList ReadParams = {QStringLiteral("read"), QStringLiteral("read_committed"),
-                                QStringLiteral("rec_version"), QStringLiteral("nowait")};
 
 // What every peer adds up over the rows it read; equal sums show equal values.
 struct TCheck
@@ -71,70 +65,14 @@ struct TCheck
 
 // ------------------------------------------------------------------ database
 
-class TBenchDatabase
+const TScratchDatabase& Database()
 {
-public:
-    TBenchDatabase()
-    {
-        // The engine's default lock folder (/tmp/firebird) may belong to
-        // someone else; one of this run's own.
-        if (!qEnvironmentVariableIsSet("FIREBIRD_LOCK")) {
-            const QString lock = FDir.filePath(QStringLiteral("lock"));
-            QDir().mkpath(lock);
-            qputenv("FIREBIRD_LOCK", QFile::encodeName(lock));
-        }
-        if (!FDir.isValid())
-            throw std::runtime_error("cannot create a temporary folder");
-        FPath = FDir.filePath(QStringLiteral("bench.fdb"));
-
-        TIBDatabase database;
-        database.SetDatabaseName(FPath);
-        database.SetParams(ConnectParams);
-        database.CreateDatabase();
-        Execute(database, QStringLiteral("create table BENCH_ROWS (ID integer not null primary key, "
-                                         "NAME varchar(40), CITY varchar(30), AMOUNT numeric(15,2), "
-                                         "CREATED timestamp)"));
-        Execute(database, QStringLiteral(
-                              "execute block as\n"
-                              "declare i integer = 0;\n"
-                              "begin\n"
-                              "  while (i < %1) do begin\n"
-                              "    insert into BENCH_ROWS values (:i + 1,\n"
-                              "      'Customer ' || mod(:i * 7919, 100003) || ' Ltd',\n"
-                              "      'Город ' || mod(:i * 31, 997),\n"
-                              "      (mod(:i * 7907, 10000000) - 2500000) / 100.00,\n"
-                              "      dateadd(:i * 61 second to timestamp '2020-01-01 08:00:00'));\n"
-                              "    i = i + 1;\n"
-                              "  end\n"
-                              "end")
-                              .arg(RowCount()));
-        database.Close();
-    }
-
-    QString Path() const { return FPath; }
-
-private:
-    static void Execute(TIBDatabase& database, const QString& text)
-    {
-        TIBTransaction transaction;
-        transaction.SetDefaultDatabase(&database);
-        transaction.StartTransaction();
-        TIBSQL sql;
-        sql.SetTransaction(&transaction);
-        sql.SetParamCheck(false); // the block's own :variables stay
-        sql.SQL().SetText(text);
-        sql.ExecQuery();
-        sql.Close();
-        transaction.Commit();
-    }
-
-    QTemporaryDir FDir;
-    QString FPath;
-};
-
-const TBenchDatabase& Database()
-{
-    static const TBenchDatabase database;
+    static const TScratchDatabase database([](TIBDatabase& connection) {
+        ExecuteCommitted(connection, QStringLiteral("create table BENCH_ROWS (ID integer not null primary key, "
+                                                    "NAME varchar(40), CITY varchar(30), AMOUNT numeric(15,2), "
+                                                    "CREATED timestamp)"));
+        InsertRows(connection, QStringLiteral("BENCH_ROWS"), ClientColumnValues(), RowCount());
+    });
     return database;
 }
 
@@ -362,30 +300,13 @@ void Fetch_QSqlQuery(benchmark::State& state)
         state.SetItemsProcessed(state.iterations() * check.Rows);
 }
 
-void Whole(benchmark::internal::Benchmark* b)
-{
-    b->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(5)->DisplayAggregatesOnly(true);
-}
-
 } // namespace
 
-BENCHMARK(Fetch_Ours)->Name("Fetch/Ours")->Apply(Whole);
-BENCHMARK(Fetch_Floor)->Name("Fetch/Floor")->Apply(Whole);
-BENCHMARK(Fetch_QSqlQuery)->Name("Fetch/QSqlQuery")->Apply(Whole);
+BENCHMARK(Fetch_Ours)->Name("Fetch/Ours")->Apply(EveryRowOnce);
+BENCHMARK(Fetch_Floor)->Name("Fetch/Floor")->Apply(EveryRowOnce);
+BENCHMARK(Fetch_QSqlQuery)->Name("Fetch/QSqlQuery")->Apply(EveryRowOnce);
 
 int main(int argc, char** argv)
 {
-    QCoreApplication application(argc, argv); // Qt's SQL drivers are plugins
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    try {
-        Database(); // created before the clock starts
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "bench_ibsql: cannot create the database: %s\n", error.what());
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunDatabaseBenchmarks(argc, argv, "bench_ibsql", [] { Database(); });
 }

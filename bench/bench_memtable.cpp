@@ -9,7 +9,7 @@
 //
 // BENCH_ROWS overrides N (default 1,000,000), for profiling on fewer rows.
 
-#include "BenchMemory.h"
+#include "BenchSupport.h"
 #include "MemTable.h"
 
 #include <QDir>
@@ -40,11 +40,7 @@ constexpr int LookupCount = 100'000;
 
 int RowCount()
 {
-    static const int rows = [] {
-        const char* text = std::getenv("BENCH_ROWS");
-        const int n = text ? std::atoi(text) : 0;
-        return n > 0 ? n : 1'000'000;
-    }();
+    static const int rows = BenchRowCount(1'000'000);
     return rows;
 }
 
@@ -111,23 +107,6 @@ QString ScratchPath(const char* name)
     if (!dir.isValid())
         throw std::runtime_error("cannot create a temporary folder");
     return dir.filePath(QString::fromLatin1(name));
-}
-
-// Runs a benchmark body; a failure ends the benchmark with its message.
-template <typename Body>
-void Guarded(benchmark::State& state, Body body)
-{
-    try {
-        body();
-    } catch (const std::exception& error) {
-        state.SkipWithError(error.what());
-    }
-}
-
-void Check(bool condition, const char* what)
-{
-    if (!condition)
-        throw std::runtime_error(what);
 }
 
 // ---------------------------------------------------------------- Ours

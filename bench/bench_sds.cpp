@@ -26,7 +26,8 @@
 //
 // BENCH_ROWS overrides the row count, for profiling.
 
-#include "BenchMemory.h"
+#include "BenchFirebird.h"
+#include "BenchSupport.h"
 #include "IBDatabase.h"
 #include "IBSQL.h"
 #include "SDS.h"
@@ -56,121 +57,51 @@ constexpr int DefaultRowCount = 500'000;
 
 int RowCount()
 {
-    static const int rows = [] {
-        const char* text = std::getenv("BENCH_ROWS");
-        const int n = text ? std::atoi(text) : 0;
-        return n > 0 ? n : DefaultRowCount;
-    }();
+    static const int rows = BenchRowCount(DefaultRowCount);
     return rows;
 }
 
 const QString TableName = QStringLiteral("BENCH_ROWS");
-const QStringList ConnectParams = {QStringLiteral("user_name=SYSDBA"), QStringLiteral("lc_ctype=UTF8")};
-const QStringList ReadParams = {QStringLiteral("read"), QStringLiteral("read_committed"),
-                                QStringLiteral("rec_version"), QStringLiteral("nowait")};
-
-void Check(bool condition, const char* what)
-{
-    if (!condition)
-        throw std::runtime_error(what);
-}
-
-// Runs a benchmark body; a failure ends the benchmark with its message.
-template <typename Body>
-void Guarded(benchmark::State& state, Body body)
-{
-    try {
-        body();
-    } catch (const std::exception& error) {
-        state.SkipWithError(error.what());
-    }
-}
 
 // ------------------------------------------------------------------ database
 
-void Execute(TIBDatabase& database, const QString& text)
+// The framework's objects (its connection opens the users at connect) and
+// the rows.
+void BuildDatabase(TIBDatabase& connection)
 {
-    TIBTransaction transaction;
-    transaction.SetDefaultDatabase(&database);
-    transaction.StartTransaction();
-    TIBSQL sql;
-    sql.SetTransaction(&transaction);
-    sql.SetParamCheck(false); // a block's own :variables stay
-    sql.SQL().SetText(text);
-    sql.ExecQuery();
-    sql.Close();
-    transaction.Commit();
+    QFile framework(QStringLiteral(FRAMEWORK_SQL));
+    if (!framework.open(QIODevice::ReadOnly))
+        throw std::runtime_error("cannot read " FRAMEWORK_SQL);
+    QString script;
+    for (const QString& line : QString::fromUtf8(framework.readAll()).split(QLatin1Char('\n')))
+        if (!line.trimmed().startsWith(QStringLiteral("--")))
+            script += line + QLatin1Char('\n');
+    for (const QString& statement : script.split(QLatin1Char(';'), Qt::SkipEmptyParts))
+        if (!statement.trimmed().isEmpty())
+            ExecuteCommitted(connection, statement);
+
+    ExecuteCommitted(connection, QStringLiteral("create table BENCH_ROWS (SYS$ID integer not null primary key, "
+                                                "SYS$PID integer, SYS$STATE integer not null, SYS$TIME timestamp, "
+                                                "ID integer not null, NAME varchar(40), CITY varchar(30), "
+                                                "AMOUNT numeric(15,2), CREATED timestamp)"));
+    // Parents in groups of a hundred; every row a leaf of owner 1..7.
+    InsertRows(connection, TableName,
+               QStringLiteral("      :i + 1, :i / 100, 1073741824 + mod(:i, 7) + 1,\n"
+                              "      dateadd(:i second to timestamp '2024-01-01 00:00:00'),\n")
+                   + ClientColumnValues(),
+               RowCount());
 }
 
-class TBenchDatabase
+const TScratchDatabase& Database()
 {
-public:
-    TBenchDatabase()
-    {
-        if (!FDir.isValid())
-            throw std::runtime_error("cannot create a temporary folder");
-        // The engine's default lock folder (/tmp/firebird) may belong to
-        // someone else; one of this run's own.
-        if (!qEnvironmentVariableIsSet("FIREBIRD_LOCK")) {
-            const QString lock = FDir.filePath(QStringLiteral("lock"));
-            QDir().mkpath(lock);
-            qputenv("FIREBIRD_LOCK", QFile::encodeName(lock));
-        }
-        FPath = FDir.filePath(QStringLiteral("bench.fdb"));
-
-        TIBDatabase database;
-        database.SetDatabaseName(FPath);
-        database.SetParams(ConnectParams);
-        database.CreateDatabase();
-        // The framework's connection opens the users at connect.
-        QFile framework(QStringLiteral(FRAMEWORK_SQL));
-        if (!framework.open(QIODevice::ReadOnly))
-            throw std::runtime_error("cannot read " FRAMEWORK_SQL);
-        QString script;
-        for (const QString& line : QString::fromUtf8(framework.readAll()).split(QLatin1Char('\n')))
-            if (!line.trimmed().startsWith(QStringLiteral("--")))
-                script += line + QLatin1Char('\n');
-        for (const QString& statement : script.split(QLatin1Char(';'), Qt::SkipEmptyParts))
-            if (!statement.trimmed().isEmpty())
-                Execute(database, statement);
-
-        Execute(database, QStringLiteral("create table BENCH_ROWS (SYS$ID integer not null primary key, "
-                                         "SYS$PID integer, SYS$STATE integer not null, SYS$TIME timestamp, "
-                                         "ID integer not null, NAME varchar(40), CITY varchar(30), "
-                                         "AMOUNT numeric(15,2), CREATED timestamp)"));
-        // Parents in groups of a hundred; every row a leaf of owner 1..7.
-        Execute(database, QStringLiteral(
-                              "execute block as\n"
-                              "declare i integer = 0;\n"
-                              "begin\n"
-                              "  while (i < %1) do begin\n"
-                              "    insert into BENCH_ROWS values (:i + 1, :i / 100, 1073741824 + mod(:i, 7) + 1,\n"
-                              "      dateadd(:i second to timestamp '2024-01-01 00:00:00'),\n"
-                              "      mod(:i * 7919, 1000003),\n"
-                              "      'Customer ' || mod(:i * 7919, 100003) || ' Ltd',\n"
-                              "      'Город ' || mod(:i * 31, 997),\n"
-                              "      (mod(:i * 7907, 10000000) - 2500000) / 100.00,\n"
-                              "      dateadd(:i * 61 second to timestamp '2020-01-01 08:00:00'));\n"
-                              "    i = i + 1;\n"
-                              "  end\n"
-                              "end")
-                              .arg(RowCount()));
-        database.Close();
-    }
-
-    QString Path() const { return FPath; }
-    // TEMP for the local cache.
-    QString CacheTemp() const { return FDir.filePath(QStringLiteral("temp")); }
-
-private:
-    QTemporaryDir FDir;
-    QString FPath;
-};
-
-const TBenchDatabase& Database()
-{
-    static const TBenchDatabase database;
+    static const TScratchDatabase database(BuildDatabase);
     return database;
+}
+
+// TEMP for the local cache.
+QString CacheTemp()
+{
+    return Database().FilePath(QStringLiteral("temp"));
 }
 
 // ---------------------------------------------------------------- checking
@@ -460,8 +391,8 @@ const TSDSOptions CachedOptions = DefaultSDSOptions + TSDSOptions{dsoLocalCachDa
 TFrameworkConnection& CacheConnection()
 {
     static std::unique_ptr<TFrameworkConnection> connection = [] {
-        QDir().mkpath(Database().CacheTemp());
-        qputenv("TEMP", QFile::encodeName(Database().CacheTemp()));
+        QDir().mkpath(CacheTemp());
+        qputenv("TEMP", QFile::encodeName(CacheTemp()));
         auto result = std::make_unique<TFrameworkConnection>(true);
         QString file;
         {
@@ -492,38 +423,23 @@ void CacheOpen_FullLoad(benchmark::State& state)
     });
 }
 
-void Whole(benchmark::internal::Benchmark* b)
-{
-    b->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(5)->DisplayAggregatesOnly(true);
-}
-
 } // namespace
 
-BENCHMARK(OpenSDS_Ours)->Name("OpenSDS/Ours")->Apply(Whole);
-BENCHMARK(OpenSDS_PlainFetch)->Name("OpenSDS/PlainFetch")->Apply(Whole);
-BENCHMARK(OpenSDS_QSqlTableModel)->Name("OpenSDS/QSqlTableModel")->Apply(Whole);
-BENCHMARK(CacheOpen_Ours)->Name("CacheOpen/Ours")->Apply(Whole);
-BENCHMARK(CacheOpen_FullLoad)->Name("CacheOpen/FullLoad")->Apply(Whole);
+BENCHMARK(OpenSDS_Ours)->Name("OpenSDS/Ours")->Apply(EveryRowOnce);
+BENCHMARK(OpenSDS_PlainFetch)->Name("OpenSDS/PlainFetch")->Apply(EveryRowOnce);
+BENCHMARK(OpenSDS_QSqlTableModel)->Name("OpenSDS/QSqlTableModel")->Apply(EveryRowOnce);
+BENCHMARK(CacheOpen_Ours)->Name("CacheOpen/Ours")->Apply(EveryRowOnce);
+BENCHMARK(CacheOpen_FullLoad)->Name("CacheOpen/FullLoad")->Apply(EveryRowOnce);
 
 int main(int argc, char** argv)
 {
-    QCoreApplication application(argc, argv); // Qt's SQL drivers are plugins
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
     // The engine keeps a database's page cache while it has an attachment;
     // one held for the whole run, having read every row, keeps the cache
     // filled and out of every peer's memory and time.
     std::unique_ptr<TPlainConnection> keeper;
-    try {
-        Database(); // created before the clock starts
+    return RunDatabaseBenchmarks(argc, argv, "bench_sds", [&] {
+        Database();
         keeper = std::make_unique<TPlainConnection>();
         FetchAll(*keeper);
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "bench_sds: cannot create the database: %s\n", error.what());
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    });
 }
