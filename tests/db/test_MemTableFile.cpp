@@ -199,7 +199,7 @@ TEST(MemTableFile, SavedIndexOrdersAreTakenOnlyWhenTheyAreRight)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("T.CDS"));
-    auto table = MakeTable({{3, "c", 1}, {1, "a", 2}, {2, "b", 3}, {4, "a", 4}});
+    auto table = MakeTable({{3, "c", 1}, {1, "a", 2}, {2, "b", 3}, {4, "a", 4}, {5, "abcdz", 5}, {6, "abcda", 6}});
     table->AddIndex(QStringLiteral("BY_NAME"), QStringLiteral("NAME"));
     table->SetIndexName(QStringLiteral("BY_NAME"));
     table->SaveToFile(path);
@@ -209,7 +209,7 @@ TEST(MemTableFile, SavedIndexOrdersAreTakenOnlyWhenTheyAreRight)
     TMemTableImage image = DecodeMemTableImage(file.readAll(), path);
     file.close();
     ASSERT_EQ(image.IndexOrders.size(), 1u);
-    EXPECT_EQ(image.IndexOrders[0].Rows, (std::vector<uint32_t>{1, 3, 2, 0})) << "a, a, b, c by row number";
+    EXPECT_EQ(image.IndexOrders[0].Rows, (std::vector<uint32_t>{1, 3, 5, 4, 2, 0})) << "by row number";
 
     const auto loadOrder = [&](const TMemTableImage& changed) {
         QFile out(path);
@@ -221,14 +221,25 @@ TEST(MemTableFile, SavedIndexOrdersAreTakenOnlyWhenTheyAreRight)
         loaded.SetIndexName(QStringLiteral("BY_NAME"));
         return Ids(loaded);
     };
-    EXPECT_EQ(loadOrder(image), QList<int>({1, 4, 2, 3}));
+    const QList<int> sorted = {1, 4, 6, 5, 2, 3};
+    EXPECT_EQ(loadOrder(image), sorted);
 
-    // A wrong, short or repeating order behind a good checksum is not believed.
-    for (const std::vector<uint32_t>& bad : {std::vector<uint32_t>{0, 1, 2, 3}, std::vector<uint32_t>{1, 3},
-                                             std::vector<uint32_t>{1, 1, 2, 0}}) {
+    // A wrong order behind a good checksum is not believed.
+    const struct
+    {
+        const char* what;
+        std::vector<uint32_t> rows;
+    } bad[] = {
+        {"natural order", {0, 1, 2, 3, 4, 5}},
+        {"short", {1, 3}},
+        {"a row twice", {1, 1, 5, 4, 2, 0}},
+        {"equal keys out of natural order", {3, 1, 5, 4, 2, 0}},
+        {"same first characters, wrong order", {1, 3, 4, 5, 2, 0}},
+    };
+    for (const auto& order : bad) {
         TMemTableImage changed = image;
-        changed.IndexOrders[0].Rows = bad;
-        EXPECT_EQ(loadOrder(changed), QList<int>({1, 4, 2, 3}));
+        changed.IndexOrders[0].Rows = order.rows;
+        EXPECT_EQ(loadOrder(changed), sorted) << order.what;
     }
 }
 
