@@ -123,14 +123,14 @@ public:
     // The same for a search key of the column.
     uint64_t SortKey(int column, const TKey& key, bool caseInsensitive) const;
     bool PrefixIsExact(int column) const;
-    // A hash of the value, equal for values that Compare finds equal, mixed
-    // into seed.
+    // A hash of the value mixed into seed: values that Compare finds equal
+    // hash alike (NaN aside, which compares equal to everything).
     uint64_t KeyHash(TRowHandle row, int column, bool caseInsensitive, uint64_t seed) const;
 
     // The file form of a row: its bytes after the block header, which the
     // same columns read back as they are.
     qsizetype FormSize(TRowHandle row) const;
-    // Appends the form to out; returns the end.
+    // Writes the form at out; returns its end.
     char* CopyForm(TRowHandle row, char* out) const;
     // The length of the form at data, or -1 when the bytes cannot be one.
     qsizetype FormLength(const char* data, qsizetype size) const;
