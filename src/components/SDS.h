@@ -251,7 +251,7 @@ public:
     void Reload();
     void FireAfterDataLoaded();
     // Rows and definitions from one of the table's files, never fetching from the server.
-    void LoadFromFile(const QString& fileName);
+    void LoadFromFile(const QString& fileName) override;
     // The cached rows, brought up to date with those changed on the server
     // since startTime (0: since the newest SYS$TIME among them).
     void LoadFromCache(const QString& fileName, TDateTime startTime);

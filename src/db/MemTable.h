@@ -80,7 +80,7 @@ public:
     // a damaged file raises EDatabaseError and leaves the table as it was;
     // otherwise the table is (re)opened with the file's definitions and rows.
     void SaveToFile(const QString& fileName) const;
-    void LoadFromFile(const QString& fileName);
+    virtual void LoadFromFile(const QString& fileName);
 
     // --- Local master-detail: only rows whose detail fields equal the
     // master's current master fields are in view (all rows while the master
