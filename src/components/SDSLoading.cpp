@@ -615,9 +615,13 @@ void TSDS::MergeRowsChangedSince(TDateTime time)
 {
     if (time == 0) {
         const TField* stamp = FTimeField ? FTimeField.data() : FieldByName(SDSNames::Time);
+        // Straight from the rows: no cursor moves, no record buffers.
         TDateTime newest = 0;
-        for (First(); !Eof(); Next())
-            newest = std::max(newest, stamp->AsDateTime());
+        for (int i = 0, count = InternalViewCount(); i < count; ++i) {
+            const Variant value = InternalGetValue(InternalViewRow(i), *stamp);
+            if (!value.IsNull())
+                newest = std::max(newest, value.AsDateTime());
+        }
         time = newest + 0.00001;
     }
     RTL_ASSERT(!FKeyFields.isEmpty(), QStringLiteral("Должен быть первичный индекс"));
