@@ -401,6 +401,42 @@ TEST_F(SDSLoadingTest, ServerSideMasterDetailReloadsOnlyForANewKey)
     EXPECT_EQ(loads, 5);
 }
 
+TEST_F(SDSLoadingTest, AttachedDataSetsShareTheMastersRows)
+{
+    auto master = NewSDS("GOODS");
+    master->SetOptions(master->Options() + TSDSOptions{dsoLookupClone});
+    master->Loaded();
+    TSDS* clone = master->LookupClone();
+    ASSERT_NE(clone, nullptr);
+    clone->Open(); // opens the master first
+    EXPECT_TRUE(master->Active());
+    EXPECT_TRUE(clone->Prepared());
+    EXPECT_TRUE(clone->DataLoaded());
+    EXPECT_EQ(clone->TableName(), "GOODS");
+    EXPECT_EQ(clone->KeyFields(), "SYS$ID");
+    EXPECT_EQ(clone->IndexNames(), master->IndexNames());
+    EXPECT_EQ(clone->SelectSQL().SQL().Lines(), master->SelectSQL().SQL().Lines());
+    EXPECT_EQ(clone->UpdateSQL().SQL().Text(), master->UpdateSQL().SQL().Text());
+    EXPECT_EQ(clone->IdField(), clone->FieldByName("SYS$ID"));
+    EXPECT_EQ(Ids(*clone), (std::vector<int>{1, 2, 3, 4}));
+
+    // Its own cursor; the master's edits show through.
+    clone->Last();
+    master->First();
+    master->Edit();
+    master->FieldByName("NAME")->SetAsString("Хлеб ржаной");
+    master->Post();
+    ASSERT_TRUE(clone->Locate("SYS$ID", 1));
+    EXPECT_EQ(clone->FieldByName("NAME")->AsString(), "Хлеб ржаной");
+
+    // Reloading the clone reloads its master from the server.
+    FTestDb.Execute("INSERT INTO GOODS (SYS$ID, NAME) VALUES (5, 'Новый')");
+    FTransaction.Commit();
+    clone->Reload();
+    EXPECT_EQ(Ids(*master), (std::vector<int>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(Ids(*clone), (std::vector<int>{1, 2, 3, 4, 5}));
+}
+
 TEST_F(SDSLoadingTest, LocalTableDropsTheServerOptions)
 {
     TSDS local;
