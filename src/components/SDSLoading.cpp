@@ -382,30 +382,19 @@ void TSDS::FetchRows(std::vector<TFieldSettings>& saved)
 
 void TSDS::AppendRowsDirectly(TIBSQL& sql, const std::vector<TColumnPlan>& plan)
 {
-    // With the indexes off, no other table on the rows and a view that shows
-    // them all, the rows go straight into the store and the view is made
-    // once. The table gave each stored field the next column when it opened:
-    // a layout that no longer matches takes the table's own insert.
-    const TMemRowStore& store = Store();
-    bool direct = !EnableIndexes() && !AttachedTo() && store.ListenerCount() == 1 && !Filtered()
-                  && SearchFilter().isEmpty();
-    std::vector<int> storeColumns; // by field index
-    int stored = 0;
-    for (TField* field : Fields()) {
-        const int column = field->IsStored() ? stored++ : -1;
-        if (column >= 0 && (column >= store.ColumnCount() || store.Columns()[column].Type != field->DataType()))
-            direct = false;
-        storeColumns.push_back(column);
-    }
-    direct = direct && stored == store.ColumnCount();
+    // Rows go straight into the store where the table allows it, and the
+    // view is made once.
+    const bool direct = CanLoadIntoStore();
+    std::vector<int> places; // each planned value's place in a row
+    for (const TColumnPlan& p : plan)
+        places.push_back(direct ? StoreColumn(*p.Field) : p.Field->Index());
 
-    std::vector<Variant> values(direct ? store.ColumnCount() : Fields().Count());
+    std::vector<Variant> values(direct ? Store().ColumnCount() : Fields().Count());
     for (; !sql.Eof(); sql.Next()) {
-        for (const TColumnPlan& p : plan) {
+        for (size_t i = 0; i < plan.size(); ++i) {
+            const TColumnPlan& p = plan[i];
             const TIBXSQLVAR& column = sql.Fields(p.Column);
-            const int index = p.Field->Index();
-            values[direct ? storeColumns[index] : index] =
-                column.IsNull() ? Variant() : ColumnValue(column, p.Code, *p.Field, p.ExactBound);
+            values[places[i]] = column.IsNull() ? Variant() : ColumnValue(column, p.Code, *p.Field, p.ExactBound);
         }
         if (direct)
             Store().Insert(values);

@@ -149,6 +149,11 @@ int TCustomMemTable::StoreColumn(const TField& field) const
                                                                           : -1;
 }
 
+bool TCustomMemTable::CanLoadIntoStore() const
+{
+    return !FEnableIndexes && !FAttachedTo && FStore->ListenerCount() == 1 && !Filtered() && SearchFilter().isEmpty();
+}
+
 // ---------------------------------------------------------------- the view
 
 int TCustomMemTable::InternalViewCount() const

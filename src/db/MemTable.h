@@ -134,6 +134,13 @@ protected:
     void InternalRefreshView() override;
 
     TMemRowStore& Store() const { return *FStore; }
+    // The store column a field's values live in; -1 for fields not stored.
+    int StoreColumn(const TField& field) const;
+    // The store column a field's values live in; -1 for fields not stored.
+    // Whether a bulk load may write rows straight into the store (values by
+    // StoreColumn) and make the view once at the end: the indexes are off
+    // and no other table, filter or search watches the rows.
+    bool CanLoadIntoStore() const;
     TMemIndex* CurrentIndex() const { return FCurrentIndex; }
 
     // The master moved or changed: by default the view follows it locally.
@@ -164,7 +171,6 @@ private:
     void PlaceInView(TRecordId row);
     int SearchView(const std::vector<Variant>& keyValues, bool& found) const;
     std::vector<Variant> KeyValuesFromBuffer();
-    int StoreColumn(const TField& field) const;
     // Record values (by field index) placed into the store's columns over base.
     std::vector<Variant> StoreValues(const std::vector<Variant>& values, std::vector<Variant> base) const;
     // The master's values for the detail columns; false when the master
