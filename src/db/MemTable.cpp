@@ -740,6 +740,7 @@ void TCustomMemTable::LoadImage(const TMemTableImage& image)
     if (Active())
         CheckBrowseMode();
     DisableControls();
+    QStringList addedIndexes;
     try {
         Close();
         FieldDefs().BeginUpdate();
@@ -756,10 +757,15 @@ void TCustomMemTable::LoadImage(const TMemTableImage& image)
             if (!IndexDefs().Find(d.Name)) {
                 IndexDefs().Add(d.Name, d.Fields, d.Options);
                 FIndexes.push_back({d.Name, {}, nullptr});
+                addedIndexes << d.Name;
             }
         Open();
         if (DefaultFields()) {
-            // The fields are the file's definitions: its rows are taken as read.
+            // The fields are the file's definitions: its rows are taken as
+            // read. The indexes of the store they replace go with it.
+            FCurrentIndex = nullptr;
+            for (TIndexEntry& entry : FIndexes)
+                entry.Index.reset();
             FStore->RemoveListener(FListener.get());
             FStore = image.Rows;
             FStore->AddListener(FListener.get());
@@ -777,9 +783,19 @@ void TCustomMemTable::LoadImage(const TMemTableImage& image)
         RebuildView();
         First();
     } catch (...) {
-        // Never half loaded: what could not be loaded whole is not kept.
-        if (Active())
-            EmptyTable();
+        // Never half loaded: a file that could not be taken whole leaves the
+        // table closed.
+        try {
+            Close();
+        } catch (...) {
+        }
+        // Nor does it leave its index definitions behind, which might not
+        // even fit the next file.
+        for (const QString& name : addedIndexes) {
+            if (const int at = IndexDefs().IndexOf(name); at >= 0)
+                IndexDefs().Delete(at);
+            std::erase_if(FIndexes, [&](const TIndexEntry& entry) { return entry.Name == name; });
+        }
         EnableControls();
         throw;
     }

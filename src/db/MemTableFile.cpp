@@ -322,7 +322,8 @@ TMemTableImage DecodeMemTableImage(const QByteArray& bytes, const QString& fileN
         if (!in.Ok() || entries > rowCount || entries * 4 > quint64(in.Left()))
             Damaged(fileName, QStringLiteral("bad index order"));
         order.Rows.resize(entries);
-        std::memcpy(order.Rows.data(), in.At(), entries * 4);
+        if (entries > 0) // an empty vector's data may be null
+            std::memcpy(order.Rows.data(), in.At(), entries * 4);
         in.Skip(qsizetype(entries * 4));
         if (std::any_of(order.Rows.begin(), order.Rows.end(), [&](uint32_t row) { return row >= rowCount; }))
             Damaged(fileName, QStringLiteral("bad index order"));

@@ -243,6 +243,42 @@ TEST(MemTableFile, SavedIndexOrdersAreTakenOnlyWhenTheyAreRight)
     }
 }
 
+TEST(MemTableFile, IndexesThatCannotBeBuiltLeaveTheTableClosed)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("T.CDS"));
+    const auto write = [&](const TMemTableImage& image) {
+        QFile out(path);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(EncodeMemTableImage(image));
+    };
+    // A well-formed file whose rows break its own unique index, and one with
+    // an index over a field it does not have.
+    TMemTableImage duplicates;
+    duplicates.FieldDefs.push_back({QStringLiteral("ID"), ftInteger, 0, 0, 0, false, 1});
+    duplicates.IndexDefs.push_back({QStringLiteral("BYID"), QStringLiteral("ID"), ixUnique});
+    duplicates.Rows->SetColumns({{ftInteger, 0}});
+    duplicates.Rows->Insert({Variant(1)});
+    duplicates.Rows->Insert({Variant(1)});
+    TMemTableImage unknownField = duplicates;
+    unknownField.IndexDefs[0] = {QStringLiteral("BYX"), QStringLiteral("X"), 0};
+    unknownField.Rows = std::make_shared<TMemRowStore>();
+    unknownField.Rows->SetColumns({{ftInteger, 0}});
+
+    for (const TMemTableImage* image : {&duplicates, &unknownField}) {
+        write(*image);
+        auto table = MakeTable({{1, "a", 1}, {2, "b", 2}});
+        table->AddIndex(QStringLiteral("OWN"), QStringLiteral("ID"));
+        table->SetIndexName(QStringLiteral("OWN"));
+        EXPECT_THROW(table->LoadFromFile(path), EDatabaseError);
+        EXPECT_FALSE(table->Active());
+        // The table is usable again.
+        MakeTable({{3, "c", 3}})->SaveToFile(path);
+        table->LoadFromFile(path);
+        EXPECT_EQ(table->RecordCount(), 1);
+    }
+}
+
 TEST(MemTableFile, PersistentFieldsMustMatchTheFile)
 {
     QTemporaryDir dir;
