@@ -335,6 +335,8 @@ private:
     struct TColumnPlan;
     struct TFieldSettings;
     void OpenFromServer();
+    // Definitions, fields and statements for the current table, then the table opened empty.
+    void PrepareAndOpenTable();
     void OpenAttached();
     bool LoadFromLocalCache();
     void FetchRows(std::vector<TFieldSettings>& saved);

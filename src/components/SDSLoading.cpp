@@ -195,12 +195,7 @@ void TSDS::OpenFromServer()
     SetReadOnly(false);
     FPrepared = false;
     try {
-        ReadFieldDefs();
-        FPrepared = true;
-        CreateMissingFields();
-        BuildStatements();
-        TCustomMemTable::SetActive(true);
-        BindSystemFields();
+        PrepareAndOpenTable();
         FInternalLoading = true;
         if (!LoadFromLocalCache())
             LoadData();
@@ -219,6 +214,16 @@ void TSDS::OpenFromServer()
     FInternalLoading = false;
     SetFilter(filter);
     SetFiltered(filtered);
+}
+
+void TSDS::PrepareAndOpenTable()
+{
+    ReadFieldDefs();
+    FPrepared = true;
+    CreateMissingFields();
+    BuildStatements();
+    TCustomMemTable::SetActive(true);
+    BindSystemFields();
 }
 
 bool TSDS::LoadFromLocalCache()
@@ -580,10 +585,16 @@ void TSDS::LoadFromCache(const QString& fileName, TDateTime startTime)
         // A cache that cannot be used is only a slower start; it goes, so
         // that the data set writes a good one when it is freed.
         QFile::remove(fileName);
-        if (Active())
+        if (Active()) {
             Reload();
-        else
+        } else if (FPrepared) {
+            // Opening from the server: a file that failed while being taken
+            // leaves the table closed, with the file's definitions.
+            PrepareAndOpenTable();
+            LoadData();
+        } else {
             Open();
+        }
     }
 }
 

@@ -5,6 +5,7 @@
 #include "DataSource.h"
 #include "IBSQL.h"
 #include "IBTestDatabase.h"
+#include "MemTableFile.h"
 #include "SDatabase.h"
 #include "TempDir.h"
 
@@ -55,6 +56,12 @@ T* AddField(TDataSet& dataSet, const char* name, TFieldKind kind = fkData)
     field->SetFieldKind(kind);
     field->SetDataSet(&dataSet);
     return field;
+}
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 std::vector<int> Ids(TDataSet& dataSet)
@@ -557,6 +564,24 @@ TEST_F(SDSCacheTest, AnUnusableCacheFallsBackToTheServer)
     TSDS check;
     check.LoadFromFile(cacheFile);
     EXPECT_EQ(Ids(check), (std::vector<int>{1, 2, 3, 4, 5}));
+
+    // A file that passes its checks but cannot be taken whole (an index over
+    // a field it does not have) is read from the server too.
+    {
+        TMemTableImage image = DecodeMemTableImage(ReadAll(cacheFile), cacheFile);
+        image.IndexDefs.push_back({"BAD", "NOPE", 0});
+        QFile out(cacheFile);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(EncodeMemTableImage(image));
+    }
+    Restart();
+    {
+        auto third = CachedGoods();
+        third->Open();
+        EXPECT_EQ(Ids(*third), (std::vector<int>{1, 2, 3, 4, 5}));
+        EXPECT_NE(third->FindField("PRICE"), nullptr);
+        EXPECT_TRUE(third->Prepared());
+    }
 
     // Another server filter is another version of the file.
     Restart();
