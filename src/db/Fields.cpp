@@ -642,20 +642,26 @@ void TField::SetAsLargeInt(int64_t value)
         AccessError(FieldTypeName(ftLargeint));
 }
 
-double TField::AsFloat() const
+template <typename Parse>
+double TField::NumberView(Parse parse) const
 {
-    if (!(FDataType == ftString || IsIntegerType(FDataType) || IsFloatType(FDataType)
-          || IsDateType(FDataType)))
-        AccessError(FieldTypeName(ftFloat));
     Variant held;
     const Variant& value = ValueRef(held);
     if (value.IsEmptyOrNull())
         return 0;
     if (FDataType == ftString) {
         const QString text = value.AsString();
-        return text.isEmpty() ? 0.0 : StrToFloat(text);
+        return text.isEmpty() ? 0.0 : parse(text);
     }
     return value.AsDouble();
+}
+
+double TField::AsFloat() const
+{
+    if (!(FDataType == ftString || IsIntegerType(FDataType) || IsFloatType(FDataType)
+          || IsDateType(FDataType)))
+        AccessError(FieldTypeName(ftFloat));
+    return NumberView([](const QString& text) { return StrToFloat(text); });
 }
 
 void TField::SetAsFloat(double value)
@@ -746,15 +752,7 @@ TDateTime TField::AsDateTime() const
 {
     if (!(FDataType == ftString || IsDateType(FDataType) || IsFloatType(FDataType)))
         AccessError(FieldTypeName(ftDateTime));
-    Variant held;
-    const Variant& value = ValueRef(held);
-    if (value.IsEmptyOrNull())
-        return 0;
-    if (FDataType == ftString) {
-        const QString text = value.AsString();
-        return text.isEmpty() ? 0.0 : StrToDateTime(text);
-    }
-    return value.AsDouble();
+    return NumberView([](const QString& text) { return StrToDateTime(text); });
 }
 
 void TField::SetAsDateTime(TDateTime value)

@@ -141,6 +141,10 @@ protected:
     // The value as Value() gives it, without a copy where the data set holds
     // it (held keeps it otherwise).
     const Variant& ValueRef(Variant& held) const;
+    // The value as a number: 0 when null; a text field's text read by parse
+    // (an empty text is 0).
+    template <typename Parse>
+    double NumberView(Parse parse) const;
     [[noreturn]] void AccessError(const QString& typeName) const;
 
 private:

@@ -133,6 +133,28 @@ struct TVariantAccess
         }
     }
 
+    // A number for every numeric kind (0 when empty), or the text as parse
+    // reads it; anything else cannot become target.
+    template <typename Parse>
+    static double ToDouble(const Variant& v, TVarType target, Parse parse)
+    {
+        switch (v.VarType()) {
+        case varEmpty: return 0.0;
+        case varBoolean:
+        case varInteger:
+        case varInt64:
+        case varDouble:
+        case varCurrency:
+        case varDate: return Number(v);
+        case varString:
+            if (const auto number = parse(std::get<QString>(v.FValue)))
+                return *number;
+            break;
+        default: break;
+        }
+        CastError(v.VarType(), target);
+    }
+
     static int64_t ToInt64(const Variant& v, TVarType target)
     {
         const auto& value = v.FValue;
@@ -386,21 +408,7 @@ int64_t Variant::AsInt64() const { return TVariantAccess::ToInt64(*this, varInt6
 
 double Variant::AsDouble() const
 {
-    switch (VarType()) {
-    case varEmpty: return 0.0;
-    case varBoolean:
-    case varInteger:
-    case varInt64:
-    case varDouble:
-    case varCurrency:
-    case varDate: return TVariantAccess::Number(*this);
-    case varString:
-        if (const auto number = StringToDouble(std::get<QString>(FValue)))
-            return *number;
-        break;
-    default: break;
-    }
-    CastError(VarType(), varDouble);
+    return TVariantAccess::ToDouble(*this, varDouble, [](const QString& text) { return StringToDouble(text); });
 }
 
 TCurrency Variant::AsCurrency() const
@@ -430,21 +438,7 @@ TCurrency Variant::AsCurrency() const
 
 TDateTime Variant::AsDateTime() const
 {
-    switch (VarType()) {
-    case varEmpty: return 0.0;
-    case varBoolean:
-    case varInteger:
-    case varInt64:
-    case varDouble:
-    case varCurrency:
-    case varDate: return TVariantAccess::Number(*this);
-    case varString:
-        if (const auto value = TryStrToDateTime(std::get<QString>(FValue)))
-            return *value;
-        break;
-    default: break;
-    }
-    CastError(VarType(), varDate);
+    return TVariantAccess::ToDouble(*this, varDate, [](const QString& text) { return TryStrToDateTime(text); });
 }
 
 QString Variant::AsString() const
