@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -71,6 +72,27 @@ TIntRange IntegerRange(TFieldType type)
 {
     throw EConvertError(QStringLiteral("Could not convert variant of type (%1) into type (%2)")
                             .arg(Variant::TypeName(value.VarType()), FieldTypeName(type)));
+}
+
+// The number a numeric variant holds, or its text as parse reads it; none
+// for blank text. Anything else cannot be stored in a field of type.
+template <typename Parse>
+std::optional<double> NumberOrText(const Variant& value, TFieldType type, Parse parse)
+{
+    switch (value.VarType()) {
+    case varInteger:
+    case varInt64:
+    case varDouble:
+    case varCurrency:
+    case varDate: return value.AsDouble();
+    case varString: {
+        const QString text = value.AsString();
+        if (text.trimmed().isEmpty())
+            return std::nullopt;
+        return parse(text);
+    }
+    default: ConvertError(value, type);
+    }
 }
 
 // Binary values are one character per byte as text, so any bytes survive
@@ -394,22 +416,11 @@ Variant TField::Normalize(const Variant& value) const
 
         case ftFloat:
         case ftBCD: {
-            double result = 0;
-            switch (kind) {
-            case varInteger:
-            case varInt64:
-            case varDouble:
-            case varCurrency:
-            case varDate: result = value.AsDouble(); break;
-            case varString: {
-                const QString text = value.AsString();
-                if (text.trimmed().isEmpty())
-                    return Variant::Null();
-                result = StrToFloat(text);
-                break;
-            }
-            default: ConvertError(value, FDataType);
-            }
+            const std::optional<double> number =
+                NumberOrText(value, FDataType, [](const QString& text) { return StrToFloat(text); });
+            if (!number)
+                return Variant::Null();
+            double result = *number;
             if (!std::isfinite(result))
                 InvalidFloat(QString::number(result));
             if (FDataType == ftBCD) {
@@ -489,24 +500,14 @@ Variant TField::Normalize(const Variant& value) const
         case ftDate:
         case ftTime:
         case ftDateTime: {
-            double result = 0;
-            switch (kind) {
-            case varInteger:
-            case varInt64:
-            case varDouble:
-            case varCurrency:
-            case varDate: result = value.AsDouble(); break;
-            case varString: {
-                const QString text = value.AsString();
-                if (text.trimmed().isEmpty())
-                    return Variant::Null();
-                result = FDataType == ftDate   ? StrToDate(text)
-                         : FDataType == ftTime ? StrToTime(text)
-                                               : StrToDateTime(text);
-                break;
-            }
-            default: ConvertError(value, FDataType);
-            }
+            const std::optional<double> number = NumberOrText(value, FDataType, [this](const QString& text) {
+                return FDataType == ftDate   ? StrToDate(text)
+                       : FDataType == ftTime ? StrToTime(text)
+                                             : StrToDateTime(text);
+            });
+            if (!number)
+                return Variant::Null();
+            const double result = *number;
             // 1 January 0001 to 31 December 9999
             if (!std::isfinite(result) || result < -693594.0 || result >= 2958466.0)
                 throw EConvertError(QStringLiteral("'%1' is not a valid %2")
