@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -83,10 +84,13 @@ TFKORGR::TFKORGR(QWidget* parent) : TForm(parent)
     Label1 = new QLabel(QStringLiteral("Требуемый тип:"), GroupBox1);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->move(8, 47);
+    Label1->adjustSize();
     SetGrey(Label1);
     Label2 = new QLabel(GroupBox1);
     Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->setGeometry(96, 47, 300, Label1->sizeHint().height());
+    // Right after the first label where the font is wider than designed.
+    const int kindLeft = std::max(96, Label1->geometry().right() + 5);
+    Label2->setGeometry(kindLeft, 47, 399 - kindLeft, Label1->height());
     SetGrey(Label2);
 
     Button1 = new QPushButton(QStringLiteral("ОК"), this);
