@@ -307,6 +307,12 @@ TEST_F(CalculatorTest, ModalButtonsCloseWithTheirResults)
     EXPECT_EQ(form.LastResult(), 42.0L);
     OnNextModal([this](QWidget*) { QTest::mouseClick(form.btnEsc, Qt::LeftButton); });
     EXPECT_EQ(form.exec(), mrCancel);
+
+    // Shown without a modal loop, "Закрыть" hides the window all the same.
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    QTest::mouseClick(form.btnEsc, Qt::LeftButton);
+    EXPECT_FALSE(form.isVisible());
 }
 
 TEST_F(CalculatorTest, ResultStoredInNewAndChosenVariables)
