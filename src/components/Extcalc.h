@@ -134,7 +134,6 @@ private:
     void BuildMenu();
     void InstallKeyPreview();
     void TogglePanel(QFrame* panel, QAction* item);
-    void FitHeight();
 
     // Key preview: true when the key was dealt with before the focused
     // control. Enter and Esc anywhere; typing outside the edits; typing in
