@@ -18,6 +18,9 @@ void TIBTestDatabase::PrepareEngine()
             QDir().mkpath(lock);
             qputenv("FIREBIRD_LOCK", QFile::encodeName(lock));
         }
+        // A root folder that also loads our UDR modules (the session functions).
+        if (!qEnvironmentVariableIsSet("FIREBIRD"))
+            qputenv("FIREBIRD", FIREBIRD_ROOT);
         return true;
     }();
     (void)done;

@@ -35,8 +35,9 @@ public:
     // (platform/fbserver/framework.sql).
     void CreateFrameworkSchema();
 
-    // Points the engine's lock files at a folder this user can write; must run
-    // before the first attachment of the process.
+    // Points the engine's lock files at a folder this user can write and the
+    // engine at our root folder (build/fbroot, which loads the session
+    // functions); must run before the first attachment of the process.
     static void PrepareEngine();
 
 private:
