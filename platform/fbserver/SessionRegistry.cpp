@@ -125,8 +125,10 @@ bool TRegistry::Post(const std::string& database, int32_t handle, const std::str
     if (db == FDatabases.end() || !db->second.Sessions.contains(handle))
         return false;
     for (auto& [other, session] : db->second.Sessions) {
-        if (other == handle)
+        if (other == handle || !session.Listening)
             continue;
+        if (session.Events.size() == MaxQueue)
+            session.Events.pop_front();
         session.Events.push_back(line);
         if (session.Events.size() % LongQueue == 0)
             longQueues.push_back(session.AttachmentId);
@@ -144,6 +146,7 @@ std::string TRegistry::TakeEvents(const std::string& database, int32_t handle, s
     const auto session = db->second.Sessions.find(handle);
     if (session == db->second.Sessions.end())
         return text;
+    session->second.Listening = true;
     auto& events = session->second.Events;
     while (!events.empty() && text.size() + events.front().size() + 1 <= maxBytes) {
         text += events.front();

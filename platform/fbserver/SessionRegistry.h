@@ -37,6 +37,9 @@ struct TSession
     int32_t UserId = 0;
     int64_t AttachmentId = 0;
     std::string UserName;
+    // Events reach a session once it has asked for them: one that never
+    // listens collects nothing.
+    bool Listening = false;
     std::deque<std::string> Events; // lines not yet read, oldest first
 };
 
@@ -79,12 +82,13 @@ public:
     bool Unlock(const std::string& database, int32_t handle, const TRecordId& record);
     TLockHolder Holder(const std::string& database, const TRecordId& record);
 
-    // Queues one line for every other session of the database; false for an
-    // unknown sender. Returns the attachments whose queues grew long, for a
-    // liveness check.
+    // Queues one line for every other listening session of the database;
+    // false for an unknown sender. Adds the attachments whose queues grew
+    // long, for a liveness check; past MaxQueue lines the oldest go.
     bool Post(const std::string& database, int32_t handle, const std::string& line,
               std::vector<int64_t>& longQueues);
-    // Takes the oldest lines that fit in maxBytes, each ended by "\n".
+    // Takes the oldest lines that fit in maxBytes, each ended by "\n"; from
+    // now on the session is sent events.
     std::string TakeEvents(const std::string& database, int32_t handle, size_t maxBytes);
 
     // The session without its events; false when the handle is unknown.
@@ -105,5 +109,7 @@ private:
 
 // A queue this long makes the poster ask whether its reader still lives.
 inline constexpr size_t LongQueue = 1024;
+// What a live reader that stopped reading may hold at most.
+inline constexpr size_t MaxQueue = 64 * LongQueue;
 
 } // namespace UserSessions

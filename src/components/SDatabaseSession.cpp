@@ -256,6 +256,7 @@ void TUserSession::StartListening(std::chrono::milliseconds interval)
     if (FSessionHandle < 0)
         throw EDatabaseError(QStringLiteral("The session listens only once it is registered"));
     StopListening();
+    PollEvents();
     FEventListener = std::make_unique<TEventListener>(*this, interval);
     FListening = true;
 }
@@ -276,6 +277,25 @@ void TUserSession::Enqueue(std::unique_ptr<TMsgEventRec> event)
 {
     std::lock_guard guard(FEventQueueLock);
     FEventQueue.push_back(std::move(event));
+}
+
+void TUserSession::EnqueueEventText(const QString& text)
+{
+    for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        if (auto event = TEventListener::ParseEvent(line))
+            Enqueue(std::move(event));
+}
+
+void TUserSession::PollEvents()
+{
+    StartInternalTransaction();
+    TClosing closing(*FGetEventsStatement);
+    if (!FGetEventsStatement->Prepared())
+        FGetEventsStatement->Prepare();
+    FGetEventsStatement->Params(0).SetAsInteger(FSessionHandle);
+    FGetEventsStatement->ExecQuery();
+    if (FGetEventsStatement->Next() && !FGetEventsStatement->Fields(0).IsNull())
+        EnqueueEventText(FGetEventsStatement->Fields(0).AsString());
 }
 
 TMsgEventQueue TUserSession::TakeEvents()
@@ -353,7 +373,8 @@ void TEventListener::Run()
     statement.SetTransaction(&transaction);
     statement.SetGoToFirstRecordOnExecute(false);
     statement.SQL().SetText(FStatementText);
-    do {
+    // The session polled once as it started listening: this thread waits first.
+    while (WaitForNextPoll()) {
         if (!FActive)
             continue;
         try {
@@ -374,7 +395,7 @@ void TEventListener::Run()
             } catch (...) {
             }
         }
-    } while (WaitForNextPoll());
+    }
 }
 
 void TEventListener::Poll(TIBSQL& statement)
@@ -382,12 +403,8 @@ void TEventListener::Poll(TIBSQL& statement)
     TClosing closing(statement);
     statement.ParamByName(QStringLiteral("hs")).SetAsInteger(FHandle);
     statement.ExecQuery();
-    if (!statement.Next() || statement.Fields(0).IsNull())
-        return;
-    const QString text = statement.Fields(0).AsString();
-    for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        if (auto event = ParseEvent(line))
-            FSession.Enqueue(std::move(event));
+    if (statement.Next() && !statement.Fields(0).IsNull())
+        FSession.EnqueueEventText(statement.Fields(0).AsString());
 }
 
 std::unique_ptr<TMsgEventRec> TEventListener::ParseEvent(const QString& line)

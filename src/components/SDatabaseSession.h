@@ -101,8 +101,10 @@ public:
     // handle. Raises when the database lacks the function.
     int32_t Register(int32_t userId);
     // Starts the event listener: a thread with an attachment of its own that
-    // polls the server every interval and queues what it reads. Needs a
-    // connected database and a registered session.
+    // polls the server every interval and queues what it reads. The first
+    // poll runs here, on GetEventsStatement: the server sends this session
+    // the events posted from then on. Needs a connected database and a
+    // registered session.
     void StartListening(std::chrono::milliseconds interval = DefaultListenInterval);
     // Wakes the listener and waits for it to end.
     void StopListening();
@@ -127,13 +129,17 @@ private:
     void ExecuteRecordStatement(TIBSQL& sql, const TRecordID& id);
     void SendAudit(const QString& message);
     void Enqueue(std::unique_ptr<TMsgEventRec> event);
+    // Queues each well-formed line of the server's event text.
+    void EnqueueEventText(const QString& text);
+    // Runs GetEventsStatement once and queues what it returns.
+    void PollEvents();
 
     TSDatabase& FDatabase;
     int32_t FSessionHandle = -1;
     bool FListening = false;
-    std::unique_ptr<TEventListener> FEventListener;
     TMsgEventQueue FEventQueue;
     mutable std::mutex FEventQueueLock;
+    std::unique_ptr<TEventListener> FEventListener; // ends before the queue it fills
     std::unique_ptr<TIBSQL> FLockStatement;
     std::unique_ptr<TIBSQL> FUnlockStatement;
     std::unique_ptr<TIBSQL> FLockInfoStatement;

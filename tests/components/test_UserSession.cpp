@@ -338,19 +338,9 @@ TEST_F(UserSessionTest, EventsReachEveryOtherSessionOnceInOrder)
     auto sender = Registered(5);
     auto reader = Registered(6);
     auto third = Registered(7);
+    auto silent = Registered(8);
     TUserSession& session = *sender->Session();
     const QString handle = QString::number(session.SessionHandle());
-
-    EXPECT_TRUE(session.PostEvent(10, 0, 0, QStringLiteral("SYS_USER"), Row1, nullptr));
-    EXPECT_EQ(session.PostEventStatement().SQL().Text(),
-              QStringLiteral("select F_PostEvent( ") + handle
-                  + QStringLiteral(",0,10,0,'SYS_USER','0100000000000000' ) from rdb$database"));
-    EXPECT_TRUE(session.PostEvent(10, 3, 2, QStringLiteral("O'Brien;s"), Row2, nullptr));
-    EXPECT_EQ(session.PostEventStatement().SQL().Text(),
-              QStringLiteral("select F_PostEvent( ") + handle
-                  + QStringLiteral(",3,10,2,'O''Brien;s','0201000000000000' ) from rdb$database"));
-    EXPECT_FALSE(session.PostEventStatement().Open());
-
     // Read as the listener reads them: GetEventsStatement's text.
     const auto poll = [](TSDatabase& db) {
         TIBSQL sql;
@@ -361,6 +351,21 @@ TEST_F(UserSessionTest, EventsReachEveryOtherSessionOnceInOrder)
         sql.ExecQuery();
         return sql.Fields(0).AsString();
     };
+    // Events reach the sessions that listen: those that asked once.
+    EXPECT_EQ(poll(*reader), QString());
+    EXPECT_EQ(poll(*third), QString());
+    EXPECT_EQ(poll(*sender), QString());
+
+    EXPECT_TRUE(session.PostEvent(10, 0, 0, QStringLiteral("SYS_USER"), Row1, nullptr));
+    EXPECT_EQ(session.PostEventStatement().SQL().Text(),
+              QStringLiteral("select F_PostEvent( ") + handle
+                  + QStringLiteral(",0,10,0,'SYS_USER','0100000000000000' ) from rdb$database"));
+    EXPECT_TRUE(session.PostEvent(10, 3, 2, QStringLiteral("O'Brien;s"), Row2, nullptr));
+    EXPECT_EQ(session.PostEventStatement().SQL().Text(),
+              QStringLiteral("select F_PostEvent( ") + handle
+                  + QStringLiteral(",3,10,2,'O''Brien;s','0201000000000000' ) from rdb$database"));
+    EXPECT_FALSE(session.PostEventStatement().Open());
+    EXPECT_EQ(poll(*silent), QString()); // it never asked before: it collected nothing
     const QString expected = handle + QStringLiteral(";0;10;0;0100000000000000;SYS_USER\n") + handle
         + QStringLiteral(";3;10;2;0201000000000000;O'Brien;s\n");
     EXPECT_EQ(poll(*reader), expected);
