@@ -50,19 +50,6 @@ QStringList Rows(TIBDatabase& db, const QString& text)
     return rows;
 }
 
-void ExecuteCommitted(TIBDatabase& db, const QString& text)
-{
-    TIBTransaction transaction;
-    transaction.SetDefaultDatabase(&db);
-    transaction.StartTransaction();
-    TIBSQL sql;
-    sql.SetTransaction(&transaction);
-    sql.SQL().SetText(text);
-    sql.ExecQuery();
-    sql.Close();
-    transaction.Commit();
-}
-
 // Waits for a condition that another thread or process brings about.
 bool Eventually(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(30))
 {
@@ -275,7 +262,7 @@ TEST_F(UserSessionTest, NoLockOutlivesItsSession)
         killed->Session()->LockRecord(Row1, false);
         EXPECT_TRUE(LockAborts(*other->Session(), Row1, false));
         const QString id = Rows(*killed, QStringLiteral("select current_connection from rdb$database")).value(0);
-        ExecuteCommitted(*other, QStringLiteral("delete from mon$attachments where mon$attachment_id = ") + id);
+        TIBTestDatabase::ExecuteOn(*other, QStringLiteral("delete from mon$attachments where mon$attachment_id = ") + id);
         EXPECT_FALSE(LockAborts(*other->Session(), Row1, false));
         other->Session()->UnlockRecord(Row1);
     } // the killed connection goes away without raising
@@ -452,7 +439,7 @@ TEST(UserSessionServer, LockHeldByAnotherProcessUntilItDies)
         QFile script(QStringLiteral(FRAMEWORK_SQL));
         ASSERT_TRUE(script.open(QIODevice::ReadOnly));
         for (const QString& statement : TIBTestDatabase::SplitScript(QString::fromUtf8(script.readAll())))
-            ExecuteCommitted(creator, statement);
+            TIBTestDatabase::ExecuteOn(creator, statement);
     }
 
     // The other process registers, locks row 1 and waits for its end.

@@ -60,8 +60,13 @@ std::unique_ptr<TIBDatabase> TIBTestDatabase::Connect(const QString& charset) co
 
 void TIBTestDatabase::Execute(const QString& sql)
 {
+    ExecuteOn(*FDatabase, sql);
+}
+
+void TIBTestDatabase::ExecuteOn(TIBDatabase& database, const QString& sql)
+{
     TIBTransaction transaction;
-    transaction.SetDefaultDatabase(FDatabase.get());
+    transaction.SetDefaultDatabase(&database);
     transaction.StartTransaction();
     TIBSQL statement;
     statement.SetTransaction(&transaction);

@@ -28,6 +28,8 @@ public:
 
     // One statement in a transaction of its own, committed.
     void Execute(const QString& sql);
+    // The same on any connection.
+    static void ExecuteOn(TIBDatabase& database, const QString& sql);
     // Statements ended by ";" (or what "SET TERM" chooses), each committed.
     void ExecuteScript(const QString& script);
     static QStringList SplitScript(const QString& script);
