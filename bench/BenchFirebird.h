@@ -25,9 +25,13 @@ inline const QStringList ReadParams = {QStringLiteral("read"), QStringLiteral("r
                                        QStringLiteral("rec_version"), QStringLiteral("nowait")};
 
 // The engine's default lock folder (/tmp/firebird) may belong to someone
-// else; one of this run's own, inside its scratch folder.
+// else; one of this run's own, inside its scratch folder. The engine's root
+// is ours (build/.../fbroot), which finds the session functions that
+// framework.sql declares.
 inline void UseOwnLockFolder(const QTemporaryDir& scratch)
 {
+    if (!qEnvironmentVariableIsSet("FIREBIRD"))
+        qputenv("FIREBIRD", FIREBIRD_ROOT);
     if (qEnvironmentVariableIsSet("FIREBIRD_LOCK"))
         return;
     const QString lock = scratch.filePath(QStringLiteral("lock"));
@@ -88,6 +92,22 @@ inline QString ClientColumnValues()
                           "      'Город ' || mod(:i * 31, 997),\n"
                           "      (mod(:i * 7907, 10000000) - 2500000) / 100.00,\n"
                           "      dateadd(:i * 61 second to timestamp '2020-01-01 08:00:00')");
+}
+
+// The objects every framework database has (platform/fbserver/framework.sql):
+// statements ended by ";", comment lines dropped.
+inline void RunFrameworkScript(TIBDatabase& database)
+{
+    QFile framework(QStringLiteral(FRAMEWORK_SQL));
+    if (!framework.open(QIODevice::ReadOnly))
+        throw std::runtime_error("cannot read " FRAMEWORK_SQL);
+    QString script;
+    for (const QString& line : QString::fromUtf8(framework.readAll()).split(QLatin1Char('\n')))
+        if (!line.trimmed().startsWith(QStringLiteral("--")))
+            script += line + QLatin1Char('\n');
+    for (const QString& statement : script.split(QLatin1Char(';'), Qt::SkipEmptyParts))
+        if (!statement.trimmed().isEmpty())
+            ExecuteCommitted(database, statement);
 }
 
 // Inserts rows 0 .. rows - 1 into table, values being expressions over :i.

@@ -71,16 +71,7 @@ const QString TableName = QStringLiteral("BENCH_ROWS");
 // the rows.
 void BuildDatabase(TIBDatabase& connection)
 {
-    QFile framework(QStringLiteral(FRAMEWORK_SQL));
-    if (!framework.open(QIODevice::ReadOnly))
-        throw std::runtime_error("cannot read " FRAMEWORK_SQL);
-    QString script;
-    for (const QString& line : QString::fromUtf8(framework.readAll()).split(QLatin1Char('\n')))
-        if (!line.trimmed().startsWith(QStringLiteral("--")))
-            script += line + QLatin1Char('\n');
-    for (const QString& statement : script.split(QLatin1Char(';'), Qt::SkipEmptyParts))
-        if (!statement.trimmed().isEmpty())
-            ExecuteCommitted(connection, statement);
+    RunFrameworkScript(connection);
 
     ExecuteCommitted(connection, QStringLiteral("create table BENCH_ROWS (SYS$ID integer not null primary key, "
                                                 "SYS$PID integer, SYS$STATE integer not null, SYS$TIME timestamp, "

@@ -4,6 +4,7 @@
 #include "IBSQL.h"
 #include "MemTable.h"
 #include "SDS.h"
+#include "SDatabaseSession.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -184,6 +185,7 @@ const char* const TSDatabase::ConstraintsQueryText =
 
 TSDatabase::TSDatabase(QObject* owner)
     : TIBDatabase(owner),
+      FSession(std::make_unique<TUserSession>(*this)),
       FCacheManager(std::make_unique<TCacheManager>(this)),
       FTablesCache(std::make_unique<TCustomMemTable>()),
       FIndexesCache(std::make_unique<TCustomMemTable>()),
@@ -198,6 +200,7 @@ TSDatabase::TSDatabase(QObject* owner)
 
 TSDatabase::~TSDatabase()
 {
+    FSession.reset(); // unregisters while still connected
     // Also with MetadataCache switched off while connected: files whose
     // version the index records must be rewritten or dropped.
     try {
@@ -292,7 +295,10 @@ void TSDatabase::DoConnect()
 
 void TSDatabase::DoDisconnect()
 {
-    // The session is unregistered here once it exists.
+    if (Connected() && FSession->SessionHandle() != -1) {
+        FSession->StopListening();
+        FSession->Unregister(); // never raises
+    }
     std::exception_ptr failure;
     try {
         TIBDatabase::DoDisconnect();

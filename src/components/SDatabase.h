@@ -13,6 +13,7 @@
 class TCacheManager;
 class TCustomMemTable;
 class TSDS;
+class TUserSession;
 
 // The bits of an index's constraint code; the data set engine classifies the
 // indexes it finds itself with the same bits.
@@ -58,6 +59,8 @@ public:
     bool AuditEnabled() const { return FAuditEnabled; }
     void SetAuditEnabled(bool value) { FAuditEnabled = value; }
 
+    // The user session: record locks, change events and audit (SDatabaseSession.h).
+    TUserSession* Session() const { return FSession.get(); }
     // Where the local cache keeps its files; used while LocalCache is on.
     TCacheManager* CacheManager() const { return FCacheManager.get(); }
 
@@ -121,6 +124,7 @@ private:
     bool FAuditEnabled = true;
     QString FTablesCacheFile;
     QString FIndexesCacheFile;
+    std::unique_ptr<TUserSession> FSession; // first made, first freed
     std::unique_ptr<TCacheManager> FCacheManager;
     std::unique_ptr<TCustomMemTable> FTablesCache;
     std::unique_ptr<TCustomMemTable> FIndexesCache;

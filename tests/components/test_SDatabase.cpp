@@ -136,7 +136,7 @@ TEST_F(SDatabaseTest, ConnectFillsTablesCacheWithUserRelations)
 
     // No system relation, names right-trimmed (Cyrillic too).
     EXPECT_EQ(Relations(tables),
-              QSet<QString>({"SYS_USER", "SYS$LIST_KIND", "CUSTOMER", "ORDERS", "СПРАВОЧНИК"}));
+              QSet<QString>({"SYS_USER", "SYS$LIST_KIND", "SYS$AUDIT", "CUSTOMER", "ORDERS", "СПРАВОЧНИК"}));
     EXPECT_EQ(FieldsOf(tables, "CUSTOMER"), QStringList({"ID", "CODE", "NAME", "AMOUNT", "FULLNAME"}));
     EXPECT_EQ(FieldsOf(tables, "СПРАВОЧНИК"), QStringList({"КОД", "ИМЯ"}));
 
@@ -311,7 +311,7 @@ TEST_F(SDatabaseTest, ReconnectToAnotherDatabaseDescribesThatOne)
     other.Execute(QStringLiteral("CREATE TABLE OTHER_T (ID INTEGER NOT NULL, CONSTRAINT PK_OTHER PRIMARY KEY (ID))"));
     FDb->SetDatabaseName(other.Path());
     FDb->Open();
-    EXPECT_EQ(Relations(*FDb->TablesCache()), QSet<QString>({"SYS_USER", "SYS$LIST_KIND", "OTHER_T"}));
+    EXPECT_EQ(Relations(*FDb->TablesCache()), QSet<QString>({"SYS_USER", "SYS$LIST_KIND", "SYS$AUDIT", "OTHER_T"}));
     EXPECT_EQ(FDb->GetConstraintType("PK_CUSTOMER"), 0);
     EXPECT_EQ(FDb->GetConstraintType("PK_OTHER"), 3);
 }

@@ -18,6 +18,9 @@ void TIBTestDatabase::PrepareEngine()
             QDir().mkpath(lock);
             qputenv("FIREBIRD_LOCK", QFile::encodeName(lock));
         }
+        // A root folder that also loads our UDR modules (the session functions).
+        if (!qEnvironmentVariableIsSet("FIREBIRD"))
+            qputenv("FIREBIRD", FIREBIRD_ROOT);
         return true;
     }();
     (void)done;
@@ -57,8 +60,13 @@ std::unique_ptr<TIBDatabase> TIBTestDatabase::Connect(const QString& charset) co
 
 void TIBTestDatabase::Execute(const QString& sql)
 {
+    ExecuteOn(*FDatabase, sql);
+}
+
+void TIBTestDatabase::ExecuteOn(TIBDatabase& database, const QString& sql)
+{
     TIBTransaction transaction;
-    transaction.SetDefaultDatabase(FDatabase.get());
+    transaction.SetDefaultDatabase(&database);
     transaction.StartTransaction();
     TIBSQL statement;
     statement.SetTransaction(&transaction);

@@ -28,6 +28,8 @@ public:
 
     // One statement in a transaction of its own, committed.
     void Execute(const QString& sql);
+    // The same on any connection.
+    static void ExecuteOn(TIBDatabase& database, const QString& sql);
     // Statements ended by ";" (or what "SET TERM" chooses), each committed.
     void ExecuteScript(const QString& script);
     static QStringList SplitScript(const QString& script);
@@ -35,8 +37,9 @@ public:
     // (platform/fbserver/framework.sql).
     void CreateFrameworkSchema();
 
-    // Points the engine's lock files at a folder this user can write; must run
-    // before the first attachment of the process.
+    // Points the engine's lock files at a folder this user can write and the
+    // engine at our root folder (build/fbroot, which loads the session
+    // functions); must run before the first attachment of the process.
     static void PrepareEngine();
 
 private:

@@ -37,11 +37,11 @@ TEST(FrameworkSchema, CreatesGeneratorAndTablesInWin1251)
     EXPECT_EQ(Query(db, QStringLiteral("select RDB$RELATION_NAME from RDB$RELATIONS "
                                        "where coalesce(RDB$SYSTEM_FLAG, 0) = 0"))
                   .keys(),
-              QStringList({"SYS$LIST_KIND", "SYS_USER"}));
+              QStringList({"SYS$AUDIT", "SYS$LIST_KIND", "SYS_USER"}));
     EXPECT_EQ(Query(db, QStringLiteral("select RDB$GENERATOR_NAME from RDB$GENERATORS "
                                        "where coalesce(RDB$SYSTEM_FLAG, 0) = 0"))
                   .keys(),
-              QStringList({"MAIN_GEN"}));
+              QStringList({"MAIN_GEN", "SYS$AUDIT_GEN"}));
 
     // The names are WIN1251 even in a database whose default is another set.
     const auto charsets = Query(db, QStringLiteral(

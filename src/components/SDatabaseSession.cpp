@@ -1,0 +1,426 @@
+#include "SDatabaseSession.h"
+
+#include "Dialogs.h"
+#include "Exceptions.h"
+#include "IBSQL.h"
+#include "SDatabase.h"
+
+namespace {
+
+const QString LockedByOtherText = QStringLiteral("Запись блокирована другим пользователем");
+const QString LockPromptText =
+    QStringLiteral("Запись блокирована другим пользователем\n\rИнтересует дополнительная информация ?");
+
+// Closes the statement when the use ends, also when it raises.
+class TClosing
+{
+public:
+    explicit TClosing(TIBSQL& sql) : FSQL(sql) {}
+    ~TClosing()
+    {
+        try {
+            FSQL.Close();
+        } catch (...) {
+            // the error that ends the use is the one to report
+        }
+    }
+    TClosing(const TClosing&) = delete;
+    TClosing& operator=(const TClosing&) = delete;
+
+private:
+    TIBSQL& FSQL;
+};
+
+QByteArray Bytes(const TRecordID& id)
+{
+    return QByteArray(reinterpret_cast<const char*>(id.data()), static_cast<qsizetype>(id.size()));
+}
+
+std::unique_ptr<TIBSQL> NewStatement(TSDatabase& database, const char* text, bool withTransaction)
+{
+    auto sql = std::make_unique<TIBSQL>();
+    sql->SetDatabase(&database);
+    if (withTransaction)
+        sql->SetTransaction(database.InternalTransaction());
+    if (text)
+        sql->SQL().SetText(QString::fromLatin1(text));
+    return sql;
+}
+
+} // namespace
+
+QString RecordIDHex(const TRecordID& id)
+{
+    return QString::fromLatin1(Bytes(id).toHex().toUpper());
+}
+
+QString QuotedSQL(const QString& text)
+{
+    QString result = text;
+    result.replace(QLatin1Char('\''), QStringLiteral("''"));
+    return QLatin1Char('\'') + result + QLatin1Char('\'');
+}
+
+TUserSession::TUserSession(TSDatabase& database)
+    : FDatabase(database),
+      // The lock statement gets the internal transaction on first use.
+      FLockStatement(NewStatement(database, LockText, false)),
+      FUnlockStatement(NewStatement(database, UnlockText, true)),
+      FLockInfoStatement(NewStatement(database, LockInfoText, true)),
+      FAuditStatement(NewStatement(database, nullptr, true)),
+      FPostEventStatement(NewStatement(database, nullptr, true)),
+      FGetEventsStatement(NewStatement(database, GetEventsText, true))
+{
+    FGetEventsStatement->SetGoToFirstRecordOnExecute(false);
+}
+
+TUserSession::~TUserSession()
+{
+    if (FDatabase.Connected() && FSessionHandle >= 0)
+        Unregister(); // never raises
+    if (FListening)
+        StopListening();
+}
+
+void TUserSession::StartInternalTransaction()
+{
+    if (!FDatabase.InternalTransaction()->InTransaction())
+        FDatabase.InternalTransaction()->StartTransaction();
+}
+
+void TUserSession::PrepareRecordStatement(TIBSQL& sql, const TRecordID& id)
+{
+    StartInternalTransaction();
+    if (sql.Transaction() != FDatabase.InternalTransaction())
+        sql.SetTransaction(FDatabase.InternalTransaction());
+    if (!sql.Prepared())
+        sql.Prepare();
+    sql.Params(0).SetAsInteger(FSessionHandle);
+    sql.Params(1).SetAsBytes(Bytes(id));
+}
+
+void TUserSession::ExecuteRecordStatement(TIBSQL& sql, const TRecordID& id)
+{
+    TClosing closing(sql);
+    PrepareRecordStatement(sql, id);
+    sql.ExecQuery();
+}
+
+void TUserSession::LockRecord(const TRecordID& id, bool prompt)
+{
+    if (FSessionHandle < 0)
+        return;
+    int32_t result = 0;
+    {
+        TClosing closing(*FLockStatement);
+        PrepareRecordStatement(*FLockStatement, id);
+        FLockStatement->ExecQuery();
+        result = FLockStatement->Fields(0).AsInteger();
+    }
+    switch (result) {
+    case 0:
+        return;
+    case -1100:
+        if (prompt && MessageDlg(LockPromptText, mtInformation, mbYesNo) == mrYes)
+            ShowMessage(GetLockInfo(id));
+        throw EAbort(LockedByOtherText, 1);
+    case -450:
+        throw Exception(QStringLiteral("Ошибка блокировки (неизвестная база)"));
+    case -400:
+        throw Exception(QStringLiteral("Ошибка блокировки (неизвестная сессия)"));
+    case -100:
+        throw Exception(QStringLiteral("Ошибка блокировки (отсутствует память)"));
+    default:
+        throw Exception(QStringLiteral("Ошибка блокировки"), 2);
+    }
+}
+
+void TUserSession::UnlockRecord(const TRecordID& id)
+{
+    if (FSessionHandle < 0)
+        return;
+    ExecuteRecordStatement(*FUnlockStatement, id);
+}
+
+QString TUserSession::GetLockInfo(const TRecordID& id)
+{
+    if (FSessionHandle < 0)
+        return QString();
+    TClosing closing(*FLockInfoStatement);
+    PrepareRecordStatement(*FLockInfoStatement, id);
+    FLockInfoStatement->ExecQuery();
+    return FLockInfoStatement->Fields(0).AsString().trimmed();
+}
+
+bool TUserSession::PostEvent(int32_t kind, int32_t eventParam, int32_t operation, const QString& tableName,
+                             const TRecordID& id, TDataSet* source)
+{
+    if (!FDatabase.Connected())
+        return false;
+    if (FListening) {
+        auto event = std::make_unique<TMsgEventRec>();
+        event->Kind = kind;
+        event->Operation = operation;
+        event->TableName = tableName;
+        event->RecordID = id;
+        event->Source = source;
+        Enqueue(std::move(event));
+    }
+    if (FSessionHandle < 0)
+        return true;
+    try {
+        StartInternalTransaction();
+        TClosing closing(*FPostEventStatement);
+        FPostEventStatement->SetTransaction(FDatabase.InternalTransaction());
+        FPostEventStatement->SQL().SetText(QString::fromLatin1(PostEventFormat)
+                                               .arg(FSessionHandle)
+                                               .arg(eventParam)
+                                               .arg(kind)
+                                               .arg(operation)
+                                               .arg(QuotedSQL(tableName), QuotedSQL(RecordIDHex(id))));
+        FPostEventStatement->ExecQuery();
+    } catch (const std::exception&) {
+        return false; // a change notice never fails the change itself
+    }
+    return true;
+}
+
+void TUserSession::SendAudit(const QString& message)
+{
+    StartInternalTransaction();
+    TClosing closing(*FAuditStatement);
+    FAuditStatement->Close();
+    FAuditStatement->SetTransaction(FDatabase.InternalTransaction());
+    FAuditStatement->SQL().SetText(QStringLiteral("select F_WRITEAUDITMSG(") + QString::number(FSessionHandle)
+                                   + QLatin1Char(',') + QuotedSQL(message) + QStringLiteral(") from rdb$database"));
+    FAuditStatement->ExecQuery();
+}
+
+void TUserSession::WriteAudit(const QString& message)
+{
+    if (FSessionHandle < 0 || !FDatabase.AuditEnabled())
+        return;
+    SendAudit(message.left(WriteAuditLimit));
+}
+
+void TUserSession::UnlockAndAudit(const TRecordID& id, const QString& message)
+{
+    if (FSessionHandle < 0)
+        return;
+    ExecuteRecordStatement(*FUnlockStatement, id);
+    if (FDatabase.AuditEnabled())
+        SendAudit(message);
+}
+
+void TUserSession::Unregister()
+{
+    if (FSessionHandle < 0)
+        return;
+    if (!FDatabase.Connected()) {
+        FSessionHandle = -1;
+        return;
+    }
+    const int32_t handle = std::exchange(FSessionHandle, -1);
+    try {
+        StartInternalTransaction();
+        TIBSQL sql;
+        sql.SetDatabase(&FDatabase);
+        sql.SetTransaction(FDatabase.InternalTransaction());
+        sql.SQL().SetText(QStringLiteral("select f_UnregisterUserSession(") + QString::number(handle)
+                          + QStringLiteral(") from rdb$database"));
+        TClosing closing(sql);
+        sql.ExecQuery();
+    } catch (const std::exception&) {
+        // a database without the protocol, or a lost connection: nothing to end
+    }
+}
+
+int32_t TUserSession::Register(int32_t userId)
+{
+    StartInternalTransaction();
+    TIBSQL sql;
+    sql.SetDatabase(&FDatabase);
+    sql.SetTransaction(FDatabase.InternalTransaction());
+    sql.SQL().SetText(QStringLiteral("select f_RegisterUserSession( :uid ) from rdb$database"));
+    TClosing closing(sql);
+    sql.ParamByName(QStringLiteral("uid")).SetAsInteger(userId);
+    sql.ExecQuery();
+    FSessionHandle = sql.Fields(0).AsInteger();
+    return FSessionHandle;
+}
+
+void TUserSession::StartListening(std::chrono::milliseconds interval)
+{
+    if (!FDatabase.Connected())
+        throw EDatabaseError(QStringLiteral("The session listens only on a connected database"));
+    if (FSessionHandle < 0)
+        throw EDatabaseError(QStringLiteral("The session listens only once it is registered"));
+    StopListening();
+    PollEvents();
+    FEventListener = std::make_unique<TEventListener>(*this, interval);
+    FListening = true;
+}
+
+void TUserSession::StopListening()
+{
+    if (FEventListener) {
+        FEventListener->SetActive(false);
+        FEventListener->Terminate();
+        FEventListener->SetActive(false);
+        FEventListener->WakeUp();
+        FEventListener.reset(); // waits for the thread
+    }
+    FListening = false;
+}
+
+void TUserSession::Enqueue(std::unique_ptr<TMsgEventRec> event)
+{
+    std::lock_guard guard(FEventQueueLock);
+    FEventQueue.push_back(std::move(event));
+}
+
+void TUserSession::EnqueueEventText(const QString& text)
+{
+    for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        if (auto event = TEventListener::ParseEvent(line))
+            Enqueue(std::move(event));
+}
+
+void TUserSession::PollEvents()
+{
+    StartInternalTransaction();
+    TClosing closing(*FGetEventsStatement);
+    if (!FGetEventsStatement->Prepared())
+        FGetEventsStatement->Prepare();
+    FGetEventsStatement->Params(0).SetAsInteger(FSessionHandle);
+    FGetEventsStatement->ExecQuery();
+    if (FGetEventsStatement->Next() && !FGetEventsStatement->Fields(0).IsNull())
+        EnqueueEventText(FGetEventsStatement->Fields(0).AsString());
+}
+
+TMsgEventQueue TUserSession::TakeEvents()
+{
+    std::lock_guard guard(FEventQueueLock);
+    return std::exchange(FEventQueue, {});
+}
+
+QString TUserSession::ListenerError() const
+{
+    return FEventListener ? FEventListener->LastError() : QString();
+}
+
+// --- the listener thread
+
+TEventListener::TEventListener(TUserSession& session, std::chrono::milliseconds interval)
+    : FSession(session),
+      FDatabaseName(session.Database().DatabaseName()),
+      FParams(session.Database().Params()),
+      FStatementText(session.GetEventsStatement().SQL().Text()),
+      FHandle(session.SessionHandle()),
+      FInterval(interval)
+{
+    FThread = std::thread([this] { Run(); });
+}
+
+TEventListener::~TEventListener()
+{
+    Terminate();
+    WakeUp();
+    if (FThread.joinable())
+        FThread.join();
+}
+
+void TEventListener::WakeUp()
+{
+    {
+        std::lock_guard guard(FWakeLock);
+        FWoken = true;
+    }
+    FWake.notify_all();
+}
+
+void TEventListener::Terminate()
+{
+    FTerminated = true;
+}
+
+QString TEventListener::LastError() const
+{
+    std::lock_guard guard(FErrorLock);
+    return FLastError;
+}
+
+bool TEventListener::WaitForNextPoll()
+{
+    std::unique_lock lock(FWakeLock);
+    FWake.wait_for(lock, FInterval, [this] { return FWoken || FTerminated.load(); });
+    FWoken = false;
+    return !FTerminated;
+}
+
+void TEventListener::Run()
+{
+    // Objects of this thread only: the GUI thread's connection is never touched.
+    TIBDatabase connection;
+    connection.SetDatabaseName(FDatabaseName);
+    connection.SetParams(FParams);
+    TIBTransaction transaction;
+    transaction.SetDefaultDatabase(&connection);
+    transaction.SetParams(
+        QString::fromLatin1(TSDatabase::InternalTransactionParamsText).split(QStringLiteral("\r\n")));
+    TIBSQL statement;
+    statement.SetDatabase(&connection);
+    statement.SetTransaction(&transaction);
+    statement.SetGoToFirstRecordOnExecute(false);
+    statement.SQL().SetText(FStatementText);
+    // The session polled once as it started listening: this thread waits first.
+    while (WaitForNextPoll()) {
+        if (!FActive)
+            continue;
+        try {
+            if (!connection.Connected())
+                connection.Open();
+            if (!transaction.InTransaction())
+                transaction.StartTransaction();
+            Poll(statement);
+            std::lock_guard guard(FErrorLock);
+            FLastError.clear();
+        } catch (const std::exception& e) {
+            {
+                std::lock_guard guard(FErrorLock);
+                FLastError = QString::fromUtf8(e.what());
+            }
+            try {
+                connection.Close(); // the next poll connects again
+            } catch (...) {
+            }
+        }
+    }
+}
+
+void TEventListener::Poll(TIBSQL& statement)
+{
+    TClosing closing(statement);
+    statement.ParamByName(QStringLiteral("hs")).SetAsInteger(FHandle);
+    statement.ExecQuery();
+    if (statement.Next() && !statement.Fields(0).IsNull())
+        FSession.EnqueueEventText(statement.Fields(0).AsString());
+}
+
+std::unique_ptr<TMsgEventRec> TEventListener::ParseEvent(const QString& line)
+{
+    // sender;param;kind;operation;record hex;table (the table may hold ';')
+    const QStringList parts = line.split(QLatin1Char(';'));
+    if (parts.size() < 6)
+        return nullptr;
+    bool kindOk = false, operationOk = false;
+    auto event = std::make_unique<TMsgEventRec>();
+    event->Kind = parts[2].toInt(&kindOk);
+    event->Operation = parts[3].toInt(&operationOk);
+    const QByteArray bytes = QByteArray::fromHex(parts[4].toLatin1());
+    if (!kindOk || !operationOk || bytes.size() != static_cast<qsizetype>(event->RecordID.size()))
+        return nullptr;
+    std::copy(bytes.begin(), bytes.end(), event->RecordID.begin());
+    event->TableName = parts.mid(5).join(QLatin1Char(';'));
+    return event;
+}

@@ -1,0 +1,190 @@
+// The user session of a TSDatabase: the client side of the server's session
+// protocol (record locks between users, change events, audit).
+//
+// A session is known to the server by its handle; while the handle is -1
+// every operation is a no-op, so a database without the protocol works
+// without locks, events or audit. The server functions are called as
+// one-row selects from rdb$database in the database's internal read-only
+// transaction (framework.sql declares them; platform/fbserver holds them).
+//
+// Registering and listening are the application's choice:
+//     db.Session()->Register(db.CurrentUserID()); // after login
+//     db.Session()->StartListening();              // optional: events of other users
+//     ... db.Session()->TakeEvents() on a timer of the GUI thread ...
+// TSDatabase stops the listener and unregisters the session on disconnect.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class TDataSet;
+class TIBSQL;
+class TSDatabase;
+
+// The 8 raw bytes of a row address (RDB$DB_KEY); eight zero bytes mean unknown.
+using TRecordID = std::array<unsigned char, 8>;
+
+// The record identifier as 16 upper-case hexadecimal digits, first byte first.
+QString RecordIDHex(const TRecordID& id);
+// The SQL string literal of a text: in single quotes, each quote doubled.
+QString QuotedSQL(const QString& text);
+
+// One change event: queued by PostEvent for this client's own listener side,
+// or read by the listener from the server (then Source is null).
+struct TMsgEventRec
+{
+    int32_t Kind = 0;      // 10 for record changes
+    int32_t Operation = 0; // 0 modified, 1 inserted, 2 deleted
+    QString TableName;
+    TRecordID RecordID{};
+    TDataSet* Source = nullptr; // the data set that made the change; not owned
+};
+
+using TMsgEventQueue = std::vector<std::unique_ptr<TMsgEventRec>>;
+
+class TEventListener;
+
+class TUserSession
+{
+public:
+    static constexpr const char* LockText = "select f_LockRecord( :hs,:rn ) from rdb$database";
+    static constexpr const char* UnlockText = "select F_UNLOCKRECORD( :hs,:rn ) from rdb$database";
+    static constexpr const char* LockInfoText = "select F_GetLockInfo( :hs,:rn ) from rdb$database";
+    static constexpr const char* GetEventsText =
+        "select cast( F_GetEvents( :hs ) as varchar(32000)) from rdb$database";
+    static constexpr const char* PostEventFormat =
+        "select F_PostEvent( %1,%2,%3,%4,%5,%6 ) from rdb$database";
+    static constexpr int WriteAuditLimit = 4000;
+    static constexpr std::chrono::milliseconds DefaultListenInterval{1000};
+
+    // Owned by its database, which must outlive it.
+    explicit TUserSession(TSDatabase& database);
+    ~TUserSession();
+    TUserSession(const TUserSession&) = delete;
+    TUserSession& operator=(const TUserSession&) = delete;
+
+    TSDatabase& Database() const { return FDatabase; }
+    int32_t SessionHandle() const { return FSessionHandle; }
+    void SetSessionHandle(int32_t value) { FSessionHandle = value; }
+    bool Listening() const { return FListening; }
+
+    // Locks the record for this session or raises: a record locked by another
+    // user aborts silently, after asking (when Prompt) whether to show who
+    // holds it.
+    void LockRecord(const TRecordID& id, bool prompt);
+    void UnlockRecord(const TRecordID& id);
+    // Who holds the lock, trimmed; empty while not registered.
+    QString GetLockInfo(const TRecordID& id);
+    // Queues the event locally while listening and sends it to the other
+    // sessions; false when not connected or when the server refused it.
+    bool PostEvent(int32_t kind, int32_t eventParam, int32_t operation, const QString& tableName,
+                   const TRecordID& id, TDataSet* source);
+    // Sends the first 4000 characters of the message (with AuditEnabled).
+    void WriteAudit(const QString& message);
+    // Unlocks, then sends the whole message (with AuditEnabled).
+    void UnlockAndAudit(const TRecordID& id, const QString& message);
+    // Ends the session on the server; the handle is -1 afterwards, whatever
+    // the server answered.
+    void Unregister();
+
+    // Registration as the framework's server functions offer it: a new
+    // session of this connection for the given user; sets and returns the
+    // handle. Raises when the database lacks the function.
+    int32_t Register(int32_t userId);
+    // Starts the event listener: a thread with an attachment of its own that
+    // polls the server every interval and queues what it reads. The first
+    // poll runs here, on GetEventsStatement: the server sends this session
+    // the events posted from then on. Needs a connected database and a
+    // registered session.
+    void StartListening(std::chrono::milliseconds interval = DefaultListenInterval);
+    // Wakes the listener and waits for it to end.
+    void StopListening();
+    // Takes every queued event, oldest first.
+    TMsgEventQueue TakeEvents();
+    // What the listener's last poll failed with; empty after a good one.
+    QString ListenerError() const;
+
+    TIBSQL& LockStatement() const { return *FLockStatement; }
+    TIBSQL& UnlockStatement() const { return *FUnlockStatement; }
+    TIBSQL& LockInfoStatement() const { return *FLockInfoStatement; }
+    TIBSQL& AuditStatement() const { return *FAuditStatement; }
+    TIBSQL& PostEventStatement() const { return *FPostEventStatement; }
+    TIBSQL& GetEventsStatement() const { return *FGetEventsStatement; }
+
+private:
+    friend class TEventListener;
+
+    void StartInternalTransaction();
+    // Transaction, preparation and both parameters of a record statement.
+    void PrepareRecordStatement(TIBSQL& sql, const TRecordID& id);
+    void ExecuteRecordStatement(TIBSQL& sql, const TRecordID& id);
+    void SendAudit(const QString& message);
+    void Enqueue(std::unique_ptr<TMsgEventRec> event);
+    // Queues each well-formed line of the server's event text.
+    void EnqueueEventText(const QString& text);
+    // Runs GetEventsStatement once and queues what it returns.
+    void PollEvents();
+
+    TSDatabase& FDatabase;
+    int32_t FSessionHandle = -1;
+    bool FListening = false;
+    TMsgEventQueue FEventQueue;
+    mutable std::mutex FEventQueueLock;
+    std::unique_ptr<TEventListener> FEventListener; // ends before the queue it fills
+    std::unique_ptr<TIBSQL> FLockStatement;
+    std::unique_ptr<TIBSQL> FUnlockStatement;
+    std::unique_ptr<TIBSQL> FLockInfoStatement;
+    std::unique_ptr<TIBSQL> FAuditStatement;
+    std::unique_ptr<TIBSQL> FPostEventStatement;
+    std::unique_ptr<TIBSQL> FGetEventsStatement;
+};
+
+// The listener thread: an attachment of its own to the session's database,
+// GetEventsStatement's text run there every interval; each line it returns
+// ("sender;param;kind;operation;record hex;table") becomes a queued event.
+class TEventListener
+{
+public:
+    TEventListener(TUserSession& session, std::chrono::milliseconds interval);
+    ~TEventListener(); // stops and waits
+
+    bool Active() const { return FActive; }
+    void SetActive(bool value) { FActive = value; }
+    // Ends the wait for the next poll at once.
+    void WakeUp();
+    void Terminate();
+    QString LastError() const;
+
+    // One line of the server's event text as an event; null when malformed.
+    static std::unique_ptr<TMsgEventRec> ParseEvent(const QString& line);
+
+private:
+    void Run();
+    void Poll(TIBSQL& statement);
+    // Waits for the interval or a wake-up; false once terminated.
+    bool WaitForNextPoll();
+
+    TUserSession& FSession;
+    const QString FDatabaseName;
+    const QStringList FParams;
+    const QString FStatementText;
+    const int32_t FHandle;
+    std::chrono::milliseconds FInterval;
+    std::atomic<bool> FActive{true};
+    std::atomic<bool> FTerminated{false};
+    std::mutex FWakeLock;
+    std::condition_variable FWake;
+    bool FWoken = false;
+    mutable std::mutex FErrorLock;
+    QString FLastError;
+    std::thread FThread;
+};
