@@ -201,6 +201,10 @@ private:
     void BindParams();
     void CloseQuietly();
     void FreeHandleQuietly();
+    // The attachment is gone: forgets the cursor and the statement without
+    // calling the server. Columns and parameters stay readable (as stale
+    // values) until the next Prepare.
+    void DropLostHandles() noexcept;
     QByteArray ReadBlob(const void* blobId);
 
     TIBSQLLines FSQL;
