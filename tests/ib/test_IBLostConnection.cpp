@@ -7,10 +7,12 @@
 #include "IBSQL.h"
 #include "IBTestDatabase.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iostream>
 
 namespace {
 
@@ -322,6 +324,45 @@ TEST_F(IBLostServerConnectionTest, KilledAttachmentReportsErrorsAndClosesCleanly
 TEST_F(IBLostServerConnectionTest, FirstCallToMeetTheLossClosesEverything)
 {
     CheckFirstCallToMeetTheLoss();
+}
+
+// The server stops under an open connection. Runs only when
+// FB_SERVER_CONTROL names the script that runs the server (scripts/fbserver),
+// which the test uses to stop it and to start it again.
+TEST_F(IBLostServerConnectionTest, StoppedServer)
+{
+    const QString control = qEnvironmentVariable("FB_SERVER_CONTROL");
+    if (control.isEmpty())
+        GTEST_SKIP() << "FB_SERVER_CONTROL is not set (scripts/fbserver)";
+    const auto run = [&](const QString& command) {
+        QProcess process;
+        process.start(control, {command});
+        ASSERT_TRUE(process.waitForFinished(60000)) << command.toStdString();
+        ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    };
+    auto database = Connect();
+    TIBTransaction transaction;
+    transaction.SetDefaultDatabase(database.get());
+    transaction.StartTransaction();
+    TIBSQL sql;
+    sql.SetTransaction(&transaction);
+    sql.SQL().SetText(QStringLiteral("select count(*) from T"));
+    sql.ExecQuery();
+    EXPECT_EQ(sql.Fields(0).AsInteger(), RowTotal);
+
+    run(QStringLiteral("stop"));
+    try {
+        sql.ExecQuery();
+        ADD_FAILURE() << "no error from a stopped server";
+    } catch (const EIBConnectionLost& e) {
+        std::cout << "reported: " << e.what() << std::endl;
+    }
+    run(QStringLiteral("start"));
+    EXPECT_FALSE(database->Connected());
+    EXPECT_FALSE(transaction.InTransaction());
+    EXPECT_FALSE(sql.Prepared());
+    ExpectConnectionLostError([&] { sql.ExecQuery(); });
+    ExpectReconnectWorks(*database, transaction, sql);
 }
 
 // Nothing closed by hand: the objects go with a cursor still open and the
