@@ -187,8 +187,12 @@ TSDatabase::TSDatabase(QObject* owner)
       FCacheManager(std::make_unique<TCacheManager>(this)),
       FTablesCache(std::make_unique<TCustomMemTable>()),
       FIndexesCache(std::make_unique<TCustomMemTable>()),
+      FUsersWriteTransaction(std::make_unique<TIBTransaction>()),
       FUsers(std::make_unique<TSDS>())
 {
+    FUsersWriteTransaction->SetParams(
+        {QStringLiteral("write"), QStringLiteral("read_committed"), QStringLiteral("rec_version"), QStringLiteral("nowait")});
+    FUsersWriteTransaction->SetDefaultDatabase(this);
     FUsers->setObjectName(QStringLiteral("Users"));
     FTablesCache->setObjectName(QStringLiteral("TablesCache"));
     FIndexesCache->setObjectName(QStringLiteral("IndexesCache"));
@@ -198,6 +202,7 @@ TSDatabase::TSDatabase(QObject* owner)
 
 TSDatabase::~TSDatabase()
 {
+    FUsers.reset(); // may still ask the cache manager
     // Also with MetadataCache switched off while connected: files whose
     // version the index records must be rewritten or dropped.
     try {
@@ -329,9 +334,13 @@ void TSDatabase::OpenUsers()
 {
     FUsers->SetDatabase(this);
     // Without a default transaction of the application's, the users are read
-    // in the internal read-only one rather than not at all.
-    if (!DefaultTransaction())
+    // in the internal read-only one rather than not at all, and written in a
+    // read-write one.
+    if (!DefaultTransaction()) {
         FUsers->SetTransaction(InternalTransaction());
+        if (!DefaultTransactionRW())
+            FUsers->SetWriteTransaction(FUsersWriteTransaction.get());
+    }
     FUsers->SetTableName(QStringLiteral("SYS_USER"));
     FUsers->SetOptions(FUsers->Options() + TSDSOptions{dsoVirtualDelete});
     FUsers->SetAttachMaxCount(4);
