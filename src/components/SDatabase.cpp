@@ -265,6 +265,15 @@ QString TSDatabase::FilterText() const
 
 void TSDatabase::DoConnect()
 {
+    // A connection that was lost rather than closed left its tables and
+    // users behind; they describe what the server had then.
+    if (FTablesCache->Active() || FUsers->Active()) {
+        try {
+            ReleaseConnectionState();
+        } catch (...) {
+            // A cache file that cannot be written is only a slower next start.
+        }
+    }
     TIBDatabase::DoConnect();
     // A constraint table from an earlier connection may describe another
     // database or an older schema; it is read again on first use.
@@ -304,6 +313,19 @@ void TSDatabase::DoDisconnect()
     } catch (...) {
         failure = std::current_exception(); // the attachment is gone anyway
     }
+    try {
+        ReleaseConnectionState();
+    } catch (...) {
+        if (!failure)
+            failure = std::current_exception();
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void TSDatabase::ReleaseConnectionState()
+{
+    std::exception_ptr failure;
     // Also when MetadataCache was switched off while connected: tables left
     // open would block the next server read.
     try {

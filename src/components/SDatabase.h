@@ -115,6 +115,9 @@ private:
     // files when both are current; false when the server must be read.
     bool LoadMetadataFromLocalCache();
     void CloseMetadata();
+    // What a disconnect does after the attachment is gone: the metadata
+    // tables saved and closed, "cache.ini" written, the users closed.
+    void ReleaseConnectionState();
 
     bool FMetadataCache = true;
     QString FMetadataCacheFilter;

@@ -366,6 +366,33 @@ TEST_F(SDatabaseTest, DestroyingAConnectedDatabaseDetaches)
     EXPECT_EQ(attachments(), before);
 }
 
+// A connection killed on the server side says so once a call meets the loss,
+// and opening it again reads what the server has now.
+TEST_F(SDatabaseTest, LostConnectionReconnectsAfresh)
+{
+    FDb->Open();
+    TIBSQL sql;
+    sql.SetDatabase(FDb.get());
+    sql.SetTransaction(FDb->InternalTransaction());
+    sql.SQL().SetText(QStringLiteral("select CURRENT_CONNECTION from RDB$DATABASE"));
+    sql.ExecQuery();
+    const int64_t id = sql.Fields(0).AsInt64();
+    sql.Close();
+    FTestDb.Execute(QStringLiteral("delete from MON$ATTACHMENTS where MON$ATTACHMENT_ID = %1").arg(id));
+    FTestDb.Execute(QStringLiteral("CREATE TABLE LATER (ID INTEGER)"));
+
+    EXPECT_THROW(FDb->MetadataVersion(), EIBConnectionLost);
+    EXPECT_FALSE(FDb->Connected());
+    EXPECT_FALSE(FDb->InternalTransaction()->InTransaction());
+
+    FDb->Open();
+    EXPECT_TRUE(Relations(*FDb->TablesCache()).contains("LATER"));
+    EXPECT_TRUE(FDb->Users()->Active());
+    FDb->Close();
+    EXPECT_FALSE(FDb->TablesCache()->Active());
+    EXPECT_FALSE(FDb->Users()->Active());
+}
+
 // The users can be changed whatever transactions the application gave the
 // connection: their writing statements run in a read-write transaction (the
 // application's DefaultTransactionRW, or one of the connection's own when it
