@@ -900,8 +900,7 @@ bool TDataSet::RecordPassesFilter(TRecordId row)
     if (FFilterExpression && !FFilterExpression->Evaluate(fieldValue, FFilterOptions))
         return false;
     bool accept = true;
-    if (OnFilterRecord)
-        OnFilterRecord(this, accept);
+    DoFilterRecord(accept);
     return accept;
 }
 

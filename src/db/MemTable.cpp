@@ -511,7 +511,7 @@ QString TCustomMemTable::IndexFieldNames() const
 void TCustomMemTable::SetIndexFieldNames(const QString& fields)
 {
     if (SplitFieldList(fields).isEmpty()) {
-        SetIndexName(QString());
+        TCustomMemTable::SetIndexName(QString());
         return;
     }
     TIndexDef* def = IndexDefs().FindByFields(fields);
@@ -519,12 +519,12 @@ void TCustomMemTable::SetIndexFieldNames(const QString& fields)
         AddIndex(fields, fields);
         def = IndexDefs().Find(fields);
     }
-    SetIndexName(def->Name());
+    TCustomMemTable::SetIndexName(def->Name());
 }
 
 std::vector<TField*> TCustomMemTable::IndexFields() const
 {
-    const QString fields = IndexFieldNames();
+    const QString fields = TCustomMemTable::IndexFieldNames();
     return fields.isEmpty() ? std::vector<TField*>{} : GetFieldList(fields);
 }
 
@@ -620,12 +620,12 @@ std::vector<Variant> TCustomMemTable::KeyValuesFromBuffer()
 
 bool TCustomMemTable::GotoKey()
 {
-    return FindKey(KeyValuesFromBuffer());
+    return TCustomMemTable::FindKey(KeyValuesFromBuffer());
 }
 
 void TCustomMemTable::GotoNearest()
 {
-    FindNearest(KeyValuesFromBuffer());
+    TCustomMemTable::FindNearest(KeyValuesFromBuffer());
 }
 
 // ---------------------------------------------------------------- ranges
