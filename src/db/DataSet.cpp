@@ -655,8 +655,19 @@ void TDataSet::Post()
 
 void TDataSet::SetKey()
 {
+    BeginKeyEdit({});
+}
+
+void TDataSet::EditKey()
+{
+    BeginKeyEdit(FKeyRecord);
+}
+
+void TDataSet::BeginKeyEdit(std::vector<Variant> values)
+{
     CheckBrowseMode();
-    FKeyRecord.assign(FFields.FItems.size(), Variant());
+    values.resize(FFields.FItems.size());
+    FKeyRecord = std::move(values);
     SetState(dsSetKey);
 }
 

@@ -123,9 +123,11 @@ public:
     static int CompareBookmarks(const TBookmark& a, const TBookmark& b);
 
     // --- Key buffer: SetKey switches the fields to a buffer of search values
-    // (state dsSetKey); a derived class's GotoKey reads it back. Virtual, as
-    // the key searches of a derived class are.
+    // (state dsSetKey), empty; EditKey does so keeping the values it held. A
+    // derived class's GotoKey reads it back. Virtual, as the key searches of
+    // a derived class are.
     virtual void SetKey();
+    virtual void EditKey();
     // Fields assigned in the key buffer; unassigned ones are empty.
     const std::vector<Variant>& KeyBuffer() const { return FKeyRecord; }
 
@@ -232,6 +234,10 @@ protected:
         if (OnFilterRecord)
             OnFilterRecord(this, accept);
     }
+    // Switches to dsSetKey with these values in the key buffer (by field
+    // index; missing ones empty): for a derived class that keeps several
+    // buffers (range start and end).
+    void BeginKeyEdit(std::vector<Variant> values);
     // The row a filter is testing, NoRecord while none is.
     TRecordId FilterRow() const { return FFilterRow; }
     // The edited record's values as they were when Edit began, by field

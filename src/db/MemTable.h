@@ -76,12 +76,25 @@ public:
     // the same searches.
     virtual bool GotoKey();
     virtual void GotoNearest();
+    // The search buffer is kept apart from the range buffers below.
+    void SetKey() override;
+    void EditKey() override;
 
     // --- Ranges on the current index: only records whose keys lie between
     // start and end (inclusive, partial keys allowed) are in view.
     virtual void SetRange(const std::vector<Variant>& startValues, const std::vector<Variant>& endValues);
     virtual void CancelRange();
     bool RangeActive() const { return FRangeActive; }
+    // The same through key buffers of their own: SetRangeStart and
+    // SetRangeEnd empty the start or end buffer and switch to dsSetKey to
+    // assign it (EditRangeStart and EditRangeEnd keep what it held);
+    // ApplyRange sets the range from each buffer's leading assigned index
+    // fields.
+    virtual void SetRangeStart();
+    virtual void SetRangeEnd();
+    virtual void EditRangeStart();
+    virtual void EditRangeEnd();
+    virtual void ApplyRange();
 
     // --- Files (format in MemTableFile.h). Saving writes every row with the
     // field and index definitions to a temporary file that replaces the old
@@ -179,7 +192,13 @@ private:
     bool InRange(const std::byte* row) const;
     void PlaceInView(TRecordId row);
     int SearchView(const std::vector<Variant>& keyValues, bool& found) const;
-    std::vector<Variant> KeyValuesFromBuffer();
+    // Key buffers: the search key and the two ends of a range. The one being
+    // (or last) assigned lives in the data set's key buffer, the others here.
+    enum TKeyKind { kkSearch, kkRangeStart, kkRangeEnd, kkCount };
+    void EditKeyOf(TKeyKind kind, bool empty);
+    std::vector<Variant> KeyBufferOf(TKeyKind kind) const;
+    // The leading assigned index fields of a key buffer; leaves dsSetKey.
+    std::vector<Variant> KeyValuesFromBuffer(TKeyKind kind);
     // Record values (by field index) placed into the store's columns over base.
     std::vector<Variant> StoreValues(const std::vector<Variant>& values, std::vector<Variant> base) const;
     // The master's values for the detail columns; false when the master
@@ -217,6 +236,8 @@ private:
     bool FEnableIndexes = true;
     bool FRangeActive = false;
     std::vector<Variant> FRangeStart, FRangeEnd;
+    TKeyKind FKeyKind = kkSearch;
+    std::vector<Variant> FKeyBuffers[kkCount];
 
     class TMasterLink;
     std::unique_ptr<TMasterLink> FMasterLink;
