@@ -138,6 +138,9 @@ private:
     std::function<void()> FOnChange;
 };
 
+// When its database finds the connection lost, the statement is unprepared
+// and its cursor closed without a word to the server; after the database is
+// opened again, the next ExecQuery prepares it anew.
 class TIBSQL : public QObject
 {
 public:

@@ -30,19 +30,11 @@ protected:
         if (!FServerName.isEmpty()) {
             auto database = std::make_unique<TIBDatabase>();
             database->SetDatabaseName(FServerName);
-            database->SetParams(ServerParams());
+            database->SetParams(TIBTestDatabase::ServerParams());
             database->Open();
             return database;
         }
         return Db.Connect();
-    }
-
-    static QStringList ServerParams()
-    {
-        const QString password = qEnvironmentVariableIsSet("FB_PASSWORD") ? qEnvironmentVariable("FB_PASSWORD")
-                                                                          : QStringLiteral("masterkey");
-        return {QStringLiteral("user_name=SYSDBA"), QStringLiteral("password=") + password,
-                QStringLiteral("lc_ctype=WIN1251")};
     }
 
     static void Fill(TIBDatabase& database)
@@ -163,14 +155,14 @@ class IBLostServerConnectionTest : public IBLostConnectionTest
 protected:
     void SetUp() override
     {
-        const QString server = qEnvironmentVariable("FB_SERVER");
+        const QString server = TIBTestDatabase::ServerName();
         if (server.isEmpty())
             GTEST_SKIP() << "FB_SERVER is not set (scripts/fbserver start)";
         ASSERT_TRUE(FDir.isValid());
         FServerName = server + QLatin1Char(':') + FDir.filePath(QStringLiteral("lost.fdb"));
         TIBDatabase creator;
         creator.SetDatabaseName(FServerName);
-        creator.SetParams(ServerParams());
+        creator.SetParams(TIBTestDatabase::ServerParams());
         creator.CreateDatabase();
         Fill(creator);
     }
