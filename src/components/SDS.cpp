@@ -219,12 +219,16 @@ void TSDS::SetTransaction(TIBTransaction* transaction)
 {
     for (TIBSQL* sql : Statements())
         sql->SetTransaction(transaction);
-    if (TIBTransaction* readWrite = ReadWriteTransactionOf(transaction ? transaction->DefaultDatabase() : nullptr)) {
-        for (TIBSQL* sql : WritingStatements())
-            sql->SetTransaction(readWrite);
-        FRefreshSQL->SetTransaction(readWrite);
-        FRefreshByKeySQL->SetTransaction(readWrite);
-    }
+    if (TIBTransaction* readWrite = ReadWriteTransactionOf(transaction ? transaction->DefaultDatabase() : nullptr))
+        SetWriteTransaction(readWrite);
+}
+
+void TSDS::SetWriteTransaction(TIBTransaction* transaction)
+{
+    for (TIBSQL* sql : WritingStatements())
+        sql->SetTransaction(transaction);
+    FRefreshSQL->SetTransaction(transaction);
+    FRefreshByKeySQL->SetTransaction(transaction);
 }
 
 void TSDS::SetMasterDataset(TSDS* master)

@@ -196,6 +196,10 @@ public:
     void SetDatabase(TIBDatabase* database);
     TIBTransaction* Transaction() const;
     void SetTransaction(TIBTransaction* transaction);
+    // The transaction the writing statements (and the refreshes that must
+    // see their writes) run in; SetTransaction picks the database's
+    // DefaultTransactionRW when it has one.
+    void SetWriteTransaction(TIBTransaction* transaction);
     TSDS* MasterDataset() const { return FMasterDataset; }
     void SetMasterDataset(TSDS* master);
     const QString& AutoIncFieldName() const { return FAutoIncFieldName; }

@@ -189,8 +189,12 @@ TSDatabase::TSDatabase(QObject* owner)
       FCacheManager(std::make_unique<TCacheManager>(this)),
       FTablesCache(std::make_unique<TCustomMemTable>()),
       FIndexesCache(std::make_unique<TCustomMemTable>()),
+      FUsersWriteTransaction(std::make_unique<TIBTransaction>()),
       FUsers(std::make_unique<TSDS>())
 {
+    FUsersWriteTransaction->SetParams(
+        {QStringLiteral("write"), QStringLiteral("read_committed"), QStringLiteral("rec_version"), QStringLiteral("nowait")});
+    FUsersWriteTransaction->SetDefaultDatabase(this);
     FUsers->setObjectName(QStringLiteral("Users"));
     FTablesCache->setObjectName(QStringLiteral("TablesCache"));
     FIndexesCache->setObjectName(QStringLiteral("IndexesCache"));
@@ -201,6 +205,7 @@ TSDatabase::TSDatabase(QObject* owner)
 TSDatabase::~TSDatabase()
 {
     FSession.reset(); // unregisters while still connected
+    FUsers.reset(); // may still ask the cache manager
     // Also with MetadataCache switched off while connected: files whose
     // version the index records must be rewritten or dropped.
     try {
@@ -263,6 +268,15 @@ QString TSDatabase::FilterText() const
 
 void TSDatabase::DoConnect()
 {
+    // A connection that was lost rather than closed left its tables and
+    // users behind; they describe what the server had then.
+    if (FTablesCache->Active() || FUsers->Active()) {
+        try {
+            ReleaseConnectionState();
+        } catch (...) {
+            // A cache file that cannot be written is only a slower next start.
+        }
+    }
     TIBDatabase::DoConnect();
     // A constraint table from an earlier connection may describe another
     // database or an older schema; it is read again on first use.
@@ -305,6 +319,19 @@ void TSDatabase::DoDisconnect()
     } catch (...) {
         failure = std::current_exception(); // the attachment is gone anyway
     }
+    try {
+        ReleaseConnectionState();
+    } catch (...) {
+        if (!failure)
+            failure = std::current_exception();
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void TSDatabase::ReleaseConnectionState()
+{
+    std::exception_ptr failure;
     // Also when MetadataCache was switched off while connected: tables left
     // open would block the next server read.
     try {
@@ -335,9 +362,13 @@ void TSDatabase::OpenUsers()
 {
     FUsers->SetDatabase(this);
     // Without a default transaction of the application's, the users are read
-    // in the internal read-only one rather than not at all.
-    if (!DefaultTransaction())
+    // in the internal read-only one rather than not at all, and written in a
+    // read-write one.
+    if (!DefaultTransaction()) {
         FUsers->SetTransaction(InternalTransaction());
+        if (!DefaultTransactionRW())
+            FUsers->SetWriteTransaction(FUsersWriteTransaction.get());
+    }
     FUsers->SetTableName(QStringLiteral("SYS_USER"));
     FUsers->SetOptions(FUsers->Options() + TSDSOptions{dsoVirtualDelete});
     FUsers->SetAttachMaxCount(4);

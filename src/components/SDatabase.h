@@ -71,7 +71,10 @@ public:
     TCustomMemTable* IndexesCache() const { return FIndexesCache.get(); }
     // Constraint codes by index name; null until the first GetConstraintType.
     TCustomMemTable* ConstraintsCache() const { return FConstraintsCache.get(); }
-    // The users (SYS_USER), open while connected.
+    // The users (SYS_USER), open while connected. Without a default
+    // transaction of the application's they are read in the internal
+    // transaction and written in DefaultTransactionRW or, without it, in a
+    // read-write transaction of the connection's own.
     TSDS* Users() const { return FUsers.get(); }
     QString TablesCacheFile() const { return FTablesCacheFile; }
     QString IndexesCacheFile() const { return FIndexesCacheFile; }
@@ -115,6 +118,9 @@ private:
     // files when both are current; false when the server must be read.
     bool LoadMetadataFromLocalCache();
     void CloseMetadata();
+    // What a disconnect does after the attachment is gone: the metadata
+    // tables saved and closed, "cache.ini" written, the users closed.
+    void ReleaseConnectionState();
 
     bool FMetadataCache = true;
     QString FMetadataCacheFilter;
@@ -124,10 +130,18 @@ private:
     bool FAuditEnabled = true;
     QString FTablesCacheFile;
     QString FIndexesCacheFile;
+    // Released in the destructor in this order: the session (it unregisters
+    // while still connected), the users (a data set that
+    // caches locally writes its file on the way out and asks the cache
+    // manager about it), the metadata tables' files, the cache manager
+    // (which writes "cache.ini" after the files it records).
     std::unique_ptr<TUserSession> FSession; // first made, first freed
     std::unique_ptr<TCacheManager> FCacheManager;
     std::unique_ptr<TCustomMemTable> FTablesCache;
     std::unique_ptr<TCustomMemTable> FIndexesCache;
     std::unique_ptr<TCustomMemTable> FConstraintsCache;
+    // Where the users are written when the application gave the connection
+    // no default transaction: the internal one is read-only.
+    std::unique_ptr<TIBTransaction> FUsersWriteTransaction;
     std::unique_ptr<TSDS> FUsers;
 };

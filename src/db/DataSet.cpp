@@ -655,8 +655,19 @@ void TDataSet::Post()
 
 void TDataSet::SetKey()
 {
+    BeginKeyEdit({});
+}
+
+void TDataSet::EditKey()
+{
+    BeginKeyEdit(FKeyRecord);
+}
+
+void TDataSet::BeginKeyEdit(std::vector<Variant> values)
+{
     CheckBrowseMode();
-    FKeyRecord.assign(FFields.FItems.size(), Variant());
+    values.resize(FFields.FItems.size());
+    FKeyRecord = std::move(values);
     SetState(dsSetKey);
 }
 
@@ -900,8 +911,7 @@ bool TDataSet::RecordPassesFilter(TRecordId row)
     if (FFilterExpression && !FFilterExpression->Evaluate(fieldValue, FFilterOptions))
         return false;
     bool accept = true;
-    if (OnFilterRecord)
-        OnFilterRecord(this, accept);
+    DoFilterRecord(accept);
     return accept;
 }
 

@@ -123,8 +123,11 @@ public:
     static int CompareBookmarks(const TBookmark& a, const TBookmark& b);
 
     // --- Key buffer: SetKey switches the fields to a buffer of search values
-    // (state dsSetKey); a derived class's GotoKey reads it back.
-    void SetKey();
+    // (state dsSetKey), empty; EditKey does so keeping the values it held. A
+    // derived class's GotoKey reads it back. Virtual, as the key searches of
+    // a derived class are.
+    virtual void SetKey();
+    virtual void EditKey();
     // Fields assigned in the key buffer; unassigned ones are empty.
     const std::vector<Variant>& KeyBuffer() const { return FKeyRecord; }
 
@@ -220,6 +223,28 @@ protected:
     // Locate over the view; the default scans it.
     virtual int InternalLocate(const std::vector<TField*>& fields, const std::vector<Variant>& values,
                                TLocateOptions options);
+
+    // Decides whether a row passes while Filtered is on, after the filter
+    // expression: the default raises OnFilterRecord. A derived class adds its
+    // own visibility rule here; it reads the row being tested through the
+    // fields (which show FilterRow() meanwhile) or by FilterRow() itself,
+    // never through the cursor, which stays on the current record.
+    virtual void DoFilterRecord(bool& accept)
+    {
+        if (OnFilterRecord)
+            OnFilterRecord(this, accept);
+    }
+    // Switches to dsSetKey with these values in the key buffer (by field
+    // index; missing ones empty): for a derived class that keeps several
+    // buffers (range start and end).
+    void BeginKeyEdit(std::vector<Variant> values);
+    // The row a filter is testing, NoRecord while none is.
+    TRecordId FilterRow() const { return FFilterRow; }
+    // The edited record's values as they were when Edit began, by field
+    // index; empty outside dsEdit (Post, Cancel and Delete clear them, and an
+    // inserted record has none). For a derived class that must know what
+    // changed, or find the stored row by its old key.
+    const std::vector<Variant>& OldRecord() const { return FOldRecord; }
 
     // Called when the record shown changes (after moves and posts): refreshes
     // calculated and lookup fields and tells the data sources.

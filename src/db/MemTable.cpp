@@ -511,7 +511,7 @@ QString TCustomMemTable::IndexFieldNames() const
 void TCustomMemTable::SetIndexFieldNames(const QString& fields)
 {
     if (SplitFieldList(fields).isEmpty()) {
-        SetIndexName(QString());
+        TCustomMemTable::SetIndexName(QString());
         return;
     }
     TIndexDef* def = IndexDefs().FindByFields(fields);
@@ -519,12 +519,12 @@ void TCustomMemTable::SetIndexFieldNames(const QString& fields)
         AddIndex(fields, fields);
         def = IndexDefs().Find(fields);
     }
-    SetIndexName(def->Name());
+    TCustomMemTable::SetIndexName(def->Name());
 }
 
 std::vector<TField*> TCustomMemTable::IndexFields() const
 {
-    const QString fields = IndexFieldNames();
+    const QString fields = TCustomMemTable::IndexFieldNames();
     return fields.isEmpty() ? std::vector<TField*>{} : GetFieldList(fields);
 }
 
@@ -601,10 +601,33 @@ void TCustomMemTable::FindNearest(const std::vector<Variant>& keyValues)
     SetRecNo(position + 1);
 }
 
-std::vector<Variant> TCustomMemTable::KeyValuesFromBuffer()
+void TCustomMemTable::EditKeyOf(TKeyKind kind, bool empty)
+{
+    CheckBrowseMode();
+    FKeyBuffers[FKeyKind] = KeyBuffer();
+    FKeyKind = kind;
+    BeginKeyEdit(empty ? std::vector<Variant>{} : FKeyBuffers[kind]);
+}
+
+std::vector<Variant> TCustomMemTable::KeyBufferOf(TKeyKind kind) const
+{
+    return kind == FKeyKind ? KeyBuffer() : FKeyBuffers[kind];
+}
+
+void TCustomMemTable::SetKey()
+{
+    EditKeyOf(kkSearch, true);
+}
+
+void TCustomMemTable::EditKey()
+{
+    EditKeyOf(kkSearch, false);
+}
+
+std::vector<Variant> TCustomMemTable::KeyValuesFromBuffer(TKeyKind kind)
 {
     RequireIndex();
-    const std::vector<Variant> buffer = KeyBuffer();
+    const std::vector<Variant> buffer = KeyBufferOf(kind);
     std::vector<Variant> values;
     // The leading assigned index fields make the key.
     for (TField* field : IndexFields()) {
@@ -620,12 +643,12 @@ std::vector<Variant> TCustomMemTable::KeyValuesFromBuffer()
 
 bool TCustomMemTable::GotoKey()
 {
-    return FindKey(KeyValuesFromBuffer());
+    return TCustomMemTable::FindKey(KeyValuesFromBuffer(kkSearch));
 }
 
 void TCustomMemTable::GotoNearest()
 {
-    FindNearest(KeyValuesFromBuffer());
+    TCustomMemTable::FindNearest(KeyValuesFromBuffer(kkSearch));
 }
 
 // ---------------------------------------------------------------- ranges
@@ -639,6 +662,32 @@ void TCustomMemTable::SetRange(const std::vector<Variant>& startValues, const st
     FRangeActive = true;
     RebuildView();
     First();
+}
+
+void TCustomMemTable::SetRangeStart()
+{
+    EditKeyOf(kkRangeStart, true);
+}
+
+void TCustomMemTable::SetRangeEnd()
+{
+    EditKeyOf(kkRangeEnd, true);
+}
+
+void TCustomMemTable::EditRangeStart()
+{
+    EditKeyOf(kkRangeStart, false);
+}
+
+void TCustomMemTable::EditRangeEnd()
+{
+    EditKeyOf(kkRangeEnd, false);
+}
+
+void TCustomMemTable::ApplyRange()
+{
+    const std::vector<Variant> start = KeyValuesFromBuffer(kkRangeStart);
+    TCustomMemTable::SetRange(start, KeyValuesFromBuffer(kkRangeEnd));
 }
 
 void TCustomMemTable::CancelRange()

@@ -42,37 +42,59 @@ public:
 
     // --- Indexes. Definitions stay with the table; the indexes themselves
     // are built when it opens (or at once, when it is open).
+    //
+    // The operations on the current index, its key searches and its ranges
+    // are virtual, so that a derived table can put a rule of its own around
+    // them (a leading column it fills in itself, a default index) that holds
+    // for callers holding a TCustomMemTable too. The base implementations
+    // never call one another through the virtual table: overriding one
+    // changes that one alone.
     void AddIndex(const QString& name, const QString& fields, TIndexOptions options = 0,
                   TIndexRecordFilter filter = {});
     void DeleteIndexes();
     // The current index by name ("" for the natural order); an unknown name
     // raises EDatabaseError naming it.
-    const QString& IndexName() const { return FIndexName; }
-    void SetIndexName(const QString& name);
+    virtual QString IndexName() const { return FIndexName; }
+    virtual void SetIndexName(const QString& name);
     // The current index by field list; an index over exactly these fields is
     // used, or one is made for them.
-    QString IndexFieldNames() const;
-    void SetIndexFieldNames(const QString& fields);
-    // The fields of the current index.
+    virtual QString IndexFieldNames() const;
+    virtual void SetIndexFieldNames(const QString& fields);
+    // The fields of the current index as built (whatever an override of
+    // IndexFieldNames shows); the key buffer is read by these.
     std::vector<TField*> IndexFields() const;
     bool EnableIndexes() const { return FEnableIndexes; }
     void SetEnableIndexes(bool value);
 
     // --- Key search on the current index. Fewer values than index fields
     // make a partial key. Raise EDatabaseError without a current index.
-    bool FindKey(const std::vector<Variant>& keyValues);
+    virtual bool FindKey(const std::vector<Variant>& keyValues);
     // The first record whose key is at least the given one; at the end (Eof)
     // when there is none.
-    void FindNearest(const std::vector<Variant>& keyValues);
-    // The key buffer's values (SetKey, then assign fields) for the same searches.
-    bool GotoKey();
-    void GotoNearest();
+    virtual void FindNearest(const std::vector<Variant>& keyValues);
+    // The key buffer's values (SetKey or EditKey, then assign fields) for
+    // the same searches.
+    virtual bool GotoKey();
+    virtual void GotoNearest();
+    // The search buffer is kept apart from the range buffers below.
+    void SetKey() override;
+    void EditKey() override;
 
     // --- Ranges on the current index: only records whose keys lie between
     // start and end (inclusive, partial keys allowed) are in view.
-    void SetRange(const std::vector<Variant>& startValues, const std::vector<Variant>& endValues);
-    void CancelRange();
+    virtual void SetRange(const std::vector<Variant>& startValues, const std::vector<Variant>& endValues);
+    virtual void CancelRange();
     bool RangeActive() const { return FRangeActive; }
+    // The same through key buffers of their own: SetRangeStart and
+    // SetRangeEnd empty the start or end buffer and switch to dsSetKey to
+    // assign it (EditRangeStart and EditRangeEnd keep what it held);
+    // ApplyRange sets the range from each buffer's leading assigned index
+    // fields.
+    virtual void SetRangeStart();
+    virtual void SetRangeEnd();
+    virtual void EditRangeStart();
+    virtual void EditRangeEnd();
+    virtual void ApplyRange();
 
     // --- Files (format in MemTableFile.h). Saving writes every row with the
     // field and index definitions to a temporary file that replaces the old
@@ -170,7 +192,13 @@ private:
     bool InRange(const std::byte* row) const;
     void PlaceInView(TRecordId row);
     int SearchView(const std::vector<Variant>& keyValues, bool& found) const;
-    std::vector<Variant> KeyValuesFromBuffer();
+    // Key buffers: the search key and the two ends of a range. The one being
+    // (or last) assigned lives in the data set's key buffer, the others here.
+    enum TKeyKind { kkSearch, kkRangeStart, kkRangeEnd, kkCount };
+    void EditKeyOf(TKeyKind kind, bool empty);
+    std::vector<Variant> KeyBufferOf(TKeyKind kind) const;
+    // The leading assigned index fields of a key buffer; leaves dsSetKey.
+    std::vector<Variant> KeyValuesFromBuffer(TKeyKind kind);
     // Record values (by field index) placed into the store's columns over base.
     std::vector<Variant> StoreValues(const std::vector<Variant>& values, std::vector<Variant> base) const;
     // The master's values for the detail columns; false when the master
@@ -208,6 +236,8 @@ private:
     bool FEnableIndexes = true;
     bool FRangeActive = false;
     std::vector<Variant> FRangeStart, FRangeEnd;
+    TKeyKind FKeyKind = kkSearch;
+    std::vector<Variant> FKeyBuffers[kkCount];
 
     class TMasterLink;
     std::unique_ptr<TMasterLink> FMasterLink;

@@ -20,6 +20,34 @@ IUtil* Util()
     return util;
 }
 
+bool ConnectionLost(IStatus* status)
+{
+    // The telling code may follow a general one ("connection shutdown" after
+    // "Error reading data from the connection"): walk the whole vector.
+    const intptr_t* item = status->getErrors();
+    while (*item != isc_arg_end) {
+        if (*item == isc_arg_cstring) { // type, length, text
+            item += 3;
+            continue;
+        }
+        if (*item == isc_arg_gds) {
+            switch (item[1]) {
+            case isc_network_error:
+            case isc_net_read_err:
+            case isc_net_write_err:
+            case isc_lost_db_connection:
+            case isc_shutdown:
+            case isc_att_shutdown:
+                return true;
+            default:
+                break;
+            }
+        }
+        item += 2;
+    }
+    return false;
+}
+
 void RaiseStatus(IStatus* status)
 {
     char text[4096];
@@ -34,6 +62,8 @@ void RaiseStatus(IStatus* status)
     QString message = utf8.decode(bytes);
     if (utf8.hasError())
         message = AnsiToString(bytes);
+    if (ConnectionLost(status))
+        throw EIBConnectionLost(sqlCode, code, message.trimmed());
     throw EIBInterBaseError(sqlCode, code, message.trimmed());
 }
 

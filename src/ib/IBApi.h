@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <utility>
 
 namespace IBApi {
@@ -15,7 +16,12 @@ namespace IBApi {
 Firebird::IMaster* Master();
 Firebird::IUtil* Util();
 
-// Turns the errors of a status into EIBInterBaseError.
+// Whether the errors say that the attachment is gone (network failure,
+// server or database shut down, attachment killed).
+bool ConnectionLost(Firebird::IStatus* status);
+
+// Turns the errors of a status into EIBInterBaseError (EIBConnectionLost when
+// the attachment is gone).
 [[noreturn]] void RaiseStatus(Firebird::IStatus* status);
 
 // A status wrapper whose failed calls raise EIBInterBaseError. Owns its IStatus.
@@ -27,10 +33,19 @@ public:
     TStatus(const TStatus&) = delete;
     TStatus& operator=(const TStatus&) = delete;
 
+    // Runs before the error is raised when a call finds the attachment gone,
+    // so that the owner's database lets go of its dead handles first. It
+    // runs after the failed call has returned: it may release the interface
+    // that was called. It must not throw nor call the API with this status.
+    std::function<void()> OnConnectionLost;
+
     static void checkException(TStatus* s)
     {
-        if (s->dirty && (s->getState() & Firebird::IStatus::STATE_ERRORS))
-            RaiseStatus(s->status);
+        if (!s->dirty || !(s->getState() & Firebird::IStatus::STATE_ERRORS))
+            return;
+        if (s->OnConnectionLost && ConnectionLost(s->status))
+            s->OnConnectionLost();
+        RaiseStatus(s->status);
     }
 };
 

@@ -37,11 +37,13 @@ struct TIBDatabase::TPrivate
 {
     TStatus Status;
     TRef<IAttachment> Attachment;
+    bool Lost = false; // the last attachment was lost rather than closed
 };
 
 TIBDatabase::TIBDatabase(QObject* owner)
     : QObject(owner), d(std::make_unique<TPrivate>()), FCharset(std::make_unique<IBApi::TCharset>())
 {
+    d->Status.OnConnectionLost = [this] { ConnectionLost(); };
     FInternalTransaction = std::make_unique<TIBTransaction>();
     FInternalTransaction->SetDefaultDatabase(this);
 }
@@ -103,7 +105,7 @@ void TIBDatabase::CreateDatabase()
 void TIBDatabase::DropDatabase()
 {
     if (!Connected())
-        IBClientError(IBMessages::DatabaseClosed);
+        RaiseNotConnected();
     for (TIBSQL* sql : std::vector<TIBSQL*>(FSQLObjects))
         sql->FreeHandle();
     for (TIBTransaction* transaction : FTransactions)
@@ -137,14 +139,36 @@ void TIBDatabase::DoDisconnect()
     // Transactions cannot outlive the attachment; ending them is never a commit.
     for (TIBTransaction* transaction : FTransactions)
         transaction->EndQuietly();
-    TStatus& status = d->Status;
+    // Ending them may have found the connection lost and let it go already.
+    if (!d->Attachment)
+        return;
     try {
-        d->Attachment->detach(&status);
+        d->Attachment->detach(&d->Status);
         d->Attachment.abandon();
+    } catch (const EIBConnectionLost&) {
+        // Closing what is already gone has done its job.
     } catch (...) {
-        d->Attachment.reset(); // a lost connection: the handle goes anyway
+        d->Attachment.reset(); // the handle goes anyway
         throw;
     }
+}
+
+void TIBDatabase::ConnectionLost() noexcept
+{
+    if (!d->Attachment)
+        return;
+    // Children before their attachment.
+    for (TIBSQL* sql : std::vector<TIBSQL*>(FSQLObjects))
+        sql->DropLostHandles();
+    for (TIBTransaction* transaction : FTransactions)
+        transaction->DropLostHandle();
+    d->Attachment.reset();
+    d->Lost = true;
+}
+
+void TIBDatabase::RaiseNotConnected() const
+{
+    IBClientError(d->Lost ? IBMessages::ConnectionLost : IBMessages::DatabaseClosed);
 }
 
 void TIBDatabase::Attach(bool create)
@@ -188,6 +212,7 @@ void TIBDatabase::Attach(bool create)
         create ? provider->createDatabase(&status, path.constData(), dpb.Length(status), dpb.Buffer(status))
                : provider->attachDatabase(&status, path.constData(), dpb.Length(status), dpb.Buffer(status));
     d->Attachment.reset(attachment);
+    d->Lost = false;
     *FCharset = IBApi::TCharset::FromName(charsetName);
 }
 
@@ -229,7 +254,13 @@ struct TIBTransaction::TPrivate
     TRef<ITransaction> Transaction;
 };
 
-TIBTransaction::TIBTransaction(QObject* owner) : QObject(owner), d(std::make_unique<TPrivate>()) {}
+TIBTransaction::TIBTransaction(QObject* owner) : QObject(owner), d(std::make_unique<TPrivate>())
+{
+    d->Status.OnConnectionLost = [this] {
+        if (FDefaultDatabase)
+            FDefaultDatabase->ConnectionLost();
+    };
+}
 
 TIBTransaction::~TIBTransaction()
 {
@@ -278,7 +309,7 @@ void TIBTransaction::StartTransaction()
     if (!FDefaultDatabase)
         IBClientError(IBMessages::DatabaseNotAssigned);
     if (!FDefaultDatabase->Connected())
-        IBClientError(IBMessages::DatabaseClosed);
+        FDefaultDatabase->RaiseNotConnected();
 
     static const struct
     {
@@ -356,27 +387,48 @@ void TIBTransaction::RollbackRetaining()
 
 void TIBTransaction::CheckInTransaction() const
 {
-    if (!InTransaction())
-        IBClientError(IBMessages::NotInTransaction);
+    if (InTransaction())
+        return;
+    // A commit after the connection was lost must not read as "nothing to commit".
+    if (FDefaultDatabase && FDefaultDatabase->d->Lost && !FDefaultDatabase->Connected())
+        IBClientError(IBMessages::ConnectionLost);
+    IBClientError(IBMessages::NotInTransaction);
 }
 
 void TIBTransaction::CloseCursors()
 {
-    for (TIBSQL* sql : std::vector<TIBSQL*>(FSQLObjects))
-        sql->CloseQuietly();
+    for (TIBSQL* sql : std::vector<TIBSQL*>(FSQLObjects)) {
+        try {
+            sql->Close();
+        } catch (const EIBConnectionLost&) {
+            throw; // the transaction went with the connection
+        } catch (const EIBError&) {
+            // the cursor is gone all the same
+        }
+    }
 }
 
 void TIBTransaction::EndQuietly()
 {
     if (!d->Transaction)
         return;
-    CloseCursors();
+    try {
+        CloseCursors();
+    } catch (const EIBError&) {
+    }
+    if (!d->Transaction) // the connection was found lost
+        return;
     TQuietStatus status;
     d->Transaction->rollback(&status);
     if (status.Failed())
         d->Transaction.reset();
     else
         d->Transaction.abandon();
+}
+
+void TIBTransaction::DropLostHandle() noexcept
+{
+    d->Transaction.reset();
 }
 
 void TIBTransaction::AddSQL(TIBSQL* sql)

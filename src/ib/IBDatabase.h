@@ -20,6 +20,14 @@ class TIBTransaction;
 class TIBSQL;
 
 // A local path opens through the embedded engine; "host:path" goes to a server.
+//
+// A lost connection (the network failed, the server or the database was shut
+// down, the attachment was killed) is noticed by the first call that fails
+// on it. That call raises EIBConnectionLost after the database has let go of
+// every handle on the attachment: statements are unprepared, transactions
+// inactive and Connected() false, so the state tells the truth and nothing
+// dead is used again. Later calls raise EIBClientError saying that the
+// connection was lost; opening the database again reconnects.
 class TIBDatabase : public QObject
 {
 public:
@@ -63,6 +71,11 @@ private:
     struct TPrivate;
 
     void Attach(bool create);
+    // Lets go of the attachment and of everything on it, without a call to
+    // the server: it is gone. Does nothing while not connected.
+    void ConnectionLost() noexcept;
+    // Raises "not connected", or "connection lost" after a loss.
+    [[noreturn]] void RaiseNotConnected() const;
     void CheckInactive();
     void AddTransaction(TIBTransaction* transaction);
     void RemoveTransaction(TIBTransaction* transaction);
@@ -108,8 +121,10 @@ private:
     struct TPrivate;
 
     void CheckInTransaction() const;
+    // Closes the statements' cursors; raises only when the connection was lost.
     void CloseCursors();
     void EndQuietly(); // rollback that never throws
+    void DropLostHandle() noexcept; // the attachment is gone: no rollback to send
     void AddSQL(TIBSQL* sql);
     void RemoveSQL(TIBSQL* sql);
 

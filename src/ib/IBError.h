@@ -29,6 +29,16 @@ private:
     int FIBErrorCode;
 };
 
+// The attachment is gone: the network failed, the server or the database
+// was shut down, or the attachment was killed. By the time this is raised the
+// database has let go of its handles: Connected() and every transaction's
+// InTransaction() are false, and opening the database again reconnects.
+class EIBConnectionLost : public EIBInterBaseError
+{
+public:
+    using EIBInterBaseError::EIBInterBaseError;
+};
+
 // A misuse caught before anything reached the server.
 class EIBClientError : public EIBError
 {
@@ -41,6 +51,7 @@ inline const char* const NoTableName = "No Table Name assigned";
 inline const char* const DatabaseNameMissing = "Database name is missing";
 inline const char* const FieldNotFound = "Field \"%1\" not found";
 inline const char* const DatabaseClosed = "Database not connected";
+inline const char* const ConnectionLost = "Connection to the database was lost; open it again";
 inline const char* const TransactionNotAssigned = "Transaction not assigned";
 inline const char* const DatabaseNotAssigned = "Database not assigned";
 inline const char* const NotInTransaction = "Transaction is not active";

@@ -238,6 +238,10 @@ struct TIBSQL::TPrivate
 
 TIBSQL::TIBSQL(QObject* owner) : QObject(owner), d(std::make_unique<TPrivate>())
 {
+    d->Status.OnConnectionLost = [this] {
+        if (TIBDatabase* database = d->StatementDatabase ? d->StatementDatabase : Database())
+            database->ConnectionLost();
+    };
     FSQL.FOnChange = [this] { FreeHandle(); };
 }
 
@@ -312,7 +316,7 @@ void TIBSQL::CheckReady()
     if (!database)
         IBClientError(IBMessages::DatabaseNotAssigned);
     if (!database->Connected())
-        IBClientError(IBMessages::DatabaseClosed);
+        database->RaiseNotConnected();
     TIBTransaction* transaction = Transaction();
     if (!transaction)
         IBClientError(IBMessages::TransactionNotAssigned);
@@ -662,6 +666,22 @@ void TIBSQL::FreeHandleQuietly()
 {
     CloseQuietly();
     Unprepare();
+}
+
+void TIBSQL::DropLostHandles() noexcept
+{
+    FEof = true;
+    d->HasRow = false;
+    d->Cursor.reset();
+    if (TIBTransaction* transaction = std::exchange(d->CursorTransaction, nullptr); transaction && transaction != FTransaction)
+        transaction->RemoveSQL(this);
+    d->Statement.reset();
+    d->InMeta.reset();
+    d->InDescribed.reset();
+    d->OutMeta.reset();
+    d->InLayout.clear();
+    if (TIBDatabase* database = std::exchange(d->StatementDatabase, nullptr); database && database != FDatabase)
+        database->RemoveSQL(this);
 }
 
 QByteArray TIBSQL::ReadBlob(const void* blobId)

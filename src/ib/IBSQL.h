@@ -138,6 +138,9 @@ private:
     std::function<void()> FOnChange;
 };
 
+// When its database finds the connection lost, the statement is unprepared
+// and its cursor closed without a word to the server; after the database is
+// opened again, the next ExecQuery prepares it anew.
 class TIBSQL : public QObject
 {
 public:
@@ -201,6 +204,10 @@ private:
     void BindParams();
     void CloseQuietly();
     void FreeHandleQuietly();
+    // The attachment is gone: forgets the cursor and the statement without
+    // calling the server. Columns and parameters stay readable (as stale
+    // values) until the next Prepare.
+    void DropLostHandles() noexcept;
     QByteArray ReadBlob(const void* blobId);
 
     TIBSQLLines FSQL;

@@ -5,6 +5,7 @@
 #include "IBSQL.h"
 #include "IBTestDatabase.h"
 #include "MemTable.h"
+#include "SDS.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -365,6 +366,96 @@ TEST_F(SDatabaseTest, DestroyingAConnectedDatabaseDetaches)
     EXPECT_EQ(attachments(), before);
 }
 
+// A connection killed on the server side says so once a call meets the loss,
+// and opening it again reads what the server has now.
+TEST_F(SDatabaseTest, LostConnectionReconnectsAfresh)
+{
+    FDb->Open();
+    TIBSQL sql;
+    sql.SetDatabase(FDb.get());
+    sql.SetTransaction(FDb->InternalTransaction());
+    sql.SQL().SetText(QStringLiteral("select CURRENT_CONNECTION from RDB$DATABASE"));
+    sql.ExecQuery();
+    const int64_t id = sql.Fields(0).AsInt64();
+    sql.Close();
+    FTestDb.Execute(QStringLiteral("delete from MON$ATTACHMENTS where MON$ATTACHMENT_ID = %1").arg(id));
+    FTestDb.Execute(QStringLiteral("CREATE TABLE LATER (ID INTEGER)"));
+
+    EXPECT_THROW(FDb->MetadataVersion(), EIBConnectionLost);
+    EXPECT_FALSE(FDb->Connected());
+    EXPECT_FALSE(FDb->InternalTransaction()->InTransaction());
+
+    FDb->Open();
+    EXPECT_TRUE(Relations(*FDb->TablesCache()).contains("LATER"));
+    EXPECT_TRUE(FDb->Users()->Active());
+    FDb->Close();
+    EXPECT_FALSE(FDb->TablesCache()->Active());
+    EXPECT_FALSE(FDb->Users()->Active());
+}
+
+// The users can be changed whatever transactions the application gave the
+// connection: their writing statements run in a read-write transaction (the
+// application's DefaultTransactionRW, or one of the connection's own when it
+// gave no default transaction), never in the internal read-only one.
+TEST_F(SDatabaseTest, UsersAreWrittenInAReadWriteTransaction)
+{
+    enum TGiven { Nothing, ReadWriteOnly, DefaultOnly, Both };
+    const struct
+    {
+        const char* Name;
+        TGiven Given;
+    } cases[] = {{"no transactions", Nothing},
+                 {"DefaultTransactionRW only", ReadWriteOnly},
+                 {"default transaction only", DefaultOnly},
+                 {"both", Both}};
+    int id = 100;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        auto db = NewDatabase();
+        TIBTransaction readWrite, byDefault;
+        readWrite.SetDefaultDatabase(db.get());
+        byDefault.SetDefaultDatabase(db.get());
+        if (c.Given == ReadWriteOnly || c.Given == Both)
+            db->SetDefaultTransactionRW(&readWrite);
+        if (c.Given == DefaultOnly || c.Given == Both)
+            db->SetDefaultTransaction(&byDefault);
+        db->Open();
+        ASSERT_TRUE(db->Users()->Active());
+
+        // What posting a new user does: the insert in its own transaction, committed.
+        TIBSQL& insert = db->Users()->InsertSQL();
+        TIBTransaction* transaction = insert.Transaction();
+        ASSERT_NE(transaction, nullptr);
+        EXPECT_NE(transaction, db->InternalTransaction());
+        if (c.Given == ReadWriteOnly || c.Given == Both) {
+            EXPECT_EQ(transaction, &readWrite);
+        } else if (c.Given == DefaultOnly) {
+            EXPECT_EQ(transaction, &byDefault);
+        }
+        for (TIBSQL* sql : {&db->Users()->UpdateSQL(), &db->Users()->UpdateByKeySQL(), &db->Users()->DeleteSQL(),
+                            &db->Users()->DeleteByKeySQL()})
+            EXPECT_EQ(sql->Transaction(), transaction) << sql->SQL().Text().toStdString();
+        if (!transaction->InTransaction())
+            transaction->StartTransaction();
+        insert.ParamByName(QStringLiteral("SYS$ID")).SetAsInteger(++id);
+        insert.ParamByName(QStringLiteral("SYS$STATE")).SetAsInteger(0);
+        insert.ParamByName(QStringLiteral("NAME")).SetAsString(QStringLiteral("Пользователь"));
+        ASSERT_NO_THROW(insert.ExecQuery()) << insert.SQL().Text().toStdString();
+        transaction->Commit();
+        db->Close();
+
+        TIBTransaction check;
+        check.SetDefaultDatabase(&FTestDb.Database());
+        check.StartTransaction();
+        TIBSQL sql;
+        sql.SetTransaction(&check);
+        sql.SQL().SetText(QStringLiteral("select NAME from SYS_USER where SYS$ID = %1").arg(id));
+        sql.ExecQuery();
+        ASSERT_FALSE(sql.Eof());
+        EXPECT_EQ(sql.Fields(0).AsString(), QStringLiteral("Пользователь"));
+    }
+}
+
 // The local cache, with TEMP in a folder of the test's own.
 class SDatabaseLocalCacheTest : public SDatabaseTest
 {
@@ -570,6 +661,30 @@ TEST_F(SDatabaseLocalCacheTest, CacheFolderThatCannotBeMade)
 
     db->Open();
     db.reset(); // destruction raises nothing
+}
+
+// A users set that caches locally writes its file when the connection is
+// freed, still connected: the cache manager must still be there to ask, and
+// "cache.ini" is written after it, recording it.
+TEST_F(SDatabaseLocalCacheTest, FreeingTheConnectionReleasesTheUsersBeforeTheCacheManager)
+{
+    FTestDb.Execute(QStringLiteral("insert into SYS_USER (SYS$ID, NAME) values (1, 'Иванов')"));
+    auto db = NewCachedDatabase();
+    db->Users()->SetOptions(db->Users()->Options() + TSDSOptions{dsoLocalCachData});
+    db->Open();
+    ASSERT_TRUE(db->Users()->Active());
+    EXPECT_EQ(db->Users()->RecordCount(), 1);
+    db.reset();
+
+    const QString usersFile = Folder() + QStringLiteral("SYS_USER.CDS");
+    EXPECT_TRUE(QFile::exists(usersFile));
+    QFile index(Folder() + "cache.ini");
+    ASSERT_TRUE(index.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(index.readAll().contains("\nSYS_USER="));
+
+    TCustomMemTable saved;
+    saved.LoadFromFile(usersFile);
+    EXPECT_EQ(saved.RecordCount(), 1);
 }
 
 } // namespace

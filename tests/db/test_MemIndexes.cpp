@@ -196,6 +196,56 @@ TEST(MemIndexes, RangesWithAndWithoutAnIndexPrefix)
     EXPECT_EQ(Ids(*table), QList<int>({1, 2, 3, 7, 5, 4, 6}));
 }
 
+// Each end of a range, and the search key, has a buffer of its own: setting
+// one leaves the others as they were.
+TEST(MemIndexes, RangesAndSearchesThroughTheirKeyBuffers)
+{
+    auto table = MakeTable({{1, "a", 10}, {2, "b", 20}, {3, "b", 30}, {4, "c", 40}, {5, "b", 50}});
+    table->AddIndex(QStringLiteral("NAME_PRICE"), QStringLiteral("NAME;PRICE"));
+    table->SetIndexName(QStringLiteral("NAME_PRICE"));
+
+    table->SetRangeStart();
+    EXPECT_EQ(table->State(), dsSetKey);
+    F(*table, "NAME")->SetAsString(QStringLiteral("b"));
+    table->SetRangeEnd();
+    F(*table, "NAME")->SetAsString(QStringLiteral("b"));
+    table->ApplyRange();
+    EXPECT_EQ(table->State(), dsBrowse);
+    EXPECT_TRUE(table->RangeActive());
+    EXPECT_EQ(Ids(*table), QList<int>({2, 3, 5}));
+
+    // A search in between keeps the range's buffers.
+    table->SetKey();
+    EXPECT_TRUE(F(*table, "NAME")->IsNull()) << "SetKey starts empty";
+    F(*table, "NAME")->SetAsString(QStringLiteral("b"));
+    F(*table, "PRICE")->SetAsFloat(50);
+    EXPECT_TRUE(table->GotoKey());
+    EXPECT_EQ(F(*table, "ID")->AsInteger(), 5);
+
+    table->EditRangeEnd();
+    EXPECT_EQ(F(*table, "NAME")->AsString(), QStringLiteral("b")) << "Edit keeps the buffer";
+    F(*table, "NAME")->SetAsString(QStringLiteral("c"));
+    table->EditRangeStart();
+    F(*table, "PRICE")->SetAsFloat(25);
+    table->ApplyRange();
+    EXPECT_EQ(Ids(*table), QList<int>({3, 5, 4}));
+
+    table->EditKey();
+    EXPECT_EQ(F(*table, "PRICE")->AsFloat(), 50) << "the search key is still there";
+    F(*table, "PRICE")->SetAsFloat(30);
+    EXPECT_TRUE(table->GotoKey());
+    EXPECT_EQ(F(*table, "ID")->AsInteger(), 3);
+
+    // An end left empty bounds nothing.
+    table->SetRangeStart();
+    table->SetRangeEnd();
+    F(*table, "NAME")->SetAsString(QStringLiteral("b"));
+    table->ApplyRange();
+    EXPECT_EQ(Ids(*table), QList<int>({1, 2, 3, 5}));
+    table->CancelRange();
+    EXPECT_EQ(Ids(*table), QList<int>({1, 2, 3, 5, 4}));
+}
+
 TEST(MemIndexes, IndexesOffForBulkLoadingThenRebuiltOnce)
 {
     auto table = MakeTable();

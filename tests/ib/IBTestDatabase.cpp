@@ -48,6 +48,19 @@ QStringList TIBTestDatabase::ConnectParams() const
     return {QStringLiteral("user_name=SYSDBA"), QStringLiteral("lc_ctype=") + FCharset};
 }
 
+QString TIBTestDatabase::ServerName()
+{
+    return qEnvironmentVariable("FB_SERVER");
+}
+
+QStringList TIBTestDatabase::ServerParams()
+{
+    const QString password = qEnvironmentVariableIsSet("FB_PASSWORD") ? qEnvironmentVariable("FB_PASSWORD")
+                                                                      : QStringLiteral("masterkey");
+    return {QStringLiteral("user_name=SYSDBA"), QStringLiteral("password=") + password,
+            QStringLiteral("lc_ctype=WIN1251")};
+}
+
 std::unique_ptr<TIBDatabase> TIBTestDatabase::Connect(const QString& charset) const
 {
     auto database = std::make_unique<TIBDatabase>();

@@ -37,6 +37,12 @@ public:
     // (platform/fbserver/framework.sql).
     void CreateFrameworkSchema();
 
+    // The server that FB_SERVER names ("host/port"; empty when unset) and the
+    // parameter lines that log in to it as SYSDBA (password FB_PASSWORD,
+    // "masterkey" when unset).
+    static QString ServerName();
+    static QStringList ServerParams();
+
     // Points the engine's lock files at a folder this user can write and the
     // engine at our root folder (build/fbroot, which loads the session
     // functions); must run before the first attachment of the process.

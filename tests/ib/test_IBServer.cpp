@@ -3,20 +3,12 @@
 // unset). Skipped when no server is named.
 #include "IBDatabase.h"
 #include "IBSQL.h"
+#include "IBTestDatabase.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
-
-QStringList ServerParams()
-{
-    const QString password = qEnvironmentVariableIsSet("FB_PASSWORD")
-                                 ? qEnvironmentVariable("FB_PASSWORD")
-                                 : QStringLiteral("masterkey");
-    return {QStringLiteral("user_name=SYSDBA"), QStringLiteral("password=") + password,
-            QStringLiteral("lc_ctype=WIN1251")};
-}
 
 void ExecuteIn(TIBTransaction& transaction, const QString& text)
 {
@@ -30,7 +22,7 @@ void ExecuteIn(TIBTransaction& transaction, const QString& text)
 
 TEST(IBServerTest, ConnectionsSeeEachOthersCommittedRows)
 {
-    const QString server = qEnvironmentVariable("FB_SERVER");
+    const QString server = TIBTestDatabase::ServerName();
     if (server.isEmpty())
         GTEST_SKIP() << "FB_SERVER is not set (scripts/fbserver start)";
 
@@ -40,7 +32,7 @@ TEST(IBServerTest, ConnectionsSeeEachOthersCommittedRows)
 
     TIBDatabase writer;
     writer.SetDatabaseName(name);
-    writer.SetParams(ServerParams());
+    writer.SetParams(TIBTestDatabase::ServerParams());
     writer.CreateDatabase();
     {
         TIBTransaction ddl;
@@ -52,7 +44,7 @@ TEST(IBServerTest, ConnectionsSeeEachOthersCommittedRows)
 
     TIBDatabase reader;
     reader.SetDatabaseName(name);
-    reader.SetParams(ServerParams());
+    reader.SetParams(TIBTestDatabase::ServerParams());
     reader.Open();
     ASSERT_TRUE(reader.Connected());
 
