@@ -204,7 +204,9 @@ public:
     // On an open data set a new filter reloads the rows.
     void SetServerFilter(const QString& filter);
     const QString& CommandText() const { return FCommandText; }
-    void SetCommandText(const QString& text) { FCommandText = text; }
+    // The text is kept on one line (line breaks become blanks), as the
+    // statement sends it: every reader sees the same text.
+    void SetCommandText(const QString& text);
     TSDSOptions Options() const { return FOptions; }
     void SetOptions(TSDSOptions options);
     TSDSLevelMode LevelMode() const { return FLevelMode; }

@@ -319,6 +319,7 @@ void TSDS::SetMasterParams()
     const TDataSet* master = MasterSource() ? MasterSource()->DataSet() : nullptr;
     if (!master)
         return;
+    master->CheckActive(); // a closed master has no fields to read the values from
     for (const auto& [masterField, detail] : MasterDetailPairs())
         FSelectSQL->ParamByName(SDSNames::MasterParamPrefix + detail)
             .SetAsVariant(master->FieldByName(masterField)->Value());

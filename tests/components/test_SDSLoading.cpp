@@ -372,6 +372,31 @@ TEST_F(SDSLoadingTest, ServerFilterOnAnOpenDataSet)
     }
 }
 
+TEST_F(SDSLoadingTest, SelectTextsWithAnyLineBreak)
+{
+    // The server filter extends the text's own WHERE and keeps its FROM,
+    // whatever line breaks the text was written with.
+    for (const char* lineBreak : {"\n", "\r", "\r\n", "\n\r"}) {
+        SCOPED_TRACE(QString::fromLatin1(lineBreak).toUtf8().toHex().toStdString());
+        auto text = NewSDS("GOODS");
+        const QString br = QString::fromLatin1(lineBreak);
+        text->SetCommandText("select GOODS.SYS$ID, GOODS.NAME, GOODS.RDB$DB_KEY as IBX_INTERNAL_DBKEY" + br
+                             + "from GOODS" + br + "where GOODS.SYS$ID > 1");
+        const QString cmd =
+            "select GOODS.SYS$ID, GOODS.NAME, GOODS.RDB$DB_KEY as IBX_INTERNAL_DBKEY from GOODS where GOODS.SYS$ID > 1";
+        EXPECT_EQ(text->CommandText(), cmd);
+        text->SetServerFilter("GOODS.SYS$ID < 4");
+        text->Open();
+        EXPECT_EQ(text->SelectSQL().SQL().Lines(),
+                  QStringList({cmd, " AND GOODS.SYS$ID < 4", " ORDER BY GOODS.SYS$ID"}));
+        EXPECT_EQ(Ids(*text), (std::vector<int>{2, 3}));
+        text->SetServerFilter("GOODS.SYS$ID <> 3");
+        EXPECT_EQ(text->SelectSQL().SQL().Lines(),
+                  QStringList({cmd, " AND GOODS.SYS$ID <> 3", " ORDER BY GOODS.SYS$ID"}));
+        EXPECT_EQ(Ids(*text), (std::vector<int>{2, 4}));
+    }
+}
+
 TEST_F(SDSLoadingTest, ServerSideMasterDetailReloadsOnlyForANewKey)
 {
     auto master = NewSDS("CATEGORY");
@@ -385,6 +410,15 @@ TEST_F(SDSLoadingTest, ServerSideMasterDetailReloadsOnlyForANewKey)
     detail->SetDetailFields("CAT_ID");
     int loads = 0;
     detail->AfterDataLoaded = [&](TDataSet*) { ++loads; };
+    // Before its master: the detail says the master is closed.
+    try {
+        detail->Open();
+        ADD_FAILURE() << "opened without its master";
+    } catch (const EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), "CATEGORY: Cannot perform this operation on a closed dataset");
+    }
+    EXPECT_FALSE(detail->Active());
+    EXPECT_FALSE(detail->InternalLoading());
     master->Open();
     detail->Open();
     EXPECT_EQ(detail->SelectSQL().SQL().Lines()[1], " WHERE CAT_ID=:MD_CAT_ID");
