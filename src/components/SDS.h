@@ -318,6 +318,9 @@ protected:
     bool FInternalLoading = false;
 
 private:
+    // What a loading path switches off while it runs, given back on every
+    // path (SDSLoading.cpp).
+    class TLoading;
     // One column as the catalogue (or TablesCache) describes it.
     struct TCatalogueColumn;
     void AddCatalogueDef(const TCatalogueColumn& column);
@@ -341,7 +344,19 @@ private:
     void PrepareAndOpenTable();
     void OpenAttached();
     bool LoadFromLocalCache();
-    void FetchRows(std::vector<TFieldSettings>& saved);
+    // Empties the table and loads it again from the server, without AfterDataLoaded.
+    void ReloadRows();
+    // A file that cannot be used: the rows come from the server instead.
+    void LoadFromServerInstead();
+    // A load that failed part way: part of the rows would pass for all of them.
+    void CloseAfterFailedLoad() noexcept;
+    void FetchRows();
+    // With dsoCalcLookupOnServer, a lookup field named like a column of the
+    // select takes the server's value: while the table is open it is stored
+    // (internal-calculated), so the value stays with its row.
+    void StoreServerLookups();
+    void RestoreServerLookups();
+    bool IsServerLookup(const TField* field) const;
     void AppendRowsDirectly(TIBSQL& sql, const std::vector<TColumnPlan>& plan);
     void AppendRowsOneByOne(TIBSQL& sql, const std::vector<TColumnPlan>& plan);
     void SetMasterParams();
@@ -373,6 +388,8 @@ private:
     bool FLoadingFile = false;
     // While rows are appended one by one, calculation waits for each row's last value.
     enum class TLoadCalc { Free, Held, Due } FLoadCalc = TLoadCalc::Free;
+
+    std::vector<QPointer<TField>> FServerLookups;
 
     QPointer<TSDS> FMasterDataset;
     TSDS* FLookupClone = nullptr; // a child of this data set, freed first

@@ -317,6 +317,146 @@ TEST_F(SDSLoadingTest, AfterDataLoadedChangesStayLocal)
     EXPECT_FALSE(failing->InternalLoading());
 }
 
+TEST_F(SDSLoadingTest, AFailedReloadLeavesNoPendingRow)
+{
+    // A reload whose fetch fails part way (here the row handler, as a value
+    // that no longer fits would) closes the data set: nothing half-loaded
+    // stays to be posted by the next move, and the error reaches the caller.
+    auto master = NewSDS("CATEGORY");
+    TDataSource source;
+    source.SetDataSet(master.get());
+    master->Open();
+    struct Case
+    {
+        const char* trigger;
+        const char* table;
+        int failingId;
+        std::function<void(TSDS&)> run;
+        std::vector<int> idsAfterReopen;
+    };
+    const Case cases[] = {
+        {"Reload", "GOODS", 3, [](TSDS& sds) { sds.Reload(); }, {1, 2, 3, 4}},
+        {"ServerFilter", "GOODS", 3, [](TSDS& sds) { sds.SetServerFilter("SYS$ID > 1"); }, {2, 3, 4}},
+        {"master moves", "ITEM", 12, [&](TSDS&) { master->Next(); }, {12}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.trigger);
+        master->First();
+        auto sds = NewSDS(c.table);
+        if (QString(c.table) == "ITEM") {
+            sds->SetOptions(sds->Options() + TSDSOptions{dsoHandleMDBySQL});
+            sds->SetMasterSource(&source);
+            sds->SetMasterFields("ID");
+            sds->SetDetailFields("CAT_ID");
+        }
+        sds->SetReadOnly(true);
+        bool fail = false;
+        sds->OnRecordLoaded = [&](TDataSet* ds) {
+            if (fail && ds->FieldByName("SYS$ID")->AsInteger() == c.failingId)
+                throw Exception("сбой");
+        };
+        sds->Open();
+        fail = true;
+        EXPECT_THROW(c.run(*sds), Exception);
+        EXPECT_FALSE(sds->Active());
+        EXPECT_EQ(sds->State(), dsInactive);
+        EXPECT_FALSE(sds->DataLoaded());
+        EXPECT_FALSE(sds->InternalLoading());
+        EXPECT_FALSE(sds->ControlsDisabled());
+        EXPECT_TRUE(sds->ReadOnly());
+        EXPECT_FALSE(sds->SelectSQL().Open());
+        fail = false;
+        sds->Open();
+        EXPECT_TRUE(sds->DataLoaded());
+        EXPECT_EQ(Ids(*sds), c.idsAfterReopen);
+    }
+}
+
+TEST_F(SDSLoadingTest, EveryLoadingPathGivesBackWhatItSwitchedOff)
+{
+    // Called directly on an open data set whose file is missing, the cache
+    // gives the server's rows instead of the ones there, not beside them.
+    auto sds = NewSDS("GOODS");
+    int beforePost = 0;
+    sds->BeforePost = [&](TDataSet*) { ++beforePost; };
+    sds->Open();
+    sds->LoadFromCache(QDir::temp().filePath("no-such-cache.CDS"), 0);
+    EXPECT_EQ(Ids(*sds), (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_FALSE(sds->InternalLoading());
+    EXPECT_TRUE(sds->DataLoaded());
+
+    // A merge called directly ends as it began: the user's events run again.
+    FTestDb.Execute("UPDATE GOODS SET NAME = 'Хлеб белый', SYS$TIME = '2026-01-05 12:00:00' WHERE SYS$ID = 1");
+    FTransaction.Commit();
+    sds->MergeChangesSince(0);
+    EXPECT_FALSE(sds->InternalLoading());
+    EXPECT_FALSE(sds->ControlsDisabled());
+    ASSERT_TRUE(sds->Locate("SYS$ID", 1));
+    EXPECT_EQ(sds->FieldByName("NAME")->AsString(), "Хлеб белый");
+    sds->Edit();
+    sds->FieldByName("PRICE")->SetAsFloat(13);
+    sds->Post();
+    EXPECT_EQ(beforePost, 1);
+
+    // And so does a cache file loaded directly.
+    QTemporaryDir folder;
+    const QString file = folder.filePath("GOODS.CDS");
+    sds->SaveToFile(file);
+    sds->LoadFromCache(file, 0);
+    EXPECT_FALSE(sds->InternalLoading());
+    EXPECT_EQ(Ids(*sds), (std::vector<int>{1, 2, 3, 4}));
+    sds->Edit();
+    sds->Post();
+    EXPECT_EQ(beforePost, 2);
+
+    // A fetch that fails leaves no cursor open, also with the handle kept,
+    // and controls and indexes on.
+    for (const bool keepHandle : {false, true}) {
+        SCOPED_TRACE(keepHandle);
+        auto failing = NewSDS("GOODS");
+        if (keepHandle)
+            failing->SetOptions(failing->Options() + TSDSOptions{dsoDontFreeSelectHandle});
+        failing->OnRecordLoaded = [](TDataSet* ds) {
+            if (ds->FieldByName("SYS$ID")->AsInteger() == 2)
+                throw Exception("сбой");
+        };
+        EXPECT_THROW(failing->Open(), Exception);
+        EXPECT_FALSE(failing->SelectSQL().Open());
+        EXPECT_EQ(failing->SelectSQL().Prepared(), keepHandle);
+        EXPECT_FALSE(failing->ControlsDisabled());
+        EXPECT_TRUE(failing->EnableIndexes());
+    }
+}
+
+TEST_F(SDSLoadingTest, LookupFieldsFromTheServer)
+{
+    // With dsoCalcLookupOnServer a lookup field takes the select's column of
+    // its name, whether rows go straight into the table or one by one.
+    for (const bool oneByOne : {false, true}) {
+        SCOPED_TRACE(oneByOne);
+        auto sds = NewSDS("ITEM");
+        sds->SetOptions(sds->Options() + TSDSOptions{dsoCalcLookupOnServer});
+        sds->SetCommandText("select ITEM.SYS$ID, ITEM.CAT_ID, ITEM.NAME, C.NAME as CAT_NAME, "
+                            "ITEM.RDB$DB_KEY as IBX_INTERNAL_DBKEY from ITEM join CATEGORY C on C.ID = ITEM.CAT_ID");
+        AddField<TIntegerField>(*sds, "SYS$ID");
+        AddField<TIntegerField>(*sds, "CAT_ID");
+        AddField<TStringField>(*sds, "NAME")->SetSize(20);
+        auto* category = AddField<TStringField>(*sds, "CAT_NAME", fkLookup);
+        category->SetSize(20);
+        int loaded = 0;
+        if (oneByOne)
+            sds->OnRecordLoaded = [&](TDataSet*) { ++loaded; };
+        sds->Open();
+        EXPECT_EQ(loaded, oneByOne ? 3 : 0);
+        std::vector<QString> names;
+        for (sds->First(); !sds->Eof(); sds->Next())
+            names.push_back(category->AsString());
+        EXPECT_EQ(names, (std::vector<QString>{"Еда", "Еда", "Напитки"}));
+        sds->Close();
+        EXPECT_EQ(category->FieldKind(), fkLookup);
+    }
+}
+
 TEST_F(SDSLoadingTest, ServerFilterOnAnOpenDataSet)
 {
     auto sds = NewSDS("GOODS");
