@@ -282,6 +282,8 @@ public:
 
     TLevelInfos& LevelInfos() { return FLevelInfos; }
     TSDS* LookupClone() const { return FLookupClone; }
+    // The cache file the rows were taken from or are written to (when the
+    // data set closes or is freed); empty without one.
     const QString& CacheFileName() const { return FCacheFileName; }
 
     bool Prepared() const { return FPrepared; }
@@ -370,6 +372,7 @@ private:
     std::vector<TMasterDetailPair> MasterDetailPairs() const;
     // The mode takes effect: the level path starts again at the root.
     void ApplyLevelMode(TSDSLevelMode mode);
+    // Writes the rows to CacheFileName unless the file holds them already.
     void SaveLocalCache() noexcept;
 
     std::vector<TIBSQL*> Statements() const;

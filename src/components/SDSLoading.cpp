@@ -331,6 +331,7 @@ void TSDS::SetActive(bool value)
                 TCustomMemTable::MasterChanged();
         }
     } else if (!value) {
+        SaveLocalCache(); // the rows go with the table
         FPrepared = FDataLoaded = FInternalLoading = false;
         TCustomMemTable::SetActive(false);
         RestoreServerLookups();
@@ -361,6 +362,7 @@ void TSDS::OpenFromServer()
     const QString filter = Filter();
     const bool filtered = Filtered();
     FPrepared = false;
+    FCacheFileName.clear(); // named again when the rows come through the cache
     TLoading loading(*this, TLoading::Writable | TLoading::Rows);
     PrepareAndOpenTable();
     if (!LoadFromLocalCache())

@@ -121,6 +121,7 @@ private:
     bool FAuditEnabled = true;
     QString FTablesCacheFile;
     QString FIndexesCacheFile;
+    QString FMetadataCacheVersion; // what the two files are written for
     std::unique_ptr<TCacheManager> FCacheManager;
     std::unique_ptr<TCustomMemTable> FTablesCache;
     std::unique_ptr<TCustomMemTable> FIndexesCache;

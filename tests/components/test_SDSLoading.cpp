@@ -713,6 +713,80 @@ TEST_F(SDSCacheTest, CachedRowsAreMergedWithServerChanges)
     EXPECT_NE(second->DbKeyField(), nullptr);
 }
 
+TEST_F(SDSCacheTest, TheCacheFileIsTheOneTheRowsCameFrom)
+{
+    // Another database with other rows in the same table.
+    TIBTestDatabase other;
+    other.CreateFrameworkSchema();
+    other.ExecuteScript(QString::fromUtf8(Schema));
+    other.Execute("DELETE FROM GOODS WHERE SYS$ID > 2");
+    other.Execute("UPDATE GOODS SET NAME = 'Другая база'");
+
+    auto first = CachedGoods();
+    first->Open();
+    const QString firstFile = first->CacheFileName();
+    // The connection moves to the other database while the data set lives on.
+    FTransaction.Commit();
+    FDb->Close();
+    FDb->SetDatabaseName(other.Path());
+    FDb->SetParams(other.ConnectParams());
+    FDb->Open();
+    first.reset();
+
+    auto second = CachedGoods();
+    second->Open();
+    EXPECT_NE(second->CacheFileName(), firstFile);
+    EXPECT_EQ(Ids(*second), (std::vector<int>{1, 2}));
+    EXPECT_EQ(second->FieldByName("NAME")->AsString(), "Другая база"); // the last row's
+    second.reset();
+    // The first database's file still holds its own rows.
+    TSDS check;
+    check.LoadFromFile(firstFile);
+    EXPECT_EQ(Ids(check), (std::vector<int>{1, 2, 3, 4}));
+}
+
+TEST_F(SDSCacheTest, ADataSetClosedBeforeItIsFreedWritesItsFile)
+{
+    QString cacheFile;
+    {
+        auto sds = CachedGoods("SYS$ID < 3");
+        sds->Open();
+        cacheFile = sds->CacheFileName();
+        sds->Close();
+        EXPECT_TRUE(QFile::exists(cacheFile)); // the index names its version: the file is there
+    }
+    // A change on the server that leaves SYS$TIME alone is not merged: the
+    // name shows whether the rows came from the file.
+    FTestDb.Execute("UPDATE GOODS SET NAME = 'Без отметки' WHERE SYS$ID = 1");
+    Restart();
+    auto again = CachedGoods("SYS$ID < 3");
+    again->Open();
+    EXPECT_EQ(Ids(*again), (std::vector<int>{1, 2}));
+    ASSERT_TRUE(again->Locate("SYS$ID", 1));
+    EXPECT_EQ(again->FieldByName("NAME")->AsString(), "Хлеб");
+}
+
+TEST_F(SDSCacheTest, ARunKilledBeforeTheIndexIsWrittenNeverServesAnotherFiltersRows)
+{
+    CachedGoods()->Open(); // cached under the empty filter
+    Restart();
+    CachedGoods("SYS$ID < 3")->Open(); // the file now holds this filter's rows
+    // Killed: "cache.ini" still names the empty filter.
+    FTransaction.Commit();
+    FDb->SetLocalCache(false);
+    FDb->Close();
+    FDb->SetLocalCache(true);
+    FDb->Open();
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        auto all = CachedGoods();
+        all->Open();
+        EXPECT_EQ(Ids(*all), (std::vector<int>{1, 2, 3, 4}));
+        all.reset();
+        Restart();
+    }
+}
+
 TEST_F(SDSCacheTest, AnUnusableCacheFallsBackToTheServer)
 {
     QString cacheFile;
