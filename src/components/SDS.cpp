@@ -115,9 +115,9 @@ void TSDS::SaveLocalCache() noexcept
         }
         // Another data set on the same table may have recorded its own
         // filter meanwhile: the last one written is the one recorded.
-        auto* database = dynamic_cast<TSDatabase*>(Database());
-        if (database && database->LocalCache())
-            database->CacheManager()->Record(FCacheFileName, FTableName, FServerFilter);
+        const auto* database = dynamic_cast<TSDatabase*>(Database());
+        if (TCacheManager* manager = database ? database->CacheManager() : nullptr; manager && database->LocalCache())
+            manager->Record(FCacheFileName, FTableName, FServerFilter);
     } catch (...) {
         // A cache that could not be written is read from the server next time.
     }

@@ -370,6 +370,20 @@ TEST_F(SDSLoadingTest, AFailedReloadLeavesNoPendingRow)
         EXPECT_TRUE(sds->DataLoaded());
         EXPECT_EQ(Ids(*sds), c.idsAfterReopen);
     }
+
+    // The same with a value that no longer fits its persistent field after
+    // a change on the server.
+    auto goods = NewSDS("GOODS");
+    AddField<TIntegerField>(*goods, "SYS$ID");
+    AddField<TSmallintField>(*goods, "QTY");
+    goods->OnRecordLoaded = [](TDataSet*) {};
+    goods->Open();
+    FTransaction.Commit();
+    FTestDb.Execute("ALTER TABLE GOODS ALTER QTY TYPE INTEGER");
+    FTestDb.Execute("UPDATE GOODS SET QTY = 100000 WHERE SYS$ID = 3");
+    EXPECT_THROW(goods->Reload(), EConvertError);
+    EXPECT_FALSE(goods->Active());
+    EXPECT_FALSE(goods->DataLoaded());
 }
 
 TEST_F(SDSLoadingTest, EveryLoadingPathGivesBackWhatItSwitchedOff)
