@@ -12,7 +12,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QScopeGuard>
 #include <QScopedValueRollback>
 
 #include <algorithm>
@@ -152,8 +151,9 @@ public:
         Quiet = 1 << 2,      // controls disabled
         IndexesOff = 1 << 3, // indexes off, rebuilt once at the end
         Bulk = 1 << 4,       // field handlers, required and read-only flags, auto-calculation and
-                             // auto-reposition off; at the end the select's cursor closes, the
-                             // modified flag clears and the local master link applies again
+                             // auto-reposition off, calculation held per row; at the end the
+                             // select's cursor closes, the modified flag clears and the local
+                             // master link applies again
         KeyOrder = 1 << 5,   // IndexFieldNames put back
         File = 1 << 6,       // a table file brings definitions and rows, nothing is fetched
         Rows = 1 << 7,       // the rows are replaced: a failure closes the data set
@@ -276,6 +276,7 @@ std::exception_ptr TSDS::TLoading::Restore() noexcept
             s.Field->SetReadOnly(s.ReadOnly);
         }
         ds.SetAutoCalcFields(FAutoCalc);
+        ds.FLoadCalc = TLoadCalc::Free;
     }
     if (Has(IndexesOff) && FIndexesOn)
         step([&] { ds.SetEnableIndexes(true); }); // rebuilt once, for all rows
@@ -568,8 +569,7 @@ void TSDS::AppendRowsOneByOne(TIBSQL& sql, const std::vector<TColumnPlan>& plan)
 {
     const bool autoCalc = AutoCalcFields();
     // Calculated fields are computed once per row, when its last value is in.
-    FLoadCalc = TLoadCalc::Held;
-    const auto release = qScopeGuard([this] { FLoadCalc = TLoadCalc::Free; });
+    FLoadCalc = TLoadCalc::Held; // freed by the load's guard
     for (; !sql.Eof(); sql.Next()) {
         Append();
         SetAutoCalcFields(false);
