@@ -249,13 +249,17 @@ public:
 
     // --- Opening and loading
     void SetActive(bool value) override;
-    // Empties the table and loads it again (an attached data set reloads its master).
+    // Empties the table and loads it again (an attached data set reloads its
+    // master). A load that fails part way closes the data set and raises:
+    // part of the rows never pass for all of them. So does opening.
     void Reload();
     void FireAfterDataLoaded();
     // Rows and definitions from one of the table's files, never fetching from the server.
     void LoadFromFile(const QString& fileName) override;
     // The cached rows, brought up to date with those changed on the server
-    // since startTime (0: since the newest SYS$TIME among them).
+    // since startTime (0: since the newest SYS$TIME among them). A missing or
+    // unusable file gives the server's rows instead (in place of any rows
+    // the data set had).
     void LoadFromCache(const QString& fileName, TDateTime startTime);
     void MergeChangesSince(TDateTime time);
 
@@ -288,6 +292,8 @@ public:
 
     bool Prepared() const { return FPrepared; }
     bool DataLoaded() const { return FDataLoaded; }
+    // While the data set fills itself: its users' events and its server
+    // writes are held back.
     bool InternalLoading() const { return FInternalLoading; }
 
 protected:

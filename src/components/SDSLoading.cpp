@@ -196,7 +196,8 @@ TSDS::TLoading::TLoading(TSDS& dataSet, unsigned parts)
     }
     if (Has(Local) || Has(File)) {
         FOptions = ds.FOptions;
-        ds.FOptions = ds.FOptions - (Has(Local) ? ServerWriteOptions : TSDSOptions{dsoLoadData});
+        ds.FOptions = ds.FOptions - (Has(Local) ? ServerWriteOptions : TSDSOptions{})
+                      - (Has(File) ? TSDSOptions{dsoLoadData} : TSDSOptions{});
     }
     if (Has(File)) {
         FLoadingFile = ds.FLoadingFile;
