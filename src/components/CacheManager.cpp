@@ -3,12 +3,12 @@
 #include "SDS.h"
 
 #include "Exceptions.h"
+#include "MemTableFile.h"
 #include "SDatabase.h"
 #include "Text.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <algorithm>
@@ -81,25 +81,46 @@ bool TCacheManager::CheckEntry(TCustomMemTable* table, QString& fileName, QStrin
     }
     fileName = FCacheFolder + key + QStringLiteral(".CDS");
 
-    const QString prefix = key + QLatin1Char('=');
-    auto entry = std::find_if(FEntries.begin(), FEntries.end(),
-                              [&](const QString& line) { return line.startsWith(prefix, Qt::CaseSensitive); });
     // No entry means no record of what the file was written for (a lost or
     // new index): not even an empty version may trust it.
-    bool valid = false;
-    if (entry == FEntries.end()) {
-        FEntries.append(prefix + version);
-    } else {
-        const QString stored = entry->mid(entry->indexOf(QLatin1Char('=')) + 1);
-        *entry = prefix + version;
-        valid = stored == version && QFileInfo::exists(fileName);
-    }
-    // The entry now vouches for the new version: a file written for another
-    // one goes, so that an owner who does not rewrite it (a data set that
-    // saves only changed tables) cannot have it taken for current next time.
+    const std::optional<QString> stored = SetEntry(key, version);
+    const bool valid = stored == version && Holds(fileName, key, version);
+    // The entry now names the new version: a file written for another one
+    // goes, so that an owner who does not rewrite it (a data set that saves
+    // only changed tables) cannot have it taken for current next time.
     if (!valid)
         QFile::remove(fileName);
     return valid;
+}
+
+void TCacheManager::Record(const QString& fileName, const QString& key, const QString& version)
+{
+    if (!FCacheFolder.isEmpty() && fileName == FCacheFolder + key + QStringLiteral(".CDS"))
+        SetEntry(key, version);
+}
+
+std::optional<QString> TCacheManager::SetEntry(const QString& key, const QString& version)
+{
+    const QString prefix = key + QLatin1Char('=');
+    auto entry = std::find_if(FEntries.begin(), FEntries.end(),
+                              [&](const QString& line) { return line.startsWith(prefix, Qt::CaseSensitive); });
+    if (entry == FEntries.end()) {
+        FEntries.append(prefix + version);
+        return std::nullopt;
+    }
+    const QString stored = entry->mid(prefix.size());
+    *entry = prefix + version;
+    return stored;
+}
+
+QString TCacheManager::FileTag(const QString& key, const QString& version)
+{
+    return key + QLatin1Char('=') + version;
+}
+
+bool TCacheManager::Holds(const QString& fileName, const QString& key, const QString& version)
+{
+    return ReadMemTableFileTag(fileName) == FileTag(key, version);
 }
 
 void TCacheManager::Save()

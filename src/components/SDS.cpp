@@ -7,7 +7,6 @@
 #include "CacheManager.h"
 #include "SDatabase.h"
 
-#include <QFileInfo>
 
 // ------------------------------------------------------------ SYS$STATE
 
@@ -101,17 +100,24 @@ TSDS::~TSDS()
 
 void TSDS::SaveLocalCache() noexcept
 {
-    if (FMasterDataset || !FOptions.Contains(dsoLocalCachData) || FCacheFileName.isEmpty())
+    // Only rows loaded whole, and only into the file they were cached in:
+    // the connection may have moved to another database since.
+    if (FMasterDataset || !FOptions.Contains(dsoLocalCachData) || FCacheFileName.isEmpty() || !FDataLoaded
+        || !Active())
         return;
     try {
+        // The rows are for the current filter (a new one reloads them); the
+        // file says what it holds, so one written for another filter, or
+        // missing, is written anew, as are changed rows.
+        if (DataModified() || !TCacheManager::Holds(FCacheFileName, FTableName, FServerFilter)) {
+            SaveToFile(FCacheFileName, TCacheManager::FileTag(FTableName, FServerFilter));
+            ResetModified();
+        }
         // Another data set on the same table may have recorded its own
         // filter meanwhile: the last one written is the one recorded.
-        bool current = true;
-        auto* database = dynamic_cast<TSDatabase*>(Database());
-        if (database && database->LocalCache())
-            current = database->CacheManager()->CheckEntry(this, FCacheFileName, FTableName, FServerFilter);
-        if (!current || DataModified() || !QFileInfo::exists(FCacheFileName))
-            SaveToFile(FCacheFileName);
+        const auto* database = dynamic_cast<TSDatabase*>(Database());
+        if (TCacheManager* manager = database ? database->CacheManager() : nullptr; manager && database->LocalCache())
+            manager->Record(FCacheFileName, FTableName, FServerFilter);
     } catch (...) {
         // A cache that could not be written is read from the server next time.
     }

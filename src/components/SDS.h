@@ -208,7 +208,9 @@ public:
     // On an open data set a new filter reloads the rows.
     void SetServerFilter(const QString& filter);
     const QString& CommandText() const { return FCommandText; }
-    void SetCommandText(const QString& text) { FCommandText = text; }
+    // The text is kept on one line (line breaks become blanks), as the
+    // statement sends it: every reader sees the same text.
+    void SetCommandText(const QString& text);
     TSDSOptions Options() const { return FOptions; }
     void SetOptions(TSDSOptions options);
     TSDSLevelMode LevelMode() const { return FLevelMode; }
@@ -251,13 +253,17 @@ public:
 
     // --- Opening and loading
     void SetActive(bool value) override;
-    // Empties the table and loads it again (an attached data set reloads its master).
+    // Empties the table and loads it again (an attached data set reloads its
+    // master). A load that fails part way closes the data set and raises:
+    // part of the rows never pass for all of them. So does opening.
     void Reload();
     void FireAfterDataLoaded();
     // Rows and definitions from one of the table's files, never fetching from the server.
     void LoadFromFile(const QString& fileName) override;
     // The cached rows, brought up to date with those changed on the server
-    // since startTime (0: since the newest SYS$TIME among them).
+    // since startTime (0: since the newest SYS$TIME among them). A missing or
+    // unusable file gives the server's rows instead (in place of any rows
+    // the data set had).
     void LoadFromCache(const QString& fileName, TDateTime startTime);
     void MergeChangesSince(TDateTime time);
 
@@ -284,10 +290,14 @@ public:
 
     TLevelInfos& LevelInfos() { return FLevelInfos; }
     TSDS* LookupClone() const { return FLookupClone; }
+    // The cache file the rows were taken from or are written to (when the
+    // data set closes or is freed); empty without one.
     const QString& CacheFileName() const { return FCacheFileName; }
 
     bool Prepared() const { return FPrepared; }
     bool DataLoaded() const { return FDataLoaded; }
+    // While the data set fills itself: its users' events and its server
+    // writes are held back.
     bool InternalLoading() const { return FInternalLoading; }
 
 protected:
@@ -320,6 +330,9 @@ protected:
     bool FInternalLoading = false;
 
 private:
+    // What a loading path switches off while it runs, given back on every
+    // path (SDSLoading.cpp).
+    class TLoading;
     // One column as the catalogue (or TablesCache) describes it.
     struct TCatalogueColumn;
     void AddCatalogueDef(const TCatalogueColumn& column);
@@ -343,7 +356,19 @@ private:
     void PrepareAndOpenTable();
     void OpenAttached();
     bool LoadFromLocalCache();
-    void FetchRows(std::vector<TFieldSettings>& saved);
+    // Empties the table and loads it again from the server, without AfterDataLoaded.
+    void ReloadRows();
+    // A file that cannot be used: the rows come from the server instead.
+    void LoadFromServerInstead();
+    // A load that failed part way: part of the rows would pass for all of them.
+    void CloseAfterFailedLoad() noexcept;
+    void FetchRows();
+    // With dsoCalcLookupOnServer, a lookup field named like a column of the
+    // select takes the server's value: while the table is open it is stored
+    // (internal-calculated), so the value stays with its row.
+    void StoreServerLookups();
+    void RestoreServerLookups();
+    bool IsServerLookup(const TField* field) const;
     void AppendRowsDirectly(TIBSQL& sql, const std::vector<TColumnPlan>& plan);
     void AppendRowsOneByOne(TIBSQL& sql, const std::vector<TColumnPlan>& plan);
     void SetMasterParams();
@@ -357,6 +382,7 @@ private:
     std::vector<TMasterDetailPair> MasterDetailPairs() const;
     // The mode takes effect: the level path starts again at the root.
     void ApplyLevelMode(TSDSLevelMode mode);
+    // Writes the rows to CacheFileName unless the file holds them already.
     void SaveLocalCache() noexcept;
 
     std::vector<TIBSQL*> Statements() const;
@@ -375,6 +401,8 @@ private:
     bool FLoadingFile = false;
     // While rows are appended one by one, calculation waits for each row's last value.
     enum class TLoadCalc { Free, Held, Due } FLoadCalc = TLoadCalc::Free;
+
+    std::vector<QPointer<TField>> FServerLookups;
 
     QPointer<TSDS> FMasterDataset;
     TSDS* FLookupClone = nullptr; // a child of this data set, freed first

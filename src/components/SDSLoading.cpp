@@ -12,28 +12,14 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QScopeGuard>
+#include <QScopedValueRollback>
+
+#include <algorithm>
 
 #include <cmath>
 #include <limits>
 
 namespace {
-
-// Runs body, then restore, also when body fails (the body's error wins).
-template <typename Body, typename Restore>
-void WithRestore(Body&& body, Restore&& restore)
-{
-    try {
-        body();
-    } catch (...) {
-        try {
-            restore();
-        } catch (...) {
-        }
-        throw;
-    }
-    restore();
-}
 
 // Options a data set must not act on while it fills itself: its changes
 // then stay local.
@@ -139,11 +125,193 @@ struct TSDS::TColumnPlan
 // What a load takes away from a field and gives back afterwards.
 struct TSDS::TFieldSettings
 {
-    TField* Field;
+    QPointer<TField> Field;
     TFieldNotifyEvent OnChange, OnValidate;
     bool Required, ReadOnly;
-    TFieldKind Kind;
 };
+
+// The one guard of a data set's loading state. Every path that fills the
+// data set (opening, loading, reloading, merging, reading a file, the
+// AfterDataLoaded handler) holds one for its duration, naming the parts it
+// switches off; scopes nest, each giving back what it found. InternalLoading
+// is set for the scope's life.
+//
+// Done() ends a path that succeeded: everything is given back, and what
+// cannot be (a unique index over duplicate rows) fails the path. A scope
+// left without Done() (an error is on its way) cancels a row the path left
+// pending, gives everything back quietly and, when it replaces the rows,
+// closes the data set: part of the rows would pass for all of them.
+class TSDS::TLoading
+{
+public:
+    enum TPart : unsigned {
+        None = 0,
+        Writable = 1 << 0,   // ReadOnly off
+        Local = 1 << 1,      // server writes off: changes stay local
+        Quiet = 1 << 2,      // controls disabled
+        IndexesOff = 1 << 3, // indexes off, rebuilt once at the end
+        Bulk = 1 << 4,       // field handlers, required and read-only flags, auto-calculation and
+                             // auto-reposition off, calculation held per row; at the end the
+                             // select's cursor closes, the modified flag clears and the local
+                             // master link applies again
+        KeyOrder = 1 << 5,   // IndexFieldNames put back
+        File = 1 << 6,       // a table file brings definitions and rows, nothing is fetched
+        Rows = 1 << 7,       // the rows are replaced: a failure closes the data set
+    };
+
+    TLoading(TSDS& dataSet, unsigned parts);
+    ~TLoading();
+    TLoading(const TLoading&) = delete;
+    TLoading& operator=(const TLoading&) = delete;
+
+    void Done();
+
+private:
+    bool Has(TPart part) const { return FParts & part; }
+    // Gives everything back; the first failure is returned, the rest run anyway.
+    std::exception_ptr Restore() noexcept;
+
+    TSDS& FDataSet;
+    const unsigned FParts;
+    bool FDone = false;
+    const bool FWasLoading;
+    const bool FHadPendingRow;
+    bool FReadOnly = false, FIndexesOn = false, FAutoReposition = false, FAutoCalc = false, FLoadingFile = false;
+    TSDSOptions FOptions;
+    QString FIndexFieldNames;
+    std::vector<TFieldSettings> FFields;
+};
+
+TSDS::TLoading::TLoading(TSDS& dataSet, unsigned parts)
+    : FDataSet(dataSet),
+      FParts(parts),
+      FWasLoading(dataSet.FInternalLoading),
+      FHadPendingRow(dataSet.State() != dsBrowse && dataSet.State() != dsInactive)
+{
+    TSDS& ds = FDataSet;
+    ds.FInternalLoading = true;
+    if (Has(Writable)) {
+        FReadOnly = ds.ReadOnly();
+        ds.SetReadOnly(false);
+    }
+    if (Has(Local) || Has(File)) {
+        FOptions = ds.FOptions;
+        ds.FOptions = ds.FOptions - (Has(Local) ? ServerWriteOptions : TSDSOptions{})
+                      - (Has(File) ? TSDSOptions{dsoLoadData} : TSDSOptions{});
+    }
+    if (Has(File)) {
+        FLoadingFile = ds.FLoadingFile;
+        ds.FLoadingFile = true;
+    }
+    if (Has(Quiet))
+        ds.DisableControls();
+    if (Has(IndexesOff)) {
+        FIndexesOn = ds.EnableIndexes();
+        ds.SetEnableIndexes(false);
+    }
+    if (Has(Bulk)) {
+        FAutoReposition = ds.AutoReposition();
+        FAutoCalc = ds.AutoCalcFields();
+        ds.SetAutoReposition(false);
+        for (TField* field : ds.Fields()) {
+            FFields.push_back({field, field->OnChange, field->OnValidate, field->Required(), field->ReadOnly()});
+            field->OnChange = {};
+            field->OnValidate = {};
+            field->SetRequired(false);
+            field->SetReadOnly(false);
+        }
+    }
+    if (Has(KeyOrder))
+        FIndexFieldNames = ds.IndexFieldNames();
+}
+
+TSDS::TLoading::~TLoading()
+{
+    if (FDone)
+        return;
+    TSDS& ds = FDataSet;
+    try {
+        if (!FHadPendingRow && ds.Active())
+            ds.Cancel(); // a half-filled row must not be posted by the next move
+    } catch (...) {
+    }
+    Restore();
+    if (Has(Rows))
+        ds.CloseAfterFailedLoad();
+}
+
+void TSDS::TLoading::Done()
+{
+    FDone = true;
+    if (const std::exception_ptr failure = Restore()) {
+        if (Has(Rows))
+            FDataSet.CloseAfterFailedLoad();
+        std::rethrow_exception(failure);
+    }
+}
+
+std::exception_ptr TSDS::TLoading::Restore() noexcept
+{
+    TSDS& ds = FDataSet;
+    std::exception_ptr failure;
+    const auto step = [&failure](auto&& action) {
+        try {
+            action();
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+        }
+    };
+    if (Has(Bulk)) {
+        step([&] {
+            ds.FSelectSQL->Close();
+            if (!ds.FOptions.Contains(dsoDontFreeSelectHandle))
+                ds.FSelectSQL->FreeHandle();
+        });
+        for (const TFieldSettings& s : FFields) {
+            if (!s.Field)
+                continue;
+            s.Field->OnChange = s.OnChange;
+            s.Field->OnValidate = s.OnValidate;
+            s.Field->SetRequired(s.Required);
+            s.Field->SetReadOnly(s.ReadOnly);
+        }
+        ds.SetAutoCalcFields(FAutoCalc);
+        ds.FLoadCalc = TLoadCalc::Free;
+    }
+    if (Has(IndexesOff) && FIndexesOn)
+        step([&] { ds.SetEnableIndexes(true); }); // rebuilt once, for all rows
+    if (Has(Bulk)) {
+        ds.SetAutoReposition(FAutoReposition);
+        ds.ResetModified();
+        if (ds.Active() && !ds.MasterFields().isEmpty())
+            step([&] { ds.TCustomMemTable::MasterChanged(); });
+    }
+    if (Has(KeyOrder) && ds.Active())
+        step([&] { ds.SetIndexFieldNames(FIndexFieldNames); });
+    if (Has(Quiet))
+        step([&] { ds.EnableControls(); });
+    if (Has(File))
+        ds.FLoadingFile = FLoadingFile;
+    if (Has(Local) || Has(File))
+        ds.FOptions = FOptions;
+    if (Has(Writable))
+        ds.SetReadOnly(FReadOnly);
+    ds.FInternalLoading = FWasLoading;
+    return failure;
+}
+
+void TSDS::CloseAfterFailedLoad() noexcept
+{
+    FPrepared = FDataLoaded = false;
+    try {
+        TCustomMemTable::SetActive(false);
+    } catch (...) {
+    }
+    RestoreServerLookups();
+    // Closed, the table only keeps the switch: the next open builds its indexes.
+    SetEnableIndexes(true);
+}
 
 // --------------------------------------------------------------- opening
 
@@ -157,14 +325,18 @@ void TSDS::SetActive(bool value)
     if (FMasterDataset) {
         if (!value || FInternalLoading || FDataLoaded) {
             TCustomMemTable::SetActive(value);
+            if (!value)
+                RestoreServerLookups();
         } else {
             OpenAttached();
             if (!MasterFields().isEmpty())
                 TCustomMemTable::MasterChanged();
         }
     } else if (!value) {
+        SaveLocalCache(); // the rows go with the table
         FPrepared = FDataLoaded = FInternalLoading = false;
         TCustomMemTable::SetActive(false);
+        RestoreServerLookups();
         return;
     } else {
         bool fromServer = false;
@@ -189,29 +361,16 @@ void TSDS::SetActive(bool value)
 
 void TSDS::OpenFromServer()
 {
-    const bool readOnly = ReadOnly();
     const QString filter = Filter();
     const bool filtered = Filtered();
-    SetReadOnly(false);
     FPrepared = false;
-    try {
-        PrepareAndOpenTable();
-        FInternalLoading = true;
-        if (!LoadFromLocalCache())
-            LoadData();
-        FDataLoaded = true;
-    } catch (...) {
-        // Part of the rows would pass for all of them: the data set stays closed.
-        FPrepared = FInternalLoading = false;
-        SetReadOnly(readOnly);
-        try {
-            TCustomMemTable::SetActive(false);
-        } catch (...) {
-        }
-        throw;
-    }
-    SetReadOnly(readOnly);
-    FInternalLoading = false;
+    FCacheFileName.clear(); // named again when the rows come through the cache
+    TLoading loading(*this, TLoading::Writable | TLoading::Rows);
+    PrepareAndOpenTable();
+    if (!LoadFromLocalCache())
+        LoadData();
+    FDataLoaded = true;
+    loading.Done();
     SetFilter(filter);
     SetFiltered(filtered);
 }
@@ -222,8 +381,37 @@ void TSDS::PrepareAndOpenTable()
     FPrepared = true;
     CreateMissingFields();
     BuildStatements();
-    TCustomMemTable::SetActive(true);
+    StoreServerLookups();
+    {
+        // The empty table opens as any table does, its events not held back.
+        const QScopedValueRollback<bool> opening(FInternalLoading, false);
+        TCustomMemTable::SetActive(true);
+    }
     BindSystemFields();
+}
+
+void TSDS::StoreServerLookups()
+{
+    if (!FOptions.Contains(dsoCalcLookupOnServer))
+        return;
+    for (TField* field : Fields())
+        if (field->FieldKind() == fkLookup && FieldDefs().Find(field->FieldName())) {
+            field->SetFieldKind(fkInternalCalc);
+            FServerLookups.push_back(field);
+        }
+}
+
+void TSDS::RestoreServerLookups()
+{
+    for (TField* field : FServerLookups)
+        if (field)
+            field->SetFieldKind(fkLookup);
+    FServerLookups.clear();
+}
+
+bool TSDS::IsServerLookup(const TField* field) const
+{
+    return std::find(FServerLookups.begin(), FServerLookups.end(), field) != FServerLookups.end();
 }
 
 bool TSDS::LoadFromLocalCache()
@@ -247,20 +435,19 @@ void TSDS::OpenAttached()
     const bool readOnly = ReadOnly();
     TSDS& master = *FMasterDataset;
     master.Open();
-    WithRestore(
-        [&] {
-            FInternalLoading = true;
-            FPrepared = master.FPrepared;
-            FDataLoaded = master.FDataLoaded;
-            FTableName = master.FTableName;
-            FKeyFields = master.FKeyFields;
-            FIndexNames = master.FIndexNames;
-            FIndexFieldLists = master.FIndexFieldLists;
-            DeleteIndexes();
-            TCustomMemTable::SetActive(true);
-            BindSystemFields();
-        },
-        [&] { FInternalLoading = false; });
+    {
+        TLoading loading(*this, TLoading::None);
+        FPrepared = master.FPrepared;
+        FDataLoaded = master.FDataLoaded;
+        FTableName = master.FTableName;
+        FKeyFields = master.FKeyFields;
+        FIndexNames = master.FIndexNames;
+        FIndexFieldLists = master.FIndexFieldLists;
+        DeleteIndexes();
+        TCustomMemTable::SetActive(true);
+        BindSystemFields();
+        loading.Done();
+    }
     if (!indexFieldNames.isEmpty())
         SetIndexFieldNames(indexFieldNames);
     if (!indexName.isEmpty())
@@ -289,29 +476,9 @@ void TSDS::LoadData()
     if (!FOptions.Contains(dsoLoadData))
         return;
     const TBusyCursor busy;
-    const bool autoReposition = AutoReposition();
-    const bool autoCalc = AutoCalcFields();
-    SetAutoReposition(false);
-    SetEnableIndexes(false);
-    DisableControls();
-    std::vector<TFieldSettings> saved;
-    WithRestore([&] { FetchRows(saved); },
-                [&] {
-                    for (const TFieldSettings& s : saved) {
-                        s.Field->OnChange = s.OnChange;
-                        s.Field->OnValidate = s.OnValidate;
-                        s.Field->SetRequired(s.Required);
-                        s.Field->SetReadOnly(s.ReadOnly);
-                        s.Field->SetFieldKind(s.Kind);
-                    }
-                    SetAutoCalcFields(autoCalc);
-                    SetEnableIndexes(true); // rebuilt once, for all rows
-                    SetAutoReposition(autoReposition);
-                    ResetModified();
-                    if (!MasterFields().isEmpty())
-                        TCustomMemTable::MasterChanged();
-                    EnableControls();
-                });
+    TLoading loading(*this, TLoading::Quiet | TLoading::IndexesOff | TLoading::Bulk);
+    FetchRows();
+    loading.Done();
 }
 
 void TSDS::SetMasterParams()
@@ -319,12 +486,13 @@ void TSDS::SetMasterParams()
     const TDataSet* master = MasterSource() ? MasterSource()->DataSet() : nullptr;
     if (!master)
         return;
+    master->CheckActive(); // a closed master has no fields to read the values from
     for (const auto& [masterField, detail] : MasterDetailPairs())
         FSelectSQL->ParamByName(SDSNames::MasterParamPrefix + detail)
             .SetAsVariant(master->FieldByName(masterField)->Value());
 }
 
-void TSDS::FetchRows(std::vector<TFieldSettings>& saved)
+void TSDS::FetchRows()
 {
     TIBSQL& sql = *FSelectSQL;
     const auto startTransaction = [&sql] {
@@ -349,20 +517,11 @@ void TSDS::FetchRows(std::vector<TFieldSettings>& saved)
     std::vector<TColumnPlan> plan;
     bool onlyStoredFields = true;
     for (TField* field : Fields()) {
-        saved.push_back({field, field->OnChange, field->OnValidate, field->Required(), field->ReadOnly(),
-                         field->FieldKind()});
-        field->OnChange = {};
-        field->OnValidate = {};
-        field->SetRequired(false);
-        field->SetReadOnly(false);
         const int column = sql.FieldIndex(field->FieldName());
-        TTransfer code = trNone;
-        if (field->FieldKind() == fkLookup && lookupsFromServer && column >= 0) {
-            field->SetFieldKind(fkData); // until the load ends
-            code = TransferFor(*field);
-        } else if (field->FieldKind() == fkData && (field->ProviderFlags() != 0 || lookupsFromServer)) {
-            code = column >= 0 ? TransferFor(*field) : trNone;
-        }
+        // Lookup fields read from the server are stored while the table is open.
+        const bool read = IsServerLookup(field)
+                          || (field->FieldKind() == fkData && (field->ProviderFlags() != 0 || lookupsFromServer));
+        TTransfer code = read && column >= 0 ? TransferFor(*field) : trNone;
         if (!field->IsStored())
             onlyStoredFields = false;
         const double exactBound = code == trFloat ? ExactFloatBound(*field, sql.Fields(column)) : 0;
@@ -379,10 +538,6 @@ void TSDS::FetchRows(std::vector<TFieldSettings>& saved)
         AppendRowsDirectly(sql, plan);
     else
         AppendRowsOneByOne(sql, plan);
-
-    sql.Close();
-    if (!FOptions.Contains(dsoDontFreeSelectHandle))
-        sql.FreeHandle();
 }
 
 void TSDS::AppendRowsDirectly(TIBSQL& sql, const std::vector<TColumnPlan>& plan)
@@ -415,8 +570,7 @@ void TSDS::AppendRowsOneByOne(TIBSQL& sql, const std::vector<TColumnPlan>& plan)
 {
     const bool autoCalc = AutoCalcFields();
     // Calculated fields are computed once per row, when its last value is in.
-    FLoadCalc = TLoadCalc::Held;
-    const auto release = qScopeGuard([this] { FLoadCalc = TLoadCalc::Free; });
+    FLoadCalc = TLoadCalc::Held; // freed by the load's guard
     for (; !sql.Eof(); sql.Next()) {
         Append();
         SetAutoCalcFields(false);
@@ -453,14 +607,9 @@ void TSDS::FireAfterDataLoaded()
 {
     if (!AfterDataLoaded)
         return;
-    const TSDSOptions options = FOptions;
-    FInternalLoading = true;
-    FOptions = FOptions - ServerWriteOptions;
-    WithRestore([&] { AfterDataLoaded(this); },
-                [&] {
-                    FOptions = options;
-                    FInternalLoading = false;
-                });
+    TLoading loading(*this, TLoading::Local);
+    AfterDataLoaded(this);
+    loading.Done();
 }
 
 void TSDS::Reload()
@@ -468,27 +617,25 @@ void TSDS::Reload()
     if (!Active() || !FPrepared)
         return;
     if (FMasterDataset) {
-        SetEnableIndexes(false);
-        WithRestore([&] { FMasterDataset->Reload(); }, [&] { SetEnableIndexes(true); });
+        TLoading loading(*this, TLoading::IndexesOff);
+        FMasterDataset->Reload();
+        loading.Done();
         return;
     }
-    const bool readOnly = ReadOnly();
+    TLoading loading(*this, TLoading::Writable | TLoading::Quiet);
+    ReloadRows();
+    FireAfterDataLoaded();
+    loading.Done();
+}
+
+void TSDS::ReloadRows()
+{
+    TLoading loading(*this, TLoading::Writable | TLoading::Quiet | TLoading::Rows);
     FDataLoaded = false;
-    DisableControls();
-    FInternalLoading = true;
-    SetReadOnly(false);
-    WithRestore(
-        [&] {
-            EmptyTable();
-            LoadData();
-            FDataLoaded = true;
-            FireAfterDataLoaded();
-        },
-        [&] {
-            SetReadOnly(readOnly);
-            FInternalLoading = false;
-            EnableControls();
-        });
+    EmptyTable();
+    LoadData();
+    FDataLoaded = true;
+    loading.Done();
 }
 
 void TSDS::MasterChanged()
@@ -555,60 +702,55 @@ void TSDS::SetServerFilter(const QString& filter)
 
 void TSDS::LoadFromFile(const QString& fileName)
 {
-    const TSDSOptions options = FOptions;
-    FOptions = FOptions - TSDSOptions{dsoLoadData};
-    FLoadingFile = true;
-    WithRestore([&] { TCustomMemTable::LoadFromFile(fileName); },
-                [&] {
-                    FLoadingFile = false;
-                    FOptions = options;
-                });
+    TLoading loading(*this, TLoading::File);
+    TCustomMemTable::LoadFromFile(fileName);
+    loading.Done();
     BindSystemFields();
 }
 
 void TSDS::LoadFromCache(const QString& fileName, TDateTime startTime)
 {
+    TLoading loading(*this, TLoading::None);
     if (!QFileInfo::exists(fileName)) {
-        // Nothing cached: the rows come from the server.
-        if (Active())
-            LoadData();
-        else
-            Open();
-        return;
-    }
-    try {
-        LoadFromFile(fileName);
-        MergeChangesSince(startTime);
-    } catch (const EAbort&) {
-        throw;
-    } catch (...) {
-        // A cache that cannot be used is only a slower start; it goes, so
-        // that the data set writes a good one when it is freed.
-        QFile::remove(fileName);
-        if (Active()) {
-            Reload();
-        } else if (FPrepared) {
-            // Opening from the server: a file that failed while being taken
-            // leaves the table closed, with the file's definitions.
-            PrepareAndOpenTable();
-            LoadData();
-        } else {
-            Open();
+        LoadFromServerInstead();
+    } else {
+        try {
+            LoadFromFile(fileName);
+            MergeChangesSince(startTime);
+        } catch (const EAbort&) {
+            throw;
+        } catch (...) {
+            // A cache that cannot be used is only a slower start; it goes, so
+            // that the data set writes a good one when it is freed.
+            QFile::remove(fileName);
+            LoadFromServerInstead();
         }
     }
+    loading.Done();
+}
+
+void TSDS::LoadFromServerInstead()
+{
+    if (!FPrepared) {
+        // Nothing prepared to fetch with (a closed data set, or one the file
+        // opened): opening prepares and loads.
+        Close();
+        Open();
+        return;
+    }
+    // A file that failed while being taken may have left the table closed,
+    // with the file's definitions.
+    if (!Active())
+        PrepareAndOpenTable();
+    ReloadRows();
 }
 
 void TSDS::MergeChangesSince(TDateTime time)
 {
     const TBusyCursor busy;
-    DisableControls();
-    FInternalLoading = true;
-    const QString indexFieldNames = IndexFieldNames();
-    WithRestore([&] { MergeRowsChangedSince(time); },
-                [&] {
-                    SetIndexFieldNames(indexFieldNames);
-                    EnableControls();
-                });
+    TLoading loading(*this, TLoading::Quiet | TLoading::KeyOrder);
+    MergeRowsChangedSince(time);
+    loading.Done();
 }
 
 void TSDS::MergeRowsChangedSince(TDateTime time)

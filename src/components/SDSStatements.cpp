@@ -8,6 +8,7 @@
 #include "SDatabase.h"
 #include "Text.h"
 
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSet>
 
@@ -34,11 +35,11 @@ QString LiteralText(const QString& text)
     return QString(text).replace(QLatin1Char('\''), QStringLiteral("''"));
 }
 
-// The statement on one line: line-break pairs become blanks.
+// The statement on one line: every line break (CR LF, LF CR, LF or CR alone) becomes a blank.
 QString OneLine(const QString& text)
 {
-    return QString(text).replace(QStringLiteral("\r\n"), QStringLiteral(" ")).replace(QStringLiteral("\n\r"),
-                                                                                     QStringLiteral(" "));
+    static const QRegularExpression lineBreak(QStringLiteral("\r\n|\n\r|\n|\r"));
+    return QString(text).replace(lineBreak, QStringLiteral(" "));
 }
 
 void SetLines(TIBSQL& sql, const QString& first, const QString& second = QString())
@@ -318,7 +319,7 @@ void TSDS::ReadFieldDefsFromSelect()
         IBClientError(IBMessages::TransactionNotAssigned);
     if (!transaction->InTransaction())
         transaction->StartTransaction();
-    SetLines(sql, OneLine(FCommandText),
+    SetLines(sql, FCommandText,
              !FServerFilter.isEmpty() && FTableName.isEmpty() ? QStringLiteral(" WHERE ") + FServerFilter
                                                               : QString());
     sql.Prepare();
@@ -529,19 +530,24 @@ bool TSDS::ReadIndexesFromCache(TSDatabase& database)
 
 // ------------------------------------------------------------ statements
 
+void TSDS::SetCommandText(const QString& text)
+{
+    FCommandText = OneLine(text);
+}
+
 bool TSDS::HasTopLevelWhere(const QString& text)
 {
     const QString upper = text.toUpper()
                               .replace(QLatin1Char('('), QStringLiteral(" ( "))
                               .replace(QLatin1Char(')'), QStringLiteral(" ) "));
-    const QChar blank(QLatin1Char(' ')), quote(QLatin1Char('"'));
+    const QChar quote(QLatin1Char('"'));
     int depth = 0;
     bool found = false;
     qsizetype pos = 0;
     while (pos < upper.size()) {
-        // The next token: up to a blank, quoted parts copied whole.
+        // The next token: up to white space, quoted parts copied whole.
         QString token;
-        while (pos < upper.size() && upper.at(pos) != blank) {
+        while (pos < upper.size() && !upper.at(pos).isSpace()) {
             if (upper.at(pos) == quote) {
                 const qsizetype close = upper.indexOf(quote, pos + 1);
                 if (close < 0)
@@ -552,7 +558,7 @@ bool TSDS::HasTopLevelWhere(const QString& text)
                 token += upper.at(pos++);
             }
         }
-        ++pos; // the blank
+        ++pos; // the white space
         if (token == QLatin1String("SELECT")) {
             ++depth;
         } else if (token == QLatin1String("FROM")) {
@@ -576,8 +582,8 @@ std::vector<TSDS::TMasterDetailPair> TSDS::MasterDetailPairs() const
     const QStringList details = DetailFields().split(QLatin1Char(';'));
     for (qsizetype i = 0; i < masters.size(); ++i) {
         // Missing detail names default to the master's, as the local link does.
-        const QString detail = i < details.size() && !details.at(i).isEmpty() ? details.at(i) : masters.at(i);
-        pairs.push_back({masters.at(i), detail});
+        const QString detail = i < details.size() ? details.at(i).trimmed() : QString();
+        pairs.push_back({masters.at(i), detail.isEmpty() ? masters.at(i) : detail});
     }
     return pairs;
 }
@@ -608,7 +614,7 @@ void TSDS::BuildStatements()
 {
     if (FTableName.isEmpty())
         return;
-    const QString cmd = OneLine(FCommandText);
+    const QString& cmd = FCommandText;
     ReadIndexes();
 
     // The field lists, in definition order.

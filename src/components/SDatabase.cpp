@@ -57,6 +57,10 @@ void Define(TCustomMemTable& table, std::span<const TColumn> columns)
     table.Open();
 }
 
+// The metadata tables' cache keys: the program's name and these.
+const QString TablesKeySuffix = QStringLiteral("_TABLES");
+const QString IndexesKeySuffix = QStringLiteral("_INDEXES");
+
 void DefineTablesCache(TCustomMemTable& table)
 {
     Define(table, TablesColumns);
@@ -87,13 +91,14 @@ void LoadCacheFile(TCustomMemTable& table, const QString& fileName, std::span<co
 
 // The cache index records the current version for the file whatever it
 // holds: a file that is not rewritten now must not pass for current later.
-void SaveCacheFile(const TCustomMemTable& table, const QString& fileName)
+// The file carries what it was written for (see TCacheManager).
+void SaveCacheFile(const TCustomMemTable& table, const QString& fileName, const QString& tag)
 {
     if (fileName.isEmpty())
         return;
     try {
         if (table.Active())
-            table.SaveToFile(fileName);
+            table.SaveToFile(fileName, tag);
         else
             QFile::remove(fileName);
     } catch (...) {
@@ -389,11 +394,12 @@ bool TSDatabase::LoadMetadataFromLocalCache()
 {
     const QString key = ApplicationKey();
     const QString version = MetadataVersion();
+    FMetadataCacheVersion = version;
     // Both questions, so that both keys record the current version.
     const bool tablesValid =
-        FCacheManager->CheckEntry(FTablesCache.get(), FTablesCacheFile, key + QStringLiteral("_TABLES"), version);
+        FCacheManager->CheckEntry(FTablesCache.get(), FTablesCacheFile, key + TablesKeySuffix, version);
     const bool indexesValid =
-        FCacheManager->CheckEntry(FIndexesCache.get(), FIndexesCacheFile, key + QStringLiteral("_INDEXES"), version);
+        FCacheManager->CheckEntry(FIndexesCache.get(), FIndexesCacheFile, key + IndexesKeySuffix, version);
     if (!tablesValid || !indexesValid)
         return false;
     try {
@@ -487,10 +493,12 @@ void TSDatabase::ReleaseMetadata()
 {
     std::exception_ptr failure;
     if (FLocalCache) {
-        for (auto [table, fileName] : {std::pair{FTablesCache.get(), &FTablesCacheFile},
-                                       std::pair{FIndexesCache.get(), &FIndexesCacheFile}}) {
+        const QString key = ApplicationKey();
+        for (auto [table, fileName, suffix] :
+             {std::tuple{FTablesCache.get(), &FTablesCacheFile, TablesKeySuffix},
+              std::tuple{FIndexesCache.get(), &FIndexesCacheFile, IndexesKeySuffix}}) {
             try {
-                SaveCacheFile(*table, *fileName);
+                SaveCacheFile(*table, *fileName, TCacheManager::FileTag(key + suffix, FMetadataCacheVersion));
             } catch (...) {
                 if (!failure)
                     failure = std::current_exception();

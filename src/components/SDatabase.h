@@ -130,6 +130,7 @@ private:
     bool FAuditEnabled = true;
     QString FTablesCacheFile;
     QString FIndexesCacheFile;
+    QString FMetadataCacheVersion; // what the two files are written for
     // Released in the destructor in this order: the session (it unregisters
     // while still connected), the users (a data set that
     // caches locally writes its file on the way out and asks the cache

@@ -704,10 +704,11 @@ void TCustomMemTable::CancelRange()
 
 // ---------------------------------------------------------------- files
 
-void TCustomMemTable::SaveToFile(const QString& fileName) const
+void TCustomMemTable::SaveToFile(const QString& fileName, const QString& tag) const
 {
     CheckActive();
     TMemTableImage image;
+    image.Tag = tag;
     std::vector<int> columnOfDef;
     for (int i = 0; i < FieldDefs().Count(); ++i) {
         const TFieldDef& def = FieldDefs()[i];

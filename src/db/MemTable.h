@@ -101,7 +101,8 @@ public:
     // one only when complete. Loading reads and checks the whole file first:
     // a damaged file raises EDatabaseError and leaves the table as it was;
     // otherwise the table is (re)opened with the file's definitions and rows.
-    void SaveToFile(const QString& fileName) const;
+    // The tag travels with the rows (see ReadMemTableFileTag).
+    void SaveToFile(const QString& fileName, const QString& tag = QString()) const;
     virtual void LoadFromFile(const QString& fileName);
 
     // --- Local master-detail: only rows whose detail fields equal the

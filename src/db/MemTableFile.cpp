@@ -3,6 +3,7 @@
 #include "Exceptions.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QtEndian>
 #include <algorithm>
 #include <cstring>
@@ -15,6 +16,7 @@ namespace {
 
 constexpr char Magic[4] = {'C', 'S', 'M', 'T'};
 constexpr int HeaderSize = 20;
+constexpr uint16_t UntaggedVersion = 2; // the format before the tag
 
 uint32_t Checksum(const char* data, qsizetype size)
 {
@@ -178,6 +180,7 @@ bool WriteMemTableImage(QIODevice& device, const TMemTableImage& image, const TM
     if (device.write(header, HeaderSize) != HeaderSize)
         return false;
     TWriter out(device);
+    out.Put(image.Tag);
     out.Put(quint32(image.FieldDefs.size()));
     for (const auto& def : image.FieldDefs) {
         out.Put(def.Name);
@@ -257,7 +260,7 @@ TMemTableImage DecodeMemTableImage(const QByteArray& bytes, const QString& fileN
     if (bytes.size() < HeaderSize || !std::equal(std::begin(Magic), std::end(Magic), bytes.constData()))
         Damaged(fileName, QStringLiteral("not a table file"));
     const quint16 version = qFromLittleEndian<quint16>(bytes.constData() + 4);
-    if (version != MemTableFileVersion)
+    if (version != MemTableFileVersion && version != UntaggedVersion)
         Damaged(fileName, QStringLiteral("unsupported format version %1").arg(version));
     const quint64 length = qFromLittleEndian<quint64>(bytes.constData() + 8);
     if (length != quint64(bytes.size() - HeaderSize))
@@ -268,6 +271,8 @@ TMemTableImage DecodeMemTableImage(const QByteArray& bytes, const QString& fileN
 
     TReader in(payload, bytes.size() - HeaderSize);
     TMemTableImage image;
+    if (version != UntaggedVersion)
+        image.Tag = in.GetString();
     // Counts are checked against what is left, so a bad count cannot make us
     // allocate or loop far beyond the file.
     const quint32 fieldCount = in.Get<quint32>();
@@ -332,4 +337,21 @@ TMemTableImage DecodeMemTableImage(const QByteArray& bytes, const QString& fileN
     if (!in.Ok() || in.Left() != 0)
         Damaged(fileName, QStringLiteral("the contents are damaged"));
     return image;
+}
+
+QString ReadMemTableFileTag(const QString& fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray header = file.read(HeaderSize + 4);
+    if (header.size() < HeaderSize + 4 || !std::equal(std::begin(Magic), std::end(Magic), header.constData())
+        || qFromLittleEndian<quint16>(header.constData() + 4) != MemTableFileVersion)
+        return QString();
+    const quint64 length = qFromLittleEndian<quint64>(header.constData() + 8);
+    const quint32 size = qFromLittleEndian<quint32>(header.constData() + HeaderSize);
+    if (quint64(size) + 4 > length)
+        return QString();
+    const QByteArray tag = file.read(size);
+    return tag.size() == qsizetype(size) ? QString::fromUtf8(tag) : QString();
 }

@@ -3,12 +3,14 @@
 //
 //   offset  size  content
 //   0       4     magic "CSMT"
-//   4       2     format version (little endian), currently 2
+//   4       2     format version (little endian), currently 3 (2 is read too)
 //   6       2     reserved, 0
 //   8       8     payload length in bytes
 //   16      4     CRC-32 (zlib) of the payload
 //   20      ...   payload, little endian; a string is a u32 byte count and
 //                 that many bytes of UTF-8:
+//                 string tag: what the owner says the file holds (version 3
+//                   on; absent in version 2, read as empty)
 //                 u32 field definition count, then per definition:
 //                   string name, u8 type (TFieldType), i32 size, i32 precision,
 //                   u8 attributes, u8 internal-calculated (0/1), i32 field number
@@ -62,6 +64,7 @@ struct TMemTableImage
         TIndexOptions Options = 0;
     };
 
+    QString Tag; // the owner's word on what the file holds; empty when none
     std::vector<TFieldDefData> FieldDefs;
     std::vector<TIndexDefData> IndexDefs;
     // The rows, one store column per stored definition in definition order
@@ -75,7 +78,7 @@ struct TMemTableImage
     std::vector<TIndexOrder> IndexOrders;
 };
 
-inline constexpr uint16_t MemTableFileVersion = 2;
+inline constexpr uint16_t MemTableFileVersion = 3;
 
 // Writes image's definitions and orders with the rows of store, whose
 // column for each definition columnOfDef gives (-1: written as null); rows
@@ -90,3 +93,6 @@ QByteArray EncodeMemTableImage(const TMemTableImage& image, const TMemRowStore& 
 QByteArray EncodeMemTableImage(const TMemTableImage& image);
 // Raises EDatabaseError naming the file and what is wrong with it.
 TMemTableImage DecodeMemTableImage(const QByteArray& bytes, const QString& fileName);
+// The tag of a table file, read without the rest of it (and so without its
+// checksum); empty when the file is missing, not a table file or untagged.
+QString ReadMemTableFileTag(const QString& fileName);

@@ -2,6 +2,7 @@
 
 #include "Exceptions.h"
 #include "MemTable.h"
+#include "MemTableFile.h"
 #include "SDatabase.h"
 #include "TempFolder.h"
 
@@ -24,6 +25,14 @@ void WriteBytes(const QString& fileName, const QByteArray& bytes)
     QFile file(fileName);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << fileName.toStdString();
     file.write(bytes);
+}
+
+// A table file as its owner writes it for key and version.
+void WriteCacheFile(const QString& fileName, const QString& key, const QString& version)
+{
+    TMemTableImage image;
+    image.Tag = TCacheManager::FileTag(key, version);
+    WriteBytes(fileName, EncodeMemTableImage(image));
 }
 
 class CacheManagerTest : public ::testing::Test
@@ -101,8 +110,8 @@ TEST_F(CacheManagerTest, FirstRunRecordsKeysAndTheNextRunTrustsTheirFiles)
     EXPECT_FALSE(QFile::exists(IndexFile())); // only Save writes it
     first->Save();
     EXPECT_EQ(ReadBytes(IndexFile()), "APP_TABLES=\nAPP_INDEXES=\n");
-    WriteBytes(tablesFile, "t");
-    WriteBytes(indexesFile, "i");
+    WriteCacheFile(tablesFile, "APP_TABLES", "");
+    WriteCacheFile(indexesFile, "APP_INDEXES", "");
 
     auto second = Run();
     EXPECT_EQ(second->Entries(), QStringList({"APP_TABLES=", "APP_INDEXES="}));
@@ -138,7 +147,7 @@ TEST_F(CacheManagerTest, CheckAfterARestart)
         QString fileName;
         first->CheckEntry(&FTable, fileName, c.key, c.before);
         if (c.fileWritten)
-            WriteBytes(fileName, "x");
+            WriteCacheFile(fileName, c.key, c.before);
     }
     first->Save();
 
@@ -153,7 +162,7 @@ TEST_F(CacheManagerTest, CheckAfterARestart)
     QString changedFile;
     EXPECT_FALSE(second->CheckEntry(&FTable, changedFile, "CHANGED", "v2"));
     EXPECT_FALSE(QFile::exists(changedFile));
-    WriteBytes(changedFile, "x");
+    WriteCacheFile(changedFile, "CHANGED", "v2");
     EXPECT_TRUE(Check(*second, "CHANGED", "v2"));
 }
 
@@ -161,9 +170,9 @@ TEST_F(CacheManagerTest, OwnerThatSavesOnlyChangedTablesNeverLoadsAnotherVersion
 {
     // A data set writes its file when the table changed or the file is
     // missing; a table read afresh under a new filter is unchanged.
-    auto saveIfNeeded = [&](bool changed, const QString& fileName, const QByteArray& rows) {
+    auto saveIfNeeded = [&](bool changed, const QString& fileName, const QString& filter) {
         if (changed || !QFile::exists(fileName))
-            WriteBytes(fileName, rows);
+            WriteCacheFile(fileName, "ORDERS", filter);
     };
     QString fileName;
     for (const char* filter : {"A", "B"}) {
@@ -174,7 +183,7 @@ TEST_F(CacheManagerTest, OwnerThatSavesOnlyChangedTablesNeverLoadsAnotherVersion
     }
     auto third = Run();
     EXPECT_TRUE(third->CheckEntry(&FTable, fileName, "ORDERS", "B"));
-    EXPECT_EQ(ReadBytes(fileName), "B") << "the rows of filter A under the version of B";
+    EXPECT_EQ(ReadMemTableFileTag(fileName), "ORDERS=B") << "the rows of filter A under the version of B";
 }
 
 TEST_F(CacheManagerTest, VersionsWithLineBreaksNeverGrowTheIndex)
@@ -183,8 +192,8 @@ TEST_F(CacheManagerTest, VersionsWithLineBreaksNeverGrowTheIndex)
         auto manager = Run();
         EXPECT_FALSE(Check(*manager, "NOTE", "first line\nsecond=line")) << "run " << run;
         EXPECT_EQ(Check(*manager, "PLAIN", "v"), run > 0);
-        WriteBytes(Folder() + "NOTE.CDS", "x");
-        WriteBytes(Folder() + "PLAIN.CDS", "x");
+        WriteCacheFile(Folder() + "NOTE.CDS", "NOTE", "first line\nsecond=line");
+        WriteCacheFile(Folder() + "PLAIN.CDS", "PLAIN", "v");
         manager->Save();
         // The second line would otherwise come back as a stray entry, one
         // more on every run.
@@ -229,6 +238,62 @@ TEST_F(CacheManagerTest, OnlyARecordedVersionTrustsAFile)
     TCacheManager unopened(&FDb);
     EXPECT_FALSE(unopened.CheckEntry(&FTable, fileName, "APP_TABLES", ""));
     EXPECT_TRUE(fileName.isEmpty());
+}
+
+TEST_F(CacheManagerTest, OnlyAFileThatSaysItsVersionIsCurrent)
+{
+    // A run ends between writing a file and writing the index (killed): the
+    // index still names the old version, the file holds the new one's rows.
+    {
+        auto first = Run();
+        QString fileName;
+        first->CheckEntry(&FTable, fileName, "ORDERS", "A");
+        WriteCacheFile(fileName, "ORDERS", "A");
+        first->Save();
+    }
+    {
+        auto killed = Run();
+        QString fileName;
+        EXPECT_FALSE(killed->CheckEntry(&FTable, fileName, "ORDERS", "B"));
+        WriteCacheFile(fileName, "ORDERS", "B");
+        FDb.SetLocalCache(false); // so that going away saves nothing, as a killed run
+        killed.reset();
+        FDb.SetLocalCache(true);
+    }
+    EXPECT_EQ(ReadBytes(IndexFile()), "ORDERS=A\n");
+    for (int run = 0; run < 2; ++run) {
+        auto next = Run();
+        EXPECT_FALSE(Check(*next, "ORDERS", "A")) << "run " << run << ": filter B's rows under version A";
+        next->Save();
+    }
+
+    // What a file says must be all of the key's tag; files of builds
+    // before the tag say nothing.
+    const struct
+    {
+        const char* name;
+        QByteArray bytes;
+    } files[] = {
+        {"another key", [] { TMemTableImage i; i.Tag = "OTHER=A"; return EncodeMemTableImage(i); }()},
+        {"untagged", QByteArray::fromHex("43534d5402000000") + QByteArray(12, '\0')},
+        {"damaged", "CSMT"},
+    };
+    for (const auto& f : files) {
+        auto run = Run();
+        QString fileName;
+        run->CheckEntry(&FTable, fileName, "ORDERS", "A");
+        WriteBytes(fileName, f.bytes);
+        EXPECT_FALSE(Check(*run, "ORDERS", "A")) << f.name;
+        EXPECT_FALSE(QFile::exists(fileName)) << f.name;
+    }
+
+    // A written file is recorded only where it belongs.
+    auto run = Run();
+    run->Record(Folder() + "ORDERS.CDS", "ORDERS", "C");
+    run->Record(FTemp.Path() + "/ELSEWHERE/ORDERS.CDS", "ORDERS", "D");
+    run->Record(Folder() + "ORDERS.CDS", "OTHER", "E");
+    EXPECT_EQ(run->Entries().filter("ORDERS=").first(), "ORDERS=C");
+    EXPECT_TRUE(run->Entries().filter("OTHER=").isEmpty());
 }
 
 TEST_F(CacheManagerTest, SaveNeedsLocalCacheAndAFolder)

@@ -421,6 +421,9 @@ TEST(SDSModel, HasTopLevelWhere)
         {"select A from T1 where \"unterminated", true},
         {"select A from \"T1 where A > 0", false},
         {"select A from T1  where A > 0", true}, // two blanks: an empty token between
+        {"select A\nfrom T1\nwhere A > 0", true}, // any white space separates words
+        {"select A from T1\twhere A > 0", true},
+        {"select A from T1\r\nwhere A > 0", true},
         {"", false},
     };
     for (const Case& c : cases) {

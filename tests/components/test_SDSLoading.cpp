@@ -317,6 +317,160 @@ TEST_F(SDSLoadingTest, AfterDataLoadedChangesStayLocal)
     EXPECT_FALSE(failing->InternalLoading());
 }
 
+TEST_F(SDSLoadingTest, AFailedReloadLeavesNoPendingRow)
+{
+    // A reload whose fetch fails part way (here the row handler, as a value
+    // that no longer fits would) closes the data set: nothing half-loaded
+    // stays to be posted by the next move, and the error reaches the caller.
+    auto master = NewSDS("CATEGORY");
+    TDataSource source;
+    source.SetDataSet(master.get());
+    master->Open();
+    struct Case
+    {
+        const char* trigger;
+        const char* table;
+        int failingId;
+        std::function<void(TSDS&)> run;
+        std::vector<int> idsAfterReopen;
+    };
+    const Case cases[] = {
+        {"Reload", "GOODS", 3, [](TSDS& sds) { sds.Reload(); }, {1, 2, 3, 4}},
+        {"ServerFilter", "GOODS", 3, [](TSDS& sds) { sds.SetServerFilter("SYS$ID > 1"); }, {2, 3, 4}},
+        {"master moves", "ITEM", 12, [&](TSDS&) { master->Next(); }, {12}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.trigger);
+        master->First();
+        auto sds = NewSDS(c.table);
+        if (QString(c.table) == "ITEM") {
+            sds->SetOptions(sds->Options() + TSDSOptions{dsoHandleMDBySQL});
+            sds->SetMasterSource(&source);
+            sds->SetMasterFields("ID");
+            sds->SetDetailFields("CAT_ID");
+        }
+        sds->SetReadOnly(true);
+        bool fail = false;
+        sds->OnRecordLoaded = [&](TDataSet* ds) {
+            if (fail && ds->FieldByName("SYS$ID")->AsInteger() == c.failingId)
+                throw Exception("сбой");
+        };
+        sds->Open();
+        fail = true;
+        EXPECT_THROW(c.run(*sds), Exception);
+        EXPECT_FALSE(sds->Active());
+        EXPECT_EQ(sds->State(), dsInactive);
+        EXPECT_FALSE(sds->DataLoaded());
+        EXPECT_FALSE(sds->InternalLoading());
+        EXPECT_FALSE(sds->ControlsDisabled());
+        EXPECT_TRUE(sds->ReadOnly());
+        EXPECT_FALSE(sds->SelectSQL().Open());
+        fail = false;
+        sds->Open();
+        EXPECT_TRUE(sds->DataLoaded());
+        EXPECT_EQ(Ids(*sds), c.idsAfterReopen);
+    }
+
+    // The same with a value that no longer fits its persistent field after
+    // a change on the server.
+    auto goods = NewSDS("GOODS");
+    AddField<TIntegerField>(*goods, "SYS$ID");
+    AddField<TSmallintField>(*goods, "QTY");
+    goods->OnRecordLoaded = [](TDataSet*) {};
+    goods->Open();
+    FTransaction.Commit();
+    FTestDb.Execute("ALTER TABLE GOODS ALTER QTY TYPE INTEGER");
+    FTestDb.Execute("UPDATE GOODS SET QTY = 100000 WHERE SYS$ID = 3");
+    EXPECT_THROW(goods->Reload(), EConvertError);
+    EXPECT_FALSE(goods->Active());
+    EXPECT_FALSE(goods->DataLoaded());
+}
+
+TEST_F(SDSLoadingTest, EveryLoadingPathGivesBackWhatItSwitchedOff)
+{
+    // Called directly on an open data set whose file is missing, the cache
+    // gives the server's rows instead of the ones there, not beside them.
+    auto sds = NewSDS("GOODS");
+    int beforePost = 0;
+    sds->BeforePost = [&](TDataSet*) { ++beforePost; };
+    sds->Open();
+    sds->LoadFromCache(QDir::temp().filePath("no-such-cache.CDS"), 0);
+    EXPECT_EQ(Ids(*sds), (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_FALSE(sds->InternalLoading());
+    EXPECT_TRUE(sds->DataLoaded());
+
+    // A merge called directly ends as it began: the user's events run again.
+    FTestDb.Execute("UPDATE GOODS SET NAME = 'Хлеб белый', SYS$TIME = '2026-01-05 12:00:00' WHERE SYS$ID = 1");
+    FTransaction.Commit();
+    sds->MergeChangesSince(0);
+    EXPECT_FALSE(sds->InternalLoading());
+    EXPECT_FALSE(sds->ControlsDisabled());
+    ASSERT_TRUE(sds->Locate("SYS$ID", 1));
+    EXPECT_EQ(sds->FieldByName("NAME")->AsString(), "Хлеб белый");
+    sds->Edit();
+    sds->FieldByName("PRICE")->SetAsFloat(13);
+    sds->Post();
+    EXPECT_EQ(beforePost, 1);
+
+    // And so does a cache file loaded directly.
+    QTemporaryDir folder;
+    const QString file = folder.filePath("GOODS.CDS");
+    sds->SaveToFile(file);
+    sds->LoadFromCache(file, 0);
+    EXPECT_FALSE(sds->InternalLoading());
+    EXPECT_EQ(Ids(*sds), (std::vector<int>{1, 2, 3, 4}));
+    sds->Edit();
+    sds->Post();
+    EXPECT_EQ(beforePost, 2);
+
+    // A fetch that fails leaves no cursor open, also with the handle kept,
+    // and controls and indexes on.
+    for (const bool keepHandle : {false, true}) {
+        SCOPED_TRACE(keepHandle);
+        auto failing = NewSDS("GOODS");
+        if (keepHandle)
+            failing->SetOptions(failing->Options() + TSDSOptions{dsoDontFreeSelectHandle});
+        failing->OnRecordLoaded = [](TDataSet* ds) {
+            if (ds->FieldByName("SYS$ID")->AsInteger() == 2)
+                throw Exception("сбой");
+        };
+        EXPECT_THROW(failing->Open(), Exception);
+        EXPECT_FALSE(failing->SelectSQL().Open());
+        EXPECT_EQ(failing->SelectSQL().Prepared(), keepHandle);
+        EXPECT_FALSE(failing->ControlsDisabled());
+        EXPECT_TRUE(failing->EnableIndexes());
+    }
+}
+
+TEST_F(SDSLoadingTest, LookupFieldsFromTheServer)
+{
+    // With dsoCalcLookupOnServer a lookup field takes the select's column of
+    // its name, whether rows go straight into the table or one by one.
+    for (const bool oneByOne : {false, true}) {
+        SCOPED_TRACE(oneByOne);
+        auto sds = NewSDS("ITEM");
+        sds->SetOptions(sds->Options() + TSDSOptions{dsoCalcLookupOnServer});
+        sds->SetCommandText("select ITEM.SYS$ID, ITEM.CAT_ID, ITEM.NAME, C.NAME as CAT_NAME, "
+                            "ITEM.RDB$DB_KEY as IBX_INTERNAL_DBKEY from ITEM join CATEGORY C on C.ID = ITEM.CAT_ID");
+        AddField<TIntegerField>(*sds, "SYS$ID");
+        AddField<TIntegerField>(*sds, "CAT_ID");
+        AddField<TStringField>(*sds, "NAME")->SetSize(20);
+        auto* category = AddField<TStringField>(*sds, "CAT_NAME", fkLookup);
+        category->SetSize(20);
+        int loaded = 0;
+        if (oneByOne)
+            sds->OnRecordLoaded = [&](TDataSet*) { ++loaded; };
+        sds->Open();
+        EXPECT_EQ(loaded, oneByOne ? 3 : 0);
+        std::vector<QString> names;
+        for (sds->First(); !sds->Eof(); sds->Next())
+            names.push_back(category->AsString());
+        EXPECT_EQ(names, (std::vector<QString>{"Еда", "Еда", "Напитки"}));
+        sds->Close();
+        EXPECT_EQ(category->FieldKind(), fkLookup);
+    }
+}
+
 TEST_F(SDSLoadingTest, ServerFilterOnAnOpenDataSet)
 {
     auto sds = NewSDS("GOODS");
@@ -372,6 +526,31 @@ TEST_F(SDSLoadingTest, ServerFilterOnAnOpenDataSet)
     }
 }
 
+TEST_F(SDSLoadingTest, SelectTextsWithAnyLineBreak)
+{
+    // The server filter extends the text's own WHERE and keeps its FROM,
+    // whatever line breaks the text was written with.
+    for (const char* lineBreak : {"\n", "\r", "\r\n", "\n\r"}) {
+        SCOPED_TRACE(QString::fromLatin1(lineBreak).toUtf8().toHex().toStdString());
+        auto text = NewSDS("GOODS");
+        const QString br = QString::fromLatin1(lineBreak);
+        text->SetCommandText("select GOODS.SYS$ID, GOODS.NAME, GOODS.RDB$DB_KEY as IBX_INTERNAL_DBKEY" + br
+                             + "from GOODS" + br + "where GOODS.SYS$ID > 1");
+        const QString cmd =
+            "select GOODS.SYS$ID, GOODS.NAME, GOODS.RDB$DB_KEY as IBX_INTERNAL_DBKEY from GOODS where GOODS.SYS$ID > 1";
+        EXPECT_EQ(text->CommandText(), cmd);
+        text->SetServerFilter("GOODS.SYS$ID < 4");
+        text->Open();
+        EXPECT_EQ(text->SelectSQL().SQL().Lines(),
+                  QStringList({cmd, " AND GOODS.SYS$ID < 4", " ORDER BY GOODS.SYS$ID"}));
+        EXPECT_EQ(Ids(*text), (std::vector<int>{2, 3}));
+        text->SetServerFilter("GOODS.SYS$ID <> 3");
+        EXPECT_EQ(text->SelectSQL().SQL().Lines(),
+                  QStringList({cmd, " AND GOODS.SYS$ID <> 3", " ORDER BY GOODS.SYS$ID"}));
+        EXPECT_EQ(Ids(*text), (std::vector<int>{2, 4}));
+    }
+}
+
 TEST_F(SDSLoadingTest, ServerSideMasterDetailReloadsOnlyForANewKey)
 {
     auto master = NewSDS("CATEGORY");
@@ -385,6 +564,15 @@ TEST_F(SDSLoadingTest, ServerSideMasterDetailReloadsOnlyForANewKey)
     detail->SetDetailFields("CAT_ID");
     int loads = 0;
     detail->AfterDataLoaded = [&](TDataSet*) { ++loads; };
+    // Before its master: the detail says the master is closed.
+    try {
+        detail->Open();
+        ADD_FAILURE() << "opened without its master";
+    } catch (const EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), "CATEGORY: Cannot perform this operation on a closed dataset");
+    }
+    EXPECT_FALSE(detail->Active());
+    EXPECT_FALSE(detail->InternalLoading());
     master->Open();
     detail->Open();
     EXPECT_EQ(detail->SelectSQL().SQL().Lines()[1], " WHERE CAT_ID=:MD_CAT_ID");
@@ -537,6 +725,80 @@ TEST_F(SDSCacheTest, CachedRowsAreMergedWithServerChanges)
     EXPECT_TRUE(second->DataLoaded());
     EXPECT_FALSE(second->InternalLoading());
     EXPECT_NE(second->DbKeyField(), nullptr);
+}
+
+TEST_F(SDSCacheTest, TheCacheFileIsTheOneTheRowsCameFrom)
+{
+    // Another database with other rows in the same table.
+    TIBTestDatabase other;
+    other.CreateFrameworkSchema();
+    other.ExecuteScript(QString::fromUtf8(Schema));
+    other.Execute("DELETE FROM GOODS WHERE SYS$ID > 2");
+    other.Execute("UPDATE GOODS SET NAME = 'Другая база'");
+
+    auto first = CachedGoods();
+    first->Open();
+    const QString firstFile = first->CacheFileName();
+    // The connection moves to the other database while the data set lives on.
+    FTransaction.Commit();
+    FDb->Close();
+    FDb->SetDatabaseName(other.Path());
+    FDb->SetParams(other.ConnectParams());
+    FDb->Open();
+    first.reset();
+
+    auto second = CachedGoods();
+    second->Open();
+    EXPECT_NE(second->CacheFileName(), firstFile);
+    EXPECT_EQ(Ids(*second), (std::vector<int>{1, 2}));
+    EXPECT_EQ(second->FieldByName("NAME")->AsString(), "Другая база"); // the last row's
+    second.reset();
+    // The first database's file still holds its own rows.
+    TSDS check;
+    check.LoadFromFile(firstFile);
+    EXPECT_EQ(Ids(check), (std::vector<int>{1, 2, 3, 4}));
+}
+
+TEST_F(SDSCacheTest, ADataSetClosedBeforeItIsFreedWritesItsFile)
+{
+    QString cacheFile;
+    {
+        auto sds = CachedGoods("SYS$ID < 3");
+        sds->Open();
+        cacheFile = sds->CacheFileName();
+        sds->Close();
+        EXPECT_TRUE(QFile::exists(cacheFile)); // the index names its version: the file is there
+    }
+    // A change on the server that leaves SYS$TIME alone is not merged: the
+    // name shows whether the rows came from the file.
+    FTestDb.Execute("UPDATE GOODS SET NAME = 'Без отметки' WHERE SYS$ID = 1");
+    Restart();
+    auto again = CachedGoods("SYS$ID < 3");
+    again->Open();
+    EXPECT_EQ(Ids(*again), (std::vector<int>{1, 2}));
+    ASSERT_TRUE(again->Locate("SYS$ID", 1));
+    EXPECT_EQ(again->FieldByName("NAME")->AsString(), "Хлеб");
+}
+
+TEST_F(SDSCacheTest, ARunKilledBeforeTheIndexIsWrittenNeverServesAnotherFiltersRows)
+{
+    CachedGoods()->Open(); // cached under the empty filter
+    Restart();
+    CachedGoods("SYS$ID < 3")->Open(); // the file now holds this filter's rows
+    // Killed: "cache.ini" still names the empty filter.
+    FTransaction.Commit();
+    FDb->SetLocalCache(false);
+    FDb->Close();
+    FDb->SetLocalCache(true);
+    FDb->Open();
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        auto all = CachedGoods();
+        all->Open();
+        EXPECT_EQ(Ids(*all), (std::vector<int>{1, 2, 3, 4}));
+        all.reset();
+        Restart();
+    }
 }
 
 TEST_F(SDSCacheTest, AnUnusableCacheFallsBackToTheServer)

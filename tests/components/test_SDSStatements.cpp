@@ -402,6 +402,30 @@ TEST_F(SDSStatementsTest, MasterDetailConditionJoinsTheServerFilter)
     EXPECT_EQ(sds->ServerCondition(), "CAT_ID=:MD_CAT_ID AND CODE=:MD_CODE");
 }
 
+TEST_F(SDSStatementsTest, DetailFieldNamesAreTrimmed)
+{
+    auto sds = NewSDS("ITEM", true);
+    sds->SetOptions(sds->Options() + TSDSOptions{dsoHandleMDBySQL});
+    sds->SetMasterFields("ID; CNAME");
+    struct Case
+    {
+        const char* details;
+        const char* condition;
+    };
+    const Case cases[] = {
+        {"CAT_ID;CODE", "CAT_ID=:MD_CAT_ID AND CODE=:MD_CODE"},
+        {"CAT_ID; CODE", "CAT_ID=:MD_CAT_ID AND CODE=:MD_CODE"},
+        {" CAT_ID ;\tCODE ", "CAT_ID=:MD_CAT_ID AND CODE=:MD_CODE"},
+        {" ; CODE", "ID=:MD_ID AND CODE=:MD_CODE"}, // a blank name defaults to the master's
+        {"CAT_ID", "CAT_ID=:MD_CAT_ID AND CNAME=:MD_CNAME"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.details);
+        sds->SetDetailFields(c.details);
+        EXPECT_EQ(sds->ServerCondition(), c.condition);
+    }
+}
+
 TEST_F(SDSStatementsTest, FieldsAndSystemColumnsAfterReading)
 {
     auto sds = NewSDS("ITEM", true);

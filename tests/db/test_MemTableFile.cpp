@@ -98,6 +98,47 @@ TEST(MemTableFile, SavingReplacesTheOldFileWhole)
     EXPECT_THROW(MakeTable()->SaveToFile(dir.filePath(QStringLiteral("no/such/folder/T.CDS"))), EDatabaseError);
 }
 
+TEST(MemTableFile, ATagTravelsWithTheRows)
+{
+    const auto ReadBytes = [](const QString& fileName) {
+        QFile file(fileName);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const auto WriteBytes = [](const QString& fileName, const QByteArray& bytes) {
+        QFile file(fileName);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    };
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("T.CDS"));
+    MakeTable({{1, "a", 1}})->SaveToFile(path, QStringLiteral("T=версия =2"));
+    EXPECT_EQ(ReadMemTableFileTag(path), QStringLiteral("T=версия =2"));
+    EXPECT_EQ(DecodeMemTableImage(ReadBytes(path), path).Tag, QStringLiteral("T=версия =2"));
+
+    // Files of the format before the tag still load, and say nothing.
+    TMemTableImage image = DecodeMemTableImage(ReadBytes(path), path);
+    image.Tag.clear();
+    QByteArray untagged = EncodeMemTableImage(image);
+    untagged.remove(20, 4); // the empty tag's length
+    untagged[4] = 2;
+    const quint64 length = quint64(untagged.size() - 20);
+    for (int i = 0; i < 8; ++i)
+        untagged[8 + i] = char((length >> (8 * i)) & 0xFF);
+    const auto crc = quint32(crc32_z(0, reinterpret_cast<const Bytef*>(untagged.constData() + 20), size_t(length)));
+    for (int i = 0; i < 4; ++i)
+        untagged[16 + i] = char((crc >> (8 * i)) & 0xFF);
+    WriteBytes(path, untagged);
+    TCustomMemTable loaded;
+    loaded.LoadFromFile(path);
+    EXPECT_EQ(Ids(loaded), QList<int>({1}));
+    EXPECT_TRUE(ReadMemTableFileTag(path).isEmpty());
+
+    // Nor do a missing file or a stub.
+    EXPECT_TRUE(ReadMemTableFileTag(dir.filePath(QStringLiteral("missing.CDS"))).isEmpty());
+    WriteBytes(path, QByteArray("CSMT\x03\x00\x00\x00", 8));
+    EXPECT_TRUE(ReadMemTableFileTag(path).isEmpty());
+}
+
 TEST(MemTableFile, DamagedFilesAreRefusedAndTheTableKept)
 {
     QTemporaryDir dir;
