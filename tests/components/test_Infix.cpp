@@ -106,6 +106,16 @@ const TCase kCases[] = {
     // The window of arithmetic; a refused operation leaves its left operand.
     {"9e36+1e36", 1e37L, nullptr, 0},
     {"9e36+2e36", 9e36L, "overflow detected during addition", 10},
+    // A result exactly at the limit passes, however its operands were rounded.
+    {"5e36+5e36", 1e37L, nullptr, 0},
+    {"3e36+7e36", 1e37L, nullptr, 0},
+    {"0.4e36+9.6e36", 1e37L, nullptr, 0},
+    {"-5e36+(0-5e36)", -1e37L, nullptr, 0},
+    {"-5e36-5e36", -1e37L, nullptr, 0},
+    {"5e36-(0-5e36)", 1e37L, nullptr, 0},
+    {"1e37+0", 1e37L, nullptr, 0},
+    {"1e37+1e21", 1e37L, "overflow detected during addition", 10},
+    {"-1e37-1e21", -1e37L, "overflow detected during subtraction", 11},
     {"1e37+1e37", 1e37L, "overflow detected during addition", 10},
     {"-1e37+(0-1e37)", -1e37L, "overflow detected during addition", 15},
     {"-1e37-1e37", -1e37L, "overflow detected during subtraction", 11},
