@@ -215,6 +215,10 @@ TEST(Infix, LongTextsAreEvaluatedWhole)
 
     const QString garbageAt300 = u'1' + QString(298, u' ') + u'x';
     Check({garbageAt300.toUtf8().constData(), 1, kGarbage, 300});
+
+    // Chains are read in a loop, whatever their length.
+    Check({(QStringLiteral("1+").repeated(99999) + u'1').toUtf8().constData(), 100000, nullptr, 0});
+    Check({(QStringLiteral("2") + QStringLiteral("*1").repeated(99999)).toUtf8().constData(), 2, nullptr, 0});
 }
 
 TEST(Infix, NestingStopsAt255Parentheses)
