@@ -342,8 +342,11 @@ Status Store::import(ObjectKind kind, std::span<const uint8_t> der) const {
         return kStoreUnavailable;
     RemoveStaleTemporaries(folder_);
 
+    // The name is the content's fingerprint, so a file of that name holding
+    // other bytes (cut short by a crash, damaged on disk) is replaced.
     const std::string& fileName = incoming->info.fileName;
-    if (fs::exists(folder_ / fileName, error))
+    const std::optional<std::vector<uint8_t>> stored = ReadWholeFile(folder_ / fileName);
+    if (stored && std::equal(stored->begin(), stored->end(), der.begin(), der.end()))
         return kOk;
 
     // One CRL per issuer: the newest one.

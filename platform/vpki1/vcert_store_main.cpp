@@ -38,6 +38,25 @@ std::string FormatDate(int64_t seconds) {
     return text;
 }
 
+// Why path cannot be read as a store folder; empty when it is a folder.
+std::string FolderProblem(const fs::path& path) {
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    switch (status.type()) {
+    case fs::file_type::directory:
+        return {};
+    case fs::file_type::not_found:
+        return "does not exist";
+    case fs::file_type::regular:
+        return "is a file, not a folder";
+    case fs::file_type::none:
+    case fs::file_type::unknown:
+        return "cannot be examined: " + error.message();
+    default:
+        return "is not a folder (a device, pipe or socket)";
+    }
+}
+
 std::string Counted(size_t count, const char* one, const char* many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
@@ -60,9 +79,8 @@ int List(std::string_view storeName) {
                    stderr);
         return kExitError;
     }
-    std::error_code error;
-    if (!fs::is_directory(folder, error)) {
-        std::fprintf(stderr, "vcert-store: store folder %s does not exist\n", folder.c_str());
+    if (const std::string problem = FolderProblem(folder); !problem.empty()) {
+        std::fprintf(stderr, "vcert-store: store folder %s %s\n", folder.c_str(), problem.c_str());
         return kExitError;
     }
 

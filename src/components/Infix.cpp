@@ -8,7 +8,6 @@
 namespace {
 
 constexpr long double kMaxMagnitude = 37;    // decimal magnitude window is [-37, 37]
-constexpr long double kSumLimit = 1e37L;
 constexpr int kMaxDigits = 37; // 10^36 has 37 digits; one more digit could leave the window
 constexpr int kMaxExponent = 37;
 constexpr qsizetype kMaxMessage = 255;
@@ -426,9 +425,18 @@ private:
         return 0;
     }
 
+    // Sums are held to the window that literals and products are held to,
+    // decided by the same decimal magnitude: a constant 10^37 (1e37L) and
+    // the literal "1e37" (10 multiplied up 37 times) differ in the last bit,
+    // so comparing one with the other refused 5e36+5e36.
+    static bool BeyondWindow(long double sum)
+    {
+        return sum != 0 && std::log10(std::fabs(sum)) > kMaxMagnitude;
+    }
+
     long double Add(long double a, long double b)
     {
-        if ((a > 0 && b > 0 && a > kSumLimit - b) || (a < 0 && b < 0 && a < -kSumLimit - b)) {
+        if (BeyondWindow(a + b)) {
             Fail(QStringLiteral("overflow detected during addition"));
             return a;
         }
@@ -437,7 +445,7 @@ private:
 
     long double Subtract(long double a, long double b)
     {
-        if ((a < 0 && b > 0 && a < b - kSumLimit) || (a > 0 && b < 0 && a > b + kSumLimit)) {
+        if (BeyondWindow(a - b)) {
             Fail(QStringLiteral("overflow detected during subtraction"));
             return a;
         }

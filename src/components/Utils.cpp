@@ -6,13 +6,15 @@
 
 namespace {
 
-// Round to nearest, halves to even: the processor's default rounding.
+// a is the value pushed past a half written in decimal (2.675 is stored as
+// 2.67499...). From 2^24 on the push is lost in the value's last bit, so the
+// halves themselves round away from zero too.
 double RoundPositive(int32_t digits, int32_t scale, double a)
 {
     if (digits <= 0)
-        return std::nearbyint(a);
+        return std::round(a);
     const double whole = std::trunc(a);
-    return whole + std::nearbyint((a - whole) * scale) / scale;
+    return whole + std::round((a - whole) * scale) / scale;
 }
 
 } // namespace

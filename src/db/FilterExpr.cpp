@@ -2,7 +2,9 @@
 
 #include "Exceptions.h"
 
+#include <initializer_list>
 #include <limits>
+#include <utility>
 #include <vector>
 
 // One node of the parsed expression. Value gives the node's variant; Test its
@@ -59,24 +61,42 @@ struct TLiteralNode final : TFilterNode
     Variant Literal;
 };
 
+// A run of unary minus signs. Once negated, a value is a number, a date or
+// null, and negating it twice gives it back: an odd run acts as one sign, an
+// even run as two.
 struct TNegateNode final : TFilterNode
 {
-    explicit TNegateNode(TNodePtr operand) : Operand(std::move(operand)) {}
-    Variant Value(const TEvalContext& context) const override { return -Operand->Value(context); }
+    TNegateNode(TNodePtr operand, int times) : Operand(std::move(operand)), Times(times) {}
+    Variant Value(const TEvalContext& context) const override
+    {
+        Variant value = Operand->Value(context);
+        for (int i = 0; i < Times; ++i)
+            value = -value;
+        return value;
+    }
 
     TNodePtr Operand;
+    int Times; // 1 or 2
 };
 
 enum class TArithOp { Add, Subtract, Multiply, Divide };
 
+// A chain a op b op c ... of one precedence, left to right. Held flat so that
+// neither evaluation nor destruction recurses along a long chain.
 struct TArithNode final : TFilterNode
 {
-    TArithNode(TArithOp op, TNodePtr left, TNodePtr right) : Op(op), Left(std::move(left)), Right(std::move(right)) {}
+    explicit TArithNode(TNodePtr first) : First(std::move(first)) {}
     Variant Value(const TEvalContext& context) const override
     {
-        const Variant a = Left->Value(context);
-        const Variant b = Right->Value(context);
-        switch (Op) {
+        Variant value = First->Value(context);
+        for (const auto& [op, operand] : Rest)
+            value = Apply(op, value, operand->Value(context));
+        return value;
+    }
+
+    static Variant Apply(TArithOp op, const Variant& a, const Variant& b)
+    {
+        switch (op) {
         case TArithOp::Add: return a + b;
         case TArithOp::Subtract: return a - b;
         case TArithOp::Multiply: return a * b;
@@ -85,8 +105,8 @@ struct TArithNode final : TFilterNode
         return Variant::Null();
     }
 
-    TArithOp Op;
-    TNodePtr Left, Right;
+    TNodePtr First;
+    std::vector<std::pair<TArithOp, TNodePtr>> Rest;
 };
 
 enum class TCompareOp { Equal, NotEqual, Less, LessOrEqual, Greater, GreaterOrEqual };
@@ -157,29 +177,33 @@ struct TIsNullNode final : TConditionNode
     bool Negated;
 };
 
+// A run of NOTs: an odd run negates, an even one keeps the operand's truth.
 struct TNotNode final : TConditionNode
 {
-    explicit TNotNode(TNodePtr operand) : Operand(std::move(operand)) {}
-    bool Test(const TEvalContext& context) const override { return !Operand->Test(context); }
+    TNotNode(TNodePtr operand, bool negate) : Operand(std::move(operand)), Negate(negate) {}
+    bool Test(const TEvalContext& context) const override { return Operand->Test(context) != Negate; }
 
     TNodePtr Operand;
+    bool Negate;
 };
 
-struct TAndNode final : TConditionNode
+// a AND b AND c ... (or OR), held flat like arithmetic chains and tested left
+// to right until the outcome is known.
+template <bool IsOr>
+struct TJunctionNode final : TConditionNode
 {
-    TAndNode(TNodePtr left, TNodePtr right) : Left(std::move(left)), Right(std::move(right)) {}
-    bool Test(const TEvalContext& context) const override { return Left->Test(context) && Right->Test(context); }
+    bool Test(const TEvalContext& context) const override
+    {
+        for (const TNodePtr& operand : Operands)
+            if (operand->Test(context) == IsOr)
+                return IsOr;
+        return !IsOr;
+    }
 
-    TNodePtr Left, Right;
+    std::vector<TNodePtr> Operands;
 };
-
-struct TOrNode final : TConditionNode
-{
-    TOrNode(TNodePtr left, TNodePtr right) : Left(std::move(left)), Right(std::move(right)) {}
-    bool Test(const TEvalContext& context) const override { return Left->Test(context) || Right->Test(context); }
-
-    TNodePtr Left, Right;
-};
+using TAndNode = TJunctionNode<false>;
+using TOrNode = TJunctionNode<true>;
 
 // ---------------------------------------------------------------------------
 
@@ -352,40 +376,38 @@ private:
             Expected(QStringLiteral("comparison operator"));
     }
 
-    TNodePtr ParseOr()
-    {
-        TNodePtr left = ParseAnd();
-        while (IsKeyword("OR")) {
-            RequireCondition(*left);
-            Next();
-            TNodePtr right = ParseAnd();
-            RequireCondition(*right);
-            left = std::make_unique<TOrNode>(std::move(left), std::move(right));
-        }
-        return left;
-    }
+    TNodePtr ParseOr() { return ParseJunction<TOrNode>("OR", &TParser::ParseAnd); }
+    TNodePtr ParseAnd() { return ParseJunction<TAndNode>("AND", &TParser::ParseNot); }
 
-    TNodePtr ParseAnd()
+    // operand { keyword operand }, each operand a condition once there are two.
+    template <typename TNode>
+    TNodePtr ParseJunction(const char* keyword, TNodePtr (TParser::*parseOperand)())
     {
-        TNodePtr left = ParseNot();
-        while (IsKeyword("AND")) {
-            RequireCondition(*left);
+        TNodePtr first = (this->*parseOperand)();
+        if (!IsKeyword(keyword))
+            return first;
+        RequireCondition(*first);
+        auto junction = std::make_unique<TNode>();
+        junction->Operands.push_back(std::move(first));
+        while (IsKeyword(keyword)) {
             Next();
-            TNodePtr right = ParseNot();
-            RequireCondition(*right);
-            left = std::make_unique<TAndNode>(std::move(left), std::move(right));
+            TNodePtr operand = (this->*parseOperand)();
+            RequireCondition(*operand);
+            junction->Operands.push_back(std::move(operand));
         }
-        return left;
+        return junction;
     }
 
     TNodePtr ParseNot()
     {
-        if (!IsKeyword("NOT"))
+        int count = 0;
+        for (; IsKeyword("NOT"); Next())
+            ++count;
+        if (count == 0)
             return ParseComparison();
-        Next();
-        TNodePtr operand = ParseNot();
+        TNodePtr operand = ParseComparison();
         RequireCondition(*operand);
-        return std::make_unique<TNotNode>(std::move(operand));
+        return std::make_unique<TNotNode>(std::move(operand), count % 2 != 0);
     }
 
     TNodePtr ParseComparison()
@@ -421,52 +443,56 @@ private:
 
     TNodePtr ParseSum()
     {
-        TNodePtr left = ParseProduct();
-        for (;;) {
-            TArithOp op;
-            if (IsSymbol("+"))
-                op = TArithOp::Add;
-            else if (IsSymbol("-"))
-                op = TArithOp::Subtract;
-            else
-                return left;
-            Next();
-            left = std::make_unique<TArithNode>(op, std::move(left), ParseProduct());
-        }
+        return ParseChain({{"+", TArithOp::Add}, {"-", TArithOp::Subtract}}, &TParser::ParseProduct);
     }
 
     TNodePtr ParseProduct()
     {
-        TNodePtr left = ParseUnary();
-        for (;;) {
-            TArithOp op;
-            if (IsSymbol("*"))
-                op = TArithOp::Multiply;
-            else if (IsSymbol("/"))
-                op = TArithOp::Divide;
-            else
-                return left;
+        return ParseChain({{"*", TArithOp::Multiply}, {"/", TArithOp::Divide}}, &TParser::ParseUnary);
+    }
+
+    struct TChainOperator
+    {
+        const char* Symbol;
+        TArithOp Op;
+    };
+
+    // operand { op operand } with the operators of one precedence.
+    TNodePtr ParseChain(std::initializer_list<TChainOperator> operators, TNodePtr (TParser::*parseOperand)())
+    {
+        const auto currentOperator = [&]() -> const TChainOperator* {
+            for (const TChainOperator& entry : operators)
+                if (IsSymbol(entry.Symbol))
+                    return &entry;
+            return nullptr;
+        };
+        TNodePtr first = (this->*parseOperand)();
+        if (!currentOperator())
+            return first;
+        auto chain = std::make_unique<TArithNode>(std::move(first));
+        while (const TChainOperator* entry = currentOperator()) {
             Next();
-            left = std::make_unique<TArithNode>(op, std::move(left), ParseUnary());
+            chain->Rest.emplace_back(entry->Op, (this->*parseOperand)());
         }
+        return chain;
     }
 
     TNodePtr ParseUnary()
     {
-        if (IsSymbol("+")) {
-            Next();
-            return ParseUnary();
-        }
-        if (!IsSymbol("-"))
-            return ParseOperand();
-        Next();
-        TNodePtr operand = ParseUnary();
+        int minuses = 0;
+        for (; IsSymbol("+") || IsSymbol("-"); Next())
+            minuses += IsSymbol("-") ? 1 : 0;
+        TNodePtr operand = ParseOperand();
+        if (minuses == 0)
+            return operand;
+        const int times = minuses % 2 != 0 ? 1 : 2;
         // A negative number is folded into its literal.
         if (auto* literal = dynamic_cast<TLiteralNode*>(operand.get()); literal && literal->Literal.IsNumeric()) {
-            literal->Literal = -literal->Literal;
+            for (int i = 0; i < times; ++i)
+                literal->Literal = -literal->Literal;
             return operand;
         }
-        return std::make_unique<TNegateNode>(std::move(operand));
+        return std::make_unique<TNegateNode>(std::move(operand), times);
     }
 
     TNodePtr ParseOperand()
@@ -475,11 +501,17 @@ private:
         switch (token.Kind) {
         case TTokenKind::Symbol:
             if (IsSymbol("(")) {
+                // Parentheses are the one way the parser recurses: bound them
+                // so that no text can exhaust the stack.
+                if (FNesting == kMaxNesting)
+                    SyntaxError(QStringLiteral("Parentheses nested too deeply at position %1").arg(token.Pos + 1));
+                ++FNesting;
                 Next();
                 TNodePtr inner = ParseOr();
                 if (!IsSymbol(")"))
                     Expected(QStringLiteral("')'"));
                 Next();
+                --FNesting;
                 return inner;
             }
             break;
@@ -534,9 +566,12 @@ private:
         return Variant(text.toDouble());
     }
 
+    static constexpr int kMaxNesting = 255;
+
     const QString& FText;
     std::vector<TToken> FTokens;
     size_t FIndex = 0;
+    int FNesting = 0;
 };
 
 } // namespace

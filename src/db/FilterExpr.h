@@ -14,6 +14,9 @@
 // Keywords are case-insensitive. Where a condition is wanted (the whole
 // expression, and each side of AND, OR and NOT) a comparison, IS [NOT] NULL,
 // TRUE, FALSE or a bare field name (read as a Boolean) is accepted.
+//
+// Chains of any length (1+1+..., AND, OR, runs of NOT or signs) are held
+// flat; parentheses nest at most 255 deep, so no text can exhaust the stack.
 #pragma once
 
 #include "Variant.h"

@@ -53,6 +53,8 @@ public:
     }
     void Append(const void* data, qsizetype size)
     {
+        if (size == 0) // an empty vector's data may be null
+            return;
         if (size > Room())
             Flush();
         if (size > Room()) {

@@ -106,6 +106,16 @@ const TCase kCases[] = {
     // The window of arithmetic; a refused operation leaves its left operand.
     {"9e36+1e36", 1e37L, nullptr, 0},
     {"9e36+2e36", 9e36L, "overflow detected during addition", 10},
+    // A result exactly at the limit passes, however its operands were rounded.
+    {"5e36+5e36", 1e37L, nullptr, 0},
+    {"3e36+7e36", 1e37L, nullptr, 0},
+    {"0.4e36+9.6e36", 1e37L, nullptr, 0},
+    {"-5e36+(0-5e36)", -1e37L, nullptr, 0},
+    {"-5e36-5e36", -1e37L, nullptr, 0},
+    {"5e36-(0-5e36)", 1e37L, nullptr, 0},
+    {"1e37+0", 1e37L, nullptr, 0},
+    {"1e37+1e21", 1e37L, "overflow detected during addition", 10},
+    {"-1e37-1e21", -1e37L, "overflow detected during subtraction", 11},
     {"1e37+1e37", 1e37L, "overflow detected during addition", 10},
     {"-1e37+(0-1e37)", -1e37L, "overflow detected during addition", 15},
     {"-1e37-1e37", -1e37L, "overflow detected during subtraction", 11},
@@ -205,6 +215,10 @@ TEST(Infix, LongTextsAreEvaluatedWhole)
 
     const QString garbageAt300 = u'1' + QString(298, u' ') + u'x';
     Check({garbageAt300.toUtf8().constData(), 1, kGarbage, 300});
+
+    // Chains are read in a loop, whatever their length.
+    Check({(QStringLiteral("1+").repeated(99999) + u'1').toUtf8().constData(), 100000, nullptr, 0});
+    Check({(QStringLiteral("2") + QStringLiteral("*1").repeated(99999)).toUtf8().constData(), 2, nullptr, 0});
 }
 
 TEST(Infix, NestingStopsAt255Parentheses)

@@ -20,6 +20,9 @@ TEST(RoundValue, HalvesAwayFromZeroWithTolerance)
         {2, -2.675, -2.68},       {0, 2.5, 3},              {0, -2.5, -3},
         {0, 3.5, 4},              {-2, 1234.5, 1235},       {-1, 15.4, 15},
         {2, 1.005, 1.01},         {3, 123456.0004, 123456.0},
+        // Halves too large for the tolerance to reach them.
+        {0, 16777218.5, 16777219},  {0, -16777218.5, -16777219}, {0, 4503599627370494.5, 4503599627370495},
+        {1, 16777218.25, 16777218.3}, {1, -16777218.25, -16777218.3}, {2, 1099511627776.125, 1099511627776.13},
     };
     for (const auto& c : cases)
         EXPECT_NEAR(RoundValue(c.digits, c.value), c.expected, 1e-12) << c.digits << " " << c.value;

@@ -126,6 +126,19 @@ TEST_F(FilterExpr, EvaluatesOverOneRecord)
         {"PRICE / 2 = 6.25", 0, true},
         {"QTY - -1 = 6", 0, true},
         {"-QTY = -5", 0, true},
+        {"- -QTY = 5", 0, true},
+        {"- - -QTY = -5", 0, true},
+        {"+-+QTY = -5", 0, true},
+        {"- -FLAG = -1", 0, true}, // a negated Boolean is a number: -(-TRUE) is -1
+        {"- - -FLAG = 1", 0, true},
+        {"NOT NOT FLAG", 0, true},
+        {"NOT NOT NOT FLAG", 0, false},
+        {"NOT NOT NOTE", 0, false},
+        {"QTY - 1 - 1 * 2 / 4 - 1 = 2.5", 0, true},
+        {"FLAG AND QTY = 5 AND NOTE IS NULL", 0, true},
+        {"FLAG AND QTY = 4 AND NOTE IS NULL", 0, false},
+        {"QTY = 1 OR QTY = 2 OR QTY = 5", 0, true},
+        {"QTY = 1 OR QTY = 2 OR QTY = 3", 0, false},
         {"NAME + '!' = 'Иванов!'", 0, true},
         // Partial compare by a trailing '*', unless turned off.
         {"NAME = 'Ива*'", 0, true},
@@ -226,6 +239,62 @@ TEST(FilterExprSyntax, ErrorsNameTheTokenAndPosition)
         SCOPED_TRACE(c.Text);
         try {
             TFilterExpression::Parse(QString::fromUtf8(c.Text));
+            ADD_FAILURE() << "parsed";
+        } catch (const EDatabaseError& e) {
+            EXPECT_EQ(e.Message().toStdString(), c.Message);
+        }
+    }
+}
+
+// Texts that once exhausted the stack in the parser, the evaluation or the
+// tree's destruction: long flat chains work, deep parentheses are refused.
+TEST_F(FilterExpr, LongChainsEvaluate)
+{
+    constexpr int kTerms = 100000;
+    const auto repeated = [](const char* unit, int count) { return QString::fromLatin1(unit).repeated(count); };
+    static const struct
+    {
+        QString Text;
+        bool Expected;
+    } cases[] = {
+        {QStringLiteral("QTY + ") + repeated("1 + ", kTerms) + QStringLiteral("0 = 100005"), true},
+        {QStringLiteral("QTY = 5") + repeated(" * 1", kTerms), true},
+        {QStringLiteral("QTY = ") + repeated("-", kTerms) + QStringLiteral("5"), true},
+        {QStringLiteral("QTY = ") + repeated("- ", kTerms + 1) + QStringLiteral("5"), false},
+        {repeated("-", kTerms + 1) + QStringLiteral("QTY = -5"), true},
+        {repeated("NOT ", kTerms) + QStringLiteral("FLAG"), true},
+        {repeated("NOT ", kTerms + 1) + QStringLiteral("FLAG"), false},
+        {repeated("FLAG AND ", kTerms) + QStringLiteral("QTY = 5"), true},
+        {repeated("QTY = 1 OR ", kTerms) + QStringLiteral("FLAG"), true},
+        {repeated("(", 255) + QStringLiteral("QTY = 5") + repeated(")", 255), true},
+        {repeated("NOT (", 255) + QStringLiteral("FLAG") + repeated(")", 255), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Text.left(40).toStdString());
+        EXPECT_EQ(Matches(c.Text), c.Expected);
+    }
+}
+
+TEST(FilterExprSyntax, DeepParenthesesAreRefusedWhereTheyGoTooDeep)
+{
+    const auto nested = [](const char* open, int depth) {
+        return QString::fromLatin1(open).repeated(depth) + QStringLiteral("X = 1") + QString(depth, u')');
+    };
+    static const struct
+    {
+        QString Text;
+        const char* Message;
+    } cases[] = {
+        {nested("(", 256), "Parentheses nested too deeply at position 256"},
+        {nested("(", 10000), "Parentheses nested too deeply at position 256"},
+        {nested("-(", 10000), "Parentheses nested too deeply at position 512"},
+        {nested("NOT (", 10000), "Parentheses nested too deeply at position 1280"},
+        {QStringLiteral("X = 1 AND ") + nested("(", 300), "Parentheses nested too deeply at position 266"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Message);
+        try {
+            TFilterExpression::Parse(c.Text);
             ADD_FAILURE() << "parsed";
         } catch (const EDatabaseError& e) {
             EXPECT_EQ(e.Message().toStdString(), c.Message);

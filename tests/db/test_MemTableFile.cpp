@@ -86,6 +86,25 @@ TEST(MemTableFile, RoundTripOfEveryTypeNullsBlobsAndIndexes)
     EXPECT_TRUE(loaded.FindKey({"ПРИВЕТ"}));
 }
 
+// An empty table's index orders are empty: nothing of them may be copied
+// (the sanitized build catches a copy from a null pointer).
+TEST(MemTableFile, EmptyTableWithIndexesRoundTrips)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("EMPTY.CDS"));
+    auto original = MakeTable();
+    original->AddIndex(QStringLiteral("BY_NAME"), QStringLiteral("NAME"), {});
+    original->SaveToFile(path);
+
+    TCustomMemTable loaded;
+    loaded.LoadFromFile(path);
+    ASSERT_TRUE(loaded.Active());
+    EXPECT_EQ(loaded.RecordCount(), 0);
+    ASSERT_EQ(loaded.IndexDefs().Count(), original->IndexDefs().Count());
+    loaded.SetIndexName(QStringLiteral("BY_NAME"));
+    EXPECT_TRUE(loaded.Eof());
+}
+
 TEST(MemTableFile, SavingReplacesTheOldFileWhole)
 {
     QTemporaryDir dir;

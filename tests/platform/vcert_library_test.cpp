@@ -7,6 +7,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -219,6 +220,44 @@ TEST_F(VcertStoreTest, ImportWritesEachObjectOnceUnderItsFingerprint) {
     EXPECT_EQ(storedFiles(), expected);
     EXPECT_EQ(pki::ReadFile(folder() / (pki::Sha1Hex(cert) + ".cer")), cert);
     EXPECT_EQ(pki::ReadFile(folder() / (pki::Sha1Hex(crl) + ".crl")), crl);
+}
+
+// A file is named by its content's fingerprint: one holding other bytes is
+// damage (a crash mid-write, a bad disk) and the import writes it anew.
+TEST_F(VcertStoreTest, ImportRepairsAnObjectWhoseContentDoesNotMatchItsName) {
+    const Der cert = pki::MakeCertificate({kRootName});
+    const Der crl = pki::MakeCrl({kRootName});
+    const Der otherCert = pki::MakeCertificate({kOtherName});
+    struct Case {
+        const char* what;
+        int32_t kind;
+        const Der& object;
+        Der stored;
+    };
+    const Case cases[] = {
+        {"truncated certificate", VCERT_IMPORT_CERTIFICATE, cert, Der(cert.begin(), cert.begin() + cert.size() / 2)},
+        {"empty certificate file", VCERT_IMPORT_CERTIFICATE, cert, {}},
+        {"another certificate under its name", VCERT_IMPORT_CERTIFICATE, cert, otherCert},
+        {"certificate with a trailing byte", VCERT_IMPORT_CERTIFICATE, cert, [&] {
+             Der longer = cert;
+             longer.push_back(0);
+             return longer;
+         }()},
+        {"truncated CRL", VCERT_IMPORT_CRL, crl, Der(crl.begin(), crl.end() - 1)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path file =
+            folder() / (pki::Sha1Hex(c.object) + (c.kind == VCERT_IMPORT_CRL ? ".crl" : ".cer"));
+        {
+            std::ofstream out(file, std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char*>(c.stored.data()), static_cast<std::streamsize>(c.stored.size()));
+        }
+        EXPECT_EQ(import(c.kind, c.object), kOk);
+        EXPECT_EQ(pki::ReadFile(file), c.object);
+        EXPECT_EQ(storedFiles(), std::vector<std::string>{file.filename().string()});
+        fs::remove(file);
+    }
 }
 
 TEST_F(VcertStoreTest, MalformedInputIsRefusedAndNothingIsWritten) {

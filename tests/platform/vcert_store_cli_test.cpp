@@ -100,6 +100,7 @@ TEST_F(VcertStoreCliTest, UnreadableFileIsReportedAndFailsTheRun) {
 
 TEST_F(VcertStoreCliTest, UsageAndErrors) {
     fs::create_directories(root_.path() / "Empty");
+    std::ofstream(root_.path() / "File") << "not a store";
     struct Case {
         std::string arguments;
         int exitCode;
@@ -113,6 +114,7 @@ TEST_F(VcertStoreCliTest, UsageAndErrors) {
         {"list ''", 2, "store name is empty"},
         {"list ../x", 2, "not a store name"},
         {"list Missing", 1, (root_.path() / "Missing").string() + " does not exist"},
+        {"list File", 1, (root_.path() / "File").string() + " is a file, not a folder"},
         {"list Empty", 0, (root_.path() / "Empty").string() + " is empty"},
     };
     for (const Case& c : cases) {
