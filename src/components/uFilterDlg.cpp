@@ -244,12 +244,12 @@ void TfFilterDlg::BuildButtons()
     btnReplace = NewButton(QStringLiteral("Заменить"), this, "btnReplace", {297, 184, 68, 23});
     btnDel = NewButton(QStringLiteral("Удалить"), this, "btnDel", {370, 184, 68, 23});
     cbSelFilter = Named(new QCheckBox(QStringLiteral("Фильтр по отмеченным записям"), this), "cbSelFilter",
-                        {8, 212, 212, 16});
+                        {8, 212, 240, 16});
     cbUnSelFilter = Named(new QCheckBox(QStringLiteral("Фильтр по НЕ отмеченным записям"), this),
-                          "cbUnSelFilter", {8, 228, 212, 16});
-    btnClose = NewButton(QStringLiteral("Применить"), this, "btnClose", {224, 214, 104, 25});
+                          "cbUnSelFilter", {8, 228, 240, 16});
+    btnClose = NewButton(QStringLiteral("Применить"), this, "btnClose", {252, 214, 90, 25});
     btnClose->setFont(BoldFont(font()));
-    Button1 = NewButton(QStringLiteral("Отмена"), this, "Button1", {334, 214, 104, 25});
+    Button1 = NewButton(QStringLiteral("Отмена"), this, "Button1", {348, 214, 90, 25});
 }
 
 void TfFilterDlg::Connect()
