@@ -116,12 +116,6 @@ QString NumberBoundText(double value)
     return FloatToStr(RoundValue(5, value) + 0.0); // + 0.0: no "-0" for a rounded zero
 }
 
-QFont BoldFont(QFont font)
-{
-    font.setBold(true);
-    return font;
-}
-
 QFrame* NewPanel(QWidget* parent, const char* name)
 {
     auto* panel = new QFrame(parent);
@@ -160,9 +154,7 @@ TfFilterDlg::TfFilterDlg(QWidget* parent) : TForm(parent)
 {
     setObjectName(QStringLiteral("fFilterDlg"));
     setWindowTitle(QStringLiteral("Фильтр записей"));
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPixelSize(11);
-    setFont(font);
+    SetDesignFont();
     SetClientSize(446, 244);
     SetBorderStyle(bsDialog);
     SetPosition(poMainFormCenter);
