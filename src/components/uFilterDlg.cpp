@@ -627,76 +627,93 @@ bool TfFilterDlg::Execute(TDataSource* dataSource, TField* field, TFieldFilters&
     FReady = false;
     FAddOnShow = false;
     FDataSet = dataSource ? dataSource->DataSet() : nullptr;
+    ClearEditor();
+    CopyFilters(filters);
+    OfferFields();
+    RebuildLines();
+    StartAt(field);
+    const bool applied = exec() == mrOk;
+    FReady = false;
+    if (applied)
+        HandOver(filters);
+    FFilters.clear();
+    return applied;
+}
+
+void TfFilterDlg::ClearEditor()
+{
+    const bool loading = std::exchange(FLoading, true);
     FFilters.clear();
     FFields.clear();
-    {
-        const bool loading = std::exchange(FLoading, true);
-        const QSignalBlocker quietFields(cbFieldName);
-        cbFieldName->clear();
-        cbSelFilter->setChecked(false);
-        cbUnSelFilter->setChecked(false);
-        eValue->clear();
-        eSingleVar->clear();
-        lbVariants->clear();
-        eFloatBeg->clear();
-        eFloatEnd->clear();
-        eDatBeg->clear();
-        eDatEnd->clear();
-        FLoading = loading;
-    }
+    const QSignalBlocker quietFields(cbFieldName);
+    cbFieldName->clear();
+    cbSelFilter->setChecked(false);
+    cbUnSelFilter->setChecked(false);
+    for (QLineEdit* edit : {eValue, eSingleVar, eFloatBeg, eFloatEnd, eDatBeg, eDatEnd})
+        edit->clear();
+    lbVariants->clear();
+    FLoading = loading;
+}
+
+void TfFilterDlg::CopyFilters(const TFieldFilters& filters)
+{
     for (const auto& filter : filters) {
         if (filter->Kind == fkMarks)
             (filter->Unmarked ? cbUnSelFilter : cbSelFilter)->setChecked(true);
         else
             FFilters.push_back(std::make_unique<TFieldFilter>(*filter));
     }
-    if (FDataSet) {
-        const QSignalBlocker quietFields(cbFieldName);
-        for (TField* offered : FDataSet->Fields()) {
-            const TFieldCategory category = FieldCategory(*offered);
-            if (category == fcOther)
-                continue;
-            FFields.push_back(offered);
-            cbFieldName->addItem(offered->DisplayName() + QStringLiteral(" (") + FieldCategoryText(category)
-                                 + QLatin1Char(')'));
-        }
+}
+
+void TfFilterDlg::OfferFields()
+{
+    if (!FDataSet)
+        return;
+    const QSignalBlocker quietFields(cbFieldName);
+    for (TField* field : FDataSet->Fields()) {
+        const TFieldCategory category = FieldCategory(*field);
+        if (category == fcOther)
+            continue;
+        FFields.push_back(field);
+        cbFieldName->addItem(field->DisplayName() + QStringLiteral(" (") + FieldCategoryText(category)
+                             + QLatin1Char(')'));
     }
-    RebuildLines();
+}
+
+void TfFilterDlg::StartAt(TField* field)
+{
+    const auto offered = std::find(FFields.begin(), FFields.end(), field);
+    FFieldOffered = offered != FFields.end();
     const auto existing = std::find_if(FFilters.begin(), FFilters.end(),
                                        [field](const auto& filter) { return filter->Field == field; });
-    if (field && existing != FFilters.end()) {
+    if (FFieldOffered && existing != FFilters.end()) {
         const QSignalBlocker quiet(lbAllFilters);
         lbAllFilters->setCurrentRow(static_cast<int>(existing - FFilters.begin()));
         LoadFilter(**existing);
-    } else {
-        const auto at = std::find(FFields.begin(), FFields.end(), field);
-        {
-            const QSignalBlocker quietFields(cbFieldName);
-            cbFieldName->setCurrentIndex(at != FFields.end() ? static_cast<int>(at - FFields.begin())
-                                                             : (FFields.empty() ? -1 : 0));
-        }
-        OfferKinds();
-        // A field that cannot be filtered prefills nothing and adds nothing:
-        // a filter made from an empty editor would hide records at random.
-        if (at != FFields.end()) {
-            Prefill(*field);
-            FAddOnShow = true;
-        }
+        return;
     }
-    const int result = exec();
-    FReady = false;
-    if (result != mrOk) {
-        FFilters.clear();
-        return false;
+    {
+        const QSignalBlocker quietFields(cbFieldName);
+        cbFieldName->setCurrentIndex(FFieldOffered ? static_cast<int>(offered - FFields.begin())
+                                                   : (FFields.empty() ? -1 : 0));
     }
+    OfferKinds();
+    // A field that cannot be filtered prefills nothing and adds nothing: a
+    // filter made from an empty editor would hide records at random.
+    if (FFieldOffered) {
+        Prefill(*field);
+        FAddOnShow = true;
+    }
+}
+
+void TfFilterDlg::HandOver(TFieldFilters& filters)
+{
     filters = std::move(FFilters);
-    FFilters.clear();
     if (cbSelFilter->isChecked() || cbUnSelFilter->isChecked()) {
         auto marks = std::make_unique<TFieldFilter>(nullptr, fkMarks);
         marks->Unmarked = cbUnSelFilter->isChecked() ? 1 : 0;
         filters.push_back(std::move(marks));
     }
-    return true;
 }
 
 QWidget* TfFilterDlg::EditorOfChosenField() const
@@ -725,7 +742,7 @@ void TfFilterDlg::showEvent(QShowEvent* event)
         FAddOnShow = false;
         AddFilter(false);
     }
-    QWidget* editor = ChosenField() ? EditorOfChosenField() : btnClose;
+    QWidget* editor = FFieldOffered ? EditorOfChosenField() : btnClose;
     editor->setFocus();
     if (auto* edit = qobject_cast<QLineEdit*>(editor))
         edit->selectAll();

@@ -103,6 +103,15 @@ private:
     void BuildButtons();
     void Connect();
 
+    // The steps of Execute: an empty editor, the copies of the filters (a
+    // marks filter ticks its box instead), the fields that can be filtered,
+    // the editor at the field opened on, and the list given back on apply.
+    void ClearEditor();
+    void CopyFilters(const TFieldFilters& filters);
+    void OfferFields();
+    void StartAt(TField* field);
+    void HandOver(TFieldFilters& filters);
+
     TField* ChosenField() const;
     TFieldCategory ChosenCategory() const;
     uint8_t ChosenKind() const;
@@ -132,6 +141,7 @@ private:
     bool FReady = false;             // live updates run
     bool FLoading = false;           // the editor is being filled by code
     bool FAddOnShow = false;         // the prefilled filter joins the list once shown
+    bool FFieldOffered = false;      // the field the dialog opened on can be filtered
     bool FDateMaskWithTime = false;
 };
 

@@ -338,6 +338,35 @@ TEST_F(FilterDialogTest, MarkBoxesExcludeEachOtherAndAddAMarksFilterAtTheEnd)
     EXPECT_EQ(filters[1]->Unmarked, 0);
 }
 
+TEST_F(FilterDialogTest, AFieldThatCannotBeFilteredAddsNothing)
+{
+    EXPECT_TRUE(Open("W", [](TfFilterDlg& dlg) {
+        EXPECT_EQ(dlg.cbFieldName->currentIndex(), 0) << "the first offered field";
+        EXPECT_EQ(dlg.lbAllFilters->count(), 0) << "no filter made from an empty editor";
+        EXPECT_EQ(QApplication::focusWidget(), dlg.btnClose);
+        dlg.btnClose->click();
+    }));
+    EXPECT_TRUE(filters.empty());
+}
+
+TEST_F(FilterDialogTest, ADateAndTimeListHoldsDateTimeValues)
+{
+    EXPECT_TRUE(Open("STAMP", [](TfFilterDlg& dlg) {
+        dlg.SetFilterTypeIndex(1);
+        dlg.eSingleVar->setText(QStringLiteral("15.03.2026 10:30:00"));
+        dlg.SpeedButton1->click();
+        dlg.eSingleVar->setText(QStringLiteral("01.04.2026"));
+        dlg.SpeedButton1->click();
+        dlg.btnClose->click();
+    }));
+    ASSERT_EQ(filters.size(), 1u);
+    EXPECT_EQ(filters[0]->Kind, fkDateList);
+    EXPECT_EQ(filters[0]->Dates, std::vector<TDateTime>({Day(2026, 3, 15) + EncodeTime(10, 30, 0, 0), Day(2026, 4, 1)}));
+    data.Table->OnFilterRecord = [&](TDataSet*, bool& accept) { accept = FiltersAccept(filters, nullptr); };
+    data.Table->SetFiltered(true);
+    EXPECT_EQ(data.Ids(), QList<int>({1}));
+}
+
 TEST_F(FilterDialogTest, EnterMovesOnOrApplies)
 {
     EXPECT_TRUE(Open("QTY", [](TfFilterDlg& dlg) {
