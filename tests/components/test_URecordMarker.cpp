@@ -168,6 +168,25 @@ TEST_F(RecordMarkerTest, ToggleRangeWhoseStartWasFilteredOutTogglesTheEndAlone)
     EXPECT_TRUE(static_cast<bool>(marker.OnChange));
 }
 
+TEST_F(RecordMarkerTest, AFailedRangeStillGivesBackEventsControlsAndStart)
+{
+    data.Go(2);
+    marker.ToggleRange();
+    data.Go(5);
+    int scrolls = 0;
+    data.Table->AfterScroll = [&](TDataSet*) {
+        if (++scrolls == 3)
+            throw Exception(QStringLiteral("scroll failed"));
+    };
+    EXPECT_THROW(marker.ToggleRange(), Exception);
+    data.Table->AfterScroll = nullptr;
+    EXPECT_FALSE(marker.RangeStarted());
+    EXPECT_FALSE(data.Table->ControlsDisabled());
+    ASSERT_TRUE(static_cast<bool>(marker.OnChange));
+    marker.ToggleCurrent();
+    EXPECT_EQ(changes, 1) << "OnChange is back";
+}
+
 TEST_F(RecordMarkerTest, ToggleAllAsksFirst)
 {
     data.Go(3);
