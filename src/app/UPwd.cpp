@@ -72,9 +72,7 @@ TForm1::TForm1(QWidget* parent) : TForm(parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Настроить справочник сертификатов"));
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPixelSize(11);
-    setFont(font);
+    SetDesignFont();
     SetClientSize(363, 60);
     SetBorderStyle(bsDialog);
     SetPosition(poScreenCenter);

@@ -50,12 +50,6 @@ std::optional<Variant> Convert(const QString& text, uint8_t kind)
     }
 }
 
-QFont BoldFont(QFont font)
-{
-    font.setBold(true);
-    return font;
-}
-
 void SetGrey(QLabel* label)
 {
     QPalette palette = label->palette();
@@ -68,9 +62,7 @@ void SetGrey(QLabel* label)
 TFKORGR::TFKORGR(QWidget* parent) : TForm(parent)
 {
     setObjectName(QStringLiteral("FKORGR"));
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPixelSize(11);
-    setFont(font);
+    SetDesignFont();
     SetClientSize(419, 109);
     SetBorderStyle(bsDialog);
     SetPosition(poScreenCenter);

@@ -38,6 +38,9 @@ public:
     TDataChangeEvent OnUpdateData;     // Post is about to read the editors
 
     const QList<TDataLink*>& DataLinks() const { return FDataLinks; }
+    // Tells every link of an event, whatever the data set's state (a record
+    // marker redraws the controls so).
+    void NotifyLinks(TDataEvent event, const void* info);
 
 protected:
     virtual void DataEvent(TDataEvent event, const void* info);
@@ -45,8 +48,6 @@ protected:
 private:
     friend class TDataSet;
     friend class TDataLink;
-
-    void NotifyLinks(TDataEvent event, const void* info);
 
     TDataSet* FDataSet = nullptr;
     bool FEnabled = true;

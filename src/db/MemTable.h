@@ -37,8 +37,9 @@ public:
     void ResetModified();
     // Rows stored, whatever the view shows.
     int StoredRowCount() const;
-    // The current row's identifier; NoRecord without one.
-    TRecordId RecordId() const { return CurrentRow(); }
+    // The identifier of the record the fields show: the row a filter is
+    // testing while one is, else the current row; NoRecord without one.
+    TRecordId RecordId() const { return FTestedRow != NoRecord ? FTestedRow : CurrentRow(); }
 
     // --- Indexes. Definitions stay with the table; the indexes themselves
     // are built when it opens (or at once, when it is open).
@@ -181,6 +182,8 @@ private:
     };
 
     void RebuildView();
+    // RecordPassesFilter, with RecordId() telling the row meanwhile.
+    bool PassesFilter(TRecordId row);
     // Sorts the index, or takes a saved order of its rows (row numbers in
     // natural order).
     void BuildIndex(TIndexEntry& entry, const std::vector<uint32_t>* savedOrder = nullptr);
@@ -229,6 +232,7 @@ private:
     // The row last given by InternalViewRow, read right after it.
     mutable TRecordId FShownId = NoRecord;
     mutable TMemRowStore::TRowHandle FShownRow = nullptr;
+    TRecordId FTestedRow = NoRecord;                            // the row a filter is testing
     TMemRowStore::TRowHandle HandleOf(TRecordId row) const;
 
     std::vector<TIndexEntry> FIndexes;

@@ -55,6 +55,19 @@ void TForm::SetClientSize(int width, int height)
         resize(width, height);
 }
 
+void TForm::SetDesignFont()
+{
+    QFont design(QStringLiteral("MS Sans Serif"));
+    design.setPixelSize(11);
+    setFont(design);
+}
+
+QFont BoldFont(QFont font)
+{
+    font.setBold(true);
+    return font;
+}
+
 void TForm::WndProc(TMessage&) {}
 
 void TForm::Activate()

@@ -6,6 +6,7 @@
 #include "Messages.h"
 
 #include <QDialog>
+#include <QFont>
 #include <functional>
 
 enum TFormBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
@@ -27,6 +28,9 @@ public:
     void SetPosition(TPosition position) { FPosition = position; }
     // The client area in design pixels (96 dots per inch).
     void SetClientSize(int width, int height);
+    // The font the forms were designed with (MS Sans Serif, 11 pixels);
+    // Qt takes the nearest sans serif where it is missing.
+    void SetDesignFont();
 
     // The form that was last activated, or none.
     static TForm* ActiveForm();
@@ -44,6 +48,9 @@ private:
     TPosition FPosition = poDesigned;
     bool FFixedSize = false;
 };
+
+// The font in bold.
+QFont BoldFont(QFont font);
 
 // The busy cursor for the life of the object, so a long operation on the GUI
 // thread shows that it is working; nothing happens without a GUI.

@@ -1,0 +1,209 @@
+#include "URecordMarker.h"
+
+#include "DataSource.h"
+#include "Dialogs.h"
+#include "Exceptions.h"
+#include "MemTable.h"
+
+#include <utility>
+
+namespace {
+
+// A walk through the table: its controls stay still and are told once at
+// the end; the cursor then returns to a record (a record that left the view
+// meanwhile is not worth an error). Both also when the walk fails.
+class TWalkScope
+{
+public:
+    TWalkScope(TDataSet& dataSet, TBookmark returnTo) : FDataSet(dataSet), FReturnTo(std::move(returnTo))
+    {
+        FDataSet.DisableControls();
+    }
+    ~TWalkScope()
+    {
+        try {
+            if (!FReturnTo.isEmpty() && FDataSet.BookmarkValid(FReturnTo))
+                FDataSet.GotoBookmark(FReturnTo);
+        } catch (const std::exception&) {
+        }
+        FDataSet.EnableControls();
+    }
+    TWalkScope(const TWalkScope&) = delete;
+    TWalkScope& operator=(const TWalkScope&) = delete;
+
+private:
+    TDataSet& FDataSet;
+    TBookmark FReturnTo;
+};
+
+} // namespace
+
+void TMemRecordMarker::SetDataSource(QObject* source)
+{
+    auto* dataSource = qobject_cast<TDataSource*>(source);
+    if (source && !dataSource)
+        throw Exception(QStringLiteral("DataSource must be TDataSource !"));
+    FDataSource = dataSource;
+}
+
+bool TMemRecordMarker::IsMarked() const
+{
+    return FMarked && FDataSet && FMarked->contains(FDataSet->RecordId());
+}
+
+void TMemRecordMarker::BindOnDemand()
+{
+    if (FMarked && FDataSet)
+        return;
+    if (FMarked)
+        FMarked->clear();
+    FDataSet = nullptr;
+    auto* table = FDataSource ? qobject_cast<TCustomMemTable*>(FDataSource->DataSet()) : nullptr;
+    if (!table)
+        return;
+    if (!FMarked)
+        FMarked.emplace();
+    FDataSet = table;
+}
+
+bool TMemRecordMarker::CanMark() const
+{
+    return FMarked && FDataSource && FDataSet && FDataSet->State() == dsBrowse
+           && !(FDataSet->Bof() && FDataSet->Eof());
+}
+
+void TMemRecordMarker::Toggle(TRecordId record)
+{
+    if (!FMarked->erase(record))
+        FMarked->insert(record);
+}
+
+void TMemRecordMarker::NotifyLinks(TDataEvent event)
+{
+    if (FDataSource)
+        FDataSource->NotifyLinks(event, nullptr);
+}
+
+void TMemRecordMarker::Changed()
+{
+    if (OnChange)
+        OnChange(this);
+}
+
+void TMemRecordMarker::ToggleCurrent()
+{
+    BindOnDemand();
+    if (!CanMark())
+        return;
+    Toggle(FDataSet->RecordId());
+    NotifyLinks(deRecordChange);
+    Changed();
+}
+
+void TMemRecordMarker::ToggleRange()
+{
+    BindOnDemand();
+    if (!CanMark())
+        return;
+    TCustomMemTable& table = *FDataSet;
+    if (FGroupStart.isEmpty()) {
+        FGroupStart = table.GetBookmark();
+        return;
+    }
+    const TBookmark end = table.GetBookmark();
+    // A start that has left the view (filtered out, another level) cannot
+    // bound a range: the end record alone is toggled, rather than every
+    // record from it to the end of the table.
+    const TBookmark start = table.BookmarkValid(FGroupStart) ? FGroupStart : end;
+    {
+        const TRangeScope scope(*this);
+        const TWalkScope walk(table, end);
+        ToggleStretch(table, start, end);
+    }
+    NotifyLinks(deLayoutChange);
+    Changed();
+}
+
+void TMemRecordMarker::ToggleStretch(TCustomMemTable& table, const TBookmark& start, const TBookmark& end)
+{
+    enum { Outside, FromStart, FromEnd } state = Outside;
+    for (table.First(); !table.Eof(); table.Next()) {
+        const TBookmark here = table.GetBookmark();
+        if (state == Outside && here == start)
+            state = FromStart;
+        else if (state == Outside && here == end)
+            state = FromEnd;
+        if (state == Outside)
+            continue;
+        Toggle(table.RecordId());
+        if ((state == FromEnd && here == start) || (state == FromStart && here == end))
+            return;
+    }
+}
+
+TMemRecordMarker::TRangeScope::TRangeScope(TMemRecordMarker& marker)
+    : FMarker(marker), FSavedOnChange(std::exchange(marker.OnChange, nullptr))
+{
+}
+
+TMemRecordMarker::TRangeScope::~TRangeScope()
+{
+    FMarker.FGroupStart.clear();
+    FMarker.OnChange = std::move(FSavedOnChange);
+}
+
+void TMemRecordMarker::ToggleAll()
+{
+    BindOnDemand();
+    if (!CanMark())
+        return;
+    const bool markAll = FMarked->empty();
+    const QString question = markAll ? QStringLiteral("Отметить все записи ?")
+                                     : QStringLiteral("Сделать все записи неотмеченными ?");
+    if (MessageDlg(question, mtConfirmation, mbYesNo) != mrYes)
+        return;
+    if (markAll) {
+        TCustomMemTable& table = *FDataSet;
+        const TWalkScope walk(table, table.GetBookmark());
+        FMarked->reserve(static_cast<size_t>(table.RecordCount()));
+        for (table.First(); !table.Eof(); table.Next())
+            FMarked->insert(table.RecordId());
+    } else {
+        Clear();
+    }
+    NotifyLinks(deLayoutChange);
+    Changed();
+}
+
+void TMemRecordMarker::Clear()
+{
+    if (FMarked)
+        FMarked->clear();
+    Changed();
+}
+
+QString TMemRecordMarker::GetMarkedValues(const QString& fieldName)
+{
+    QString values;
+    if (!FDataSet)
+        return values;
+    TCustomMemTable& table = *FDataSet;
+    table.CheckBrowseMode();
+    const QString name = fieldName.isEmpty() ? FSelectFieldName : fieldName;
+    if (name.isEmpty())
+        throw Exception(QStringLiteral("Не задано поле для выбора!"));
+    const TField* field = table.FindField(name);
+    if (!field)
+        throw Exception(QStringLiteral("Поле для выбора \"%1\" не найдено !").arg(name));
+    if (IsEmpty())
+        return values;
+    const TWalkScope walk(table, table.GetBookmark());
+    for (table.First(); !table.Eof(); table.Next()) {
+        if (!IsMarked())
+            continue;
+        if (!values.isEmpty())
+            values += QLatin1Char(',');
+        values += field->AsString();
+    }
+    return values;
+}

@@ -1,0 +1,89 @@
+// The record marker: the set of records the user has marked in one data set.
+// A mark belongs to a record, not to a place in the view: records are known
+// by the in-memory table's record identifiers, so sorting, filtering and
+// changing level keep the marks. Only in-memory tables can be marked; the
+// marker binds to its data source's table on the first toggle (and binding
+// drops every mark), and stays bound until that table is gone.
+#pragma once
+
+#include "DataSource.h"
+#include "MemTable.h"
+
+#include <QPointer>
+#include <QString>
+#include <functional>
+#include <optional>
+#include <unordered_set>
+
+class TMemRecordMarker
+{
+public:
+    TMemRecordMarker() = default;
+    TMemRecordMarker(const TMemRecordMarker&) = delete;
+    TMemRecordMarker& operator=(const TMemRecordMarker&) = delete;
+
+    TDataSource* DataSource() const { return FDataSource; }
+    // Accepts none or a data source; anything else raises "DataSource must
+    // be TDataSource !". Does not bind.
+    void SetDataSource(QObject* source);
+    // The table the marks belong to; none until the first toggle binds it.
+    TCustomMemTable* DataSet() const { return FDataSet; }
+
+    // Whether the record the table's fields show is marked (while a filter
+    // tests a row, that row).
+    bool IsMarked() const;
+    bool IsEmpty() const { return !FMarked || FMarked->empty(); }
+    int MarkedCount() const { return FMarked ? static_cast<int>(FMarked->size()) : 0; }
+    // A range was started by ToggleRange and waits for its end.
+    bool RangeStarted() const { return !FGroupStart.isEmpty(); }
+
+    // The toggles change nothing, silently, unless the table is browsing a
+    // record.
+    void ToggleCurrent();
+    // The first call remembers the current record; the second toggles every
+    // record from there to the current one, both included, in view order.
+    void ToggleRange();
+    // Asks, then marks every record when none is marked, else unmarks all.
+    void ToggleAll();
+    void Clear();
+
+    // The marked records' text of a field (by default SelectFieldName),
+    // joined by commas in view order.
+    QString GetMarkedValues(const QString& fieldName = QString());
+    const QString& SelectFieldName() const { return FSelectFieldName; }
+    void SetSelectFieldName(const QString& name) { FSelectFieldName = name; }
+
+    // After the marks changed.
+    std::function<void(TMemRecordMarker* sender)> OnChange;
+
+private:
+    void BindOnDemand();
+    bool CanMark() const;
+    void Toggle(TRecordId record);
+    // Tells the data source's controls: the current record or the whole
+    // layout changed.
+    void NotifyLinks(TDataEvent event);
+    void Changed();
+    void ToggleStretch(TCustomMemTable& table, const TBookmark& start, const TBookmark& end);
+
+    // For the length of a range: OnChange held back; afterwards the start
+    // is used up, whatever happened.
+    class TRangeScope
+    {
+    public:
+        explicit TRangeScope(TMemRecordMarker& marker);
+        ~TRangeScope();
+        TRangeScope(const TRangeScope&) = delete;
+        TRangeScope& operator=(const TRangeScope&) = delete;
+
+    private:
+        TMemRecordMarker& FMarker;
+        std::function<void(TMemRecordMarker*)> FSavedOnChange;
+    };
+
+    std::optional<std::unordered_set<TRecordId>> FMarked; // absent until bound
+    QPointer<TDataSource> FDataSource;
+    QPointer<TCustomMemTable> FDataSet;
+    TBookmark FGroupStart;
+    QString FSelectFieldName;
+};
