@@ -238,29 +238,16 @@ void TCustomMemTable::RebuildView()
         const bool everyRow = FMasterFilter == TMasterFilter::None && !Filtered() && SearchFilter().isEmpty();
         for (size_t i = first; i < last; ++i) {
             const TMemRowStore::TRowHandle row = FCurrentIndex->Row(i);
-            if (everyRow || (PassesMaster(row) && PassesFilter(TMemRowStore::IdOf(row))))
+            if (everyRow || (PassesMaster(row) && RecordPassesFilter(TMemRowStore::IdOf(row))))
                 FView.push_back(row);
         }
     } else {
         FView.reserve(static_cast<size_t>(FStore->Count()));
         FStore->ForEachId([this](TRecordId row) {
             const TMemRowStore::TRowHandle handle = FStore->Handle(row);
-            if (PassesMaster(handle) && PassesFilter(row))
+            if (PassesMaster(handle) && RecordPassesFilter(row))
                 FView.push_back(handle);
         });
-    }
-}
-
-bool TCustomMemTable::PassesFilter(TRecordId row)
-{
-    const TRecordId saved = std::exchange(FTestedRow, row);
-    try {
-        const bool passes = RecordPassesFilter(row);
-        FTestedRow = saved;
-        return passes;
-    } catch (...) {
-        FTestedRow = saved;
-        throw;
     }
 }
 
@@ -1009,7 +996,7 @@ void TCustomMemTable::OtherInserted(TRecordId row)
                     // row stays out of this index.
                 }
             }
-    if (PassesMaster(handle) && PassesFilter(row)) {
+    if (PassesMaster(handle) && RecordPassesFilter(row)) {
         if (FCurrentIndex && FEnableIndexes)
             PlaceInView(row);
         else if (FStore->LastId() == row)

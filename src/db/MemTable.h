@@ -39,7 +39,7 @@ public:
     int StoredRowCount() const;
     // The identifier of the record the fields show: the row a filter is
     // testing while one is, else the current row; NoRecord without one.
-    TRecordId RecordId() const { return FTestedRow != NoRecord ? FTestedRow : CurrentRow(); }
+    TRecordId RecordId() const { return FilterRow() != NoRecord ? FilterRow() : CurrentRow(); }
 
     // --- Indexes. Definitions stay with the table; the indexes themselves
     // are built when it opens (or at once, when it is open).
@@ -182,8 +182,6 @@ private:
     };
 
     void RebuildView();
-    // RecordPassesFilter, with RecordId() telling the row meanwhile.
-    bool PassesFilter(TRecordId row);
     // Sorts the index, or takes a saved order of its rows (row numbers in
     // natural order).
     void BuildIndex(TIndexEntry& entry, const std::vector<uint32_t>* savedOrder = nullptr);
@@ -232,7 +230,6 @@ private:
     // The row last given by InternalViewRow, read right after it.
     mutable TRecordId FShownId = NoRecord;
     mutable TMemRowStore::TRowHandle FShownRow = nullptr;
-    TRecordId FTestedRow = NoRecord;                            // the row a filter is testing
     TMemRowStore::TRowHandle HandleOf(TRecordId row) const;
 
     std::vector<TIndexEntry> FIndexes;
