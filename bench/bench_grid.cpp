@@ -37,21 +37,23 @@ QString TableName(int rows)
     return QStringLiteral("GRID_%1").arg(rows);
 }
 
-void BuildTable(TIBDatabase& database, int rows)
+// The table of a nominal size (BENCH_ROWS may shrink both).
+void BuildTable(TIBDatabase& database, int nominalRows)
 {
+    const int rows = BenchRowCount(nominalRows);
     ExecuteCommitted(database, QStringLiteral("create table %1 (\n"
                                               "  SYS$ID integer not null primary key,\n"
                                               "  ID integer, NAME varchar(40), CITY varchar(30),\n"
                                               "  AMOUNT numeric(15, 2), CREATED timestamp)")
-                                   .arg(TableName(rows)));
-    InsertRows(database, TableName(rows), QStringLiteral("      :i + 1,\n") + ClientColumnValues(), rows);
+                                   .arg(TableName(nominalRows)));
+    InsertRows(database, TableName(nominalRows), QStringLiteral("      :i + 1,\n") + ClientColumnValues(), rows);
 }
 
 const TScratchDatabase& Database()
 {
     static const TScratchDatabase database([](TIBDatabase& db) {
-        BuildTable(db, BenchRowCount(LargeRows));
-        BuildTable(db, BenchRowCount(SmallRows));
+        BuildTable(db, LargeRows);
+        BuildTable(db, SmallRows);
     });
     return database;
 }
