@@ -180,12 +180,16 @@ void GridPaging_QSqlTableModel(benchmark::State& state)
         Check(model.rowCount() == BenchRowCount(LargeRows), "the model did not fetch every row");
         for (auto _ : state) {
             state.PauseTiming();
+            // The same rows and columns on screen as the grid shows.
             QTableView view;
+            view.setWordWrap(false);
             view.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+            view.verticalHeader()->setDefaultSectionSize(view.fontMetrics().height() + 6);
             TPainter painter(view);
             state.ResumeTiming();
 
             view.setModel(&model);
+            view.setColumnHidden(0, true); // SYS$ID, which the grid does not show
             view.setCurrentIndex(model.index(0, 1));
             painter.Paint();
             int row = model.rowCount() - 1;

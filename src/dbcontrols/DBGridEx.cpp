@@ -1,6 +1,7 @@
 #include "DBGridEx.h"
 
 #include "Application.h"
+#include "DBGridSearch.h"
 #include "Dialogs.h"
 #include "InplaceEdit.h"
 
@@ -180,7 +181,7 @@ void TDBGridEx::ApplyColumns()
 int TDBGridEx::DefaultColumnWidth(const TColumnEx* column) const
 {
     const QFontMetrics metrics = fontMetrics();
-    const int chars = column->Field() ? std::min(column->Field()->DisplayWidth(), 60) : 10;
+    const int chars = column->Field() ? std::min(column->Field()->DisplayWidth(), 40) : 10;
     const int data = chars * metrics.horizontalAdvance(QLatin1Char('0')) + 8;
     const int title = metrics.horizontalAdvance(column->Title().Caption()) + 16;
     return std::max({data, title, 24});
@@ -558,6 +559,11 @@ bool TDBGridEx::DefaultKeyDown(int key, Qt::KeyboardModifiers shift)
         return false;
     const Qt::KeyboardModifiers mods = shift & ~Qt::KeypadModifier;
     const bool plain = mods == Qt::NoModifier;
+    if (QKeyCombination(mods, Qt::Key(key)) == GridSearchShortcut()) {
+        if (HideEditor())
+            ShowGridSearchDialog(*this);
+        return true;
+    }
     switch (key) {
     case Qt::Key_Down:
         if (mods & Qt::ControlModifier)

@@ -3,13 +3,16 @@
 // grid's columns, fixed rows, frozen columns and colour hooks.
 #include "GridFixture.h"
 
+#include "DBGridSearch.h"
 #include "Exceptions.h"
 #include "QtPrinters.h"
 
 #include <QCalendarWidget>
+#include <QComboBox>
 #include <QImage>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <QTimer>
 
 using namespace gridtest;
 
@@ -451,6 +454,77 @@ TEST_F(GridTest, ColumnWidthsFitTheirContents)
     EXPECT_GT(needed, 100);
     EXPECT_GE(Grid().columnWidth(NameColumn), needed);
     EXPECT_EQ(Grid().Columns()[NameColumn]->Width(), Grid().columnWidth(NameColumn));
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- search
+
+namespace {
+
+TEST_F(GridTest, SearchFindsTheNextMatchingRowByTheOptions)
+{
+    const struct
+    {
+        const char* Text;
+        TSearchMatch Match;
+        bool CaseSensitive, Backward;
+        int Start, Expected;
+    } cases[] = {
+        {"ол", TSearchMatch::Anywhere, false, false, 0, 1},
+        {"ОЛ", TSearchMatch::Anywhere, false, false, 0, 1},
+        {"ОЛ", TSearchMatch::Anywhere, true, false, 0, -1},
+        {"Со", TSearchMatch::FromStart, false, false, 0, 2},
+        {"оль", TSearchMatch::FromStart, false, false, 0, -1},
+        {"Соль", TSearchMatch::Whole, false, false, 0, 2},
+        {"Сол", TSearchMatch::Whole, false, false, 0, -1},
+        {"л", TSearchMatch::Anywhere, false, true, 2, 2},
+        {"Хлеб", TSearchMatch::Anywhere, false, true, 2, 0},
+        {"Хлеб", TSearchMatch::Anywhere, false, false, 1, -1},
+    };
+    for (const auto& c : cases) {
+        TGridSearchOptions options;
+        options.Match = c.Match;
+        options.CaseSensitive = c.CaseSensitive;
+        options.Backward = c.Backward;
+        EXPECT_EQ(FindInGrid(Grid(), NameColumn, QString::fromUtf8(c.Text), options, c.Start), c.Expected)
+            << c.Text << " from " << c.Start;
+    }
+    EXPECT_EQ(Table().RecNo(), 1);
+}
+
+TEST_F(GridTest, SearchDialogMovesTheGridOrSaysNothingWasFound)
+{
+    TDBGridSearchDlg dialog(Grid(), QStringLiteral("соль"), QStringLiteral("NAME"));
+    EXPECT_EQ(dialog.ColumnBox()->currentText(), "NAME");
+    EXPECT_TRUE(dialog.FindNext());
+    EXPECT_EQ(Table().RecNo(), 3);
+    EXPECT_EQ(Grid().SelectedField(), &Field("NAME"));
+    EXPECT_FALSE(dialog.FindNext()); // nothing below the last match
+    ASSERT_EQ(FDialogs->Messages.size(), 1u);
+    EXPECT_EQ(FDialogs->Messages[0].Text, "Значение \"соль\" не найдено");
+    EXPECT_EQ(Table().RecNo(), 3);
+}
+
+TEST_F(GridTest, SearchShortcutOpensTheDialogForTheGridWithoutPresets)
+{
+    GridSearchShortcut() = QKeyCombination(Qt::ControlModifier, Qt::Key_F3);
+    Grid().SetSelectedIndex(PriceColumn);
+    QString seenText, seenColumn;
+    bool opened = false;
+    QTimer::singleShot(0, [&] {
+        if (auto* dialog = qobject_cast<TDBGridSearchDlg*>(QApplication::activeModalWidget())) {
+            opened = true;
+            seenText = dialog->TextEdit()->text();
+            seenColumn = dialog->ColumnBox()->currentText();
+            dialog->reject();
+        }
+    });
+    Key(Qt::Key_F3, Qt::ControlModifier);
+    EXPECT_TRUE(opened);
+    EXPECT_TRUE(seenText.isEmpty());
+    EXPECT_EQ(seenColumn, "PRICE"); // the selected column until the user picks another
+    GridSearchShortcut() = QKeyCombination(Qt::ControlModifier, Qt::Key_F);
 }
 
 } // namespace
