@@ -2,14 +2,20 @@
 
 #include "Application.h"
 #include "DBGridEx.h"
+#include "DBGridExport.h"
+#include "DBGridPrinter.h"
+#include "DBGridSearch.h"
 #include "DBNavigator.h"
+#include "SysUtils.h"
 #include "IBSQL.h"
 #include "SDS.h"
 #include "SDatabase.h"
 
 #include <QComboBox>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 TBrowseForm::TBrowseForm(TSDatabase& database, QWidget* parent)
@@ -31,6 +37,20 @@ TBrowseForm::TBrowseForm(TSDatabase& database, QWidget* parent)
     // The data set does not write its changes to the server yet: browsing only.
     FNavigator->SetVisibleButtons({nbFirst, nbPrior, nbNext, nbLast, nbRefresh});
     bar->addWidget(FNavigator, 1);
+    const auto addButton = [&](const QString& text, const QString& hint, auto action) {
+        auto* button = new QToolButton(this);
+        button->setText(text);
+        button->setToolTip(hint);
+        button->setAutoRaise(true);
+        connect(button, &QToolButton::clicked, this, [action] { HandleExceptions(action); });
+        bar->addWidget(button);
+    };
+    addButton(QStringLiteral("Поиск"), QStringLiteral("Поиск значения в графе"), [this] {
+        if (FDataSet)
+            ShowGridSearchDialog(*FGrid);
+    });
+    addButton(QStringLiteral("Печать"), QStringLiteral("Просмотр перед печатью"), [this] { PrintPreview(); });
+    addButton(QStringLiteral("CSV"), QStringLiteral("Выгрузка строк в файл CSV"), [this] { ExportCSV(); });
     layout->addLayout(bar);
 
     FGrid = new TDBGridEx(this);
@@ -87,6 +107,31 @@ void TBrowseForm::OpenTable(const QString& name)
     FTables->setCurrentText(name);
     setWindowTitle(QStringLiteral("%1 — %2").arg(name, FDatabase.DatabaseName()));
     UpdateStatus();
+}
+
+void TBrowseForm::PrintPreview()
+{
+    if (!FDataSet)
+        return;
+    TDBGridPrinter printer;
+    printer.SetDBGrid(FGrid);
+    printer.SetSubstitution(QStringLiteral("%[Today]"), DateToStr(QDateTimeToDateTime(QDateTime::currentDateTime())));
+    printer.SetTitle(FDataSet->TableName());
+    printer.PageHeader().LeftText = QStringLiteral("&[ShortDate] ") + FDatabase.DatabaseName();
+    printer.PageHeader().RightText = QStringLiteral("Стр. &[Page] из &[Pages]");
+    printer.SetOrientation(printer.GridWidth() > 700 ? QPageLayout::Landscape : QPageLayout::Portrait);
+    printer.Preview(this);
+}
+
+void TBrowseForm::ExportCSV()
+{
+    if (!FDataSet)
+        return;
+    const QString file = QFileDialog::getSaveFileName(this, QStringLiteral("Выгрузка в CSV"),
+                                                      FDataSet->TableName() + QStringLiteral(".csv"),
+                                                      QStringLiteral("CSV (*.csv)"));
+    if (!file.isEmpty())
+        ExportGridToCSV(*FGrid, file);
 }
 
 void TBrowseForm::UpdateStatus()

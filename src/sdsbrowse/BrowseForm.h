@@ -31,6 +31,8 @@ public:
     TSDS* DataSet() const { return FDataSet.get(); }
 
 private:
+    void PrintPreview();
+    void ExportCSV();
     void UpdateStatus();
 
     TSDatabase& FDatabase;
