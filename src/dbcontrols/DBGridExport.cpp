@@ -5,7 +5,10 @@
 #include "Exceptions.h"
 
 #include <QFile>
+#include <algorithm>
 #include <QSaveFile>
+
+#include <xlsxwriter.h>
 
 namespace {
 
@@ -191,6 +194,127 @@ void ExportGridToCSV(const TDBGridEx& grid, const QString& fileName, const TCSVO
     if (!dataSet)
         throw Exception(QStringLiteral("Нет данных для выгрузки"));
     ExportToCSV(*dataSet, GridExportColumns(grid), fileName, options);
+}
+
+namespace {
+
+// The workbook of one export: closed (written) by Close, dropped otherwise.
+class TWorkbook
+{
+public:
+    explicit TWorkbook(const QString& fileName) : FPath(QFile::encodeName(fileName))
+    {
+        lxw_workbook_options options{};
+        options.constant_memory = LXW_TRUE; // rows go to disk as they are written
+        FBook = workbook_new_opt(FPath.constData(), &options);
+        if (!FBook)
+            throw Exception(QStringLiteral("Не удалось создать файл \"%1\"").arg(fileName));
+    }
+    ~TWorkbook()
+    {
+        if (FBook) {
+            workbook_close(FBook);
+            QFile::remove(QFile::decodeName(FPath));
+        }
+    }
+    TWorkbook(const TWorkbook&) = delete;
+    TWorkbook& operator=(const TWorkbook&) = delete;
+
+    lxw_workbook* Book() const { return FBook; }
+    void Close(const QString& fileName)
+    {
+        const lxw_error error = workbook_close(FBook);
+        FBook = nullptr;
+        if (error != LXW_NO_ERROR) {
+            QFile::remove(QFile::decodeName(FPath));
+            throw Exception(QStringLiteral("Не удалось записать файл \"%1\": %2")
+                                .arg(fileName, QString::fromUtf8(lxw_strerror(error))));
+        }
+    }
+
+private:
+    QByteArray FPath;
+    lxw_workbook* FBook = nullptr;
+};
+
+bool IsNumber(TFieldType type)
+{
+    switch (type) {
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftAutoInc:
+    case ftLargeint:
+    case ftFloat:
+    case ftCurrency:
+    case ftBCD: return true;
+    default: return false;
+    }
+}
+
+} // namespace
+
+void ExportToXLSX(TDataSet& dataSet, const std::vector<TExportColumn>& columns, const QString& fileName,
+                  const QString& sheetName)
+{
+    dataSet.CheckActive();
+    // Written beside the target and moved over it once complete.
+    const QString partial = fileName + QStringLiteral(".part");
+    TWorkbook book(partial);
+    const QByteArray sheetTitle = (sheetName.isEmpty() ? dataSet.objectName() : sheetName).left(31).toUtf8();
+    lxw_worksheet* sheet = workbook_add_worksheet(book.Book(), sheetTitle.isEmpty() ? nullptr : sheetTitle.constData());
+    if (!sheet)
+        sheet = workbook_add_worksheet(book.Book(), nullptr);
+    lxw_format* bold = workbook_add_format(book.Book());
+    format_set_bold(bold);
+    lxw_format* dateFormat = workbook_add_format(book.Book());
+    format_set_num_format(dateFormat, "dd.mm.yyyy");
+    lxw_format* dateTimeFormat = workbook_add_format(book.Book());
+    format_set_num_format(dateTimeFormat, "dd.mm.yyyy hh:mm:ss");
+    lxw_format* timeFormat = workbook_add_format(book.Book());
+    format_set_num_format(timeFormat, "hh:mm:ss");
+
+    for (size_t c = 0; c < columns.size(); ++c) {
+        const auto col = static_cast<lxw_col_t>(c);
+        worksheet_write_string(sheet, 0, col, columns[c].Title.toUtf8().constData(), bold);
+        worksheet_set_column(sheet, col, col, std::clamp(columns[c].Field->DisplayWidth(), 6, 60) + 2, nullptr);
+    }
+    TDisplayedRow restore(dataSet);
+    for (int position = 0; position < dataSet.RecordCount(); ++position) {
+        dataSet.SetDisplayPosition(position);
+        const auto row = static_cast<lxw_row_t>(position + 1);
+        for (size_t c = 0; c < columns.size(); ++c) {
+            const TField& field = *columns[c].Field;
+            const auto col = static_cast<lxw_col_t>(c);
+            if (field.IsNull())
+                continue;
+            const TFieldType type = field.DataType();
+            if (IsNumber(type))
+                worksheet_write_number(sheet, row, col, field.AsFloat(), nullptr);
+            else if (type == ftBoolean)
+                worksheet_write_boolean(sheet, row, col, field.AsBoolean(), nullptr);
+            else if (type == ftDate || type == ftDateTime || type == ftTime)
+                // The toolkit's days count from the same day as the workbook's.
+                worksheet_write_number(sheet, row, col, field.AsDateTime(),
+                                       type == ftDate ? dateFormat : type == ftTime ? timeFormat : dateTimeFormat);
+            else
+                worksheet_write_string(sheet, row, col, ExportText(field).toUtf8().constData(), nullptr);
+        }
+    }
+    book.Close(fileName);
+    QFile::remove(fileName);
+    if (!QFile::rename(partial, fileName)) {
+        QFile::remove(partial);
+        throw Exception(QStringLiteral("Не удалось записать файл \"%1\"").arg(fileName));
+    }
+}
+
+void ExportGridToXLSX(const TDBGridEx& grid, const QString& fileName)
+{
+    TDataSet* dataSet = grid.DataSet();
+    if (!dataSet)
+        throw Exception(QStringLiteral("Нет данных для выгрузки"));
+    ExportToXLSX(*dataSet, GridExportColumns(grid), fileName);
 }
 
 int ImportFromCSV(TDataSet& dataSet, const QString& fileName, const TCSVOptions& options)

@@ -38,6 +38,13 @@ void ExportToCSV(TDataSet& dataSet, const std::vector<TExportColumn>& columns, c
                  const TCSVOptions& options = {});
 void ExportGridToCSV(const TDBGridEx& grid, const QString& fileName, const TCSVOptions& options = {});
 
+// Writes the same rows to an .xlsx workbook of one sheet: numbers, dates and
+// booleans as typed cells, nulls as blank cells, the titles in bold. Raises
+// Exception when the workbook cannot be written (no partial file is left).
+void ExportToXLSX(TDataSet& dataSet, const std::vector<TExportColumn>& columns, const QString& fileName,
+                  const QString& sheetName = QString());
+void ExportGridToXLSX(const TDBGridEx& grid, const QString& fileName);
+
 // Appends a record per line after the header; header names are matched to
 // fields by field name or display label (case-insensitive); other columns
 // are skipped. A value the field refuses stops the import with the line

@@ -50,7 +50,8 @@ TBrowseForm::TBrowseForm(TSDatabase& database, QWidget* parent)
             ShowGridSearchDialog(*FGrid);
     });
     addButton(QStringLiteral("Печать"), QStringLiteral("Просмотр перед печатью"), [this] { PrintPreview(); });
-    addButton(QStringLiteral("CSV"), QStringLiteral("Выгрузка строк в файл CSV"), [this] { ExportCSV(); });
+    addButton(QStringLiteral("CSV"), QStringLiteral("Выгрузка строк в файл CSV"), [this] { Export(false); });
+    addButton(QStringLiteral("Excel"), QStringLiteral("Выгрузка строк в книгу Excel (.xlsx)"), [this] { Export(true); });
     layout->addLayout(bar);
 
     FGrid = new TDBGridEx(this);
@@ -123,14 +124,18 @@ void TBrowseForm::PrintPreview()
     printer.Preview(this);
 }
 
-void TBrowseForm::ExportCSV()
+void TBrowseForm::Export(bool workbook)
 {
     if (!FDataSet)
         return;
-    const QString file = QFileDialog::getSaveFileName(this, QStringLiteral("Выгрузка в CSV"),
-                                                      FDataSet->TableName() + QStringLiteral(".csv"),
-                                                      QStringLiteral("CSV (*.csv)"));
-    if (!file.isEmpty())
+    const QString file = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Выгрузка"), FDataSet->TableName() + (workbook ? QStringLiteral(".xlsx") : QStringLiteral(".csv")),
+        workbook ? QStringLiteral("Книга Excel (*.xlsx)") : QStringLiteral("CSV (*.csv)"));
+    if (file.isEmpty())
+        return;
+    if (workbook)
+        ExportGridToXLSX(*FGrid, file);
+    else
         ExportGridToCSV(*FGrid, file);
 }
 

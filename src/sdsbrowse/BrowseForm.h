@@ -32,7 +32,8 @@ public:
 
 private:
     void PrintPreview();
-    void ExportCSV();
+    // The shown rows to a CSV file or an .xlsx workbook the user names.
+    void Export(bool workbook);
     void UpdateStatus();
 
     TSDatabase& FDatabase;

@@ -7,10 +7,13 @@
 #include "QtPrinters.h"
 #include "SysUtils.h"
 #include "TempDir.h"
+#include "uZip.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <map>
 
 namespace {
 
@@ -178,6 +181,62 @@ TEST_F(CSVTest, ImportMatchesTitlesToFieldsAndStopsAtABadValueWithItsLine)
 
     EXPECT_THROW(ImportFromCSV(*table, FilePath("missing.csv")), Exception);
     EXPECT_THROW(ExportToCSV(*table, {}, FDir.filePath(QStringLiteral("no/such/folder/x.csv"))), Exception);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- xlsx
+
+namespace {
+
+// The parts of the workbook by name.
+std::map<QString, QByteArray> WorkbookParts(const QString& fileName)
+{
+    QFile file(fileName);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    TUnZip zip;
+    zip.Open(file.readAll());
+    std::map<QString, QByteArray> parts;
+    for (int i = 0; i < zip.Count(); ++i) {
+        QString name;
+        QByteArray content;
+        zip.GetFile(i, name, content);
+        parts[name.replace(QLatin1Char('\\'), QLatin1Char('/'))] = content;
+    }
+    return parts;
+}
+
+TEST_F(CSVTest, XlsxWorkbookHoldsTypedCellsTitlesAndBlankNulls)
+{
+    TDataSource source;
+    source.SetDataSet(FSource.get());
+    TDBGridEx grid;
+    grid.SetDataSource(&source);
+    for (int c = 0; c < grid.Columns().Count(); ++c) {
+        const QString name = grid.Columns()[c]->FieldName();
+        grid.Columns()[c]->SetVisible(name == "S" || name == "I" || name == "N" || name == "D" || name == "BO");
+    }
+    grid.Columns()[0]->Title().SetCaption(QStringLiteral("Наименование"));
+    const QString file = FilePath("goods.xlsx");
+    ExportGridToXLSX(grid, file);
+    EXPECT_FALSE(QFile::exists(file + QStringLiteral(".part")));
+
+    const auto parts = WorkbookParts(file);
+    ASSERT_TRUE(parts.count(QStringLiteral("xl/worksheets/sheet1.xml")));
+    const QString sheet = QString::fromUtf8(parts.at(QStringLiteral("xl/worksheets/sheet1.xml")));
+    EXPECT_TRUE(sheet.contains(QStringLiteral("Наименование")));
+    EXPECT_TRUE(sheet.contains(QStringLiteral("Молоко; \"Домик\"\nв деревне").toHtmlEscaped().replace(QStringLiteral("&quot;"), QStringLiteral("\""))))
+        << sheet.toStdString();
+    EXPECT_TRUE(sheet.contains(QStringLiteral("<v>-2147483647</v>")));
+    EXPECT_TRUE(sheet.contains(QStringLiteral("<v>98765.4"))); // a double, as the workbook keeps numbers
+    EXPECT_TRUE(sheet.contains(QStringLiteral("<v>46023</v>"))); // the date as the workbook counts days
+    EXPECT_TRUE(sheet.contains(QStringLiteral("t=\"b\"")));
+    // The all-null row has no cells at all; the next row follows it.
+    EXPECT_FALSE(sheet.contains(QStringLiteral("<row r=\"3\"")));
+    EXPECT_TRUE(sheet.contains(QStringLiteral("<c r=\"B4\"><v>0</v>"))) << sheet.toStdString();
+    EXPECT_TRUE(QString::fromUtf8(parts.at(QStringLiteral("xl/workbook.xml"))).contains(QStringLiteral("name=\"Types\"")));
+
+    EXPECT_THROW(ExportGridToXLSX(grid, FDir.filePath(QStringLiteral("no/such/folder/x.xlsx"))), Exception);
 }
 
 } // namespace
