@@ -9,6 +9,7 @@
 
 #include <QCalendarWidget>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QImage>
 #include <QLineEdit>
 #include <QScrollBar>
@@ -525,6 +526,126 @@ TEST_F(GridTest, SearchShortcutOpensTheDialogForTheGridWithoutPresets)
     EXPECT_TRUE(seenText.isEmpty());
     EXPECT_EQ(seenColumn, "PRICE"); // the selected column until the user picks another
     GridSearchShortcut() = QKeyCombination(Qt::ControlModifier, Qt::Key_F);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- lookups and derived grids
+
+namespace {
+
+TEST(GridLookup, DropDownListsTheLookupValuesAndWritesTheKey)
+{
+    TScriptedDialogsGuard dialogs;
+    auto goods = dbtest::MakeTable({{1, "Чай", 10}, {2, "Кофе", 20}, {3, "Какао", 30}});
+    TCustomMemTable orders;
+    auto* goodId = new TIntegerField(&orders);
+    goodId->SetFieldName(QStringLiteral("GOOD_ID"));
+    goodId->SetDataSet(&orders);
+    auto* goodName = new TStringField(&orders);
+    goodName->SetFieldName(QStringLiteral("GOOD_NAME"));
+    goodName->SetFieldKind(fkLookup);
+    goodName->SetLookupDataSet(goods.get());
+    goodName->SetKeyFields(QStringLiteral("GOOD_ID"));
+    goodName->SetLookupKeyFields(QStringLiteral("ID"));
+    goodName->SetLookupResultField(QStringLiteral("NAME"));
+    goodName->SetDataSet(&orders);
+    orders.Open();
+    orders.Append();
+    goodId->SetAsInteger(1);
+    orders.Post();
+    goods->Last();
+
+    TDataSource source;
+    source.SetDataSet(&orders);
+    TDBGridEx grid;
+    grid.SetDataSource(&source);
+    grid.show();
+    ASSERT_EQ(grid.Columns().Count(), 2);
+    EXPECT_EQ(grid.GridModel()->index(0, 1).data().toString(), "Чай");
+    grid.SetSelectedIndex(1);
+    ASSERT_TRUE(grid.ShowEditor());
+    auto* lookup = qobject_cast<TInplaceLookup*>(grid.InplaceEditor());
+    ASSERT_NE(lookup, nullptr);
+    EXPECT_TRUE(lookup->HasButton());
+    ASSERT_EQ(lookup->ComboBox()->count(), 3);
+    EXPECT_EQ(lookup->ComboBox()->itemText(2), "Какао");
+    EXPECT_EQ(lookup->Text(), "Чай");
+    lookup->SetSelText(QStringLiteral("Кофе"));
+    ASSERT_TRUE(grid.PostRecord());
+    EXPECT_EQ(goodId->AsInteger(), 2);
+    EXPECT_EQ(goodName->AsString(), "Кофе");
+    EXPECT_EQ(goods->RecNo(), 3); // the lookup data set's cursor stayed
+}
+
+// A derived grid the way the framework's grid takes the library's hooks.
+class TRecordingGrid : public TDBGridEx
+{
+public:
+    QList<TGridCoord> Presses;
+    QStringList Events;
+    int SwallowKey = 0;
+
+protected:
+    void KeyDown(int& key, Qt::KeyboardModifiers) override
+    {
+        Events << QStringLiteral("key %1%2").arg(key, 0, 16).arg(EditorMode() ? " (editor)" : "");
+        if (key == SwallowKey)
+            key = 0;
+    }
+    bool MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, const QPoint& gridPos, bool) override
+    {
+        Presses << MouseCoord(gridPos);
+        return false;
+    }
+    void ColExit() override { Events << QStringLiteral("exit %1").arg(SelectedIndex()); }
+    void ColEnter() override { Events << QStringLiteral("enter %1").arg(SelectedIndex()); }
+};
+
+TEST_F(GridTest, DerivedGridsSeeKeysMouseAndColumnMovesFirst)
+{
+    TRecordingGrid grid;
+    grid.resize(600, 300);
+    grid.SetDataSource(&FSource);
+    grid.SetFixedRowCount(1);
+    grid.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&grid));
+
+    // A cleared key does nothing: Insert would have inserted.
+    grid.SwallowKey = Qt::Key_Insert;
+    QTest::keyClick(&grid, Qt::Key_Insert);
+    EXPECT_EQ(Table().State(), dsBrowse);
+    EXPECT_EQ(grid.Events.value(0), "key 1000006");
+
+    grid.Events.clear();
+    grid.SetSelectedIndex(NameColumn);
+    EXPECT_EQ(grid.Events, QStringList({"exit 0", "enter 1"}));
+
+    // Keys in the editor reach the hook too, marked as such.
+    grid.Events.clear();
+    ASSERT_TRUE(grid.ShowEditor());
+    QTest::keyClick(grid.InplaceEditor()->focusProxy(), Qt::Key_F12);
+    EXPECT_TRUE(grid.Events.contains("key 100003b (editor)")) << grid.Events.join(',').toStdString();
+    grid.CancelRecord();
+
+    // Presses on a cell, the fixed row, the titles and the indicator, in grid coordinates.
+    const QRect cell = grid.visualRect(grid.GridModel()->index(2, PriceColumn));
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, cell.center());
+    const QHeaderView* titles = grid.horizontalHeader();
+    const int titleHeight = grid.TitleHeader()->TitleHeight();
+    QTest::mouseClick(titles->viewport(), Qt::LeftButton, {}, QPoint(titles->sectionPosition(1) + 5, titleHeight + 3));
+    QTest::mouseClick(titles->viewport(), Qt::LeftButton, {}, QPoint(titles->sectionPosition(1) + 5, 3));
+    QTest::mouseClick(grid.verticalHeader()->viewport(), Qt::LeftButton, {},
+                      QPoint(3, grid.verticalHeader()->sectionViewportPosition(1) + 3));
+    ASSERT_EQ(grid.Presses.size(), 4);
+    EXPECT_EQ(grid.Presses[0].X, PriceColumn + 1);
+    EXPECT_EQ(grid.Presses[0].Y, 1 + 1 + 2);
+    EXPECT_EQ(grid.Presses[1].X, 2);
+    EXPECT_EQ(grid.Presses[1].Y, 1);
+    EXPECT_EQ(grid.Presses[2].Y, 0);
+    EXPECT_EQ(grid.Presses[3].X, 0);
+    EXPECT_EQ(grid.Presses[3].Y, 1 + 1 + 1);
+    EXPECT_EQ(Table().RecNo(), 2); // the indicator press made its row current
 }
 
 } // namespace
