@@ -307,6 +307,15 @@ void TDBGridEx::SyncCurrent(int column)
 
 void TDBGridEx::currentChanged(const QModelIndex& current, const QModelIndex& previous)
 {
+    // A text the field refuses keeps the editor, its cell and the user's text.
+    if (!FSyncing && FEditor && FEditor->Modified() && previous.isValid() && current != previous &&
+        !PostEditorText()) {
+        ++FSyncing;
+        selectionModel()->setCurrentIndex(previous, QItemSelectionModel::ClearAndSelect);
+        --FSyncing;
+        FEditor->setFocus();
+        return;
+    }
     QTableView::currentChanged(current, previous);
     if (FSyncing || !current.isValid())
         return;
@@ -728,11 +737,9 @@ TGridCoord TDBGridEx::MouseCoord(const QPoint& gridPos) const
     TGridCoord coord;
     const bool indicator = FOptions.Contains(dgIndicator);
     const QPoint inViewport = viewport()->mapFrom(this, gridPos);
-    if (indicator && verticalHeader()->geometry().contains(gridPos.x(), verticalHeader()->y()))
+    if (indicator && gridPos.x() < viewport()->x()) {
         coord.X = 0;
-    else if (gridPos.x() < viewport()->x() && indicator)
-        coord.X = 0;
-    else {
+    } else {
         int column = columnAt(inViewport.x());
         if (FFrozenView && FFrozenView->geometry().contains(gridPos))
             column = FFrozenView->columnAt(FFrozenView->viewport()->mapFrom(this, gridPos).x());

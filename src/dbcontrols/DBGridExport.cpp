@@ -5,10 +5,11 @@
 #include "Exceptions.h"
 
 #include <QFile>
-#include <algorithm>
 #include <QSaveFile>
 
 #include <xlsxwriter.h>
+
+#include <algorithm>
 
 namespace {
 

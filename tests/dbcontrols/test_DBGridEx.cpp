@@ -278,6 +278,14 @@ TEST_F(GridTest, FailedPostKeepsTheRowInTheEditorWithTheErrorShown)
     ASSERT_EQ(FDialogs->Messages.size(), 2u);
     EXPECT_NE(Grid().InplaceEditor(), nullptr);
     EXPECT_EQ(Grid().SelectedIndex(), PriceColumn);
+
+    // A click on another row keeps the refused text in its cell as well.
+    Grid().setCurrentIndex(Model().index(0, NameColumn));
+    ASSERT_EQ(FDialogs->Messages.size(), 3u);
+    ASSERT_NE(Grid().InplaceEditor(), nullptr);
+    EXPECT_EQ(Grid().InplaceEditor()->Text(), "1e");
+    EXPECT_EQ(Grid().currentIndex(), Model().index(3, PriceColumn));
+    EXPECT_EQ(Table().State(), dsInsert);
 }
 
 TEST_F(GridTest, EditorKindsFollowTheFieldTypes)
