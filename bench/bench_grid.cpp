@@ -83,10 +83,17 @@ struct TLoadedTable
     }
 };
 
-TLoadedTable& Loaded(int rows)
+// Emptied before main returns: data sets must not outlive the process's
+// own static state.
+std::map<int, std::unique_ptr<TLoadedTable>>& LoadedTables()
 {
     static std::map<int, std::unique_ptr<TLoadedTable>> tables;
-    auto& table = tables[rows];
+    return tables;
+}
+
+TLoadedTable& Loaded(int rows)
+{
+    auto& table = LoadedTables()[rows];
     if (!table)
         table = std::make_unique<TLoadedTable>(rows);
     return *table;
@@ -229,9 +236,11 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    return RunDatabaseBenchmarks<QApplication>(argc, argv, "bench_grid", [] {
+    const int result = RunDatabaseBenchmarks<QApplication>(argc, argv, "bench_grid", [] {
         Database();
         Loaded(LargeRows);
         Loaded(SmallRows);
     });
+    LoadedTables().clear();
+    return result;
 }
