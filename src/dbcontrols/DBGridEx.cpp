@@ -707,6 +707,17 @@ void TDBGridEx::MoveToNextColumn(bool forward, bool wrapToNextRecord)
         SetSelectedIndex(edge);
 }
 
+void TDBGridEx::focusOutEvent(QFocusEvent* event)
+{
+    QTableView::focusOutEvent(event);
+    TDataSet* dataSet = DataSet();
+    QWidget* next = QApplication::focusWidget();
+    const bool leavesGrid = !next || (next != this && !isAncestorOf(next));
+    if (leavesGrid && FOptions.Contains(dgCancelOnExit) && dataSet && FDataLink.Active() &&
+        dataSet->State() == dsInsert && !dataSet->Modified() && !(FEditor && FEditor->Modified()))
+        CancelRecord();
+}
+
 void TDBGridEx::ColEnter()
 {
     if (OnColEnter)

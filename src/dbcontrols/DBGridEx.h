@@ -32,7 +32,6 @@ class TInplaceEditor;
 
 enum TDBGridOption {
     dgEditing,
-    dgAlwaysShowEditor,
     dgTitles,
     dgIndicator,
     dgColumnResize,
@@ -40,9 +39,8 @@ enum TDBGridOption {
     dgRowLines,
     dgTabs,
     dgRowSelect,
-    dgAlwaysShowSelection,
-    dgConfirmDelete,
-    dgCancelOnExit,
+    dgConfirmDelete, // Ctrl+Del asks first
+    dgCancelOnExit,  // an untouched new record is dropped when the focus leaves the grid
 };
 using TDBGridOptions = TEnumSet<TDBGridOption>;
 inline constexpr TDBGridOptions DefaultDBGridOptions{dgEditing, dgTitles, dgIndicator, dgColumnResize,
@@ -182,6 +180,7 @@ protected:
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     bool eventFilter(QObject* object, QEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;

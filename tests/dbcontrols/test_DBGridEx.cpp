@@ -185,12 +185,25 @@ TEST_F(GridTest, DownOnTheLastRecordAppendsAndInsertInserts)
     EXPECT_EQ(Table().State(), dsBrowse);
     EXPECT_EQ(dbtest::Ids(Table()), QList<int>({1, 2, 3, 4}));
 
-    // An untouched new row is dropped when the user leaves it.
+    // An untouched new row is dropped when the user leaves it, or the grid.
     Table().Last();
     Key(Qt::Key_Down);
     Key(Qt::Key_Up);
     EXPECT_EQ(Table().State(), dsBrowse);
     EXPECT_EQ(Model().rowCount(), 4);
+    QLineEdit elsewhere;
+    elsewhere.show();
+    Table().Last();
+    Key(Qt::Key_Down);
+    EXPECT_EQ(Table().State(), dsInsert);
+    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+    QApplication::setActiveWindow(&elsewhere);
+    elsewhere.setFocus();
+    QApplication::sendEvent(&Grid(), &out);
+    EXPECT_EQ(Table().State(), dsBrowse);
+    EXPECT_EQ(Model().rowCount(), 4);
+    QApplication::setActiveWindow(&Grid());
+    Grid().setFocus();
 
     Table().First();
     Table().Next();

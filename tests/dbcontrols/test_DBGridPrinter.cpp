@@ -7,7 +7,11 @@
 #include "QtPrinters.h"
 #include "SysUtils.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
+#include <QTimer>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -114,6 +118,31 @@ TEST_F(PrinterTest, ColouredPrintAsksTheGridForCellColoursUnlessSwitchedOff)
     PrintedText();
     EXPECT_EQ(asked, 0);
     EXPECT_FALSE(FPrinter.Printing());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(PrinterTest, PreviewShowsThePagesInTheChosenOrientation)
+{
+    FPrinter.SetOrientation(QPageLayout::Landscape);
+    int pages = 0;
+    QPageLayout::Orientation orientation = QPageLayout::Portrait;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        if (auto* preview = dialog->findChild<QPrintPreviewWidget*>()) {
+            preview->updatePreview();
+            pages = preview->pageCount();
+            orientation = preview->orientation();
+        }
+        dialog->reject();
+    });
+    EXPECT_EQ(FPrinter.Preview(), QDialog::Rejected);
+    EXPECT_EQ(pages, 1);
+    EXPECT_EQ(orientation, QPageLayout::Landscape);
 }
 
 } // namespace
