@@ -133,11 +133,11 @@ inline void EveryRowOnce(benchmark::internal::Benchmark* b)
 }
 
 // The benchmarks' main: prepare (building the database) runs before the
-// clock starts; its failure ends the run.
-template <typename Prepare>
+// clock starts; its failure ends the run. Widgets need a QApplication.
+template <typename Application = QCoreApplication, typename Prepare>
 int RunDatabaseBenchmarks(int argc, char** argv, const char* name, Prepare prepare)
 {
-    QCoreApplication application(argc, argv); // Qt's SQL drivers are plugins
+    Application application(argc, argv); // Qt's SQL drivers are plugins
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

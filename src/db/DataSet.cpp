@@ -387,6 +387,15 @@ int TDataSet::RecNo() const
     return FCurrentPosition < 0 ? 0 : FCurrentPosition + 1;
 }
 
+int TDataSet::ActivePosition() const
+{
+    if (!Active())
+        return -1;
+    if (FState == dsInsert)
+        return FInsertPosition < 0 ? InternalViewCount() : FInsertPosition;
+    return FCurrentPosition;
+}
+
 void TDataSet::MoveTo(int position)
 {
     const int count = InternalViewCount();

@@ -96,6 +96,10 @@ public:
     bool IsEmpty() const;
     int RecordCount() const;
     int RecNo() const; // 1-based; 0 without a current record
+    // The view position of the record the fields show: the cursor's, or for
+    // an unposted insert the one its row takes (RecordCount() when
+    // appending); -1 without a record. Grids place the new row by it.
+    int ActivePosition() const;
     void SetRecNo(int recNo);
     // Redraws from the storage: the current row kept when it is still in view.
     void Resync();

@@ -1,0 +1,310 @@
+#include "InplaceEdit.h"
+
+#include "DBGridEx.h"
+#include "DataSet.h"
+#include "SysUtils.h"
+
+#include <QApplication>
+#include <QCalendarWidget>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPainter>
+#include <QRegularExpressionValidator>
+#include <QToolButton>
+
+QString QtInputMask(const QString& editMask)
+{
+    // "mask;save literals;blank": only the mask and the blank matter here.
+    const QStringList parts = editMask.split(QLatin1Char(';'));
+    const QString mask = parts.value(0);
+    if (mask.isEmpty())
+        return {};
+    static const QString QtSpecial = QStringLiteral("AaNnXx9D0dHhBb#><!{}[]\\");
+    QString result;
+    for (qsizetype i = 0; i < mask.size(); ++i) {
+        const QChar c = mask[i];
+        switch (c.unicode()) {
+        case '0': result += QLatin1Char('9'); break;  // digit required
+        case '9': result += QLatin1Char('0'); break;  // digit optional
+        case '#': result += QLatin1Char('#'); break;  // digit or sign, optional
+        case 'L': result += QLatin1Char('A'); break;  // letter required
+        case 'l': result += QLatin1Char('a'); break;
+        case 'A': result += QLatin1Char('N'); break;  // letter or digit required
+        case 'a': result += QLatin1Char('n'); break;
+        case 'C': result += QLatin1Char('X'); break;  // any character required
+        case 'c': result += QLatin1Char('x'); break;
+        case '>': result += QLatin1Char('>'); break;
+        case '<':
+            // "<>" switches case conversion off.
+            if (i + 1 < mask.size() && mask[i + 1] == QLatin1Char('>')) {
+                result += QLatin1Char('!');
+                ++i;
+            } else {
+                result += QLatin1Char('<');
+            }
+            break;
+        case '!': break; // leading blanks are dropped anyway
+        case '/': result += FormatSettings().DateSeparator; break;
+        case ':': result += FormatSettings().TimeSeparator; break;
+        case '\\':
+            if (i + 1 < mask.size()) {
+                const QChar literal = mask[++i];
+                if (QtSpecial.contains(literal))
+                    result += QLatin1Char('\\');
+                result += literal;
+            }
+            break;
+        default:
+            if (QtSpecial.contains(c))
+                result += QLatin1Char('\\');
+            result += c;
+        }
+    }
+    const QString blank = parts.value(2);
+    result += QLatin1Char(';') + (blank.isEmpty() ? QStringLiteral(" ") : blank.left(1));
+    return result;
+}
+
+// ---------------------------------------------------------------- TInplaceEditor
+
+void TInplaceEditor::WriteTo(TField& field) const
+{
+    field.SetText(Text());
+}
+
+// ---------------------------------------------------------------- TInplaceEdit
+
+TInplaceEdit::TInplaceEdit(QWidget* parent, TInplaceKind kind, const QString& editMask, TButton button)
+    : TInplaceEditor(parent), FEdit(new QLineEdit(this)), FButton(button)
+{
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(FEdit);
+    FEdit->setFrame(false);
+    const QString mask = QtInputMask(editMask);
+    if (!mask.isEmpty())
+        FEdit->setInputMask(mask);
+    else if (kind == TInplaceKind::Number)
+        FEdit->setValidator(new QRegularExpressionValidator(
+            QRegularExpression(QStringLiteral("[-+]?[0-9 \\x{00A0}]*([.,][0-9]*)?([eE][-+]?[0-9]*)?")), FEdit));
+    if (button != NoButton) {
+        FButtonWidget = new QToolButton(this);
+        FButtonWidget->setText(button == CalendarButton ? QStringLiteral("▾") : QStringLiteral("…"));
+        FButtonWidget->setFocusPolicy(Qt::NoFocus);
+        FButtonWidget->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        layout->addWidget(FButtonWidget);
+        connect(FButtonWidget, &QToolButton::clicked, this, &TInplaceEdit::ClickButton);
+    }
+    setFocusProxy(FEdit);
+    connect(FEdit, &QLineEdit::textEdited, this, [this] { MarkModified(); });
+}
+
+QString TInplaceEdit::Text() const
+{
+    return FEdit->text();
+}
+
+void TInplaceEdit::SetText(const QString& text)
+{
+    FEdit->setText(text);
+}
+
+QString TInplaceEdit::SelText() const
+{
+    return FEdit->selectedText();
+}
+
+void TInplaceEdit::SetSelText(const QString& text)
+{
+    FEdit->insert(text);
+    MarkModified();
+}
+
+int TInplaceEdit::SelStart() const
+{
+    return FEdit->hasSelectedText() ? FEdit->selectionStart() : FEdit->cursorPosition();
+}
+
+void TInplaceEdit::SetSelStart(int start)
+{
+    FEdit->setCursorPosition(start);
+}
+
+void TInplaceEdit::SelectAll()
+{
+    FEdit->selectAll();
+}
+
+void TInplaceEdit::Deselect()
+{
+    FEdit->deselect();
+}
+
+void TInplaceEdit::ClickButton()
+{
+    if (FButton == CalendarButton) {
+        ShowCalendar();
+        return;
+    }
+    if (OnButtonClick)
+        OnButtonClick();
+}
+
+void TInplaceEdit::ShowCalendar()
+{
+    // A popup child of the editor: the editor keeps counting as focused.
+    FCalendar = new QCalendarWidget(this);
+    FCalendar->setWindowFlags(Qt::Popup);
+    FCalendar->setAttribute(Qt::WA_DeleteOnClose);
+    FCalendar->setFirstDayOfWeek(Qt::Monday);
+    if (const auto date = TryStrToDate(FEdit->text()))
+        FCalendar->setSelectedDate(DateTimeToQDateTime(*date).date());
+    connect(FCalendar, &QCalendarWidget::activated, this, [this](QDate date) {
+        FEdit->setText(DateToStr(QDateTimeToDateTime(date.startOfDay())));
+        MarkModified();
+        FCalendar->close();
+    });
+    // The line edit as context: when the editor goes, the edit goes first.
+    connect(FCalendar, &QObject::destroyed, FEdit, [this] {
+        FCalendar = nullptr;
+        FEdit->setFocus();
+    });
+    FCalendar->move(mapToGlobal(QPoint(0, height())));
+    FCalendar->show();
+    FCalendar->setFocus();
+}
+
+// ---------------------------------------------------------------- TInplaceLookup
+
+TInplaceLookup::TInplaceLookup(QWidget* parent, const TField& lookupField)
+    : TInplaceEditor(parent), FCombo(new QComboBox(this))
+{
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(FCombo);
+    setFocusProxy(FCombo);
+    FCombo->setFrame(false);
+    // The lookup data set is read by display position: its cursor stays.
+    TDataSet* lookup = lookupField.LookupDataSet();
+    if (lookup && lookup->Active()) {
+        const std::vector<TField*> keys = lookup->GetFieldList(lookupField.LookupKeyFields());
+        TField* result = lookup->FieldByName(lookupField.LookupResultField());
+        const int previous = lookup->SetDisplayPosition(-1);
+        for (int position = 0; position < lookup->RecordCount(); ++position) {
+            lookup->SetDisplayPosition(position);
+            std::vector<Variant> values;
+            for (TField* key : keys)
+                values.push_back(key->Value());
+            FKeys.push_back(values.size() == 1 ? values.front() : Variant(values));
+            FCombo->addItem(result->DisplayText());
+        }
+        lookup->SetDisplayPosition(previous);
+    }
+    connect(FCombo, &QComboBox::activated, this, [this] { MarkModified(); });
+}
+
+QString TInplaceLookup::Text() const
+{
+    return FCombo->currentText();
+}
+
+void TInplaceLookup::SetText(const QString& text)
+{
+    FCombo->setCurrentIndex(FCombo->findText(text));
+}
+
+void TInplaceLookup::ClickButton()
+{
+    FCombo->showPopup();
+}
+
+void TInplaceLookup::WriteTo(TField& field) const
+{
+    const int index = FCombo->currentIndex();
+    TDataSet* dataSet = field.DataSet();
+    const std::vector<TField*> keys = dataSet->GetFieldList(field.KeyFields());
+    const Variant key = index >= 0 ? FKeys[static_cast<size_t>(index)] : Variant::Null();
+    if (keys.size() == 1) {
+        keys.front()->SetValue(key);
+        return;
+    }
+    for (size_t i = 0; i < keys.size(); ++i)
+        keys[i]->SetValue(key.IsNull() ? Variant::Null() : key[static_cast<int>(i)]);
+}
+
+// ---------------------------------------------------------------- TDBGridDelegate
+
+TDBGridDelegate::TDBGridDelegate(TDBGridEx& grid) : QStyledItemDelegate(&grid), FGrid(grid) {}
+
+QWidget* TDBGridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&,
+                                       const QModelIndex& index) const
+{
+    return FGrid.CreateEditor(parent, FGrid.Columns()[index.column()]);
+}
+
+void TDBGridDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const
+{
+    auto* inplace = qobject_cast<TInplaceEditor*>(editor);
+    // The user's typing is never overwritten by a redraw of the row.
+    if (!inplace || inplace->Modified())
+        return;
+    inplace->SetText(index.data(Qt::EditRole).toString());
+    inplace->SetModified(false);
+    inplace->SelectAll();
+}
+
+void TDBGridDelegate::setModelData(QWidget*, QAbstractItemModel*, const QModelIndex&) const
+{
+    FGrid.PostEditorText();
+}
+
+void TDBGridDelegate::destroyEditor(QWidget* editor, const QModelIndex& index) const
+{
+    FGrid.EditorDestroyed(editor);
+    QStyledItemDelegate::destroyEditor(editor, index);
+}
+
+void TDBGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    QStyleOptionViewItem opt(option);
+    initStyleOption(&opt, index);
+    const bool highlighted = opt.state & QStyle::State_Selected;
+    const TCellParams params = FGrid.GridModel()->CellParams(index.row(), index.column(), highlighted);
+    if (params.Background.isValid()) {
+        if (highlighted)
+            opt.palette.setColor(QPalette::Highlight, params.Background);
+        else
+            opt.backgroundBrush = params.Background;
+    }
+    if (params.Foreground.isValid())
+        opt.palette.setColor(highlighted ? QPalette::HighlightedText : QPalette::Text, params.Foreground);
+    if (params.Font)
+        opt.font = *params.Font;
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
+}
+
+bool TDBGridDelegate::eventFilter(QObject* object, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress)
+        return FGrid.EditorKeyPress(static_cast<QKeyEvent*>(event));
+    if (event->type() == QEvent::ShortcutOverride) {
+        // Keys the grid handles must reach it, not a shortcut of the form.
+        switch (static_cast<QKeyEvent*>(event)->key()) {
+        case Qt::Key_Escape:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Tab: event->accept(); return true;
+        default: break;
+        }
+    }
+    // Only the editor itself goes to the base (it commits there when the
+    // focus leaves for good); its inner widgets are the grid's business.
+    if (qobject_cast<TInplaceEditor*>(object))
+        return QStyledItemDelegate::eventFilter(object, event);
+    return false;
+}

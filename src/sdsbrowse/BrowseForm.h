@@ -1,0 +1,47 @@
+// The table browser's window: the relations of one database in a list, the
+// chosen one opened as a TSDS in the grid, a navigator bar above it.
+#pragma once
+
+#include <QStringList>
+#include <QWidget>
+#include <memory>
+
+class QComboBox;
+class QLabel;
+class TDataSource;
+class TDBGridEx;
+class TDBNavigator;
+class TIBTransaction;
+class TSDS;
+class TSDatabase;
+
+class TBrowseForm : public QWidget
+{
+    Q_OBJECT
+public:
+    // The database must be connected and outlive the form.
+    explicit TBrowseForm(TSDatabase& database, QWidget* parent = nullptr);
+    ~TBrowseForm() override;
+
+    // The user tables and views of the database, by name.
+    QStringList Relations() const;
+    // Opens a relation in the grid; raises when the data set cannot open it.
+    void OpenTable(const QString& name);
+    TDBGridEx* Grid() const { return FGrid; }
+    TSDS* DataSet() const { return FDataSet.get(); }
+
+private:
+    void PrintPreview();
+    // The shown rows to a CSV file or an .xlsx workbook the user names.
+    void Export(bool workbook);
+    void UpdateStatus();
+
+    TSDatabase& FDatabase;
+    std::unique_ptr<TIBTransaction> FTransaction;
+    std::unique_ptr<TSDS> FDataSet;
+    TDataSource* FSource;
+    QComboBox* FTables;
+    TDBNavigator* FNavigator;
+    TDBGridEx* FGrid;
+    QLabel* FStatus;
+};

@@ -1,0 +1,66 @@
+// sdsbrowse DATABASE [TABLE] [--screenshot FILE]
+// Browses the tables of a Firebird database (a file for the embedded engine,
+// or host:path) in the framework's data set and grid. With --screenshot the
+// window is saved as a PNG image once shown and the program ends.
+#include "Application.h"
+#include "BrowseForm.h"
+#include "DBGridEx.h"
+#include "SDatabase.h"
+
+#include <QCommandLineParser>
+#include <QTimer>
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    TApplication application(argc, argv);
+    application.SetTitle(QStringLiteral("Sdsbrowse"));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Browses the tables of a Firebird database."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("DATABASE"), QStringLiteral("a database file, or host:path"));
+    parser.addPositionalArgument(QStringLiteral("TABLE"), QStringLiteral("the table to open first"), QStringLiteral("[TABLE]"));
+    const QCommandLineOption screenshot(QStringLiteral("screenshot"),
+                                        QStringLiteral("save the window as a PNG image and quit"),
+                                        QStringLiteral("FILE"));
+    parser.addOption(screenshot);
+    parser.process(application);
+    const QStringList arguments = parser.positionalArguments();
+    if (arguments.isEmpty() || arguments.size() > 2)
+        parser.showHelp(2);
+
+    TSDatabase database;
+    database.SetDatabaseName(arguments[0]);
+    QStringList params{QStringLiteral("user_name=") + qEnvironmentVariable("ISC_USER", QStringLiteral("SYSDBA")),
+                       QStringLiteral("lc_ctype=UTF8")};
+    if (qEnvironmentVariableIsSet("ISC_PASSWORD"))
+        params << QStringLiteral("password=") + qEnvironmentVariable("ISC_PASSWORD");
+    database.SetParams(params);
+
+    std::unique_ptr<TBrowseForm> form;
+    bool failed = false;
+    HandleExceptions([&] {
+        failed = true;
+        database.Open();
+        form = std::make_unique<TBrowseForm>(database);
+        const QStringList relations = form->Relations();
+        const QString first = arguments.size() > 1 ? arguments[1].toUpper() : relations.value(0);
+        if (!first.isEmpty())
+            form->OpenTable(first);
+        failed = false;
+    });
+    if (failed && !form)
+        return 1;
+    form->show();
+    if (parser.isSet(screenshot)) {
+        const QString file = parser.value(screenshot);
+        QTimer::singleShot(200, [&] {
+            form->Grid()->OptimizeColumnWidths();
+            const bool saved = form->grab().save(file);
+            if (!saved)
+                std::fprintf(stderr, "sdsbrowse: cannot write %s\n", qPrintable(file));
+            application.exit(saved && !failed ? 0 : 1);
+        });
+    }
+    return application.exec();
+}

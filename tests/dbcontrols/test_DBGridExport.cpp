@@ -1,0 +1,242 @@
+// Grid services on files: CSV export of the shown rows and import into an
+// open data set, round-tripping every field type, nulls and Cyrillic text.
+#include "DBGridEx.h"
+#include "DBGridExport.h"
+#include "Exceptions.h"
+#include "MemTable.h"
+#include "QtPrinters.h"
+#include "SysUtils.h"
+#include "TempDir.h"
+#include "uZip.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+
+struct TTypeColumn
+{
+    const char* Name;
+    TFieldType Type;
+    int Size;
+};
+
+const TTypeColumn TypeColumns[] = {
+    {"S", ftString, 40},   {"I", ftInteger, 0},   {"SI", ftSmallint, 0}, {"L", ftLargeint, 0},
+    {"F", ftFloat, 0},     {"C", ftCurrency, 0},  {"N", ftBCD, 2},       {"BO", ftBoolean, 0},
+    {"D", ftDate, 0},      {"T", ftTime, 0},      {"DT", ftDateTime, 0}, {"M", ftMemo, 0},
+    {"BY", ftBytes, 8},    {"BL", ftBlob, 0},
+};
+
+std::unique_ptr<TCustomMemTable> MakeTypesTable()
+{
+    auto table = std::make_unique<TCustomMemTable>();
+    table->setObjectName(QStringLiteral("Types"));
+    for (const TTypeColumn& column : TypeColumns)
+        table->FieldDefs().Add(QString::fromLatin1(column.Name), column.Type, column.Size);
+    table->Open();
+    return table;
+}
+
+void Set(TDataSet& table, const char* name, const Variant& value)
+{
+    table.FieldByName(QString::fromLatin1(name))->SetValue(value);
+}
+
+class CSVTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        FSaved = FormatSettings();
+        FormatSettings() = TFormatSettings();
+        ASSERT_TRUE(FDir.isValid());
+        FSource = MakeTypesTable();
+        TCustomMemTable& t = *FSource;
+        t.Append(); // every type with a value
+        Set(t, "S", QStringLiteral("Молоко; \"Домик\"\nв деревне"));
+        Set(t, "I", -2147483647);
+        Set(t, "SI", 32767);
+        Set(t, "L", int64_t(9000000000000000000));
+        Set(t, "F", 1234.5678901234);
+        Set(t, "C", 12.3456);
+        Set(t, "N", 98765.43);
+        Set(t, "BO", true);
+        Set(t, "D", Variant(TDateTime(46023)));
+        t.FieldByName(QStringLiteral("T"))->SetAsDateTime(TDateTime(0.5 + 1.0 / 86400 * 7));
+        t.FieldByName(QStringLiteral("DT"))->SetAsDateTime(TDateTime(46023.75));
+        Set(t, "M", QStringLiteral("многострочный\r\nтекст"));
+        t.FieldByName(QStringLiteral("BY"))->SetAsBytes(QByteArray("\x00\x01\xFE;\"\n\x7F\x80", 8));
+        t.FieldByName(QStringLiteral("BL"))->SetAsBytes(QByteArray("\xD0\x9F\x00blob", 7));
+        t.Post();
+        t.Append(); // every type null
+        t.Post();
+        t.Append(); // texts that look empty
+        Set(t, "S", QString());
+        Set(t, "M", QStringLiteral(" пробелы "));
+        Set(t, "I", 0);
+        Set(t, "BO", false);
+        t.Post();
+        t.First();
+    }
+    void TearDown() override { FormatSettings() = FSaved; }
+
+    QString FilePath(const char* name) const { return FDir.filePath(QString::fromLatin1(name)); }
+
+    TFormatSettings FSaved;
+    QTemporaryDir FDir;
+    std::unique_ptr<TCustomMemTable> FSource;
+};
+
+TEST_F(CSVTest, ExportAndImportRoundTripEveryTypeWithNulls)
+{
+    TDataSource source;
+    source.SetDataSet(FSource.get());
+    TDBGridEx grid;
+    grid.SetDataSource(&source);
+    FSource->Next(); // the export must not move the cursor
+    ExportGridToCSV(grid, FilePath("types.csv"));
+    EXPECT_EQ(FSource->RecNo(), 2);
+
+    auto copy = MakeTypesTable();
+    EXPECT_EQ(ImportFromCSV(*copy, FilePath("types.csv")), 3);
+    ASSERT_EQ(copy->RecordCount(), 3);
+    FSource->First();
+    copy->First();
+    for (int row = 1; !FSource->Eof(); ++row, FSource->Next(), copy->Next()) {
+        for (const TTypeColumn& column : TypeColumns) {
+            const QString name = QString::fromLatin1(column.Name);
+            const TField* original = FSource->FieldByName(name);
+            const TField* imported = copy->FieldByName(name);
+            EXPECT_EQ(imported->IsNull(), original->IsNull()) << "row " << row << ", " << column.Name;
+            EXPECT_TRUE(imported->Value() == original->Value())
+                << "row " << row << ", " << column.Name << ": " << imported->AsString().toStdString()
+                << " instead of " << original->AsString().toStdString();
+        }
+    }
+}
+
+TEST_F(CSVTest, FileIsUtf8WithTitlesAndQuotesOnlyWhereNeeded)
+{
+    TDataSource source;
+    source.SetDataSet(FSource.get());
+    TDBGridEx grid;
+    grid.SetDataSource(&source);
+    grid.Columns()[0]->Title().SetCaption(QStringLiteral("Наименование"));
+    for (int c = 2; c < grid.Columns().Count(); ++c)
+        grid.Columns()[c]->SetVisible(false);
+    ExportGridToCSV(grid, FilePath("two.csv"));
+    QFile file(FilePath("two.csv"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF"));
+    EXPECT_EQ(QString::fromUtf8(bytes.mid(3)),
+              QStringLiteral("Наименование;I\r\n"
+                             "\"Молоко; \"\"Домик\"\"\nв деревне\";-2147483647\r\n"
+                             ";\r\n"
+                             "\"\";0\r\n"));
+}
+
+TEST(CSV, ParserReadsQuotesSeparatorsLineBreaksAndNulls)
+{
+    const std::vector<TCSVRecord> records =
+        ParseCSV(QStringLiteral("a;\"b;c\";;\"\"\r\n\r\n\"x\"\"\ny\";z\nlast"), QLatin1Char(';'));
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].Values, QStringList({"a", "b;c", "", ""}));
+    EXPECT_EQ(records[0].Nulls, std::vector<bool>({false, false, true, false}));
+    EXPECT_EQ(records[1].Values, QStringList({"x\"\ny", "z"}));
+    EXPECT_EQ(records[1].Line, 3);
+    EXPECT_EQ(records[2].Values, QStringList({"last"}));
+    EXPECT_EQ(records[2].Line, 5);
+}
+
+TEST_F(CSVTest, ImportMatchesTitlesToFieldsAndStopsAtABadValueWithItsLine)
+{
+    QFile file(FilePath("goods.csv"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("\xEF\xBB\xBFunknown;i;\xD0\xA2\xD0\xB5\xD0\xBA\xD1\x81\xD1\x82\r\n" // "Текст"
+               "x;1;первая\r\n"
+               "y;2;\"вторая\r\nстрока\"\r\n"
+               "z;три;третья\r\n"
+               "w;4;четвёртая\r\n");
+    file.close();
+    auto table = MakeTypesTable();
+    table->FieldByName(QStringLiteral("S"))->SetDisplayLabel(QStringLiteral("Текст"));
+    try {
+        ImportFromCSV(*table, FilePath("goods.csv"));
+        FAIL() << "the bad integer was taken";
+    } catch (const Exception& error) {
+        EXPECT_TRUE(error.Message().startsWith(QStringLiteral("Строка 5 файла"))) << error.what();
+        EXPECT_TRUE(error.Message().contains(QStringLiteral("'три'"))) << error.what();
+    }
+    // The rows before the bad one stay; nothing half-filled is left behind.
+    EXPECT_EQ(table->State(), dsBrowse);
+    ASSERT_EQ(table->RecordCount(), 2);
+    table->Last();
+    EXPECT_EQ(table->FieldByName(QStringLiteral("S"))->AsString(), "вторая\r\nстрока");
+    EXPECT_EQ(table->FieldByName(QStringLiteral("I"))->AsInteger(), 2);
+
+    EXPECT_THROW(ImportFromCSV(*table, FilePath("missing.csv")), Exception);
+    EXPECT_THROW(ExportToCSV(*table, {}, FDir.filePath(QStringLiteral("no/such/folder/x.csv"))), Exception);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- xlsx
+
+namespace {
+
+// The parts of the workbook by name.
+std::map<QString, QByteArray> WorkbookParts(const QString& fileName)
+{
+    QFile file(fileName);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    TUnZip zip;
+    zip.Open(file.readAll());
+    std::map<QString, QByteArray> parts;
+    for (int i = 0; i < zip.Count(); ++i) {
+        QString name;
+        QByteArray content;
+        zip.GetFile(i, name, content);
+        parts[name.replace(QLatin1Char('\\'), QLatin1Char('/'))] = content;
+    }
+    return parts;
+}
+
+TEST_F(CSVTest, XlsxWorkbookHoldsTypedCellsTitlesAndBlankNulls)
+{
+    TDataSource source;
+    source.SetDataSet(FSource.get());
+    TDBGridEx grid;
+    grid.SetDataSource(&source);
+    for (int c = 0; c < grid.Columns().Count(); ++c) {
+        const QString name = grid.Columns()[c]->FieldName();
+        grid.Columns()[c]->SetVisible(name == "S" || name == "I" || name == "N" || name == "D" || name == "BO");
+    }
+    grid.Columns()[0]->Title().SetCaption(QStringLiteral("Наименование"));
+    const QString file = FilePath("goods.xlsx");
+    ExportGridToXLSX(grid, file);
+    EXPECT_FALSE(QFile::exists(file + QStringLiteral(".part")));
+
+    const auto parts = WorkbookParts(file);
+    ASSERT_TRUE(parts.count(QStringLiteral("xl/worksheets/sheet1.xml")));
+    const QString sheet = QString::fromUtf8(parts.at(QStringLiteral("xl/worksheets/sheet1.xml")));
+    EXPECT_TRUE(sheet.contains(QStringLiteral("Наименование")));
+    EXPECT_TRUE(sheet.contains(QStringLiteral("Молоко; \"Домик\"\nв деревне").toHtmlEscaped().replace(QStringLiteral("&quot;"), QStringLiteral("\""))))
+        << sheet.toStdString();
+    EXPECT_TRUE(sheet.contains(QStringLiteral("<v>-2147483647</v>")));
+    EXPECT_TRUE(sheet.contains(QStringLiteral("<v>98765.4"))); // a double, as the workbook keeps numbers
+    EXPECT_TRUE(sheet.contains(QStringLiteral("<v>46023</v>"))); // the date as the workbook counts days
+    EXPECT_TRUE(sheet.contains(QStringLiteral("t=\"b\"")));
+    // The all-null row has no cells at all; the next row follows it.
+    EXPECT_FALSE(sheet.contains(QStringLiteral("<row r=\"3\"")));
+    EXPECT_TRUE(sheet.contains(QStringLiteral("<c r=\"B4\"><v>0</v>"))) << sheet.toStdString();
+    EXPECT_TRUE(QString::fromUtf8(parts.at(QStringLiteral("xl/workbook.xml"))).contains(QStringLiteral("name=\"Types\"")));
+
+    EXPECT_THROW(ExportGridToXLSX(grid, FDir.filePath(QStringLiteral("no/such/folder/x.xlsx"))), Exception);
+}
+
+} // namespace
