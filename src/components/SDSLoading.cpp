@@ -377,6 +377,11 @@ void TSDS::OpenFromServer()
     const bool filtered = Filtered();
     FPrepared = false;
     FCacheFileName.clear(); // named again when the rows come through the cache
+    if (FReadOnlyView) {
+        // Imposed by the relation last opened: this one speaks for itself.
+        FReadOnlyView = false;
+        SetReadOnly(false);
+    }
     TLoading loading(*this, TLoading::Writable | TLoading::Rows);
     PrepareAndOpenTable();
     if (!LoadFromLocalCache())

@@ -330,10 +330,18 @@ TEST_F(SDSEmployeeTest, ArrayColumnsAreLeftOutAndTheRestOfTheRowIsUsable)
     for (TIBSQL* sql : {&budget->InsertSQL(), &budget->UpdateSQL(), &budget->UpdateByKeySQL()})
         EXPECT_FALSE(sql->SQL().Text().contains("QUART_HEAD_CNT")) << sql->SQL().Text().toStdString();
     {
-        // The array is there, and an update through the generated text keeps it.
+        // The generated update of the row with the array keeps the array (the
+        // fixture's transaction is rolled back afterwards).
+        TIBSQL update;
+        update.SetTransaction(&FTransaction);
+        update.SQL().SetText(budget->UpdateByKeySQL().SQL().Text());
+        for (int i = 0; i < update.ParamCount(); ++i)
+            update.Params(i).SetAsVariant(budget->FieldByName(update.Params(i).Name())->Value());
+        update.ExecQuery();
         TIBSQL check;
         check.SetTransaction(&FTransaction);
-        check.SQL().SetText("select count(*) from PROJ_DEPT_BUDGET where QUART_HEAD_CNT is not null");
+        check.SQL().SetText("select count(*) from PROJ_DEPT_BUDGET where QUART_HEAD_CNT is not null "
+                            "and FISCAL_YEAR = 1994 and PROJ_ID = 'GUIDE' and DEPT_NO = '100'");
         check.ExecQuery();
         EXPECT_EQ(check.Fields(0).AsInteger(), 1);
     }
@@ -428,6 +436,16 @@ TEST_F(SDSEmployeeTest, AViewTheServerCannotUpdateIsReadOnlyFromTheStart)
             sds->Cancel();
         }
     }
+
+    // The same data set on a relation the server writes is writable again.
+    auto reused = NewSDS("PHONE_LIST");
+    reused->Open();
+    EXPECT_TRUE(reused->ReadOnly());
+    reused->Close();
+    reused->SetTableName("EMP_NAMES");
+    reused->Open();
+    EXPECT_FALSE(reused->ReadOnlyView());
+    EXPECT_FALSE(reused->ReadOnly());
 
     // Without server writes the rows are a local table: edits stay in memory.
     auto local = NewSDS("PHONE_LIST");
