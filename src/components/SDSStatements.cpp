@@ -415,6 +415,9 @@ void TSDS::CreateMissingFields()
             if (field->DataType() == ftString && def.Size() != 0 && field->Size() != def.Size()
                 && field->ProviderFlags() != 0)
                 field->SetSize(def.Size());
+            // The row address is as long as the server makes it (a view's is longer).
+            if (field->DataType() == ftBytes && SameName(def.Name(), SDSNames::DbKey))
+                field->SetSize(def.Size());
             continue;
         }
         std::unique_ptr<TField> field = NewFieldFromDef(def, this);

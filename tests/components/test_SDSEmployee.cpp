@@ -399,6 +399,21 @@ TEST_F(SDSEmployeeTest, AJoinViewsRowAddressIsSizedByTheServerAndReReadsTheRow)
     EXPECT_EQ(refresh.FieldByName(SDSNames::DbKey).AsBytes(), dbKey);
     refresh.Next();
     EXPECT_TRUE(refresh.Eof());
+
+    // A form's own row-address field is fitted to the server's length too.
+    auto persistent = NewSDS("PHONE_LIST");
+    for (const char* name : {"EMP_NO", "IBX_INTERNAL_DBKEY"}) {
+        TField* field = std::string(name) == "EMP_NO" ? static_cast<TField*>(new TIntegerField(persistent.get()))
+                                                      : new TBytesField(persistent.get());
+        field->SetFieldName(name);
+        if (field->DataType() == ftBytes)
+            field->SetSize(8);
+        field->SetDataSet(persistent.get());
+    }
+    persistent->Open();
+    ASSERT_TRUE(persistent->Locate("EMP_NO", Variant(4)));
+    EXPECT_EQ(persistent->DbKeyField()->Size(), 16);
+    EXPECT_EQ(persistent->DbKeyField()->AsBytes(), dbKey);
 }
 
 TEST_F(SDSEmployeeTest, AViewTheServerCannotUpdateIsReadOnlyFromTheStart)
