@@ -299,6 +299,9 @@ public:
     // While the data set fills itself: its users' events and its server
     // writes are held back.
     bool InternalLoading() const { return FInternalLoading; }
+    // The relation is a view the server cannot change (no triggers to
+    // resolve its writes): with dsoChangesResolved the data set opens read-only.
+    bool ReadOnlyView() const { return FReadOnlyView; }
 
 protected:
     void LoadData();
@@ -320,6 +323,8 @@ protected:
     void DoAfterScroll() override;
     void DoOnNewRecord() override;
     void DoOnCalcFields() override;
+    // A read-only view refuses edits, inserts and deletes in its own words.
+    void CheckCanModify() const override;
 
     // Level browsing is in force: dsoLevels with dslmDefault or dslmShowOnlyLeveled.
     bool LevelNavigation() const;
@@ -337,6 +342,16 @@ private:
     struct TCatalogueColumn;
     void AddCatalogueDef(const TCatalogueColumn& column);
     void AddDbKeyDef();
+    // What RDB$RELATIONS says of TableName: its row address length, whether it is a view.
+    void ReadRelationInfo();
+    // Whether the server takes the view's update statement (prepared, never run).
+    bool ServerUpdatesView(const QString& updateText);
+    // The local cache needs SYS$TIME to find changed rows and a key to place them.
+    void CheckLocalCachePossible() const;
+    // An array column asked for by a field's name: refused, naming the
+    // relation and the column (arrays are read and written only as slices).
+    [[noreturn]] void RaiseArrayColumn(const QString& relation, const QString& column) const;
+    void CheckNotArray(const TIBXSQLVAR& column) const;
     void ReadFieldDefsFromSelect();
     void ReadFieldDefsFromServer();
     bool ReadFieldDefsFromCache(TSDatabase& database);
@@ -399,6 +414,10 @@ private:
     bool FDesigning = false;
     bool FDestroying = false;
     bool FLoadingFile = false;
+    // From the catalogue: RDB$DB_KEY's length (8 per table of a view) and the relation's kind.
+    int FDbKeyLength = 8;
+    bool FRelationIsView = false;
+    bool FReadOnlyView = false;
     // While rows are appended one by one, calculation waits for each row's last value.
     enum class TLoadCalc { Free, Held, Due } FLoadCalc = TLoadCalc::Free;
 

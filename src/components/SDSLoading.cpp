@@ -111,6 +111,14 @@ Variant ColumnValue(const TIBXSQLVAR& column, TTransfer code, const TField& fiel
     }
 }
 
+// Stored fields take the select's columns: data fields, and the
+// internal-calculated ones (computed columns, columns a select text joins in),
+// which are only never written back.
+bool IsServerColumnField(const TField& field)
+{
+    return field.FieldKind() == fkData || field.FieldKind() == fkInternalCalc;
+}
+
 } // namespace
 
 // A field and the column it is filled from.
@@ -352,8 +360,12 @@ void TSDS::SetActive(bool value)
             }
         }
         TCustomMemTable::SetActive(true);
-        if (fromServer)
+        if (fromServer) {
             FireAfterDataLoaded();
+            // The rows are the server's to keep: nothing can be written back.
+            if (FReadOnlyView && FOptions.Contains(dsoChangesResolved))
+                SetReadOnly(true);
+        }
     }
     if (value && Active())
         BindSystemFields();
@@ -365,6 +377,11 @@ void TSDS::OpenFromServer()
     const bool filtered = Filtered();
     FPrepared = false;
     FCacheFileName.clear(); // named again when the rows come through the cache
+    if (FReadOnlyView) {
+        // Imposed by the relation last opened: this one speaks for itself.
+        FReadOnlyView = false;
+        SetReadOnly(false);
+    }
     TLoading loading(*this, TLoading::Writable | TLoading::Rows);
     PrepareAndOpenTable();
     if (!LoadFromLocalCache())
@@ -419,11 +436,32 @@ bool TSDS::LoadFromLocalCache()
     auto* database = dynamic_cast<TSDatabase*>(Database());
     if (!FOptions.Contains(dsoLocalCachData) || !database || !database->LocalCache())
         return false;
+    CheckLocalCachePossible();
     // The table name keys the file, the server filter stamps its version.
     if (!database->CacheManager()->CheckEntry(this, FCacheFileName, FTableName, FServerFilter))
         return false;
     LoadFromCache(FCacheFileName, 0);
     return true;
+}
+
+void TSDS::CheckLocalCachePossible() const
+{
+    QStringList missing;
+    if (!FTimeField)
+        missing << QStringLiteral("нет поля SYS$TIME");
+    if (FKeyFields.isEmpty())
+        missing << QStringLiteral("нет первичного ключа или уникального индекса");
+    // Without them a cached copy could never be brought up to date: refused
+    // before any file is named, read or written.
+    if (!missing.isEmpty())
+        RaiseHint(QualifiedName() + QStringLiteral(": локальный кэш (dsoLocalCachData) для таблицы ") + FTableName
+                  + QStringLiteral(" невозможен - ") + missing.join(QStringLiteral(", ")) + QLatin1Char('.'));
+}
+
+void TSDS::CheckNotArray(const TIBXSQLVAR& column) const
+{
+    if ((column.SQLType() & ~1) == IBType::Array)
+        RaiseArrayColumn(column.RelationName(), column.SqlName());
 }
 
 void TSDS::OpenAttached()
@@ -443,6 +481,7 @@ void TSDS::OpenAttached()
         FKeyFields = master.FKeyFields;
         FIndexNames = master.FIndexNames;
         FIndexFieldLists = master.FIndexFieldLists;
+        FReadOnlyView = master.FReadOnlyView;
         DeleteIndexes();
         TCustomMemTable::SetActive(true);
         BindSystemFields();
@@ -465,7 +504,7 @@ void TSDS::OpenAttached()
     }
     BindSystemFields();
     if (!ReadOnly())
-        SetReadOnly(readOnly);
+        SetReadOnly(readOnly || (FReadOnlyView && FOptions.Contains(dsoChangesResolved)));
     FDatasetKind = master.FDatasetKind;
 }
 
@@ -520,7 +559,9 @@ void TSDS::FetchRows()
         const int column = sql.FieldIndex(field->FieldName());
         // Lookup fields read from the server are stored while the table is open.
         const bool read = IsServerLookup(field)
-                          || (field->FieldKind() == fkData && (field->ProviderFlags() != 0 || lookupsFromServer));
+                          || (IsServerColumnField(*field) && (field->ProviderFlags() != 0 || lookupsFromServer));
+        if (read && column >= 0)
+            CheckNotArray(sql.Fields(column));
         TTransfer code = read && column >= 0 ? TransferFor(*field) : trNone;
         if (!field->IsStored())
             onlyStoredFields = false;
@@ -786,11 +827,14 @@ void TSDS::MergeRowsChangedSince(TDateTime time)
 
     std::vector<TColumnPlan> plan;
     for (TField* field : Fields()) {
-        if (field->FieldKind() != fkData || field->ProviderFlags() == 0)
+        if (!IsServerColumnField(*field) || field->ProviderFlags() == 0)
             continue;
         const int column = sql.FieldIndex(field->FieldName().toUpper());
+        if (column < 0 && field->FieldKind() == fkInternalCalc)
+            continue; // a column the data set's own select joins in
         if (column < 0)
             IBClientError(IBMessages::FieldNotFound, field->FieldName());
+        CheckNotArray(sql.Fields(column));
         plan.push_back({field, column, TransferFor(*field)});
     }
     std::vector<int> keyColumns;
@@ -824,6 +868,15 @@ void TSDS::MergeRowsChangedSince(TDateTime time)
 }
 
 // --------------------------------------------- events while filling itself
+
+void TSDS::CheckCanModify() const
+{
+    // Rows the data set changes while filling itself stay local.
+    if (FReadOnlyView && FOptions.Contains(dsoChangesResolved) && !FInternalLoading)
+        throw Exception(QualifiedName() + QStringLiteral(": представление ") + FTableName
+                        + QStringLiteral(" только для чтения - сервер не может изменять его строки"));
+    TCustomMemTable::CheckCanModify();
+}
 
 void TSDS::DoBeforeInsert()
 {

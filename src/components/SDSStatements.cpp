@@ -8,6 +8,8 @@
 #include "SDatabase.h"
 #include "Text.h"
 
+#include <ibase.h> // the server's error codes
+
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSet>
@@ -91,6 +93,14 @@ public:
         sql.SQL().SetText(text);
         sql.ExecQuery();
         return sql;
+    }
+    // Compiled by the server, never run: the server's verdict on the text.
+    void Prepare(const QString& text)
+    {
+        auto& sql = *FStatements.emplace_back(std::make_unique<TIBSQL>());
+        sql.SetTransaction(&FTransaction);
+        sql.SQL().SetText(text);
+        sql.Prepare();
     }
     void Commit() { FTransaction.Commit(); }
 
@@ -188,10 +198,19 @@ struct TSDS::TCatalogueColumn
     int Scale = 0;
     int Type = 0;
     int SubType = 0;
+    int Dimensions = 0; // an array column's
 };
 
 void TSDS::AddCatalogueDef(const TCatalogueColumn& column)
 {
+    // An array is read and written only as slices: the data set leaves it out
+    // of its fields and statements, so the rest of the row stays usable and
+    // an update keeps the array as it is.
+    if (column.Dimensions > 0) {
+        if (const TField* field = FindField(column.Name); field && field->IsStored())
+            RaiseArrayColumn(FTableName, column.Name);
+        return;
+    }
     const TTypeInfo type = CatalogueType(column.Type, column.Scale, column.Length, column.SubType);
     TFieldDef& def = AddDef(FieldDefs(), column.Name, type, false, column.Position);
     if (column.Computed) {
@@ -205,7 +224,41 @@ void TSDS::AddCatalogueDef(const TCatalogueColumn& column)
 void TSDS::AddDbKeyDef()
 {
     if (!FieldDefs().Find(SDSNames::DbKey))
-        FieldDefs().Add(SDSNames::DbKey, ftBytes, 8, false);
+        FieldDefs().Add(SDSNames::DbKey, ftBytes, FDbKeyLength, false);
+}
+
+void TSDS::RaiseArrayColumn(const QString& relation, const QString& column) const
+{
+    throw Exception(QualifiedName() + QStringLiteral(": столбец ") + relation + QLatin1Char('.') + column
+                    + QStringLiteral(" - массив; массивы набор данных не читает и не пишет"));
+}
+
+void TSDS::ReadRelationInfo()
+{
+    TCatalogueRead read(RequireDatabase());
+    TIBSQL& sql = read.Query(QStringLiteral("select RDB$DBKEY_LENGTH, iif(RDB$VIEW_BLR is null, 0, 1) "
+                                            "from RDB$RELATIONS where RDB$RELATION_NAME = '")
+                             + LiteralText(FTableName) + QLatin1Char('\''));
+    if (!sql.Eof()) {
+        // A view's row address joins those of its tables, 8 bytes each.
+        if (const int length = NumberOr0(sql.Fields(0).AsVariant()); length > 0)
+            FDbKeyLength = length;
+        FRelationIsView = NumberOr0(sql.Fields(1).AsVariant()) == 1;
+    }
+    read.Commit();
+}
+
+bool TSDS::ServerUpdatesView(const QString& updateText)
+{
+    TCatalogueRead read(RequireDatabase());
+    try {
+        read.Prepare(updateText);
+    } catch (const EIBInterBaseError& error) {
+        if (error.IBErrorCode() == isc_read_only_view)
+            return false;
+        // Anything else (a missing right, say) is for the write itself to report.
+    }
+    return true;
 }
 
 TSDatabase* TSDS::MetadataDatabase() const
@@ -224,6 +277,10 @@ TIBDatabase& TSDS::RequireDatabase() const
 
 void TSDS::ReadFieldDefs()
 {
+    FDbKeyLength = 8;
+    FRelationIsView = FReadOnlyView = false;
+    if (!FTableName.isEmpty())
+        ReadRelationInfo();
     if (!FCommandText.isEmpty()) {
         ReadFieldDefsFromSelect();
         return;
@@ -254,8 +311,8 @@ void TSDS::ReadFieldDefsFromServer()
     TIBSQL& sql = read.Query(
         QStringLiteral("Select R.RDB$FIELD_NAME, R.RDB$FIELD_POSITION, F.RDB$COMPUTED_BLR, F.RDB$DEFAULT_VALUE, "
                        "R.RDB$NULL_FLAG, F.RDB$FIELD_LENGTH, F.RDB$FIELD_SCALE, F.RDB$FIELD_TYPE, "
-                       "F.RDB$FIELD_SUB_TYPE, F.RDB$EXTERNAL_LENGTH, F.RDB$EXTERNAL_SCALE, F.RDB$EXTERNAL_TYPE "
-                       "from RDB$RELATION_FIELDS R, RDB$FIELDS F where R.RDB$RELATION_NAME = '")
+                       "F.RDB$FIELD_SUB_TYPE, F.RDB$EXTERNAL_LENGTH, F.RDB$EXTERNAL_SCALE, F.RDB$EXTERNAL_TYPE, "
+                       "F.RDB$DIMENSIONS from RDB$RELATION_FIELDS R, RDB$FIELDS F where R.RDB$RELATION_NAME = '")
         + LiteralText(FTableName)
         + QStringLiteral("' and R.RDB$FIELD_SOURCE = F.RDB$FIELD_NAME order by R.RDB$FIELD_POSITION"));
     {
@@ -263,7 +320,8 @@ void TSDS::ReadFieldDefsFromServer()
         for (; !sql.Eof(); sql.Next()) {
             const auto number = [&sql](int index) { return NumberOr0(sql.Fields(index).AsVariant()); };
             AddCatalogueDef({TrimRight(sql.Fields(0).AsString()), number(1), !sql.Fields(2).IsNull(),
-                             !sql.Fields(3).IsNull(), number(4), number(5), number(6), number(7), number(8)});
+                             !sql.Fields(3).IsNull(), number(4), number(5), number(6), number(7), number(8),
+                             number(12)});
         }
     }
     if (FieldDefs().Count() == 0)
@@ -297,12 +355,14 @@ bool TSDS::ReadFieldDefsFromCache(TSDatabase& database)
     const TField* scale = field("RDB$FIELD_SCALE");
     const TField* type = field("RDB$FIELD_TYPE");
     const TField* subType = field("RDB$FIELD_SUB_TYPE");
+    const TField* dimensions = field("RDB$DIMENSIONS");
     {
         TDefsUpdate update(FieldDefs());
         for (; !tables->Eof() && relation->AsString() == FTableName; tables->Next())
             AddCatalogueDef({TrimRight(name->AsString()), NumberOr0(position->Value()), !computed->IsNull(),
                              !defaultValue->IsNull(), NumberOr0(nullFlag->Value()), NumberOr0(length->Value()),
-                             NumberOr0(scale->Value()), NumberOr0(type->Value()), NumberOr0(subType->Value())});
+                             NumberOr0(scale->Value()), NumberOr0(type->Value()), NumberOr0(subType->Value()),
+                             NumberOr0(dimensions->Value())});
     }
     AddDbKeyDef();
     return true;
@@ -329,6 +389,12 @@ void TSDS::ReadFieldDefsFromSelect()
     TDefsUpdate update(FieldDefs());
     for (int i = 0; i < sql.FieldCount(); ++i) {
         const TIBXSQLVAR& column = sql.Fields(i);
+        if ((column.SQLType() & ~1) == IBType::Array) {
+            // As from the catalogue: no field, so never written.
+            if (const TField* field = FindField(column.Name()); field && field->IsStored())
+                RaiseArrayColumn(column.RelationName(), column.SqlName());
+            continue;
+        }
         const QString name = column.Name();
         const bool dbKey = SameName(name, SDSNames::DbKey);
         const bool required = !column.IsNullable() && !dbKey && !IsSystemColumn(name);
@@ -348,6 +414,9 @@ void TSDS::CreateMissingFields()
         if (TField* field = FindField(def.Name())) {
             if (field->DataType() == ftString && def.Size() != 0 && field->Size() != def.Size()
                 && field->ProviderFlags() != 0)
+                field->SetSize(def.Size());
+            // The row address is as long as the server makes it (a view's is longer).
+            if (field->DataType() == ftBytes && SameName(def.Name(), SDSNames::DbKey))
                 field->SetSize(def.Size());
             continue;
         }
@@ -680,6 +749,10 @@ void TSDS::BuildStatements()
 
     if (const QString condition = ServerCondition(); !condition.isEmpty())
         FSelectSQL->SQL().Add(cmdJoin + condition); // an empty text has no WHERE
+
+    // A view without triggers to resolve its writes takes none.
+    FReadOnlyView = resolved && FRelationIsView && !updateSet.isEmpty()
+                    && !ServerUpdatesView(updateText + QStringLiteral(" where RDB$DB_KEY = :IBX_INTERNAL_DBKEY"));
 
     QStringList order;
     for (const QString& name : SplitFieldList(OrderFieldNames().isEmpty() ? FKeyFields : OrderFieldNames())) {

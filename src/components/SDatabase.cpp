@@ -37,6 +37,8 @@ const TColumn TablesColumns[] = {
     {"RDB$FIELD_TYPE", ftSmallint, 0},    {"RDB$FIELD_SUB_TYPE", ftSmallint, 0},
     {"RDB$EXTERNAL_LENGTH", ftSmallint, 0}, {"RDB$EXTERNAL_SCALE", ftSmallint, 0},
     {"RDB$EXTERNAL_TYPE", ftSmallint, 0},
+    // Last, so that a file written before it is told apart (and read again from the server).
+    {"RDB$DIMENSIONS", ftSmallint, 0},
 };
 
 const TColumn IndexesColumns[] = {
@@ -249,8 +251,8 @@ QString TSDatabase::TablesQueryText(const QString& filter)
     return QStringLiteral(
                "Select R.RDB$RELATION_NAME,R.RDB$FIELD_NAME, R.RDB$FIELD_POSITION, F.RDB$COMPUTED_BLR, "
                "F.RDB$DEFAULT_VALUE,R.RDB$NULL_FLAG,F.RDB$FIELD_LENGTH, F.RDB$FIELD_SCALE,F.RDB$FIELD_TYPE, "
-               "F.RDB$FIELD_SUB_TYPE,F.RDB$EXTERNAL_LENGTH, F.RDB$EXTERNAL_SCALE, F.RDB$EXTERNAL_TYPE "
-               "from RDB$RELATION_FIELDS R, RDB$FIELDS F where  R.RDB$FIELD_SOURCE = F.RDB$FIELD_NAME  "
+               "F.RDB$FIELD_SUB_TYPE,F.RDB$EXTERNAL_LENGTH, F.RDB$EXTERNAL_SCALE, F.RDB$EXTERNAL_TYPE, "
+               "F.RDB$DIMENSIONS from RDB$RELATION_FIELDS R, RDB$FIELDS F where  R.RDB$FIELD_SOURCE = F.RDB$FIELD_NAME  "
                "AND ((R.RDB$SYSTEM_FLAG IS NULL) or (R.RDB$SYSTEM_FLAG <> 1) ) ")
         + filter + QStringLiteral(" order by R.RDB$RELATION_NAME, R.RDB$FIELD_POSITION");
 }
@@ -447,7 +449,7 @@ void TSDatabase::ReadMetadataFromServer()
                 fields[2]->SetValue(Number(sql.Fields(2)));
                 fields[3]->SetValue(Bytes(sql.Fields(3)));
                 fields[4]->SetValue(Bytes(sql.Fields(4)));
-                for (int i = 5; i < 13; ++i)
+                for (int i = 5; i < 14; ++i)
                     fields[i]->SetValue(Number(sql.Fields(i)));
                 FTablesCache->Post();
             }

@@ -181,6 +181,10 @@ public:
     TDataSetErrorEvent OnPostError, OnDeleteError, OnEditError;
 
 protected:
+    // Before an edit, insert or delete: raises unless the data set may be
+    // changed; a derived class may refuse for reasons of its own, in its own words.
+    virtual void CheckCanModify() const;
+
     // Event hooks: each raises its event; derived classes wrap them.
     virtual void DoBeforeOpen() { Raise(BeforeOpen); }
     virtual void DoAfterOpen() { Raise(AfterOpen); }
@@ -281,7 +285,6 @@ private:
     void MoveTo(int position); // no events; sets Bof/Eof
     void ScrollTo(int position, bool bofAtStart, bool eofAtEnd);
     void BeginInsertAppend(bool append);
-    void CheckCanModify() const;
     void CheckRequiredFields();
     void FillRecordBuffer(TRecordId row);
     bool LocateRecord(const QString& keyFields, const Variant& keyValues, TLocateOptions options,

@@ -83,6 +83,8 @@ void TIBTestDatabase::ExecuteOn(TIBDatabase& database, const QString& sql)
     transaction.StartTransaction();
     TIBSQL statement;
     statement.SetTransaction(&transaction);
+    // Nothing here binds parameters: ":NAME" is PSQL's own (a procedure's variable).
+    statement.SetParamCheck(false);
     statement.SQL().SetText(sql);
     statement.ExecQuery();
     statement.Close();
