@@ -21,9 +21,9 @@
 // BENCH_ROWS overrides the row count (default 500,000), for profiling.
 
 #include "BenchSupport.h"
-#include "DataSource.h"
 #include "Dialogs.h"
 #include "MemTable.h"
+#include "SDataSource.h"
 #include "URecordMarker.h"
 #include "uFieldFilter.h"
 
@@ -88,9 +88,9 @@ bool Passes(const QString& name, double amount, const QString& upperNeedle)
 struct TOurs
 {
     TCustomMemTable Table;
-    TDataSource Source;
-    TMemRecordMarker Marker;
-    TFieldFilters Filters;
+    TSDataSource Source;
+    TMemRecordMarker& Marker = *Source.RecordMarker();
+    TFieldFilters& Filters = Source.Filters();
     TField* Name = nullptr;
     TField* Amount = nullptr;
 
@@ -111,14 +111,14 @@ struct TOurs
         }
         Table.EnableControls();
         Source.SetDataSet(&Table);
-        Marker.SetDataSource(&Source);
 
         Filters.push_back(std::make_unique<TFieldFilter>(Name, fkSubstring));
         Filters.back()->Value = Needle;
         Filters.push_back(std::make_unique<TFieldFilter>(Amount, fkNumberRange));
         Filters.back()->NumberFrom = AmountFrom;
         Filters.back()->NumberTo = AmountTo;
-        Table.OnFilterRecord = [this](TDataSet*, bool& accept) { accept = FiltersAccept(Filters, &Marker); };
+        Source.SetFilterActive(true);
+        Table.SetFiltered(false); // each iteration filters anew
     }
 };
 
