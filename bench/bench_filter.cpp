@@ -20,6 +20,7 @@
 //
 // BENCH_ROWS overrides the row count (default 500,000), for profiling.
 
+#include "BenchRowsModel.h"
 #include "BenchSupport.h"
 #include "Dialogs.h"
 #include "MemTable.h"
@@ -27,7 +28,6 @@
 #include "URecordMarker.h"
 #include "uFieldFilter.h"
 
-#include <QAbstractTableModel>
 #include <QSortFilterProxyModel>
 #include <QString>
 #include <QVariant>
@@ -159,19 +159,6 @@ void FilterWalk_Ours(benchmark::State& state)
 
 // ---------------------------------------------------------------- QSortFilterProxyModel
 
-class TRowsModel : public QAbstractTableModel
-{
-public:
-    explicit TRowsModel(const TSource& source) : FSource(source) {}
-    int rowCount(const QModelIndex& parent = {}) const override
-    {
-        return parent.isValid() ? 0 : static_cast<int>(FSource.Names.size());
-    }
-    int columnCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : 2; }
-    QVariant data(const QModelIndex& index, int role) const override
-    {
-        if (role != Qt::DisplayRole || !index.isValid())
-            return {};
         const size_t row = static_cast<size_t>(index.row());
         return index.column() == 0 ? QVariant(FSource.Names[row]) : QVariant(FSource.Amounts[row]);
     }
@@ -200,7 +187,8 @@ private:
 void FilterWalk_QSortFilterProxyModel(benchmark::State& state)
 {
     Guarded(state, [&] {
-        TRowsModel model(Source());
+        const TSource& source = Source();
+        TRowsModel<double> model(source.Names, source.Amounts);
         TFilterProxy proxy;
         proxy.setSourceModel(&model);
         int64_t rows = 0;
