@@ -159,14 +159,6 @@ void FilterWalk_Ours(benchmark::State& state)
 
 // ---------------------------------------------------------------- QSortFilterProxyModel
 
-        const size_t row = static_cast<size_t>(index.row());
-        return index.column() == 0 ? QVariant(FSource.Names[row]) : QVariant(FSource.Amounts[row]);
-    }
-
-private:
-    const TSource& FSource;
-};
-
 class TFilterProxy : public QSortFilterProxyModel
 {
 public:

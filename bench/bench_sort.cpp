@@ -144,14 +144,6 @@ void SortByClick_Ours(benchmark::State& state)
 
 // ---------------------------------------------------------------- QSortFilterProxyModel
 
-        const size_t row = static_cast<size_t>(index.row());
-        return index.column() == 0 ? QVariant(FSource.Names[row]) : QVariant(FSource.Quantities[row]);
-    }
-
-private:
-    const TSource& FSource;
-};
-
 // Sorts by the name column; with ByBoth, equal names by quantity.
 class TSortProxy : public QSortFilterProxyModel
 {
