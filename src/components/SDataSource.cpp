@@ -59,7 +59,7 @@ QString TSDataSource::GetIndexFieldNames() const
     return RequireTable().IndexFieldNames();
 }
 
-void TSDataSource::SetIndexFieldNames(const QString& fields) const
+void TSDataSource::SetIndexFieldNames(const QString& fields)
 {
     RequireTable().SetIndexFieldNames(fields);
 }

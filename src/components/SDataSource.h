@@ -58,7 +58,7 @@ public:
     // The order of an in-memory table; other data sets raise
     // "Неподдерживаемый тип НД:" with their class name.
     QString GetIndexFieldNames() const;
-    void SetIndexFieldNames(const QString& fields) const;
+    void SetIndexFieldNames(const QString& fields);
     bool IsReadOnly() const;
     const TIndexDefs& GetIndexDefs() const;
 
