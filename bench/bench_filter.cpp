@@ -20,14 +20,14 @@
 //
 // BENCH_ROWS overrides the row count (default 500,000), for profiling.
 
+#include "BenchRowsModel.h"
 #include "BenchSupport.h"
-#include "DataSource.h"
 #include "Dialogs.h"
 #include "MemTable.h"
+#include "SDataSource.h"
 #include "URecordMarker.h"
 #include "uFieldFilter.h"
 
-#include <QAbstractTableModel>
 #include <QSortFilterProxyModel>
 #include <QString>
 #include <QVariant>
@@ -88,9 +88,9 @@ bool Passes(const QString& name, double amount, const QString& upperNeedle)
 struct TOurs
 {
     TCustomMemTable Table;
-    TDataSource Source;
-    TMemRecordMarker Marker;
-    TFieldFilters Filters;
+    TSDataSource Source;
+    TMemRecordMarker& Marker = *Source.RecordMarker();
+    TFieldFilters& Filters = Source.Filters();
     TField* Name = nullptr;
     TField* Amount = nullptr;
 
@@ -111,14 +111,14 @@ struct TOurs
         }
         Table.EnableControls();
         Source.SetDataSet(&Table);
-        Marker.SetDataSource(&Source);
 
         Filters.push_back(std::make_unique<TFieldFilter>(Name, fkSubstring));
         Filters.back()->Value = Needle;
         Filters.push_back(std::make_unique<TFieldFilter>(Amount, fkNumberRange));
         Filters.back()->NumberFrom = AmountFrom;
         Filters.back()->NumberTo = AmountTo;
-        Table.OnFilterRecord = [this](TDataSet*, bool& accept) { accept = FiltersAccept(Filters, &Marker); };
+        Source.SetFilterActive(true);
+        Table.SetFiltered(false); // each iteration filters anew
     }
 };
 
@@ -159,27 +159,6 @@ void FilterWalk_Ours(benchmark::State& state)
 
 // ---------------------------------------------------------------- QSortFilterProxyModel
 
-class TRowsModel : public QAbstractTableModel
-{
-public:
-    explicit TRowsModel(const TSource& source) : FSource(source) {}
-    int rowCount(const QModelIndex& parent = {}) const override
-    {
-        return parent.isValid() ? 0 : static_cast<int>(FSource.Names.size());
-    }
-    int columnCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : 2; }
-    QVariant data(const QModelIndex& index, int role) const override
-    {
-        if (role != Qt::DisplayRole || !index.isValid())
-            return {};
-        const size_t row = static_cast<size_t>(index.row());
-        return index.column() == 0 ? QVariant(FSource.Names[row]) : QVariant(FSource.Amounts[row]);
-    }
-
-private:
-    const TSource& FSource;
-};
-
 class TFilterProxy : public QSortFilterProxyModel
 {
 public:
@@ -200,7 +179,8 @@ private:
 void FilterWalk_QSortFilterProxyModel(benchmark::State& state)
 {
     Guarded(state, [&] {
-        TRowsModel model(Source());
+        const TSource& source = Source();
+        TRowsModel<double> model(source.Names, source.Amounts);
         TFilterProxy proxy;
         proxy.setSourceModel(&model);
         int64_t rows = 0;

@@ -5,6 +5,7 @@
 #include "MemTable.h"
 #include "SDS.h"
 #include "SDatabaseSession.h"
+#include "uListMng.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -197,7 +198,8 @@ TSDatabase::TSDatabase(QObject* owner)
       FTablesCache(std::make_unique<TCustomMemTable>()),
       FIndexesCache(std::make_unique<TCustomMemTable>()),
       FUsersWriteTransaction(std::make_unique<TIBTransaction>()),
-      FUsers(std::make_unique<TSDS>())
+      FUsers(std::make_unique<TSDS>()),
+      FListKinds(std::make_unique<TListColletion>(*this))
 {
     FUsersWriteTransaction->SetParams(
         {QStringLiteral("write"), QStringLiteral("read_committed"), QStringLiteral("rec_version"), QStringLiteral("nowait")});
@@ -296,7 +298,7 @@ void TSDatabase::DoConnect()
         if (FMetadataCache)
             LoadMetadata();
         OpenUsers();
-        // The list kinds load here once they exist.
+        FListKinds->Load(); // never raises
     } catch (...) {
         // Half a connect would look connected with missing metadata, and a
         // second Open would then be a no-op: fail the connect as a whole.
@@ -339,6 +341,7 @@ void TSDatabase::DoDisconnect()
 void TSDatabase::ReleaseConnectionState()
 {
     std::exception_ptr failure;
+    FListKinds->FreeKinds();
     // Also when MetadataCache was switched off while connected: tables left
     // open would block the next server read.
     try {

@@ -12,6 +12,7 @@
 
 class TCacheManager;
 class TCustomMemTable;
+class TListColletion;
 class TSDS;
 class TUserSession;
 
@@ -63,6 +64,8 @@ public:
     TUserSession* Session() const { return FSession.get(); }
     // Where the local cache keeps its files; used while LocalCache is on.
     TCacheManager* CacheManager() const { return FCacheManager.get(); }
+    // The names in SYS$LIST_KIND, read on connect and emptied on disconnect.
+    TListColletion* ListKinds() const { return FListKinds.get(); }
 
     // Fields of the user relations, current index "RELATIONS_FIELDNAMES";
     // "RELATIONS_FIELDPOSITION" walks a relation in field order.
@@ -145,4 +148,5 @@ private:
     // no default transaction: the internal one is read-only.
     std::unique_ptr<TIBTransaction> FUsersWriteTransaction;
     std::unique_ptr<TSDS> FUsers;
+    std::unique_ptr<TListColletion> FListKinds;
 };

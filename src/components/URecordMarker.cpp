@@ -1,6 +1,5 @@
 #include "URecordMarker.h"
 
-#include "DataSource.h"
 #include "Dialogs.h"
 #include "Exceptions.h"
 #include "MemTable.h"
@@ -38,9 +37,9 @@ private:
 
 } // namespace
 
-void TMemRecordMarker::SetDataSource(QObject* source)
+void TMemRecordMarker::SetDataSource(TDataSource* source)
 {
-    auto* dataSource = qobject_cast<TDataSource*>(source);
+    auto* dataSource = qobject_cast<TSDataSource*>(source);
     if (source && !dataSource)
         throw Exception(QStringLiteral("DataSource must be TDataSource !"));
     FDataSource = dataSource;
@@ -78,10 +77,10 @@ void TMemRecordMarker::Toggle(TRecordId record)
         FMarked->insert(record);
 }
 
-void TMemRecordMarker::NotifyLinks(TDataEvent event)
+void TMemRecordMarker::NotifyLinks(TLinksNotify kind)
 {
     if (FDataSource)
-        FDataSource->NotifyLinks(event, nullptr);
+        FDataSource->NotifyLinks(kind);
 }
 
 void TMemRecordMarker::Changed()
@@ -96,7 +95,7 @@ void TMemRecordMarker::ToggleCurrent()
     if (!CanMark())
         return;
     Toggle(FDataSet->RecordId());
-    NotifyLinks(deRecordChange);
+    NotifyLinks(lnRecordChanged);
     Changed();
 }
 
@@ -120,7 +119,7 @@ void TMemRecordMarker::ToggleRange()
         const TWalkScope walk(table, end);
         ToggleStretch(table, start, end);
     }
-    NotifyLinks(deLayoutChange);
+    NotifyLinks(lnLayoutChanged);
     Changed();
 }
 
@@ -171,7 +170,7 @@ void TMemRecordMarker::ToggleAll()
     } else {
         Clear();
     }
-    NotifyLinks(deLayoutChange);
+    NotifyLinks(lnLayoutChanged);
     Changed();
 }
 

@@ -6,8 +6,8 @@
 // drops every mark), and stays bound until that table is gone.
 #pragma once
 
-#include "DataSource.h"
 #include "MemTable.h"
+#include "SDataSource.h"
 
 #include <QPointer>
 #include <QString>
@@ -22,10 +22,10 @@ public:
     TMemRecordMarker(const TMemRecordMarker&) = delete;
     TMemRecordMarker& operator=(const TMemRecordMarker&) = delete;
 
-    TDataSource* DataSource() const { return FDataSource; }
-    // Accepts none or a data source; anything else raises "DataSource must
-    // be TDataSource !". Does not bind.
-    void SetDataSource(QObject* source);
+    TSDataSource* DataSource() const { return FDataSource; }
+    // Accepts none or the framework's data source; any other raises
+    // "DataSource must be TDataSource !". Does not bind.
+    void SetDataSource(TDataSource* source);
     // The table the marks belong to; none until the first toggle binds it.
     TCustomMemTable* DataSet() const { return FDataSet; }
 
@@ -62,7 +62,7 @@ private:
     void Toggle(TRecordId record);
     // Tells the data source's controls: the current record or the whole
     // layout changed.
-    void NotifyLinks(TDataEvent event);
+    void NotifyLinks(TLinksNotify kind);
     void Changed();
     void ToggleStretch(TCustomMemTable& table, const TBookmark& start, const TBookmark& end);
 
@@ -82,7 +82,7 @@ private:
     };
 
     std::optional<std::unordered_set<TRecordId>> FMarked; // absent until bound
-    QPointer<TDataSource> FDataSource;
+    QPointer<TSDataSource> FDataSource;
     QPointer<TCustomMemTable> FDataSet;
     TBookmark FGroupStart;
     QString FSelectFieldName;

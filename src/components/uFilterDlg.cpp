@@ -1,6 +1,6 @@
 #include "uFilterDlg.h"
 
-#include "DataSource.h"
+#include "SDataSource.h"
 #include "Dialogs.h"
 #include "SysUtils.h"
 #include "Utils.h"
@@ -622,7 +622,7 @@ void TfFilterDlg::SpeedButton2Click()
 
 // ---------------------------------------------------------------- showing
 
-bool TfFilterDlg::Execute(TDataSource* dataSource, TField* field, TFieldFilters& filters)
+bool TfFilterDlg::Execute(TSDataSource* dataSource, TField* field, TFieldFilters& filters)
 {
     FReady = false;
     FAddOnShow = false;
@@ -800,7 +800,7 @@ TfFilterDlg* fFilterDlg()
     return gFilterDlg;
 }
 
-bool ShowFilterDialog(TDataSource* dataSource, TField* field, TFieldFilters& filters)
+bool ShowFilterDialog(TSDataSource* dataSource, TField* field, TFieldFilters& filters)
 {
     if (!gFilterDlg) {
         gFilterDlg = new TfFilterDlg();

@@ -26,7 +26,7 @@ class QPushButton;
 class QRadioButton;
 class QToolButton;
 class TDataSet;
-class TDataSource;
+class TSDataSource;
 class TField;
 
 class TfFilterDlg : public TForm
@@ -71,7 +71,7 @@ public:
 
     // Edits a copy of filters over the data source's data set, starting at
     // field; true when the user applied the copy, which then replaced filters.
-    bool Execute(TDataSource* dataSource, TField* field, TFieldFilters& filters);
+    bool Execute(TSDataSource* dataSource, TField* field, TFieldFilters& filters);
 
     // The list being edited.
     const TFieldFilters& Filters() const { return FFilters; }
@@ -147,6 +147,6 @@ private:
 
 // Lets the user edit filters for dataSource, starting at field; true when
 // they were applied (the data source then switches its filtering).
-bool ShowFilterDialog(TDataSource* dataSource, TField* field, TFieldFilters& filters);
+bool ShowFilterDialog(TSDataSource* dataSource, TField* field, TFieldFilters& filters);
 // The dialog, or none before its first use.
 TfFilterDlg* fFilterDlg();

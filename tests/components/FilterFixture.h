@@ -1,9 +1,9 @@
 // A small in-memory table for the marker and filter tests: ID, NAME, QTY,
-// PRICE, DT, STAMP, FLAG and a word field, behind a data source.
+// PRICE, DT, STAMP, FLAG and a word field, behind the framework's data source.
 #pragma once
 
-#include "DataSource.h"
 #include "MemTable.h"
+#include "SDataSource.h"
 #include "Variant.h"
 
 #include <QList>
@@ -21,7 +21,7 @@ struct TRow
 struct TTable
 {
     std::unique_ptr<TCustomMemTable> Table = std::make_unique<TCustomMemTable>();
-    TDataSource Source;
+    TSDataSource Source;
 
     explicit TTable(const std::vector<TRow>& rows)
     {

@@ -59,7 +59,7 @@ protected:
     }
 
     TTable data;
-    TMemRecordMarker marker;
+    TMemRecordMarker& marker = *data.Source.RecordMarker();
     TCountingLink link;
     TScriptedDialogsGuard dialogs;
     int changes = 0;
@@ -263,7 +263,7 @@ TEST_F(RecordMarkerTest, GetMarkedValuesPostsAPendingEdit)
 
 TEST_F(RecordMarkerTest, DataSourceMustBeADataSource)
 {
-    QObject stranger;
+    TDataSource stranger; // not the framework's
     try {
         marker.SetDataSource(&stranger);
         ADD_FAILURE() << "accepted";
@@ -280,7 +280,7 @@ TEST_F(RecordMarkerTest, DataSourceMustBeADataSource)
 TEST_F(RecordMarkerTest, MarksFilterThroughTheRecordFilterDecidesAlone)
 {
     Mark({2, 5});
-    TFieldFilters filters;
+    TFieldFilters& filters = data.Source.Filters();
     auto byName = std::make_unique<TFieldFilter>(data.Field("NAME"), fkExact);
     byName->Value = QStringLiteral("row 3");
     filters.push_back(std::move(byName));
@@ -288,17 +288,14 @@ TEST_F(RecordMarkerTest, MarksFilterThroughTheRecordFilterDecidesAlone)
         auto marks = std::make_unique<TFieldFilter>(nullptr, fkMarks);
         marks->Unmarked = unmarked;
         filters.push_back(std::move(marks));
-        data.Table->OnFilterRecord = [&](TDataSet*, bool& accept) { accept = FiltersAccept(filters, &marker); };
-        data.Table->SetFiltered(false);
-        data.Table->SetFiltered(true);
+        data.Source.SetFilterActive(true);
         return data.Ids();
     };
     EXPECT_EQ(filterBy(0), QList<int>({2, 5}));
     filters.pop_back();
     EXPECT_EQ(filterBy(1), QList<int>({1, 3, 4, 6}));
     filters.pop_back();
-    data.Table->SetFiltered(false);
-    data.Table->SetFiltered(true);
+    data.Source.SetFilterActive(true);
     EXPECT_EQ(data.Ids(), QList<int>({3})) << "without marks the field filter decides";
 }
 

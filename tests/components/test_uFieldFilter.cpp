@@ -93,25 +93,25 @@ TEST_F(FieldFilterTest, EveryKindAgainstValuesWithNulls)
 
 TEST_F(FieldFilterTest, TheListNeedsEveryFilterAndThroughTheRecordFilter)
 {
-    TFieldFilters filters;
+    TFieldFilters& filters = data.Source.Filters();
     EXPECT_TRUE(FiltersAccept(filters, nullptr)) << "an empty list accepts all";
     filters.push_back(std::make_unique<TFieldFilter>(data.Field("NAME"), fkSubstring));
     filters.back()->Value = QStringLiteral("молоко");
     filters.push_back(std::make_unique<TFieldFilter>(data.Field("PRICE"), fkNumberRange));
     filters.back()->NumberFrom = 12;
     filters.back()->NumberTo = 100;
-    data.Table->OnFilterRecord = [&](TDataSet*, bool& accept) { accept = FiltersAccept(filters, nullptr); };
-    data.Table->SetFiltered(true);
+    data.Source.SetFilterActive(true);
     EXPECT_EQ(data.Ids(), QList<int>({4}));
 
     // A value changed in place is seen at the next filtering.
     filters.front()->Value = QStringLiteral("хлеб");
-    data.Table->SetFiltered(false);
-    data.Table->SetFiltered(true);
+    data.Source.SetFilterActive(true);
     EXPECT_EQ(data.Ids(), QList<int>({2}));
 
-    ClearFilters(filters);
+    data.Source.ClearFilters();
     EXPECT_TRUE(filters.empty());
+    EXPECT_FALSE(data.Table->Filtered());
+    EXPECT_EQ(data.Ids().size(), 4);
 }
 
 TEST_F(FieldFilterTest, DescriptionLines)

@@ -99,7 +99,7 @@ protected:
     }
 
     TTable data;
-    TFieldFilters filters;
+    TFieldFilters& filters = data.Source.Filters();
     TScriptedDialogsGuard dialogs;
 
 private:
@@ -273,8 +273,7 @@ TEST_F(FilterDialogTest, AddReplaceDeleteAndTheListKinds)
     ASSERT_EQ(filters.size(), 2u);
     EXPECT_EQ(filters[1]->Kind, fkSubstrings);
     EXPECT_EQ(filters[1]->Strings, QStringList({QStringLiteral("хлеб")}));
-    data.Table->OnFilterRecord = [&](TDataSet*, bool& accept) { accept = FiltersAccept(filters, nullptr); };
-    data.Table->SetFiltered(true);
+    data.Source.SetFilterActive(true);
     EXPECT_EQ(data.Ids(), QList<int>({2}));
 }
 
@@ -362,8 +361,7 @@ TEST_F(FilterDialogTest, ADateAndTimeListHoldsDateTimeValues)
     ASSERT_EQ(filters.size(), 1u);
     EXPECT_EQ(filters[0]->Kind, fkDateList);
     EXPECT_EQ(filters[0]->Dates, std::vector<TDateTime>({Day(2026, 3, 15) + EncodeTime(10, 30, 0, 0), Day(2026, 4, 1)}));
-    data.Table->OnFilterRecord = [&](TDataSet*, bool& accept) { accept = FiltersAccept(filters, nullptr); };
-    data.Table->SetFiltered(true);
+    data.Source.SetFilterActive(true);
     EXPECT_EQ(data.Ids(), QList<int>({1}));
 }
 
