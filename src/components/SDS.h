@@ -430,6 +430,8 @@ private:
     // PRIMARY_KEY in key order, not unique, rather than the table half open.
     void EnableIndexesAfterLoad();
     QString WithLevelPrefix(const QString& fields) const;
+    // An index over a field list, named by a random number; its name.
+    QString AddFieldListIndex(const QString& fields);
     // The current level's ID in front of key values.
     std::vector<Variant> LevelKey(const std::vector<Variant>& keyValues) const;
     // In level browsing, the key buffer being assigned gets the level's ID.
@@ -440,10 +442,16 @@ private:
     // (the current index when it leads with SYS$ID, otherwise a locate).
     bool FindID(int32_t id);
     bool BeginsWithLevelPrefix() const;
-    // The path from the root down to parentId's children, walked up through
-    // source's rows (source's cursor moves); false when an ancestor is
-    // missing. A group that is its own ancestor raises.
-    static bool BuildLevelPath(TSDS& source, int32_t parentId, TLevelInfos& path);
+    // Finds a group by SYS$ID: false when it is missing, otherwise its
+    // values stored into the level and its own parent given.
+    using TGroupFinder = std::function<bool(int32_t id, TLevelInfo& level, int32_t& parent)>;
+    // The path from the root down to parentId's children, walked up group by
+    // group; false when an ancestor is missing. A group that is its own
+    // ancestor raises.
+    static bool BuildLevelPath(int32_t parentId, TLevelInfos& path, const TGroupFinder& findGroup);
+    // The row with this SYS$ID, found in an index over SYS$ID (made once)
+    // without moving the cursor or leaving the level; NoRecord without one.
+    TRecordId RowOfID(int32_t id);
     // Runs action with controls disabled and InternalLoading set, so that
     // neither the user's events nor the level events are raised.
     void RunQuietly(const std::function<void()>& action);

@@ -181,16 +181,21 @@ void TSDS::SetIndexFieldNames(const QString& fields)
         return;
     }
     const QString list = WithLevelPrefix(fields);
-    if (!SplitFieldList(list).isEmpty() && !IndexDefs().FindByFields(list)) {
-        QString name;
-        do
-            name = QString::number(QRandomGenerator::global()->bounded(2147483647));
-        while (IndexDefs().Find(name));
-        AddIndex(name, list, 0, IndexFilter());
-        FFieldListIndexes.append(name);
-    }
+    if (!SplitFieldList(list).isEmpty() && !IndexDefs().FindByFields(list))
+        AddFieldListIndex(list);
     TCustomMemTable::SetIndexFieldNames(list);
     ApplyLevelRange();
+}
+
+QString TSDS::AddFieldListIndex(const QString& fields)
+{
+    QString name;
+    do
+        name = QString::number(QRandomGenerator::global()->bounded(2147483647));
+    while (IndexDefs().Find(name));
+    AddIndex(name, fields, 0, IndexFilter());
+    FFieldListIndexes.append(name);
+    return name;
 }
 
 void TSDS::GetIndexFields(QList<TField*>& list) const

@@ -110,37 +110,68 @@ void TSDS::GotoID(int32_t id)
     RequireIdField();
     if (!IsEmpty() && FIdField->AsInteger() == id)
         return;
-    CancelRange();
+    const auto notFound = [&] {
+        throw Exception(objectName() + QStringLiteral(": ID ") + QString::number(id) + QStringLiteral(" not founded !"));
+    };
     if (!SearchFilter().isEmpty())
         SetSearchFilter(QString());
-    if (!FindID(id))
-        throw Exception(objectName() + QStringLiteral(": ID ") + QString::number(id) + QStringLiteral(" not founded !"));
-    if (!LevelNavigation())
+    if (!LevelNavigation()) {
+        CancelRange();
+        if (!FindID(id))
+            notFound();
         return;
-    // The view shows the record's own level, the path built down to it.
+    }
+    // The record's own level is shown, the path built down to it from the
+    // rows themselves: the cost is the tree's depth and the level's size.
     RequireParentIdField();
+    const TRecordId row = RowOfID(id);
+    if (row == NoRecord)
+        notFound();
+    const auto findGroup = [this](int32_t groupId, TLevelInfo& level, int32_t& parent) {
+        const TRecordId group = RowOfID(groupId);
+        if (group == NoRecord)
+            return false;
+        std::vector<Variant> values(static_cast<size_t>(FieldCount()), Variant::Null());
+        InternalReadRecord(group, values);
+        level.DataSet = this;
+        level.Values = Variant(std::move(values));
+        parent = InternalGetValue(group, *FParentIdField).AsInteger();
+        return true;
+    };
     TLevelInfos path;
-    if (!BuildLevelPath(*this, FParentIdField->AsInteger(), path))
-        throw Exception(objectName() + QStringLiteral(": ID ") + QString::number(id) + QStringLiteral(" not founded !"));
+    if (!BuildLevelPath(InternalGetValue(row, *FParentIdField).AsInteger(), path, findGroup))
+        notFound();
     FLevelInfos = std::move(path);
     ApplyLevelRange();
-    FindID(id);
+    const int position = InternalViewPosition(row); // the row is known: no values read
+    if (position < 0)
+        notFound();
+    SetRecNo(position + 1);
 }
 
-bool TSDS::BuildLevelPath(TSDS& source, int32_t parentId, TLevelInfos& path)
+TRecordId TSDS::RowOfID(int32_t id)
+{
+    RequireIdField();
+    const TIndexDef* def = IndexDefs().FindByFields(SDSNames::Id);
+    const QString name = def ? def->Name() : AddFieldListIndex(SDSNames::Id);
+    return FindIndexedRow(name, {Variant(id)});
+}
+
+bool TSDS::BuildLevelPath(int32_t parentId, TLevelInfos& path, const TGroupFinder& findGroup)
 {
     path.Clear();
     QSet<int32_t> seen;
-    for (int32_t p = parentId; p != 0; p = source.FParentIdField->AsInteger()) {
+    for (int32_t p = parentId; p != 0;) {
         if (seen.contains(p))
             RaiseCycle(p);
         seen.insert(p);
-        if (!source.FindID(p))
-            return false;
-        source.RequireParentIdField();
-        TLevelInfo& level = path.Insert(0);
+        TLevelInfo level;
         level.ID = p;
-        level.StoreRecord(&source);
+        int32_t parent = 0;
+        if (!findGroup(p, level, parent))
+            return false;
+        path.Insert(0) = std::move(level);
+        p = parent;
     }
     path.Insert(0); // the root
     return true;
@@ -166,8 +197,16 @@ bool TSDS::OpenLevelOf(int32_t id)
     if (!master.FindID(id))
         return false;
     master.RequireParentIdField();
+    // The master's cursor walks up through the groups.
+    const auto findGroup = [&master](int32_t groupId, TLevelInfo& level, int32_t& parent) {
+        if (!master.FindID(groupId))
+            return false;
+        level.StoreRecord(&master);
+        parent = master.FParentIdField->AsInteger();
+        return true;
+    };
     TLevelInfos path;
-    if (!BuildLevelPath(master, master.FParentIdField->AsInteger(), path)) {
+    if (!BuildLevelPath(master.FParentIdField->AsInteger(), path, findGroup)) {
         // An ancestor missing from the rows: the root is shown.
         rootOnly();
         return false;

@@ -521,6 +521,15 @@ TEST_F(SDSIndexesTest, GotoIdAcrossLevelsAndItsError)
     } catch (const Exception& e) {
         EXPECT_EQ(e.Message(), "TREE: ID 999 not founded !");
     }
+
+    // Flat: the whole data set, a range given up.
+    auto flat = NewSDS("TREE");
+    flat->Open();
+    flat->SetRange({Variant(1)}, {Variant(3)});
+    flat->GotoID(13);
+    EXPECT_EQ(Current(*flat), 13);
+    EXPECT_FALSE(flat->RangeActive());
+    EXPECT_THROW(flat->GotoID(999), Exception);
 }
 
 TEST_F(SDSIndexesTest, OpenLevelOfBuildsThePathFromTheMastersRows)
@@ -552,7 +561,12 @@ TEST_F(SDSIndexesTest, AGroupThatIsItsOwnAncestorEndsWithAnError)
 {
     auto sds = Levels("CYCLE");
     sds->Open();
-    EXPECT_THROW(sds->GotoID(102), Exception);
+    try {
+        sds->GotoID(102);
+        ADD_FAILURE() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_TRUE(e.Message().contains("входит сама в себя")) << e.Message().toStdString();
+    }
 
     auto master = NewSDS("CYCLE");
     TSDS chooser;
