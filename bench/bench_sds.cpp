@@ -19,6 +19,21 @@
 //                           from the server
 //   CacheOpenTimeIndex/...  both again once SYS$TIME has an index, which
 //                           the merge of server changes can use
+//   Lookup/Ours             TSDS::Lookup by SYS$ID (result NAME) on the
+//                           opened data set, one per iteration, keys spread
+//                           over the table (as many as the run takes)
+//   Lookup/Floor            the same key search on the in-memory table
+//                           directly (FindKey on the key index, then NAME)
+//   Lookup/QSqlTableModel   QSqlTableModel::match over the same rows
+//   OnDemandIndex/Ours      IndexFieldNames := "NAME" on the opened data set
+//                           (the index built anew each iteration)
+//   OnDemandIndex/Floor     std::stable_sort of the same NAME values
+//   LevelDownUp/Ours        LevelDown into a group of 500 and LevelUp back
+//                           to a root of 100 groups, on a tree of 500,000
+//                           rows built in memory
+//   LevelDownUp/Small       the same on a tree of 50,000 rows
+//   GotoID/Ours, /Small     GotoID to a leaf of another group, both trees
+//   HasChildren/Ours, /Small  HasChildren over every row of the root level
 // Connections are opened before the clock, as a program has them open, and
 // the engine's page cache holds the relation (see main); each open is timed
 // alone, the close that empties it is not.
@@ -47,9 +62,11 @@
 #include <QVariant>
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <stdexcept>
 
@@ -332,16 +349,23 @@ TCheck Walk(const QSqlTableModel& model)
     return check;
 }
 
+// Qt's Firebird driver on the same database, embedded like the others.
+QSqlDatabase OpenQIBase(const QString& connection)
+{
+    QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QIBASE"), connection);
+    database.setDatabaseName(Database().Path());
+    database.setUserName(QStringLiteral("SYSDBA"));
+    database.setConnectOptions(QStringLiteral("ISC_DPB_LC_CTYPE=UTF8"));
+    if (!database.open())
+        throw std::runtime_error(qPrintable(QStringLiteral("QIBASE: ") + database.lastError().text()));
+    return database;
+}
+
 void OpenSDS_QSqlTableModel(benchmark::State& state)
 {
     const QString connection = QStringLiteral("bench");
     Guarded(state, [&] {
-        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QIBASE"), connection);
-        database.setDatabaseName(Database().Path());
-        database.setUserName(QStringLiteral("SYSDBA"));
-        database.setConnectOptions(QStringLiteral("ISC_DPB_LC_CTYPE=UTF8"));
-        if (!database.open())
-            throw std::runtime_error(qPrintable(QStringLiteral("QIBASE: ") + database.lastError().text()));
+        QSqlDatabase database = OpenQIBase(connection);
         std::unique_ptr<QSqlTableModel> model;
         TMemoryProbe probe;
         // Each open in a transaction of its own, ended with the model.
@@ -420,7 +444,236 @@ void CacheOpen(benchmark::State& state, TSDSOptions options, bool timeIndex)
     });
 }
 
+// -------------------------------------------------------------------- Lookup
+
+// The data set opened once, for the searches below.
+TSDS& OpenedSDS()
+{
+    static TFrameworkConnection connection(false);
+    static std::unique_ptr<TSDS> sds = [] {
+        std::unique_ptr<TSDS> result = connection.NewSDS(DefaultSDSOptions);
+        result->Open();
+        connection.EndReading();
+        return result;
+    }();
+    return *sds;
+}
+
+// Keys spread over the table, the same sequence for every peer.
+int KeyAt(int64_t i)
+{
+    return static_cast<int>((i * 7919) % RowCount()) + 1;
+}
+
+void Lookup_Ours(benchmark::State& state)
+{
+    Guarded(state, [&] {
+        TSDS& sds = OpenedSDS();
+        sds.SetIndexName(QString());
+        int64_t i = 0;
+        for (auto _ : state) {
+            const Variant name = sds.Lookup(SDSNames::Id, Variant(KeyAt(i++)), QStringLiteral("NAME"));
+            benchmark::DoNotOptimize(name);
+        }
+        Check(sds.FieldByName(SDSNames::Id)->AsInteger() == KeyAt(i - 1), "the lookup did not move");
+    });
+}
+
+void Lookup_Floor(benchmark::State& state)
+{
+    Guarded(state, [&] {
+        TSDS& sds = OpenedSDS();
+        sds.SetIndexName(QString());
+        TCustomMemTable& table = sds;
+        TField* name = sds.FieldByName(QStringLiteral("NAME"));
+        int64_t i = 0;
+        for (auto _ : state) {
+            Variant value;
+            if (table.TCustomMemTable::FindKey({Variant(KeyAt(i++))}))
+                value = name->Value();
+            benchmark::DoNotOptimize(value);
+        }
+    });
+}
+
+void Lookup_QSqlTableModel(benchmark::State& state)
+{
+    const QString connection = QStringLiteral("bench-lookup");
+    Guarded(state, [&] {
+        QSqlDatabase database = OpenQIBase(connection);
+        {
+            QSqlTableModel model(nullptr, database);
+            model.setTable(TableName);
+            model.setSort(model.fieldIndex(SDSNames::Id), Qt::AscendingOrder);
+            if (!model.select())
+                throw std::runtime_error(qPrintable(model.lastError().text()));
+            while (model.canFetchMore())
+                model.fetchMore();
+            const int idColumn = model.fieldIndex(SDSNames::Id);
+            const int nameColumn = model.fieldIndex(QStringLiteral("NAME"));
+            int64_t i = 0;
+            for (auto _ : state) {
+                const QModelIndexList found =
+                    model.match(model.index(0, idColumn), Qt::DisplayRole, KeyAt(i++), 1, Qt::MatchExactly);
+                QVariant value;
+                if (!found.isEmpty())
+                    value = model.data(model.index(found.first().row(), nameColumn));
+                benchmark::DoNotOptimize(value);
+            }
+        }
+        database.close();
+    });
+    QSqlDatabase::removeDatabase(connection);
+}
+
+// ------------------------------------------------------------- OnDemandIndex
+
+void OnDemandIndex_Ours(benchmark::State& state)
+{
+    Guarded(state, [&] {
+        TSDS& sds = OpenedSDS();
+        for (auto _ : state) {
+            state.PauseTiming();
+            sds.DeleteIndexes();
+            state.ResumeTiming();
+            sds.SetIndexFieldNames(QStringLiteral("NAME"));
+        }
+        sds.DeleteIndexes();
+        sds.SetIndexName(QString());
+        state.SetItemsProcessed(state.iterations() * RowCount());
+    });
+}
+
+void OnDemandIndex_Floor(benchmark::State& state)
+{
+    Guarded(state, [&] {
+        TSDS& sds = OpenedSDS();
+        std::vector<QString> names;
+        names.reserve(static_cast<size_t>(RowCount()));
+        TField* name = sds.FieldByName(QStringLiteral("NAME"));
+        for (sds.First(); !sds.Eof(); sds.Next())
+            names.push_back(name->AsString());
+        for (auto _ : state) {
+            state.PauseTiming();
+            std::vector<QString> keys = names;
+            state.ResumeTiming();
+            std::stable_sort(keys.begin(), keys.end());
+            benchmark::DoNotOptimize(keys.data());
+        }
+        state.SetItemsProcessed(state.iterations() * RowCount());
+    });
+}
+
+// -------------------------------------------------------------------- levels
+
+constexpr int GroupSize = 500;
+constexpr int RootGroups = 100;
+
+// A tree in memory: rows / 500 groups, each holding 499 leaves; 100 of them
+// at the root, the others inside those (so both trees' root levels are
+// alike and the groups differ only by the few groups nested in them).
+std::unique_ptr<TSDS> NewTree(int rows)
+{
+    auto sds = std::make_unique<TSDS>();
+    const auto add = [&](TField* field, const char* name) {
+        field->SetFieldName(QString::fromLatin1(name));
+        field->SetDataSet(sds.get());
+        return field;
+    };
+    TField* id = add(new TIntegerField(sds.get()), "SYS$ID");
+    TField* parent = add(new TIntegerField(sds.get()), "SYS$PID");
+    TField* stateField = add(new TIntegerField(sds.get()), "SYS$STATE");
+    TField* name = add(new TStringField(sds.get()), "NAME");
+    sds->SetOptions(TSDSOptions{dsoLevels});
+    sds->SetLevelMode(dslmNone);
+    sds->Open();
+    const int groups = rows / GroupSize;
+    sds->DisableControls();
+    for (int i = 1; i <= rows; ++i) {
+        sds->Append();
+        id->SetAsInteger(i);
+        const bool group = i <= groups;
+        parent->SetAsInteger(!group ? 1 + (i % groups) : i <= RootGroups ? 0 : 1 + (i % RootGroups));
+        stateField->SetAsInteger(group ? 0 : 1073741824);
+        name->SetAsString(QString::number(i));
+        sds->Post();
+    }
+    sds->EnableControls();
+    sds->SetLevelMode(dslmDefault);
+    Check(sds->RecordCount() == std::min(groups, RootGroups), "the root shows other rows than its groups");
+    return sds;
+}
+
+TSDS& Tree(int rows)
+{
+    static std::map<int, std::unique_ptr<TSDS>> trees;
+    std::unique_ptr<TSDS>& tree = trees[rows];
+    if (!tree)
+        tree = NewTree(rows);
+    return *tree;
+}
+
+void LevelDownUp(benchmark::State& state, int rows)
+{
+    Guarded(state, [&] {
+        TSDS& sds = Tree(rows);
+        sds.First();
+        for (auto _ : state) {
+            Check(sds.LevelDown(), "no level down");
+            Check(sds.RecordCount() >= GroupSize - 1, "the group shows other rows");
+            Check(sds.LevelUp(), "no level up");
+            sds.Next();
+            if (sds.Eof())
+                sds.First();
+        }
+    });
+}
+
+void GotoID(benchmark::State& state, int rows)
+{
+    Guarded(state, [&] {
+        TSDS& sds = Tree(rows);
+        const int groups = rows / GroupSize;
+        int64_t i = 0;
+        for (auto _ : state) {
+            // A leaf of another group each time.
+            const int leaf = groups + 1 + static_cast<int>((i++ * 7919) % (rows - groups));
+            sds.GotoID(leaf);
+        }
+        Check(sds.LevelCount() >= 2, "not inside a group");
+        sds.GotoID(1);
+    });
+}
+
+void HasChildren(benchmark::State& state, int rows)
+{
+    Guarded(state, [&] {
+        TSDS& sds = Tree(rows);
+        while (sds.LevelUp()) {
+        }
+        for (auto _ : state) {
+            int withChildren = 0;
+            for (sds.First(); !sds.Eof(); sds.Next())
+                withChildren += sds.HasChildren();
+            Check(withChildren == sds.RecordCount(), "groups without children");
+        }
+        state.SetItemsProcessed(state.iterations() * sds.RecordCount());
+    });
+}
+
 } // namespace
+
+BENCHMARK(Lookup_Ours)->Name("Lookup/Ours");
+BENCHMARK(Lookup_Floor)->Name("Lookup/Floor");
+BENCHMARK(Lookup_QSqlTableModel)->Name("Lookup/QSqlTableModel");
+BENCHMARK(OnDemandIndex_Ours)->Name("OnDemandIndex/Ours")->Unit(benchmark::kMillisecond);
+BENCHMARK(OnDemandIndex_Floor)->Name("OnDemandIndex/Floor")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(LevelDownUp, Ours, 500'000)->Name("LevelDownUp/Ours");
+BENCHMARK_CAPTURE(LevelDownUp, Small, 50'000)->Name("LevelDownUp/Small");
+BENCHMARK_CAPTURE(GotoID, Ours, 500'000)->Name("GotoID/Ours");
+BENCHMARK_CAPTURE(GotoID, Small, 50'000)->Name("GotoID/Small");
+BENCHMARK_CAPTURE(HasChildren, Ours, 500'000)->Name("HasChildren/Ours");
+BENCHMARK_CAPTURE(HasChildren, Small, 50'000)->Name("HasChildren/Small");
 
 BENCHMARK(OpenSDS_Ours)->Name("OpenSDS/Ours")->Apply(EveryRowOnce);
 BENCHMARK(OpenSDS_PlainFetch)->Name("OpenSDS/PlainFetch")->Apply(EveryRowOnce);

@@ -269,10 +269,25 @@ void TSDS::SetLevelMode(TSDSLevelMode mode)
 
 void TSDS::ApplyLevelMode(TSDSLevelMode mode)
 {
+    const QString fields = IndexFieldNames(); // without a level prefix
+    const QString name = TCustomMemTable::IndexName();
+    const bool named = name.compare(SDSNames::PrimaryKeyIndex, Qt::CaseInsensitive) == 0
+                       || FIndexNames.contains(name, Qt::CaseInsensitive);
     FLevelMode = mode;
     FLevelInfos.Clear();
     FLevelInfos.Add(); // the root level, ID 0
-    DataEvent(deLayoutChange);
+    if (Active() && FParentIdField) {
+        // The prefix and the filter follow the mode: the indexes are made again.
+        DeleteIndexes();
+        if (named)
+            SetIndexName(name);
+        else
+            SetIndexFieldNames(fields);
+    }
+    if (LevelNavigation())
+        ApplyLevelRange();
+    else
+        DataEvent(deLayoutChange);
 }
 
 bool TSDS::LevelNavigation() const
@@ -323,7 +338,8 @@ bool TSDS::RecordVisible(TRecordId row)
         else if (FLevelMode == dslmShowOnlyLeveled)
             visible = !IsLeafState(bits);
     }
+    // The master's handlers read the row being tested through the fields.
     if (visible && IsLookupClone())
-        visible = CheckAccess(3) == acFull;
+        visible = TestRow(row, [this] { return CheckAccess(3) == acFull; });
     return visible;
 }

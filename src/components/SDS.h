@@ -166,6 +166,8 @@ public:
     int Count() const { return static_cast<int>(FItems.size()); }
     TLevelInfo& Items(int index) { return FItems.at(index); }
     TLevelInfo* Last() { return FItems.empty() ? nullptr : &FItems.back(); }
+    const TLevelInfo* Last() const { return FItems.empty() ? nullptr : &FItems.back(); }
+    void RemoveLast() { FItems.pop_back(); }
     TLevelInfo& Add() { return FItems.emplace_back(); }
     TLevelInfo& Insert(int index) { return *FItems.emplace(FItems.begin() + index); }
     void Clear() { FItems.clear(); }
@@ -235,6 +237,52 @@ public:
     bool IsLookupClone() const;
     // Whether a row belongs in this data set's indexes (when they are filtered).
     bool RecordVisible(TRecordId row);
+
+    // --- Indexes (SDSIndexes.cpp). While open, a name selects the
+    // relation's key ("PRIMARY_KEY", also for an empty name) or one of its
+    // indexes, built on first use; a field list gets an index made for it.
+    // In level browsing every index begins with SYS$PID, which the field
+    // list read back never shows, and the key searches and ranges below
+    // stay inside the current level.
+    QString IndexName() const override;
+    void SetIndexName(const QString& name) override;
+    QString IndexFieldNames() const override;
+    void SetIndexFieldNames(const QString& fields) override;
+    bool FindKey(const std::vector<Variant>& keyValues) override;
+    void FindNearest(const std::vector<Variant>& keyValues) override;
+    bool GotoKey() override;
+    void GotoNearest() override;
+    void SetRange(const std::vector<Variant>& startValues, const std::vector<Variant>& endValues) override;
+    void SetRangeStart() override;
+    void SetRangeEnd() override;
+    void EditRangeStart() override;
+    void EditRangeEnd() override;
+    // By SYS$ID, or by the current index's single field: a key search that
+    // moves to the record found. Anything else: the base lookup.
+    Variant Lookup(const QString& keyFields, const Variant& keyValues, const QString& resultFields) override;
+    bool HasDetailDataSets() const;
+    // An attached data set's own fields must match its master's.
+    void CheckFieldsAgainstMaster();
+
+    // --- Levels (SDSLevels.cpp)
+    // Confines the view to the current level's children.
+    void ApplyLevelRange();
+    bool LevelDown();
+    bool LevelUp();
+    int LevelCount() const { return FLevelInfos.Count(); }
+    bool HasChildren();
+    bool IsLeaf() const;
+    int32_t CurrentID();
+    void GotoID(int32_t id);
+    // Positions a lookup clone on a record, the level path built from its
+    // master's rows.
+    bool OpenLevelOf(int32_t id);
+    void SetParentID(int32_t id);
+    // The current index's fields, without the level prefix.
+    void GetIndexFields(QList<TField*>& list) const;
+    // The parent a new record takes: the current level's group in level
+    // browsing; null otherwise.
+    Variant NewRecordParentID() const;
 
     // --- Names
     // The owners' names and this one's, outermost first, joined by ".".
@@ -387,6 +435,43 @@ private:
     void AppendRowsDirectly(TIBSQL& sql, const std::vector<TColumnPlan>& plan);
     void AppendRowsOneByOne(TIBSQL& sql, const std::vector<TColumnPlan>& plan);
     void SetMasterParams();
+    // dsoPermissions, leaves only, hidden deletions or a lookup clone: the
+    // indexes leave out what RecordVisible rejects.
+    bool FilteredIndexes() const;
+    TIndexRecordFilter IndexFilter() const;
+    // The relation's key, unique unless the rows as loaded repeat a key.
+    void AddKeyIndex(const QString& fields);
+    // Indexes back on after a bulk load; rows that repeat the key leave
+    // PRIMARY_KEY in key order, not unique, rather than the table half open.
+    void EnableIndexesAfterLoad();
+    QString WithLevelPrefix(const QString& fields) const;
+    // An index over a field list, named by a random number; its name.
+    QString AddFieldListIndex(const QString& fields);
+    // The current level's ID in front of key values.
+    std::vector<Variant> LevelKey(const std::vector<Variant>& keyValues) const;
+    // In level browsing, the key buffer being assigned gets the level's ID.
+    void PutLevelIntoKeyBuffer();
+    void RequireParentIdField() const;
+    void RequireIdField() const;
+    // Searches SYS$ID = id without moving into a level or applying a range
+    // (the current index when it leads with SYS$ID, otherwise a locate).
+    bool FindID(int32_t id);
+    bool BeginsWithLevelPrefix() const;
+    // Finds a group by SYS$ID: false when it is missing, otherwise its
+    // values stored into the level and its own parent given.
+    using TGroupFinder = std::function<bool(int32_t id, TLevelInfo& level, int32_t& parent)>;
+    // The path from the root down to parentId's children, walked up group by
+    // group; false when an ancestor is missing. A group that is its own
+    // ancestor raises.
+    static bool BuildLevelPath(int32_t parentId, TLevelInfos& path, const TGroupFinder& findGroup);
+    // The row with this SYS$ID, found in an index over SYS$ID (made once)
+    // without moving the cursor or leaving the level; NoRecord without one.
+    TRecordId RowOfID(int32_t id);
+    // Runs action with controls disabled and InternalLoading set, so that
+    // neither the user's events nor the level events are raised.
+    void RunQuietly(const std::function<void()>& action);
+    // Opening without an index choice selects PRIMARY_KEY.
+    void SelectOpeningIndex();
     bool MasterParamsCurrent();
     void MergeRowsChangedSince(TDateTime time);
     struct TMasterDetailPair
@@ -449,4 +534,6 @@ private:
     QPointer<TField> FAutoIncField;
 
     TLevelInfos FLevelInfos;
+    // Indexes made for a field list: IndexName does not name them.
+    QStringList FFieldListIndexes;
 };

@@ -288,7 +288,7 @@ std::exception_ptr TSDS::TLoading::Restore() noexcept
         ds.FLoadCalc = TLoadCalc::Free;
     }
     if (Has(IndexesOff) && FIndexesOn)
-        step([&] { ds.SetEnableIndexes(true); }); // rebuilt once, for all rows
+        step([&] { ds.EnableIndexesAfterLoad(); }); // rebuilt once, for all rows
     if (Has(Bulk)) {
         ds.SetAutoReposition(FAutoReposition);
         ds.ResetModified();
@@ -307,6 +307,13 @@ std::exception_ptr TSDS::TLoading::Restore() noexcept
         ds.SetReadOnly(FReadOnly);
     ds.FInternalLoading = FWasLoading;
     return failure;
+}
+
+void TSDS::RunQuietly(const std::function<void()>& action)
+{
+    TLoading loading(*this, TLoading::Quiet);
+    action();
+    loading.Done();
 }
 
 void TSDS::CloseAfterFailedLoad() noexcept
@@ -367,8 +374,10 @@ void TSDS::SetActive(bool value)
                 SetReadOnly(true);
         }
     }
-    if (value && Active())
+    if (value && Active()) {
         BindSystemFields();
+        SelectOpeningIndex();
+    }
 }
 
 void TSDS::OpenFromServer()
@@ -475,6 +484,7 @@ void TSDS::OpenAttached()
     master.Open();
     {
         TLoading loading(*this, TLoading::None);
+        CheckFieldsAgainstMaster();
         FPrepared = master.FPrepared;
         FDataLoaded = master.FDataLoaded;
         FTableName = master.FTableName;
@@ -809,7 +819,8 @@ void TSDS::MergeRowsChangedSince(TDateTime time)
     }
     RTL_ASSERT(!FKeyFields.isEmpty(), QStringLiteral("Должен быть первичный индекс"));
     const std::vector<TField*> keyFields = GetFieldList(FKeyFields);
-    SetIndexFieldNames(FKeyFields);
+    // Rows of every level are searched: the key order without the level prefix or range.
+    TCustomMemTable::SetIndexFieldNames(FKeyFields);
 
     TIBSQL sql;
     sql.SetDatabase(Database());
@@ -853,7 +864,7 @@ void TSDS::MergeRowsChangedSince(TDateTime time)
             keyFields[i]->SetValue(column.IsNull() ? Variant::Null()
                                                    : ColumnValue(column, TransferFor(*keyFields[i]), *keyFields[i]));
         }
-        if (!GotoKey())
+        if (!TCustomMemTable::GotoKey())
             continue;
         Edit();
         for (const TColumnPlan& p : plan) {

@@ -924,6 +924,13 @@ bool TDataSet::RecordPassesFilter(TRecordId row)
     return accept;
 }
 
+bool TDataSet::TestRow(TRecordId row, const std::function<bool()>& test)
+{
+    const TRestore<TRecordId> filterRow(FFilterRow, row);
+    const TRestore<TDataSetState> state(FState, dsFilter);
+    return test();
+}
+
 // ---------------------------------------------------------------- controls
 
 void TDataSet::DisableControls()

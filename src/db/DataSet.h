@@ -248,6 +248,10 @@ protected:
     void BeginKeyEdit(std::vector<Variant> values);
     // The row a filter is testing, NoRecord while none is.
     TRecordId FilterRow() const { return FFilterRow; }
+    // Runs test with the fields showing row, as a filter sees it (for a rule
+    // that asks handlers about rows other than the current one); the cursor
+    // stays where it is.
+    bool TestRow(TRecordId row, const std::function<bool()>& test);
     // The edited record's values as they were when Edit began, by field
     // index; empty outside dsEdit (Post, Cancel and Delete clear them, and an
     // inserted record has none). For a derived class that must know what

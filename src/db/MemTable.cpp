@@ -575,6 +575,21 @@ int TCustomMemTable::SearchView(const std::vector<Variant>& keyValues, bool& fou
     return static_cast<int>(at - FView.begin());
 }
 
+TRecordId TCustomMemTable::FindIndexedRow(const QString& indexName, const std::vector<Variant>& keyValues)
+{
+    CheckActive();
+    IndexDefs().IndexByName(indexName); // an unknown name raises, naming it
+    TIndexEntry& entry = *FindIndexEntry(indexName);
+    if (!entry.Index || !FEnableIndexes)
+        BuildIndex(entry);
+    const TMemIndex& index = *entry.Index;
+    const TMemIndex::TKeys keys = index.MakeKeys(keyValues);
+    const size_t at = index.LowerBound(keys);
+    if (at >= index.Count() || index.CompareKey(index.Row(at), keys) != 0)
+        return NoRecord;
+    return TMemRowStore::IdOf(index.Row(at));
+}
+
 bool TCustomMemTable::FindKey(const std::vector<Variant>& keyValues)
 {
     CheckBrowseMode();

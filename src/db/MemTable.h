@@ -166,6 +166,10 @@ protected:
     // and no other table, filter or search watches the rows.
     bool CanLoadIntoStore() const;
     TMemIndex* CurrentIndex() const { return FCurrentIndex; }
+    // The row whose key in the named index equals keyValues (the first of
+    // equal ones), NoRecord without one: a search in any index, the cursor,
+    // the view and the current index left alone.
+    TRecordId FindIndexedRow(const QString& indexName, const std::vector<Variant>& keyValues);
 
     // The master moved or changed: by default the view follows it locally.
     virtual void MasterChanged();

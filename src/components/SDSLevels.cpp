@@ -1,0 +1,256 @@
+// Browsing a tree one group at a time: the level path, the range that
+// confines the view to the current group's children, moving down and up,
+// and jumping to a record by identity.
+#include "SDS.h"
+
+#include <QScopeGuard>
+#include <QSet>
+
+namespace {
+[[noreturn]] void RaiseCycle(int32_t id)
+{
+    throw Exception(QStringLiteral("Ошибка структуры справочника! Группа %1 входит сама в себя").arg(id));
+}
+} // namespace
+
+void TSDS::ApplyLevelRange()
+{
+    if (!LevelNavigation())
+        return;
+    RTL_ASSERT(FLevelInfos.Count() > 0, QStringLiteral("Ошибка структуры справочника!\n\rLastLevel=0"));
+    if (!Active() || !FParentIdField)
+        return;
+    // An index chosen while closed or in another mode gets the prefix first
+    // (setting it comes back here).
+    if (!BeginsWithLevelPrefix()) {
+        SetIndexFieldNames(IndexFieldNames());
+        return;
+    }
+    SetRange({}, {});
+    DataEvent(deLayoutChange);
+}
+
+bool TSDS::LevelDown()
+{
+    if (!FOptions.Contains(dsoLevels) || !LevelNavigation() || !Active() || IsEmpty())
+        return false;
+    RequireIdField();
+    if (IsLeaf())
+        return false;
+    TLevelInfo& level = FLevelInfos.Add();
+    level.ID = FIdField->AsInteger();
+    level.StoreRecord(this);
+    ApplyLevelRange();
+    if (!FInternalLoading && OnLevelDown)
+        OnLevelDown(this);
+    return true;
+}
+
+bool TSDS::LevelUp()
+{
+    if (!FOptions.Contains(dsoLevels) || !LevelNavigation() || FLevelInfos.Count() < 2)
+        return false;
+    const int32_t id = FLevelInfos.Last()->ID;
+    FLevelInfos.RemoveLast();
+    ApplyLevelRange();
+    if (!FInternalLoading && OnLevelUp)
+        OnLevelUp(this);
+    return FindID(id);
+}
+
+bool TSDS::IsLeaf() const
+{
+    RTL_ASSERT(FStateField, QStringLiteral("Не вычислен индекс поля STATE"));
+    return IsLeafState(FStateField->AsInteger());
+}
+
+bool TSDS::HasChildren()
+{
+    if (!FOptions.Contains(dsoLevels) || !Active() || IsEmpty())
+        return false;
+    bool result = false;
+    RunQuietly([&] {
+        if (LevelNavigation()) {
+            if (LevelDown()) {
+                result = !IsEmpty();
+                LevelUp();
+            }
+            return;
+        }
+        const int32_t id = CurrentID();
+        const TBookmark group = GetBookmark();
+        RequireParentIdField();
+        result = Locate(SDSNames::ParentId, Variant(id));
+        GotoBookmark(group);
+    });
+    return result;
+}
+
+int32_t TSDS::CurrentID()
+{
+    if (!Active())
+        Open();
+    RequireIdField();
+    return FIdField->AsInteger();
+}
+
+bool TSDS::FindID(int32_t id)
+{
+    RequireIdField();
+    const QStringList fields = SplitFieldList(TCustomMemTable::IndexFieldNames());
+    if (!fields.isEmpty() && fields.first().compare(SDSNames::Id, Qt::CaseInsensitive) == 0)
+        return TCustomMemTable::FindKey({Variant(id)});
+    return Locate(SDSNames::Id, Variant(id));
+}
+
+void TSDS::GotoID(int32_t id)
+{
+    if (!Active())
+        Open();
+    RequireIdField();
+    if (!IsEmpty() && FIdField->AsInteger() == id)
+        return;
+    const auto notFound = [&] {
+        throw Exception(objectName() + QStringLiteral(": ID ") + QString::number(id) + QStringLiteral(" not founded !"));
+    };
+    if (!SearchFilter().isEmpty())
+        SetSearchFilter(QString());
+    if (!LevelNavigation()) {
+        CancelRange();
+        if (!FindID(id))
+            notFound();
+        return;
+    }
+    // The record's own level is shown, the path built down to it from the
+    // rows themselves: the cost is the tree's depth and the level's size.
+    RequireParentIdField();
+    const TRecordId row = RowOfID(id);
+    if (row == NoRecord)
+        notFound();
+    const auto findGroup = [this](int32_t groupId, TLevelInfo& level, int32_t& parent) {
+        const TRecordId group = RowOfID(groupId);
+        if (group == NoRecord)
+            return false;
+        std::vector<Variant> values(static_cast<size_t>(FieldCount()), Variant::Null());
+        InternalReadRecord(group, values);
+        level.DataSet = this;
+        level.Values = Variant(std::move(values));
+        parent = InternalGetValue(group, *FParentIdField).AsInteger();
+        return true;
+    };
+    TLevelInfos path;
+    if (!BuildLevelPath(InternalGetValue(row, *FParentIdField).AsInteger(), path, findGroup))
+        notFound();
+    FLevelInfos = std::move(path);
+    ApplyLevelRange();
+    const int position = InternalViewPosition(row); // the row is known: no values read
+    if (position < 0)
+        notFound();
+    SetRecNo(position + 1);
+}
+
+TRecordId TSDS::RowOfID(int32_t id)
+{
+    RequireIdField();
+    const TIndexDef* def = IndexDefs().FindByFields(SDSNames::Id);
+    const QString name = def ? def->Name() : AddFieldListIndex(SDSNames::Id);
+    return FindIndexedRow(name, {Variant(id)});
+}
+
+bool TSDS::BuildLevelPath(int32_t parentId, TLevelInfos& path, const TGroupFinder& findGroup)
+{
+    path.Clear();
+    QSet<int32_t> seen;
+    for (int32_t p = parentId; p != 0;) {
+        if (seen.contains(p))
+            RaiseCycle(p);
+        seen.insert(p);
+        TLevelInfo level;
+        level.ID = p;
+        int32_t parent = 0;
+        if (!findGroup(p, level, parent))
+            return false;
+        path.Insert(0) = std::move(level);
+        p = parent;
+    }
+    path.Insert(0); // the root
+    return true;
+}
+
+bool TSDS::OpenLevelOf(int32_t id)
+{
+    if (!FMasterDataset)
+        return false;
+    TSDS& master = *FMasterDataset;
+    RTL_ASSERT(!master.Options().Contains(dsoLevels), QStringLiteral("MasterDataSet must not has levels !"));
+    const auto rootOnly = [this] {
+        FLevelInfos.Clear();
+        FLevelInfos.Add();
+        ApplyLevelRange();
+    };
+    if (id == 0) {
+        rootOnly();
+        return false;
+    }
+    if (!master.Active())
+        master.Open();
+    if (!master.FindID(id))
+        return false;
+    master.RequireParentIdField();
+    // The master's cursor walks up through the groups.
+    const auto findGroup = [&master](int32_t groupId, TLevelInfo& level, int32_t& parent) {
+        if (!master.FindID(groupId))
+            return false;
+        level.StoreRecord(&master);
+        parent = master.FParentIdField->AsInteger();
+        return true;
+    };
+    TLevelInfos path;
+    if (!BuildLevelPath(master.FParentIdField->AsInteger(), path, findGroup)) {
+        // An ancestor missing from the rows: the root is shown.
+        rootOnly();
+        return false;
+    }
+    FLevelInfos = std::move(path);
+    bool found = false;
+    DisableControls();
+    try {
+        Open();
+        ApplyLevelRange();
+        found = FindID(id);
+    } catch (...) {
+        EnableControls();
+        throw;
+    }
+    EnableControls();
+    return found;
+}
+
+void TSDS::SetParentID(int32_t id)
+{
+    RequireParentIdField();
+    // The move is not the user's edit: their edit and post handlers stay out of it.
+    TDataSetNotifyEvent held[] = {std::exchange(BeforeEdit, {}), std::exchange(AfterEdit, {}),
+                                  std::exchange(BeforePost, {}), std::exchange(AfterPost, {})};
+    const auto giveBack = qScopeGuard([&] {
+        BeforeEdit = std::move(held[0]);
+        AfterEdit = std::move(held[1]);
+        BeforePost = std::move(held[2]);
+        AfterPost = std::move(held[3]);
+    });
+    Edit();
+    try {
+        FParentIdField->SetValue(Variant(id));
+        Post();
+    } catch (...) {
+        Cancel();
+        throw;
+    }
+}
+
+Variant TSDS::NewRecordParentID() const
+{
+    if (!LevelNavigation() || FLevelInfos.Count() == 0)
+        return Variant::Null();
+    return Variant(FLevelInfos.Last()->ID);
+}
