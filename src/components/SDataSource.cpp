@@ -11,15 +11,6 @@ namespace {
 
 const QString FieldSeparator = QStringLiteral(";");
 
-enum class TLevelStep { Up, Down };
-
-// The level moves of the data set engine, once it has them; until then a
-// levelled data set stays where it is.
-bool MoveLevel(TSDS& /*dataSet*/, TLevelStep /*step*/)
-{
-    return false;
-}
-
 } // namespace
 
 std::function<void(TSDataSource*)> TSDataSource::RecordAttributesForm;
@@ -216,13 +207,13 @@ bool TSDataSource::IsLevelled() const
 bool TSDataSource::LevelUp()
 {
     auto* sds = qobject_cast<TSDS*>(DataSet());
-    return sds && MoveLevel(*sds, TLevelStep::Up);
+    return sds && sds->LevelUp();
 }
 
 bool TSDataSource::LevelDown()
 {
     auto* sds = qobject_cast<TSDS*>(DataSet());
-    return sds && MoveLevel(*sds, TLevelStep::Down);
+    return sds && sds->LevelDown();
 }
 
 void TSDataSource::ShowRecordAttributes()

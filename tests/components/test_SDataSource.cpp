@@ -432,3 +432,54 @@ TEST_F(SDSDataSourceTest, LevelsAndRecordAttributesOfTheFrameworksDataSet)
 } // namespace
 
 #include "test_SDataSource.moc"
+
+// A tree from a table file: group 1 holding leaves 2 and 3, leaf 4 beside it.
+TEST_F(SDSDataSourceTest, LevelMovesGoThroughTheDataSetAndMarksFollowTheRecords)
+{
+    constexpr int32_t Leaf = 0x40000000;
+    TCustomMemTable table;
+    table.FieldDefs().Add(QStringLiteral("SYS$ID"), ftInteger);
+    table.FieldDefs().Add(QStringLiteral("SYS$PID"), ftInteger);
+    table.FieldDefs().Add(QStringLiteral("SYS$STATE"), ftInteger);
+    table.Open();
+    for (const auto& [id, parent, state] : {std::tuple{1, 0, 0}, {2, 1, Leaf}, {3, 1, Leaf}, {4, 0, Leaf}}) {
+        table.Append();
+        table.FieldByName(QStringLiteral("SYS$ID"))->SetAsInteger(id);
+        table.FieldByName(QStringLiteral("SYS$PID"))->SetAsInteger(parent);
+        table.FieldByName(QStringLiteral("SYS$STATE"))->SetAsInteger(state);
+        table.Post();
+    }
+    const QString file = FDir.filePath(QStringLiteral("tree.mt"));
+    table.SaveToFile(file);
+    FSds.SetOptions(TSDSOptions{dsoLevels});
+    FSds.LoadFromFile(file);
+    FSource.SetDataSet(&FSds);
+    FSds.SetIndexFieldNames(QStringLiteral("SYS$ID")); // the level's range comes with the next index
+    TMemRecordMarker& marker = *FSource.RecordMarker();
+    const auto shownIds = [this] {
+        QList<int> ids;
+        for (FSds.First(); !FSds.Eof(); FSds.Next())
+            ids.append(FSds.FieldByName(QStringLiteral("SYS$ID"))->AsInteger());
+        return ids;
+    };
+
+    ASSERT_EQ(shownIds(), QList<int>({1, 4}));
+    ASSERT_TRUE(FSds.Locate(QStringLiteral("SYS$ID"), 1));
+    marker.ToggleCurrent();
+    ASSERT_TRUE(FSource.LevelDown());
+    EXPECT_EQ(FSds.LevelCount(), 2);
+    EXPECT_EQ(shownIds(), QList<int>({2, 3}));
+    FSds.Last();
+    marker.ToggleCurrent();
+
+    ASSERT_TRUE(FSource.LevelUp());
+    EXPECT_EQ(FSds.FieldByName(QStringLiteral("SYS$ID"))->AsInteger(), 1) << "back on the group just left";
+    EXPECT_TRUE(marker.IsMarked());
+    EXPECT_FALSE(FSource.LevelUp()) << "already at the root";
+    ASSERT_TRUE(FSource.LevelDown());
+    FSds.First();
+    EXPECT_FALSE(marker.IsMarked());
+    FSds.Last();
+    EXPECT_TRUE(marker.IsMarked()) << "the mark went with record 3 through both level changes";
+    EXPECT_EQ(marker.MarkedCount(), 2);
+}
