@@ -365,6 +365,7 @@ void TSDS::OpenFromServer()
     const bool filtered = Filtered();
     FPrepared = false;
     FCacheFileName.clear(); // named again when the rows come through the cache
+    FAddressesFromFile = false;
     TLoading loading(*this, TLoading::Writable | TLoading::Rows);
     PrepareAndOpenTable();
     if (!LoadFromLocalCache())
@@ -633,6 +634,7 @@ void TSDS::ReloadRows()
     TLoading loading(*this, TLoading::Writable | TLoading::Quiet | TLoading::Rows);
     FDataLoaded = false;
     EmptyTable();
+    FAddressesFromFile = false;
     LoadData();
     FDataLoaded = true;
     loading.Done();
@@ -704,6 +706,8 @@ void TSDS::LoadFromFile(const QString& fileName)
 {
     TLoading loading(*this, TLoading::File);
     TCustomMemTable::LoadFromFile(fileName);
+    FAddressesFromFile = true;
+    FCheckedRows.clear();
     loading.Done();
     BindSystemFields();
 }
@@ -824,35 +828,12 @@ void TSDS::MergeRowsChangedSince(TDateTime time)
 }
 
 // --------------------------------------------- events while filling itself
-
-void TSDS::DoBeforeInsert()
-{
-    if (!FInternalLoading)
-        TCustomMemTable::DoBeforeInsert();
-}
+// (the editing hooks are in SDSEditing.cpp)
 
 void TSDS::DoAfterInsert()
 {
     if (!FInternalLoading)
         TCustomMemTable::DoAfterInsert();
-}
-
-void TSDS::DoBeforeEdit()
-{
-    if (!FInternalLoading)
-        TCustomMemTable::DoBeforeEdit();
-}
-
-void TSDS::DoAfterEdit()
-{
-    if (!FInternalLoading)
-        TCustomMemTable::DoAfterEdit();
-}
-
-void TSDS::DoBeforePost()
-{
-    if (!FInternalLoading)
-        TCustomMemTable::DoBeforePost();
 }
 
 void TSDS::DoAfterPost()
@@ -861,22 +842,10 @@ void TSDS::DoAfterPost()
         TCustomMemTable::DoAfterPost();
 }
 
-void TSDS::DoBeforeDelete()
-{
-    if (!FInternalLoading)
-        TCustomMemTable::DoBeforeDelete();
-}
-
 void TSDS::DoAfterDelete()
 {
     if (!FInternalLoading)
         TCustomMemTable::DoAfterDelete();
-}
-
-void TSDS::DoAfterCancel()
-{
-    if (!FInternalLoading)
-        TCustomMemTable::DoAfterCancel();
 }
 
 void TSDS::DoBeforeScroll()
@@ -895,10 +864,4 @@ void TSDS::DoOnCalcFields()
 {
     if (FLoadCalc != TLoadCalc::Held)
         TCustomMemTable::DoOnCalcFields();
-}
-
-void TSDS::DoOnNewRecord()
-{
-    if (!FInternalLoading)
-        TCustomMemTable::DoOnNewRecord();
 }
