@@ -8,6 +8,7 @@
 #include "IBSQL.h"
 #include "SDatabase.h"
 #include "SDatabaseSession.h"
+#include "DateTime.h"
 #include "SysUtils.h"
 
 #include <QScopeGuard>
@@ -730,6 +731,10 @@ void TSDS::UpdateToServer()
         sql.Prepare();
     BindFieldParams(sql);
     sql.ExecQuery();
+    // No row written is no success: the record is gone, or its condition
+    // (all fields, without a key) no longer finds it.
+    if (sql.RowsAffected() == 0)
+        throw Exception(RecordGoneText);
     if (OnLogEvent)
         OnLogEvent(this, LogUpdate);
     if (FOptions.Contains(dsoRefreshAfterEdit) || !known)
@@ -821,7 +826,7 @@ void TSDS::FillDefaults()
         case ftString: SetQuietly(*field, Variant(QString())); break;
         case ftDate: case ftDateTime:
             if (!required && def.Required())
-                SetQuietly(*field, Variant(QStringLiteral("01.01.0001")));
+                SetQuietly(*field, Variant::FromDateTime(EncodeDate(1, 1, 1))); // 01.01.0001
             break;
         default: break;
         }
