@@ -48,6 +48,8 @@ CREATE TABLE LINE (SYS$ID INTEGER NOT NULL PRIMARY KEY, DOC_ID INTEGER, NAME VAR
 INSERT INTO LINE VALUES (11, 1, 'a', 0);
 INSERT INTO LINE VALUES (12, 1, 'b', 0);
 INSERT INTO LINE VALUES (21, 2, 'c', 0);
+CREATE TABLE REF (ID INTEGER NOT NULL PRIMARY KEY, DOC_ID INTEGER REFERENCES DOC (SYS$ID));
+INSERT INTO REF VALUES (1, 3);
 ALTER SEQUENCE MAIN_GEN RESTART WITH 100;
 CREATE TABLE NOKEY (A INTEGER, B VARCHAR(10));
 INSERT INTO NOKEY VALUES (1, 'x');
@@ -315,6 +317,56 @@ TEST_F(SDSEditingTest, PostErrorsRetryAbortOrRaiseWithTheStatement)
         EXPECT_TRUE(error.SQL().startsWith("update DOC set"));
     }
     sds->Cancel();
+}
+
+TEST_F(SDSEditingTest, DeleteErrorsRaiseAbortOrRetryTheDelete)
+{
+    auto sds = NewSDS("DOC");
+    sds->Open();
+    ASSERT_TRUE(sds->Locate("SYS$ID", 3)); // a row of REF refers to it
+    try {
+        sds->Delete();
+        FAIL() << "the foreign key must refuse the delete";
+    } catch (const ESDS_IBError& error) {
+        EXPECT_EQ(error.Operation(), 2);
+        EXPECT_EQ(error.SQL(), sds->DeleteSQL().SQL().Text());
+    }
+    // Abort: the row stays, here and on the server.
+    sds->OnDeleteError = [](TDataSet*, const std::exception&, TDataAction& action) { action = daAbort; };
+    EXPECT_THROW(sds->Delete(), EAbort);
+    EXPECT_EQ(sds->FieldByName("SYS$ID")->AsInteger(), 3);
+    EXPECT_EQ(sds->RecordCount(), 3);
+
+    // Retry: the handler removes the reference, the delete runs again.
+    int calls = 0;
+    sds->OnDeleteError = [&](TDataSet*, const std::exception&, TDataAction& action) {
+        ++calls;
+        TIBSQL sql;
+        sql.SetTransaction(&FTransaction);
+        sql.SQL().SetText("DELETE FROM REF");
+        sql.ExecQuery();
+        action = daRetry;
+    };
+    sds->Delete();
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(sds->RecordCount(), 2);
+    EXPECT_EQ(Committed("select SYS$ID from DOC order by 1"), (QStringList{"1", "2"}));
+    EXPECT_EQ(Committed("select count(*) from REF"), QStringList{"0"});
+}
+
+TEST_F(SDSEditingTest, AGroupWithChildrenIsNotDeleted)
+{
+    FTestDb.Execute("UPDATE DOC SET SYS$PID = 1 WHERE SYS$ID = 2");
+    FTestDb.Execute("UPDATE DOC SET SYS$STATE = 1073741824 WHERE SYS$ID <> 1"); // leaves
+    auto sds = NewSDS("DOC", {dsoLevels, dsoCheckChildRecordOnDelete});
+    sds->SetLevelMode(dslmNone);
+    sds->Open();
+    ASSERT_TRUE(sds->Locate("SYS$ID", 1));
+    EXPECT_EQ(MessageOf<EHintError>([&] { sds->Delete(); }),
+              QStringLiteral("Удаление невозможно - есть уровневые записи !"));
+    ASSERT_TRUE(sds->Locate("SYS$ID", 2)); // a leaf goes
+    sds->Delete();
+    EXPECT_EQ(Committed("select SYS$ID from DOC order by 1"), (QStringList{"1", "3"}));
 }
 
 TEST_F(SDSEditingTest, FillDefaultsInItsThreeModes)
