@@ -29,6 +29,7 @@
 // BENCH_ROWS overrides the row count, for profiling.
 
 #include "BenchFirebird.h"
+#include "BenchQSql.h"
 #include "BenchSupport.h"
 #include "IBDatabase.h"
 #include "IBSQL.h"
@@ -336,12 +337,7 @@ void OpenSDS_QSqlTableModel(benchmark::State& state)
 {
     const QString connection = QStringLiteral("bench");
     Guarded(state, [&] {
-        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QIBASE"), connection);
-        database.setDatabaseName(Database().Path());
-        database.setUserName(QStringLiteral("SYSDBA"));
-        database.setConnectOptions(QStringLiteral("ISC_DPB_LC_CTYPE=UTF8"));
-        if (!database.open())
-            throw std::runtime_error(qPrintable(QStringLiteral("QIBASE: ") + database.lastError().text()));
+        QSqlDatabase database = OpenQIBASE(connection, Database().Path());
         std::unique_ptr<QSqlTableModel> model;
         TMemoryProbe probe;
         // Each open in a transaction of its own, ended with the model.

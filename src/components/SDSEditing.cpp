@@ -543,7 +543,7 @@ void TSDS::PostToServer()
         } catch (const EAbort&) {
             throw;
         } catch (const std::exception& error) {
-            TIBSQL& used = FWriteSQL ? *FWriteSQL : *FInsertSQL;
+            TIBSQL& used = FWriteSQL ? *FWriteSQL : operation == ErrorInsert ? *FInsertSQL : *FUpdateSQL;
             CloseQuietly(used);
             CloseQuietly(*FRefreshByKeySQL);
             if (FOptions.Contains(dsoAutoCommit))
