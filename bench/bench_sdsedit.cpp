@@ -3,6 +3,9 @@
 //   Update/Ours            TSDS with default options on a TSDatabase: Edit,
 //                          two fields set, Post (the update by row address,
 //                          committed retaining as the options ask)
+//   Update/OursOneCommit   the same without dsoAutoCommit: one commit at the
+//                          end, as the floor does (what the per-post commit
+//                          of the default options costs)
 //   Update/OursLockAudit   the same with dsoPessimisticLock and dsoAudit on a
 //                          registered session: a record lock per edit, the
 //                          audit text sent with the unlock
@@ -82,7 +85,7 @@ struct TEditConnection
     }
 };
 
-void UpdateOurs(benchmark::State& state, TSDSOptions extra)
+void UpdateOurs(benchmark::State& state, TSDSOptions extra, TSDSOptions removed)
 {
     Guarded(state, [&] {
         TEditConnection connection;
@@ -93,7 +96,7 @@ void UpdateOurs(benchmark::State& state, TSDSOptions extra)
         sds.SetDatabase(&connection.Connection);
         sds.SetTransaction(&connection.Transaction);
         sds.SetTableName(TableName);
-        sds.SetOptions(DefaultSDSOptions + extra);
+        sds.SetOptions(DefaultSDSOptions + extra - removed);
         sds.Open();
         TField* name = sds.FieldByName(QStringLiteral("NAME"));
         TField* amount = sds.FieldByName(QStringLiteral("AMOUNT"));
@@ -195,8 +198,11 @@ void Repeated(benchmark::internal::Benchmark* b)
 
 } // namespace
 
-BENCHMARK_CAPTURE(UpdateOurs, Ours, TSDSOptions{})->Name("Update/Ours")->Apply(Repeated);
-BENCHMARK_CAPTURE(UpdateOurs, OursLockAudit, (TSDSOptions{dsoPessimisticLock, dsoAudit}))
+BENCHMARK_CAPTURE(UpdateOurs, Ours, TSDSOptions{}, TSDSOptions{})->Name("Update/Ours")->Apply(Repeated);
+BENCHMARK_CAPTURE(UpdateOurs, OursOneCommit, TSDSOptions{}, TSDSOptions{dsoAutoCommit})
+    ->Name("Update/OursOneCommit")
+    ->Apply(Repeated);
+BENCHMARK_CAPTURE(UpdateOurs, OursLockAudit, (TSDSOptions{dsoPessimisticLock, dsoAudit}), TSDSOptions{})
     ->Name("Update/OursLockAudit")
     ->Apply(Repeated);
 BENCHMARK(Update_Floor)->Name("Update/Floor")->Apply(Repeated);

@@ -168,6 +168,28 @@ TEST_F(SDSEditingTest, InsertIsReadBackByKeyWithTheServersValues)
               QStringList{QStringLiteral("Новый|True")});
 }
 
+TEST_F(SDSEditingTest, WritesInATransactionOfTheirOwnCommitInFull)
+{
+    TIBTransaction writes;
+    writes.SetDefaultDatabase(FDb.get());
+    FDb->SetDefaultTransactionRW(&writes);
+    auto sds = NewSDS("DOC"); // the writing statements and the re-reads take it
+    sds->Open();
+    ASSERT_TRUE(sds->Locate("SYS$ID", 3));
+    sds->Edit();
+    sds->FieldByName("NAME")->SetAsString("Своя");
+    sds->Post();
+    EXPECT_FALSE(writes.InTransaction()); // committed, not retained
+    EXPECT_EQ(Committed("select NAME from DOC where SYS$ID = 3"), QStringList{"Своя"});
+    sds->Append();
+    sds->FieldByName("NAME")->SetAsString("Ещё");
+    sds->Post();
+    EXPECT_FALSE(writes.InTransaction());
+    EXPECT_EQ(sds->FieldByName("CODE")->AsString(), QStringLiteral("T%1").arg(sds->FieldByName("SYS$ID")->AsInteger()));
+    sds->Close();
+    FDb->SetDefaultTransactionRW(nullptr);
+}
+
 TEST_F(SDSEditingTest, NewRecordsTakeOwnerAndLeafBitsAndTheGeneratorOnAppend)
 {
     FDb->SetCurrentUserID(0x10007);
