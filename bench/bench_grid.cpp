@@ -9,6 +9,7 @@
 // Loading the rows (the data set's open, the model's fetch) happens before
 // the clock: only showing them is timed.
 #include "BenchFirebird.h"
+#include "BenchQSql.h"
 #include "BenchSupport.h"
 
 #include "DBGridEx.h"
@@ -169,12 +170,7 @@ void GridPaging_QSqlTableModel(benchmark::State& state)
 {
     const QString connection = QStringLiteral("bench");
     Guarded(state, [&] {
-        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QIBASE"), connection);
-        database.setDatabaseName(Database().Path());
-        database.setUserName(QStringLiteral("SYSDBA"));
-        database.setConnectOptions(QStringLiteral("ISC_DPB_LC_CTYPE=UTF8"));
-        if (!database.open())
-            throw std::runtime_error(qPrintable(QStringLiteral("QIBASE: ") + database.lastError().text()));
+        QSqlDatabase database = OpenQIBASE(connection, Database().Path());
         Check(database.transaction(), "QIBASE: no transaction");
         QSqlTableModel model(nullptr, database);
         model.setEditStrategy(QSqlTableModel::OnManualSubmit);

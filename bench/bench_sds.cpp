@@ -44,6 +44,7 @@
 // BENCH_ROWS overrides the row count, for profiling.
 
 #include "BenchFirebird.h"
+#include "BenchQSql.h"
 #include "BenchSupport.h"
 #include "IBDatabase.h"
 #include "IBSQL.h"
@@ -349,23 +350,11 @@ TCheck Walk(const QSqlTableModel& model)
     return check;
 }
 
-// Qt's Firebird driver on the same database, embedded like the others.
-QSqlDatabase OpenQIBase(const QString& connection)
-{
-    QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QIBASE"), connection);
-    database.setDatabaseName(Database().Path());
-    database.setUserName(QStringLiteral("SYSDBA"));
-    database.setConnectOptions(QStringLiteral("ISC_DPB_LC_CTYPE=UTF8"));
-    if (!database.open())
-        throw std::runtime_error(qPrintable(QStringLiteral("QIBASE: ") + database.lastError().text()));
-    return database;
-}
-
 void OpenSDS_QSqlTableModel(benchmark::State& state)
 {
     const QString connection = QStringLiteral("bench");
     Guarded(state, [&] {
-        QSqlDatabase database = OpenQIBase(connection);
+        QSqlDatabase database = OpenQIBASE(connection, Database().Path());
         std::unique_ptr<QSqlTableModel> model;
         TMemoryProbe probe;
         // Each open in a transaction of its own, ended with the model.
@@ -500,7 +489,7 @@ void Lookup_QSqlTableModel(benchmark::State& state)
 {
     const QString connection = QStringLiteral("bench-lookup");
     Guarded(state, [&] {
-        QSqlDatabase database = OpenQIBase(connection);
+        QSqlDatabase database = OpenQIBASE(connection, Database().Path());
         {
             QSqlTableModel model(nullptr, database);
             model.setTable(TableName);

@@ -87,6 +87,7 @@ TSDS::TSDS(QObject* owner)
 TSDS::~TSDS()
 {
     FDestroying = true;
+    ReleaseEditLock();
     SaveLocalCache();
     delete FLookupClone; // detaches itself from this data set's rows
     FLookupClone = nullptr;

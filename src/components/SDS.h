@@ -96,6 +96,9 @@ inline TAccess CombineAccess(TAccess a, TAccess b) { return a < b ? a : b; }
 
 using TOperationType = uint8_t; // 0 insert, 1 update, 2 delete
 
+// What an audit text describes.
+enum TAuditKind { akEdit, akInsert, akDelete };
+
 using TSDSAccess_vent = std::function<void(TSDS* sds, TAccess& access)>;
 using TLogEvent = std::function<void(TSDS* sds, TOperationType operationType)>;
 
@@ -351,6 +354,28 @@ public:
     // resolve its writes): with dsoChangesResolved the data set opens read-only.
     bool ReadOnlyView() const { return FReadOnlyView; }
 
+    // --- Writing to the server (SDSEditing.cpp)
+    // The current record's row address: the row-address field's bytes, zeros
+    // (unknown) when the field is not bound or empty.
+    QByteArray RowAddress() const;
+    // Type defaults for empty fields before a post (dsoInitRequiredFields,
+    // dsoInitAllFields), or empty texts made null.
+    void FillDefaults();
+    // The next value of MAIN_GEN, shared by every relation.
+    int NextGeneratorValue(int increment);
+    void InsertToServer();
+    void UpdateToServer();
+    // Reads the current record back from the server (by row address, or by
+    // key while the address is unknown); false when the row is gone.
+    bool RefreshRecord();
+    void VirtualDelete();
+    void CascadeDelete();
+    QString BuildAuditText(TAuditKind kind);
+    void NotifyChange(int operation, const QByteArray& rowAddress);
+    // Posts without the user's BeforePost and AfterPost and without the
+    // required-field check.
+    void PostWithoutEvents();
+
 protected:
     void LoadData();
     // With server-side master-detail the master's move reloads the rows.
@@ -373,6 +398,7 @@ protected:
     void DoOnCalcFields() override;
     // A read-only view refuses edits, inserts and deletes in its own words.
     void CheckCanModify() const override;
+    void DoBeforeClose() override;
 
     // Level browsing is in force: dsoLevels with dslmDefault or dslmShowOnlyLeveled.
     bool LevelNavigation() const;
@@ -484,6 +510,37 @@ private:
     void ApplyLevelMode(TSDSLevelMode mode);
     // Writes the rows to CacheFileName unless the file holds them already.
     void SaveLocalCache() noexcept;
+
+    // --- Writing (SDSEditing.cpp)
+    class TRefreshScope;
+    bool WritesToServer() const { return FOptions.Contains(dsoChangesResolved) && FDataLoaded; }
+    TSDatabase* SessionDatabase() const;
+    void RequireFullAccess();
+    void CheckMasterInBrowse();
+    void CheckMasterForInsert();
+    void LockForEdit(const QByteArray& address);
+    void ReleaseEditLock(const QString* auditText = nullptr) noexcept;
+    void FinishEditLock(const QString& auditText);
+    void PostToServer();
+    void DeleteFromServer();
+    void BindFieldParams(TIBSQL& sql);
+    void SetRowAddress(const QByteArray& address);
+    bool LeafGroupHasChildren();
+    // Rows from a file carry the addresses of the run that wrote it: the
+    // server may have reused them for other records since. Such an address
+    // is checked once per row against the record's key before it is used.
+    QByteArray CheckedRowAddress();
+    bool AddressHoldsRecord(const QByteArray& address);
+    QByteArray AddressByKey();
+    void CorrectStoredAddress(const QByteArray& address);
+
+    // The server lock the current edit holds (empty address: none),
+    // released whenever the edit ends.
+    QPointer<TSDatabase> FLockDatabase;
+    QByteArray FLockedAddress;
+    TIBSQL* FWriteSQL = nullptr; // the statement of the write under way
+    bool FAddressesFromFile = false;
+    std::vector<TRecordId> FCheckedRows; // rows whose file address was checked
 
     std::vector<TIBSQL*> Statements() const;
     std::vector<TIBSQL*> WritingStatements() const;

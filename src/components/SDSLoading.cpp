@@ -391,6 +391,7 @@ void TSDS::OpenFromServer()
         FReadOnlyView = false;
         SetReadOnly(false);
     }
+    FAddressesFromFile = false;
     TLoading loading(*this, TLoading::Writable | TLoading::Rows);
     PrepareAndOpenTable();
     if (!LoadFromLocalCache())
@@ -684,6 +685,7 @@ void TSDS::ReloadRows()
     TLoading loading(*this, TLoading::Writable | TLoading::Quiet | TLoading::Rows);
     FDataLoaded = false;
     EmptyTable();
+    FAddressesFromFile = false;
     LoadData();
     FDataLoaded = true;
     loading.Done();
@@ -755,6 +757,8 @@ void TSDS::LoadFromFile(const QString& fileName)
 {
     TLoading loading(*this, TLoading::File);
     TCustomMemTable::LoadFromFile(fileName);
+    FAddressesFromFile = true;
+    FCheckedRows.clear();
     loading.Done();
     BindSystemFields();
 }
@@ -889,34 +893,12 @@ void TSDS::CheckCanModify() const
     TCustomMemTable::CheckCanModify();
 }
 
-void TSDS::DoBeforeInsert()
-{
-    if (!FInternalLoading)
-        TCustomMemTable::DoBeforeInsert();
-}
+// (the editing hooks are in SDSEditing.cpp)
 
 void TSDS::DoAfterInsert()
 {
     if (!FInternalLoading)
         TCustomMemTable::DoAfterInsert();
-}
-
-void TSDS::DoBeforeEdit()
-{
-    if (!FInternalLoading)
-        TCustomMemTable::DoBeforeEdit();
-}
-
-void TSDS::DoAfterEdit()
-{
-    if (!FInternalLoading)
-        TCustomMemTable::DoAfterEdit();
-}
-
-void TSDS::DoBeforePost()
-{
-    if (!FInternalLoading)
-        TCustomMemTable::DoBeforePost();
 }
 
 void TSDS::DoAfterPost()
@@ -925,22 +907,10 @@ void TSDS::DoAfterPost()
         TCustomMemTable::DoAfterPost();
 }
 
-void TSDS::DoBeforeDelete()
-{
-    if (!FInternalLoading)
-        TCustomMemTable::DoBeforeDelete();
-}
-
 void TSDS::DoAfterDelete()
 {
     if (!FInternalLoading)
         TCustomMemTable::DoAfterDelete();
-}
-
-void TSDS::DoAfterCancel()
-{
-    if (!FInternalLoading)
-        TCustomMemTable::DoAfterCancel();
 }
 
 void TSDS::DoBeforeScroll()
@@ -959,10 +929,4 @@ void TSDS::DoOnCalcFields()
 {
     if (FLoadCalc != TLoadCalc::Held)
         TCustomMemTable::DoOnCalcFields();
-}
-
-void TSDS::DoOnNewRecord()
-{
-    if (!FInternalLoading)
-        TCustomMemTable::DoOnNewRecord();
 }

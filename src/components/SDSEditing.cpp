@@ -1,0 +1,953 @@
+// Editing, posting and deleting: the checks before a change, the values a new
+// record receives, the server writes with their re-reads, commits and
+// rollbacks, record locks, audit texts and change notifications.
+#include "SDS.h"
+
+#include "DataSource.h"
+#include "IBDatabase.h"
+#include "IBSQL.h"
+#include "SDatabase.h"
+#include "SDatabaseSession.h"
+#include "DateTime.h"
+#include "SysUtils.h"
+
+#include <QScopeGuard>
+
+#include <algorithm>
+
+namespace {
+
+const QString BlockedText = QStringLiteral("Операция блокирована доп. ограничением");
+const QString FinishMasterText = QStringLiteral("Завершите ввод/корректировку головной записи.");
+const QString NoMasterText = QStringLiteral("Нет головной записи !");
+const QString HasChildrenText = QStringLiteral("Удаление невозможно - есть уровневые записи !");
+const QString RecordGoneText =
+    QStringLiteral("Текущая запись возможно удалена в базе.\n\rРекомендуется обновить набор данных !");
+
+// Operation codes: each consumer has its own.
+enum : uint8_t { ErrorUpdate = 0, ErrorInsert = 1, ErrorDelete = 2 };
+enum : int { EventUpdate = 0, EventInsert = 1, EventDelete = 2 };
+enum : TOperationType { LogInsert = 0, LogUpdate = 1, LogDelete = 2 };
+constexpr int32_t RecordChangeEvent = 10;
+
+bool IsZeroAddress(const QByteArray& address)
+{
+    return std::all_of(address.begin(), address.end(), [](char c) { return c == 0; });
+}
+
+// The session protocol knows record identifiers of 8 bytes: a longer address
+// (a view over several relations) is locked by its first relation's record.
+TRecordID SessionRecordID(const QByteArray& address)
+{
+    TRecordID id{};
+    std::copy_n(address.begin(), std::min<qsizetype>(address.size(), id.size()), id.begin());
+    return id;
+}
+
+bool IsDbKey(const QString& name)
+{
+    return name.compare(SDSNames::DbKey, Qt::CaseInsensitive) == 0;
+}
+
+// The statement's transaction, started when it is not.
+void StartTransactionOf(TIBSQL& sql)
+{
+    if (!sql.Transaction()->InTransaction())
+        sql.Transaction()->StartTransaction();
+}
+
+// A write shares the select's transaction: retaining keeps the select's
+// context; any other transaction ends in full.
+void CommitWrite(TIBSQL& sql, const TIBSQL& select)
+{
+    TIBTransaction* transaction = sql.Transaction();
+    if (!transaction->InTransaction())
+        return;
+    if (transaction == select.Transaction())
+        transaction->CommitRetaining();
+    else
+        transaction->Commit();
+}
+
+void RollbackWrite(TIBSQL& sql, const TIBSQL& select) noexcept
+{
+    try {
+        TIBTransaction* transaction = sql.Transaction();
+        if (!transaction || !transaction->InTransaction())
+            return;
+        if (transaction == select.Transaction())
+            transaction->RollbackRetaining();
+        else
+            transaction->Rollback();
+    } catch (...) {
+        // The write's own error is the one to report.
+    }
+}
+
+void CloseQuietly(TIBSQL& sql) noexcept
+{
+    try {
+        sql.Close();
+    } catch (...) {
+    }
+}
+
+// One parameter from a field, by the field's type.
+void BindFromField(TIBXSQLVAR& param, const TField& field)
+{
+    if (field.IsNull()) {
+        param.SetIsNull();
+        return;
+    }
+    switch (field.DataType()) {
+    case ftBlob: param.SetAsBytes(field.AsBytes()); break; // binary: the bytes, not a text
+    case ftString: case ftMemo: param.SetAsString(field.AsString()); break;
+    case ftSmallint: case ftInteger: param.SetAsInteger(field.AsInteger()); break;
+    case ftFloat: case ftBCD: param.SetAsDouble(field.AsFloat()); break;
+    case ftDate: case ftDateTime: param.SetAsDateTime(field.AsDateTime()); break;
+    case ftLargeint: param.SetAsInt64(field.AsLargeInt()); break;
+    default: param.SetAsVariant(field.Value()); break;
+    }
+}
+
+// A column of a re-read row as the field takes it.
+Variant ColumnForField(const TIBXSQLVAR& column, const TField& field)
+{
+    if (column.IsNull())
+        return Variant::Null();
+    if (IsDbKey(field.FieldName()))
+        return Variant(column.AsBytes());
+    switch (field.DataType()) {
+    case ftBlob: return Variant(column.AsBytes());
+    case ftString: case ftMemo: return Variant(column.AsString());
+    case ftSmallint: case ftInteger: return Variant(column.AsInteger());
+    case ftFloat: case ftBCD: return field.Normalize(Variant(column.AsDouble()));
+    case ftDate: case ftDateTime: return field.Normalize(Variant::FromDateTime(column.AsDateTime()));
+    case ftLargeint: return Variant(column.AsInt64());
+    default: return field.Normalize(column.AsVariant());
+    }
+}
+
+// A value as the field's AsString gives it: the text of an old value.
+QString ValueText(const TField& field, const Variant& value)
+{
+    if (value.IsEmptyOrNull())
+        return QString();
+    switch (field.DataType()) {
+    case ftSmallint: case ftInteger: case ftWord: case ftAutoInc: case ftLargeint: return IntToStr(value.AsInt64());
+    case ftFloat: case ftBCD: return FloatToStr(value.AsDouble());
+    case ftDate: return DateToStr(value.AsDateTime());
+    case ftTime: return TimeToStr(value.AsDateTime());
+    case ftDateTime: return DateTimeToStr(value.AsDateTime());
+    case ftBoolean: return value.AsBoolean() ? QStringLiteral("True") : QStringLiteral("False");
+    default: return value.AsString();
+    }
+}
+
+// Saves handlers and takes them away; gives them back when it goes.
+template <typename... Handlers>
+class THeldHandlers
+{
+public:
+    explicit THeldHandlers(Handlers&... handlers) : FHandlers(handlers...), FSaved(handlers...)
+    {
+        std::apply([](auto&... h) { ((h = {}), ...); }, FHandlers);
+    }
+    ~THeldHandlers() { FHandlers = FSaved; }
+    THeldHandlers(const THeldHandlers&) = delete;
+    THeldHandlers& operator=(const THeldHandlers&) = delete;
+
+private:
+    std::tuple<Handlers&...> FHandlers;
+    std::tuple<Handlers...> FSaved;
+};
+
+// Every field's change and validate handlers, required and read-only flags,
+// taken away for the life of the scope and given back on every path.
+class TQuietFields
+{
+public:
+    explicit TQuietFields(const TDataSet& dataSet)
+    {
+        for (TField* field : dataSet.Fields()) {
+            FSaved.push_back({field, field->OnChange, field->OnValidate, field->Required(), field->ReadOnly()});
+            field->OnChange = {};
+            field->OnValidate = {};
+            field->SetRequired(false);
+        }
+    }
+    ~TQuietFields()
+    {
+        for (const TSaved& s : FSaved) {
+            if (!s.Field)
+                continue;
+            s.Field->OnChange = s.OnChange;
+            s.Field->OnValidate = s.OnValidate;
+            s.Field->SetRequired(s.Required);
+            s.Field->SetReadOnly(s.ReadOnly);
+        }
+    }
+    TQuietFields(const TQuietFields&) = delete;
+    TQuietFields& operator=(const TQuietFields&) = delete;
+
+private:
+    struct TSaved
+    {
+        QPointer<TField> Field;
+        TFieldNotifyEvent OnChange, OnValidate;
+        bool Required, ReadOnly;
+    };
+    std::vector<TSaved> FSaved;
+};
+
+// Sets a field's value with its handlers and read-only flag out of the way.
+void SetQuietly(TField& field, const Variant& value)
+{
+    const TFieldNotifyEvent onChange = field.OnChange, onValidate = field.OnValidate;
+    const bool readOnly = field.ReadOnly();
+    const auto restore = qScopeGuard([&] {
+        field.OnChange = onChange;
+        field.OnValidate = onValidate;
+        field.SetReadOnly(readOnly);
+    });
+    field.OnChange = {};
+    field.OnValidate = {};
+    field.SetReadOnly(false);
+    field.SetValue(value);
+}
+
+} // namespace
+
+// A read that needs a transaction: one that is not active runs in the
+// select's, and the statement gets its own back afterwards.
+class TSDS::TRefreshScope
+{
+public:
+    TRefreshScope(TIBSQL& sql, TIBSQL& select) : FSQL(sql), FOwn(sql.Transaction())
+    {
+        if (FOwn && FOwn->InTransaction())
+            return;
+        TIBTransaction* selects = select.Transaction();
+        if (FOwn != selects) {
+            FSQL.SetTransaction(selects);
+            FSwapped = true;
+        }
+        if (!selects->InTransaction())
+            selects->StartTransaction();
+    }
+    ~TRefreshScope()
+    {
+        CloseQuietly(FSQL);
+        if (FSwapped)
+            FSQL.SetTransaction(FOwn);
+    }
+    TRefreshScope(const TRefreshScope&) = delete;
+    TRefreshScope& operator=(const TRefreshScope&) = delete;
+
+private:
+    TIBSQL& FSQL;
+    TIBTransaction* FOwn;
+    bool FSwapped = false;
+};
+
+// ------------------------------------------------------------ row address
+
+QByteArray TSDS::RowAddress() const
+{
+    CheckActive();
+    const int size = FDbKeyField && FDbKeyField->Size() > 0 ? FDbKeyField->Size() : 8;
+    if (!FDbKeyField || FDbKeyField->IsNull())
+        return QByteArray(size, '\0');
+    return FDbKeyField->AsBytes();
+}
+
+void TSDS::SetRowAddress(const QByteArray& address)
+{
+    if (FDbKeyField)
+        SetQuietly(*FDbKeyField, Variant(address));
+}
+
+QByteArray TSDS::CheckedRowAddress()
+{
+    const QByteArray address = RowAddress();
+    const TRecordId row = CurrentRow();
+    if (!FAddressesFromFile || IsZeroAddress(address) || row == NoRecord
+        || std::find(FCheckedRows.begin(), FCheckedRows.end(), row) != FCheckedRows.end())
+        return address;
+    QByteArray checked = address;
+    if (!AddressHoldsRecord(address)) {
+        checked = AddressByKey();
+        if (checked.isEmpty())
+            checked = QByteArray(address.size(), '\0');
+        CorrectStoredAddress(checked);
+    }
+    FCheckedRows.push_back(row);
+    return checked;
+}
+
+// Whether the row at the address is the record shown: every value the
+// by-key condition compares (the key, or all fields) is the same.
+bool TSDS::AddressHoldsRecord(const QByteArray& address)
+{
+    TIBSQL& sql = *FRefreshSQL;
+    TRefreshScope scope(sql, *FSelectSQL);
+    if (!sql.Prepared())
+        sql.Prepare();
+    sql.ParamByName(SDSNames::DbKey).SetAsBytes(address);
+    sql.ExecQuery();
+    if (sql.Eof())
+        return false;
+    TIBSQL& byKey = *FRefreshByKeySQL;
+    if (!byKey.Prepared())
+        byKey.Prepare();
+    for (int i = 0; i < byKey.ParamCount(); ++i) {
+        const QString name = byKey.Params(i).Name();
+        const TField* field = FindField(name);
+        const TIBXSQLVAR* column = sql.FindField(name);
+        if (!field || !column || !(ColumnForField(*column, *field) == field->Value()))
+            return false;
+    }
+    return true;
+}
+
+// The address of the row the record's key finds now; empty when none.
+QByteArray TSDS::AddressByKey()
+{
+    TIBSQL& sql = *FRefreshByKeySQL;
+    TRefreshScope scope(sql, *FSelectSQL);
+    if (!sql.Prepared())
+        sql.Prepare();
+    BindFieldParams(sql);
+    sql.ExecQuery();
+    if (sql.Eof())
+        return {};
+    return sql.FieldByName(SDSNames::DbKey).AsBytes();
+}
+
+void TSDS::CorrectStoredAddress(const QByteArray& address)
+{
+    if (!FDbKeyField)
+        return;
+    if (State() == dsEdit || State() == dsInsert) {
+        SetRowAddress(address);
+        return;
+    }
+    std::vector<Variant> values(FieldCount());
+    InternalReadRecord(CurrentRow(), values);
+    values[FDbKeyField->Index()] = Variant(address);
+    InternalUpdateRow(CurrentRow(), values);
+    Resync();
+}
+
+// ---------------------------------------------------------------- checks
+
+TSDatabase* TSDS::SessionDatabase() const
+{
+    return dynamic_cast<TSDatabase*>(Database());
+}
+
+void TSDS::RequireFullAccess()
+{
+    if (CheckAccess(4) != acFull)
+        throw Exception(BlockedText);
+}
+
+void TSDS::CheckMasterInBrowse()
+{
+    const TDataSet* master = MasterSource() ? MasterSource()->DataSet() : nullptr;
+    if (!master || MasterFields().isEmpty() || FOptions.Contains(dsoDontCheckMasterInBrowse))
+        return;
+    if (master->State() != dsBrowse)
+        RaiseHint(FinishMasterText);
+}
+
+void TSDS::CheckMasterForInsert()
+{
+    const TDataSet* master = MasterSource() ? MasterSource()->DataSet() : nullptr;
+    if (!master || MasterFields().isEmpty())
+        return;
+    if (master->State() == dsBrowse || FOptions.Contains(dsoDontCheckMasterInBrowse)) {
+        if (master->Bof() && master->Eof())
+            RaiseHint(NoMasterText);
+        return;
+    }
+    RaiseHint(FinishMasterText);
+}
+
+// A group's children are the stored rows whose parent is its identifier,
+// shown or not.
+bool TSDS::LeafGroupHasChildren()
+{
+    if (!FIdField || !FParentIdField || FIdField->IsNull())
+        return false;
+    const Variant id = FIdField->Value();
+    const int column = StoreColumn(*FParentIdField);
+    if (column < 0)
+        return false;
+    bool found = false;
+    Store().ForEachId([&](uint64_t row) {
+        if (!found && !Store().IsNull(row, column) && Store().Get(row, column) == id)
+            found = true;
+    });
+    return found;
+}
+
+// ----------------------------------------------------------------- locks
+
+void TSDS::LockForEdit(const QByteArray& address)
+{
+    TSDatabase* database = SessionDatabase();
+    database->Session()->LockRecord(SessionRecordID(address), true);
+    FLockDatabase = database;
+    FLockedAddress = address;
+}
+
+void TSDS::ReleaseEditLock(const QString* auditText) noexcept
+{
+    const QByteArray address = std::exchange(FLockedAddress, QByteArray());
+    TSDatabase* database = std::exchange(FLockDatabase, nullptr);
+    if (address.isEmpty() || !database || !database->Connected())
+        return;
+    try {
+        if (auditText)
+            database->Session()->UnlockAndAudit(SessionRecordID(address), *auditText);
+        else
+            database->Session()->UnlockRecord(SessionRecordID(address));
+    } catch (...) {
+        // The lock ends with the session at the latest.
+    }
+}
+
+// After a write: the lock goes, with the audit text when there is one.
+void TSDS::FinishEditLock(const QString& auditText)
+{
+    TSDatabase* database = SessionDatabase();
+    if (!database || !FOptions.Contains(dsoPessimisticLock))
+        return;
+    const QByteArray address = FLockedAddress.isEmpty() ? RowAddress() : FLockedAddress;
+    FLockedAddress.clear();
+    FLockDatabase = nullptr;
+    const TRecordID id = SessionRecordID(address);
+    if (FOptions.Contains(dsoAudit))
+        database->Session()->UnlockAndAudit(id, auditText);
+    else
+        database->Session()->UnlockRecord(id);
+}
+
+void TSDS::DoBeforeClose()
+{
+    ReleaseEditLock();
+    TCustomMemTable::DoBeforeClose();
+}
+
+// ----------------------------------------------------------------- hooks
+
+void TSDS::DoBeforeEdit()
+{
+    if (FInternalLoading)
+        return;
+    TCustomMemTable::DoBeforeEdit();
+    RequireFullAccess();
+    if (!WritesToServer())
+        return;
+    CheckMasterInBrowse();
+    if (FOptions.Contains(dsoPessimisticLock) && SessionDatabase()) {
+        const QByteArray address = CheckedRowAddress();
+        if (!IsZeroAddress(address))
+            LockForEdit(address);
+    }
+}
+
+void TSDS::DoAfterEdit()
+{
+    if (FInternalLoading)
+        return;
+    if (FOptions.Contains(dsoRefreshBeforeEdit)) {
+        if (WritesToServer())
+            CheckedRowAddress();
+        if (!RefreshRecord()) {
+            Cancel();
+            throw Exception(RecordGoneText);
+        }
+    }
+    TCustomMemTable::DoAfterEdit();
+}
+
+void TSDS::DoBeforeInsert()
+{
+    if (FInternalLoading)
+        return;
+    TCustomMemTable::DoBeforeInsert();
+    CheckMasterForInsert();
+}
+
+void TSDS::DoOnNewRecord()
+{
+    if (FInternalLoading)
+        return;
+    TCustomMemTable::DoOnNewRecord(); // the user's values first: the engine's win
+    if (FOptions.Contains(dsoIncOnNewRecord) && FAutoIncField && FAutoIncField->IsNull())
+        FAutoIncField->SetAsInteger(NextGeneratorValue(1));
+    if (FOptions.Contains(dsoLevels)) {
+        RTL_ASSERT(FParentIdField, QStringLiteral("Не вычислен индекс поля SYS$PID"));
+        const TLevelInfo* last = FLevelInfos.Last();
+        FParentIdField->SetAsInteger(LevelNavigation() && last ? last->ID : 0);
+    } else if (FParentIdField) {
+        FParentIdField->SetAsInteger(0);
+    }
+    if (FStateField) {
+        int32_t state = 0;
+        if (const TSDatabase* database = SessionDatabase()) {
+            const uint32_t kept = FStateField->IsNull() ? 0 : static_cast<uint32_t>(FStateField->AsInteger());
+            state = static_cast<int32_t>((kept & 0xFFFF0000u) | (static_cast<uint32_t>(database->CurrentUserID()) & 0xFFFFu));
+        }
+        FStateField->SetAsInteger(state);
+    }
+    if (FOptions.Contains(dsoLevels)) {
+        RTL_ASSERT(FStateField, QStringLiteral("Не вычислен индекс поля SYS$STATE"));
+        int32_t state = FStateField->AsInteger();
+        SetLeafState(state, true);
+        FStateField->SetAsInteger(state);
+    }
+}
+
+void TSDS::DoBeforePost()
+{
+    if (FInternalLoading)
+        return;
+    TCustomMemTable::DoBeforePost();
+    FillDefaults();
+    RequireFullAccess();
+    if (FDataLoaded && FAutoIncField && FAutoIncField->AsInteger() == 0) {
+        const bool incOnNew = FOptions.Contains(dsoIncOnNewRecord);
+        if ((State() == dsInsert && !incOnNew) || (State() == dsEdit && incOnNew))
+            FAutoIncField->SetAsInteger(NextGeneratorValue(1));
+    }
+    if (WritesToServer())
+        PostToServer();
+}
+
+void TSDS::PostToServer()
+{
+    for (;;) {
+        FWriteSQL = nullptr;
+        const uint8_t operation = State() == dsInsert ? ErrorInsert : ErrorUpdate;
+        try {
+            if (State() == dsInsert)
+                InsertToServer();
+            else if (State() == dsEdit)
+                UpdateToServer();
+            else
+                Abort();
+            return;
+        } catch (const EAbort&) {
+            throw;
+        } catch (const std::exception& error) {
+            TIBSQL& used = FWriteSQL ? *FWriteSQL : operation == ErrorInsert ? *FInsertSQL : *FUpdateSQL;
+            CloseQuietly(used);
+            CloseQuietly(*FRefreshByKeySQL);
+            if (FOptions.Contains(dsoAutoCommit))
+                RollbackWrite(used, *FSelectSQL);
+            const auto* serverError = dynamic_cast<const EIBInterBaseError*>(&error);
+            if (!serverError || dynamic_cast<const EIBConnectionLost*>(&error))
+                throw;
+            TDataAction action = daFail;
+            if (OnPostError)
+                OnPostError(this, *serverError, action);
+            if (action == daAbort)
+                Abort();
+            if (action == daFail)
+                throw ESDS_IBError(*serverError, used.SQL().Text(), operation, this);
+        }
+    }
+}
+
+void TSDS::DoAfterCancel()
+{
+    if (!FInternalLoading && WritesToServer())
+        TCustomMemTable::DoAfterCancel();
+    // Also when a reload cancels the edit: its lock must not outlive it.
+    ReleaseEditLock();
+}
+
+void TSDS::DoBeforeDelete()
+{
+    if (FInternalLoading)
+        return;
+    TCustomMemTable::DoBeforeDelete();
+    RequireFullAccess();
+    if (FOptions.Contains(dsoCheckChildRecordOnDelete) && FOptions.Contains(dsoLevels)) {
+        RTL_ASSERT(FStateField, QStringLiteral("Не вычислен индекс поля STATE"));
+        if (!IsLeafState(FStateField->AsInteger()) && LeafGroupHasChildren())
+            RaiseHint(HasChildrenText);
+    }
+    CheckMasterInBrowse();
+    if (FOptions.Contains(dsoVirtualDelete)) {
+        VirtualDelete();
+        Abort();
+    }
+    if (FOptions.Contains(dsoChangesResolved))
+        DeleteFromServer();
+    else if (FOptions.Contains(dsoCascadeDeleteDetail))
+        CascadeDelete();
+}
+
+void TSDS::DeleteFromServer()
+{
+    const QByteArray address = CheckedRowAddress();
+    const bool known = !IsZeroAddress(address);
+    TSDatabase* database = SessionDatabase();
+    const bool locking = FOptions.Contains(dsoPessimisticLock) && database;
+    QString auditText;
+    if (locking) {
+        if (known)
+            LockForEdit(address);
+        if (FOptions.Contains(dsoAudit))
+            auditText = BuildAuditText(akDelete);
+    }
+    // A delete that does not happen gives its lock back.
+    auto unlockOnFailure = qScopeGuard([this] { ReleaseEditLock(); });
+
+    TIBSQL& sql = known ? *FDeleteSQL : *FDeleteByKeySQL;
+    StartTransactionOf(*FDeleteSQL);
+    if (FOptions.Contains(dsoCascadeDeleteDetail))
+        CascadeDelete();
+    for (;;) {
+        try {
+            StartTransactionOf(sql);
+            if (!sql.Prepared())
+                sql.Prepare();
+            if (known)
+                sql.ParamByName(SDSNames::DbKey).SetAsBytes(address);
+            else
+                BindFieldParams(sql);
+            sql.ExecQuery();
+            sql.Close();
+            break;
+        } catch (const EAbort&) {
+            throw;
+        } catch (const std::exception& error) {
+            CloseQuietly(*FDeleteSQL);
+            CloseQuietly(*FDeleteByKeySQL);
+            if (FOptions.Contains(dsoAutoCommit))
+                RollbackWrite(*FDeleteSQL, *FSelectSQL);
+            const auto* serverError = dynamic_cast<const EIBInterBaseError*>(&error);
+            if (!serverError || dynamic_cast<const EIBConnectionLost*>(&error))
+                throw;
+            TDataAction action = daFail;
+            if (OnDeleteError)
+                OnDeleteError(this, *serverError, action);
+            if (action == daAbort)
+                Abort();
+            if (action == daFail)
+                throw ESDS_IBError(*serverError, sql.SQL().Text(), ErrorDelete, this);
+            // Retry: the delete runs again; the row stays until it succeeds.
+        }
+    }
+    unlockOnFailure.dismiss();
+    if (FOptions.Contains(dsoAutoCommit))
+        CommitWrite(*FDeleteSQL, *FSelectSQL);
+    if (OnLogEvent)
+        OnLogEvent(this, LogDelete);
+    if (database) {
+        if (locking)
+            FinishEditLock(auditText);
+        if (FOptions.Contains(dsoSendNotification))
+            NotifyChange(EventDelete, address);
+    }
+}
+
+// -------------------------------------------------------- server writes
+
+void TSDS::BindFieldParams(TIBSQL& sql)
+{
+    for (int i = 0; i < sql.ParamCount(); ++i) {
+        TIBXSQLVAR& param = sql.Params(i);
+        const QString name = param.Name();
+        if (IsDbKey(name)) {
+            param.SetAsBytes(RowAddress());
+            continue;
+        }
+        const TField* field = FindField(name);
+        if (!field)
+            DatabaseError(QString::fromLatin1(IBMessages::FieldNotFound).arg(name));
+        BindFromField(param, *field);
+    }
+}
+
+int TSDS::NextGeneratorValue(int increment)
+{
+    TIBSQL sql;
+    sql.SetDatabase(Database());
+    sql.SetTransaction(Transaction());
+    if (!Transaction()->InTransaction())
+        Transaction()->StartTransaction();
+    sql.SQL().SetText(QStringLiteral("select gen_id(main_gen,%1) from rdb$database").arg(static_cast<unsigned>(increment)));
+    sql.ExecQuery();
+    try {
+        return sql.Eof() ? 0 : static_cast<int>(sql.Fields(0).AsInt64());
+    } catch (const EConvertError&) {
+        return 0;
+    }
+}
+
+void TSDS::InsertToServer()
+{
+    TIBSQL& sql = *FInsertSQL;
+    FWriteSQL = &sql;
+    StartTransactionOf(sql);
+    if (!sql.Prepared())
+        sql.Prepare();
+    BindFieldParams(sql);
+    sql.ExecQuery();
+    sql.Close();
+    // The server's values (defaults, triggers, SYS$TIME, the row address) by key.
+    SetRowAddress(QByteArray(RowAddress().size(), '\0'));
+    RefreshRecord();
+    if (FOptions.Contains(dsoAutoCommit))
+        CommitWrite(sql, *FSelectSQL);
+    if (FOptions.Contains(dsoAudit)) {
+        TSDatabase* database = SessionDatabase();
+        RTL_ASSERT(database, QStringLiteral("Database must be TSDatabase."));
+        database->Session()->WriteAudit(BuildAuditText(akInsert));
+    }
+    if (OnLogEvent)
+        OnLogEvent(this, LogInsert);
+    if (FOptions.Contains(dsoSendNotification) && SessionDatabase() && FDbKeyField)
+        NotifyChange(EventInsert, RowAddress());
+}
+
+void TSDS::UpdateToServer()
+{
+    TSDatabase* database = SessionDatabase();
+    QString auditText;
+    if (FOptions.Contains(dsoPessimisticLock) && FOptions.Contains(dsoAudit) && database)
+        auditText = BuildAuditText(akEdit); // while the old values are at hand
+    const bool known = !IsZeroAddress(CheckedRowAddress());
+    TIBSQL& sql = known ? *FUpdateSQL : *FUpdateByKeySQL;
+    FWriteSQL = &sql;
+    StartTransactionOf(sql);
+    if (!sql.Prepared())
+        sql.Prepare();
+    BindFieldParams(sql);
+    sql.ExecQuery();
+    // No row written is no success: the record is gone, or its condition
+    // (all fields, without a key) no longer finds it.
+    if (sql.RowsAffected() == 0)
+        throw Exception(RecordGoneText);
+    if (OnLogEvent)
+        OnLogEvent(this, LogUpdate);
+    if (FOptions.Contains(dsoRefreshAfterEdit) || !known)
+        RefreshRecord(); // an unknown address is taken from the re-read
+    if (FOptions.Contains(dsoAutoCommit))
+        CommitWrite(*FUpdateSQL, *FSelectSQL);
+    FUpdateSQL->Close();
+    FUpdateByKeySQL->Close();
+    if (database) {
+        if (FOptions.Contains(dsoPessimisticLock))
+            FinishEditLock(auditText);
+        if (FOptions.Contains(dsoSendNotification))
+            NotifyChange(EventUpdate, RowAddress());
+    }
+}
+
+bool TSDS::RefreshRecord()
+{
+    const QByteArray address = RowAddress();
+    const bool known = !IsZeroAddress(address);
+    TIBSQL& sql = known ? *FRefreshSQL : *FRefreshByKeySQL;
+    TRefreshScope scope(sql, *FSelectSQL);
+    if (!sql.Prepared())
+        sql.Prepare();
+    if (known)
+        sql.ParamByName(SDSNames::DbKey).SetAsBytes(address);
+    else
+        BindFieldParams(sql);
+
+    const TQuietFields quiet(*this);
+    const bool autoCalc = AutoCalcFields();
+    const auto restoreCalc = qScopeGuard([&] { SetAutoCalcFields(autoCalc); });
+    sql.ExecQuery();
+    if (sql.Eof())
+        return false;
+    SetAutoCalcFields(false);
+    const TIBXSQLVAR* rowAddress = sql.FindField(SDSNames::DbKey);
+    if (known && rowAddress && rowAddress->AsBytes() != address)
+        return true; // a view's row: its address is its own
+
+    std::vector<TField*> targets;
+    for (TField* field : Fields()) {
+        const bool serverLookup = IsServerLookup(field);
+        if (field->FieldKind() != fkData && !serverLookup)
+            continue;
+        if (!IsDbKey(field->FieldName()) && field->ProviderFlags() == 0
+            && !(FOptions.Contains(dsoCalcLookupOnServer) && sql.FindField(field->FieldName())))
+            continue;
+        targets.push_back(field);
+    }
+    for (size_t i = 0; i < targets.size(); ++i) {
+        TField& field = *targets[i];
+        const TIBXSQLVAR* column = sql.FindField(field.FieldName());
+        if (!column)
+            IBClientError(IBMessages::FieldNotFound, field.FieldName());
+        if (i + 1 == targets.size())
+            SetAutoCalcFields(autoCalc); // calculated fields once, with the last value
+        field.SetReadOnly(false);
+        field.SetValue(ColumnForField(*column, field));
+    }
+    if (!OnRecordLoaded)
+        return true;
+    OnRecordLoaded(this);
+    return State() == dsEdit || State() == dsInsert;
+}
+
+// ----------------------------------------------------------- defaults
+
+void TSDS::FillDefaults()
+{
+    const bool required = FOptions.Contains(dsoInitRequiredFields);
+    const bool all = FOptions.Contains(dsoInitAllFields);
+    if (!required && !all) {
+        for (TField* field : Fields())
+            if (field->DataType() == ftString && !field->IsNull() && !field->Required() && field->AsString().isEmpty())
+                SetQuietly(*field, Variant::Null());
+        return;
+    }
+    for (int i = 0; i < FieldDefs().Count(); ++i) {
+        const TFieldDef& def = FieldDefs()[i];
+        if ((required && !def.Required()) || IsDbKey(def.Name()))
+            continue;
+        TField* field = FindField(def.Name());
+        if (!field || !field->IsNull())
+            continue;
+        switch (field->DataType()) {
+        case ftSmallint: case ftInteger: SetQuietly(*field, Variant(0)); break;
+        case ftFloat: case ftCurrency: case ftBCD: SetQuietly(*field, Variant(0.0)); break;
+        case ftString: SetQuietly(*field, Variant(QString())); break;
+        case ftDate: case ftDateTime:
+            if (!required && def.Required())
+                SetQuietly(*field, Variant::FromDateTime(EncodeDate(1, 1, 1))); // 01.01.0001
+            break;
+        default: break;
+        }
+    }
+}
+
+// -------------------------------------------------- deleting by marking
+
+void TSDS::VirtualDelete()
+{
+    RTL_ASSERT(FStateField, QStringLiteral("Не вычислен индекс поля STATE"));
+    if (FOptions.Contains(dsoCascadeDeleteDetail))
+        CascadeDelete();
+    {
+        const THeldHandlers held(BeforePost, AfterPost, BeforeEdit, AfterEdit);
+        Edit();
+        try {
+            int32_t state = FStateField->IsNull() ? 0 : FStateField->AsInteger();
+            SetDeletedState(state, true);
+            FStateField->SetAsInteger(state);
+            Post();
+        } catch (...) {
+            if (State() == dsEdit)
+                Cancel(); // the mark was not written: the record stays as it was
+            throw;
+        }
+    }
+    TCustomMemTable::DoAfterDelete();
+}
+
+void TSDS::CascadeDelete()
+{
+    for (TDataSet* dataSet : GetDetailDataSets()) {
+        auto* detail = qobject_cast<TSDS*>(dataSet);
+        if (!detail || !detail->Active())
+            continue;
+        const bool autoCommit = detail->FOptions.Contains(dsoAutoCommit);
+        detail->FOptions = detail->FOptions - TSDSOptions{dsoAutoCommit};
+        const auto restore = qScopeGuard([&] {
+            if (autoCommit)
+                detail->FOptions = detail->FOptions + TSDSOptions{dsoAutoCommit};
+        });
+        detail->First();
+        while (!detail->IsEmpty() && !detail->Eof()) {
+            const int before = detail->RecordCount();
+            try {
+                detail->Delete();
+            } catch (const EAbort&) {
+                // A virtual delete keeps the row: go past it when it stays in view.
+                if (detail->RecordCount() == before)
+                    detail->Next();
+            }
+        }
+    }
+}
+
+// ------------------------------------------------------ audit and notices
+
+QString TSDS::BuildAuditText(TAuditKind kind)
+{
+    const auto audited = [](const TField* field) {
+        return field->FieldKind() == fkData && field->ProviderFlags() != 0 && field->DataType() != ftBlob
+               && field->DataType() != ftMemo && !IsDbKey(field->FieldName())
+               && !field->FieldName().contains(SDSNames::Time, Qt::CaseInsensitive);
+    };
+    const auto item = [](const QString& name, const QString& text) {
+        return QLatin1Char('<') + name + QLatin1Char('>') + text + QStringLiteral("</") + name + QLatin1Char('>');
+    };
+    QString body;
+    if (kind == akEdit) {
+        for (const QString& name : SplitFieldList(FKeyFields))
+            if (const TField* field = FindField(name))
+                body += item(name.toUpper(), field->AsString());
+        const std::vector<Variant>& old = OldRecord();
+        for (const TField* field : Fields()) {
+            if (!audited(field) || field->Index() < 0 || static_cast<size_t>(field->Index()) >= old.size())
+                continue;
+            const Variant& oldValue = old[field->Index()];
+            QString oldText = ValueText(*field, oldValue);
+            QString newText = field->AsString();
+            if (oldText == newText)
+                continue;
+            const TFieldType type = field->DataType();
+            if (type == ftString || type == ftDate || type == ftDateTime) {
+                oldText = QuotedSQL(oldText);
+                newText = QuotedSQL(newText);
+            }
+            body += item(field->FieldName().toUpper(), QStringLiteral("<OLD>=") + oldText + QStringLiteral("<NEW>=") + newText);
+        }
+    } else {
+        for (const TField* field : Fields())
+            if (audited(field))
+                body += item(field->FieldName().toUpper(), field->AsString());
+    }
+    const QString tag = kind == akEdit ? QStringLiteral("UPDATE") : kind == akInsert ? QStringLiteral("INSERT")
+                                                                                    : QStringLiteral("DELETE");
+    return item(QStringLiteral("TABLE"), FTableName) + item(tag, body);
+}
+
+void TSDS::NotifyChange(int operation, const QByteArray& rowAddress)
+{
+    TSDatabase* database = SessionDatabase();
+    if (!database)
+        return;
+    TSDS* source = FMasterDataset ? FMasterDataset.data() : this;
+    database->Session()->PostEvent(RecordChangeEvent, 0, operation, source->TableName(), SessionRecordID(rowAddress),
+                                   source);
+}
+
+void TSDS::PostWithoutEvents()
+{
+    const THeldHandlers held(BeforePost, AfterPost);
+    std::vector<std::pair<QPointer<TField>, bool>> required;
+    for (TField* field : Fields()) {
+        required.emplace_back(field, field->Required());
+        field->SetRequired(false);
+    }
+    const auto restore = qScopeGuard([&] {
+        for (const auto& [field, flag] : required)
+            if (field)
+                field->SetRequired(flag);
+    });
+    Post();
+}
