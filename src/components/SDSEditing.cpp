@@ -490,8 +490,8 @@ void TSDS::DoOnNewRecord()
         FAutoIncField->SetAsInteger(NextGeneratorValue(1));
     if (FOptions.Contains(dsoLevels)) {
         RTL_ASSERT(FParentIdField, QStringLiteral("Не вычислен индекс поля SYS$PID"));
-        const TLevelInfo* last = FLevelInfos.Last();
-        FParentIdField->SetAsInteger(LevelNavigation() && last ? last->ID : 0);
+        const Variant parent = NewRecordParentID(); // null outside a level
+        FParentIdField->SetAsInteger(parent.IsNull() ? 0 : parent.AsInteger());
     } else if (FParentIdField) {
         FParentIdField->SetAsInteger(0);
     }

@@ -229,19 +229,10 @@ bool TSDS::OpenLevelOf(int32_t id)
 void TSDS::SetParentID(int32_t id)
 {
     RequireParentIdField();
-    // The move is not the user's edit: their edit and post handlers stay out of it.
-    TDataSetNotifyEvent held[] = {std::exchange(BeforeEdit, {}), std::exchange(AfterEdit, {}),
-                                  std::exchange(BeforePost, {}), std::exchange(AfterPost, {})};
-    const auto giveBack = qScopeGuard([&] {
-        BeforeEdit = std::move(held[0]);
-        AfterEdit = std::move(held[1]);
-        BeforePost = std::move(held[2]);
-        AfterPost = std::move(held[3]);
-    });
     Edit();
     try {
         FParentIdField->SetValue(Variant(id));
-        Post();
+        PostWithoutEvents(); // a move, not the user's edit: no post handlers, no required check
     } catch (...) {
         Cancel();
         throw;
