@@ -19,11 +19,19 @@
 #include <QVBoxLayout>
 
 TBrowseForm::TBrowseForm(TSDatabase& database, QWidget* parent)
-    : QWidget(parent), FDatabase(database), FTransaction(std::make_unique<TIBTransaction>())
+    : QWidget(parent),
+      FDatabase(database),
+      FTransaction(std::make_unique<TIBTransaction>()),
+      FWriteTransaction(std::make_unique<TIBTransaction>())
 {
+    // Rows are read in a read-only transaction and written in one of their
+    // own, committed with every post.
     FTransaction->SetDefaultDatabase(&database);
     FTransaction->SetParams({QStringLiteral("read"), QStringLiteral("read_committed"),
                              QStringLiteral("rec_version"), QStringLiteral("nowait")});
+    FWriteTransaction->SetDefaultDatabase(&database);
+    FWriteTransaction->SetParams({QStringLiteral("write"), QStringLiteral("read_committed"),
+                                  QStringLiteral("rec_version"), QStringLiteral("nowait")});
     FSource = new TDataSource(this);
 
     auto* layout = new QVBoxLayout(this);
@@ -34,8 +42,6 @@ TBrowseForm::TBrowseForm(TSDatabase& database, QWidget* parent)
     bar->addWidget(FTables);
     FNavigator = new TDBNavigator(this);
     FNavigator->SetDataSource(FSource);
-    // The data set does not write its changes to the server yet: browsing only.
-    FNavigator->SetVisibleButtons({nbFirst, nbPrior, nbNext, nbLast, nbRefresh});
     bar->addWidget(FNavigator, 1);
     const auto addButton = [&](const QString& text, const QString& hint, auto action) {
         auto* button = new QToolButton(this);
@@ -56,7 +62,6 @@ TBrowseForm::TBrowseForm(TSDatabase& database, QWidget* parent)
 
     FGrid = new TDBGridEx(this);
     FGrid->SetDataSource(FSource);
-    FGrid->SetReadOnly(true);
     layout->addWidget(FGrid, 1);
     FStatus = new QLabel(this);
     layout->addWidget(FStatus);
@@ -99,6 +104,7 @@ void TBrowseForm::OpenTable(const QString& name)
     dataSet->setObjectName(name);
     dataSet->SetDatabase(&FDatabase);
     dataSet->SetTransaction(FTransaction.get());
+    dataSet->SetWriteTransaction(FWriteTransaction.get());
     dataSet->SetTableName(name);
     dataSet->Open();
     if (FTransaction->InTransaction())

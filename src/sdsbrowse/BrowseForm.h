@@ -1,5 +1,6 @@
 // The table browser's window: the relations of one database in a list, the
-// chosen one opened as a TSDS in the grid, a navigator bar above it.
+// chosen one opened as a TSDS in the grid, a navigator bar above it; edits
+// are written back to the server with every post.
 #pragma once
 
 #include <QStringList>
@@ -38,6 +39,7 @@ private:
 
     TSDatabase& FDatabase;
     std::unique_ptr<TIBTransaction> FTransaction;
+    std::unique_ptr<TIBTransaction> FWriteTransaction;
     std::unique_ptr<TSDS> FDataSet;
     TDataSource* FSource;
     QComboBox* FTables;

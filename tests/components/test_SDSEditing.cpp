@@ -63,28 +63,6 @@ CREATE TABLE DEF (
 const QString BlockedText = QStringLiteral("Операция блокирована доп. ограничением");
 const QString FinishMasterText = QStringLiteral("Завершите ввод/корректировку головной записи.");
 
-// Rows of a query as "a|b|..." lines, on another attachment: what was committed.
-QStringList Rows(const TIBTestDatabase& testDb, const QString& text)
-{
-    const std::unique_ptr<TIBDatabase> db = testDb.Connect();
-    TIBTransaction transaction;
-    transaction.SetDefaultDatabase(db.get());
-    transaction.StartTransaction();
-    TIBSQL sql;
-    sql.SetTransaction(&transaction);
-    sql.SQL().SetText(text);
-    QStringList rows;
-    for (sql.ExecQuery(); !sql.Eof(); sql.Next()) {
-        QStringList values;
-        for (int i = 0; i < sql.FieldCount(); ++i)
-            values << sql.Fields(i).AsString();
-        rows << values.join(QLatin1Char('|'));
-    }
-    sql.Close();
-    transaction.Commit();
-    return rows;
-}
-
 // The session's identifier of a row address.
 TRecordID SessionRecord(const QByteArray& address)
 {
@@ -135,7 +113,7 @@ protected:
         return sds;
     }
 
-    QStringList Committed(const char* text) const { return Rows(FTestDb, QString::fromUtf8(text)); }
+    QStringList Committed(const char* text) const { return FTestDb.Committed(QString::fromUtf8(text)); }
 
     TIBTestDatabase FTestDb;
     std::unique_ptr<TSDatabase> FDb;

@@ -29,27 +29,6 @@ const QString LockedText = QStringLiteral("Запись блокирована �
 const QString PromptText =
     QStringLiteral("Запись блокирована другим пользователем\n\rИнтересует дополнительная информация ?");
 
-// Rows of a query as "a|b|..." lines, in a transaction of its own.
-QStringList Rows(TIBDatabase& db, const QString& text)
-{
-    TIBTransaction transaction;
-    transaction.SetDefaultDatabase(&db);
-    transaction.StartTransaction();
-    TIBSQL sql;
-    sql.SetTransaction(&transaction);
-    sql.SQL().SetText(text);
-    QStringList rows;
-    for (sql.ExecQuery(); !sql.Eof(); sql.Next()) {
-        QStringList values;
-        for (int i = 0; i < sql.FieldCount(); ++i)
-            values << sql.Fields(i).AsString();
-        rows << values.join(QLatin1Char('|'));
-    }
-    sql.Close();
-    transaction.Commit();
-    return rows;
-}
-
 // Waits for a condition that another thread or process brings about.
 bool Eventually(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(30))
 {
@@ -95,7 +74,7 @@ protected:
         return db;
     }
 
-    QStringList Audit() { return Rows(FTestDb.Database(), QStringLiteral("select SESSION_ID, USER_ID, MESSAGE from SYS$AUDIT order by AUDIT_ID")); }
+    QStringList Audit() { return TIBTestDatabase::Rows(FTestDb.Database(), QStringLiteral("select SESSION_ID, USER_ID, MESSAGE from SYS$AUDIT order by AUDIT_ID")); }
 
     TIBTestDatabase FTestDb;
 };
@@ -261,7 +240,7 @@ TEST_F(UserSessionTest, NoLockOutlivesItsSession)
         auto killed = Registered(5);
         killed->Session()->LockRecord(Row1, false);
         EXPECT_TRUE(LockAborts(*other->Session(), Row1, false));
-        const QString id = Rows(*killed, QStringLiteral("select current_connection from rdb$database")).value(0);
+        const QString id = TIBTestDatabase::Rows(*killed, QStringLiteral("select current_connection from rdb$database")).value(0);
         TIBTestDatabase::ExecuteOn(*other, QStringLiteral("delete from mon$attachments where mon$attachment_id = ") + id);
         EXPECT_FALSE(LockAborts(*other->Session(), Row1, false));
         other->Session()->UnlockRecord(Row1);

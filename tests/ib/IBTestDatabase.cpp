@@ -91,6 +91,32 @@ void TIBTestDatabase::ExecuteOn(TIBDatabase& database, const QString& sql)
     transaction.Commit();
 }
 
+QStringList TIBTestDatabase::Rows(TIBDatabase& database, const QString& sql)
+{
+    TIBTransaction transaction;
+    transaction.SetDefaultDatabase(&database);
+    transaction.StartTransaction();
+    TIBSQL query;
+    query.SetTransaction(&transaction);
+    query.SQL().SetText(sql);
+    QStringList rows;
+    for (query.ExecQuery(); !query.Eof(); query.Next()) {
+        QStringList values;
+        for (int i = 0; i < query.FieldCount(); ++i)
+            values << query.Fields(i).AsString();
+        rows << values.join(QLatin1Char('|'));
+    }
+    query.Close();
+    transaction.Commit();
+    return rows;
+}
+
+QStringList TIBTestDatabase::Committed(const QString& sql) const
+{
+    const std::unique_ptr<TIBDatabase> database = Connect();
+    return Rows(*database, sql);
+}
+
 void TIBTestDatabase::ExecuteScript(const QString& script)
 {
     for (const QString& statement : SplitScript(script))

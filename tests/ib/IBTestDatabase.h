@@ -30,6 +30,11 @@ public:
     void Execute(const QString& sql);
     // The same on any connection.
     static void ExecuteOn(TIBDatabase& database, const QString& sql);
+    // The rows of a query as "a|b|..." lines, in a transaction of its own on
+    // that connection.
+    static QStringList Rows(TIBDatabase& database, const QString& sql);
+    // The same on an attachment of its own: what has been committed.
+    QStringList Committed(const QString& sql) const;
     // Statements ended by ";" (or what "SET TERM" chooses), each committed.
     void ExecuteScript(const QString& script);
     static QStringList SplitScript(const QString& script);

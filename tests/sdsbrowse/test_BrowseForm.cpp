@@ -1,5 +1,6 @@
 // The table browser: the relations of a database, and a table opened in the
-// grid with its Cyrillic texts, numbers and dates, on embedded Firebird.
+// grid with its Cyrillic texts, numbers and dates, edited and written back,
+// on embedded Firebird.
 #include "BrowseForm.h"
 
 #include "DBGridEx.h"
@@ -41,7 +42,21 @@ INSERT INTO GOODS VALUES (2, 'Мёд липовый', NULL, NULL);
             if (!form.Grid()->isColumnHidden(column))
                 cells << model.index(row, column).data().toString();
     EXPECT_EQ(cells, QStringList({"Хлеб ржаной", "45,5", "02.11.2026", "Мёд липовый", "", ""}));
-    EXPECT_TRUE(form.Grid()->ReadOnly());
+    EXPECT_FALSE(form.Grid()->ReadOnly());
+
+    // An edit and a new row reach the server.
+    TSDS& goods = *form.DataSet();
+    goods.First();
+    goods.Edit();
+    goods.FieldByName(QStringLiteral("NAME"))->SetAsString(QStringLiteral("Хлеб бородинский"));
+    goods.Post();
+    goods.Append();
+    goods.FieldByName(QStringLiteral("SYS$ID"))->SetAsInteger(3);
+    goods.FieldByName(QStringLiteral("NAME"))->SetAsString(QStringLiteral("Квас"));
+    goods.Post();
+    EXPECT_EQ(model.rowCount(), 3);
+    EXPECT_EQ(testDb.Committed(QStringLiteral("select NAME from GOODS order by SYS$ID")),
+              QStringList({"Хлеб бородинский", "Мёд липовый", "Квас"}));
 
     EXPECT_ANY_THROW(form.OpenTable(QStringLiteral("NO_SUCH_TABLE")));
     EXPECT_EQ(model.rowCount(), 0);
