@@ -2,12 +2,28 @@
 
 #include "Exceptions.h"
 
+#include <QStringView>
+
 #include <algorithm>
+#include <cstdint>
 
 namespace {
 
 // How far ahead a walk in index order asks for the memory it will read.
 constexpr size_t Ahead = 16;
+
+// How much of each text a build copies out of its row; texts alike that far
+// are told apart by their rows.
+constexpr uint32_t CopiedUnits = 64;
+
+// Up to four units from start, zero-padded, in one value that orders as they do.
+uint64_t Chunk(const char16_t* units, uint32_t count, uint32_t start)
+{
+    uint64_t chunk = 0;
+    for (uint32_t i = start; i < start + 4; ++i)
+        chunk = (chunk << 16) | (i < count ? units[i] : 0);
+    return chunk;
+}
 
 } // namespace
 
@@ -134,6 +150,113 @@ void TMemIndex::SortTies(std::vector<TEntry>& entries) const
 }
 
 void TMemIndex::Rebuild()
+{
+    if (FStore.IsText(FColumns.front()) && RebuildByTexts())
+        return;
+    RebuildByKeys();
+}
+
+int TMemIndex::CompareRest(TRowHandle a, TRowHandle b) const
+{
+    const bool caseInsensitive = FOptions & ixCaseInsensitive;
+    for (size_t i = 1; i < FColumns.size(); ++i)
+        if (const int c = FStore.Compare(a, b, FColumns[i], caseInsensitive))
+            return (FOptions & ixDescending) ? -c : c;
+    return 0;
+}
+
+bool TMemIndex::RebuildByTexts()
+{
+    // Each row's text is copied out once, in natural order (the order rows
+    // lie in memory), folded where the index ignores case, so the sort
+    // compares plain strings the way a sort of strings does instead of
+    // reading rows. Texts often share a long prefix (a word and a number):
+    // the sort key is taken from where they first differ.
+    const int column = FColumns.front();
+    const bool caseInsensitive = FOptions & ixCaseInsensitive;
+    struct TItem
+    {
+        uint64_t Key; // four units past the shared prefix; 0 for null
+        TRowHandle Row;
+        uint32_t Start; // of the copy in units
+        uint32_t Count;
+        uint32_t Rank;  // in natural order
+        bool Null;
+        bool Cut;       // the copy is shorter than the text
+    };
+    std::vector<char16_t> units;
+    std::vector<TItem> items;
+    items.reserve(static_cast<size_t>(FStore.Count()));
+    bool fits = true;
+    FStore.ForEachId([&](uint64_t id) {
+        const TRowHandle row = FStore.Handle(id);
+        if (!fits || !Admits(row))
+            return;
+        const size_t start = units.size();
+        const bool whole = FStore.AppendSortText(row, column, caseInsensitive, CopiedUnits, units);
+        fits = units.size() < UINT32_MAX;
+        items.push_back({0, row, static_cast<uint32_t>(start), static_cast<uint32_t>(units.size() - start),
+                         static_cast<uint32_t>(items.size()), FStore.IsNull(row, column), !whole});
+    });
+    if (!fits)
+        return false;
+
+    // The prefix every non-null copy shares.
+    const TItem* first = nullptr;
+    uint32_t shared = CopiedUnits;
+    for (const TItem& item : items) {
+        if (item.Null)
+            continue;
+        if (!first)
+            first = &item;
+        const uint32_t n = std::min({shared, item.Count, first->Count});
+        const char16_t* a = units.data() + first->Start;
+        const char16_t* b = units.data() + item.Start;
+        shared = static_cast<uint32_t>(std::mismatch(a, a + n, b).first - a);
+    }
+    for (TItem& item : items)
+        if (!item.Null)
+            item.Key = std::max<uint64_t>(Chunk(units.data() + item.Start, item.Count, shared), 1);
+
+    // Equal keys compare their copies from the shared prefix on (the key's
+    // own units too: 0 and 1 both give 1), then the rows where a copy was
+    // cut short, then the other fields.
+    const auto order = [&](const TItem& a, const TItem& b) {
+        int c = 0;
+        if (a.Key != b.Key) {
+            c = a.Key < b.Key ? -1 : 1;
+        } else if (!a.Null) {
+            const QStringView x(units.data() + a.Start + shared, a.Count - shared);
+            const QStringView y(units.data() + b.Start + shared, b.Count - shared);
+            c = x.compare(y);
+            if (c == 0 && (a.Cut || b.Cut))
+                c = FStore.Compare(a.Row, b.Row, column, caseInsensitive);
+        }
+        if (c != 0)
+            return (FOptions & ixDescending) ? (c < 0 ? 1 : -1) : (c < 0 ? -1 : 1);
+        return CompareRest(a.Row, b.Row);
+    };
+    std::sort(items.begin(), items.end(), [&](const TItem& a, const TItem& b) {
+        const int c = order(a, b);
+        return c != 0 ? c < 0 : a.Rank < b.Rank;
+    });
+    if (Unique()) {
+        const auto same = [&](const TItem& a, const TItem& b) { return order(a, b) == 0; };
+        if (std::adjacent_find(items.begin(), items.end(), same) != items.end())
+            KeyViolation();
+    }
+
+    // The entries keep the first field's usual sort key, made from the copies.
+    std::vector<TEntry> entries(items.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        const TItem& item = items[i];
+        entries[i] = {item.Null ? 0 : TMemRowStore::TextSortKey(units.data() + item.Start, item.Count), item.Row};
+    }
+    FEntries = std::move(entries);
+    return true;
+}
+
+void TMemIndex::RebuildByKeys()
 {
     // The first field's sort key is taken out of every row once and the
     // entries sorted by it alone, touching no row; then each run of equal

@@ -86,6 +86,13 @@ private:
     uint64_t KeyHash(TRowHandle row) const;
     // Sorts entries with equal sort keys by the full key, then by natural order.
     void SortTies(std::vector<TEntry>& entries) const;
+    // Rebuild by the first field's sort key, then its ties by the full key.
+    void RebuildByKeys();
+    // Rebuild of an index whose first field is text, from copies of the
+    // texts (false, nothing done, when they would not fit the build's arrays).
+    bool RebuildByTexts();
+    // The order of two rows past the first field, descending where the index is.
+    int CompareRest(TRowHandle a, TRowHandle b) const;
     template <typename Less>
     size_t Bound(const TKeys& keys, Less less) const;
 };
