@@ -63,6 +63,9 @@ private:
     [[noreturn]] void KeyViolation() const;
     // Whether equal sort keys mean equal index keys.
     bool ExactTie(uint64_t key) const { return FExact && key > 1; }
+    // Whether equal sort keys mean equal first fields, so a key of that
+    // field alone needs no row read to tell.
+    bool FirstFieldTie(uint64_t key, const TKeys& keys) const { return keys.size() == 1 && FFirstExact && key > 1; }
     // Sort key order, descending where the index is.
     bool KeyLess(uint64_t a, uint64_t b) const { return (FOptions & ixDescending) ? b < a : a < b; }
 
@@ -73,6 +76,7 @@ private:
     std::vector<int> FColumns;
     TRowFilter FFilter;
     bool FExact = false;
+    bool FFirstExact = false; // the first field's sort key is exact
     // The rows in index order with the first field's sort key
     // (TMemRowStore::SortKey) beside each, so searches and sorts mostly read
     // this array alone.
@@ -95,4 +99,8 @@ private:
     int CompareRest(TRowHandle a, TRowHandle b) const;
     template <typename Less>
     size_t Bound(const TKeys& keys, Less less) const;
+    // Narrows a search for the end of the entries before wanted to a few
+    // places around a guess from the spread of the keys.
+    template <typename Before>
+    void NarrowByGuess(uint64_t wanted, Before before, size_t& first, size_t& count) const;
 };
