@@ -339,4 +339,48 @@ TEST(MemIndexes, TextOrderPastALongSharedPrefix)
                  EDatabaseError);
 }
 
+// Searches of a number index whose keys are spread unevenly (clusters,
+// repeats, a gap, nulls): each lands where a scan of the sorted keys would,
+// ascending and descending.
+TEST(MemIndexes, SearchesOverUnevenlySpreadNumbers)
+{
+    auto table = MakeTable();
+    std::vector<int> values;
+    for (int i = 0; i < 600; ++i)
+        values.push_back(i < 400 ? i % 50 : 100000 + i * i);
+    table->DisableControls();
+    for (int i = 0; i < static_cast<int>(values.size()); ++i)
+        AddRow(*table, i + 1, "x", values[static_cast<size_t>(i)]);
+    table->Append();
+    F(*table, "ID")->SetAsInteger(0); // PRICE null
+    table->Post();
+    table->EnableControls();
+    std::sort(values.begin(), values.end());
+
+    table->AddIndex(QStringLiteral("BY_PRICE"), QStringLiteral("PRICE"));
+    table->AddIndex(QStringLiteral("BY_PRICE_DESC"), QStringLiteral("PRICE"), ixDescending);
+    std::vector<int> searched = {-5, 99999999};
+    for (int value : values)
+        searched.insert(searched.end(), {value - 1, value, value + 1});
+    for (int wanted : searched) {
+        const bool present = std::binary_search(values.begin(), values.end(), wanted);
+        table->SetIndexName(QStringLiteral("BY_PRICE"));
+        EXPECT_EQ(table->FindKey({wanted}), present) << wanted;
+        table->FindNearest({wanted});
+        const auto at = std::lower_bound(values.begin(), values.end(), wanted);
+        if (at == values.end()) {
+            EXPECT_TRUE(table->Eof()) << wanted;
+        } else {
+            EXPECT_EQ(F(*table, "PRICE")->AsFloat(), *at) << wanted;
+            EXPECT_EQ(table->RecNo(), 2 + (at - values.begin())) << wanted << ": the first of equal keys, after the null";
+        }
+        table->SetIndexName(QStringLiteral("BY_PRICE_DESC"));
+        EXPECT_EQ(table->FindKey({wanted}), present) << wanted;
+        if (present) {
+            EXPECT_EQ(table->RecNo(), 1 + (values.end() - std::upper_bound(values.begin(), values.end(), wanted)))
+                << wanted;
+        }
+    }
+}
+
 } // namespace
