@@ -16,12 +16,15 @@ constexpr size_t Ahead = 16;
 // are told apart by their rows.
 constexpr uint32_t CopiedUnits = 64;
 
-// Up to four units from start, zero-padded, in one value that orders as they do.
-uint64_t Chunk(const char16_t* units, uint32_t count, uint32_t start)
+// The units from start on, zero-padded, in one value that orders as they
+// do: eight of them where every unit fits a byte, else four.
+uint64_t Chunk(const char16_t* units, uint32_t count, uint32_t start, bool narrow)
 {
+    const uint32_t width = narrow ? 8 : 4;
+    const int bits = narrow ? 8 : 16;
     uint64_t chunk = 0;
-    for (uint32_t i = start; i < start + 4; ++i)
-        chunk = (chunk << 16) | (i < count ? units[i] : 0);
+    for (uint32_t i = start; i < start + width; ++i)
+        chunk = (chunk << bits) | (i < count ? units[i] : 0);
     return chunk;
 }
 
@@ -220,7 +223,7 @@ bool TMemIndex::RebuildByTexts()
     const bool caseInsensitive = FOptions & ixCaseInsensitive;
     struct TItem
     {
-        uint64_t Key; // four units past the shared prefix; 0 for null
+        uint64_t Key; // the units past the shared prefix (Chunk)
         TRowHandle Row;
         uint32_t Start; // of the copy in units
         uint32_t Count;
@@ -230,6 +233,7 @@ bool TMemIndex::RebuildByTexts()
     };
     std::vector<char16_t> units;
     std::vector<TItem> items;
+    bool narrow = true; // every unit fits a byte
     items.reserve(static_cast<size_t>(FStore.Count()));
     bool fits = true;
     FStore.ForEachId([&](uint64_t id) {
@@ -238,6 +242,8 @@ bool TMemIndex::RebuildByTexts()
             return;
         const size_t start = units.size();
         const bool whole = FStore.AppendSortText(row, column, caseInsensitive, CopiedUnits, units);
+        narrow = narrow && std::all_of(units.begin() + static_cast<std::ptrdiff_t>(start), units.end(),
+                                       [](char16_t unit) { return unit <= 0xFF; });
         fits = units.size() < UINT32_MAX;
         items.push_back({0, row, static_cast<uint32_t>(start), static_cast<uint32_t>(units.size() - start),
                          static_cast<uint32_t>(items.size()), FStore.IsNull(row, column), !whole});
@@ -260,16 +266,23 @@ bool TMemIndex::RebuildByTexts()
     }
     for (TItem& item : items)
         if (!item.Null)
-            item.Key = std::max<uint64_t>(Chunk(units.data() + item.Start, item.Count, shared), 1);
+            item.Key = Chunk(units.data() + item.Start, item.Count, shared, narrow);
+    // Whole texts that end within the key differ only in length when their
+    // keys are equal: zero padding is alike.
+    const uint32_t keyEnd = shared + (narrow ? 8 : 4);
+    const auto withinKey = [keyEnd](const TItem& item) { return !item.Cut && item.Count <= keyEnd; };
 
-    // Equal keys compare their copies from the shared prefix on (the key's
-    // own units too: 0 and 1 both give 1), then the rows where a copy was
-    // cut short, then the other fields.
+    // Nulls first; equal keys compare their copies from the shared prefix
+    // on, then the rows where a copy was cut short, then the other fields.
     const auto order = [&](const TItem& a, const TItem& b) {
         int c = 0;
-        if (a.Key != b.Key) {
+        if (a.Null || b.Null) {
+            c = a.Null == b.Null ? 0 : (a.Null ? -1 : 1);
+        } else if (a.Key != b.Key) {
             c = a.Key < b.Key ? -1 : 1;
-        } else if (!a.Null) {
+        } else if (withinKey(a) && withinKey(b)) {
+            c = a.Count < b.Count ? -1 : (b.Count < a.Count ? 1 : 0);
+        } else {
             const QStringView x(units.data() + a.Start + shared, a.Count - shared);
             const QStringView y(units.data() + b.Start + shared, b.Count - shared);
             c = x.compare(y);

@@ -274,7 +274,7 @@ TEST(MemIndexes, IndexesOffForBulkLoadingThenRebuiltOnce)
 // Latin, Cyrillic and mixed case, repeated values and nulls: a rebuilt index
 // orders them as comparing the strings does, equal keys in the order rows
 // were added, and finds every one of them.
-TEST(MemIndexes, TextOrderPastALongSharedPrefix)
+void CheckTextOrder(const QStringList& tails)
 {
     auto table = std::make_unique<TCustomMemTable>();
     table->FieldDefs().Add(QStringLiteral("ID"), ftInteger, 0, true);
@@ -282,10 +282,6 @@ TEST(MemIndexes, TextOrderPastALongSharedPrefix)
     table->Open();
     const QString shared = QStringLiteral("Customer number ");
     const QString longer = shared + QString(60, QLatin1Char('x'));
-    const QStringList tails = {QStringLiteral("12 Ltd"), QStringLiteral("Ёлка"), QStringLiteral("ёлка"),
-                               QStringLiteral("Ель"),    QStringLiteral("ель"),  QStringLiteral("1"),
-                               QStringLiteral("12 LTD"), QString(),              QStringLiteral("я"),
-                               QStringLiteral("Я")};
     std::vector<std::pair<int, QString>> rows; // a null NAME as a null QString
     int id = 0;
     for (int round = 0; round < 3; ++round)
@@ -342,6 +338,17 @@ TEST(MemIndexes, TextOrderPastALongSharedPrefix)
 // Searches of a number index whose keys are spread unevenly (clusters,
 // repeats, a gap, nulls): each lands where a scan of the sorted keys would,
 // ascending and descending.
+
+TEST(MemIndexes, TextOrderPastALongSharedPrefix)
+{
+    const QStringList latin = {QStringLiteral("12 Ltd"), QStringLiteral("1"),  QStringLiteral("12 LTD"),
+                               QString(),                QStringLiteral("z"),  QStringLiteral("Z"),
+                               QString(1, QChar(0)),     QString(8, QChar(0)), QString(7, QChar(0)) + QChar(1)};
+    CheckTextOrder(latin); // every character in a byte
+    CheckTextOrder(latin + QStringList{QStringLiteral("Ёлка"), QStringLiteral("ёлка"), QStringLiteral("Ель"),
+                                       QStringLiteral("ель"), QStringLiteral("я"), QStringLiteral("Я")});
+}
+
 TEST(MemIndexes, SearchesOverUnevenlySpreadNumbers)
 {
     auto table = MakeTable();
