@@ -25,6 +25,11 @@
 //   Lookup/Floor            the same key search on the in-memory table
 //                           directly (FindKey on the key index, then NAME)
 //   Lookup/QSqlTableModel   QSqlTableModel::match over the same rows
+//   Locate/Ours             Locate by NAME (a value of a row spread over the
+//                           table, one per iteration) while the current
+//                           index is one over NAME
+//   Locate/NoIndex          the same while the current index is the key's:
+//                           a scan of the view
 //   OnDemandIndex/Ours      IndexFieldNames := "NAME" on the opened data set
 //                           (the index built anew each iteration)
 //   OnDemandIndex/Floor     std::stable_sort of the same NAME values
@@ -515,6 +520,37 @@ void Lookup_QSqlTableModel(benchmark::State& state)
     QSqlDatabase::removeDatabase(connection);
 }
 
+// -------------------------------------------------------------------- Locate
+
+// The NAME of the row with SYS$ID KeyAt(i), as the database made it.
+QString NameAt(int64_t i)
+{
+    return QStringLiteral("Customer %1 Ltd").arg((int64_t(KeyAt(i) - 1) * 7919) % 100003);
+}
+
+constexpr int64_t LocateKeys = 100'000;
+
+void Locate(benchmark::State& state, bool byIndex)
+{
+    Guarded(state, [&] {
+        TSDS& sds = OpenedSDS();
+        if (byIndex)
+            sds.SetIndexFieldNames(QStringLiteral("NAME"));
+        else
+            sds.SetIndexName(QString());
+        TField* name = sds.FieldByName(QStringLiteral("NAME"));
+        std::vector<Variant> keys;
+        for (int64_t k = 0; k < LocateKeys; ++k)
+            keys.emplace_back(NameAt(k));
+        int64_t i = 0;
+        for (auto _ : state)
+            Check(sds.Locate(QStringLiteral("NAME"), keys[static_cast<size_t>(i++ % LocateKeys)]), "no row with the name");
+        Check(name->AsString() == NameAt((i - 1) % LocateKeys), "the locate did not move");
+        sds.DeleteIndexes();
+        sds.SetIndexName(QString());
+    });
+}
+
 // ------------------------------------------------------------- OnDemandIndex
 
 void OnDemandIndex_Ours(benchmark::State& state)
@@ -655,6 +691,8 @@ void HasChildren(benchmark::State& state, int rows)
 BENCHMARK(Lookup_Ours)->Name("Lookup/Ours");
 BENCHMARK(Lookup_Floor)->Name("Lookup/Floor");
 BENCHMARK(Lookup_QSqlTableModel)->Name("Lookup/QSqlTableModel");
+BENCHMARK_CAPTURE(Locate, Ours, true)->Name("Locate/Ours");
+BENCHMARK_CAPTURE(Locate, NoIndex, false)->Name("Locate/NoIndex")->Unit(benchmark::kMillisecond);
 BENCHMARK(OnDemandIndex_Ours)->Name("OnDemandIndex/Ours")->Unit(benchmark::kMillisecond);
 BENCHMARK(OnDemandIndex_Floor)->Name("OnDemandIndex/Floor")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(LevelDownUp, Ours, 500'000)->Name("LevelDownUp/Ours");

@@ -2,19 +2,39 @@
 
 #include "Exceptions.h"
 
+#include <QStringView>
+
 #include <algorithm>
+#include <cstdint>
 
 namespace {
 
 // How far ahead a walk in index order asks for the memory it will read.
 constexpr size_t Ahead = 16;
 
+// How much of each text a build copies out of its row; texts alike that far
+// are told apart by their rows.
+constexpr uint32_t CopiedUnits = 64;
+
+// The units from start on, zero-padded, in one value that orders as they
+// do: eight of them where every unit fits a byte, else four.
+uint64_t Chunk(const char16_t* units, uint32_t count, uint32_t start, bool narrow)
+{
+    const uint32_t width = narrow ? 8 : 4;
+    const int bits = narrow ? 8 : 16;
+    uint64_t chunk = 0;
+    for (uint32_t i = start; i < start + width; ++i)
+        chunk = (chunk << bits) | (i < count ? units[i] : 0);
+    return chunk;
+}
+
 } // namespace
 
 TMemIndex::TMemIndex(const TMemRowStore& store, const QString& name, const QString& fields,
                      TIndexOptions options, std::vector<int> columns, TRowFilter filter)
     : FStore(store), FName(name), FFields(fields), FOptions(options), FColumns(std::move(columns)),
-      FFilter(std::move(filter)), FExact(FColumns.size() == 1 && FStore.PrefixIsExact(FColumns.front()))
+      FFilter(std::move(filter)), FExact(FColumns.size() == 1 && FStore.PrefixIsExact(FColumns.front())),
+      FFirstExact(FStore.PrefixIsExact(FColumns.front()))
 {
 }
 
@@ -67,9 +87,18 @@ size_t TMemIndex::Bound(const TKeys& keys, Less less) const
     const uint64_t wanted = FStore.SortKey(FColumns.front(), keys.front(), FOptions & ixCaseInsensitive);
     size_t first = 0;
     size_t count = FEntries.size();
+    // Where exact keys (numbers, dates) are spread about evenly, as
+    // identifiers are, the place is guessed from the key and the search
+    // gallops out from there: a few reads near one place instead of a
+    // wait for memory at every step of a search over the whole index.
+    if (FFirstExact && count > 2)
+        NarrowByGuess(wanted, [&](size_t i) { return less(FEntries[i], wanted); }, first, count);
     while (count > 0) {
         const size_t half = count / 2;
         const size_t middle = first + half;
+        // Both places the next step may look at are asked for now.
+        TMemRowStore::Prefetch(FEntries.data() + first + half / 2);
+        TMemRowStore::Prefetch(FEntries.data() + middle + 1 + (count - half - 1) / 2);
         const TEntry& have = FEntries[middle];
         if (less(have, wanted)) {
             first = middle + 1;
@@ -81,12 +110,44 @@ size_t TMemIndex::Bound(const TKeys& keys, Less less) const
     return first;
 }
 
+template <typename Before>
+void TMemIndex::NarrowByGuess(uint64_t wanted, Before before, size_t& first, size_t& count) const
+{
+    // before(i) holds for a leading run of the entries; the answer is the
+    // end of that run, which lies in [first, first + count) afterwards.
+    const size_t size = FEntries.size();
+    const double low = static_cast<double>(FEntries.front().Key);
+    const double high = static_cast<double>(FEntries.back().Key);
+    const double share = high != low ? (static_cast<double>(wanted) - low) / (high - low) : 0.5;
+    const size_t guess = static_cast<size_t>(std::clamp(share, 0.0, 1.0) * static_cast<double>(size - 1));
+    size_t step = 1;
+    if (before(guess)) {
+        size_t from = guess + 1; // the run goes on at least to here
+        while (from + step - 1 < size && before(from + step - 1)) {
+            from += step;
+            step *= 2;
+        }
+        first = from;
+        count = std::min(from + step - 1, size) - from;
+    } else {
+        size_t to = guess; // the run ends at or before here
+        while (to >= step && !before(to - step)) {
+            to -= step;
+            step *= 2;
+        }
+        first = to >= step ? to - step + 1 : 0;
+        count = to - first;
+    }
+}
+
 size_t TMemIndex::LowerBound(const TKeys& keys) const
 {
     if (keys.empty())
         return 0;
     return Bound(keys, [&](const TEntry& have, uint64_t wanted) {
-        return have.Key != wanted ? KeyLess(have.Key, wanted) : CompareKey(have.Row, keys) < 0;
+        if (have.Key != wanted)
+            return KeyLess(have.Key, wanted);
+        return !FirstFieldTie(wanted, keys) && CompareKey(have.Row, keys) < 0;
     });
 }
 
@@ -95,7 +156,9 @@ size_t TMemIndex::UpperBound(const TKeys& keys) const
     if (keys.empty())
         return FEntries.size();
     return Bound(keys, [&](const TEntry& have, uint64_t wanted) {
-        return have.Key != wanted ? KeyLess(have.Key, wanted) : CompareKey(have.Row, keys) <= 0;
+        if (have.Key != wanted)
+            return KeyLess(have.Key, wanted);
+        return FirstFieldTie(wanted, keys) || CompareKey(have.Row, keys) <= 0;
     });
 }
 
@@ -134,6 +197,123 @@ void TMemIndex::SortTies(std::vector<TEntry>& entries) const
 }
 
 void TMemIndex::Rebuild()
+{
+    if (FStore.IsText(FColumns.front()) && RebuildByTexts())
+        return;
+    RebuildByKeys();
+}
+
+int TMemIndex::CompareRest(TRowHandle a, TRowHandle b) const
+{
+    const bool caseInsensitive = FOptions & ixCaseInsensitive;
+    for (size_t i = 1; i < FColumns.size(); ++i)
+        if (const int c = FStore.Compare(a, b, FColumns[i], caseInsensitive))
+            return (FOptions & ixDescending) ? -c : c;
+    return 0;
+}
+
+bool TMemIndex::RebuildByTexts()
+{
+    // Each row's text is copied out once, in natural order (the order rows
+    // lie in memory), folded where the index ignores case, so the sort
+    // compares plain strings the way a sort of strings does instead of
+    // reading rows. Texts often share a long prefix (a word and a number):
+    // the sort key is taken from where they first differ.
+    const int column = FColumns.front();
+    const bool caseInsensitive = FOptions & ixCaseInsensitive;
+    struct TItem
+    {
+        uint64_t Key; // the units past the shared prefix (Chunk)
+        TRowHandle Row;
+        uint32_t Start; // of the copy in units
+        uint32_t Count;
+        uint32_t Rank;  // in natural order
+        bool Null;
+        bool Cut;       // the copy is shorter than the text
+    };
+    std::vector<char16_t> units;
+    std::vector<TItem> items;
+    bool narrow = true; // every unit fits a byte
+    items.reserve(static_cast<size_t>(FStore.Count()));
+    bool fits = true;
+    FStore.ForEachId([&](uint64_t id) {
+        const TRowHandle row = FStore.Handle(id);
+        if (!fits || !Admits(row))
+            return;
+        const size_t start = units.size();
+        const bool whole = FStore.AppendSortText(row, column, caseInsensitive, CopiedUnits, units);
+        narrow = narrow && std::all_of(units.begin() + static_cast<std::ptrdiff_t>(start), units.end(),
+                                       [](char16_t unit) { return unit <= 0xFF; });
+        fits = units.size() < UINT32_MAX;
+        items.push_back({0, row, static_cast<uint32_t>(start), static_cast<uint32_t>(units.size() - start),
+                         static_cast<uint32_t>(items.size()), FStore.IsNull(row, column), !whole});
+    });
+    if (!fits)
+        return false;
+
+    // The prefix every non-null copy shares.
+    const TItem* first = nullptr;
+    uint32_t shared = CopiedUnits;
+    for (const TItem& item : items) {
+        if (item.Null)
+            continue;
+        if (!first)
+            first = &item;
+        const uint32_t n = std::min({shared, item.Count, first->Count});
+        const char16_t* a = units.data() + first->Start;
+        const char16_t* b = units.data() + item.Start;
+        shared = static_cast<uint32_t>(std::mismatch(a, a + n, b).first - a);
+    }
+    for (TItem& item : items)
+        if (!item.Null)
+            item.Key = Chunk(units.data() + item.Start, item.Count, shared, narrow);
+    // Whole texts that end within the key differ only in length when their
+    // keys are equal: zero padding is alike.
+    const uint32_t keyEnd = shared + (narrow ? 8 : 4);
+    const auto withinKey = [keyEnd](const TItem& item) { return !item.Cut && item.Count <= keyEnd; };
+
+    // Nulls first; equal keys compare their copies from the shared prefix
+    // on, then the rows where a copy was cut short, then the other fields.
+    const auto order = [&](const TItem& a, const TItem& b) {
+        int c = 0;
+        if (a.Null || b.Null) {
+            c = a.Null == b.Null ? 0 : (a.Null ? -1 : 1);
+        } else if (a.Key != b.Key) {
+            c = a.Key < b.Key ? -1 : 1;
+        } else if (withinKey(a) && withinKey(b)) {
+            c = a.Count < b.Count ? -1 : (b.Count < a.Count ? 1 : 0);
+        } else {
+            const QStringView x(units.data() + a.Start + shared, a.Count - shared);
+            const QStringView y(units.data() + b.Start + shared, b.Count - shared);
+            c = x.compare(y);
+            if (c == 0 && (a.Cut || b.Cut))
+                c = FStore.Compare(a.Row, b.Row, column, caseInsensitive);
+        }
+        if (c != 0)
+            return (FOptions & ixDescending) ? (c < 0 ? 1 : -1) : (c < 0 ? -1 : 1);
+        return CompareRest(a.Row, b.Row);
+    };
+    std::sort(items.begin(), items.end(), [&](const TItem& a, const TItem& b) {
+        const int c = order(a, b);
+        return c != 0 ? c < 0 : a.Rank < b.Rank;
+    });
+    if (Unique()) {
+        const auto same = [&](const TItem& a, const TItem& b) { return order(a, b) == 0; };
+        if (std::adjacent_find(items.begin(), items.end(), same) != items.end())
+            KeyViolation();
+    }
+
+    // The entries keep the first field's usual sort key, made from the copies.
+    std::vector<TEntry> entries(items.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        const TItem& item = items[i];
+        entries[i] = {item.Null ? 0 : TMemRowStore::TextSortKey(units.data() + item.Start, item.Count), item.Row};
+    }
+    FEntries = std::move(entries);
+    return true;
+}
+
+void TMemIndex::RebuildByKeys()
 {
     // The first field's sort key is taken out of every row once and the
     // entries sorted by it alone, touching no row; then each run of equal

@@ -63,6 +63,9 @@ private:
     [[noreturn]] void KeyViolation() const;
     // Whether equal sort keys mean equal index keys.
     bool ExactTie(uint64_t key) const { return FExact && key > 1; }
+    // Whether equal sort keys mean equal first fields, so a key of that
+    // field alone needs no row read to tell.
+    bool FirstFieldTie(uint64_t key, const TKeys& keys) const { return keys.size() == 1 && FFirstExact && key > 1; }
     // Sort key order, descending where the index is.
     bool KeyLess(uint64_t a, uint64_t b) const { return (FOptions & ixDescending) ? b < a : a < b; }
 
@@ -73,6 +76,7 @@ private:
     std::vector<int> FColumns;
     TRowFilter FFilter;
     bool FExact = false;
+    bool FFirstExact = false; // the first field's sort key is exact
     // The rows in index order with the first field's sort key
     // (TMemRowStore::SortKey) beside each, so searches and sorts mostly read
     // this array alone.
@@ -86,6 +90,17 @@ private:
     uint64_t KeyHash(TRowHandle row) const;
     // Sorts entries with equal sort keys by the full key, then by natural order.
     void SortTies(std::vector<TEntry>& entries) const;
+    // Rebuild by the first field's sort key, then its ties by the full key.
+    void RebuildByKeys();
+    // Rebuild of an index whose first field is text, from copies of the
+    // texts (false, nothing done, when they would not fit the build's arrays).
+    bool RebuildByTexts();
+    // The order of two rows past the first field, descending where the index is.
+    int CompareRest(TRowHandle a, TRowHandle b) const;
     template <typename Less>
     size_t Bound(const TKeys& keys, Less less) const;
+    // Narrows a search for the end of the entries before wanted to a few
+    // places around a guess from the spread of the keys.
+    template <typename Before>
+    void NarrowByGuess(uint64_t wanted, Before before, size_t& first, size_t& count) const;
 };

@@ -137,6 +137,18 @@ uint64_t HashBytes(const void* data, size_t size, uint64_t seed)
     return hash ^ (hash >> 32);
 }
 
+// Case folding unit by unit as QString's case-insensitive comparison does
+// it: a low surrogate after a high one folds the character they make.
+char16_t FoldUnit(char16_t unit, char16_t& last)
+{
+    char32_t ucs4 = unit;
+    if (QChar::isLowSurrogate(unit) && QChar::isHighSurrogate(last))
+        ucs4 = QChar::surrogateToUcs4(last, unit);
+    last = unit;
+    const char32_t folded = QChar::toCaseFolded(ucs4);
+    return QChar::requiresSurrogates(folded) ? QChar::lowSurrogate(folded) : char16_t(folded);
+}
+
 // Sort keys keep 0 for null.
 uint64_t NotNullKey(uint64_t prefix)
 {
@@ -651,17 +663,50 @@ int TMemRowStore::CompareText(const TText& a, const TText& b, bool caseInsensiti
 
 uint64_t TMemRowStore::TextPrefix(const TText& text, bool caseInsensitive)
 {
-    uint64_t prefix = 0;
-    for (uint32_t i = 0; i < 4; ++i) {
-        char16_t unit = 0;
-        if (i < text.Units()) {
-            unit = UnitAt(text.Data, text.Wide, i);
-            if (caseInsensitive)
-                unit = QChar(unit).toCaseFolded().unicode();
-        }
-        prefix = (prefix << 16) | unit;
+    char16_t units[4];
+    const uint32_t count = std::min<uint32_t>(text.Units(), 4);
+    char16_t last = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        units[i] = UnitAt(text.Data, text.Wide, i);
+        if (caseInsensitive)
+            units[i] = FoldUnit(units[i], last);
     }
-    return prefix;
+    return TextSortKey(units, count);
+}
+
+uint64_t TMemRowStore::TextSortKey(const char16_t* units, size_t count)
+{
+    uint64_t prefix = 0;
+    for (size_t i = 0; i < 4; ++i)
+        prefix = (prefix << 16) | (i < count ? units[i] : 0);
+    return NotNullKey(prefix);
+}
+
+bool TMemRowStore::AppendSortText(TRowHandle row, int column, bool caseInsensitive, uint32_t maxUnits,
+                                  std::vector<char16_t>& out) const
+{
+    if (NullAt(row, column))
+        return true;
+    const TText text = TextAt(row, column);
+    const uint32_t count = std::min(text.Units(), maxUnits);
+    const size_t start = out.size();
+    out.resize(start + count);
+    char16_t* units = out.data() + start;
+    if (text.Wide)
+        std::memcpy(units, text.Data, size_t(count) * 2);
+    else
+        std::transform(text.Data, text.Data + count, units, [](std::byte b) { return char16_t(std::to_integer<uint8_t>(b)); });
+    if (caseInsensitive) {
+        char16_t last = 0;
+        for (uint32_t i = 0; i < count; ++i)
+            units[i] = FoldUnit(units[i], last);
+    }
+    return count == text.Units();
+}
+
+bool TMemRowStore::IsText(int column) const
+{
+    return IsTextType(FColumns[static_cast<size_t>(column)].Type);
 }
 
 int TMemRowStore::Compare(TRowHandle a, TRowHandle b, int column, bool caseInsensitive) const
@@ -775,7 +820,7 @@ uint64_t TMemRowStore::SortKey(int column, const TKey& key, bool caseInsensitive
         return 0;
     switch (FColumns[static_cast<size_t>(column)].Type) {
     case ftString:
-    case ftMemo: return NotNullKey(TextPrefix(TextOf(key.Text), caseInsensitive));
+    case ftMemo: return TextPrefix(TextOf(key.Text), caseInsensitive);
     case ftBlob:
     case ftBytes: return 1;
     case ftBoolean: return uint64_t(key.Int) + 1;
@@ -795,7 +840,7 @@ uint64_t TMemRowStore::SortKey(TRowHandle row, int column, bool caseInsensitive)
         return 0;
     switch (FColumns[static_cast<size_t>(column)].Type) {
     case ftString:
-    case ftMemo: return NotNullKey(TextPrefix(TextAt(row, column), caseInsensitive));
+    case ftMemo: return TextPrefix(TextAt(row, column), caseInsensitive);
     case ftBlob:
     case ftBytes: return 1;
     default: break;
@@ -823,8 +868,9 @@ uint64_t TMemRowStore::KeyHash(TRowHandle row, int column, bool caseInsensitive,
         if (!caseInsensitive || !IsTextType(col.Type)) // one text has one encoding
             return HashBytes(text.Data, text.Bytes, seed);
         QVarLengthArray<char16_t, 128> folded(text.Units());
+        char16_t last = 0;
         for (uint32_t i = 0; i < text.Units(); ++i)
-            folded[i] = QChar(UnitAt(text.Data, text.Wide, i)).toCaseFolded().unicode();
+            folded[i] = FoldUnit(UnitAt(text.Data, text.Wide, i), last);
         return HashBytes(folded.constData(), static_cast<size_t>(folded.size()) * sizeof(char16_t), seed);
     }
     if (col.Type == ftBytes)

@@ -575,6 +575,33 @@ int TCustomMemTable::SearchView(const std::vector<Variant>& keyValues, bool& fou
     return static_cast<int>(at - FView.begin());
 }
 
+int TCustomMemTable::IndexedLocate(const std::vector<TField*>& fields, const std::vector<Variant>& values,
+                                   TLocateOptions options) const
+{
+    if (!FCurrentIndex || !FEnableIndexes || (options & loPartialKey) || fields.size() != values.size()
+        || fields.size() > static_cast<size_t>(FCurrentIndex->PartCount())
+        || bool(options & loCaseInsensitive) != bool(FCurrentIndex->Options() & ixCaseInsensitive))
+        return NotIndexed;
+    // Text alone: other values would be converted to the column's kind,
+    // where the scan compares them as they are.
+    for (size_t i = 0; i < fields.size(); ++i) {
+        const int column = StoreColumn(*fields[i]);
+        if (column < 0 || column != FCurrentIndex->Column(static_cast<int>(i)) || !FStore->IsText(column)
+            || !(values[i].IsEmptyOrNull() || values[i].IsString()))
+            return NotIndexed;
+    }
+    bool found = false;
+    const int position = SearchView(values, found);
+    return found ? position : -1;
+}
+
+int TCustomMemTable::InternalLocate(const std::vector<TField*>& fields, const std::vector<Variant>& values,
+                                    TLocateOptions options)
+{
+    const int position = IndexedLocate(fields, values, options);
+    return position != NotIndexed ? position : TDataSet::InternalLocate(fields, values, options);
+}
+
 TRecordId TCustomMemTable::FindIndexedRow(const QString& indexName, const std::vector<Variant>& keyValues)
 {
     CheckActive();

@@ -156,6 +156,10 @@ protected:
     void InternalUpdateRow(TRecordId row, const std::vector<Variant>& values) override;
     void InternalDeleteRow(TRecordId row) override;
     void InternalRefreshView() override;
+    // By a search of the current index where it can tell (see
+    // IndexedLocate), else by a scan of the view.
+    int InternalLocate(const std::vector<TField*>& fields, const std::vector<Variant>& values,
+                       TLocateOptions options) override;
 
     TMemRowStore& Store() const { return *FStore; }
     // The store column a field's values live in; -1 for fields not stored.
@@ -198,6 +202,12 @@ private:
     bool InRange(const std::byte* row) const;
     void PlaceInView(TRecordId row);
     int SearchView(const std::vector<Variant>& keyValues, bool& found) const;
+    // Locate's answer from the current index when its leading fields are the
+    // text fields sought, whole values in its letter case: the first match
+    // in the view, -1 for none; NotIndexed when the index cannot tell.
+    static constexpr int NotIndexed = -2;
+    int IndexedLocate(const std::vector<TField*>& fields, const std::vector<Variant>& values,
+                      TLocateOptions options) const;
     // Key buffers: the search key and the two ends of a range. The one being
     // (or last) assigned lives in the data set's key buffer, the others here.
     enum TKeyKind { kkSearch, kkRangeStart, kkRangeEnd, kkCount };

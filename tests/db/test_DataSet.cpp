@@ -278,18 +278,27 @@ TEST(DataSetSearching, LocateAndLookupOptions)
         {"NAME", "ИВАНОВА", loCaseInsensitive, 2},
         {"NAME", "Иван", 0, 0},
         {"NAME", "Иван", loPartialKey, 1},
-        {"NAME", "иван", loPartialKey | loCaseInsensitive, 1},
+        {"NAME", "пЕт", loPartialKey | loCaseInsensitive, 3},
         {"PRICE;NAME", VarArrayOf({10, "Петров"}), 0, 3},
         {"PRICE", 20, 0, 2},
         {"PRICE", "20", 0, 2},
         {"PRICE", 30, 0, 0},
     };
-    for (const auto& c : cases) {
-        table->First();
-        const bool found = table->Locate(QLatin1String(c.fields), c.keys, c.options);
-        EXPECT_EQ(found, c.found != 0) << c.fields << " " << VarToStr(c.keys).toStdString();
-        EXPECT_EQ(F(*table, "ID")->AsInteger(), c.found ? c.found : 1) << "a miss does not move";
+    // The same answers by a scan and by a search of an index over the field.
+    table->AddIndex(QStringLiteral("BY_NAME"), QStringLiteral("NAME"));
+    table->AddIndex(QStringLiteral("BY_NAME_CI"), QStringLiteral("NAME"), ixCaseInsensitive);
+    table->AddIndex(QStringLiteral("BY_NAME_DESC"), QStringLiteral("NAME;PRICE"), ixDescending);
+    for (const char* index : {"", "BY_NAME", "BY_NAME_CI", "BY_NAME_DESC"}) {
+        table->SetIndexName(QLatin1String(index));
+        for (const auto& c : cases) {
+            table->First();
+            const int first = F(*table, "ID")->AsInteger();
+            const bool found = table->Locate(QLatin1String(c.fields), c.keys, c.options);
+            EXPECT_EQ(found, c.found != 0) << index << " " << c.fields << " " << VarToStr(c.keys).toStdString();
+            EXPECT_EQ(F(*table, "ID")->AsInteger(), c.found ? c.found : first) << index << ": a miss does not move";
+        }
     }
+    table->SetIndexName(QString());
 
     table->Last();
     EXPECT_EQ(table->Lookup(QStringLiteral("ID"), 2, QStringLiteral("NAME")).AsString(), QStringLiteral("иванова"));
@@ -300,6 +309,28 @@ TEST(DataSetSearching, LocateAndLookupOptions)
     EXPECT_EQ(table->RecNo(), 3) << "lookup does not move";
     EXPECT_THROW(table->Locate(QStringLiteral("NOPE"), 1), EDatabaseError);
     EXPECT_THROW(table->Locate(QStringLiteral("ID;NAME"), 1), EDatabaseError);
+}
+
+// Locate by an index finds the first match the view shows: equal names in
+// the order rows were added, only inside a range, nulls by a null key.
+TEST(DataSetSearching, LocateByAnIndexFindsTheFirstMatchInTheView)
+{
+    auto table = MakeTable({{1, "b", 10}, {2, "a", 20}, {3, "b", 30}, {4, "b", 40}, {5, "c", 50}});
+    table->Append();
+    F(*table, "ID")->SetAsInteger(6);
+    table->Post();
+    table->AddIndex(QStringLiteral("BY_NAME"), QStringLiteral("NAME;PRICE"));
+    table->SetIndexName(QStringLiteral("BY_NAME"));
+    table->Last();
+    ASSERT_TRUE(table->Locate(QStringLiteral("NAME"), "b"));
+    EXPECT_EQ(F(*table, "ID")->AsInteger(), 1);
+    ASSERT_TRUE(table->Locate(QStringLiteral("NAME"), Variant::Null()));
+    EXPECT_EQ(F(*table, "ID")->AsInteger(), 6);
+    table->SetRange({"b", 30}, {"c"});
+    ASSERT_TRUE(table->Locate(QStringLiteral("NAME"), "b"));
+    EXPECT_EQ(F(*table, "ID")->AsInteger(), 3);
+    EXPECT_FALSE(table->Locate(QStringLiteral("NAME"), "a"));
+    EXPECT_EQ(table->Lookup(QStringLiteral("NAME"), "c", QStringLiteral("ID")).AsInteger(), 5);
 }
 
 TEST(DataSetFiltering, ExpressionAndEventNarrowTheView)

@@ -270,4 +270,124 @@ TEST(MemIndexes, IndexesOffForBulkLoadingThenRebuiltOnce)
     EXPECT_EQ(Ids(*table), QList<int>({1, 3, 5, 9}));
 }
 
+// Texts sharing a long prefix (some past what a build copies of each text),
+// Latin, Cyrillic and mixed case, repeated values and nulls: a rebuilt index
+// orders them as comparing the strings does, equal keys in the order rows
+// were added, and finds every one of them.
+void CheckTextOrder(const QStringList& tails)
+{
+    auto table = std::make_unique<TCustomMemTable>();
+    table->FieldDefs().Add(QStringLiteral("ID"), ftInteger, 0, true);
+    table->FieldDefs().Add(QStringLiteral("NAME"), ftString, 200);
+    table->Open();
+    const QString shared = QStringLiteral("Customer number ");
+    const QString longer = shared + QString(60, QLatin1Char('x'));
+    std::vector<std::pair<int, QString>> rows; // a null NAME as a null QString
+    int id = 0;
+    for (int round = 0; round < 3; ++round)
+        for (const QString& tail : tails) {
+            for (const QString& head : {shared, longer}) {
+                const QString name = tail.isNull() ? (round == 0 && head == shared ? QString() : head) : head + tail;
+                rows.emplace_back(++id, name);
+                table->Append();
+                F(*table, "ID")->SetAsInteger(id);
+                if (!name.isNull())
+                    F(*table, "NAME")->SetAsString(name);
+                table->Post();
+            }
+        }
+
+    const auto expected = [&](Qt::CaseSensitivity cs, bool descending) {
+        std::vector<std::pair<int, QString>> sorted = rows;
+        std::stable_sort(sorted.begin(), sorted.end(), [&](const auto& a, const auto& b) {
+            if (a.second.isNull() || b.second.isNull())
+                return a.second.isNull() != b.second.isNull() && (a.second.isNull() != descending);
+            const int c = a.second.compare(b.second, cs);
+            return descending ? c > 0 : c < 0;
+        });
+        QList<int> ids;
+        for (const auto& row : sorted)
+            ids << row.first;
+        return ids;
+    };
+    const struct
+    {
+        const char* name;
+        TIndexOptions options;
+        Qt::CaseSensitivity cs;
+    } cases[] = {
+        {"BY_NAME", 0, Qt::CaseSensitive},
+        {"BY_NAME_CI", ixCaseInsensitive, Qt::CaseInsensitive},
+        {"BY_NAME_DESC", ixDescending, Qt::CaseSensitive},
+    };
+    for (const auto& c : cases) {
+        table->AddIndex(QLatin1String(c.name), QStringLiteral("NAME"), c.options);
+        table->SetIndexName(QLatin1String(c.name));
+        EXPECT_EQ(Ids(*table), expected(c.cs, c.options & ixDescending)) << c.name;
+        for (const auto& [rowId, name] : rows) {
+            ASSERT_TRUE(table->FindKey({name.isNull() ? Variant::Null() : Variant(name)})) << c.name << qPrintable(name);
+            EXPECT_EQ(F(*table, "NAME")->AsString().compare(name, c.cs), 0) << c.name;
+        }
+    }
+
+    // Equal texts in a unique index, however long their shared prefix.
+    EXPECT_THROW(table->AddIndex(QStringLiteral("UNIQUE_CI"), QStringLiteral("NAME"), ixUnique | ixCaseInsensitive),
+                 EDatabaseError);
+}
+
+// Searches of a number index whose keys are spread unevenly (clusters,
+// repeats, a gap, nulls): each lands where a scan of the sorted keys would,
+// ascending and descending.
+
+TEST(MemIndexes, TextOrderPastALongSharedPrefix)
+{
+    const QStringList latin = {QStringLiteral("12 Ltd"), QStringLiteral("1"),  QStringLiteral("12 LTD"),
+                               QString(),                QStringLiteral("z"),  QStringLiteral("Z"),
+                               QString(1, QChar(0)),     QString(8, QChar(0)), QString(7, QChar(0)) + QChar(1)};
+    CheckTextOrder(latin); // every character in a byte
+    CheckTextOrder(latin + QStringList{QStringLiteral("Ёлка"), QStringLiteral("ёлка"), QStringLiteral("Ель"),
+                                       QStringLiteral("ель"), QStringLiteral("я"), QStringLiteral("Я")});
+}
+
+TEST(MemIndexes, SearchesOverUnevenlySpreadNumbers)
+{
+    auto table = MakeTable();
+    std::vector<int> values;
+    for (int i = 0; i < 600; ++i)
+        values.push_back(i < 400 ? i % 50 : 100000 + i * i);
+    table->DisableControls();
+    for (int i = 0; i < static_cast<int>(values.size()); ++i)
+        AddRow(*table, i + 1, "x", values[static_cast<size_t>(i)]);
+    table->Append();
+    F(*table, "ID")->SetAsInteger(0); // PRICE null
+    table->Post();
+    table->EnableControls();
+    std::sort(values.begin(), values.end());
+
+    table->AddIndex(QStringLiteral("BY_PRICE"), QStringLiteral("PRICE"));
+    table->AddIndex(QStringLiteral("BY_PRICE_DESC"), QStringLiteral("PRICE"), ixDescending);
+    std::vector<int> searched = {-5, 99999999};
+    for (int value : values)
+        searched.insert(searched.end(), {value - 1, value, value + 1});
+    for (int wanted : searched) {
+        const bool present = std::binary_search(values.begin(), values.end(), wanted);
+        table->SetIndexName(QStringLiteral("BY_PRICE"));
+        EXPECT_EQ(table->FindKey({wanted}), present) << wanted;
+        table->FindNearest({wanted});
+        const auto at = std::lower_bound(values.begin(), values.end(), wanted);
+        if (at == values.end()) {
+            EXPECT_TRUE(table->Eof()) << wanted;
+        } else {
+            EXPECT_EQ(F(*table, "PRICE")->AsFloat(), *at) << wanted;
+            EXPECT_EQ(table->RecNo(), 2 + (at - values.begin())) << wanted << ": the first of equal keys, after the null";
+        }
+        table->SetIndexName(QStringLiteral("BY_PRICE_DESC"));
+        EXPECT_EQ(table->FindKey({wanted}), present) << wanted;
+        if (present) {
+            EXPECT_EQ(table->RecNo(), 1 + (values.end() - std::upper_bound(values.begin(), values.end(), wanted)))
+                << wanted;
+        }
+    }
+}
+
 } // namespace
