@@ -657,35 +657,16 @@ TEST_F(SDSEditingCacheTest, AStaleRowAddressNeverTouchesAnotherRecord)
 
 // --- two processes through the server
 
-QString ServerPassword()
-{
-    return qEnvironmentVariableIsSet("FB_PASSWORD") ? qEnvironmentVariable("FB_PASSWORD")
-                                                    : QStringLiteral("masterkey");
-}
 
 TEST(SDSEditingServer, ALockHeldByAnotherProcessStopsTheEdit)
 {
-    const QString server = qEnvironmentVariable("FB_SERVER");
-    if (server.isEmpty())
+    if (TIBTestDatabase::ServerName().isEmpty())
         GTEST_SKIP() << "FB_SERVER is not set (scripts/fbserver start)";
     TIBTestDatabase::PrepareEngine();
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString name = server + QLatin1Char(':') + dir.filePath(QStringLiteral("editing.fdb"));
-    const QStringList params = {QStringLiteral("user_name=SYSDBA"), QStringLiteral("password=") + ServerPassword(),
-                                QStringLiteral("lc_ctype=WIN1251")};
-    {
-        TIBDatabase creator;
-        creator.SetDatabaseName(name);
-        creator.SetParams(params);
-        creator.CreateDatabase();
-        QFile script(QStringLiteral(FRAMEWORK_SQL));
-        ASSERT_TRUE(script.open(QIODevice::ReadOnly));
-        for (const QString& statement : TIBTestDatabase::SplitScript(QString::fromUtf8(script.readAll())))
-            TIBTestDatabase::ExecuteOn(creator, statement);
-        for (const QString& statement : TIBTestDatabase::SplitScript(QString::fromUtf8(Schema)))
-            TIBTestDatabase::ExecuteOn(creator, statement);
-    }
+    const QString name = TIBTestDatabase::CreateOnServer(dir.filePath(QStringLiteral("editing.fdb")), QString::fromUtf8(Schema));
+    const QStringList params = TIBTestDatabase::ServerParams();
     {
         TSDatabase db;
         db.SetDatabaseName(name);
@@ -706,7 +687,7 @@ TEST(SDSEditingServer, ALockHeldByAnotherProcessStopsTheEdit)
         QProcess holder;
         holder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         holder.start(QStringLiteral(USERSESSION_HOLDER),
-                     {name, ServerPassword(), RecordIDHex(SessionRecord(sds.RowAddress()))});
+                     {name, TIBTestDatabase::ServerPassword(), RecordIDHex(SessionRecord(sds.RowAddress()))});
         ASSERT_TRUE(holder.waitForStarted());
         ASSERT_TRUE(holder.waitForReadyRead(30000));
         ASSERT_EQ(holder.readLine().trimmed(), QByteArray("locked"));
@@ -727,11 +708,7 @@ TEST(SDSEditingServer, ALockHeldByAnotherProcessStopsTheEdit)
         if (transaction.InTransaction())
             transaction.Commit();
     }
-    TIBDatabase dropper;
-    dropper.SetDatabaseName(name);
-    dropper.SetParams(params);
-    dropper.Open();
-    dropper.DropDatabase();
+    TIBTestDatabase::DropOnServer(name);
 }
 
 } // namespace

@@ -393,38 +393,21 @@ TEST_F(UserSessionTest, ListenerQueuesOtherSessionsEventsAndStopsAtOnce)
 
 // --- two processes through the server
 
-QString ServerPassword()
-{
-    return qEnvironmentVariableIsSet("FB_PASSWORD") ? qEnvironmentVariable("FB_PASSWORD")
-                                                    : QStringLiteral("masterkey");
-}
 
 TEST(UserSessionServer, LockHeldByAnotherProcessUntilItDies)
 {
-    const QString server = qEnvironmentVariable("FB_SERVER");
-    if (server.isEmpty())
+    if (TIBTestDatabase::ServerName().isEmpty())
         GTEST_SKIP() << "FB_SERVER is not set (scripts/fbserver start)";
     TIBTestDatabase::PrepareEngine();
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString name = server + QLatin1Char(':') + dir.filePath(QStringLiteral("sessions.fdb"));
-    const QStringList params = {QStringLiteral("user_name=SYSDBA"), QStringLiteral("password=") + ServerPassword(),
-                                QStringLiteral("lc_ctype=WIN1251")};
-    {
-        TIBDatabase creator;
-        creator.SetDatabaseName(name);
-        creator.SetParams(params);
-        creator.CreateDatabase();
-        QFile script(QStringLiteral(FRAMEWORK_SQL));
-        ASSERT_TRUE(script.open(QIODevice::ReadOnly));
-        for (const QString& statement : TIBTestDatabase::SplitScript(QString::fromUtf8(script.readAll())))
-            TIBTestDatabase::ExecuteOn(creator, statement);
-    }
+    const QString name = TIBTestDatabase::CreateOnServer(dir.filePath(QStringLiteral("sessions.fdb")));
+    const QStringList params = TIBTestDatabase::ServerParams();
 
     // The other process registers, locks row 1 and waits for its end.
     QProcess holder;
     holder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    holder.start(QStringLiteral(USERSESSION_HOLDER), {name, ServerPassword(), RecordIDHex(Row1)});
+    holder.start(QStringLiteral(USERSESSION_HOLDER), {name, TIBTestDatabase::ServerPassword(), RecordIDHex(Row1)});
     ASSERT_TRUE(holder.waitForStarted());
     ASSERT_TRUE(holder.waitForReadyRead(30000));
     ASSERT_EQ(holder.readLine().trimmed(), QByteArray("locked"));
@@ -447,11 +430,7 @@ TEST(UserSessionServer, LockHeldByAnotherProcessUntilItDies)
     holder.waitForFinished();
     EXPECT_TRUE(Eventually([&] { return !LockAborts(session, Row1, false); }));
     db.Close();
-    TIBDatabase dropper;
-    dropper.SetDatabaseName(name);
-    dropper.SetParams(params);
-    dropper.Open();
-    dropper.DropDatabase();
+    TIBTestDatabase::DropOnServer(name);
 }
 
 } // namespace

@@ -53,12 +53,39 @@ QString TIBTestDatabase::ServerName()
     return qEnvironmentVariable("FB_SERVER");
 }
 
+QString TIBTestDatabase::ServerPassword()
+{
+    return qEnvironmentVariableIsSet("FB_PASSWORD") ? qEnvironmentVariable("FB_PASSWORD") : QStringLiteral("masterkey");
+}
+
 QStringList TIBTestDatabase::ServerParams()
 {
-    const QString password = qEnvironmentVariableIsSet("FB_PASSWORD") ? qEnvironmentVariable("FB_PASSWORD")
-                                                                      : QStringLiteral("masterkey");
-    return {QStringLiteral("user_name=SYSDBA"), QStringLiteral("password=") + password,
+    return {QStringLiteral("user_name=SYSDBA"), QStringLiteral("password=") + ServerPassword(),
             QStringLiteral("lc_ctype=WIN1251")};
+}
+
+QString TIBTestDatabase::CreateOnServer(const QString& path, const QString& script)
+{
+    const QString name = ServerName() + QLatin1Char(':') + path;
+    TIBDatabase creator;
+    creator.SetDatabaseName(name);
+    creator.SetParams(ServerParams());
+    creator.CreateDatabase();
+    QFile framework(QStringLiteral(FRAMEWORK_SQL));
+    if (!framework.open(QIODevice::ReadOnly))
+        throw std::runtime_error("cannot read " FRAMEWORK_SQL);
+    for (const QString& statement : SplitScript(QString::fromUtf8(framework.readAll()) + QLatin1Char('\n') + script))
+        ExecuteOn(creator, statement);
+    return name;
+}
+
+void TIBTestDatabase::DropOnServer(const QString& name)
+{
+    TIBDatabase dropper;
+    dropper.SetDatabaseName(name);
+    dropper.SetParams(ServerParams());
+    dropper.Open();
+    dropper.DropDatabase();
 }
 
 std::unique_ptr<TIBDatabase> TIBTestDatabase::Connect(const QString& charset) const

@@ -46,7 +46,13 @@ public:
     // parameter lines that log in to it as SYSDBA (password FB_PASSWORD,
     // "masterkey" when unset).
     static QString ServerName();
+    static QString ServerPassword();
     static QStringList ServerParams();
+    // A database of the framework (its objects, then the script) created at
+    // that file path on the server; its name ("host/port:path") is returned.
+    // DropOnServer removes it again.
+    static QString CreateOnServer(const QString& path, const QString& script = QString());
+    static void DropOnServer(const QString& name);
 
     // Points the engine's lock files at a folder this user can write and the
     // engine at our root folder (build/fbroot, which loads the session
