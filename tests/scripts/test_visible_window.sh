@@ -22,15 +22,15 @@ for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -n1 "$display_file")" QT_QPA_PLATFORM=xcb
 
 failures=0
-# open_windows SPEC...: starts the helper with those windows, waits for the ids
+# open_windows WINDOW...: starts the helper with those windows, waits for the ids
 # of the shown ones (in ids[]).
 open_windows() {
   [ -n "$helper" ] && { kill "$helper"; wait "$helper" 2>/dev/null || true; }
   ids_file=$(mktemp)
   "$windows_program" "$@" >"$ids_file" 2>/dev/null &
   helper=$!
-  local shown=0 spec
-  for spec in "$@"; do [[ $spec == shown:* ]] && shown=$((shown + 1)); done
+  local shown=0 window
+  for window in "$@"; do [[ $window == shown:* ]] && shown=$((shown + 1)); done
   for _ in $(seq 100); do [ "$(wc -l <"$ids_file")" -ge "$shown" ] && break; sleep 0.1; done
   mapfile -t ids <"$ids_file"
 }
