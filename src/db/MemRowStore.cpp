@@ -689,6 +689,8 @@ bool TMemRowStore::AppendSortText(TRowHandle row, int column, bool caseInsensiti
         return true;
     const TText text = TextAt(row, column);
     const uint32_t count = std::min(text.Units(), maxUnits);
+    if (count == 0)
+        return text.Units() == 0; // an empty text may have no storage at all
     const size_t start = out.size();
     out.resize(start + count);
     char16_t* units = out.data() + start;
