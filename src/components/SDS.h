@@ -5,6 +5,7 @@
 // access control, levels and a local file cache.
 #pragma once
 
+#include "EnumSet.h"
 #include "IBError.h"
 #include "MemTable.h"
 
@@ -56,31 +57,7 @@ enum TSDSOption {
 };
 
 // A set of options, stored as 32 bits: bit i is option i.
-class TSDSOptions
-{
-public:
-    constexpr TSDSOptions() = default;
-    constexpr TSDSOptions(std::initializer_list<TSDSOption> options)
-    {
-        for (TSDSOption option : options)
-            FBits |= Bit(option);
-    }
-    static constexpr TSDSOptions FromValue(uint32_t bits)
-    {
-        TSDSOptions result;
-        result.FBits = bits;
-        return result;
-    }
-    constexpr uint32_t Value() const { return FBits; }
-    constexpr bool Contains(TSDSOption option) const { return FBits & Bit(option); }
-    constexpr TSDSOptions operator+(TSDSOptions other) const { return FromValue(FBits | other.FBits); }
-    constexpr TSDSOptions operator-(TSDSOptions other) const { return FromValue(FBits & ~other.FBits); }
-    constexpr bool operator==(const TSDSOptions&) const = default;
-
-private:
-    static constexpr uint32_t Bit(TSDSOption option) { return uint32_t(1) << option; }
-    uint32_t FBits = 0;
-};
+using TSDSOptions = TEnumSet<TSDSOption, uint32_t>;
 
 // [dsoChangesResolved, dsoLoadData, dsoLoadAllFields, dsoAutoCommit]
 inline constexpr TSDSOptions DefaultSDSOptions =
