@@ -14,7 +14,6 @@
 #include <QStringList>
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <memory>
 
 class TIBDatabase;

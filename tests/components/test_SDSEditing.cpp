@@ -7,6 +7,7 @@
 #include "Dialogs.h"
 #include "IBSQL.h"
 #include "IBTestDatabase.h"
+#include "SDSFixture.h"
 #include "SDatabase.h"
 #include "SDatabaseSession.h"
 #include "SysUtils.h"
@@ -82,42 +83,12 @@ QString MessageOf(const std::function<void()>& action)
     return QStringLiteral("<nothing raised>");
 }
 
-class SDSEditingTest : public ::testing::Test
+class SDSEditingTest : public TSDSFixture
 {
 protected:
-    void SetUp() override
-    {
-        FTestDb.CreateFrameworkSchema();
-        FTestDb.ExecuteScript(QString::fromUtf8(Schema));
-        FDb = NewDatabase();
-        FDb->Open();
-        FTransaction.SetDefaultDatabase(FDb.get());
-    }
-
-    std::unique_ptr<TSDatabase> NewDatabase() const
-    {
-        auto db = std::make_unique<TSDatabase>();
-        db->SetDatabaseName(FTestDb.Path());
-        db->SetParams(FTestDb.ConnectParams());
-        return db;
-    }
-
-    std::unique_ptr<TSDS> NewSDS(const QString& table, TSDSOptions extra = {})
-    {
-        auto sds = std::make_unique<TSDS>();
-        sds->setObjectName(table);
-        sds->SetDatabase(FDb.get());
-        sds->SetTransaction(&FTransaction);
-        sds->SetTableName(table);
-        sds->SetOptions(sds->Options() + extra);
-        return sds;
-    }
+    void SetUp() override { CreateAndConnect(Schema); }
 
     QStringList Committed(const char* text) const { return FTestDb.Committed(QString::fromUtf8(text)); }
-
-    TIBTestDatabase FTestDb;
-    std::unique_ptr<TSDatabase> FDb;
-    TIBTransaction FTransaction;
 };
 
 TEST_F(SDSEditingTest, InsertIsReadBackByKeyWithTheServersValues)

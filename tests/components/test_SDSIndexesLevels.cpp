@@ -5,6 +5,7 @@
 #include "DataSource.h"
 #include "IBSQL.h"
 #include "IBTestDatabase.h"
+#include "SDSFixture.h"
 #include "SDatabase.h"
 
 #include <gtest/gtest.h>
@@ -85,30 +86,10 @@ int Current(TDataSet& dataSet)
     return dataSet.FieldByName("SYS$ID")->AsInteger();
 }
 
-class SDSIndexesTest : public ::testing::Test
+class SDSIndexesTest : public TSDSFixture
 {
 protected:
-    void SetUp() override
-    {
-        FTestDb.CreateFrameworkSchema();
-        FTestDb.ExecuteScript(QString::fromUtf8(Schema));
-        FDb = std::make_unique<TSDatabase>();
-        FDb->SetDatabaseName(FTestDb.Path());
-        FDb->SetParams(FTestDb.ConnectParams());
-        FDb->Open();
-        FTransaction.SetDefaultDatabase(FDb.get());
-    }
-
-    std::unique_ptr<TSDS> NewSDS(const QString& table, TSDSOptions extra = {})
-    {
-        auto sds = std::make_unique<TSDS>();
-        sds->setObjectName(table);
-        sds->SetDatabase(FDb.get());
-        sds->SetTransaction(&FTransaction);
-        sds->SetTableName(table);
-        sds->SetOptions(sds->Options() + extra);
-        return sds;
-    }
+    void SetUp() override { CreateAndConnect(Schema); }
 
     std::unique_ptr<TSDS> Levels(const QString& table = QStringLiteral("TREE"))
     {
@@ -118,9 +99,6 @@ protected:
         return sds;
     }
 
-    TIBTestDatabase FTestDb;
-    std::unique_ptr<TSDatabase> FDb;
-    TIBTransaction FTransaction;
     int FDowns = 0, FUps = 0;
 };
 
