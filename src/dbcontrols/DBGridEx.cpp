@@ -248,6 +248,7 @@ void TDBGridEx::LayoutChanged()
 void TDBGridEx::DataSetChanged()
 {
     FModel->Reload();
+    RepaintIndicator(-1);
     SyncCurrent();
     LinkDataChanged();
 }
@@ -260,6 +261,7 @@ void TDBGridEx::DataSetScrolled()
 void TDBGridEx::RecordChanged(TField* field)
 {
     FModel->RowChanged(FModel->ActiveRow());
+    RepaintIndicator(FModel->ActiveRow());
     if (FEditor && !FEditor->Modified()) {
         TColumnEx* column = SelectedColumn();
         if (column && column->Field() && (!field || field == column->Field()))
@@ -269,7 +271,7 @@ void TDBGridEx::RecordChanged(TField* field)
 
 void TDBGridEx::EditingChanged()
 {
-    FModel->IndicatorChanged(FIndicatorRow, FModel->ActiveRow());
+    MoveIndicator();
     if (!FDataLink.Editing() && FEditor)
         CancelEditor();
     LinkEditingChanged();
@@ -300,9 +302,32 @@ void TDBGridEx::SyncCurrent(int column)
                                                               : QItemSelectionModel::NoUpdate));
         scrollTo(index);
     }
-    FModel->IndicatorChanged(FIndicatorRow, row);
-    FIndicatorRow = row;
+    MoveIndicator();
     --FSyncing;
+}
+
+void TDBGridEx::MoveIndicator()
+{
+    const int row = FModel->ActiveRow();
+    if (row != FIndicatorRow)
+        RepaintIndicator(FIndicatorRow);
+    RepaintIndicator(row);
+    FIndicatorRow = row;
+}
+
+void TDBGridEx::RepaintIndicator(int row)
+{
+    QHeaderView* indicator = verticalHeader();
+    if (!indicator->isVisible())
+        return;
+    if (row < 0) {
+        indicator->viewport()->update();
+        return;
+    }
+    if (row >= FModel->rowCount())
+        return;
+    const int top = indicator->sectionViewportPosition(row);
+    indicator->viewport()->update(0, top, indicator->viewport()->width(), indicator->sectionSize(row));
 }
 
 void TDBGridEx::currentChanged(const QModelIndex& current, const QModelIndex& previous)

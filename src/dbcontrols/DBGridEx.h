@@ -206,6 +206,11 @@ private:
     // The view follows the data set's cursor, in the selected column or the
     // one given.
     void SyncCurrent(int column = -1);
+    // Repaints the indicator of a row, or of every row (-1). Straight to the
+    // indicator: a header data change would lay the whole view out again.
+    void RepaintIndicator(int row);
+    // The indicator moves from the row it was drawn on to the active row.
+    void MoveIndicator();
     // The data set follows the view's current row; false (view put back)
     // when posting the record left failed.
     bool MoveToRow(int row, int column = -1);

@@ -198,7 +198,6 @@ void TDBGridModel::Reload()
     }
     if (count > 0)
         emit dataChanged(index(0, 0), index(count - 1, std::max(0, columnCount() - 1)));
-    emit headerDataChanged(Qt::Vertical, 0, std::max(0, count - 1));
 }
 
 void TDBGridModel::RowChanged(int row)
@@ -207,7 +206,6 @@ void TDBGridModel::RowChanged(int row)
     if (row < 0 || row >= FRowCount || columnCount() == 0)
         return;
     emit dataChanged(index(row, 0), index(row, columnCount() - 1));
-    emit headerDataChanged(Qt::Vertical, row, row);
 }
 
 void TDBGridModel::ColumnsReset()
@@ -219,9 +217,3 @@ void TDBGridModel::ColumnsReset()
     endResetModel();
 }
 
-void TDBGridModel::IndicatorChanged(int oldRow, int newRow)
-{
-    for (int row : {oldRow, newRow})
-        if (row >= 0 && row < FRowCount)
-            emit headerDataChanged(Qt::Vertical, row, row);
-}

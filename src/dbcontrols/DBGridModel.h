@@ -56,7 +56,6 @@ public:
     // One row (or the active row) changed.
     void RowChanged(int row);
     void ColumnsReset();
-    void IndicatorChanged(int oldRow, int newRow);
 
 private:
     struct TCachedCell

@@ -98,6 +98,45 @@ TEST_F(GridTest, ViewAndDataSetCursorMoveTogether)
     EXPECT_EQ(Grid().SelectedField(), &Field("NAME"));
 }
 
+// Records what the indicator column is asked to repaint.
+class TRepaintedRegion : public QObject
+{
+public:
+    explicit TRepaintedRegion(QWidget* widget) { widget->installEventFilter(this); }
+    QRegion Region;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            Region += static_cast<QPaintEvent*>(event)->region();
+        return false;
+    }
+};
+
+TEST_F(GridTest, TheIndicatorIsRepaintedWhereItWasAndWhereItGoes)
+{
+    QHeaderView* indicator = Grid().verticalHeader();
+    const auto rowRect = [indicator](int row) {
+        return QRect(0, indicator->sectionViewportPosition(row), indicator->viewport()->width(),
+                     indicator->sectionSize(row));
+    };
+    QCoreApplication::processEvents();
+
+    TRepaintedRegion moved(indicator->viewport());
+    Table().Next();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(moved.Region.contains(rowRect(0))) << "the row it left";
+    EXPECT_TRUE(moved.Region.contains(rowRect(1))) << "the row it came to";
+
+    TRepaintedRegion edited(indicator->viewport());
+    Table().Edit();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(edited.Region.contains(rowRect(1)));
+    EXPECT_EQ(Model().headerData(1, Qt::Vertical, Qt::DisplayRole).toString(), "I");
+    Table().Cancel();
+}
+
 TEST_F(GridTest, ScrollingALargeDataSetKeepsTheCurrentRowOnScreen)
 {
     Table().DisableControls();
