@@ -118,6 +118,14 @@ TCellParams TDBGridModel::CellParams(int row, int column, bool highlighted) cons
     return params;
 }
 
+QString TDBGridModel::CellText(int row, int column) const
+{
+    if (column < 0 || column >= FGrid.Columns().Count() || row < 0 || row >= FRowCount)
+        return {};
+    FillRow(row);
+    return FCachedCells[static_cast<size_t>(column)].Text;
+}
+
 QVariant TDBGridModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || !DataSet() || index.row() >= FRowCount)
@@ -125,9 +133,7 @@ QVariant TDBGridModel::data(const QModelIndex& index, int role) const
     const int column = index.column();
     TColumnEx* col = FGrid.Columns()[column];
     switch (role) {
-    case Qt::DisplayRole:
-        FillRow(index.row());
-        return FCachedCells[static_cast<size_t>(column)].Text;
+    case Qt::DisplayRole: return CellText(index.row(), column);
     case Qt::ToolTipRole:
         if (!col->Tooltips())
             return {};

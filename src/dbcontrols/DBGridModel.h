@@ -50,6 +50,8 @@ public:
 
     // The cell's parameters after the grid's colour hook.
     TCellParams CellParams(int row, int column, bool highlighted) const;
+    // The text a cell shows (the field's display text).
+    QString CellText(int row, int column) const;
 
     // The data set changed: rows counted again and redrawn.
     void Reload();

@@ -267,25 +267,55 @@ void TDBGridDelegate::destroyEditor(QWidget* editor, const QModelIndex& index) c
     QStyledItemDelegate::destroyEditor(editor, index);
 }
 
+// A cell is painted the way a data grid paints it: its background, then one
+// line of text clipped to the cell (never elided). The style's item painting
+// would lay every cell's text out as a paragraph, which costs the grid most
+// of its paint time.
 void TDBGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
-    QStyleOptionViewItem opt(option);
-    initStyleOption(&opt, index);
-    const bool highlighted = opt.state & QStyle::State_Selected;
-    const TCellParams params = FGrid.GridModel()->CellParams(index.row(), index.column(), highlighted);
-    if (params.Background.isValid()) {
-        if (highlighted)
-            opt.palette.setColor(QPalette::Highlight, params.Background);
-        else
-            opt.backgroundBrush = params.Background;
+    const bool selected = option.state & QStyle::State_Selected;
+    const TDBGridModel& model = *FGrid.GridModel();
+    const TCellParams params = model.CellParams(index.row(), index.column(), selected);
+    const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
+                                       : !(option.state & QStyle::State_Active) ? QPalette::Inactive
+                                                                                : QPalette::Normal;
+    QColor background;
+    if (selected)
+        background = params.Background.isValid() ? params.Background : option.palette.color(group, QPalette::Highlight);
+    else
+        background = params.Background;
+    if (background.isValid())
+        painter->fillRect(option.rect, background);
+
+    const QString text = model.CellText(index.row(), index.column());
+    if (!text.isEmpty()) {
+        const QWidget* widget = option.widget;
+        QStyle* style = widget ? widget->style() : QApplication::style();
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, &option, widget) + 1;
+        const TColumnEx* column = params.Column;
+        const Qt::Alignment alignment = (column ? column->Alignment() : Qt::AlignLeft) | Qt::AlignVCenter;
+        painter->save();
+        painter->setFont(params.Font ? *params.Font : option.font);
+        painter->setPen(params.Foreground.isValid()
+                            ? params.Foreground
+                            : option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+        painter->drawText(option.rect.adjusted(margin, 0, -margin, 0),
+                          int(QStyle::visualAlignment(option.direction, alignment)) | Qt::TextSingleLine, text);
+        painter->restore();
     }
-    if (params.Foreground.isValid())
-        opt.palette.setColor(highlighted ? QPalette::HighlightedText : QPalette::Text, params.Foreground);
-    if (params.Font)
-        opt.font = *params.Font;
+    if (option.state & QStyle::State_HasFocus)
+        PaintFocus(painter, option, selected ? background : option.palette.color(group, QPalette::Window));
+}
+
+void TDBGridDelegate::PaintFocus(QPainter* painter, const QStyleOptionViewItem& option, const QColor& background) const
+{
+    QStyleOptionFocusRect focus;
+    focus.QStyleOption::operator=(option);
+    focus.state |= QStyle::State_KeyboardFocusChange | QStyle::State_Item;
+    focus.backgroundColor = background;
     const QWidget* widget = option.widget;
     QStyle* style = widget ? widget->style() : QApplication::style();
-    style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
+    style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, widget);
 }
 
 bool TDBGridDelegate::eventFilter(QObject* object, QEvent* event)

@@ -134,5 +134,7 @@ protected:
     bool eventFilter(QObject* object, QEvent* event) override;
 
 private:
+    void PaintFocus(QPainter* painter, const QStyleOptionViewItem& option, const QColor& background) const;
+
     TDBGridEx& FGrid;
 };
