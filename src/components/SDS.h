@@ -346,6 +346,11 @@ public:
     bool RefreshRecord();
     void VirtualDelete();
     void CascadeDelete();
+    // A write of this data set failed: its transaction is rolled back and
+    // details a cascade deleted in it are read again, since the rollback
+    // brought their rows back on the server.
+    void RollbackFailedWrite(TIBSQL& sql);
+    void ReloadCascadedDetails() noexcept;
     QString BuildAuditText(TAuditKind kind);
     void NotifyChange(int operation, const QByteArray& rowAddress);
     // Posts without the user's BeforePost and AfterPost and without the
@@ -383,6 +388,9 @@ protected:
     bool FPrepared = false;
     bool FDataLoaded = false;
     bool FInternalLoading = false;
+    // The current delete's cascade removed detail rows in the write's
+    // transaction.
+    bool FDetailsCascaded = false;
 
 private:
     // What a loading path switches off while it runs, given back on every

@@ -547,7 +547,7 @@ void TSDS::PostToServer()
             CloseQuietly(used);
             CloseQuietly(*FRefreshByKeySQL);
             if (FOptions.Contains(dsoAutoCommit))
-                RollbackWrite(used, *FSelectSQL);
+                RollbackFailedWrite(used);
             const auto* serverError = dynamic_cast<const EIBInterBaseError*>(&error);
             if (!serverError || dynamic_cast<const EIBConnectionLost*>(&error))
                 throw;
@@ -574,6 +574,8 @@ void TSDS::DoBeforeDelete()
 {
     if (FInternalLoading)
         return;
+    FDetailsCascaded = false;
+    const auto forgetCascade = qScopeGuard([this] { FDetailsCascaded = false; });
     TCustomMemTable::DoBeforeDelete();
     RequireFullAccess();
     if (FOptions.Contains(dsoCheckChildRecordOnDelete) && FOptions.Contains(dsoLevels)) {
@@ -609,10 +611,20 @@ void TSDS::DeleteFromServer()
     auto unlockOnFailure = qScopeGuard([this] { ReleaseEditLock(); });
 
     TIBSQL& sql = known ? *FDeleteSQL : *FDeleteByKeySQL;
-    StartTransactionOf(*FDeleteSQL);
-    if (FOptions.Contains(dsoCascadeDeleteDetail))
-        CascadeDelete();
     for (;;) {
+        // The details go first, in the same transaction; each attempt deletes
+        // them again, since a failed one rolls them back. A detail's own
+        // error is reported as it is.
+        StartTransactionOf(*FDeleteSQL);
+        if (FOptions.Contains(dsoCascadeDeleteDetail)) {
+            try {
+                CascadeDelete();
+            } catch (...) {
+                if (FOptions.Contains(dsoAutoCommit))
+                    RollbackFailedWrite(*FDeleteSQL);
+                throw;
+            }
+        }
         try {
             StartTransactionOf(sql);
             if (!sql.Prepared())
@@ -630,7 +642,7 @@ void TSDS::DeleteFromServer()
             CloseQuietly(*FDeleteSQL);
             CloseQuietly(*FDeleteByKeySQL);
             if (FOptions.Contains(dsoAutoCommit))
-                RollbackWrite(*FDeleteSQL, *FSelectSQL);
+                RollbackFailedWrite(*FDeleteSQL);
             const auto* serverError = dynamic_cast<const EIBInterBaseError*>(&error);
             if (!serverError || dynamic_cast<const EIBConnectionLost*>(&error))
                 throw;
@@ -874,11 +886,39 @@ void TSDS::CascadeDelete()
             const int before = detail->RecordCount();
             try {
                 detail->Delete();
+                FDetailsCascaded = true;
             } catch (const EAbort&) {
                 // A virtual delete keeps the row: go past it when it stays in view.
+                FDetailsCascaded = true;
                 if (detail->RecordCount() == before)
                     detail->Next();
             }
+        }
+    }
+}
+
+void TSDS::RollbackFailedWrite(TIBSQL& sql)
+{
+    RollbackWrite(sql, *FSelectSQL);
+    if (FDetailsCascaded) {
+        FDetailsCascaded = false;
+        ReloadCascadedDetails();
+    }
+}
+
+void TSDS::ReloadCascadedDetails() noexcept
+{
+    for (TDataSet* dataSet : GetDetailDataSets()) {
+        auto* detail = qobject_cast<TSDS*>(dataSet);
+        if (!detail || !detail->Active())
+            continue;
+        try {
+            detail->Reload();
+            if (detail->FOptions.Contains(dsoCascadeDeleteDetail))
+                detail->ReloadCascadedDetails();
+        } catch (...) {
+            // A detail that cannot be read again is closed by its reload;
+            // the write's own error is the one to report.
         }
     }
 }

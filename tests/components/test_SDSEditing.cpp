@@ -508,6 +508,41 @@ TEST_F(SDSEditingTest, CascadeDeleteIsCommittedWithTheMaster)
     EXPECT_EQ(Committed("select SYS$ID from DOC order by 1"), (QStringList{"2", "3"}));
 }
 
+TEST_F(SDSEditingTest, AFailedMasterDeleteKeepsTheDetailsItCascadedHereAndOnTheServer)
+{
+    FTestDb.Execute("INSERT INTO LINE VALUES (31, 3, 'd', 0)"); // document 3 is referred to by REF
+    auto master = NewSDS("DOC", {dsoCascadeDeleteDetail});
+    master->Open();
+    TDataSource source;
+    source.SetDataSet(master.get());
+    auto detail = NewSDS("LINE");
+    detail->SetMasterSource(&source);
+    detail->SetMasterFields("SYS$ID");
+    detail->SetDetailFields("DOC_ID");
+    detail->Open();
+    ASSERT_TRUE(master->Locate("SYS$ID", 3));
+    ASSERT_EQ(detail->RecordCount(), 1);
+
+    EXPECT_THROW(master->Delete(), ESDS_IBError);
+    EXPECT_EQ(master->RecordCount(), 3);
+    EXPECT_EQ(detail->RecordCount(), 1);
+    EXPECT_EQ(detail->FieldByName("SYS$ID")->AsInteger(), 31);
+    EXPECT_EQ(Committed("select SYS$ID from LINE order by 1"), (QStringList{"11", "12", "21", "31"}));
+
+    // A retry deletes the details again with the master.
+    master->OnDeleteError = [&](TDataSet*, const std::exception&, TDataAction& action) {
+        TIBSQL sql;
+        sql.SetTransaction(&FTransaction);
+        sql.SQL().SetText("DELETE FROM REF");
+        sql.ExecQuery();
+        action = daRetry;
+    };
+    master->Delete();
+    EXPECT_EQ(Committed("select SYS$ID from DOC order by 1"), (QStringList{"1", "2"}));
+    EXPECT_EQ(Committed("select SYS$ID from LINE order by 1"), (QStringList{"11", "12", "21"}));
+    EXPECT_EQ(detail->RecordCount(), master->FieldByName("SYS$ID")->AsInteger() == 1 ? 2 : 1);
+}
+
 TEST_F(SDSEditingTest, CancelRaisesAfterCancelOnlyForServerDataSets)
 {
     for (const bool resolved : {false, true}) {
