@@ -56,10 +56,14 @@ int main(int argc, char** argv)
         const QString file = parser.value(screenshot);
         QTimer::singleShot(200, [&] {
             form->Grid()->OptimizeColumnWidths();
-            const bool saved = form->grab().save(file);
-            if (!saved)
-                std::fprintf(stderr, "sdsbrowse: cannot write %s\n", qPrintable(file));
-            application.exit(saved && !failed ? 0 : 1);
+            // The view lays itself out for the new widths (its scroll bars)
+            // on a timer of its own first.
+            QTimer::singleShot(100, [&] {
+                const bool saved = form->grab().save(file);
+                if (!saved)
+                    std::fprintf(stderr, "sdsbrowse: cannot write %s\n", qPrintable(file));
+                application.exit(saved && !failed ? 0 : 1);
+            });
         });
     }
     return application.exec();
