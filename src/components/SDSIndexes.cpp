@@ -181,9 +181,14 @@ void TSDS::SetIndexFieldNames(const QString& fields)
         return;
     }
     const QString list = WithLevelPrefix(fields);
+    QString made;
     if (!SplitFieldList(list).isEmpty() && !IndexDefs().FindByFields(list))
-        AddFieldListIndex(list);
+        made = AddFieldListIndex(list);
     TCustomMemTable::SetIndexFieldNames(list);
+    if (!made.isEmpty())
+        KeepSortIndex(made);
+    // Names of field-list indexes a later order dropped are forgotten.
+    FFieldListIndexes.removeIf([this](const QString& name) { return !IndexDefs().Find(name); });
     ApplyLevelRange();
 }
 

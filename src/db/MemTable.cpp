@@ -9,6 +9,16 @@
 #include <QSaveFile>
 #include <algorithm>
 
+namespace {
+
+// Index names compare without regard to case.
+bool SameName(const QString& a, const QString& b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
 // Follows the master data set for a detail table.
 class TCustomMemTable::TMasterLink : public TDataLink
 {
@@ -407,7 +417,7 @@ int TCustomMemTable::StoredRowCount() const
 TCustomMemTable::TIndexEntry* TCustomMemTable::FindIndexEntry(const QString& name)
 {
     for (TIndexEntry& entry : FIndexes)
-        if (entry.Name.compare(name, Qt::CaseInsensitive) == 0)
+        if (SameName(entry.Name, name))
             return &entry;
     return nullptr;
 }
@@ -469,6 +479,7 @@ void TCustomMemTable::DeleteIndexes()
     FIndexes.clear();
     IndexDefs().Clear();
     FIndexName.clear();
+    FSortIndex.clear();
 }
 
 void TCustomMemTable::SwitchIndex(const QString& name)
@@ -515,11 +526,29 @@ void TCustomMemTable::SetIndexFieldNames(const QString& fields)
         return;
     }
     TIndexDef* def = IndexDefs().FindByFields(fields);
-    if (!def) {
+    const bool made = !def;
+    if (made) {
         AddIndex(fields, fields);
         def = IndexDefs().Find(fields);
     }
-    TCustomMemTable::SetIndexName(def->Name());
+    const QString name = def->Name();
+    TCustomMemTable::SetIndexName(name);
+    KeepSortIndex(made || SameName(name, FSortIndex) ? name : QString());
+}
+
+void TCustomMemTable::KeepSortIndex(const QString& name)
+{
+    const QString previous = std::exchange(FSortIndex, name);
+    if (!previous.isEmpty() && !SameName(previous, name) && !SameName(previous, FIndexName))
+        DropIndex(previous);
+}
+
+void TCustomMemTable::DropIndex(const QString& name)
+{
+    const int def = IndexDefs().IndexOf(name);
+    if (def >= 0)
+        IndexDefs().Delete(def);
+    std::erase_if(FIndexes, [&](const TIndexEntry& entry) { return SameName(entry.Name, name); });
 }
 
 std::vector<TField*> TCustomMemTable::IndexFields() const

@@ -58,7 +58,9 @@ public:
     virtual QString IndexName() const { return FIndexName; }
     virtual void SetIndexName(const QString& name);
     // The current index by field list; an index over exactly these fields is
-    // used, or one is made for them.
+    // used, or one is made for them. An index made here lasts until another
+    // field list replaces it, so that sorting by one column after another
+    // does not leave an index per column for every post to maintain.
     virtual QString IndexFieldNames() const;
     virtual void SetIndexFieldNames(const QString& fields);
     // The fields of the current index as built (whatever an override of
@@ -174,6 +176,10 @@ protected:
     // equal ones), NoRecord without one: a search in any index, the cursor,
     // the view and the current index left alone.
     TRecordId FindIndexedRow(const QString& indexName, const std::vector<Variant>& keyValues);
+    // The index made for the current field-list order ("" for one that was
+    // there before); the one made for the previous order is dropped.
+    void KeepSortIndex(const QString& name);
+    QString SortIndex() const { return FSortIndex; }
 
     // The master moved or changed: by default the view follows it locally.
     virtual void MasterChanged();
@@ -197,6 +203,8 @@ private:
     TIndexEntry* FindIndexEntry(const QString& name);
     TMemIndex& RequireIndex() const;
     void SwitchIndex(const QString& name);
+    // Drops an index that is not the current one.
+    void DropIndex(const QString& name);
     // Where a row of the current index goes in the view (binary search).
     int SortedViewPosition(const std::byte* row) const;
     bool InRange(const std::byte* row) const;
@@ -248,6 +256,7 @@ private:
 
     std::vector<TIndexEntry> FIndexes;
     QString FIndexName;
+    QString FSortIndex;
     TMemIndex* FCurrentIndex = nullptr;
     bool FEnableIndexes = true;
     bool FRangeActive = false;

@@ -149,6 +149,16 @@ TEST_F(SDSIndexesTest, IndexesByNameAndByFieldList)
     EXPECT_EQ(Ids(*sds), (std::vector<int>{1, 2, 3, 20, 11, 15, 10, 14, 12, 13}));
     EXPECT_TRUE(sds->IndexName().isEmpty());
 
+    // Another order drops the index the previous one made: here the
+    // relation's own index serves it. The lookup by SYS$ID still finds rows.
+    sds->SetIndexFieldNames("NAME");
+    EXPECT_EQ(sds->IndexDefs().Count(), before);
+    EXPECT_EQ(sds->IndexDefs().Find(made), nullptr);
+    EXPECT_EQ(sds->IndexName(), "tree_name");
+    EXPECT_EQ(Ids(*sds).front(), 14);
+    sds->GotoID(12);
+    EXPECT_EQ(sds->FieldByName("SYS$ID")->AsInteger(), 12);
+
     // An empty name goes back to the key.
     sds->SetIndexName("");
     EXPECT_EQ(sds->IndexName(), "PRIMARY_KEY");

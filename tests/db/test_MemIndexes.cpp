@@ -102,6 +102,33 @@ TEST(MemIndexes, RecordFilterLeavesRowsOutOfTheIndex)
     EXPECT_EQ(Ids(*table), QList<int>({1, 2, 3, 4})) << "the natural order shows every row";
 }
 
+TEST(MemIndexes, AnOrderByFieldsReplacesTheIndexThePreviousOneMade)
+{
+    auto table = MakeTable({{3, "c", 1}, {1, "a", 3}, {2, "b", 2}});
+    table->AddIndex(QStringLiteral("BY_PRICE"), QStringLiteral("PRICE"));
+    const int defined = table->IndexDefs().Count();
+
+    table->SetIndexFieldNames(QStringLiteral("ID"));
+    table->SetIndexFieldNames(QStringLiteral("NAME"));
+    EXPECT_EQ(table->IndexDefs().Count(), defined + 1) << "only the current order's index is kept";
+    EXPECT_EQ(table->IndexDefs().FindByFields(QStringLiteral("ID")), nullptr);
+    EXPECT_EQ(Ids(*table), QList<int>({1, 2, 3}));
+
+    // An index defined by the caller serves a field list and is never dropped.
+    table->SetIndexFieldNames(QStringLiteral("PRICE"));
+    EXPECT_EQ(table->IndexName(), QStringLiteral("BY_PRICE"));
+    EXPECT_EQ(table->IndexDefs().FindByFields(QStringLiteral("NAME")), nullptr);
+    table->SetIndexFieldNames(QStringLiteral("ID"));
+    EXPECT_NE(table->IndexDefs().Find(QStringLiteral("BY_PRICE")), nullptr);
+    EXPECT_EQ(Ids(*table), QList<int>({1, 2, 3}));
+
+    // Rows posted afterwards go into the indexes that are left, in order.
+    AddRow(*table, 0, "z", 0);
+    EXPECT_EQ(Ids(*table), QList<int>({0, 1, 2, 3}));
+    table->SetIndexName(QStringLiteral("BY_PRICE"));
+    EXPECT_EQ(Ids(*table), QList<int>({0, 3, 2, 1}));
+}
+
 TEST(MemIndexes, SwitchingByNameAndFieldsAndUnknownNames)
 {
     auto table = MakeTable({{3, "c", 1}, {1, "a", 2}, {2, "b", 3}});
