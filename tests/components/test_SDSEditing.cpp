@@ -89,6 +89,42 @@ protected:
     void SetUp() override { CreateAndConnect(Schema); }
 
     QStringList Committed(const char* text) const { return FTestDb.Committed(QString::fromUtf8(text)); }
+
+    // A delete error handler that removes what refers to the documents (in
+    // the write's transaction) and has the delete run again.
+    TDataSetErrorEvent RemoveReferencesAndRetry(int* calls = nullptr)
+    {
+        return [this, calls](TDataSet*, const std::exception&, TDataAction& action) {
+            if (calls)
+                ++*calls;
+            TIBSQL sql;
+            sql.SetTransaction(&FTransaction);
+            sql.SQL().SetText("DELETE FROM REF");
+            sql.ExecQuery();
+            action = daRetry;
+        };
+    }
+
+    // Documents that delete their lines first, the lines following them.
+    struct TDocumentLines
+    {
+        std::unique_ptr<TSDS> Documents;
+        TDataSource Source;
+        std::unique_ptr<TSDS> Lines;
+    };
+    std::unique_ptr<TDocumentLines> OpenDocumentLines()
+    {
+        auto result = std::make_unique<TDocumentLines>();
+        result->Documents = NewSDS("DOC", {dsoCascadeDeleteDetail});
+        result->Documents->Open();
+        result->Source.SetDataSet(result->Documents.get());
+        result->Lines = NewSDS("LINE");
+        result->Lines->SetMasterSource(&result->Source);
+        result->Lines->SetMasterFields("SYS$ID");
+        result->Lines->SetDetailFields("DOC_ID");
+        result->Lines->Open();
+        return result;
+    }
 };
 
 TEST_F(SDSEditingTest, InsertIsReadBackByKeyWithTheServersValues)
@@ -310,14 +346,7 @@ TEST_F(SDSEditingTest, DeleteErrorsRaiseAbortOrRetryTheDelete)
 
     // Retry: the handler removes the reference, the delete runs again.
     int calls = 0;
-    sds->OnDeleteError = [&](TDataSet*, const std::exception&, TDataAction& action) {
-        ++calls;
-        TIBSQL sql;
-        sql.SetTransaction(&FTransaction);
-        sql.SQL().SetText("DELETE FROM REF");
-        sql.ExecQuery();
-        action = daRetry;
-    };
+    sds->OnDeleteError = RemoveReferencesAndRetry(&calls);
     sds->Delete();
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(sds->RecordCount(), 2);
@@ -491,15 +520,9 @@ TEST_F(SDSEditingTest, VirtualDeleteMarksTheRowAndHidesIt)
 
 TEST_F(SDSEditingTest, CascadeDeleteIsCommittedWithTheMaster)
 {
-    auto master = NewSDS("DOC", {dsoCascadeDeleteDetail});
-    master->Open();
-    TDataSource source;
-    source.SetDataSet(master.get());
-    auto detail = NewSDS("LINE");
-    detail->SetMasterSource(&source);
-    detail->SetMasterFields("SYS$ID");
-    detail->SetDetailFields("DOC_ID");
-    detail->Open();
+    const auto documentLines = OpenDocumentLines();
+    TSDS* master = documentLines->Documents.get();
+    TSDS* detail = documentLines->Lines.get();
     ASSERT_TRUE(master->Locate("SYS$ID", 1));
     ASSERT_EQ(detail->RecordCount(), 2);
     master->Delete();
@@ -511,15 +534,9 @@ TEST_F(SDSEditingTest, CascadeDeleteIsCommittedWithTheMaster)
 TEST_F(SDSEditingTest, AFailedMasterDeleteKeepsTheDetailsItCascadedHereAndOnTheServer)
 {
     FTestDb.Execute("INSERT INTO LINE VALUES (31, 3, 'd', 0)"); // document 3 is referred to by REF
-    auto master = NewSDS("DOC", {dsoCascadeDeleteDetail});
-    master->Open();
-    TDataSource source;
-    source.SetDataSet(master.get());
-    auto detail = NewSDS("LINE");
-    detail->SetMasterSource(&source);
-    detail->SetMasterFields("SYS$ID");
-    detail->SetDetailFields("DOC_ID");
-    detail->Open();
+    const auto documentLines = OpenDocumentLines();
+    TSDS* master = documentLines->Documents.get();
+    TSDS* detail = documentLines->Lines.get();
     ASSERT_TRUE(master->Locate("SYS$ID", 3));
     ASSERT_EQ(detail->RecordCount(), 1);
 
@@ -530,13 +547,7 @@ TEST_F(SDSEditingTest, AFailedMasterDeleteKeepsTheDetailsItCascadedHereAndOnTheS
     EXPECT_EQ(Committed("select SYS$ID from LINE order by 1"), (QStringList{"11", "12", "21", "31"}));
 
     // A retry deletes the details again with the master.
-    master->OnDeleteError = [&](TDataSet*, const std::exception&, TDataAction& action) {
-        TIBSQL sql;
-        sql.SetTransaction(&FTransaction);
-        sql.SQL().SetText("DELETE FROM REF");
-        sql.ExecQuery();
-        action = daRetry;
-    };
+    master->OnDeleteError = RemoveReferencesAndRetry();
     master->Delete();
     EXPECT_EQ(Committed("select SYS$ID from DOC order by 1"), (QStringList{"1", "2"}));
     EXPECT_EQ(Committed("select SYS$ID from LINE order by 1"), (QStringList{"11", "12", "21"}));
