@@ -14,6 +14,8 @@
 #include <QRegularExpressionValidator>
 #include <QToolButton>
 
+#include <algorithm>
+
 QString QtInputMask(const QString& editMask)
 {
     // "mask;save literals;blank": only the mask and the blank matter here.
@@ -267,6 +269,31 @@ void TDBGridDelegate::destroyEditor(QWidget* editor, const QModelIndex& index) c
     QStyledItemDelegate::destroyEditor(editor, index);
 }
 
+namespace {
+
+// The part of a cell's text that can reach the screen: a value far longer
+// than the cell is cut before it is laid out (shaping all of a long text
+// would cost every paint). No character is narrower than a pixel but zero
+// width marks, so four characters a pixel leave the shown part whole.
+QString ShownPart(const QString& text, Qt::Alignment alignment, int width)
+{
+    const qsizetype most = 4 * qsizetype(std::max(width, 0)) + 16;
+    if (text.size() <= most || (alignment & Qt::AlignHCenter))
+        return text;
+    if (alignment & Qt::AlignRight) {
+        qsizetype from = text.size() - most;
+        if (text[from].isLowSurrogate())
+            ++from;
+        return text.mid(from);
+    }
+    qsizetype length = most;
+    if (text[length - 1].isHighSurrogate())
+        --length;
+    return text.left(length);
+}
+
+} // namespace
+
 // A cell is painted the way a data grid paints it: its background, then one
 // line of text clipped to the cell (never elided). The style's item painting
 // would lay every cell's text out as a paragraph, which costs the grid most
@@ -289,22 +316,30 @@ void TDBGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
 
     const QString text = model.CellText(index.row(), index.column());
     if (!text.isEmpty()) {
-        const QWidget* widget = option.widget;
-        QStyle* style = widget ? widget->style() : QApplication::style();
-        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, &option, widget) + 1;
+        const QColor foreground = params.Foreground.isValid()
+                                      ? params.Foreground
+                                      : option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
         const TColumnEx* column = params.Column;
-        const Qt::Alignment alignment = (column ? column->Alignment() : Qt::AlignLeft) | Qt::AlignVCenter;
-        painter->save();
-        painter->setFont(params.Font ? *params.Font : option.font);
-        painter->setPen(params.Foreground.isValid()
-                            ? params.Foreground
-                            : option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
-        painter->drawText(option.rect.adjusted(margin, 0, -margin, 0),
-                          int(QStyle::visualAlignment(option.direction, alignment)) | Qt::TextSingleLine, text);
-        painter->restore();
+        PaintText(painter, option, text, (column ? column->Alignment() : Qt::AlignLeft) | Qt::AlignVCenter,
+                  params.Font ? *params.Font : option.font, foreground);
     }
     if (option.state & QStyle::State_HasFocus)
         PaintFocus(painter, option, selected ? background : option.palette.color(group, QPalette::Window));
+}
+
+void TDBGridDelegate::PaintText(QPainter* painter, const QStyleOptionViewItem& option, const QString& text,
+                                Qt::Alignment alignment, const QFont& font, const QColor& color) const
+{
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, &option, widget) + 1;
+    const QRect rect = option.rect.adjusted(margin, 0, -margin, 0);
+    alignment = QStyle::visualAlignment(option.direction, alignment);
+    painter->save();
+    painter->setFont(font);
+    painter->setPen(color);
+    painter->drawText(rect, int(alignment) | Qt::TextSingleLine, ShownPart(text, alignment, rect.width()));
+    painter->restore();
 }
 
 void TDBGridDelegate::PaintFocus(QPainter* painter, const QStyleOptionViewItem& option, const QColor& background) const

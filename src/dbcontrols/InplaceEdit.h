@@ -134,6 +134,8 @@ protected:
     bool eventFilter(QObject* object, QEvent* event) override;
 
 private:
+    void PaintText(QPainter* painter, const QStyleOptionViewItem& option, const QString& text,
+                   Qt::Alignment alignment, const QFont& font, const QColor& color) const;
     void PaintFocus(QPainter* painter, const QStyleOptionViewItem& option, const QColor& background) const;
 
     TDBGridEx& FGrid;

@@ -464,6 +464,27 @@ TEST_F(GridTest, CellColourHookPaintsCellsAndKnowsTheHighlightedOne)
     EXPECT_EQ(Table().RecNo(), 1); // painting never moved the cursor
 }
 
+TEST_F(GridTest, ALongTextShowsWhatFitsOfItsStartOrItsEnd)
+{
+    // Texts far longer than the cell: the part that shows is painted as a
+    // short text with the same start (left aligned) or end (right aligned).
+    const QString filler(100000, QChar(0x0436)); // ж
+    const QString start = QStringLiteral("Начало ") + filler.left(2000);
+    const QString end = filler.left(2000) + QStringLiteral(" конец");
+    QString shown;
+    Field("NAME").OnGetText = [&](TField*, QString& text, bool) { text = shown; };
+    Field("ID").OnGetText = [&](TField*, QString& text, bool) { text = shown; }; // right aligned
+    const auto paint = [&](const QString& text) {
+        shown = text;
+        Table().Refresh();
+        return Grid().viewport()->grab().toImage();
+    };
+    Grid().SetSelectedIndex(PriceColumn); // the cells painted are not the current one
+    EXPECT_EQ(paint(QStringLiteral("Начало ") + filler), paint(start));
+    EXPECT_EQ(paint(filler + QStringLiteral(" конец")), paint(end));
+    EXPECT_NE(paint(end), paint(start));
+}
+
 TEST_F(GridTest, FixedRowsSortMarkersAndFrozenColumns)
 {
     Grid().OnGetFixedCellText = [](const TDBGridEx*, int row, const TColumnEx* column) {
