@@ -579,4 +579,16 @@ TEST(CalculatorScreenshot, SavedWhereTheEnvironmentSays)
     ASSERT_TRUE(written) << path.toStdString();
 }
 
+// The picture CI keeps of the operator chooser.
+TEST(OperatorChooserScreenshot, SavedWhereTheEnvironmentSays)
+{
+    const QString path = qEnvironmentVariable("OPERATOR_CHOOSER_SCREENSHOT");
+    if (path.isEmpty())
+        GTEST_SKIP() << "OPERATOR_CHOOSER_SCREENSHOT is not set";
+    TFormMathAction form;
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    ASSERT_TRUE(form.grab().save(path)) << path.toStdString();
+}
+
 } // namespace

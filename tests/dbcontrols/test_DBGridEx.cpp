@@ -588,6 +588,18 @@ TEST_F(GridTest, SearchDialogMovesTheGridOrSaysNothingWasFound)
     EXPECT_EQ(Table().RecNo(), 3);
 }
 
+// The picture CI keeps of the search dialog, as a grid opens it.
+TEST_F(GridTest, SearchDialogScreenshotSavedWhereTheEnvironmentSays)
+{
+    const QString path = qEnvironmentVariable("GRID_SEARCH_SCREENSHOT");
+    if (path.isEmpty())
+        GTEST_SKIP() << "GRID_SEARCH_SCREENSHOT is not set";
+    TDBGridSearchDlg dialog(Grid(), QStringLiteral("молоко"), QStringLiteral("NAME"));
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    ASSERT_TRUE(dialog.grab().save(path)) << path.toStdString();
+}
+
 TEST_F(GridTest, SearchShortcutOpensTheDialogForTheGridWithoutPresets)
 {
     GridSearchShortcut() = QKeyCombination(Qt::ControlModifier, Qt::Key_F3);

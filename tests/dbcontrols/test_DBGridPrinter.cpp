@@ -145,4 +145,33 @@ TEST_F(PrinterTest, PreviewShowsThePagesInTheChosenOrientation)
     EXPECT_EQ(orientation, QPageLayout::Landscape);
 }
 
+// The picture CI keeps of the print preview, with a header, a title and a
+// footer around the rows.
+TEST_F(PrinterTest, PreviewScreenshotSavedWhereTheEnvironmentSays)
+{
+    const QString path = qEnvironmentVariable("PRINT_PREVIEW_SCREENSHOT");
+    if (path.isEmpty())
+        GTEST_SKIP() << "PRINT_PREVIEW_SCREENSHOT is not set";
+    FPrinter.PageHeader().LeftText = QStringLiteral("Остатки товаров");
+    FPrinter.PageHeader().RightText = QStringLiteral("&[ShortDate]");
+    FPrinter.PageFooter().CenterText = QStringLiteral("Стр. &[Page] из &[Pages]");
+    FPrinter.SetTitle(QStringLiteral("Склад № 1"));
+    bool written = false;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        dialog->resize(900, 700);
+        if (auto* preview = dialog->findChild<QPrintPreviewWidget*>()) {
+            preview->updatePreview();
+            preview->fitInView();
+        }
+        QApplication::processEvents();
+        written = dialog->grab().save(path);
+        dialog->reject();
+    });
+    FPrinter.Preview();
+    ASSERT_TRUE(written) << path.toStdString();
+}
+
 } // namespace
