@@ -788,15 +788,19 @@ void TCustomMemTable::SaveToFile(const QString& fileName, const QString& tag) co
         const TField* field = FindField(def.Name());
         columnOfDef.push_back(field ? StoreColumn(*field) : -1);
     }
+    // The index made for a field-list order stays out: it lasts only as long
+    // as that order (a table loading the file would keep it for good).
+    const auto kept = [this](const QString& name) { return !SameName(name, FSortIndex); };
     for (int i = 0; i < IndexDefs().Count(); ++i)
-        image.IndexDefs.push_back({IndexDefs()[i].Name(), IndexDefs()[i].Fields(), IndexDefs()[i].Options()});
+        if (kept(IndexDefs()[i].Name()))
+            image.IndexDefs.push_back({IndexDefs()[i].Name(), IndexDefs()[i].Fields(), IndexDefs()[i].Options()});
     // Each index's order by row number, so loading need not sort.
     std::vector<uint32_t> ordinal(static_cast<size_t>(FStore->EndId() - FStore->FirstId()));
     uint32_t number = 0;
     FStore->ForEachId([&](uint64_t id) { ordinal[static_cast<size_t>(id - FStore->FirstId())] = number++; });
     if (FEnableIndexes)
         for (const TIndexEntry& entry : FIndexes) {
-            if (!entry.Index || entry.Filter)
+            if (!entry.Index || entry.Filter || !kept(entry.Name))
                 continue;
             image.IndexOrders.push_back({entry.Name, entry.Index->RowNumbers(ordinal, FStore->FirstId())});
         }

@@ -105,6 +105,24 @@ TEST(MemTableFile, EmptyTableWithIndexesRoundTrips)
     EXPECT_TRUE(loaded.Eof());
 }
 
+TEST(MemTableFile, TheIndexOfAFieldListOrderStaysOutOfTheFile)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("SORTED.CDS"));
+    auto original = MakeTable({{2, "b", 1}, {1, "a", 2}});
+    original->AddIndex(QStringLiteral("BY_NAME"), QStringLiteral("NAME"), {});
+    original->SetIndexFieldNames(QStringLiteral("PRICE"));
+    original->SaveToFile(path);
+    EXPECT_EQ(Ids(*original), QList<int>({2, 1})) << "the order shown stays";
+
+    TCustomMemTable loaded;
+    loaded.LoadFromFile(path);
+    ASSERT_EQ(loaded.IndexDefs().Count(), 1);
+    EXPECT_EQ(loaded.IndexDefs()[0].Name(), QStringLiteral("BY_NAME"));
+    loaded.SetIndexFieldNames(QStringLiteral("PRICE"));
+    EXPECT_EQ(Ids(loaded), QList<int>({2, 1}));
+}
+
 TEST(MemTableFile, SavingReplacesTheOldFileWhole)
 {
     QTemporaryDir dir;
