@@ -13,9 +13,15 @@ QStringList SplitFieldList(const QString& fields)
     return names;
 }
 
-QStringList TIndexDef::FieldList() const
+TIndexDef::TIndexDef(const QString& name, const QString& fields, TIndexOptions options)
+    : FName(name), FFields(fields), FFieldList(SplitFieldList(fields)), FOptions(options)
 {
-    return SplitFieldList(FFields);
+}
+
+void TIndexDef::SetFields(const QString& fields)
+{
+    FFields = fields;
+    FFieldList = SplitFieldList(fields);
 }
 
 TIndexDef& TIndexDefs::Add(const QString& name, const QString& fields, TIndexOptions options)
@@ -68,7 +74,7 @@ TIndexDef* TIndexDefs::FindByFields(const QString& fields) const
 {
     const QStringList wanted = SplitFieldList(fields);
     for (const auto& def : FItems) {
-        const QStringList have = def->FieldList();
+        const QStringList& have = def->FieldList();
         if (have.size() == wanted.size()
             && std::equal(have.begin(), have.end(), wanted.begin(), [](const QString& a, const QString& b) {
                    return a.compare(b, Qt::CaseInsensitive) == 0;

@@ -17,23 +17,22 @@ using TIndexOptions = uint8_t;
 class TIndexDef
 {
 public:
-    TIndexDef(const QString& name, const QString& fields, TIndexOptions options)
-        : FName(name), FFields(fields), FOptions(options)
-    {
-    }
+    TIndexDef(const QString& name, const QString& fields, TIndexOptions options);
 
     const QString& Name() const { return FName; }
     void SetName(const QString& name) { FName = name; }
     const QString& Fields() const { return FFields; }
-    void SetFields(const QString& fields) { FFields = fields; }
+    void SetFields(const QString& fields);
     TIndexOptions Options() const { return FOptions; }
     void SetOptions(TIndexOptions options) { FOptions = options; }
-    // The field names, blanks around each removed, empty parts left out.
-    QStringList FieldList() const;
+    // The field names, blanks around each removed, empty parts left out
+    // (split once: lookups by field list read it often).
+    const QStringList& FieldList() const { return FFieldList; }
 
 private:
     QString FName;
     QString FFields;
+    QStringList FFieldList;
     TIndexOptions FOptions;
 };
 
