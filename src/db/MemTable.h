@@ -179,7 +179,6 @@ protected:
     // The index made for the current field-list order ("" for one that was
     // there before); the one made for the previous order is dropped.
     void KeepSortIndex(const QString& name);
-    QString SortIndex() const { return FSortIndex; }
 
     // The master moved or changed: by default the view follows it locally.
     virtual void MasterChanged();

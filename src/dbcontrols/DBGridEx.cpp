@@ -309,7 +309,7 @@ void TDBGridEx::SyncCurrent(int column)
 void TDBGridEx::MoveIndicator()
 {
     const int row = FModel->ActiveRow();
-    if (row != FIndicatorRow)
+    if (row != FIndicatorRow && FIndicatorRow >= 0)
         RepaintIndicator(FIndicatorRow);
     RepaintIndicator(row);
     FIndicatorRow = row;
