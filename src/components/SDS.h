@@ -362,19 +362,16 @@ protected:
     // With server-side master-detail the master's move reloads the rows.
     void MasterChanged() override;
 
-    // While the data set fills itself, neither its users' events nor its own
-    // reactions run.
+    // While the data set fills itself, the user's events of its rows'
+    // changes and moves are held (here, in one place) and its own reactions
+    // below do not run.
+    bool HoldsEvent(const TDataSetNotifyEvent& event) const override;
     void DoBeforeInsert() override;
-    void DoAfterInsert() override;
     void DoBeforeEdit() override;
     void DoAfterEdit() override;
     void DoBeforePost() override;
-    void DoAfterPost() override;
     void DoBeforeDelete() override;
-    void DoAfterDelete() override;
     void DoAfterCancel() override;
-    void DoBeforeScroll() override;
-    void DoAfterScroll() override;
     void DoOnNewRecord() override;
     void DoOnCalcFields() override;
     // A read-only view refuses edits, inserts and deletes in its own words.

@@ -564,7 +564,7 @@ void TSDS::PostToServer()
 
 void TSDS::DoAfterCancel()
 {
-    if (!FInternalLoading && WritesToServer())
+    if (WritesToServer())
         TCustomMemTable::DoAfterCancel();
     // Also when a reload cancels the edit: its lock must not outlive it.
     ReleaseEditLock();

@@ -893,37 +893,21 @@ void TSDS::CheckCanModify() const
     TCustomMemTable::CheckCanModify();
 }
 
-// (the editing hooks are in SDSEditing.cpp)
-
-void TSDS::DoAfterInsert()
+bool TSDS::HoldsEvent(const TDataSetNotifyEvent& event) const
 {
     if (!FInternalLoading)
-        TCustomMemTable::DoAfterInsert();
+        return false;
+    // Opening, closing, the cancel's start and calculated fields are not
+    // the rows' own: those still reach the user.
+    for (const TDataSetNotifyEvent* held : {&BeforeInsert, &AfterInsert, &BeforeEdit, &AfterEdit, &BeforePost,
+                                            &AfterPost, &AfterCancel, &BeforeDelete, &AfterDelete, &BeforeScroll,
+                                            &AfterScroll, &OnNewRecord})
+        if (&event == held)
+            return true;
+    return false;
 }
 
-void TSDS::DoAfterPost()
-{
-    if (!FInternalLoading)
-        TCustomMemTable::DoAfterPost();
-}
-
-void TSDS::DoAfterDelete()
-{
-    if (!FInternalLoading)
-        TCustomMemTable::DoAfterDelete();
-}
-
-void TSDS::DoBeforeScroll()
-{
-    if (!FInternalLoading)
-        TCustomMemTable::DoBeforeScroll();
-}
-
-void TSDS::DoAfterScroll()
-{
-    if (!FInternalLoading)
-        TCustomMemTable::DoAfterScroll();
-}
+// (the engine's own reactions are in SDSEditing.cpp)
 
 void TSDS::DoOnCalcFields()
 {

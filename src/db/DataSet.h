@@ -185,6 +185,15 @@ protected:
     // changed; a derived class may refuse for reasons of its own, in its own words.
     virtual void CheckCanModify() const;
 
+    // Whether a user's event is held back instead of raised: every event
+    // passes here, so a data set that holds some while it fills itself says
+    // so in this one place.
+    virtual bool HoldsEvent(const TDataSetNotifyEvent& event) const
+    {
+        (void)event;
+        return false;
+    }
+
     // Event hooks: each raises its event; derived classes wrap them.
     virtual void DoBeforeOpen() { Raise(BeforeOpen); }
     virtual void DoAfterOpen() { Raise(AfterOpen); }
@@ -283,7 +292,11 @@ private:
     friend class TField;
     friend class TDataSource;
 
-    void Raise(const TDataSetNotifyEvent& event) { if (event) event(this); }
+    void Raise(const TDataSetNotifyEvent& event)
+    {
+        if (event && !HoldsEvent(event))
+            event(this);
+    }
     void OpenCursor();
     void CloseCursor();
     void MoveTo(int position); // no events; sets Bof/Eof

@@ -259,6 +259,48 @@ TEST_F(SDSLoadingTest, OnRecordLoadedAndDatasetKindsVetTheRows)
     }
 }
 
+TEST_F(SDSLoadingTest, WhileFillingItselfOnlyTheRowsEventsAreHeld)
+{
+    auto sds = NewSDS("GOODS");
+    QStringList raised;
+    const auto count = [&](TDataSetNotifyEvent& event, const char* name) {
+        event = [&raised, name](TDataSet*) { raised << QString::fromLatin1(name); };
+    };
+    count(sds->BeforeInsert, "BeforeInsert");
+    count(sds->AfterInsert, "AfterInsert");
+    count(sds->BeforeEdit, "BeforeEdit");
+    count(sds->AfterEdit, "AfterEdit");
+    count(sds->BeforePost, "BeforePost");
+    count(sds->AfterPost, "AfterPost");
+    count(sds->AfterCancel, "AfterCancel");
+    count(sds->BeforeDelete, "BeforeDelete");
+    count(sds->AfterDelete, "AfterDelete");
+    count(sds->BeforeScroll, "BeforeScroll");
+    count(sds->AfterScroll, "AfterScroll");
+    count(sds->OnNewRecord, "OnNewRecord");
+    count(sds->AfterOpen, "AfterOpen");
+    // The loading's own edits, moves and deletes reach none of the rows' events.
+    sds->AfterDataLoaded = [&](TDataSet* ds) {
+        ds->Append();
+        ds->FieldByName("SYS$ID")->SetAsInteger(99);
+        ds->Post();
+        ds->First();
+        ds->Edit();
+        ds->Cancel();
+        ds->Last();
+        ds->Delete();
+    };
+    sds->Open();
+    EXPECT_EQ(raised, (QStringList{"AfterOpen", "AfterScroll"})) << "the opening's own, after the rows are in";
+
+    // The user's own work raises them.
+    raised.clear();
+    sds->First();
+    sds->Edit();
+    sds->Cancel();
+    EXPECT_EQ(raised, (QStringList{"BeforeScroll", "AfterScroll", "BeforeEdit", "AfterEdit", "AfterCancel"}));
+}
+
 TEST_F(SDSLoadingTest, AfterDataLoadedChangesStayLocal)
 {
     auto sds = NewSDS("GOODS");
