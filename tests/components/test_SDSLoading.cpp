@@ -263,22 +263,17 @@ TEST_F(SDSLoadingTest, WhileFillingItselfOnlyTheRowsEventsAreHeld)
 {
     auto sds = NewSDS("GOODS");
     QStringList raised;
-    const auto count = [&](TDataSetNotifyEvent& event, const char* name) {
-        event = [&raised, name](TDataSet*) { raised << QString::fromLatin1(name); };
+    const std::pair<TDataSetNotifyEvent TDataSet::*, const char*> events[] = {
+        {&TDataSet::BeforeInsert, "BeforeInsert"}, {&TDataSet::AfterInsert, "AfterInsert"},
+        {&TDataSet::BeforeEdit, "BeforeEdit"},     {&TDataSet::AfterEdit, "AfterEdit"},
+        {&TDataSet::BeforePost, "BeforePost"},     {&TDataSet::AfterPost, "AfterPost"},
+        {&TDataSet::AfterCancel, "AfterCancel"},   {&TDataSet::BeforeDelete, "BeforeDelete"},
+        {&TDataSet::AfterDelete, "AfterDelete"},   {&TDataSet::BeforeScroll, "BeforeScroll"},
+        {&TDataSet::AfterScroll, "AfterScroll"},   {&TDataSet::OnNewRecord, "OnNewRecord"},
+        {&TDataSet::AfterOpen, "AfterOpen"},
     };
-    count(sds->BeforeInsert, "BeforeInsert");
-    count(sds->AfterInsert, "AfterInsert");
-    count(sds->BeforeEdit, "BeforeEdit");
-    count(sds->AfterEdit, "AfterEdit");
-    count(sds->BeforePost, "BeforePost");
-    count(sds->AfterPost, "AfterPost");
-    count(sds->AfterCancel, "AfterCancel");
-    count(sds->BeforeDelete, "BeforeDelete");
-    count(sds->AfterDelete, "AfterDelete");
-    count(sds->BeforeScroll, "BeforeScroll");
-    count(sds->AfterScroll, "AfterScroll");
-    count(sds->OnNewRecord, "OnNewRecord");
-    count(sds->AfterOpen, "AfterOpen");
+    for (const auto& [event, name] : events)
+        sds.get()->*event = [&raised, name = name](TDataSet*) { raised << QString::fromLatin1(name); };
     // The loading's own edits, moves and deletes reach none of the rows' events.
     sds->AfterDataLoaded = [&](TDataSet* ds) {
         ds->Append();
