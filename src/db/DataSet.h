@@ -170,6 +170,23 @@ public:
     // cursor or raising events (for painting many rows); returns the
     // previous position. A negative position returns to the cursor.
     int SetDisplayPosition(int position);
+    // The fields read the row at a view position (-1: the cursor's) until
+    // the scope ends; the position found is given back then.
+    class TDisplayScope
+    {
+    public:
+        TDisplayScope(TDataSet& dataSet, int position)
+            : FDataSet(dataSet), FPrevious(dataSet.SetDisplayPosition(position))
+        {
+        }
+        ~TDisplayScope() { FDataSet.SetDisplayPosition(FPrevious); }
+        TDisplayScope(const TDisplayScope&) = delete;
+        TDisplayScope& operator=(const TDisplayScope&) = delete;
+
+    private:
+        TDataSet& FDataSet;
+        int FPrevious;
+    };
 
     // --- Events
     TDataSetNotifyEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose;

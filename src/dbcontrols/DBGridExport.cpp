@@ -52,19 +52,6 @@ private:
     TDataSet& FDataSet;
 };
 
-class TDisplayedRow
-{
-public:
-    explicit TDisplayedRow(TDataSet& dataSet) : FDataSet(dataSet), FPrevious(dataSet.SetDisplayPosition(-1)) {}
-    ~TDisplayedRow() { FDataSet.SetDisplayPosition(FPrevious); }
-    TDisplayedRow(const TDisplayedRow&) = delete;
-    TDisplayedRow& operator=(const TDisplayedRow&) = delete;
-
-private:
-    TDataSet& FDataSet;
-    int FPrevious;
-};
-
 } // namespace
 
 QString CSVLine(const QStringList& values, const std::vector<bool>& nulls, QChar separator)
@@ -174,7 +161,7 @@ void ExportToCSV(TDataSet& dataSet, const std::vector<TExportColumn>& columns, c
     for (const TExportColumn& column : columns)
         titles << column.Title;
     write(CSVLine(titles, {}, options.Separator));
-    TDisplayedRow restore(dataSet);
+    const TDataSet::TDisplayScope restore(dataSet, -1);
     for (int position = 0; position < dataSet.RecordCount(); ++position) {
         dataSet.SetDisplayPosition(position);
         QStringList values;
@@ -280,7 +267,7 @@ void ExportToXLSX(TDataSet& dataSet, const std::vector<TExportColumn>& columns, 
         worksheet_write_string(sheet, 0, col, columns[c].Title.toUtf8().constData(), bold);
         worksheet_set_column(sheet, col, col, std::clamp(columns[c].Field->DisplayWidth(), 6, 60) + 2, nullptr);
     }
-    TDisplayedRow restore(dataSet);
+    const TDataSet::TDisplayScope restore(dataSet, -1);
     for (int position = 0; position < dataSet.RecordCount(); ++position) {
         dataSet.SetDisplayPosition(position);
         const auto row = static_cast<lxw_row_t>(position + 1);

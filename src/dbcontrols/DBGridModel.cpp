@@ -4,28 +4,6 @@
 #include "DataSet.h"
 #include "DataSource.h"
 
-namespace {
-
-// The data set reads the given view position until the guard ends (-1: the
-// record under the cursor).
-class TDisplayPosition
-{
-public:
-    TDisplayPosition(TDataSet& dataSet, int position)
-        : FDataSet(dataSet), FPrevious(dataSet.SetDisplayPosition(position))
-    {
-    }
-    ~TDisplayPosition() { FDataSet.SetDisplayPosition(FPrevious); }
-    TDisplayPosition(const TDisplayPosition&) = delete;
-    TDisplayPosition& operator=(const TDisplayPosition&) = delete;
-
-private:
-    TDataSet& FDataSet;
-    int FPrevious;
-};
-
-} // namespace
-
 TDBGridModel::TDBGridModel(TDBGridEx& grid) : QAbstractTableModel(&grid), FGrid(grid) {}
 
 TDataSet* TDBGridModel::DataSet() const
@@ -70,7 +48,7 @@ void TDBGridModel::WithRow(int row, const std::function<void()>& fn) const
     // The record under the cursor is read from the fields as they are, with
     // the edits not yet posted.
     const int position = row == ActiveRow() ? -1 : ViewPosition(row);
-    TDisplayPosition shown(*dataSet, position);
+    const TDataSet::TDisplayScope shown(*dataSet, position);
     fn();
 }
 
