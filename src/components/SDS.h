@@ -420,7 +420,6 @@ private:
     QString OrderFieldNames() const;
     void ForgetStructure();
     struct TColumnPlan;
-    struct TFieldSettings;
     void OpenFromServer();
     // Definitions, fields and statements for the current table, then the table opened empty.
     void PrepareAndOpenTable();

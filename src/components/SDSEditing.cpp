@@ -8,6 +8,7 @@
 #include "IBSQL.h"
 #include "SDatabase.h"
 #include "SDatabaseSession.h"
+#include "SDSQuietFields.h"
 #include "DateTime.h"
 #include "SysUtils.h"
 
@@ -160,44 +161,6 @@ public:
 private:
     std::tuple<Handlers&...> FHandlers;
     std::tuple<Handlers...> FSaved;
-};
-
-// Every field's change and validate handlers, required and read-only flags,
-// taken away for the life of the scope and given back on every path.
-class TQuietFields
-{
-public:
-    explicit TQuietFields(const TDataSet& dataSet)
-    {
-        for (TField* field : dataSet.Fields()) {
-            FSaved.push_back({field, field->OnChange, field->OnValidate, field->Required(), field->ReadOnly()});
-            field->OnChange = {};
-            field->OnValidate = {};
-            field->SetRequired(false);
-        }
-    }
-    ~TQuietFields()
-    {
-        for (const TSaved& s : FSaved) {
-            if (!s.Field)
-                continue;
-            s.Field->OnChange = s.OnChange;
-            s.Field->OnValidate = s.OnValidate;
-            s.Field->SetRequired(s.Required);
-            s.Field->SetReadOnly(s.ReadOnly);
-        }
-    }
-    TQuietFields(const TQuietFields&) = delete;
-    TQuietFields& operator=(const TQuietFields&) = delete;
-
-private:
-    struct TSaved
-    {
-        QPointer<TField> Field;
-        TFieldNotifyEvent OnChange, OnValidate;
-        bool Required, ReadOnly;
-    };
-    std::vector<TSaved> FSaved;
 };
 
 // Sets a field's value with its handlers and read-only flag out of the way.

@@ -8,6 +8,7 @@
 #include "IBDatabase.h"
 #include "IBSQL.h"
 #include "SDatabase.h"
+#include "SDSQuietFields.h"
 #include "SysUtils.h"
 
 #include <QFile>
@@ -18,6 +19,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -130,14 +132,6 @@ struct TSDS::TColumnPlan
     double ExactBound = 0; // trExactFloat's
 };
 
-// What a load takes away from a field and gives back afterwards.
-struct TSDS::TFieldSettings
-{
-    QPointer<TField> Field;
-    TFieldNotifyEvent OnChange, OnValidate;
-    bool Required, ReadOnly;
-};
-
 // The one guard of a data set's loading state. Every path that fills the
 // data set (opening, loading, reloading, merging, reading a file, the
 // AfterDataLoaded handler) holds one for its duration, naming the parts it
@@ -187,7 +181,7 @@ private:
     bool FReadOnly = false, FIndexesOn = false, FAutoReposition = false, FAutoCalc = false, FLoadingFile = false;
     TSDSOptions FOptions;
     QString FIndexFieldNames;
-    std::vector<TFieldSettings> FFields;
+    std::optional<TQuietFields> FQuietFields;
 };
 
 TSDS::TLoading::TLoading(TSDS& dataSet, unsigned parts)
@@ -221,13 +215,7 @@ TSDS::TLoading::TLoading(TSDS& dataSet, unsigned parts)
         FAutoReposition = ds.AutoReposition();
         FAutoCalc = ds.AutoCalcFields();
         ds.SetAutoReposition(false);
-        for (TField* field : ds.Fields()) {
-            FFields.push_back({field, field->OnChange, field->OnValidate, field->Required(), field->ReadOnly()});
-            field->OnChange = {};
-            field->OnValidate = {};
-            field->SetRequired(false);
-            field->SetReadOnly(false);
-        }
+        FQuietFields.emplace(ds, TQuietFields::Writable);
     }
     if (Has(KeyOrder))
         FIndexFieldNames = ds.IndexFieldNames();
@@ -276,14 +264,7 @@ std::exception_ptr TSDS::TLoading::Restore() noexcept
             if (!ds.FOptions.Contains(dsoDontFreeSelectHandle))
                 ds.FSelectSQL->FreeHandle();
         });
-        for (const TFieldSettings& s : FFields) {
-            if (!s.Field)
-                continue;
-            s.Field->OnChange = s.OnChange;
-            s.Field->OnValidate = s.OnValidate;
-            s.Field->SetRequired(s.Required);
-            s.Field->SetReadOnly(s.ReadOnly);
-        }
+        FQuietFields.reset();
         ds.SetAutoCalcFields(FAutoCalc);
         ds.FLoadCalc = TLoadCalc::Free;
     }
