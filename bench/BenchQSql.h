@@ -3,8 +3,10 @@
 
 #include <QSqlDatabase>
 #include <QSqlError>
+#include <QSqlTableModel>
 #include <QString>
 
+#include <memory>
 #include <stdexcept>
 
 // Opens the database through QIBASE under the connection name, as SYSDBA with
@@ -18,4 +20,21 @@ inline QSqlDatabase OpenQIBASE(const QString& connection, const QString& path)
     if (!database.open())
         throw std::runtime_error(qPrintable(QStringLiteral("QIBASE: ") + database.lastError().text()));
     return database;
+}
+
+// The table in a QSqlTableModel sorted by a column, every row fetched (the
+// model fetches in batches otherwise); edits wait for submitAll. Raises when
+// the select fails.
+inline std::unique_ptr<QSqlTableModel> FetchedTableModel(const QSqlDatabase& database, const QString& table,
+                                                         const QString& sortColumn)
+{
+    auto model = std::make_unique<QSqlTableModel>(nullptr, database);
+    model->setEditStrategy(QSqlTableModel::OnManualSubmit);
+    model->setTable(table);
+    model->setSort(model->fieldIndex(sortColumn), Qt::AscendingOrder);
+    if (!model->select())
+        throw std::runtime_error(qPrintable(model->lastError().text()));
+    while (model->canFetchMore())
+        model->fetchMore();
+    return model;
 }

@@ -182,14 +182,8 @@ void GridPaging_QSqlTableModel(benchmark::State& state)
     Guarded(state, [&] {
         QSqlDatabase database = OpenQIBASE(connection, Database().Path());
         Check(database.transaction(), "QIBASE: no transaction");
-        QSqlTableModel model(nullptr, database);
-        model.setEditStrategy(QSqlTableModel::OnManualSubmit);
-        model.setTable(TableName(LargeRows));
-        model.setSort(0, Qt::AscendingOrder);
-        if (!model.select())
-            throw std::runtime_error(qPrintable(model.lastError().text()));
-        while (model.canFetchMore())
-            model.fetchMore();
+        const auto fetched = FetchedTableModel(database, TableName(LargeRows), SDSNames::Id);
+        QSqlTableModel& model = *fetched;
         Check(model.rowCount() == BenchRowCount(LargeRows), "the model did not fetch every row");
         for (auto _ : state) {
             state.PauseTiming();

@@ -375,14 +375,7 @@ void OpenSDS_QSqlTableModel(benchmark::State& state)
             Check(database.transaction(), "QIBASE: no transaction");
             probe.Restart();
             state.ResumeTiming();
-            model = std::make_unique<QSqlTableModel>(nullptr, database);
-            model->setEditStrategy(QSqlTableModel::OnManualSubmit);
-            model->setTable(TableName);
-            model->setSort(model->fieldIndex(SDSNames::Id), Qt::AscendingOrder);
-            if (!model->select())
-                throw std::runtime_error(qPrintable(model->lastError().text()));
-            while (model->canFetchMore())
-                model->fetchMore();
+            model = FetchedTableModel(database, TableName, SDSNames::Id);
         }
         probe.Report(state, RowCount());
         Agree(Walk(*model), false);
@@ -496,13 +489,8 @@ void Lookup_QSqlTableModel(benchmark::State& state)
     Guarded(state, [&] {
         QSqlDatabase database = OpenQIBASE(connection, Database().Path());
         {
-            QSqlTableModel model(nullptr, database);
-            model.setTable(TableName);
-            model.setSort(model.fieldIndex(SDSNames::Id), Qt::AscendingOrder);
-            if (!model.select())
-                throw std::runtime_error(qPrintable(model.lastError().text()));
-            while (model.canFetchMore())
-                model.fetchMore();
+            const auto fetched = FetchedTableModel(database, TableName, SDSNames::Id);
+            const QSqlTableModel& model = *fetched;
             const int idColumn = model.fieldIndex(SDSNames::Id);
             const int nameColumn = model.fieldIndex(QStringLiteral("NAME"));
             int64_t i = 0;

@@ -161,14 +161,7 @@ void Update_QSqlTableModel(benchmark::State& state)
             state.PauseTiming();
             ++round;
             Check(database.transaction(), "QIBASE: no transaction");
-            auto model = std::make_unique<QSqlTableModel>(nullptr, database);
-            model->setEditStrategy(QSqlTableModel::OnManualSubmit);
-            model->setTable(TableName);
-            model->setSort(model->fieldIndex(SDSNames::Id), Qt::AscendingOrder);
-            if (!model->select())
-                throw std::runtime_error(qPrintable(model->lastError().text()));
-            while (model->canFetchMore())
-                model->fetchMore();
+            auto model = FetchedTableModel(database, TableName, SDSNames::Id);
             const int nameColumn = model->fieldIndex(QStringLiteral("NAME"));
             const int amountColumn = model->fieldIndex(QStringLiteral("AMOUNT"));
             state.ResumeTiming();
