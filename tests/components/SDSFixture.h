@@ -10,6 +10,17 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+// A field of the given class added to a data set (owned by it).
+template <typename T>
+T* AddField(TDataSet& dataSet, const char* name, TFieldKind kind = fkData)
+{
+    auto* field = new T(&dataSet);
+    field->SetFieldName(QString::fromUtf8(name));
+    field->SetFieldKind(kind);
+    field->SetDataSet(&dataSet);
+    return field;
+}
+
 class TSDSFixture : public ::testing::Test
 {
 protected:

@@ -53,16 +53,6 @@ INSERT INTO CYCLE VALUES (101, 100, 0, 'b');
 INSERT INTO CYCLE VALUES (102, 101, 1073741824, 'c');
 )";
 
-template <typename T>
-T* AddField(TDataSet& dataSet, const char* name, TFieldKind kind = fkData)
-{
-    auto* field = new T(&dataSet);
-    field->SetFieldName(QString::fromUtf8(name));
-    field->SetFieldKind(kind);
-    field->SetDataSet(&dataSet);
-    return field;
-}
-
 std::vector<int> Ids(TDataSet& dataSet)
 {
     std::vector<int> ids;

@@ -6,6 +6,7 @@
 #include "IBSQL.h"
 #include "IBTestDatabase.h"
 #include "MemTableFile.h"
+#include "SDSFixture.h"
 #include "SDatabase.h"
 #include "TempDir.h"
 
@@ -48,16 +49,6 @@ INSERT INTO SYS_USER (SYS$ID, SYS$STATE, NAME) VALUES (1, 0, 'Администр
 INSERT INTO SYS_USER (SYS$ID, SYS$STATE, NAME) VALUES (2, 0, 'Оператор');
 )";
 
-template <typename T>
-T* AddField(TDataSet& dataSet, const char* name, TFieldKind kind = fkData)
-{
-    auto* field = new T(&dataSet);
-    field->SetFieldName(QString::fromUtf8(name));
-    field->SetFieldKind(kind);
-    field->SetDataSet(&dataSet);
-    return field;
-}
-
 QByteArray ReadAll(const QString& path)
 {
     QFile file(path);
@@ -72,39 +63,10 @@ std::vector<int> Ids(TDataSet& dataSet)
     return ids;
 }
 
-class SDSLoadingTest : public ::testing::Test
+class SDSLoadingTest : public TSDSFixture
 {
 protected:
-    void SetUp() override
-    {
-        FTestDb.CreateFrameworkSchema();
-        FTestDb.ExecuteScript(QString::fromUtf8(Schema));
-        FDb = NewDatabase();
-        FDb->Open();
-        FTransaction.SetDefaultDatabase(FDb.get());
-    }
-
-    std::unique_ptr<TSDatabase> NewDatabase() const
-    {
-        auto db = std::make_unique<TSDatabase>();
-        db->SetDatabaseName(FTestDb.Path());
-        db->SetParams(FTestDb.ConnectParams());
-        return db;
-    }
-
-    std::unique_ptr<TSDS> NewSDS(const QString& table, TSDatabase* db = nullptr)
-    {
-        auto sds = std::make_unique<TSDS>();
-        sds->setObjectName(table);
-        sds->SetDatabase(db ? db : FDb.get());
-        sds->SetTransaction(&FTransaction);
-        sds->SetTableName(table);
-        return sds;
-    }
-
-    TIBTestDatabase FTestDb;
-    std::unique_ptr<TSDatabase> FDb;
-    TIBTransaction FTransaction;
+    void SetUp() override { CreateAndConnect(Schema); }
 };
 
 TEST_F(SDSLoadingTest, LoadsEveryTypeAndBindsTheSystemColumns)
