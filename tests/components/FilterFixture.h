@@ -82,4 +82,16 @@ inline std::vector<TRow> PlainRows(int n)
     return rows;
 }
 
+// Counts what the data source's controls are told.
+class TCountingLink : public TDataLink
+{
+public:
+    int RecordChanges = 0;
+    int LayoutChanges = 0;
+
+protected:
+    void RecordChanged(TField*) override { ++RecordChanges; }
+    void LayoutChanged() override { ++LayoutChanges; }
+};
+
 } // namespace filtertest

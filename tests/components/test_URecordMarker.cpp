@@ -12,18 +12,6 @@ using namespace filtertest;
 
 namespace {
 
-// Counts what the data source's controls are told.
-class TCountingLink : public TDataLink
-{
-public:
-    int RecordChanges = 0;
-    int LayoutChanges = 0;
-
-protected:
-    void RecordChanged(TField*) override { ++RecordChanges; }
-    void LayoutChanged() override { ++LayoutChanges; }
-};
-
 class RecordMarkerTest : public ::testing::Test
 {
 protected:
