@@ -5,6 +5,7 @@
 
 #include <QStringList>
 #include <memory>
+#include <utility>
 
 namespace dbtest {
 
@@ -33,6 +34,24 @@ inline std::unique_ptr<TCustomMemTable> MakeTable(std::initializer_list<TRowData
     }
     table->First();
     return table;
+}
+
+// Fields of an order table (open it afterwards): GOOD_ID, and GOOD_NAME
+// looked up in a table of MakeTable's layout by its ID.
+inline std::pair<TIntegerField*, TStringField*> AddGoodsLookup(TDataSet& orders, TDataSet& goods)
+{
+    auto* goodId = new TIntegerField(&orders);
+    goodId->SetFieldName(QStringLiteral("GOOD_ID"));
+    goodId->SetDataSet(&orders);
+    auto* goodName = new TStringField(&orders);
+    goodName->SetFieldName(QStringLiteral("GOOD_NAME"));
+    goodName->SetFieldKind(fkLookup);
+    goodName->SetLookupDataSet(&goods);
+    goodName->SetKeyFields(QStringLiteral("GOOD_ID"));
+    goodName->SetLookupKeyFields(QStringLiteral("ID"));
+    goodName->SetLookupResultField(QStringLiteral("NAME"));
+    goodName->SetDataSet(&orders);
+    return {goodId, goodName};
 }
 
 // The IDs of the view, in order, without moving the cursor for good.

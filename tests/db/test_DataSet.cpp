@@ -7,6 +7,7 @@
 
 namespace {
 
+using dbtest::AddGoodsLookup;
 using dbtest::Ids;
 using dbtest::MakeTable;
 using dbtest::TEventLog;
@@ -175,17 +176,7 @@ TEST(DataSetFields, LookupFieldsReadTheirDataSet)
 {
     auto goods = MakeTable({{1, "Чай", 10}, {2, "Кофе", 20}});
     TCustomMemTable orders;
-    auto* goodId = new TIntegerField(&orders);
-    goodId->SetFieldName(QStringLiteral("GOOD_ID"));
-    goodId->SetDataSet(&orders);
-    auto* goodName = new TStringField(&orders);
-    goodName->SetFieldName(QStringLiteral("GOOD_NAME"));
-    goodName->SetFieldKind(fkLookup);
-    goodName->SetLookupDataSet(goods.get());
-    goodName->SetKeyFields(QStringLiteral("GOOD_ID"));
-    goodName->SetLookupKeyFields(QStringLiteral("ID"));
-    goodName->SetLookupResultField(QStringLiteral("NAME"));
-    goodName->SetDataSet(&orders);
+    const auto [goodId, goodName] = AddGoodsLookup(orders, *goods);
     orders.Open();
     orders.Append();
     goodId->SetAsInteger(2);

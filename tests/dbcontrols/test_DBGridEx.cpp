@@ -632,17 +632,7 @@ TEST(GridLookup, DropDownListsTheLookupValuesAndWritesTheKey)
     TScriptedDialogsGuard dialogs;
     auto goods = dbtest::MakeTable({{1, "Чай", 10}, {2, "Кофе", 20}, {3, "Какао", 30}});
     TCustomMemTable orders;
-    auto* goodId = new TIntegerField(&orders);
-    goodId->SetFieldName(QStringLiteral("GOOD_ID"));
-    goodId->SetDataSet(&orders);
-    auto* goodName = new TStringField(&orders);
-    goodName->SetFieldName(QStringLiteral("GOOD_NAME"));
-    goodName->SetFieldKind(fkLookup);
-    goodName->SetLookupDataSet(goods.get());
-    goodName->SetKeyFields(QStringLiteral("GOOD_ID"));
-    goodName->SetLookupKeyFields(QStringLiteral("ID"));
-    goodName->SetLookupResultField(QStringLiteral("NAME"));
-    goodName->SetDataSet(&orders);
+    const auto [goodId, goodName] = dbtest::AddGoodsLookup(orders, *goods);
     orders.Open();
     orders.Append();
     goodId->SetAsInteger(1);
