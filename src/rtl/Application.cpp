@@ -2,25 +2,9 @@
 
 #include "Dialogs.h"
 #include "Exceptions.h"
+#include "QtDialogs.h"
 
-#include <QFileInfo>
 #include <QWidget>
-
-QString DefaultApplicationTitle(const QString& executablePath)
-{
-    QString name = QFileInfo(executablePath).fileName();
-    const qsizetype dot = name.indexOf(QLatin1Char('.'));
-    if (dot >= 0)
-        name.truncate(dot);
-    return name.left(1) + name.mid(1).toLower();
-}
-
-QString ApplicationTitle()
-{
-    if (TApplication* app = Application())
-        return app->Title();
-    return DefaultApplicationTitle(QCoreApplication::applicationFilePath());
-}
 
 QString ErrorDisplayText(const QString& message)
 {
@@ -72,11 +56,16 @@ void HandleExceptions(const std::function<void()>& fn)
     }
 }
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
-
-QString TApplication::Title() const
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
-    return FTitle.isEmpty() ? DefaultApplicationTitle(applicationFilePath()) : FTitle;
+    // Questions and notices are shown in message boxes from now on.
+    SetDialogBackend(MakeQtDialogs());
+}
+
+TApplication::~TApplication()
+{
+    // No message box outlives the application object.
+    SetDialogBackend(nullptr);
 }
 
 void TApplication::RegisterForm(QWidget* form)

@@ -1,6 +1,8 @@
-// The application object: the title rule, and the error display that every
+// The application object: the error display that every
 // exception reaching the event loop ends in.
 #pragma once
+
+#include "ApplicationTitle.h"
 
 #include <QApplication>
 #include <QString>
@@ -9,11 +11,6 @@
 
 class QWidget;
 
-// The default title: the executable's file name without its folder, cut
-// before its first ".", every letter after the first in lower case.
-QString DefaultApplicationTitle(const QString& executablePath);
-// The running application's title (its set title, else the default).
-QString ApplicationTitle();
 
 // The text the error display shows for a message: a full stop is appended
 // when the last character sorts after ".".
@@ -30,10 +27,11 @@ class TApplication : public QApplication
     Q_OBJECT
 public:
     TApplication(int& argc, char** argv);
+    ~TApplication() override;
 
     void Initialize() {}
-    QString Title() const;
-    void SetTitle(const QString& title) { FTitle = title; }
+    QString Title() const { return ApplicationTitle(); }
+    void SetTitle(const QString& title) { SetApplicationTitle(title); }
 
     // Creates the form (owned by the application until it is closed); the
     // first form created is the main form, which Run shows.
@@ -56,7 +54,6 @@ public:
 private:
     void RegisterForm(QWidget* form);
 
-    QString FTitle;
     QWidget* FMainForm = nullptr;
 };
 

@@ -1,91 +1,28 @@
 #include "Dialogs.h"
 
-#include "Application.h"
+#include "ApplicationTitle.h"
 
-#include <QApplication>
-#include <QInputDialog>
-#include <QMessageBox>
-#include <QPushButton>
+#include <QtGlobal>
 
 namespace {
 
-constexpr TMsgDlgBtn kButtonOrder[] = {mbYes, mbNo, mbOK, mbCancel, mbAbort, mbRetry,
-                                       mbIgnore, mbAll, mbNoToAll, mbYesToAll, mbHelp, mbClose};
-
-QMessageBox::Icon QtIcon(TMsgIcon icon)
-{
-    switch (icon) {
-    case TMsgIcon::Warning: return QMessageBox::Warning;
-    case TMsgIcon::Stop: return QMessageBox::Critical;
-    case TMsgIcon::Information: return QMessageBox::Information;
-    case TMsgIcon::Question: return QMessageBox::Question;
-    case TMsgIcon::None: break;
-    }
-    return QMessageBox::NoIcon;
-}
-
-QMessageBox::ButtonRole QtRole(TMsgDlgBtn button)
-{
-    switch (button) {
-    case mbYes: case mbOK: case mbAll: case mbYesToAll: case mbRetry: return QMessageBox::AcceptRole;
-    case mbNo: case mbNoToAll: return QMessageBox::NoRole;
-    case mbCancel: case mbAbort: case mbClose: return QMessageBox::RejectRole;
-    case mbIgnore: return QMessageBox::ActionRole;
-    case mbHelp: return QMessageBox::HelpRole;
-    }
-    return QMessageBox::ActionRole;
-}
-
-// What Escape means in a box: Cancel, else No, else the only OK.
-TMsgDlgBtn EscapeButton(TMsgDlgButtons buttons)
-{
-    for (TMsgDlgBtn b : {mbCancel, mbNo, mbAbort, mbClose, mbOK})
-        if (buttons.Contains(b))
-            return b;
-    return mbOK;
-}
-
-class TQtDialogs : public TDialogBackend
+// Where no message box can be shown (no application object with a GUI): the
+// text goes to the log and the cautious answer is taken.
+class THeadlessDialogs : public TDialogBackend
 {
 public:
     TModalResult ShowMessageBox(const TMessageRequest& request) override
     {
-        QMessageBox box(QtIcon(request.Icon), request.Caption, request.Text, QMessageBox::NoButton,
-                        QApplication::activeWindow());
-        std::vector<std::pair<QAbstractButton*, TMsgDlgBtn>> buttons;
-        for (TMsgDlgBtn b : kButtonOrder) {
-            if (!request.Buttons.Contains(b))
-                continue;
-            QPushButton* button = box.addButton(MsgDlgButtonText(b), QtRole(b));
-            buttons.emplace_back(button, b);
-            if (buttons.size() == 1)
-                box.setDefaultButton(button);
-            if (b == EscapeButton(request.Buttons))
-                box.setEscapeButton(button);
-        }
-        box.exec();
-        for (const auto& [button, b] : buttons)
-            if (box.clickedButton() == button)
-                return ModalResultOf(b);
-        return mrCancel;
+        qWarning("%s: %s", qUtf8Printable(request.Caption), qUtf8Printable(request.Text));
+        return ModalResultOf(EscapeButton(request.Buttons));
     }
-
-    bool InputQuery(const QString& caption, const QString& prompt, QString& value) override
-    {
-        bool ok = false;
-        const QString answer = QInputDialog::getText(QApplication::activeWindow(), caption, prompt,
-                                                     QLineEdit::Normal, value, &ok);
-        if (ok)
-            value = answer;
-        return ok;
-    }
-
-    void Beep() override { QApplication::beep(); }
+    bool InputQuery(const QString&, const QString&, QString&) override { return false; }
+    void Beep() override {}
 };
 
 std::unique_ptr<TDialogBackend>& Backend()
 {
-    static std::unique_ptr<TDialogBackend> backend = std::make_unique<TQtDialogs>();
+    static std::unique_ptr<TDialogBackend> backend = std::make_unique<THeadlessDialogs>();
     return backend;
 }
 
@@ -102,6 +39,14 @@ TMsgIcon IconOf(TMsgDlgType type)
 }
 
 } // namespace
+
+TMsgDlgBtn EscapeButton(TMsgDlgButtons buttons)
+{
+    for (TMsgDlgBtn b : {mbCancel, mbNo, mbAbort, mbClose, mbOK})
+        if (buttons.Contains(b))
+            return b;
+    return mbOK;
+}
 
 TModalResult ModalResultOf(TMsgDlgBtn button)
 {
@@ -125,7 +70,7 @@ TModalResult ModalResultOf(TMsgDlgBtn button)
 std::unique_ptr<TDialogBackend> SetDialogBackend(std::unique_ptr<TDialogBackend> backend)
 {
     std::unique_ptr<TDialogBackend> previous = std::move(Backend());
-    Backend() = backend ? std::move(backend) : std::make_unique<TQtDialogs>();
+    Backend() = backend ? std::move(backend) : std::make_unique<THeadlessDialogs>();
     return previous;
 }
 
@@ -199,7 +144,7 @@ TModalResult TScriptedDialogs::ShowMessageBox(const TMessageRequest& request)
         Answers.erase(Answers.begin());
         return answer;
     }
-    for (TMsgDlgBtn b : kButtonOrder)
+    for (TMsgDlgBtn b : MsgDlgButtonOrder)
         if (request.Buttons.Contains(b))
             return ModalResultOf(b);
     return mrOk;

@@ -44,6 +44,12 @@ enum TModalResult {
 
 TModalResult ModalResultOf(TMsgDlgBtn button);
 
+// The order in which a box shows its buttons.
+inline constexpr TMsgDlgBtn MsgDlgButtonOrder[] = {mbYes, mbNo, mbOK, mbCancel, mbAbort, mbRetry,
+                                                   mbIgnore, mbAll, mbNoToAll, mbYesToAll, mbHelp, mbClose};
+// What Escape means in a box: Cancel, else No, else the only OK.
+TMsgDlgBtn EscapeButton(TMsgDlgButtons buttons);
+
 // Icon of a message box.
 enum class TMsgIcon { None, Warning, Stop, Information, Question };
 
@@ -66,7 +72,9 @@ public:
     virtual void Beep() = 0;
 };
 
-// Installs a backend (null restores the Qt backend) and returns the previous one.
+// Installs a backend and returns the previous one. Null, and the start of a
+// process, give a backend that logs each message and takes its Escape answer;
+// the application object (TApplication) installs the message boxes of Qt.
 std::unique_ptr<TDialogBackend> SetDialogBackend(std::unique_ptr<TDialogBackend> backend);
 TDialogBackend& DialogBackend();
 

@@ -113,17 +113,3 @@ void TForm::keyPressEvent(QKeyEvent* event)
     }
     QDialog::keyPressEvent(event);
 }
-
-TBusyCursor::TBusyCursor()
-{
-    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-        FShown = true;
-    }
-}
-
-TBusyCursor::~TBusyCursor()
-{
-    if (FShown)
-        QGuiApplication::restoreOverrideCursor();
-}

@@ -2,6 +2,7 @@
 #include "FilterFixture.h"
 
 #include "Dialogs.h"
+#include "FrameworkForms.h"
 #include "SysUtils.h"
 #include "uFilterDlg.h"
 
@@ -455,3 +456,33 @@ TEST_F(FilterDialogTest, ScreenshotSavedWhereTheEnvironmentSays)
 }
 
 } // namespace
+
+// The data source opens the dialog through the hook the forms set.
+TEST(FilterDialogThroughDataSource, AppliesTheDialogsFiltersAndStaysOnTheRecord)
+{
+    InstallFrameworkForms();
+    TTable data(PlainRows(6));
+    data.Table->SetIndexFieldNames(QStringLiteral("ID"));
+    data.Go(3);
+    QTimer::singleShot(0, [] {
+        if (TfFilterDlg* dlg = fFilterDlg())
+            dlg->btnClose->click(); // the substring of the current value, at once
+    });
+    data.Source.FilterByField(data.Field("NAME"));
+    ASSERT_EQ(data.Source.Filters().size(), 1u);
+    EXPECT_EQ(data.Ids(), QList<int>({3}));
+    EXPECT_EQ(data.Field("ID")->AsInteger(), 3);
+    EXPECT_TRUE(data.Table->Filtered());
+
+    // Deleting the last filter in the dialog hands the record filter back.
+    QTimer::singleShot(0, [] {
+        if (TfFilterDlg* dlg = fFilterDlg()) {
+            dlg->btnDel->click();
+            dlg->btnClose->click();
+        }
+    });
+    data.Source.FilterByField(data.Field("NAME"));
+    EXPECT_TRUE(data.Source.Filters().empty());
+    EXPECT_FALSE(data.Table->Filtered());
+    EXPECT_EQ(data.Field("ID")->AsInteger(), 3);
+}

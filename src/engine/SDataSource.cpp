@@ -5,7 +5,6 @@
 #include "MemTable.h"
 #include "SDS.h"
 #include "URecordMarker.h"
-#include "uFilterDlg.h"
 
 namespace {
 
@@ -14,6 +13,7 @@ const QString FieldSeparator = QStringLiteral(";");
 } // namespace
 
 std::function<void(TSDataSource*)> TSDataSource::RecordAttributesForm;
+std::function<bool(TSDataSource*, TField*, TFieldFilters&)> TSDataSource::FilterDialog;
 
 TSDataSource::TSDataSource(QObject* owner) : TDataSource(owner), FRecordMarker(std::make_unique<TMemRecordMarker>())
 {
@@ -107,7 +107,8 @@ void TSDataSource::FilterByField(TField* field)
     CheckDataSet();
     TDataSet& dataSet = *DataSet();
     const TBookmark here = dataSet.GetBookmark();
-    ShowFilterDialog(this, field, FFilters);
+    if (FilterDialog)
+        FilterDialog(this, field, FFilters);
     SetFilterActive(!FFilters.empty());
     try {
         if (!here.isEmpty() && DataSet() == &dataSet)

@@ -8,11 +8,8 @@
 #include "SDS.h"
 #include "SDataSource.h"
 #include "URecordMarker.h"
-#include "uFilterDlg.h"
 
-#include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace filtertest;
@@ -267,32 +264,6 @@ TEST_F(DataSourceTest, AMarksFilterDecidesAloneThroughTheRecordMarker)
     data.Source.Filters()[1]->Unmarked = 1;
     data.Source.SetFilterActive(true);
     EXPECT_EQ(data.Ids(), QList<int>({1, 3, 4, 6}));
-}
-
-TEST_F(DataSourceTest, FilterByFieldAppliesTheDialogsFiltersAndStaysOnTheRecord)
-{
-    data.Go(3);
-    QTimer::singleShot(0, [] {
-        if (TfFilterDlg* dlg = fFilterDlg())
-            dlg->btnClose->click(); // the substring of the current value, at once
-    });
-    data.Source.FilterByField(data.Field("NAME"));
-    ASSERT_EQ(data.Source.Filters().size(), 1u);
-    EXPECT_EQ(data.Ids(), QList<int>({3}));
-    EXPECT_EQ(data.Field("ID")->AsInteger(), 3);
-    EXPECT_TRUE(data.Table->Filtered());
-
-    // Deleting the last filter in the dialog hands the record filter back.
-    QTimer::singleShot(0, [] {
-        if (TfFilterDlg* dlg = fFilterDlg()) {
-            dlg->btnDel->click();
-            dlg->btnClose->click();
-        }
-    });
-    data.Source.FilterByField(data.Field("NAME"));
-    EXPECT_TRUE(data.Source.Filters().empty());
-    EXPECT_FALSE(data.Table->Filtered());
-    EXPECT_EQ(data.Field("ID")->AsInteger(), 3);
 }
 
 TEST_F(DataSourceTest, FiltersGoWithTheFieldsTheyTest)

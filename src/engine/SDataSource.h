@@ -66,7 +66,8 @@ public:
     void AddSortField(const QString& fieldName);
     // Drops the last sort field; without one left, the order before the sort returns.
     void RemoveSortField();
-    // Lets the user edit the filters in the filter dialog, starting at field.
+    // Lets the user edit the filters in the filter dialog, starting at field
+    // (nothing happens while no dialog is set).
     void FilterByField(TField* field);
     void ClearFilters();
     // Hooks FilterRecord into the data set's record filter (chaining the
@@ -89,8 +90,11 @@ public:
 
     // Opens the record attributes form for the current record of a TSDS.
     void ShowRecordAttributes();
-    // How the record attributes form is opened; set by its unit.
+    // How the forms are opened; set by the forms at start
+    // (InstallFrameworkForms). The filter dialog edits filters in place and
+    // says whether the user applied them.
     static std::function<void(TSDataSource* dataSource)> RecordAttributesForm;
+    static std::function<bool(TSDataSource* dataSource, TField* field, TFieldFilters& filters)> FilterDialog;
 
 protected:
     void DataEvent(TDataEvent event, const void* info) override;

@@ -4,7 +4,7 @@
 
 #include "CacheManager.h"
 #include "DataSource.h"
-#include "Forms.h"
+#include "BusyCursor.h"
 #include "IBDatabase.h"
 #include "IBSQL.h"
 #include "SDatabase.h"

@@ -1,0 +1,9 @@
+#include "FrameworkForms.h"
+
+#include "SDataSource.h"
+#include "uFilterDlg.h"
+
+void InstallFrameworkForms()
+{
+    TSDataSource::FilterDialog = ShowFilterDialog;
+}
