@@ -13,6 +13,7 @@ extern "C" {
 
 /* X(name): the exported name is VCERT_<name>; the order is the binding's index
    order and must not change (the last ten stand out of alphabetical order). */
+/* clang-format off */
 #define VCERT_PROC_TABLE(X)                                                        \
     X(AddCRL) X(AddCertificate) X(AllocMem) X(DecryptAndVerifyFile)                \
     X(DecryptAndVerifyMem) X(DecryptFile) X(DecryptMem) X(EncryptFile)             \
@@ -26,6 +27,7 @@ extern "C" {
     X(VerifyAndSignMem) X(VerifyFile) X(VerifyMem) X(UpdateCRLs) X(VerifyCert)     \
     X(ImportMem) X(ImportFile) X(ExportMem) X(ExportFile) X(DetachSignMem)         \
     X(DetachSignFile) X(AttachSignMem) X(AttachSignFile)
+/* clang-format on */
 
 #define VCERT_PROC_COUNT 51
 
