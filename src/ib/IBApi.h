@@ -21,8 +21,8 @@ Firebird::IUtil* Util();
 bool ConnectionLost(Firebird::IStatus* status);
 
 // Turns the errors of a status into EIBInterBaseError (EIBConnectionLost when
-// the attachment is gone).
-[[noreturn]] void RaiseStatus(Firebird::IStatus* status);
+// the attachment is gone); `sql` is the text of the statement that failed.
+[[noreturn]] void RaiseStatus(Firebird::IStatus* status, const QString& sql = QString());
 
 // A status wrapper whose failed calls raise EIBInterBaseError. Owns its IStatus.
 class TStatus : public Firebird::BaseStatusWrapper<TStatus>
@@ -38,6 +38,8 @@ public:
     // runs after the failed call has returned: it may release the interface
     // that was called. It must not throw nor call the API with this status.
     std::function<void()> OnConnectionLost;
+    // The text of the statement this status serves, for its errors' SQL().
+    std::function<QString()> StatementText;
 
     static void checkException(TStatus* s)
     {
@@ -45,7 +47,7 @@ public:
             return;
         if (s->OnConnectionLost && ConnectionLost(s->status))
             s->OnConnectionLost();
-        RaiseStatus(s->status);
+        RaiseStatus(s->status, s->StatementText ? s->StatementText() : QString());
     }
 };
 

@@ -1,7 +1,7 @@
 #include "IBDatabase.h"
 
 #include "IBApi.h"
-#include "IBSQL.h"
+#include "IBGates_p.h"
 
 #include <algorithm>
 
@@ -10,6 +10,10 @@ using IBApi::TQuietStatus;
 using IBApi::TRef;
 using IBApi::TStatus;
 using IBApi::TXpb;
+using IBGate::TDatabaseForTransaction;
+using IBGate::TSQLForDatabase;
+using IBGate::TSQLForTransaction;
+using IBGate::TTransactionForDatabase;
 
 namespace {
 
@@ -53,9 +57,9 @@ TIBDatabase::~TIBDatabase()
     // Nothing may escape a destructor: end what is open and drop the attachment.
     FInternalTransaction.reset();
     for (TIBSQL* sql : std::vector<TIBSQL*>(FSQLObjects))
-        sql->FreeHandleQuietly();
+        TSQLForDatabase(*sql).FreeHandleQuietly();
     for (TIBTransaction* transaction : std::vector<TIBTransaction*>(FTransactions))
-        transaction->EndQuietly();
+        TTransactionForDatabase(*transaction).EndQuietly();
     if (d->Attachment) {
         TQuietStatus status;
         d->Attachment->detach(&status);
@@ -63,10 +67,9 @@ TIBDatabase::~TIBDatabase()
             d->Attachment.abandon();
     }
     for (TIBSQL* sql : FSQLObjects)
-        if (sql->FDatabase == this)
-            sql->FDatabase = nullptr;
+        TSQLForDatabase(*sql).ForgetDatabase(this);
     for (TIBTransaction* transaction : FTransactions)
-        transaction->FDefaultDatabase = nullptr;
+        TTransactionForDatabase(*transaction).ForgetDatabase();
 }
 
 void TIBDatabase::SetDatabaseName(const QString& name)
@@ -81,10 +84,7 @@ void TIBDatabase::SetParams(const QStringList& params)
     FParams = params;
 }
 
-bool TIBDatabase::Connected() const
-{
-    return static_cast<bool>(d->Attachment);
-}
+bool TIBDatabase::Connected() const { return static_cast<bool>(d->Attachment); }
 
 void TIBDatabase::SetConnected(bool value)
 {
@@ -122,23 +122,17 @@ void TIBDatabase::SetDefaultTransaction(TIBTransaction* transaction)
         transaction->SetDefaultDatabase(this);
 }
 
-IAttachment* TIBDatabase::Handle() const
-{
-    return d->Attachment.get();
-}
+IAttachment* TIBDatabase::Handle() const { return d->Attachment.get(); }
 
-void TIBDatabase::DoConnect()
-{
-    Attach(false);
-}
+void TIBDatabase::DoConnect() { Attach(false); }
 
 void TIBDatabase::DoDisconnect()
 {
     for (TIBSQL* sql : std::vector<TIBSQL*>(FSQLObjects))
-        sql->FreeHandleQuietly();
+        TSQLForDatabase(*sql).FreeHandleQuietly();
     // Transactions cannot outlive the attachment; ending them is never a commit.
     for (TIBTransaction* transaction : FTransactions)
-        transaction->EndQuietly();
+        TTransactionForDatabase(*transaction).EndQuietly();
     // Ending them may have found the connection lost and let it go already.
     if (!d->Attachment)
         return;
@@ -159,12 +153,14 @@ void TIBDatabase::ConnectionLost() noexcept
         return;
     // Children before their attachment.
     for (TIBSQL* sql : std::vector<TIBSQL*>(FSQLObjects))
-        sql->DropLostHandles();
+        TSQLForDatabase(*sql).DropLostHandles();
     for (TIBTransaction* transaction : FTransactions)
-        transaction->DropLostHandle();
+        TTransactionForDatabase(*transaction).DropLostHandle();
     d->Attachment.reset();
     d->Lost = true;
 }
+
+bool TIBDatabase::WasLost() const noexcept { return d->Lost; }
 
 void TIBDatabase::RaiseNotConnected() const
 {
@@ -241,10 +237,7 @@ void TIBDatabase::AddSQL(TIBSQL* sql)
         FSQLObjects.push_back(sql);
 }
 
-void TIBDatabase::RemoveSQL(TIBSQL* sql)
-{
-    Remove(FSQLObjects, sql);
-}
+void TIBDatabase::RemoveSQL(TIBSQL* sql) { Remove(FSQLObjects, sql); }
 
 // ------------------------------------------------------------- TIBTransaction
 
@@ -258,7 +251,7 @@ TIBTransaction::TIBTransaction(QObject* owner) : QObject(owner), d(std::make_uni
 {
     d->Status.OnConnectionLost = [this] {
         if (FDefaultDatabase)
-            FDefaultDatabase->ConnectionLost();
+            TDatabaseForTransaction(*FDefaultDatabase).ConnectionLost();
     };
 }
 
@@ -266,10 +259,9 @@ TIBTransaction::~TIBTransaction()
 {
     EndQuietly();
     for (TIBSQL* sql : FSQLObjects)
-        if (sql->FTransaction == this)
-            sql->FTransaction = nullptr;
+        TSQLForTransaction(*sql).ForgetTransaction(this);
     if (FDefaultDatabase)
-        FDefaultDatabase->RemoveTransaction(this);
+        TDatabaseForTransaction(*FDefaultDatabase).RemoveTransaction(this);
 }
 
 void TIBTransaction::SetParams(const QStringList& params)
@@ -286,21 +278,15 @@ void TIBTransaction::SetDefaultDatabase(TIBDatabase* database)
     if (InTransaction())
         IBClientError(IBMessages::InTransaction);
     if (FDefaultDatabase)
-        FDefaultDatabase->RemoveTransaction(this);
+        TDatabaseForTransaction(*FDefaultDatabase).RemoveTransaction(this);
     FDefaultDatabase = database;
     if (database)
-        database->AddTransaction(this);
+        TDatabaseForTransaction(*database).AddTransaction(this);
 }
 
-bool TIBTransaction::InTransaction() const
-{
-    return static_cast<bool>(d->Transaction);
-}
+bool TIBTransaction::InTransaction() const { return static_cast<bool>(d->Transaction); }
 
-ITransaction* TIBTransaction::Handle() const
-{
-    return d->Transaction.get();
-}
+ITransaction* TIBTransaction::Handle() const { return d->Transaction.get(); }
 
 void TIBTransaction::StartTransaction()
 {
@@ -309,7 +295,7 @@ void TIBTransaction::StartTransaction()
     if (!FDefaultDatabase)
         IBClientError(IBMessages::DatabaseNotAssigned);
     if (!FDefaultDatabase->Connected())
-        FDefaultDatabase->RaiseNotConnected();
+        TDatabaseForTransaction(*FDefaultDatabase).RaiseNotConnected();
 
     static const struct
     {
@@ -345,8 +331,7 @@ void TIBTransaction::StartTransaction()
             IBClientError("TPB Constant (%1) is unknown", name);
         tpb->insertTag(&status, tag->Tag);
     }
-    d->Transaction.reset(
-        FDefaultDatabase->d->Attachment->startTransaction(&status, tpb.Length(status), tpb.Buffer(status)));
+    d->Transaction.reset(FDefaultDatabase->Handle()->startTransaction(&status, tpb.Length(status), tpb.Buffer(status)));
 }
 
 void TIBTransaction::Commit()
@@ -390,7 +375,7 @@ void TIBTransaction::CheckInTransaction() const
     if (InTransaction())
         return;
     // A commit after the connection was lost must not read as "nothing to commit".
-    if (FDefaultDatabase && FDefaultDatabase->d->Lost && !FDefaultDatabase->Connected())
+    if (FDefaultDatabase && TDatabaseForTransaction(*FDefaultDatabase).WasLost() && !FDefaultDatabase->Connected())
         IBClientError(IBMessages::ConnectionLost);
     IBClientError(IBMessages::NotInTransaction);
 }
@@ -426,10 +411,7 @@ void TIBTransaction::EndQuietly()
         d->Transaction.abandon();
 }
 
-void TIBTransaction::DropLostHandle() noexcept
-{
-    d->Transaction.reset();
-}
+void TIBTransaction::DropLostHandle() noexcept { d->Transaction.reset(); }
 
 void TIBTransaction::AddSQL(TIBSQL* sql)
 {
@@ -437,7 +419,4 @@ void TIBTransaction::AddSQL(TIBSQL* sql)
         FSQLObjects.push_back(sql);
 }
 
-void TIBTransaction::RemoveSQL(TIBSQL* sql)
-{
-    Remove(FSQLObjects, sql);
-}
+void TIBTransaction::RemoveSQL(TIBSQL* sql) { Remove(FSQLObjects, sql); }

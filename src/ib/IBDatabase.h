@@ -11,15 +11,32 @@
 namespace Firebird {
 class IAttachment;
 class ITransaction;
-}
+} // namespace Firebird
 namespace IBApi {
 class TCharset;
-}
+} // namespace IBApi
 
 class TIBTransaction;
 class TIBSQL;
+namespace IBGate {
+class TDatabaseForTransaction;
+class TDatabaseForSQL;
+class TTransactionForDatabase;
+class TTransactionForSQL;
+} // namespace IBGate
 
 // A local path opens through the embedded engine; "host:path" goes to a server.
+//
+// Lifetimes. Transactions and statements point at their database; the
+// database keeps a list of them and is told when they go. Neither owns the
+// other, and either may be destroyed first:
+// - Disconnecting frees every statement prepared on the attachment and rolls
+//   back every active transaction on it (never a commit); the objects stay
+//   and work again after the next Open.
+// - Destroying the database does the same, then detaches and clears every
+//   pointer to itself: a transaction's DefaultDatabase() and a statement's
+//   Database() become null, and using them raises "Database not assigned".
+// - Handle() is valid while Connected(); nothing else may release it.
 //
 // A lost connection (the network failed, the server or the database was shut
 // down, the attachment was killed) is noticed by the first call that fails
@@ -66,14 +83,17 @@ protected:
     virtual void DoDisconnect();
 
 private:
-    friend class TIBTransaction;
-    friend class TIBSQL;
+    // Transactions and statements reach these through their gates (IBGates_p.h).
+    friend class IBGate::TDatabaseForTransaction;
+    friend class IBGate::TDatabaseForSQL;
     struct TPrivate;
 
     void Attach(bool create);
     // Lets go of the attachment and of everything on it, without a call to
     // the server: it is gone. Does nothing while not connected.
     void ConnectionLost() noexcept;
+    // Whether the last attachment was lost rather than closed.
+    bool WasLost() const noexcept;
     // Raises "not connected", or "connection lost" after a loss.
     [[noreturn]] void RaiseNotConnected() const;
     void CheckInactive();
@@ -92,6 +112,14 @@ private:
     std::vector<TIBSQL*> FSQLObjects;
 };
 
+// Lifetimes. A transaction points at its DefaultDatabase(), which must stay
+// connected while the transaction is active: disconnecting it rolls the
+// transaction back, destroying it also sets DefaultDatabase() to null.
+// Statements point at the transaction they run in; ending the transaction
+// (commit, rollback, or its destruction, which rolls back) closes their
+// cursors but keeps them prepared, and destroying it sets their Transaction()
+// to the database's default (null when there is none). Handle() is valid
+// while InTransaction().
 class TIBTransaction : public QObject
 {
 public:
@@ -116,15 +144,17 @@ public:
     Firebird::ITransaction* Handle() const;
 
 private:
-    friend class TIBDatabase;
-    friend class TIBSQL;
+    // The database and statements reach these through their gates (IBGates_p.h).
+    friend class IBGate::TTransactionForDatabase;
+    friend class IBGate::TTransactionForSQL;
     struct TPrivate;
 
     void CheckInTransaction() const;
     // Closes the statements' cursors; raises only when the connection was lost.
     void CloseCursors();
-    void EndQuietly(); // rollback that never throws
-    void DropLostHandle() noexcept; // the attachment is gone: no rollback to send
+    void EndQuietly();                                             // rollback that never throws
+    void DropLostHandle() noexcept;                                // the attachment is gone: no rollback to send
+    void ForgetDatabase() noexcept { FDefaultDatabase = nullptr; } // it is being destroyed
     void AddSQL(TIBSQL* sql);
     void RemoveSQL(TIBSQL* sql);
 

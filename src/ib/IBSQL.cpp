@@ -1,7 +1,7 @@
 #include "IBSQL.h"
 
 #include "IBApi.h"
-#include "IBDatabase.h"
+#include "IBGates_p.h"
 #include "SysUtils.h"
 
 #include <algorithm>
@@ -14,6 +14,9 @@ using namespace Firebird;
 using IBApi::TQuietStatus;
 using IBApi::TRef;
 using IBApi::TStatus;
+using IBGate::TDatabaseForSQL;
+using IBGate::TTransactionForSQL;
+using IBGate::TVarForSQL;
 
 namespace {
 
@@ -94,29 +97,19 @@ QString ScaledToStr(int64_t value, int scale)
 unsigned FixedSize(unsigned type)
 {
     switch (type) {
-    case SQL_SHORT:
-        return 2;
+    case SQL_SHORT: return 2;
     case SQL_LONG:
     case SQL_FLOAT:
     case SQL_TYPE_DATE:
-    case SQL_TYPE_TIME:
-        return 4;
-    case SQL_BOOLEAN:
-        return 1;
-    default:
-        return 8;
+    case SQL_TYPE_TIME: return 4;
+    case SQL_BOOLEAN: return 1;
+    default: return 8;
     }
 }
 
-bool IsText(unsigned type)
-{
-    return type == SQL_TEXT || type == SQL_VARYING;
-}
+bool IsText(unsigned type) { return type == SQL_TEXT || type == SQL_VARYING; }
 
-bool IsIdentChar(QChar c)
-{
-    return c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('$');
-}
+bool IsIdentChar(QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('$'); }
 
 constexpr unsigned MaxVarchar = 32765;
 
@@ -173,10 +166,7 @@ QString IBPreprocessSQL(const QString& sql, QStringList& names)
 
 // --------------------------------------------------------------- TIBSQLLines
 
-QString TIBSQLLines::Text() const
-{
-    return FLines.join(QLatin1Char('\n'));
-}
+QString TIBSQLLines::Text() const { return FLines.join(QLatin1Char('\n')); }
 
 void TIBSQLLines::SetText(const QString& text)
 {
@@ -240,18 +230,19 @@ TIBSQL::TIBSQL(QObject* owner) : QObject(owner), d(std::make_unique<TPrivate>())
 {
     d->Status.OnConnectionLost = [this] {
         if (TIBDatabase* database = d->StatementDatabase ? d->StatementDatabase : Database())
-            database->ConnectionLost();
+            TDatabaseForSQL(*database).ConnectionLost();
     };
-    FSQL.FOnChange = [this] { FreeHandle(); };
+    d->Status.StatementText = [this] { return FSQL.Text(); };
+    IBGate::TLinesForSQL(FSQL).SetOnChange([this] { FreeHandle(); });
 }
 
 TIBSQL::~TIBSQL()
 {
     FreeHandleQuietly();
     if (FTransaction)
-        FTransaction->RemoveSQL(this);
+        TTransactionForSQL(*FTransaction).RemoveSQL(this);
     if (FDatabase)
-        FDatabase->RemoveSQL(this);
+        TDatabaseForSQL(*FDatabase).RemoveSQL(this);
 }
 
 TIBDatabase* TIBSQL::Database() const
@@ -274,10 +265,10 @@ void TIBSQL::SetDatabase(TIBDatabase* database)
         return;
     FreeHandle();
     if (FDatabase && FDatabase != d->StatementDatabase)
-        FDatabase->RemoveSQL(this);
+        TDatabaseForSQL(*FDatabase).RemoveSQL(this);
     FDatabase = database;
     if (database)
-        database->AddSQL(this);
+        TDatabaseForSQL(*database).AddSQL(this);
 }
 
 void TIBSQL::SetTransaction(TIBTransaction* transaction)
@@ -286,10 +277,10 @@ void TIBSQL::SetTransaction(TIBTransaction* transaction)
         return;
     Close();
     if (FTransaction)
-        FTransaction->RemoveSQL(this);
+        TTransactionForSQL(*FTransaction).RemoveSQL(this);
     FTransaction = transaction;
     if (transaction)
-        transaction->AddSQL(this);
+        TTransactionForSQL(*transaction).AddSQL(this);
 }
 
 void TIBSQL::SetParamCheck(bool value)
@@ -300,15 +291,9 @@ void TIBSQL::SetParamCheck(bool value)
     }
 }
 
-bool TIBSQL::Prepared() const
-{
-    return static_cast<bool>(d->Statement);
-}
+bool TIBSQL::Prepared() const { return static_cast<bool>(d->Statement); }
 
-bool TIBSQL::Open() const
-{
-    return static_cast<bool>(d->Cursor);
-}
+bool TIBSQL::Open() const { return static_cast<bool>(d->Cursor); }
 
 void TIBSQL::CheckReady()
 {
@@ -316,7 +301,7 @@ void TIBSQL::CheckReady()
     if (!database)
         IBClientError(IBMessages::DatabaseNotAssigned);
     if (!database->Connected())
-        database->RaiseNotConnected();
+        TDatabaseForSQL(*database).RaiseNotConnected();
     TIBTransaction* transaction = Transaction();
     if (!transaction)
         IBClientError(IBMessages::TransactionNotAssigned);
@@ -343,7 +328,7 @@ void TIBSQL::Prepare()
                                                        bytes.constData(), database->SQLDialect(),
                                                        IStatement::PREPARE_PREFETCH_METADATA));
         d->StatementDatabase = database;
-        database->AddSQL(this);
+        TDatabaseForSQL(*database).AddSQL(this);
         FStatementType = static_cast<TStatementType>(d->Statement->getType(&status));
         d->Flags = d->Statement->getFlags(&status);
 
@@ -352,24 +337,8 @@ void TIBSQL::Prepare()
         const unsigned columns = out->getCount(&status);
         d->Row.assign(out->getMessageLength(&status), 0);
         FFields.resize(columns);
-        for (unsigned i = 0; i < columns; ++i) {
-            TIBXSQLVAR& field = FFields[i];
-            field.FOwner = this;
-            field.FIndex = static_cast<int>(i);
-            field.FSQLType = out->getType(&status, i);
-            field.FSubType = out->getSubType(&status, i);
-            field.FScale = out->getScale(&status, i);
-            field.FLength = out->getLength(&status, i);
-            field.FCharSet = out->getCharSet(&status, i) & 0xFF;
-            field.FNullable = out->isNullable(&status, i);
-            field.FOffset = out->getOffset(&status, i);
-            field.FNullOffset = out->getNullOffset(&status, i);
-            field.FRelationName = QString::fromUtf8(out->getRelation(&status, i));
-            field.FSqlName = QString::fromUtf8(out->getField(&status, i));
-            field.FAliasName = QString::fromUtf8(out->getAlias(&status, i));
-            field.FOwnerName = QString::fromUtf8(out->getOwner(&status, i));
-            field.FName = field.FAliasName.isEmpty() ? field.FSqlName : field.FAliasName;
-        }
+        for (unsigned i = 0; i < columns; ++i)
+            TVarForSQL(FFields[i]).DescribeColumn(this, static_cast<int>(i), out, i, status);
 
         d->InDescribed.reset(d->Statement->getInputMetadata(&status));
         IMessageMetadata* in = d->InDescribed.get();
@@ -380,23 +349,13 @@ void TIBSQL::Prepare()
         for (unsigned pos = 0; pos < count; ++pos) {
             const QString& name = names[pos];
             auto same = std::find_if(FParams.begin(), FParams.end(),
-                                     [&](const TIBXSQLVAR& p) { return !name.isEmpty() && p.FName == name; });
+                                     [&](const TIBXSQLVAR& p) { return !name.isEmpty() && p.Name() == name; });
             if (same != FParams.end()) {
-                same->FPositions.push_back(pos);
+                TVarForSQL(*same).AddPosition(pos);
                 continue;
             }
             TIBXSQLVAR& param = FParams.emplace_back();
-            param.FOwner = this;
-            param.FIsParam = true;
-            param.FIndex = static_cast<int>(FParams.size() - 1);
-            param.FName = name;
-            param.FSQLType = in->getType(&status, pos);
-            param.FSubType = in->getSubType(&status, pos);
-            param.FScale = in->getScale(&status, pos);
-            param.FLength = in->getLength(&status, pos);
-            param.FCharSet = in->getCharSet(&status, pos) & 0xFF;
-            param.FNullable = true;
-            param.FPositions.push_back(pos);
+            TVarForSQL(param).DescribeParam(this, static_cast<int>(FParams.size() - 1), name, in, pos, status);
         }
     } catch (...) {
         Unprepare();
@@ -425,10 +384,10 @@ TIBXSQLVAR& TIBSQL::ParamByName(const QString& name)
     if (!Prepared())
         Prepare();
     for (TIBXSQLVAR& param : FParams)
-        if (param.FName == name)
+        if (param.Name() == name)
             return param;
     for (TIBXSQLVAR& param : FParams)
-        if (param.FName.compare(name, Qt::CaseInsensitive) == 0)
+        if (param.Name().compare(name, Qt::CaseInsensitive) == 0)
             return param;
     IBClientError(IBMessages::ParamNotFound, name);
 }
@@ -443,11 +402,11 @@ const TIBXSQLVAR& TIBSQL::Fields(int index) const
 int TIBSQL::FieldIndex(const QString& name) const
 {
     for (const TIBXSQLVAR& field : FFields)
-        if (field.FName == name)
-            return field.FIndex;
+        if (field.Name() == name)
+            return field.Index();
     for (const TIBXSQLVAR& field : FFields)
-        if (field.FName.compare(name, Qt::CaseInsensitive) == 0)
-            return field.FIndex;
+        if (field.Name().compare(name, Qt::CaseInsensitive) == 0)
+            return field.Index();
     return -1;
 }
 
@@ -475,19 +434,10 @@ void TIBSQL::BindParams()
 
     // The message carries each value in its own type; the server converts.
     std::vector<TPrivate::TSlot> layout(count);
-    for (const TIBXSQLVAR& param : FParams) {
-        TPrivate::TSlot slot;
-        if (param.FParamNull || param.FValueType == 0)
-            slot = {param.FSQLType, param.FSubType, param.FScale, param.FLength, param.FCharSet};
-        else if (param.FValueType == SQL_BLOB)
-            slot = {SQL_BLOB, param.FSQLType == SQL_BLOB ? param.FSubType : 0, 0, 8, param.FValueCharSet};
-        else if (param.FValueType == SQL_VARYING)
-            slot = {SQL_VARYING, 0, 0, std::max<unsigned>(1, param.FValue.size() - 2), param.FValueCharSet};
-        else if (param.FValueType == SQL_TEXT)
-            slot = {SQL_TEXT, 0, 0, std::max<unsigned>(1, param.FValue.size()), param.FValueCharSet};
-        else
-            slot = {param.FValueType, 0, param.FValueScale, FixedSize(param.FValueType), 0};
-        for (unsigned pos : param.FPositions)
+    for (TIBXSQLVAR& param : FParams) {
+        const auto binding = TVarForSQL(param).Binding();
+        const TPrivate::TSlot slot{binding.Type, binding.SubType, binding.Scale, binding.Length, binding.CharSet};
+        for (unsigned pos : binding.Positions)
             layout[pos] = slot;
     }
 
@@ -513,20 +463,25 @@ void TIBSQL::BindParams()
     }
 
     unsigned char* buffer = d->InBuffer.data();
-    for (const TIBXSQLVAR& param : FParams) {
-        const bool null = param.FParamNull || param.FValueType == 0;
+    for (TIBXSQLVAR& param : FParams) {
+        const auto binding = TVarForSQL(param).Binding();
+        const bool null = binding.Null;
         QByteArray blobId;
-        if (!null && param.FValueType == SQL_BLOB) {
+        if (!null && binding.Type == SQL_BLOB) {
             // Blob values go first into a blob of their own.
             ISC_QUAD id{};
-            const bool text = param.FValueCharSet != IBApi::csOctets
-                && (param.FSQLType != SQL_BLOB || param.FSubType == isc_blob_text);
-            const unsigned char bpb[] = {isc_bpb_version1, isc_bpb_target_type, 1, 1, isc_bpb_target_interp, 1,
-                                         static_cast<unsigned char>(param.FValueCharSet)};
+            const bool text = binding.TextBlob;
+            const unsigned char bpb[] = {isc_bpb_version1,
+                                         isc_bpb_target_type,
+                                         1,
+                                         1,
+                                         isc_bpb_target_interp,
+                                         1,
+                                         static_cast<unsigned char>(binding.CharSet)};
             TRef<IBlob> blob(Database()->Handle()->createBlob(&status, Transaction()->Handle(), &id,
-                                                               text ? sizeof bpb : 0, text ? bpb : nullptr));
-            const char* data = param.FValue.constData();
-            for (qsizetype done = 0, size = param.FValue.size(); done < size;) {
+                                                              text ? sizeof bpb : 0, text ? bpb : nullptr));
+            const char* data = binding.Bytes.constData();
+            for (qsizetype done = 0, size = binding.Bytes.size(); done < size;) {
                 const unsigned chunk = static_cast<unsigned>(std::min<qsizetype>(size - done, 32768));
                 blob->putSegment(&status, chunk, data + done);
                 done += chunk;
@@ -535,12 +490,12 @@ void TIBSQL::BindParams()
             blob.abandon();
             blobId = QByteArray(reinterpret_cast<const char*>(&id), sizeof id);
         }
-        for (unsigned pos : param.FPositions) {
+        for (unsigned pos : binding.Positions) {
             const int16_t flag = null ? -1 : 0;
             std::memcpy(buffer + d->InNullOffsets[pos], &flag, sizeof flag);
             if (null)
                 continue;
-            const QByteArray& value = blobId.isNull() ? param.FValue : blobId;
+            const QByteArray& value = blobId.isNull() ? binding.Bytes : blobId;
             std::memcpy(buffer + d->InOffsets[pos], value.constData(), value.size());
         }
     }
@@ -565,7 +520,7 @@ void TIBSQL::ExecQuery()
     if (d->Flags & IStatement::FLAG_HAS_CURSOR) {
         d->Cursor.reset(d->Statement->openCursor(&status, transaction->Handle(), in, inBuffer, d->OutMeta.get(), 0));
         d->CursorTransaction = transaction;
-        transaction->AddSQL(this);
+        TTransactionForSQL(*transaction).AddSQL(this);
         if (FGoToFirstRecordOnExecute)
             Next();
     } else {
@@ -614,7 +569,7 @@ void TIBSQL::Close()
     if (d->Cursor) {
         TIBTransaction* transaction = std::exchange(d->CursorTransaction, nullptr);
         if (transaction && transaction != FTransaction)
-            transaction->RemoveSQL(this);
+            TTransactionForSQL(*transaction).RemoveSQL(this);
         try {
             d->Cursor->close(&d->Status);
             d->Cursor.abandon();
@@ -650,7 +605,7 @@ void TIBSQL::Unprepare()
     }
     TIBDatabase* database = std::exchange(d->StatementDatabase, nullptr);
     if (database && database != FDatabase)
-        database->RemoveSQL(this);
+        TDatabaseForSQL(*database).RemoveSQL(this);
     FFields.clear();
     FParams.clear();
     FStatementType = SQLUnknown;
@@ -673,16 +628,19 @@ void TIBSQL::DropLostHandles() noexcept
     FEof = true;
     d->HasRow = false;
     d->Cursor.reset();
-    if (TIBTransaction* transaction = std::exchange(d->CursorTransaction, nullptr); transaction && transaction != FTransaction)
-        transaction->RemoveSQL(this);
+    if (TIBTransaction* transaction = std::exchange(d->CursorTransaction, nullptr);
+        transaction && transaction != FTransaction)
+        TTransactionForSQL(*transaction).RemoveSQL(this);
     d->Statement.reset();
     d->InMeta.reset();
     d->InDescribed.reset();
     d->OutMeta.reset();
     d->InLayout.clear();
     if (TIBDatabase* database = std::exchange(d->StatementDatabase, nullptr); database && database != FDatabase)
-        database->RemoveSQL(this);
+        TDatabaseForSQL(*database).RemoveSQL(this);
 }
+
+const unsigned char* TIBSQL::CurrentRow() const noexcept { return d->HasRow ? d->Row.data() : nullptr; }
 
 QByteArray TIBSQL::ReadBlob(const void* blobId)
 {
@@ -709,6 +667,59 @@ QByteArray TIBSQL::ReadBlob(const void* blobId)
 
 // ---------------------------------------------------------------- TIBXSQLVAR
 
+void TIBXSQLVAR::DescribeColumn(TIBSQL* owner, int index, IMessageMetadata* meta, unsigned pos, TStatus& status)
+{
+    FOwner = owner;
+    FIndex = index;
+    FSQLType = meta->getType(&status, pos);
+    FSubType = meta->getSubType(&status, pos);
+    FScale = meta->getScale(&status, pos);
+    FLength = meta->getLength(&status, pos);
+    FCharSet = meta->getCharSet(&status, pos) & 0xFF;
+    FNullable = meta->isNullable(&status, pos);
+    FOffset = meta->getOffset(&status, pos);
+    FNullOffset = meta->getNullOffset(&status, pos);
+    FRelationName = QString::fromUtf8(meta->getRelation(&status, pos));
+    FSqlName = QString::fromUtf8(meta->getField(&status, pos));
+    FAliasName = QString::fromUtf8(meta->getAlias(&status, pos));
+    FOwnerName = QString::fromUtf8(meta->getOwner(&status, pos));
+    FName = FAliasName.isEmpty() ? FSqlName : FAliasName;
+}
+
+void TIBXSQLVAR::DescribeParam(TIBSQL* owner, int index, const QString& name, IMessageMetadata* meta, unsigned pos,
+                               TStatus& status)
+{
+    FOwner = owner;
+    FIsParam = true;
+    FIndex = index;
+    FName = name;
+    FSQLType = meta->getType(&status, pos);
+    FSubType = meta->getSubType(&status, pos);
+    FScale = meta->getScale(&status, pos);
+    FLength = meta->getLength(&status, pos);
+    FCharSet = meta->getCharSet(&status, pos) & 0xFF;
+    FNullable = true;
+    FPositions.push_back(pos);
+}
+
+TIBXSQLVAR::TBinding TIBXSQLVAR::Binding() const
+{
+    if (FParamNull || FValueType == 0)
+        return {true, FSQLType, FSubType, FScale, FLength, FCharSet, false, FValue, FPositions};
+    switch (FValueType) {
+    case SQL_BLOB: {
+        const bool text = FValueCharSet != IBApi::csOctets && (FSQLType != SQL_BLOB || FSubType == isc_blob_text);
+        return {false, SQL_BLOB, FSQLType == SQL_BLOB ? FSubType : 0, 0, 8, FValueCharSet, text, FValue, FPositions};
+    }
+    case SQL_VARYING:
+        return {false,         SQL_VARYING, 0,      0,         std::max<unsigned>(1, FValue.size() - 2),
+                FValueCharSet, false,       FValue, FPositions};
+    case SQL_TEXT:
+        return {false, SQL_TEXT, 0, 0, std::max<unsigned>(1, FValue.size()), FValueCharSet, false, FValue, FPositions};
+    default: return {false, FValueType, 0, FValueScale, FixedSize(FValueType), 0, false, FValue, FPositions};
+    }
+}
+
 int TIBXSQLVAR::Size() const
 {
     if (IsText(FSQLType))
@@ -732,26 +743,23 @@ TIBXSQLVAR::TValue TIBXSQLVAR::Value() const
     value.Scale = FScale;
     value.CharSet = FCharSet;
     value.Length = FLength;
-    const auto& d = FOwner->d;
-    if (!d->HasRow)
+    const unsigned char* row = IBGate::TSQLForVar(*FOwner).CurrentRow();
+    if (!row)
         return value;
-    value.Data = d->Row.data() + FOffset;
+    value.Data = row + FOffset;
     int16_t flag;
-    std::memcpy(&flag, d->Row.data() + FNullOffset, sizeof flag);
+    std::memcpy(&flag, row + FNullOffset, sizeof flag);
     value.Null = flag != 0;
     return value;
 }
 
-bool TIBXSQLVAR::IsNull() const
-{
-    return Value().Null;
-}
+bool TIBXSQLVAR::IsNull() const { return Value().Null; }
 
 QByteArray TIBXSQLVAR::ReadBlob(const TValue& value) const
 {
     if (FIsParam) // a parameter keeps the blob's content itself
         return FValue;
-    return FOwner->ReadBlob(value.Data);
+    return IBGate::TSQLForVar(*FOwner).ReadBlob(value.Data);
 }
 
 QString TIBXSQLVAR::DecodeText(const TValue& value, const char* data, qsizetype length) const
@@ -780,17 +788,10 @@ T Load(const unsigned char* data)
 bool LoadInteger(unsigned type, const unsigned char* data, int64_t& result)
 {
     switch (type) {
-    case SQL_SHORT:
-        result = Load<int16_t>(data);
-        return true;
-    case SQL_LONG:
-        result = Load<int32_t>(data);
-        return true;
-    case SQL_INT64:
-        result = Load<int64_t>(data);
-        return true;
-    default:
-        return false;
+    case SQL_SHORT: result = Load<int16_t>(data); return true;
+    case SQL_LONG: result = Load<int32_t>(data); return true;
+    case SQL_INT64: result = Load<int64_t>(data); return true;
+    default: return false;
     }
 }
 
@@ -805,23 +806,15 @@ QString TIBXSQLVAR::AsString() const
     if (LoadInteger(v.Type, v.Data, integer))
         return ScaledToStr(integer, v.Scale);
     switch (v.Type) {
-    case SQL_TEXT:
-        return DecodeText(v, reinterpret_cast<const char*>(v.Data), v.Length);
-    case SQL_VARYING:
-        return DecodeText(v, reinterpret_cast<const char*>(v.Data) + 2, Load<uint16_t>(v.Data));
-    case SQL_FLOAT:
-        return FloatToStr(Load<float>(v.Data));
+    case SQL_TEXT: return DecodeText(v, reinterpret_cast<const char*>(v.Data), v.Length);
+    case SQL_VARYING: return DecodeText(v, reinterpret_cast<const char*>(v.Data) + 2, Load<uint16_t>(v.Data));
+    case SQL_FLOAT: return FloatToStr(Load<float>(v.Data));
     case SQL_DOUBLE:
-    case SQL_D_FLOAT:
-        return FloatToStr(Load<double>(v.Data));
-    case SQL_TIMESTAMP:
-        return DateTimeToStr(AsDateTime());
-    case SQL_TYPE_DATE:
-        return DateToStr(AsDateTime());
-    case SQL_TYPE_TIME:
-        return TimeToStr(AsDateTime());
-    case SQL_BOOLEAN:
-        return *v.Data ? QStringLiteral("True") : QStringLiteral("False");
+    case SQL_D_FLOAT: return FloatToStr(Load<double>(v.Data));
+    case SQL_TIMESTAMP: return DateTimeToStr(AsDateTime());
+    case SQL_TYPE_DATE: return DateToStr(AsDateTime());
+    case SQL_TYPE_TIME: return TimeToStr(AsDateTime());
+    case SQL_BOOLEAN: return *v.Data ? QStringLiteral("True") : QStringLiteral("False");
     case SQL_BLOB: {
         const QByteArray bytes = ReadBlob(v);
         const unsigned subType = FIsParam ? (FSQLType == SQL_BLOB ? FSubType : 1) : FSubType;
@@ -829,8 +822,7 @@ QString TIBXSQLVAR::AsString() const
             return QString::fromLatin1(bytes);
         return FOwner->Database()->Charset().Decode(v.CharSet, bytes.constData(), bytes.size());
     }
-    default:
-        throw EIBClientError(QStringLiteral("Unsupported data type %1").arg(v.Type));
+    default: throw EIBClientError(QStringLiteral("Unsupported data type %1").arg(v.Type));
     }
 }
 
@@ -854,10 +846,8 @@ int64_t TIBXSQLVAR::AsInt64() const
             throw EConvertError(QStringLiteral("Integer overflow"));
         return std::llround(value);
     }
-    case SQL_BOOLEAN:
-        return *v.Data ? 1 : 0;
-    default:
-        return StrToInt64(AsString().trimmed());
+    case SQL_BOOLEAN: return *v.Data ? 1 : 0;
+    default: return StrToInt64(AsString().trimmed());
     }
 }
 
@@ -881,19 +871,14 @@ double TIBXSQLVAR::AsDouble() const
         return static_cast<double>(integer) * static_cast<double>(Pow10[std::min(v.Scale, 18)]);
     }
     switch (v.Type) {
-    case SQL_FLOAT:
-        return Load<float>(v.Data);
+    case SQL_FLOAT: return Load<float>(v.Data);
     case SQL_DOUBLE:
-    case SQL_D_FLOAT:
-        return Load<double>(v.Data);
+    case SQL_D_FLOAT: return Load<double>(v.Data);
     case SQL_TIMESTAMP:
     case SQL_TYPE_DATE:
-    case SQL_TYPE_TIME:
-        return AsDateTime();
-    case SQL_BOOLEAN:
-        return *v.Data ? 1 : 0;
-    default:
-        return StrToFloat(AsString().trimmed());
+    case SQL_TYPE_TIME: return AsDateTime();
+    case SQL_BOOLEAN: return *v.Data ? 1 : 0;
+    default: return StrToFloat(AsString().trimmed());
     }
 }
 
@@ -914,18 +899,13 @@ TDateTime TIBXSQLVAR::AsDateTime() const
     if (v.Null)
         return 0;
     switch (v.Type) {
-    case SQL_TIMESTAMP:
-        return DecodeTimestamp(Load<int32_t>(v.Data), Load<uint32_t>(v.Data + 4));
-    case SQL_TYPE_DATE:
-        return DecodeTimestamp(Load<int32_t>(v.Data), 0);
-    case SQL_TYPE_TIME:
-        return DecodeTimestamp(DateOffset, Load<uint32_t>(v.Data));
+    case SQL_TIMESTAMP: return DecodeTimestamp(Load<int32_t>(v.Data), Load<uint32_t>(v.Data + 4));
+    case SQL_TYPE_DATE: return DecodeTimestamp(Load<int32_t>(v.Data), 0);
+    case SQL_TYPE_TIME: return DecodeTimestamp(DateOffset, Load<uint32_t>(v.Data));
     case SQL_TEXT:
     case SQL_VARYING:
-    case SQL_BLOB:
-        return StrToDateTime(AsString().trimmed());
-    default:
-        return AsDouble();
+    case SQL_BLOB: return StrToDateTime(AsString().trimmed());
+    default: return AsDouble();
     }
 }
 
@@ -935,14 +915,10 @@ QByteArray TIBXSQLVAR::AsBytes() const
     if (v.Null)
         return QByteArray();
     switch (v.Type) {
-    case SQL_TEXT:
-        return QByteArray(reinterpret_cast<const char*>(v.Data), v.Length);
-    case SQL_VARYING:
-        return QByteArray(reinterpret_cast<const char*>(v.Data) + 2, Load<uint16_t>(v.Data));
-    case SQL_BLOB:
-        return ReadBlob(v);
-    default:
-        return FOwner->Database()->Charset().Encode(AsString());
+    case SQL_TEXT: return QByteArray(reinterpret_cast<const char*>(v.Data), v.Length);
+    case SQL_VARYING: return QByteArray(reinterpret_cast<const char*>(v.Data) + 2, Load<uint16_t>(v.Data));
+    case SQL_BLOB: return ReadBlob(v);
+    default: return FOwner->Database()->Charset().Encode(AsString());
     }
 }
 
@@ -967,22 +943,18 @@ Variant TIBXSQLVAR::AsVariant() const
         return Variant(AsString());
     case SQL_FLOAT:
     case SQL_DOUBLE:
-    case SQL_D_FLOAT:
-        return Variant(AsDouble());
+    case SQL_D_FLOAT: return Variant(AsDouble());
     case SQL_TIMESTAMP:
     case SQL_TYPE_DATE:
-    case SQL_TYPE_TIME:
-        return Variant::FromDateTime(AsDateTime());
-    case SQL_BOOLEAN:
-        return Variant(*v.Data != 0);
+    case SQL_TYPE_TIME: return Variant::FromDateTime(AsDateTime());
+    case SQL_BOOLEAN: return Variant(*v.Data != 0);
     case SQL_BLOB: {
         const unsigned subType = FIsParam ? (FSQLType == SQL_BLOB ? FSubType : 1) : FSubType;
         if (subType == isc_blob_text && v.CharSet != IBApi::csOctets)
             return Variant(AsString());
         return Variant(AsBytes());
     }
-    default:
-        throw EIBClientError(QStringLiteral("Unsupported data type %1").arg(v.Type));
+    default: throw EIBClientError(QStringLiteral("Unsupported data type %1").arg(v.Type));
     }
 }
 
@@ -1023,25 +995,13 @@ void TIBXSQLVAR::SetAsString(const QString& value)
     SetValue(SQL_VARYING, 0, charset.Id(), varying.constData(), varying.size());
 }
 
-void TIBXSQLVAR::SetAsInteger(int32_t value)
-{
-    SetValue(SQL_LONG, 0, 0, &value, sizeof value);
-}
+void TIBXSQLVAR::SetAsInteger(int32_t value) { SetValue(SQL_LONG, 0, 0, &value, sizeof value); }
 
-void TIBXSQLVAR::SetAsInt64(int64_t value)
-{
-    SetValue(SQL_INT64, 0, 0, &value, sizeof value);
-}
+void TIBXSQLVAR::SetAsInt64(int64_t value) { SetValue(SQL_INT64, 0, 0, &value, sizeof value); }
 
-void TIBXSQLVAR::SetAsDouble(double value)
-{
-    SetValue(SQL_DOUBLE, 0, 0, &value, sizeof value);
-}
+void TIBXSQLVAR::SetAsDouble(double value) { SetValue(SQL_DOUBLE, 0, 0, &value, sizeof value); }
 
-void TIBXSQLVAR::SetAsCurrency(TCurrency value)
-{
-    SetValue(SQL_INT64, -4, 0, &value.Scaled, sizeof value.Scaled);
-}
+void TIBXSQLVAR::SetAsCurrency(TCurrency value) { SetValue(SQL_INT64, -4, 0, &value.Scaled, sizeof value.Scaled); }
 
 void TIBXSQLVAR::SetAsDateTime(TDateTime value)
 {
@@ -1067,34 +1027,15 @@ void TIBXSQLVAR::SetAsVariant(const Variant& value)
 {
     switch (value.VarType()) {
     case varEmpty:
-    case varNull:
-        SetIsNull(true);
-        break;
-    case varBoolean:
-        SetAsInteger(value.AsBoolean() ? 1 : 0);
-        break;
-    case varInteger:
-        SetAsInteger(value.AsInteger());
-        break;
-    case varInt64:
-        SetAsInt64(value.AsInt64());
-        break;
-    case varDouble:
-        SetAsDouble(value.AsDouble());
-        break;
-    case varCurrency:
-        SetAsCurrency(value.AsCurrency());
-        break;
-    case varDate:
-        SetAsDateTime(value.AsDateTime());
-        break;
-    case varString:
-        SetAsString(value.AsString());
-        break;
-    case varBytes:
-        SetAsBytes(value.AsBytes());
-        break;
-    case varArray:
-        throw EIBClientError(QStringLiteral("An array cannot be a parameter value"));
+    case varNull: SetIsNull(true); break;
+    case varBoolean: SetAsInteger(value.AsBoolean() ? 1 : 0); break;
+    case varInteger: SetAsInteger(value.AsInteger()); break;
+    case varInt64: SetAsInt64(value.AsInt64()); break;
+    case varDouble: SetAsDouble(value.AsDouble()); break;
+    case varCurrency: SetAsCurrency(value.AsCurrency()); break;
+    case varDate: SetAsDateTime(value.AsDateTime()); break;
+    case varString: SetAsString(value.AsString()); break;
+    case varBytes: SetAsBytes(value.AsBytes()); break;
+    case varArray: throw EIBClientError(QStringLiteral("An array cannot be a parameter value"));
     }
 }

@@ -13,6 +13,19 @@
 class TIBDatabase;
 class TIBTransaction;
 class TIBSQL;
+namespace Firebird {
+class IMessageMetadata;
+} // namespace Firebird
+namespace IBApi {
+class TStatus;
+} // namespace IBApi
+namespace IBGate {
+class TSQLForDatabase;
+class TSQLForTransaction;
+class TSQLForVar;
+class TVarForSQL;
+class TLinesForSQL;
+} // namespace IBGate
 
 // The classic numbers of the column types; bit 0 marks a nullable column.
 namespace IBType {
@@ -34,10 +47,17 @@ enum : int {
     Boolean = 32764,
     Null = 32766,
 };
-}
+} // namespace IBType
 
 // One column of the current row, or one parameter (which reads back the
 // value last set).
+//
+// It belongs to its statement: a reference from Fields() or Params() is
+// valid until the statement is prepared again or unprepared (a change of its
+// text, ParamCheck or database, FreeHandle, the database closing). A column
+// reads the statement's current row: after the cursor moves it shows the
+// new row, and a blob column is read from the server through the cursor's
+// transaction, so it needs that transaction still active.
 class TIBXSQLVAR
 {
 public:
@@ -52,7 +72,7 @@ public:
     QString SqlName() const { return FSqlName; }
     QString AliasName() const { return FAliasName; }
     QString OwnerName() const { return FOwnerName; }
-    QString Name() const { return FName; } // the parameter name, or the alias
+    const QString& Name() const { return FName; } // the parameter name, or the alias
     int Index() const { return FIndex; }
 
     bool IsNull() const;
@@ -76,7 +96,8 @@ public:
     void SetAsVariant(const Variant& value);
 
 private:
-    friend class TIBSQL;
+    // The statement reaches these through its gate (IBGates_p.h).
+    friend class IBGate::TVarForSQL;
 
     // The value's own type, buffer and null flag.
     struct TValue
@@ -89,6 +110,28 @@ private:
         bool Null = true;
     };
     TValue Value() const;
+    // What a parameter puts into the statement's input message: the slot in
+    // its value's own type (the described one while null), whether a blob
+    // value is text, the bytes and where the parameter occurs.
+    struct TBinding
+    {
+        bool Null;
+        unsigned Type;
+        int SubType;
+        int Scale;
+        unsigned Length;
+        unsigned CharSet;
+        bool TextBlob;
+        const QByteArray& Bytes;
+        const std::vector<unsigned>& Positions;
+    };
+    TBinding Binding() const;
+    // Takes the description of column or parameter `pos` of the metadata.
+    void DescribeColumn(TIBSQL* owner, int index, Firebird::IMessageMetadata* meta, unsigned pos,
+                        IBApi::TStatus& status);
+    void DescribeParam(TIBSQL* owner, int index, const QString& name, Firebird::IMessageMetadata* meta, unsigned pos,
+                       IBApi::TStatus& status);
+    void AddPosition(unsigned pos) { FPositions.push_back(pos); }
     void SetValue(unsigned type, int scale, unsigned charSet, const void* data, unsigned length);
     QByteArray ReadBlob(const TValue& value) const;
     QString DecodeText(const TValue& value, const char* data, qsizetype length) const;
@@ -132,8 +175,12 @@ public:
     const QStringList& Lines() const { return FLines; }
 
 private:
-    friend class TIBSQL;
-    void Changed() { if (FOnChange) FOnChange(); }
+    friend class IBGate::TLinesForSQL;
+    void Changed()
+    {
+        if (FOnChange)
+            FOnChange();
+    }
     QStringList FLines;
     std::function<void()> FOnChange;
 };
@@ -141,12 +188,41 @@ private:
 // When its database finds the connection lost, the statement is unprepared
 // and its cursor closed without a word to the server; after the database is
 // opened again, the next ExecQuery prepares it anew.
+//
+// Lifetimes. The statement points at its database and transaction (given, or
+// found through the other); it owns neither, and each may go first:
+// - A cursor lives in the transaction that opened it: ending that transaction
+//   closes it (Open() false, Eof() true); the statement stays prepared.
+// - Disconnecting the database it was prepared on unprepares it; the next
+//   ExecQuery after reconnecting prepares it again.
+// - Destroying its transaction closes its cursor there, destroying its
+//   database unprepares it; either clears the pointer: Transaction() falls
+//   back to the database's default, Database() to the transaction's, and
+//   with neither the next ExecQuery raises "Database not assigned" or
+//   "Transaction not assigned".
+// - Destroying the statement closes its cursor and frees it quietly; its
+//   transaction and database only forget it.
+// Errors the server raises for a statement carry its text (SQL() of
+// EIBInterBaseError).
 class TIBSQL : public QObject
 {
 public:
-    enum TStatementType { SQLUnknown, SQLSelect, SQLInsert, SQLUpdate, SQLDelete, SQLDDL,
-                          SQLGetSegment, SQLPutSegment, SQLExecProcedure, SQLStartTransaction,
-                          SQLCommit, SQLRollback, SQLSelectForUpdate, SQLSetGenerator };
+    enum TStatementType {
+        SQLUnknown,
+        SQLSelect,
+        SQLInsert,
+        SQLUpdate,
+        SQLDelete,
+        SQLDDL,
+        SQLGetSegment,
+        SQLPutSegment,
+        SQLExecProcedure,
+        SQLStartTransaction,
+        SQLCommit,
+        SQLRollback,
+        SQLSelectForUpdate,
+        SQLSetGenerator
+    };
 
     explicit TIBSQL(QObject* owner = nullptr);
     ~TIBSQL() override;
@@ -194,9 +270,11 @@ public:
     void FreeHandle();
 
 private:
-    friend class TIBDatabase;
-    friend class TIBTransaction;
-    friend class TIBXSQLVAR;
+    // The database, transactions and columns reach these through their
+    // gates (IBGates_p.h).
+    friend class IBGate::TSQLForDatabase;
+    friend class IBGate::TSQLForTransaction;
+    friend class IBGate::TSQLForVar;
     struct TPrivate;
 
     void CheckReady();
@@ -208,7 +286,19 @@ private:
     // calling the server. Columns and parameters stay readable (as stale
     // values) until the next Prepare.
     void DropLostHandles() noexcept;
+    // The current row's buffer; null when there is no row.
+    const unsigned char* CurrentRow() const noexcept;
     QByteArray ReadBlob(const void* blobId);
+    void ForgetDatabase(const TIBDatabase* database) noexcept
+    {
+        if (FDatabase == database)
+            FDatabase = nullptr;
+    }
+    void ForgetTransaction(const TIBTransaction* transaction) noexcept
+    {
+        if (FTransaction == transaction)
+            FTransaction = nullptr;
+    }
 
     TIBSQLLines FSQL;
     TIBDatabase* FDatabase = nullptr;

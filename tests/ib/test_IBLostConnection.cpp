@@ -200,6 +200,9 @@ void IBLostConnectionTest::CheckKilledAttachment()
         if (FServerName.isEmpty()) {
             EXPECT_EQ(e.IBErrorCode(), isc_att_shutdown) << e.what();
         }
+        // The statement that met the loss is named, though it has been unprepared since.
+        EXPECT_EQ(e.SQL(), cursor->SQL().Text());
+        EXPECT_FALSE(e.Status().empty());
     }
     EXPECT_FALSE(database->Connected());
     EXPECT_FALSE(transaction->InTransaction());
@@ -245,7 +248,7 @@ void IBLostConnectionTest::CheckKilledAttachment()
 // leaves the database, its transactions and statements closed.
 void IBLostConnectionTest::CheckFirstCallToMeetTheLoss()
 {
-    using TFirstCall = std::function<void(TIBDatabase&, TIBTransaction&, TIBSQL& cursor)>;
+    using TFirstCall = std::function<void(TIBDatabase&, TIBTransaction&, TIBSQL & cursor)>;
     const struct
     {
         const char* Name;
@@ -298,25 +301,13 @@ void IBLostConnectionTest::CheckFirstCallToMeetTheLoss()
     }
 }
 
-TEST_F(IBLostConnectionTest, KilledAttachmentReportsErrorsAndClosesCleanly)
-{
-    CheckKilledAttachment();
-}
+TEST_F(IBLostConnectionTest, KilledAttachmentReportsErrorsAndClosesCleanly) { CheckKilledAttachment(); }
 
-TEST_F(IBLostConnectionTest, FirstCallToMeetTheLossClosesEverything)
-{
-    CheckFirstCallToMeetTheLoss();
-}
+TEST_F(IBLostConnectionTest, FirstCallToMeetTheLossClosesEverything) { CheckFirstCallToMeetTheLoss(); }
 
-TEST_F(IBLostServerConnectionTest, KilledAttachmentReportsErrorsAndClosesCleanly)
-{
-    CheckKilledAttachment();
-}
+TEST_F(IBLostServerConnectionTest, KilledAttachmentReportsErrorsAndClosesCleanly) { CheckKilledAttachment(); }
 
-TEST_F(IBLostServerConnectionTest, FirstCallToMeetTheLossClosesEverything)
-{
-    CheckFirstCallToMeetTheLoss();
-}
+TEST_F(IBLostServerConnectionTest, FirstCallToMeetTheLossClosesEverything) { CheckFirstCallToMeetTheLoss(); }
 
 // The server stops under an open connection. Runs only when
 // FB_SERVER_CONTROL names the script that runs the server (scripts/fbserver),

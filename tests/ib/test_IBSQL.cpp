@@ -76,8 +76,9 @@ TEST_F(IBSQLTest, ParametersOfEveryTypeRoundTripWithNulls)
 {
     const TDateTime stamp = EncodeDate(2024, 2, 29) + EncodeTime(13, 45, 7, 123);
     const TDateTime old = -(EncodeDate(1899, 12, 30) - EncodeDate(1850, 6, 1)) - EncodeTime(6, 0, 0, 0);
-    Sql.SQL().SetText(QStringLiteral("insert into T (ID, SI, BI, DP, FL, N2, N4, N6, N9, TS, DA, TI, V, C, M, BIN, O) values "
-                        "(:ID, :SI, :BI, :DP, :FL, :N2, :N4, :N6, :N9, :TS, :DA, :TI, :V, :C, :M, :BIN, :O)"));
+    Sql.SQL().SetText(
+        QStringLiteral("insert into T (ID, SI, BI, DP, FL, N2, N4, N6, N9, TS, DA, TI, V, C, M, BIN, O) values "
+                       "(:ID, :SI, :BI, :DP, :FL, :N2, :N4, :N6, :N9, :TS, :DA, :TI, :V, :C, :M, :BIN, :O)"));
     const QByteArray binary("\x00\x01\xff\x7f", 4);
     const QString memo = QString(40000, QLatin1Char('m')) + QStringLiteral("конец");
     Sql.ParamByName("ID").SetAsInteger(1);
@@ -384,4 +385,67 @@ TEST_F(IBSQLTest, FailureMidFetchAndDroppedStatementsReleaseEverything)
     EXPECT_FALSE(Sql.Open());
     Db.Database().Close(); // nothing left open on the attachment
     EXPECT_FALSE(Sql.Prepared());
+}
+
+TEST_F(IBSQLTest, StatementsKeepTheirWordWhenTheirTransactionOrDatabaseGoesFirst)
+{
+    Db.ExecuteScript(QStringLiteral("insert into T (ID) values (1); insert into T (ID) values (2);"));
+    auto clientError = [](const std::function<void()>& call) {
+        try {
+            call();
+        } catch (const EIBClientError& e) {
+            return e.Message();
+        }
+        return QStringLiteral("no error");
+    };
+    auto database = Db.Connect();
+    TIBTransaction survivor;
+    survivor.SetDefaultDatabase(database.get());
+    TIBSQL viaTransaction; // knows its database only through its transaction
+    TIBSQL viaDatabase;    // runs in its database's default transaction
+    viaDatabase.SetDatabase(database.get());
+    viaTransaction.SQL().SetText(QStringLiteral("select ID from T order by ID"));
+    viaDatabase.SQL().SetText(QStringLiteral("select ID from T order by ID"));
+    {
+        TIBTransaction transaction;
+        transaction.SetDefaultDatabase(database.get());
+        database->SetDefaultTransaction(&transaction);
+        transaction.StartTransaction();
+        viaTransaction.SetTransaction(&transaction);
+        viaTransaction.ExecQuery();
+        viaDatabase.ExecQuery();
+        ASSERT_TRUE(viaTransaction.Open());
+        ASSERT_TRUE(viaDatabase.Open());
+    }
+    // The transaction went: its cursors closed, the statements stay prepared.
+    for (TIBSQL* sql : {&viaTransaction, &viaDatabase}) {
+        EXPECT_FALSE(sql->Open());
+        EXPECT_TRUE(sql->Eof());
+        EXPECT_TRUE(sql->Prepared());
+        EXPECT_EQ(sql->Transaction(), nullptr);
+    }
+    EXPECT_EQ(database->DefaultTransaction(), nullptr);
+    EXPECT_EQ(viaTransaction.Database(), nullptr);
+    EXPECT_EQ(clientError([&] { viaTransaction.ExecQuery(); }), "Database not assigned");
+    EXPECT_EQ(clientError([&] { viaDatabase.ExecQuery(); }), "Transaction not assigned");
+
+    survivor.StartTransaction();
+    viaTransaction.SetTransaction(&survivor);
+    viaTransaction.ExecQuery();
+    EXPECT_EQ(viaTransaction.Fields(0).AsInteger(), 1);
+    ASSERT_TRUE(viaTransaction.Open());
+
+    // The database went: the statements are unprepared and the transaction
+    // rolled back, all of them forget it and refuse to run.
+    database.reset();
+    EXPECT_FALSE(viaTransaction.Open());
+    EXPECT_FALSE(viaTransaction.Prepared());
+    EXPECT_FALSE(viaDatabase.Prepared());
+    EXPECT_EQ(viaTransaction.Database(), nullptr);
+    EXPECT_EQ(viaDatabase.Database(), nullptr);
+    EXPECT_FALSE(survivor.InTransaction());
+    EXPECT_EQ(survivor.DefaultDatabase(), nullptr);
+    EXPECT_EQ(clientError([&] { viaTransaction.ExecQuery(); }), "Database not assigned");
+    EXPECT_EQ(clientError([&] { viaDatabase.ExecQuery(); }), "Database not assigned");
+    EXPECT_EQ(clientError([&] { survivor.StartTransaction(); }), "Database not assigned");
 }
