@@ -54,7 +54,8 @@ enum : int {
 //
 // It belongs to its statement: a reference from Fields() or Params() is
 // valid until the statement is prepared again or unprepared (a change of its
-// text, ParamCheck or database, FreeHandle, the database closing). A column
+// text, ParamCheck or database, FreeHandle, the database closing; a lost
+// connection leaves them readable, as stale values, until then). A column
 // reads the statement's current row: after the cursor moves it shows the
 // new row, and a blob column is read from the server through the cursor's
 // transaction, so it needs that transaction still active.
