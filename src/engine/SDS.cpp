@@ -2,11 +2,10 @@
 // destruction. Field definitions and statements are in SDSStatements.cpp.
 #include "SDS.h"
 
+#include "CacheManager.h"
 #include "IBDatabase.h"
 #include "IBSQL.h"
-#include "CacheManager.h"
 #include "SDatabase.h"
-
 
 // ------------------------------------------------------------ SYS$STATE
 
@@ -29,17 +28,12 @@ void SetLeafState(int32_t& state, bool flag) { SetStateBit(state, LeafBit, flag)
 
 // --------------------------------------------------------------- errors
 
-void RaiseHint(const QString& text)
-{
-    throw EHintError(text);
-}
+void RaiseHint(const QString& text) { throw EHintError(text); }
 
 ESDS_IBError::ESDS_IBError(const EIBInterBaseError& error, const QString& sql, uint8_t operation, TSDS* dataSet)
-    : EIBInterBaseError(error.SQLCode(), error.IBErrorCode(), error.Message()),
-      FDataSet(dataSet),
-      FOperation(operation),
-      FSQL(sql)
+    : EIBInterBaseError(error), FDataSet(dataSet), FOperation(operation)
 {
+    SetSQL(sql);
 }
 
 // ---------------------------------------------------------------- levels
@@ -67,15 +61,10 @@ Variant TLevelInfo::GetFieldValue(const QString& fieldName) const
 // ---------------------------------------------------------- construction
 
 TSDS::TSDS(QObject* owner)
-    : TCustomMemTable(owner),
-      FSelectSQL(std::make_unique<TIBSQL>()),
-      FInsertSQL(std::make_unique<TIBSQL>()),
-      FUpdateSQL(std::make_unique<TIBSQL>()),
-      FUpdateByKeySQL(std::make_unique<TIBSQL>()),
-      FDeleteSQL(std::make_unique<TIBSQL>()),
-      FDeleteByKeySQL(std::make_unique<TIBSQL>()),
-      FRefreshSQL(std::make_unique<TIBSQL>()),
-      FRefreshByKeySQL(std::make_unique<TIBSQL>())
+    : TCustomMemTable(owner), FSelectSQL(std::make_unique<TIBSQL>()), FInsertSQL(std::make_unique<TIBSQL>()),
+      FUpdateSQL(std::make_unique<TIBSQL>()), FUpdateByKeySQL(std::make_unique<TIBSQL>()),
+      FDeleteSQL(std::make_unique<TIBSQL>()), FDeleteByKeySQL(std::make_unique<TIBSQL>()),
+      FRefreshSQL(std::make_unique<TIBSQL>()), FRefreshByKeySQL(std::make_unique<TIBSQL>())
 {
     // Rows come from the server in bulk: no recalculation per fetched row.
     SetStandalone(true);
@@ -103,8 +92,7 @@ void TSDS::SaveLocalCache() noexcept
 {
     // Only rows loaded whole, and only into the file they were cached in:
     // the connection may have moved to another database since.
-    if (FMasterDataset || !FOptions.Contains(dsoLocalCachData) || FCacheFileName.isEmpty() || !FDataLoaded
-        || !Active())
+    if (FMasterDataset || !FOptions.Contains(dsoLocalCachData) || FCacheFileName.isEmpty() || !FDataLoaded || !Active())
         return;
     try {
         // The rows are for the current filter (a new one reloads them); the
@@ -144,10 +132,7 @@ void TSDS::Loaded()
         FPublicName = objectName();
 }
 
-bool TSDS::IsPublicNameStored() const
-{
-    return FPublicName.compare(objectName(), Qt::CaseInsensitive) != 0;
-}
+bool TSDS::IsPublicNameStored() const { return FPublicName.compare(objectName(), Qt::CaseInsensitive) != 0; }
 
 QString TSDS::QualifiedName() const
 {
@@ -186,7 +171,7 @@ void TSDS::SetTableName(const QString& name)
 
 std::vector<TIBSQL*> TSDS::Statements() const
 {
-    return {FSelectSQL.get(), FInsertSQL.get(), FUpdateSQL.get(), FUpdateByKeySQL.get(),
+    return {FSelectSQL.get(), FInsertSQL.get(),      FUpdateSQL.get(),  FUpdateByKeySQL.get(),
             FDeleteSQL.get(), FDeleteByKeySQL.get(), FRefreshSQL.get(), FRefreshByKeySQL.get()};
 }
 
@@ -195,10 +180,7 @@ std::vector<TIBSQL*> TSDS::WritingStatements() const
     return {FInsertSQL.get(), FUpdateSQL.get(), FUpdateByKeySQL.get(), FDeleteSQL.get(), FDeleteByKeySQL.get()};
 }
 
-TIBDatabase* TSDS::Database() const
-{
-    return FSelectSQL->Database();
-}
+TIBDatabase* TSDS::Database() const { return FSelectSQL->Database(); }
 
 namespace {
 TIBTransaction* ReadWriteTransactionOf(TIBDatabase* database)
@@ -217,10 +199,7 @@ void TSDS::SetDatabase(TIBDatabase* database)
             sql->SetTransaction(readWrite);
 }
 
-TIBTransaction* TSDS::Transaction() const
-{
-    return FSelectSQL->Transaction();
-}
+TIBTransaction* TSDS::Transaction() const { return FSelectSQL->Transaction(); }
 
 void TSDS::SetTransaction(TIBTransaction* transaction)
 {
@@ -320,10 +299,7 @@ TAccess TSDS::CheckAccess(int mask)
     return result;
 }
 
-bool TSDS::IsLookupClone() const
-{
-    return FMasterDataset && FMasterDataset->LookupClone() == this;
-}
+bool TSDS::IsLookupClone() const { return FMasterDataset && FMasterDataset->LookupClone() == this; }
 
 bool TSDS::RecordVisible(TRecordId row)
 {

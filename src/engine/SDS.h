@@ -59,8 +59,8 @@ enum TSDSOption {
 using TSDSOptions = TEnumSet<TSDSOption, uint32_t>;
 
 // [dsoChangesResolved, dsoLoadData, dsoLoadAllFields, dsoAutoCommit]
-inline constexpr TSDSOptions DefaultSDSOptions =
-    TSDSOptions{dsoChangesResolved, dsoLoadData, dsoLoadAllFields, dsoAutoCommit};
+inline constexpr TSDSOptions DefaultSDSOptions = TSDSOptions{dsoChangesResolved, dsoLoadData, dsoLoadAllFields,
+                                                             dsoAutoCommit};
 static_assert(DefaultSDSOptions.Value() == 0x47);
 
 enum TSDSLevelMode { dslmNone, dslmDefault, dslmShowAll, dslmShowOnlyLeaf, dslmShowOnlyLeveled };
@@ -72,8 +72,12 @@ inline TAccess CombineAccess(TAccess a, TAccess b) { return a < b ? a : b; }
 
 using TOperationType = uint8_t; // 0 insert, 1 update, 2 delete
 
-// What an audit text describes.
-enum TAuditKind { akEdit, akInsert, akDelete };
+// What a write does to a row on the server: the one vocabulary of the write
+// path, from the statement to its audit text. Its numbers are those of
+// ESDS_IBError::Operation and of the change notices; the log event numbers
+// its TOperationType differently (LogOperationOf).
+enum TWriteOperation : uint8_t { woUpdate = 0, woInsert = 1, woDelete = 2 };
+TOperationType LogOperationOf(TWriteOperation operation);
 
 using TSDSAccess_vent = std::function<void(TSDS* sds, TAccess& access)>;
 using TLogEvent = std::function<void(TSDS* sds, TOperationType operationType)>;
@@ -108,20 +112,19 @@ public:
 };
 [[noreturn]] void RaiseHint(const QString& text);
 
-// A server write that failed: the server's error with the data set, the
-// operation (0 update, 1 insert, 2 delete) and the statement's text.
+// A server write that failed: the server's whole error (its status vector,
+// SQLSTATE and the text of the statement that failed, SQL()), with the data
+// set and the operation (a TWriteOperation: 0 update, 1 insert, 2 delete).
 class ESDS_IBError : public EIBInterBaseError
 {
 public:
     ESDS_IBError(const EIBInterBaseError& error, const QString& sql, uint8_t operation, TSDS* dataSet);
     TSDS* DataSet() const { return FDataSet; }
     uint8_t Operation() const { return FOperation; }
-    const QString& SQL() const { return FSQL; }
 
 private:
     QPointer<TSDS> FDataSet;
     uint8_t FOperation;
-    QString FSQL;
 };
 
 // ---------------------------------------------------------------- levels
@@ -351,8 +354,8 @@ public:
     // brought their rows back on the server.
     void RollbackFailedWrite(TIBSQL& sql);
     void ReloadCascadedDetails() noexcept;
-    QString BuildAuditText(TAuditKind kind);
-    void NotifyChange(int operation, const QByteArray& rowAddress);
+    QString BuildAuditText(TWriteOperation operation);
+    void NotifyChange(TWriteOperation operation, const QByteArray& rowAddress);
     // Posts without the user's BeforePost and AfterPost and without the
     // required-field check.
     void PostWithoutEvents();
@@ -503,6 +506,11 @@ private:
     void FinishEditLock(const QString& auditText);
     void PostToServer();
     void DeleteFromServer();
+    // The one way a write reaches the server (see SDSEditing.cpp).
+    void WriteToServer(TWriteOperation operation, const std::function<void()>& write);
+    void ExecuteWrite(TIBSQL& sql, const QByteArray& rowAddress = QByteArray());
+    TIBSQL& WriteStatementOf(TWriteOperation operation) const;
+    void CloseWriteStatements() noexcept;
     void BindFieldParams(TIBSQL& sql);
     void SetRowAddress(const QByteArray& address);
     bool LeafGroupHasChildren();
@@ -518,7 +526,6 @@ private:
     // released whenever the edit ends.
     QPointer<TSDatabase> FLockDatabase;
     QByteArray FLockedAddress;
-    TIBSQL* FWriteSQL = nullptr; // the statement of the write under way
     bool FAddressesFromFile = false;
     std::vector<TRecordId> FCheckedRows; // rows whose file address was checked
 

@@ -4,17 +4,18 @@
 #include "SDS.h"
 
 #include "DataSource.h"
+#include "DateTime.h"
 #include "IBDatabase.h"
 #include "IBSQL.h"
+#include "SDSQuietFields.h"
 #include "SDatabase.h"
 #include "SDatabaseSession.h"
-#include "SDSQuietFields.h"
-#include "DateTime.h"
 #include "SysUtils.h"
 
 #include <QScopeGuard>
 
 #include <algorithm>
+#include <exception>
 
 namespace {
 
@@ -22,14 +23,17 @@ const QString BlockedText = QStringLiteral("Операция блокирова�
 const QString FinishMasterText = QStringLiteral("Завершите ввод/корректировку головной записи.");
 const QString NoMasterText = QStringLiteral("Нет головной записи !");
 const QString HasChildrenText = QStringLiteral("Удаление невозможно - есть уровневые записи !");
-const QString RecordGoneText =
-    QStringLiteral("Текущая запись возможно удалена в базе.\n\rРекомендуется обновить набор данных !");
+const QString RecordGoneText = QStringLiteral(
+    "Текущая запись возможно удалена в базе.\n\rРекомендуется обновить набор данных !");
 
-// Operation codes: each consumer has its own.
-enum : uint8_t { ErrorUpdate = 0, ErrorInsert = 1, ErrorDelete = 2 };
-enum : int { EventUpdate = 0, EventInsert = 1, EventDelete = 2 };
-enum : TOperationType { LogInsert = 0, LogUpdate = 1, LogDelete = 2 };
 constexpr int32_t RecordChangeEvent = 10;
+
+// A detail's own error during a cascade, carried past the master's write
+// handling (no rollback again, no error handler of the master) as it is.
+struct EDetailWriteFailed
+{
+    std::exception_ptr Error;
+};
 
 bool IsZeroAddress(const QByteArray& address)
 {
@@ -45,10 +49,7 @@ TRecordID SessionRecordID(const QByteArray& address)
     return id;
 }
 
-bool IsDbKey(const QString& name)
-{
-    return name.compare(SDSNames::DbKey, Qt::CaseInsensitive) == 0;
-}
+bool IsDbKey(const QString& name) { return name.compare(SDSNames::DbKey, Qt::CaseInsensitive) == 0; }
 
 // The statement's transaction, started when it is not.
 void StartTransactionOf(TIBSQL& sql)
@@ -102,10 +103,14 @@ void BindFromField(TIBXSQLVAR& param, const TField& field)
     }
     switch (field.DataType()) {
     case ftBlob: param.SetAsBytes(field.AsBytes()); break; // binary: the bytes, not a text
-    case ftString: case ftMemo: param.SetAsString(field.AsString()); break;
-    case ftSmallint: case ftInteger: param.SetAsInteger(field.AsInteger()); break;
-    case ftFloat: case ftBCD: param.SetAsDouble(field.AsFloat()); break;
-    case ftDate: case ftDateTime: param.SetAsDateTime(field.AsDateTime()); break;
+    case ftString:
+    case ftMemo: param.SetAsString(field.AsString()); break;
+    case ftSmallint:
+    case ftInteger: param.SetAsInteger(field.AsInteger()); break;
+    case ftFloat:
+    case ftBCD: param.SetAsDouble(field.AsFloat()); break;
+    case ftDate:
+    case ftDateTime: param.SetAsDateTime(field.AsDateTime()); break;
     case ftLargeint: param.SetAsInt64(field.AsLargeInt()); break;
     default: param.SetAsVariant(field.Value()); break;
     }
@@ -120,10 +125,14 @@ Variant ColumnForField(const TIBXSQLVAR& column, const TField& field)
         return Variant(column.AsBytes());
     switch (field.DataType()) {
     case ftBlob: return Variant(column.AsBytes());
-    case ftString: case ftMemo: return Variant(column.AsString());
-    case ftSmallint: case ftInteger: return Variant(column.AsInteger());
-    case ftFloat: case ftBCD: return field.Normalize(Variant(column.AsDouble()));
-    case ftDate: case ftDateTime: return field.Normalize(Variant::FromDateTime(column.AsDateTime()));
+    case ftString:
+    case ftMemo: return Variant(column.AsString());
+    case ftSmallint:
+    case ftInteger: return Variant(column.AsInteger());
+    case ftFloat:
+    case ftBCD: return field.Normalize(Variant(column.AsDouble()));
+    case ftDate:
+    case ftDateTime: return field.Normalize(Variant::FromDateTime(column.AsDateTime()));
     case ftLargeint: return Variant(column.AsInt64());
     default: return field.Normalize(column.AsVariant());
     }
@@ -135,8 +144,13 @@ QString ValueText(const TField& field, const Variant& value)
     if (value.IsEmptyOrNull())
         return QString();
     switch (field.DataType()) {
-    case ftSmallint: case ftInteger: case ftWord: case ftAutoInc: case ftLargeint: return IntToStr(value.AsInt64());
-    case ftFloat: case ftBCD: return FloatToStr(value.AsDouble());
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftAutoInc:
+    case ftLargeint: return IntToStr(value.AsInt64());
+    case ftFloat:
+    case ftBCD: return FloatToStr(value.AsDouble());
     case ftDate: return DateToStr(value.AsDateTime());
     case ftTime: return TimeToStr(value.AsDateTime());
     case ftDateTime: return DateTimeToStr(value.AsDateTime());
@@ -180,6 +194,16 @@ void SetQuietly(TField& field, const Variant& value)
 }
 
 } // namespace
+
+TOperationType LogOperationOf(TWriteOperation operation)
+{
+    switch (operation) {
+    case woInsert: return 0;
+    case woUpdate: return 1;
+    case woDelete: return 2;
+    }
+    return 0;
+}
 
 // A read that needs a transaction: one that is not active runs in the
 // select's, and the statement gets its own back afterwards.
@@ -304,10 +328,7 @@ void TSDS::CorrectStoredAddress(const QByteArray& address)
 
 // ---------------------------------------------------------------- checks
 
-TSDatabase* TSDS::SessionDatabase() const
-{
-    return dynamic_cast<TSDatabase*>(Database());
-}
+TSDatabase* TSDS::SessionDatabase() const { return dynamic_cast<TSDatabase*>(Database()); }
 
 void TSDS::RequireFullAccess()
 {
@@ -462,7 +483,8 @@ void TSDS::DoOnNewRecord()
         int32_t state = 0;
         if (const TSDatabase* database = SessionDatabase()) {
             const uint32_t kept = FStateField->IsNull() ? 0 : static_cast<uint32_t>(FStateField->AsInteger());
-            state = static_cast<int32_t>((kept & 0xFFFF0000u) | (static_cast<uint32_t>(database->CurrentUserID()) & 0xFFFFu));
+            state = static_cast<int32_t>((kept & 0xFFFF0000u)
+                                         | (static_cast<uint32_t>(database->CurrentUserID()) & 0xFFFFu));
         }
         FStateField->SetAsInteger(state);
     }
@@ -492,37 +514,12 @@ void TSDS::DoBeforePost()
 
 void TSDS::PostToServer()
 {
-    for (;;) {
-        FWriteSQL = nullptr;
-        const uint8_t operation = State() == dsInsert ? ErrorInsert : ErrorUpdate;
-        try {
-            if (State() == dsInsert)
-                InsertToServer();
-            else if (State() == dsEdit)
-                UpdateToServer();
-            else
-                Abort();
-            return;
-        } catch (const EAbort&) {
-            throw;
-        } catch (const std::exception& error) {
-            TIBSQL& used = FWriteSQL ? *FWriteSQL : operation == ErrorInsert ? *FInsertSQL : *FUpdateSQL;
-            CloseQuietly(used);
-            CloseQuietly(*FRefreshByKeySQL);
-            if (FOptions.Contains(dsoAutoCommit))
-                RollbackFailedWrite(used);
-            const auto* serverError = dynamic_cast<const EIBInterBaseError*>(&error);
-            if (!serverError || dynamic_cast<const EIBConnectionLost*>(&error))
-                throw;
-            TDataAction action = daFail;
-            if (OnPostError)
-                OnPostError(this, *serverError, action);
-            if (action == daAbort)
-                Abort();
-            if (action == daFail)
-                throw ESDS_IBError(*serverError, used.SQL().Text(), operation, this);
-        }
-    }
+    if (State() == dsInsert)
+        WriteToServer(woInsert, [this] { InsertToServer(); });
+    else if (State() == dsEdit)
+        WriteToServer(woUpdate, [this] { UpdateToServer(); });
+    else
+        Abort();
 }
 
 void TSDS::DoAfterCancel()
@@ -568,13 +565,13 @@ void TSDS::DeleteFromServer()
         if (known)
             LockForEdit(address);
         if (FOptions.Contains(dsoAudit))
-            auditText = BuildAuditText(akDelete);
+            auditText = BuildAuditText(woDelete);
     }
     // A delete that does not happen gives its lock back.
     auto unlockOnFailure = qScopeGuard([this] { ReleaseEditLock(); });
 
     TIBSQL& sql = known ? *FDeleteSQL : *FDeleteByKeySQL;
-    for (;;) {
+    WriteToServer(woDelete, [&] {
         // The details go first, in the same transaction; each attempt deletes
         // them again, since a failed one rolls them back. A detail's own
         // error is reported as it is.
@@ -585,54 +582,99 @@ void TSDS::DeleteFromServer()
             } catch (...) {
                 if (FOptions.Contains(dsoAutoCommit))
                     RollbackFailedWrite(*FDeleteSQL);
-                throw;
+                throw EDetailWriteFailed{std::current_exception()};
             }
         }
-        try {
-            StartTransactionOf(sql);
-            if (!sql.Prepared())
-                sql.Prepare();
-            if (known)
-                sql.ParamByName(SDSNames::DbKey).SetAsBytes(address);
-            else
-                BindFieldParams(sql);
-            sql.ExecQuery();
-            sql.Close();
-            break;
-        } catch (const EAbort&) {
-            throw;
-        } catch (const std::exception& error) {
-            CloseQuietly(*FDeleteSQL);
-            CloseQuietly(*FDeleteByKeySQL);
-            if (FOptions.Contains(dsoAutoCommit))
-                RollbackFailedWrite(*FDeleteSQL);
-            const auto* serverError = dynamic_cast<const EIBInterBaseError*>(&error);
-            if (!serverError || dynamic_cast<const EIBConnectionLost*>(&error))
-                throw;
-            TDataAction action = daFail;
-            if (OnDeleteError)
-                OnDeleteError(this, *serverError, action);
-            if (action == daAbort)
-                Abort();
-            if (action == daFail)
-                throw ESDS_IBError(*serverError, sql.SQL().Text(), ErrorDelete, this);
-            // Retry: the delete runs again; the row stays until it succeeds.
-        }
-    }
+        ExecuteWrite(sql, known ? address : QByteArray());
+        sql.Close();
+    });
     unlockOnFailure.dismiss();
     if (FOptions.Contains(dsoAutoCommit))
         CommitWrite(*FDeleteSQL, *FSelectSQL);
     if (OnLogEvent)
-        OnLogEvent(this, LogDelete);
+        OnLogEvent(this, LogOperationOf(woDelete));
     if (database) {
         if (locking)
             FinishEditLock(auditText);
         if (FOptions.Contains(dsoSendNotification))
-            NotifyChange(EventDelete, address);
+            NotifyChange(woDelete, address);
     }
 }
 
 // -------------------------------------------------------- server writes
+
+// A write runs until it succeeds or its error handler gives up. When it
+// fails, the write statements are closed and, with dsoAutoCommit, its
+// transaction is rolled back (details a cascade deleted are read again).
+// A server error then goes to the data set's handler (OnDeleteError for a
+// delete, else OnPostError), which fails (ESDS_IBError with the data set,
+// the operation and the statement that failed), aborts, or retries: the
+// write runs again, from the start. Other errors, a lost connection and a
+// detail's own error go up as they are.
+void TSDS::WriteToServer(TWriteOperation operation, const std::function<void()>& write)
+{
+    for (;;) {
+        try {
+            write();
+            return;
+        } catch (const EAbort&) {
+            throw;
+        } catch (const EDetailWriteFailed& failed) {
+            std::rethrow_exception(failed.Error);
+        } catch (const std::exception& error) {
+            TIBSQL& statement = WriteStatementOf(operation);
+            CloseWriteStatements();
+            if (FOptions.Contains(dsoAutoCommit))
+                RollbackFailedWrite(statement);
+            const auto* serverError = dynamic_cast<const EIBInterBaseError*>(&error);
+            if (!serverError || dynamic_cast<const EIBConnectionLost*>(&error))
+                throw;
+            TDataAction action = daFail;
+            if (const TDataSetErrorEvent& handler = operation == woDelete ? OnDeleteError : OnPostError)
+                handler(this, *serverError, action);
+            if (action == daAbort)
+                Abort();
+            if (action == daFail) {
+                // A failed commit names no statement: the write's own stands for it.
+                const QString sql = serverError->SQL().isEmpty() ? statement.SQL().Text() : serverError->SQL();
+                throw ESDS_IBError(*serverError, sql, operation, this);
+            }
+        }
+    }
+}
+
+// Prepares the statement, binds it (by the row address when one is given,
+// else each parameter from its field) and runs it in its transaction.
+void TSDS::ExecuteWrite(TIBSQL& sql, const QByteArray& rowAddress)
+{
+    StartTransactionOf(sql);
+    if (!sql.Prepared())
+        sql.Prepare();
+    if (rowAddress.isEmpty())
+        BindFieldParams(sql);
+    else
+        sql.ParamByName(SDSNames::DbKey).SetAsBytes(rowAddress);
+    sql.ExecQuery();
+}
+
+// The statement whose transaction an operation's write runs in.
+TIBSQL& TSDS::WriteStatementOf(TWriteOperation operation) const
+{
+    switch (operation) {
+    case woInsert: return *FInsertSQL;
+    case woUpdate: return *FUpdateSQL;
+    case woDelete: return *FDeleteSQL;
+    }
+    return *FUpdateSQL;
+}
+
+void TSDS::CloseWriteStatements() noexcept
+{
+    for (TIBSQL* sql : WritingStatements())
+        CloseQuietly(*sql);
+    CloseQuietly(*FRefreshSQL);
+    CloseQuietly(*FRefreshByKeySQL);
+}
 
 void TSDS::BindFieldParams(TIBSQL& sql)
 {
@@ -657,7 +699,8 @@ int TSDS::NextGeneratorValue(int increment)
     sql.SetTransaction(Transaction());
     if (!Transaction()->InTransaction())
         Transaction()->StartTransaction();
-    sql.SQL().SetText(QStringLiteral("select gen_id(main_gen,%1) from rdb$database").arg(static_cast<unsigned>(increment)));
+    sql.SQL().SetText(
+        QStringLiteral("select gen_id(main_gen,%1) from rdb$database").arg(static_cast<unsigned>(increment)));
     sql.ExecQuery();
     try {
         return sql.Eof() ? 0 : static_cast<int>(sql.Fields(0).AsInt64());
@@ -669,12 +712,7 @@ int TSDS::NextGeneratorValue(int increment)
 void TSDS::InsertToServer()
 {
     TIBSQL& sql = *FInsertSQL;
-    FWriteSQL = &sql;
-    StartTransactionOf(sql);
-    if (!sql.Prepared())
-        sql.Prepare();
-    BindFieldParams(sql);
-    sql.ExecQuery();
+    ExecuteWrite(sql);
     sql.Close();
     // The server's values (defaults, triggers, SYS$TIME, the row address) by key.
     SetRowAddress(QByteArray(RowAddress().size(), '\0'));
@@ -684,12 +722,12 @@ void TSDS::InsertToServer()
     if (FOptions.Contains(dsoAudit)) {
         TSDatabase* database = SessionDatabase();
         RTL_ASSERT(database, QStringLiteral("Database must be TSDatabase."));
-        database->Session()->WriteAudit(BuildAuditText(akInsert));
+        database->Session()->WriteAudit(BuildAuditText(woInsert));
     }
     if (OnLogEvent)
-        OnLogEvent(this, LogInsert);
+        OnLogEvent(this, LogOperationOf(woInsert));
     if (FOptions.Contains(dsoSendNotification) && SessionDatabase() && FDbKeyField)
-        NotifyChange(EventInsert, RowAddress());
+        NotifyChange(woInsert, RowAddress());
 }
 
 void TSDS::UpdateToServer()
@@ -697,21 +735,16 @@ void TSDS::UpdateToServer()
     TSDatabase* database = SessionDatabase();
     QString auditText;
     if (FOptions.Contains(dsoPessimisticLock) && FOptions.Contains(dsoAudit) && database)
-        auditText = BuildAuditText(akEdit); // while the old values are at hand
+        auditText = BuildAuditText(woUpdate); // while the old values are at hand
     const bool known = !IsZeroAddress(CheckedRowAddress());
     TIBSQL& sql = known ? *FUpdateSQL : *FUpdateByKeySQL;
-    FWriteSQL = &sql;
-    StartTransactionOf(sql);
-    if (!sql.Prepared())
-        sql.Prepare();
-    BindFieldParams(sql);
-    sql.ExecQuery();
+    ExecuteWrite(sql);
     // No row written is no success: the record is gone, or its condition
     // (all fields, without a key) no longer finds it.
     if (sql.RowsAffected() == 0)
         throw Exception(RecordGoneText);
     if (OnLogEvent)
-        OnLogEvent(this, LogUpdate);
+        OnLogEvent(this, LogOperationOf(woUpdate));
     if (FOptions.Contains(dsoRefreshAfterEdit) || !known)
         RefreshRecord(); // an unknown address is taken from the re-read
     if (FOptions.Contains(dsoAutoCommit))
@@ -722,7 +755,7 @@ void TSDS::UpdateToServer()
         if (FOptions.Contains(dsoPessimisticLock))
             FinishEditLock(auditText);
         if (FOptions.Contains(dsoSendNotification))
-            NotifyChange(EventUpdate, RowAddress());
+            NotifyChange(woUpdate, RowAddress());
     }
 }
 
@@ -796,10 +829,14 @@ void TSDS::FillDefaults()
         if (!field || !field->IsNull())
             continue;
         switch (field->DataType()) {
-        case ftSmallint: case ftInteger: SetQuietly(*field, Variant(0)); break;
-        case ftFloat: case ftCurrency: case ftBCD: SetQuietly(*field, Variant(0.0)); break;
+        case ftSmallint:
+        case ftInteger: SetQuietly(*field, Variant(0)); break;
+        case ftFloat:
+        case ftCurrency:
+        case ftBCD: SetQuietly(*field, Variant(0.0)); break;
         case ftString: SetQuietly(*field, Variant(QString())); break;
-        case ftDate: case ftDateTime:
+        case ftDate:
+        case ftDateTime:
             if (!required && def.Required())
                 SetQuietly(*field, Variant::FromDateTime(EncodeDate(1, 1, 1))); // 01.01.0001
             break;
@@ -888,7 +925,7 @@ void TSDS::ReloadCascadedDetails() noexcept
 
 // ------------------------------------------------------ audit and notices
 
-QString TSDS::BuildAuditText(TAuditKind kind)
+QString TSDS::BuildAuditText(TWriteOperation operation)
 {
     const auto audited = [](const TField* field) {
         return field->FieldKind() == fkData && field->ProviderFlags() != 0 && field->DataType() != ftBlob
@@ -899,7 +936,7 @@ QString TSDS::BuildAuditText(TAuditKind kind)
         return QLatin1Char('<') + name + QLatin1Char('>') + text + QStringLiteral("</") + name + QLatin1Char('>');
     };
     QString body;
-    if (kind == akEdit) {
+    if (operation == woUpdate) {
         for (const QString& name : SplitFieldList(FKeyFields))
             if (const TField* field = FindField(name))
                 body += item(name.toUpper(), field->AsString());
@@ -917,19 +954,21 @@ QString TSDS::BuildAuditText(TAuditKind kind)
                 oldText = QuotedSQL(oldText);
                 newText = QuotedSQL(newText);
             }
-            body += item(field->FieldName().toUpper(), QStringLiteral("<OLD>=") + oldText + QStringLiteral("<NEW>=") + newText);
+            body += item(field->FieldName().toUpper(),
+                         QStringLiteral("<OLD>=") + oldText + QStringLiteral("<NEW>=") + newText);
         }
     } else {
         for (const TField* field : Fields())
             if (audited(field))
                 body += item(field->FieldName().toUpper(), field->AsString());
     }
-    const QString tag = kind == akEdit ? QStringLiteral("UPDATE") : kind == akInsert ? QStringLiteral("INSERT")
-                                                                                    : QStringLiteral("DELETE");
+    const QString tag = operation == woUpdate   ? QStringLiteral("UPDATE")
+                        : operation == woInsert ? QStringLiteral("INSERT")
+                                                : QStringLiteral("DELETE");
     return item(QStringLiteral("TABLE"), FTableName) + item(tag, body);
 }
 
-void TSDS::NotifyChange(int operation, const QByteArray& rowAddress)
+void TSDS::NotifyChange(TWriteOperation operation, const QByteArray& rowAddress)
 {
     TSDatabase* database = SessionDatabase();
     if (!database)

@@ -13,8 +13,8 @@
 #include "SysUtils.h"
 #include "TempDir.h"
 
-#include <gtest/gtest.h>
 #include "QtPrinters.h"
+#include <gtest/gtest.h>
 
 #include <QFile>
 #include <QProcess>
@@ -141,7 +141,7 @@ TEST_F(SDSEditingTest, InsertIsReadBackByKeyWithTheServersValues)
     EXPECT_EQ(logged, 0);
 
     const int id = sds->FieldByName("SYS$ID")->AsInteger();
-    EXPECT_GT(id, 0); // from MAIN_GEN at post
+    EXPECT_GT(id, 0);                                                               // from MAIN_GEN at post
     EXPECT_EQ(sds->FieldByName("CODE")->AsString(), QStringLiteral("T%1").arg(id)); // the trigger's
     EXPECT_EQ(sds->FieldByName("QTY")->AsInteger(), 5);
     EXPECT_FALSE(sds->FieldByName("SYS$TIME")->IsNull());
@@ -286,6 +286,10 @@ TEST_F(SDSEditingTest, PostErrorsRetryAbortOrRaiseWithTheStatement)
         EXPECT_TRUE(error.SQL().startsWith("insert into DOC"));
         EXPECT_EQ(error.DataSet(), sds.get());
         EXPECT_NE(error.IBErrorCode(), 0);
+        // The server's whole story comes with it.
+        EXPECT_EQ(error.SQLState(), "23000");
+        EXPECT_GE(error.Status().size(), 2u);
+        EXPECT_TRUE(error.Message().contains("CHECK", Qt::CaseInsensitive)) << error.Message().toStdString();
     }
     EXPECT_EQ(sds->State(), dsInsert);
 
@@ -590,12 +594,9 @@ TEST_F(SDSEditingTest, EveryEndOfAnEditReleasesItsLock)
         return false;
     };
     const std::pair<const char*, std::function<void()>> ends[] = {
-        {"post", [&] { sds->Post(); }},
-        {"cancel", [&] { sds->Cancel(); }},
-        {"reload", [&] { sds->Reload(); }},
-        {"server filter", [&] { sds->SetServerFilter("SYS$ID < 10"); }},
-        {"close", [&] { sds->Close(); }},
-        {"free", [&] { sds.reset(); }},
+        {"post", [&] { sds->Post(); }},     {"cancel", [&] { sds->Cancel(); }},
+        {"reload", [&] { sds->Reload(); }}, {"server filter", [&] { sds->SetServerFilter("SYS$ID < 10"); }},
+        {"close", [&] { sds->Close(); }},   {"free", [&] { sds.reset(); }},
     };
     for (const auto& [name, end] : ends) {
         if (!sds->Active())
@@ -641,10 +642,10 @@ TEST_F(SDSEditingCacheTest, AStaleRowAddressNeverTouchesAnotherRecord)
     // engine here does not hand a swept slot to the next insert at once, so
     // the other record is made in place: row 1 takes another key.)
     FTestDb.Execute("UPDATE DOC SET SYS$ID = 7, NAME = 'Чужая' WHERE SYS$ID = 1");
-    const QStringList atOldAddress = Committed(
-        QStringLiteral("select SYS$ID from DOC where RDB$DB_KEY = x'%1'").arg(QString::fromLatin1(oldAddress.toHex()))
-            .toUtf8()
-            .constData());
+    const QStringList atOldAddress = Committed(QStringLiteral("select SYS$ID from DOC where RDB$DB_KEY = x'%1'")
+                                                   .arg(QString::fromLatin1(oldAddress.toHex()))
+                                                   .toUtf8()
+                                                   .constData());
     ASSERT_EQ(atOldAddress, QStringList{"7"});
     FDb->Open();
     FDb->Session()->Register(3);
@@ -674,7 +675,6 @@ TEST_F(SDSEditingCacheTest, AStaleRowAddressNeverTouchesAnotherRecord)
 
 // --- two processes through the server
 
-
 TEST(SDSEditingServer, ALockHeldByAnotherProcessStopsTheEdit)
 {
     if (TIBTestDatabase::ServerName().isEmpty())
@@ -682,7 +682,8 @@ TEST(SDSEditingServer, ALockHeldByAnotherProcessStopsTheEdit)
     TIBTestDatabase::PrepareEngine();
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString name = TIBTestDatabase::CreateOnServer(dir.filePath(QStringLiteral("editing.fdb")), QString::fromUtf8(Schema));
+    const QString name = TIBTestDatabase::CreateOnServer(dir.filePath(QStringLiteral("editing.fdb")),
+                                                         QString::fromUtf8(Schema));
     const QStringList params = TIBTestDatabase::ServerParams();
     {
         TSDatabase db;
