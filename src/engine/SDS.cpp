@@ -92,7 +92,7 @@ void TSDS::SaveLocalCache() noexcept
 {
     // Only rows loaded whole, and only into the file they were cached in:
     // the connection may have moved to another database since.
-    if (FMasterDataset || !FOptions.Contains(dsoLocalCachData) || FCacheFileName.isEmpty() || !FDataLoaded || !Active())
+    if (FMasterDataset || !FOptions.Contains(dsoLocalCachData) || FCacheFileName.isEmpty() || !DataLoaded() || !Active())
         return;
     try {
         // The rows are for the current filter (a new one reloads them); the
@@ -158,10 +158,10 @@ void TSDS::ForgetStructure()
 void TSDS::SetTableName(const QString& name)
 {
     if (!FTableName.isEmpty() && FTableName != name) {
-        if ((FDataLoaded || FMasterDataset) && !FInternalLoading) {
+        if ((DataLoaded() || FMasterDataset) && !FInternalLoading) {
             if (!FDestroying)
                 FSelectSQL->Close();
-            FPrepared = FDataLoaded = FInternalLoading = false;
+            SetLifeState(TLifeState::Unprepared);
             Close();
         }
         ForgetStructure();

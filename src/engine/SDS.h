@@ -324,8 +324,14 @@ public:
     // data set closes or is freed); empty without one.
     const QString& CacheFileName() const { return FCacheFileName; }
 
-    bool Prepared() const { return FPrepared; }
-    bool DataLoaded() const { return FDataLoaded; }
+    // Where the data set is in its life: closed or never opened
+    // (Unprepared), its structure read and statements built (Prepared), its
+    // rows loaded from the server or a cache file (Loaded). A reload of the
+    // rows goes back to Prepared until they are in.
+    enum class TLifeState : uint8_t { Unprepared, Prepared, Loaded };
+    TLifeState LifeState() const { return FLifeState; }
+    bool Prepared() const { return FLifeState != TLifeState::Unprepared; }
+    bool DataLoaded() const { return FLifeState == TLifeState::Loaded; }
     // While the data set fills itself: its users' events and its server
     // writes are held back.
     bool InternalLoading() const { return FInternalLoading; }
@@ -385,8 +391,9 @@ protected:
     bool LevelNavigation() const;
 
     QString FCacheFileName;
-    bool FPrepared = false;
-    bool FDataLoaded = false;
+    // The only writer of FLifeState.
+    void SetLifeState(TLifeState state) { FLifeState = state; }
+    TLifeState FLifeState = TLifeState::Unprepared;
     bool FInternalLoading = false;
     // The current delete's cascade removed detail rows in the write's
     // transaction.
@@ -496,7 +503,7 @@ private:
 
     // --- Writing (SDSEditing.cpp)
     class TRefreshScope;
-    bool WritesToServer() const { return FOptions.Contains(dsoChangesResolved) && FDataLoaded; }
+    bool WritesToServer() const { return FOptions.Contains(dsoChangesResolved) && DataLoaded(); }
     TSDatabase* SessionDatabase() const;
     void RequireFullAccess();
     void CheckMasterInBrowse();

@@ -503,7 +503,7 @@ void TSDS::DoBeforePost()
     TCustomMemTable::DoBeforePost();
     FillDefaults();
     RequireFullAccess();
-    if (FDataLoaded && FAutoIncField && FAutoIncField->AsInteger() == 0) {
+    if (DataLoaded() && FAutoIncField && FAutoIncField->AsInteger() == 0) {
         const bool incOnNew = FOptions.Contains(dsoIncOnNewRecord);
         if ((State() == dsInsert && !incOnNew) || (State() == dsEdit && incOnNew))
             FAutoIncField->SetAsInteger(NextGeneratorValue(1));

@@ -2,13 +2,13 @@
 // a master or server-filter change) and the local cache of rows.
 #include "SDS.h"
 
+#include "BusyCursor.h"
 #include "CacheManager.h"
 #include "DataSource.h"
-#include "BusyCursor.h"
 #include "IBDatabase.h"
 #include "IBSQL.h"
-#include "SDatabase.h"
 #include "SDSQuietFields.h"
+#include "SDatabase.h"
 #include "SysUtils.h"
 
 #include <QFile>
@@ -25,7 +25,7 @@ namespace {
 
 // Options a data set must not act on while it fills itself: its changes
 // then stay local.
-const TSDSOptions ServerWriteOptions{dsoChangesResolved, dsoAutoCommit, dsoSendNotification,
+const TSDSOptions ServerWriteOptions{dsoChangesResolved,   dsoAutoCommit,       dsoSendNotification,
                                      dsoRefreshBeforeEdit, dsoRefreshAfterEdit, dsoPessimisticLock};
 
 // How a server column moves into a field, decided once per load.
@@ -36,7 +36,7 @@ enum TTransfer : int {
     trFloat = 3,
     trDateTime = 4,
     trInt64 = 5,
-    trExactFloat = 6, // the column's double is already the field's value (see ExactFloatBound)
+    trExactFloat = 6,    // the column's double is already the field's value (see ExactFloatBound)
     trExactDateTime = 7, // so is its date and time (see IsExactDateTime)
     trVariant = 99,
     trDbKey = 100,
@@ -47,10 +47,16 @@ TTransfer TransferFor(const TField& field)
     if (field.FieldName().compare(SDSNames::DbKey, Qt::CaseInsensitive) == 0)
         return trDbKey;
     switch (field.DataType()) {
-    case ftString: case ftBlob: case ftMemo: return trText;
-    case ftSmallint: case ftInteger: return trInteger;
-    case ftFloat: case ftCurrency: case ftBCD: return trFloat;
-    case ftDate: case ftDateTime: return trDateTime;
+    case ftString:
+    case ftBlob:
+    case ftMemo: return trText;
+    case ftSmallint:
+    case ftInteger: return trInteger;
+    case ftFloat:
+    case ftCurrency:
+    case ftBCD: return trFloat;
+    case ftDate:
+    case ftDateTime: return trDateTime;
     case ftLargeint: return trInt64;
     default: return trVariant;
     }
@@ -185,9 +191,7 @@ private:
 };
 
 TSDS::TLoading::TLoading(TSDS& dataSet, unsigned parts)
-    : FDataSet(dataSet),
-      FParts(parts),
-      FWasLoading(dataSet.FInternalLoading),
+    : FDataSet(dataSet), FParts(parts), FWasLoading(dataSet.FInternalLoading),
       FHadPendingRow(dataSet.State() != dsBrowse && dataSet.State() != dsInactive)
 {
     TSDS& ds = FDataSet;
@@ -299,7 +303,7 @@ void TSDS::RunQuietly(const std::function<void()>& action)
 
 void TSDS::CloseAfterFailedLoad() noexcept
 {
-    FPrepared = FDataLoaded = false;
+    SetLifeState(TLifeState::Unprepared);
     try {
         TCustomMemTable::SetActive(false);
     } catch (...) {
@@ -319,7 +323,7 @@ void TSDS::SetActive(bool value)
         return;
     }
     if (FMasterDataset) {
-        if (!value || FInternalLoading || FDataLoaded) {
+        if (!value || FInternalLoading || DataLoaded()) {
             TCustomMemTable::SetActive(value);
             if (!value)
                 RestoreServerLookups();
@@ -330,13 +334,16 @@ void TSDS::SetActive(bool value)
         }
     } else if (!value) {
         SaveLocalCache(); // the rows go with the table
-        FPrepared = FDataLoaded = FInternalLoading = false;
+        SetLifeState(TLifeState::Unprepared);
+        // A reopen inside a load (a cache file given up for the server)
+        // opens as any open does, its events not held back.
+        FInternalLoading = false;
         TCustomMemTable::SetActive(false);
         RestoreServerLookups();
         return;
     } else {
         bool fromServer = false;
-        if (!FPrepared) {
+        if (!Prepared()) {
             if (!FTableName.isEmpty() || !FCommandText.isEmpty()) {
                 OpenFromServer();
                 fromServer = true;
@@ -365,7 +372,7 @@ void TSDS::OpenFromServer()
 {
     const QString filter = Filter();
     const bool filtered = Filtered();
-    FPrepared = false;
+    SetLifeState(TLifeState::Unprepared);
     FCacheFileName.clear(); // named again when the rows come through the cache
     if (FReadOnlyView) {
         // Imposed by the relation last opened: this one speaks for itself.
@@ -377,7 +384,7 @@ void TSDS::OpenFromServer()
     PrepareAndOpenTable();
     if (!LoadFromLocalCache())
         LoadData();
-    FDataLoaded = true;
+    SetLifeState(TLifeState::Loaded);
     loading.Done();
     SetFilter(filter);
     SetFiltered(filtered);
@@ -386,7 +393,7 @@ void TSDS::OpenFromServer()
 void TSDS::PrepareAndOpenTable()
 {
     ReadFieldDefs();
-    FPrepared = true;
+    SetLifeState(TLifeState::Prepared);
     CreateMissingFields();
     BuildStatements();
     StoreServerLookups();
@@ -467,8 +474,7 @@ void TSDS::OpenAttached()
     {
         TLoading loading(*this, TLoading::None);
         CheckFieldsAgainstMaster();
-        FPrepared = master.FPrepared;
-        FDataLoaded = master.FDataLoaded;
+        SetLifeState(master.FLifeState);
         FTableName = master.FTableName;
         FKeyFields = master.FKeyFields;
         FIndexNames = master.FIndexNames;
@@ -647,7 +653,7 @@ void TSDS::FireAfterDataLoaded()
 
 void TSDS::Reload()
 {
-    if (!Active() || !FPrepared)
+    if (!Active() || !Prepared())
         return;
     if (FMasterDataset) {
         TLoading loading(*this, TLoading::IndexesOff);
@@ -664,11 +670,11 @@ void TSDS::Reload()
 void TSDS::ReloadRows()
 {
     TLoading loading(*this, TLoading::Writable | TLoading::Quiet | TLoading::Rows);
-    FDataLoaded = false;
+    SetLifeState(TLifeState::Prepared);
     EmptyTable();
     FAddressesFromFile = false;
     LoadData();
-    FDataLoaded = true;
+    SetLifeState(TLifeState::Loaded);
     loading.Done();
 }
 
@@ -704,7 +710,7 @@ void TSDS::SetServerFilter(const QString& filter)
 {
     if (FMasterDataset)
         throw Exception(QStringLiteral("Нельзя устанавливать ServerFilter у клона !"));
-    if (!Active() || !FPrepared) {
+    if (!Active() || !Prepared()) {
         FServerFilter = filter;
         return;
     }
@@ -767,7 +773,7 @@ void TSDS::LoadFromCache(const QString& fileName, TDateTime startTime)
 
 void TSDS::LoadFromServerInstead()
 {
-    if (!FPrepared) {
+    if (!Prepared()) {
         // Nothing prepared to fetch with (a closed data set, or one the file
         // opened): opening prepares and loads.
         Close();
@@ -814,8 +820,9 @@ void TSDS::MergeRowsChangedSince(TDateTime time)
         IBClientError(IBMessages::TransactionNotAssigned);
     if (!sql.Transaction()->InTransaction())
         sql.Transaction()->StartTransaction();
-    sql.SQL().SetText(QStringLiteral("SELECT ") + FTableName + QStringLiteral(".*,RDB$DB_KEY as IBX_INTERNAL_DBKEY FROM ")
-                      + FTableName + QStringLiteral(" WHERE SYS$TIME > '")
+    sql.SQL().SetText(QStringLiteral("SELECT ") + FTableName
+                      + QStringLiteral(".*,RDB$DB_KEY as IBX_INTERNAL_DBKEY FROM ") + FTableName
+                      + QStringLiteral(" WHERE SYS$TIME > '")
                       + FormatDateTime(QStringLiteral("yyyy-mm-dd hh:mm:ss zzz"), time) + QLatin1Char('\''));
     sql.ExecQuery();
     if (sql.Eof())
@@ -880,9 +887,9 @@ bool TSDS::HoldsEvent(const TDataSetNotifyEvent& event) const
         return false;
     // Opening, closing, the cancel's start and calculated fields are not
     // the rows' own: those still reach the user.
-    for (const TDataSetNotifyEvent* held : {&BeforeInsert, &AfterInsert, &BeforeEdit, &AfterEdit, &BeforePost,
-                                            &AfterPost, &AfterCancel, &BeforeDelete, &AfterDelete, &BeforeScroll,
-                                            &AfterScroll, &OnNewRecord})
+    for (const TDataSetNotifyEvent* held :
+         {&BeforeInsert, &AfterInsert, &BeforeEdit, &AfterEdit, &BeforePost, &AfterPost, &AfterCancel, &BeforeDelete,
+          &AfterDelete, &BeforeScroll, &AfterScroll, &OnNewRecord})
         if (&event == held)
             return true;
     return false;
