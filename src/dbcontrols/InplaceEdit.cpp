@@ -25,17 +25,23 @@ QString QtInputMask(const QString& editMask)
         return {};
     static const QString QtSpecial = QStringLiteral("AaNnXx9D0dHhBb#><!{}[]\\");
     QString result;
+    // A character that stands for itself; Qt's mask characters are escaped.
+    const auto literal = [&](QChar c) {
+        if (QtSpecial.contains(c))
+            result += QLatin1Char('\\');
+        result += c;
+    };
     for (qsizetype i = 0; i < mask.size(); ++i) {
         const QChar c = mask[i];
         switch (c.unicode()) {
-        case '0': result += QLatin1Char('9'); break;  // digit required
-        case '9': result += QLatin1Char('0'); break;  // digit optional
-        case '#': result += QLatin1Char('#'); break;  // digit or sign, optional
-        case 'L': result += QLatin1Char('A'); break;  // letter required
+        case '0': result += QLatin1Char('9'); break; // digit required
+        case '9': result += QLatin1Char('0'); break; // digit optional
+        case '#': result += QLatin1Char('#'); break; // digit or sign, optional
+        case 'L': result += QLatin1Char('A'); break; // letter required
         case 'l': result += QLatin1Char('a'); break;
-        case 'A': result += QLatin1Char('N'); break;  // letter or digit required
+        case 'A': result += QLatin1Char('N'); break; // letter or digit required
         case 'a': result += QLatin1Char('n'); break;
-        case 'C': result += QLatin1Char('X'); break;  // any character required
+        case 'C': result += QLatin1Char('X'); break; // any character required
         case 'c': result += QLatin1Char('x'); break;
         case '>': result += QLatin1Char('>'); break;
         case '<':
@@ -48,20 +54,13 @@ QString QtInputMask(const QString& editMask)
             }
             break;
         case '!': break; // leading blanks are dropped anyway
-        case '/': result += FormatSettings().DateSeparator; break;
-        case ':': result += FormatSettings().TimeSeparator; break;
+        case '/': literal(FormatSettings().DateSeparator); break;
+        case ':': literal(FormatSettings().TimeSeparator); break;
         case '\\':
-            if (i + 1 < mask.size()) {
-                const QChar literal = mask[++i];
-                if (QtSpecial.contains(literal))
-                    result += QLatin1Char('\\');
-                result += literal;
-            }
+            if (i + 1 < mask.size())
+                literal(mask[++i]);
             break;
-        default:
-            if (QtSpecial.contains(c))
-                result += QLatin1Char('\\');
-            result += c;
+        default: literal(c);
         }
     }
     const QString blank = parts.value(2);
@@ -71,10 +70,7 @@ QString QtInputMask(const QString& editMask)
 
 // ---------------------------------------------------------------- TInplaceEditor
 
-void TInplaceEditor::WriteTo(TField& field) const
-{
-    field.SetText(Text());
-}
+void TInplaceEditor::WriteTo(TField& field) const { field.SetText(Text()); }
 
 // ---------------------------------------------------------------- TInplaceEdit
 
@@ -104,20 +100,11 @@ TInplaceEdit::TInplaceEdit(QWidget* parent, TInplaceKind kind, const QString& ed
     connect(FEdit, &QLineEdit::textEdited, this, [this] { MarkModified(); });
 }
 
-QString TInplaceEdit::Text() const
-{
-    return FEdit->text();
-}
+QString TInplaceEdit::Text() const { return FEdit->text(); }
 
-void TInplaceEdit::SetText(const QString& text)
-{
-    FEdit->setText(text);
-}
+void TInplaceEdit::SetText(const QString& text) { FEdit->setText(text); }
 
-QString TInplaceEdit::SelText() const
-{
-    return FEdit->selectedText();
-}
+QString TInplaceEdit::SelText() const { return FEdit->selectedText(); }
 
 void TInplaceEdit::SetSelText(const QString& text)
 {
@@ -130,20 +117,11 @@ int TInplaceEdit::SelStart() const
     return FEdit->hasSelectedText() ? FEdit->selectionStart() : FEdit->cursorPosition();
 }
 
-void TInplaceEdit::SetSelStart(int start)
-{
-    FEdit->setCursorPosition(start);
-}
+void TInplaceEdit::SetSelStart(int start) { FEdit->setCursorPosition(start); }
 
-void TInplaceEdit::SelectAll()
-{
-    FEdit->selectAll();
-}
+void TInplaceEdit::SelectAll() { FEdit->selectAll(); }
 
-void TInplaceEdit::Deselect()
-{
-    FEdit->deselect();
-}
+void TInplaceEdit::Deselect() { FEdit->deselect(); }
 
 void TInplaceEdit::ClickButton()
 {
@@ -208,20 +186,11 @@ TInplaceLookup::TInplaceLookup(QWidget* parent, const TField& lookupField)
     connect(FCombo, &QComboBox::activated, this, [this] { MarkModified(); });
 }
 
-QString TInplaceLookup::Text() const
-{
-    return FCombo->currentText();
-}
+QString TInplaceLookup::Text() const { return FCombo->currentText(); }
 
-void TInplaceLookup::SetText(const QString& text)
-{
-    FCombo->setCurrentIndex(FCombo->findText(text));
-}
+void TInplaceLookup::SetText(const QString& text) { FCombo->setCurrentIndex(FCombo->findText(text)); }
 
-void TInplaceLookup::ClickButton()
-{
-    FCombo->showPopup();
-}
+void TInplaceLookup::ClickButton() { FCombo->showPopup(); }
 
 void TInplaceLookup::WriteTo(TField& field) const
 {
@@ -241,8 +210,7 @@ void TInplaceLookup::WriteTo(TField& field) const
 
 TDBGridDelegate::TDBGridDelegate(TDBGridEx& grid) : QStyledItemDelegate(&grid), FGrid(grid) {}
 
-QWidget* TDBGridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&,
-                                       const QModelIndex& index) const
+QWidget* TDBGridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const
 {
     return FGrid.CreateEditor(parent, FGrid.Columns()[index.column()]);
 }
@@ -258,10 +226,7 @@ void TDBGridDelegate::setEditorData(QWidget* editor, const QModelIndex& index) c
     inplace->SelectAll();
 }
 
-void TDBGridDelegate::setModelData(QWidget*, QAbstractItemModel*, const QModelIndex&) const
-{
-    FGrid.PostEditorText();
-}
+void TDBGridDelegate::setModelData(QWidget*, QAbstractItemModel*, const QModelIndex&) const { FGrid.PostEditorText(); }
 
 void TDBGridDelegate::destroyEditor(QWidget* editor, const QModelIndex& index) const
 {
@@ -303,7 +268,7 @@ void TDBGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     const bool selected = option.state & QStyle::State_Selected;
     const TDBGridModel& model = *FGrid.GridModel();
     const TCellParams params = model.CellParams(index.row(), index.column(), selected);
-    const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
+    const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled)  ? QPalette::Disabled
                                        : !(option.state & QStyle::State_Active) ? QPalette::Inactive
                                                                                 : QPalette::Normal;
     QColor background;
@@ -318,7 +283,8 @@ void TDBGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     if (!text.isEmpty()) {
         const QColor foreground = params.Foreground.isValid()
                                       ? params.Foreground
-                                      : option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
+                                      : option.palette.color(group,
+                                                             selected ? QPalette::HighlightedText : QPalette::Text);
         const TColumnEx* column = params.Column;
         PaintText(painter, option, text, (column ? column->Alignment() : Qt::AlignLeft) | Qt::AlignVCenter,
                   params.Font ? *params.Font : option.font, foreground);

@@ -1,7 +1,8 @@
 #include "uFilterDlg.h"
 
-#include "SDataSource.h"
 #include "Dialogs.h"
+#include "InplaceEdit.h"
+#include "SDataSource.h"
 #include "SysUtils.h"
 #include "Utils.h"
 
@@ -18,6 +19,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopedValueRollback>
 #include <QTimer>
 #include <QToolButton>
 
@@ -35,29 +37,6 @@ constexpr int VariantLength = 30;
 constexpr int NumberLength = 20;
 
 QPointer<TfFilterDlg> gFilterDlg;
-
-// A mask of the toolkit ("!99/99/0000;1;_": 0 a digit, 9 a digit or blank,
-// / and : the separators, then whether literals are kept and the blank) as
-// Qt writes it (9 a digit, 0 a digit or blank).
-QString QtInputMask(const QString& mask)
-{
-    const QStringList parts = mask.split(QLatin1Char(';'));
-    const TFormatSettings& settings = FormatSettings();
-    QString qt;
-    for (const QChar c : parts.value(0)) {
-        switch (c.unicode()) {
-        case '!': break;
-        case '0': qt += QLatin1Char('9'); break;
-        case '9': qt += QLatin1Char('0'); break;
-        case '/': qt += QLatin1Char('\\') + settings.DateSeparator; break;
-        case ':': qt += QLatin1Char('\\') + settings.TimeSeparator; break;
-        default: qt += c; break;
-        }
-    }
-    if (parts.size() > 2 && !parts[2].isEmpty())
-        qt += QLatin1Char(';') + parts[2].at(0);
-    return qt;
-}
 
 // A masked date edit's text without the blanks of parts left empty; empty
 // when no digit was typed.
@@ -88,7 +67,9 @@ std::vector<TKindItem> KindItems(TFieldCategory category)
 {
     switch (category) {
     case fcString:
-        return {{"Точное соответствие", fkExact}, {"Подстрока", fkSubstring}, {"Список значений", fkValueList},
+        return {{"Точное соответствие", fkExact},
+                {"Подстрока", fkSubstring},
+                {"Список значений", fkValueList},
                 {"Несколько подстрок", fkSubstrings}};
     case fcInteger:
     case fcFloat: return {{"Интервал", fkNumberRange}, {"Список значений", fkNumberList}};
@@ -237,8 +218,8 @@ void TfFilterDlg::BuildButtons()
     btnDel = NewButton(QStringLiteral("Удалить"), this, "btnDel", {370, 184, 68, 23});
     cbSelFilter = Named(new QCheckBox(QStringLiteral("Фильтр по отмеченным записям"), this), "cbSelFilter",
                         {8, 212, 240, 16});
-    cbUnSelFilter = Named(new QCheckBox(QStringLiteral("Фильтр по НЕ отмеченным записям"), this),
-                          "cbUnSelFilter", {8, 228, 240, 16});
+    cbUnSelFilter = Named(new QCheckBox(QStringLiteral("Фильтр по НЕ отмеченным записям"), this), "cbUnSelFilter",
+                          {8, 228, 240, 16});
     btnClose = NewButton(QStringLiteral("Применить"), this, "btnClose", {252, 214, 90, 25});
     btnClose->setFont(BoldFont(font()));
     Button1 = NewButton(QStringLiteral("Отмена"), this, "Button1", {348, 214, 90, 25});
@@ -297,13 +278,10 @@ uint8_t TfFilterDlg::ChosenKind() const
         return DefaultKind(category);
     const int index = FilterTypeIndex();
     return index >= 0 && static_cast<size_t>(index) < FTypeKinds.size() ? FTypeKinds[static_cast<size_t>(index)]
-                                                                         : DefaultKind(category);
+                                                                        : DefaultKind(category);
 }
 
-int TfFilterDlg::FilterTypeIndex() const
-{
-    return FTypeGroup->checkedId();
-}
+int TfFilterDlg::FilterTypeIndex() const { return FTypeGroup->checkedId(); }
 
 void TfFilterDlg::SetFilterTypeIndex(int index)
 {
@@ -311,10 +289,7 @@ void TfFilterDlg::SetFilterTypeIndex(int index)
         item->setChecked(true);
 }
 
-int TfFilterDlg::BoolValueIndex() const
-{
-    return FBoolGroup->checkedId();
-}
+int TfFilterDlg::BoolValueIndex() const { return FBoolGroup->checkedId(); }
 
 void TfFilterDlg::SetBoolValueIndex(int index)
 {
@@ -327,14 +302,20 @@ QList<QRadioButton*> TfFilterDlg::FilterTypeItems() const
     QList<QRadioButton*> items;
     for (QAbstractButton* button : FTypeGroup->buttons())
         items << static_cast<QRadioButton*>(button);
-    std::sort(items.begin(), items.end(),
-              [this](auto* a, auto* b) { return FTypeGroup->id(a) < FTypeGroup->id(b); });
+    std::sort(items.begin(), items.end(), [this](auto* a, auto* b) { return FTypeGroup->id(a) < FTypeGroup->id(b); });
     return items;
 }
 
 void TfFilterDlg::OfferKinds()
 {
-    const bool loading = std::exchange(FLoading, true);
+    OfferKindsOfField();
+    ShowPanel();
+}
+
+// The kinds of filter the chosen field's category allows, as radio buttons.
+void TfFilterDlg::OfferKindsOfField()
+{
+    const QScopedValueRollback<bool> loading(FLoading, true);
     for (QAbstractButton* button : FTypeGroup->buttons()) {
         FTypeGroup->removeButton(button);
         delete button;
@@ -353,8 +334,6 @@ void TfFilterDlg::OfferKinds()
             item->setChecked(true);
     }
     SetDateMasks(category == fcDateTime);
-    FLoading = loading;
-    ShowPanel();
 }
 
 void TfFilterDlg::ShowPanel()
@@ -380,11 +359,10 @@ void TfFilterDlg::SetDateMasks(bool withTime)
 {
     FDateMaskWithTime = withTime;
     const QString mask = QtInputMask(withTime ? DateTimeMask : DateMask);
-    const bool loading = std::exchange(FLoading, true);
+    const QScopedValueRollback<bool> loading(FLoading, true);
     for (QLineEdit* edit : {eDatBeg, eDatEnd})
         if (edit->inputMask() != mask)
             edit->setInputMask(mask);
-    FLoading = loading;
 }
 
 void TfFilterDlg::cbFieldNameChange()
@@ -403,7 +381,7 @@ void TfFilterDlg::rgFTypeClick()
 
 void TfFilterDlg::Prefill(const TField& field)
 {
-    const bool loading = std::exchange(FLoading, true);
+    const QScopedValueRollback<bool> loading(FLoading, true);
     switch (FieldCategory(field)) {
     case fcString: eValue->setText(field.Text()); break;
     case fcDate:
@@ -427,7 +405,6 @@ void TfFilterDlg::Prefill(const TField& field)
     }
     case fcOther: break;
     }
-    FLoading = loading;
 }
 
 void TfFilterDlg::LoadFilter(const TFieldFilter& filter)
@@ -435,7 +412,7 @@ void TfFilterDlg::LoadFilter(const TFieldFilter& filter)
     const auto at = std::find(FFields.begin(), FFields.end(), filter.Field);
     if (at == FFields.end())
         return;
-    const bool loading = std::exchange(FLoading, true);
+    const QScopedValueRollback<bool> loading(FLoading, true);
     cbFieldName->setCurrentIndex(static_cast<int>(at - FFields.begin()));
     OfferKinds();
     switch (filter.Kind) {
@@ -481,7 +458,6 @@ void TfFilterDlg::LoadFilter(const TFieldFilter& filter)
     case fkBoolean: SetBoolValueIndex(filter.BoolValue == 1 ? 0 : filter.BoolValue == 0 ? 1 : 2); break;
     default: break;
     }
-    FLoading = loading;
 }
 
 std::unique_ptr<TFieldFilter> TfFilterDlg::BuildFilter(bool showErrors) const
@@ -553,10 +529,7 @@ void TfFilterDlg::AddFilter(bool showErrors)
     lbAllFilters->setCurrentRow(lbAllFilters->count() - 1);
 }
 
-void TfFilterDlg::btnAddClick()
-{
-    AddFilter(true);
-}
+void TfFilterDlg::btnAddClick() { AddFilter(true); }
 
 void TfFilterDlg::btnReplaceClick()
 {
@@ -642,7 +615,7 @@ bool TfFilterDlg::Execute(TSDataSource* dataSource, TField* field, TFieldFilters
 
 void TfFilterDlg::ClearEditor()
 {
-    const bool loading = std::exchange(FLoading, true);
+    const QScopedValueRollback<bool> loading(FLoading, true);
     FFilters.clear();
     FFields.clear();
     const QSignalBlocker quietFields(cbFieldName);
@@ -652,7 +625,6 @@ void TfFilterDlg::ClearEditor()
     for (QLineEdit* edit : {eValue, eSingleVar, eFloatBeg, eFloatEnd, eDatBeg, eDatEnd})
         edit->clear();
     lbVariants->clear();
-    FLoading = loading;
 }
 
 void TfFilterDlg::CopyFilters(const TFieldFilters& filters)
@@ -752,9 +724,7 @@ void TfFilterDlg::showEvent(QShowEvent* event)
 bool TfFilterDlg::FormKeyDown(QKeyEvent* event, QObject* watched)
 {
     switch (event->key()) {
-    case Qt::Key_Escape:
-        done(mrCancel);
-        return true;
+    case Qt::Key_Escape: done(mrCancel); return true;
     case Qt::Key_Return:
     case Qt::Key_Enter:
         if (watched == eValue || watched == eFloatEnd || watched == eDatEnd)
@@ -768,8 +738,7 @@ bool TfFilterDlg::FormKeyDown(QKeyEvent* event, QObject* watched)
         else
             focusNextChild();
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }
 
@@ -795,10 +764,7 @@ void TfFilterDlg::keyPressEvent(QKeyEvent* event)
 
 // ---------------------------------------------------------------- the unit
 
-TfFilterDlg* fFilterDlg()
-{
-    return gFilterDlg;
-}
+TfFilterDlg* fFilterDlg() { return gFilterDlg; }
 
 bool ShowFilterDialog(TSDataSource* dataSource, TField* field, TFieldFilters& filters)
 {

@@ -117,6 +117,7 @@ private:
     uint8_t ChosenKind() const;
     // Offers the kinds of the chosen field's category, the default chosen.
     void OfferKinds();
+    void OfferKindsOfField();
     // Shows the panel of the chosen field and kind, the others hidden.
     void ShowPanel();
     void SetDateMasks(bool withTime);
