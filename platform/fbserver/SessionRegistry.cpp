@@ -69,8 +69,12 @@ TLockAttempt TRegistry::Lock(const std::string& database, int32_t handle, const 
     std::lock_guard guard(FMutex);
     TLockAttempt attempt;
     const auto db = FDatabases.find(database);
-    if (db == FDatabases.end() || !db->second.Sessions.contains(handle)) {
-        attempt.Result = LockUnknownSession;
+    if (db == FDatabases.end()) {
+        attempt.Result = SessionProtocol::UnknownDatabase;
+        return attempt;
+    }
+    if (!db->second.Sessions.contains(handle)) {
+        attempt.Result = SessionProtocol::UnknownSession;
         return attempt;
     }
     auto [lock, added] = db->second.Locks.try_emplace(record);
@@ -82,7 +86,7 @@ TLockAttempt TRegistry::Lock(const std::string& database, int32_t handle, const 
     if (lock->second.Holder == handle)
         return attempt; // asked twice: still ours
     const TSession& holder = db->second.Sessions.at(lock->second.Holder);
-    attempt.Result = LockHeldByOther;
+    attempt.Result = SessionProtocol::LockedByOther;
     attempt.HolderAttachment = holder.AttachmentId;
     attempt.HolderUser = holder.UserName;
     return attempt;
@@ -150,7 +154,7 @@ std::string TRegistry::TakeEvents(const std::string& database, int32_t handle, s
     auto& events = session->second.Events;
     while (!events.empty() && text.size() + events.front().size() + 1 <= maxBytes) {
         text += events.front();
-        text += '\n';
+        text += SessionProtocol::EventEnd;
         events.pop_front();
     }
     return text;

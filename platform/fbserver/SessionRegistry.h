@@ -10,6 +10,8 @@
 // attachment has gone (Forget). No lock, event or session outlives the process.
 #pragma once
 
+#include "SessionProtocol.h"
+
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -20,14 +22,6 @@
 #include <vector>
 
 namespace UserSessions {
-
-// Results of the lock function, as the clients read them.
-enum TLockResult : int32_t {
-    LockGranted = 0,
-    LockOutOfMemory = -100,
-    LockUnknownSession = -400,
-    LockHeldByOther = -1100,
-};
 
 using TRecordId = std::string; // the 8 raw bytes of a row address
 
@@ -52,8 +46,8 @@ struct TLock
 // The outcome of a lock request made under the registry's mutex.
 struct TLockAttempt
 {
-    int32_t Result = LockGranted;
-    // With LockHeldByOther: whose attachment to ask about before giving up.
+    SessionProtocol::TResult Result = SessionProtocol::Ok;
+    // With LockedByOther: whose attachment to ask about before giving up.
     int64_t HolderAttachment = 0;
     std::string HolderUser;
 };
@@ -71,8 +65,7 @@ public:
     // The one registry of this process.
     static TRegistry& Instance();
 
-    int32_t Register(const std::string& database, int32_t userId, int64_t attachmentId,
-                     const std::string& userName);
+    int32_t Register(const std::string& database, int32_t userId, int64_t attachmentId, const std::string& userName);
     void Unregister(const std::string& database, int32_t handle);
     // Drops every session of a dead attachment, with its locks and events.
     void Forget(const std::string& database, int64_t attachmentId);
@@ -85,8 +78,7 @@ public:
     // Queues one line for every other listening session of the database;
     // false for an unknown sender. Adds the attachments whose queues grew
     // long, for a liveness check; past MaxQueue lines the oldest go.
-    bool Post(const std::string& database, int32_t handle, const std::string& line,
-              std::vector<int64_t>& longQueues);
+    bool Post(const std::string& database, int32_t handle, const std::string& line, std::vector<int64_t>& longQueues);
     // Takes the oldest lines that fit in maxBytes, each ended by "\n"; from
     // now on the session is sent events.
     std::string TakeEvents(const std::string& database, int32_t handle, size_t maxBytes);

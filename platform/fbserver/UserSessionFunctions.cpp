@@ -14,8 +14,8 @@
 #include <ibase.h>
 
 #include <cstring>
-#include <memory>
 #include <ctime>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -58,10 +58,10 @@ class TOwnTransaction
 public:
     TOwnTransaction(TStatus* status, IMaster* master, IAttachment* attachment, bool write) : FMaster(master)
     {
-        const unsigned char readOnly[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_read_committed,
-                                          isc_tpb_rec_version, isc_tpb_nowait};
-        const unsigned char readWrite[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed,
-                                           isc_tpb_rec_version, isc_tpb_nowait};
+        const unsigned char readOnly[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_read_committed, isc_tpb_rec_version,
+                                          isc_tpb_nowait};
+        const unsigned char readWrite[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed, isc_tpb_rec_version,
+                                           isc_tpb_nowait};
         FTransaction = write ? attachment->startTransaction(status, sizeof readWrite, readWrite)
                              : attachment->startTransaction(status, sizeof readOnly, readOnly);
     }
@@ -89,10 +89,7 @@ private:
     ITransaction* FTransaction = nullptr;
 };
 
-std::string DatabaseOf(IExternalContext* context)
-{
-    return context->getDatabaseName();
-}
+std::string DatabaseOf(IExternalContext* context) { return context->getDatabaseName(); }
 
 std::string UserOf(IExternalContext* context)
 {
@@ -116,8 +113,7 @@ int64_t AttachmentIdOf(TStatus* status, IExternalContext* context)
 // the caller, in a transaction of its own (a fresh snapshot). The tables show
 // other users' attachments only to SYSDBA, the owner and RDB$ADMIN: for
 // anyone else another user's holder counts as alive.
-bool AttachmentAlive(TStatus* status, IExternalContext* context, int64_t attachmentId,
-                     const std::string& holderUser)
+bool AttachmentAlive(TStatus* status, IExternalContext* context, int64_t attachmentId, const std::string& holderUser)
 {
     FB_MESSAGE(Input, TStatus, (FB_BIGINT, id));
     FB_MESSAGE(Output, TStatus, (FB_INTEGER, visible)(FB_INTEGER, privileged));
@@ -143,8 +139,7 @@ bool AttachmentAlive(TStatus* status, IExternalContext* context, int64_t attachm
 }
 
 // Drops the sessions of an attachment that has gone; true when it had.
-bool ForgetIfGone(TStatus* status, IExternalContext* context, int64_t attachmentId,
-                  const std::string& holderUser)
+bool ForgetIfGone(TStatus* status, IExternalContext* context, int64_t attachmentId, const std::string& holderUser)
 {
     if (AttachmentAlive(status, context, attachmentId, holderUser))
         return false;
@@ -152,15 +147,9 @@ bool ForgetIfGone(TStatus* status, IExternalContext* context, int64_t attachment
     return true;
 }
 
-std::string RecordOf(const char* bytes)
-{
-    return std::string(bytes, 8);
-}
+std::string RecordOf(const char* bytes) { return std::string(bytes, 8); }
 
-std::string Text(const char* data, unsigned length)
-{
-    return std::string(data, length);
-}
+std::string Text(const char* data, unsigned length) { return std::string(data, length); }
 
 void SetText(std::string text, ISC_USHORT& length, char* data, size_t capacity)
 {
@@ -219,7 +208,8 @@ FB_UDR_END_FUNCTION
 create function f_LockRecord (hs integer, rn char(8) character set octets) returns integer
     external name 'fbsession!lock_record' engine udr;
 0 locked for the session (also when it held the lock already), -1100 held by
-another live session, -400 unknown session, -100 out of memory.
+another live session, -450 no session registered with the database, -400
+unknown session, -200 no record, -100 out of memory (SessionProtocol::TResult).
 ***/
 FB_UDR_BEGIN_FUNCTION(lock_record)
     FB_UDR_MESSAGE(InMessage, (FB_INTEGER, hs)(FB_INTL_CHAR(8, CharsetOctets), rn));
@@ -229,7 +219,7 @@ FB_UDR_BEGIN_FUNCTION(lock_record)
     {
         out->resultNull = FB_FALSE;
         if (in->hsNull || in->rnNull) {
-            out->result = UserSessions::LockUnknownSession;
+            out->result = in->hsNull ? SessionProtocol::UnknownSession : SessionProtocol::NoRecord;
             return;
         }
         const std::string database = DatabaseOf(context);
@@ -237,12 +227,12 @@ FB_UDR_BEGIN_FUNCTION(lock_record)
         try {
             auto attempt = TRegistry::Instance().Lock(database, in->hs, record);
             // A holder whose attachment has gone holds nothing: ask once.
-            if (attempt.Result == UserSessions::LockHeldByOther
+            if (attempt.Result == SessionProtocol::LockedByOther
                 && ForgetIfGone(status, context, attempt.HolderAttachment, attempt.HolderUser))
                 attempt = TRegistry::Instance().Lock(database, in->hs, record);
             out->result = attempt.Result;
         } catch (const std::bad_alloc&) {
-            out->result = UserSessions::LockOutOfMemory;
+            out->result = SessionProtocol::OutOfMemory;
         }
     }
 FB_UDR_END_FUNCTION
@@ -260,9 +250,9 @@ FB_UDR_BEGIN_FUNCTION(unlock_record)
     {
         out->resultNull = FB_FALSE;
         out->result = !in->hsNull && !in->rnNull
-                && TRegistry::Instance().Unlock(DatabaseOf(context), in->hs, RecordOf(in->rn.str))
-            ? 1
-            : 0;
+                              && TRegistry::Instance().Unlock(DatabaseOf(context), in->hs, RecordOf(in->rn.str))
+                          ? 1
+                          : 0;
     }
 FB_UDR_END_FUNCTION
 
@@ -292,8 +282,8 @@ FB_UDR_BEGIN_FUNCTION(lock_info)
         std::string text = "Запись не заблокирована";
         if (holder.Locked)
             text = "Запись заблокирована пользователем " + holder.Session.UserName + " (код "
-                + std::to_string(holder.Session.UserId) + ", сессия " + std::to_string(holder.Session.Handle)
-                + ") с " + FormatTime(holder.Since);
+                   + std::to_string(holder.Session.UserId) + ", сессия " + std::to_string(holder.Session.Handle)
+                   + ") с " + FormatTime(holder.Since);
         SetText(text, out->result.length, out->result.str, sizeof out->result.str);
     }
 FB_UDR_END_FUNCTION
@@ -304,40 +294,40 @@ create function F_PostEvent (hs integer, event_param integer, event_kind integer
     returns integer
     external name 'fbsession!post_event' engine udr;
 Queues the event for every other session of the database: one line
-"sender;param;kind;operation;record hex;table name". 0, or -400 for an
-unknown sender.
+"sender;param;kind;operation;record hex;table name" (SessionProtocol::
+TEventLine). 0, or -400 for an unknown sender.
 ***/
 FB_UDR_BEGIN_FUNCTION(post_event)
     FB_UDR_MESSAGE(InMessage,
-                   (FB_INTEGER, hs)(FB_INTEGER, param)(FB_INTEGER, kind)(FB_INTEGER, operation)
-                   (FB_INTL_VARCHAR(63 * 4, CharsetUtf8), tableName)(FB_INTL_VARCHAR(16 * 4, CharsetUtf8), record));
+                   (FB_INTEGER, hs)(FB_INTEGER, param)(FB_INTEGER, kind)(FB_INTEGER, operation)(
+                       FB_INTL_VARCHAR(63 * 4, CharsetUtf8), tableName)(FB_INTL_VARCHAR(16 * 4, CharsetUtf8), record));
     FB_UDR_MESSAGE(OutMessage, (FB_INTEGER, result));
 
     FB_UDR_EXECUTE_FUNCTION
     {
         out->resultNull = FB_FALSE;
         if (in->hsNull) {
-            out->result = UserSessions::LockUnknownSession;
+            out->result = SessionProtocol::UnknownSession;
             return;
         }
-        std::string table = Text(in->tableName.str, in->tableName.length);
-        for (char& c : table)
-            if (c == '\n' || c == '\r')
-                c = ' '; // one line per event
-        const std::string line = std::to_string(in->hs) + ';' + std::to_string(in->paramNull ? 0 : in->param)
-            + ';' + std::to_string(in->kindNull ? 0 : in->kind) + ';'
-            + std::to_string(in->operationNull ? 0 : in->operation) + ';'
-            + (in->recordNull ? std::string() : Text(in->record.str, in->record.length)) + ';' + table;
+        SessionProtocol::TEventLine event;
+        event.Sender = in->hs;
+        event.Param = in->paramNull ? 0 : in->param;
+        event.Kind = in->kindNull ? 0 : in->kind;
+        event.Operation = in->operationNull ? 0 : in->operation;
+        event.RecordHex = in->recordNull ? std::string() : Text(in->record.str, in->record.length);
+        event.TableName = Text(in->tableName.str, in->tableName.length);
+        const std::string line = SessionProtocol::FormatEventLine(event);
         const std::string database = DatabaseOf(context);
         std::vector<int64_t> longQueues;
         if (!TRegistry::Instance().Post(database, in->hs, line, longQueues)) {
-            out->result = UserSessions::LockUnknownSession;
+            out->result = SessionProtocol::UnknownSession;
             return;
         }
         // A reader that stopped reading may have gone: its queue goes with it.
         for (int64_t attachment : longQueues)
             ForgetIfGone(status, context, attachment, std::string());
-        out->result = 0;
+        out->result = SessionProtocol::Ok;
     }
 FB_UDR_END_FUNCTION
 
@@ -353,8 +343,9 @@ FB_UDR_BEGIN_FUNCTION(get_events)
     FB_UDR_EXECUTE_FUNCTION
     {
         out->resultNull = FB_FALSE;
-        const std::string text
-            = in->hsNull ? std::string() : TRegistry::Instance().TakeEvents(DatabaseOf(context), in->hs, EventTextBytes);
+        const std::string text = in->hsNull
+                                     ? std::string()
+                                     : TRegistry::Instance().TakeEvents(DatabaseOf(context), in->hs, EventTextBytes);
         SetText(text, out->result.length, out->result.str, sizeof out->result.str);
     }
 FB_UDR_END_FUNCTION
@@ -372,8 +363,8 @@ FB_UDR_BEGIN_FUNCTION(write_audit)
     FB_UDR_EXECUTE_FUNCTION
     {
         FB_MESSAGE(Row, TStatus,
-                   (FB_INTEGER, session)(FB_INTEGER, userId)(FB_INTL_VARCHAR(63 * 4, CharsetUtf8), userName)
-                   (FB_INTL_VARCHAR(8191 * 4, CharsetUtf8), message));
+                   (FB_INTEGER, session)(FB_INTEGER, userId)(FB_INTL_VARCHAR(63 * 4, CharsetUtf8), userName)(
+                       FB_INTL_VARCHAR(8191 * 4, CharsetUtf8), message));
         auto row = std::make_unique<Row>(status, master);
         row->clear();
         row->data.session = in->hsNull ? -1 : in->hs;

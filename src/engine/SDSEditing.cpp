@@ -10,6 +10,7 @@
 #include "SDSQuietFields.h"
 #include "SDatabase.h"
 #include "SDatabaseSession.h"
+#include "SessionProtocol.h"
 #include "SysUtils.h"
 
 #include <QScopeGuard>
@@ -25,8 +26,6 @@ const QString NoMasterText = QStringLiteral("Нет головной запис�
 const QString HasChildrenText = QStringLiteral("Удаление невозможно - есть уровневые записи !");
 const QString RecordGoneText = QStringLiteral(
     "Текущая запись возможно удалена в базе.\n\rРекомендуется обновить набор данных !");
-
-constexpr int32_t RecordChangeEvent = 10;
 
 // A detail's own error during a cascade, carried past the master's write
 // handling (no rollback again, no error handler of the master) as it is.
@@ -974,8 +973,8 @@ void TSDS::NotifyChange(TWriteOperation operation, const QByteArray& rowAddress)
     if (!database)
         return;
     TSDS* source = FMasterDataset ? FMasterDataset.data() : this;
-    database->Session()->PostEvent(RecordChangeEvent, 0, operation, source->TableName(), SessionRecordID(rowAddress),
-                                   source);
+    database->Session()->PostEvent(SessionProtocol::RecordChangeKind, 0, operation, source->TableName(),
+                                   SessionRecordID(rowAddress), source);
 }
 
 void TSDS::PostWithoutEvents()

@@ -4,12 +4,13 @@
 #include "Exceptions.h"
 #include "IBSQL.h"
 #include "SDatabase.h"
+#include "SessionProtocol.h"
 
 namespace {
 
 const QString LockedByOtherText = QStringLiteral("Запись блокирована другим пользователем");
-const QString LockPromptText =
-    QStringLiteral("Запись блокирована другим пользователем\n\rИнтересует дополнительная информация ?");
+const QString LockPromptText = QStringLiteral(
+    "Запись блокирована другим пользователем\n\rИнтересует дополнительная информация ?");
 
 // Closes the statement when the use ends, also when it raises.
 class TClosing
@@ -49,10 +50,7 @@ std::unique_ptr<TIBSQL> NewStatement(TSDatabase& database, const char* text, boo
 
 } // namespace
 
-QString RecordIDHex(const TRecordID& id)
-{
-    return QString::fromLatin1(Bytes(id).toHex().toUpper());
-}
+QString RecordIDHex(const TRecordID& id) { return QString::fromLatin1(Bytes(id).toHex().toUpper()); }
 
 QString QuotedSQL(const QString& text)
 {
@@ -118,20 +116,15 @@ void TUserSession::LockRecord(const TRecordID& id, bool prompt)
         result = FLockStatement->Fields(0).AsInteger();
     }
     switch (result) {
-    case 0:
-        return;
-    case -1100:
+    case SessionProtocol::Ok: return;
+    case SessionProtocol::LockedByOther:
         if (prompt && MessageDlg(LockPromptText, mtInformation, mbYesNo) == mrYes)
             ShowMessage(GetLockInfo(id));
         throw EAbort(LockedByOtherText, 1);
-    case -450:
-        throw Exception(QStringLiteral("Ошибка блокировки (неизвестная база)"));
-    case -400:
-        throw Exception(QStringLiteral("Ошибка блокировки (неизвестная сессия)"));
-    case -100:
-        throw Exception(QStringLiteral("Ошибка блокировки (отсутствует память)"));
-    default:
-        throw Exception(QStringLiteral("Ошибка блокировки"), 2);
+    case SessionProtocol::UnknownDatabase: throw Exception(QStringLiteral("Ошибка блокировки (неизвестная база)"));
+    case SessionProtocol::UnknownSession: throw Exception(QStringLiteral("Ошибка блокировки (неизвестная сессия)"));
+    case SessionProtocol::OutOfMemory: throw Exception(QStringLiteral("Ошибка блокировки (отсутствует память)"));
+    default: throw Exception(QStringLiteral("Ошибка блокировки"), 2);
     }
 }
 
@@ -281,7 +274,7 @@ void TUserSession::Enqueue(std::unique_ptr<TMsgEventRec> event)
 
 void TUserSession::EnqueueEventText(const QString& text)
 {
-    for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+    for (const QString& line : text.split(QLatin1Char(SessionProtocol::EventEnd), Qt::SkipEmptyParts))
         if (auto event = TEventListener::ParseEvent(line))
             Enqueue(std::move(event));
 }
@@ -304,20 +297,13 @@ TMsgEventQueue TUserSession::TakeEvents()
     return std::exchange(FEventQueue, {});
 }
 
-QString TUserSession::ListenerError() const
-{
-    return FEventListener ? FEventListener->LastError() : QString();
-}
+QString TUserSession::ListenerError() const { return FEventListener ? FEventListener->LastError() : QString(); }
 
 // --- the listener thread
 
 TEventListener::TEventListener(TUserSession& session, std::chrono::milliseconds interval)
-    : FSession(session),
-      FDatabaseName(session.Database().DatabaseName()),
-      FParams(session.Database().Params()),
-      FStatementText(session.GetEventsStatement().SQL().Text()),
-      FHandle(session.SessionHandle()),
-      FInterval(interval)
+    : FSession(session), FDatabaseName(session.Database().DatabaseName()), FParams(session.Database().Params()),
+      FStatementText(session.GetEventsStatement().SQL().Text()), FHandle(session.SessionHandle()), FInterval(interval)
 {
     FThread = std::thread([this] { Run(); });
 }
@@ -339,10 +325,7 @@ void TEventListener::WakeUp()
     FWake.notify_all();
 }
 
-void TEventListener::Terminate()
-{
-    FTerminated = true;
-}
+void TEventListener::Terminate() { FTerminated = true; }
 
 QString TEventListener::LastError() const
 {
@@ -366,8 +349,7 @@ void TEventListener::Run()
     connection.SetParams(FParams);
     TIBTransaction transaction;
     transaction.SetDefaultDatabase(&connection);
-    transaction.SetParams(
-        QString::fromLatin1(TSDatabase::InternalTransactionParamsText).split(QStringLiteral("\r\n")));
+    transaction.SetParams(QString::fromLatin1(TSDatabase::InternalTransactionParamsText).split(QStringLiteral("\r\n")));
     TIBSQL statement;
     statement.SetDatabase(&connection);
     statement.SetTransaction(&transaction);
@@ -409,18 +391,14 @@ void TEventListener::Poll(TIBSQL& statement)
 
 std::unique_ptr<TMsgEventRec> TEventListener::ParseEvent(const QString& line)
 {
-    // sender;param;kind;operation;record hex;table (the table may hold ';')
-    const QStringList parts = line.split(QLatin1Char(';'));
-    if (parts.size() < 6)
+    const std::optional<SessionProtocol::TEventLine> parsed = SessionProtocol::ParseEventLine(line.toStdString());
+    if (!parsed)
         return nullptr;
-    bool kindOk = false, operationOk = false;
     auto event = std::make_unique<TMsgEventRec>();
-    event->Kind = parts[2].toInt(&kindOk);
-    event->Operation = parts[3].toInt(&operationOk);
-    const QByteArray bytes = QByteArray::fromHex(parts[4].toLatin1());
-    if (!kindOk || !operationOk || bytes.size() != static_cast<qsizetype>(event->RecordID.size()))
-        return nullptr;
+    event->Kind = parsed->Kind;
+    event->Operation = parsed->Operation;
+    const QByteArray bytes = QByteArray::fromHex(QByteArray::fromStdString(parsed->RecordHex));
     std::copy(bytes.begin(), bytes.end(), event->RecordID.begin());
-    event->TableName = parts.mid(5).join(QLatin1Char(';'));
+    event->TableName = QString::fromStdString(parsed->TableName);
     return event;
 }
