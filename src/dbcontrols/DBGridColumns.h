@@ -94,7 +94,7 @@ public:
 
 private:
     friend class TDBGridColumns;
-    friend class TDBGridEx; // takes the widths the user drags, without a relayout
+    friend class TColumnWidthGate; // the grid takes the widths the user drags
     void Changed();
 
     TDBGridColumns& FOwner;

@@ -1,15 +1,17 @@
 #include "DBGridEx.h"
 
+#include "DBGridGates_p.h"
+
 #include "Application.h"
 #include "DBGridSearch.h"
 #include "Dialogs.h"
 #include "InplaceEdit.h"
 
 #include <QAbstractButton>
-#include <QLineEdit>
 #include <QApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -18,10 +20,7 @@
 
 namespace {
 
-bool IsEditState(TDataSetState state)
-{
-    return state == dsEdit || state == dsInsert;
-}
+bool IsEditState(TDataSetState state) { return state == dsEdit || state == dsInsert; }
 
 } // namespace
 
@@ -36,8 +35,8 @@ TDBGridEx::TDBGridEx(QWidget* parent) : QTableView(parent)
     setModel(FModel);
     setItemDelegate(FDelegate);
     setSelectionMode(QAbstractItemView::SingleSelection);
-    setEditTriggers(QAbstractItemView::AnyKeyPressed | QAbstractItemView::EditKeyPressed |
-                    QAbstractItemView::DoubleClicked);
+    setEditTriggers(QAbstractItemView::AnyKeyPressed | QAbstractItemView::EditKeyPressed
+                    | QAbstractItemView::DoubleClicked);
     setTabKeyNavigation(false);
     setWordWrap(false);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
@@ -59,7 +58,7 @@ TDBGridEx::TDBGridEx(QWidget* parent) : QTableView(parent)
     connect(FHeader, &QHeaderView::sectionResized, this, [this](int index, int, int size) {
         if (FApplyingColumns || index < 0 || index >= FColumns.Count())
             return;
-        FColumns[index]->FWidth = size;
+        TColumnWidthGate::TakeDraggedWidth(*FColumns[index], size);
         if (FFrozenView && index < FFrozenCols) {
             FFrozenView->setColumnWidth(index, size);
             UpdateFrozenGeometry();
@@ -91,8 +90,7 @@ void TDBGridEx::ApplyOptions()
 {
     verticalHeader()->setVisible(FOptions.Contains(dgIndicator));
     FHeader->setVisible(FOptions.Contains(dgTitles) || FFixedRows > 0);
-    FHeader->setSectionResizeMode(FOptions.Contains(dgColumnResize) ? QHeaderView::Interactive
-                                                                    : QHeaderView::Fixed);
+    FHeader->setSectionResizeMode(FOptions.Contains(dgColumnResize) ? QHeaderView::Interactive : QHeaderView::Fixed);
     setShowGrid(FOptions.Contains(dgColLines) || FOptions.Contains(dgRowLines));
     setSelectionBehavior(FOptions.Contains(dgRowSelect) ? QAbstractItemView::SelectRows
                                                         : QAbstractItemView::SelectItems);
@@ -157,10 +155,7 @@ TField* TDBGridEx::SelectedField() const
     return column ? column->Field() : nullptr;
 }
 
-void TDBGridEx::ColumnsChanged()
-{
-    ApplyColumns();
-}
+void TDBGridEx::ColumnsChanged() { ApplyColumns(); }
 
 void TDBGridEx::ApplyColumns()
 {
@@ -253,10 +248,7 @@ void TDBGridEx::DataSetChanged()
     LinkDataChanged();
 }
 
-void TDBGridEx::DataSetScrolled()
-{
-    SyncCurrent();
-}
+void TDBGridEx::DataSetScrolled() { SyncCurrent(); }
 
 void TDBGridEx::RecordChanged(TField* field)
 {
@@ -296,10 +288,10 @@ void TDBGridEx::SyncCurrent(int column)
     if (row >= 0 && row < FModel->rowCount() && FColumns.Count() > 0) {
         const QModelIndex index = FModel->index(row, column >= 0 ? column : SelectedIndex());
         if (currentIndex() != index)
-            selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
-                                                         (FOptions.Contains(dgRowSelect)
-                                                              ? QItemSelectionModel::Rows
-                                                              : QItemSelectionModel::NoUpdate));
+            selectionModel()->setCurrentIndex(
+                index,
+                QItemSelectionModel::ClearAndSelect
+                    | (FOptions.Contains(dgRowSelect) ? QItemSelectionModel::Rows : QItemSelectionModel::NoUpdate));
         scrollTo(index);
     }
     MoveIndicator();
@@ -333,8 +325,7 @@ void TDBGridEx::RepaintIndicator(int row)
 void TDBGridEx::currentChanged(const QModelIndex& current, const QModelIndex& previous)
 {
     // A text the field refuses keeps the editor, its cell and the user's text.
-    if (!FSyncing && FEditor && FEditor->Modified() && previous.isValid() && current != previous &&
-        !PostEditorText()) {
+    if (!FSyncing && FEditor && FEditor->Modified() && previous.isValid() && current != previous && !PostEditorText()) {
         ++FSyncing;
         selectionModel()->setCurrentIndex(previous, QItemSelectionModel::ClearAndSelect);
         --FSyncing;
@@ -398,29 +389,16 @@ bool TDBGridEx::Guard(const std::function<void()>& fn)
 bool TDBGridEx::CanModifyData() const
 {
     TDataSet* dataSet = DataSet();
-    return FDataLink.Active() && dataSet && dataSet->CanModify() && !FReadOnly &&
-           FOptions.Contains(dgEditing);
+    return FDataLink.Active() && dataSet && dataSet->CanModify() && !FReadOnly && FOptions.Contains(dgEditing);
 }
 
-bool TDBGridEx::CanInsert() const
-{
-    return CanModifyData() && FAllowedOperations.Contains(alopInsertEx);
-}
+bool TDBGridEx::CanInsert() const { return CanModifyData() && FAllowedOperations.Contains(alopInsertEx); }
 
-bool TDBGridEx::CanAppend() const
-{
-    return CanModifyData() && FAllowedOperations.Contains(alopAppendEx);
-}
+bool TDBGridEx::CanAppend() const { return CanModifyData() && FAllowedOperations.Contains(alopAppendEx); }
 
-bool TDBGridEx::CanUpdate() const
-{
-    return CanModifyData() && FAllowedOperations.Contains(alopUpdateEx);
-}
+bool TDBGridEx::CanUpdate() const { return CanModifyData() && FAllowedOperations.Contains(alopUpdateEx); }
 
-bool TDBGridEx::CanDelete() const
-{
-    return CanModifyData() && FAllowedOperations.Contains(alopDeleteEx);
-}
+bool TDBGridEx::CanDelete() const { return CanModifyData() && FAllowedOperations.Contains(alopDeleteEx); }
 
 bool TDBGridEx::CanEditColumn(const TColumnEx* column) const
 {
@@ -445,8 +423,8 @@ bool TDBGridEx::DeleteRecord()
     TDataSet* dataSet = DataSet();
     if (!dataSet || dataSet->IsEmpty())
         return false;
-    if (FOptions.Contains(dgConfirmDelete) &&
-        MessageDlg(QStringLiteral("Удалить запись?"), mtConfirmation, mbOKCancel) == mrCancel)
+    if (FOptions.Contains(dgConfirmDelete)
+        && MessageDlg(QStringLiteral("Удалить запись?"), mtConfirmation, mbOKCancel) == mrCancel)
         return false;
     if (FEditor)
         CancelEditor();
@@ -663,9 +641,7 @@ bool TDBGridEx::EditorKeyPress(QKeyEvent* event)
         return true;
     const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
     switch (key) {
-    case Qt::Key_Escape:
-        CancelRecord();
-        return true;
+    case Qt::Key_Escape: CancelRecord(); return true;
     case Qt::Key_Return:
     case Qt::Key_Enter:
         if (!HideEditor())
@@ -738,8 +714,8 @@ void TDBGridEx::focusOutEvent(QFocusEvent* event)
     TDataSet* dataSet = DataSet();
     QWidget* next = QApplication::focusWidget();
     const bool leavesGrid = !next || (next != this && !isAncestorOf(next));
-    if (leavesGrid && FOptions.Contains(dgCancelOnExit) && dataSet && FDataLink.Active() &&
-        dataSet->State() == dsInsert && !dataSet->Modified() && !(FEditor && FEditor->Modified()))
+    if (leavesGrid && FOptions.Contains(dgCancelOnExit) && dataSet && FDataLink.Active() && dataSet->State() == dsInsert
+        && !dataSet->Modified() && !(FEditor && FEditor->Modified()))
         CancelRecord();
 }
 
@@ -794,15 +770,9 @@ TGridCoord TDBGridEx::MouseCoord(const QPoint& gridPos) const
     return coord;
 }
 
-bool TDBGridEx::MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, const QPoint&, bool)
-{
-    return false;
-}
+bool TDBGridEx::MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, const QPoint&, bool) { return false; }
 
-void TDBGridEx::CornerClicked()
-{
-    OptimizeColumnWidths();
-}
+void TDBGridEx::CornerClicked() { OptimizeColumnWidths(); }
 
 bool TDBGridEx::DispatchMouse(QWidget* source, QMouseEvent* event)
 {
@@ -954,10 +924,7 @@ int TDBGridHeader::TitleHeight() const
     return FGrid.Options().Contains(dgTitles) ? QHeaderView::sizeHint().height() : 0;
 }
 
-int TDBGridHeader::FixedRowHeight() const
-{
-    return FGrid.verticalHeader()->defaultSectionSize();
-}
+int TDBGridHeader::FixedRowHeight() const { return FGrid.verticalHeader()->defaultSectionSize(); }
 
 int TDBGridHeader::FixedRowAt(int y) const
 {

@@ -43,15 +43,13 @@ enum TDBGridOption {
     dgCancelOnExit,  // an untouched new record is dropped when the focus leaves the grid
 };
 using TDBGridOptions = TEnumSet<TDBGridOption>;
-inline constexpr TDBGridOptions DefaultDBGridOptions{dgEditing, dgTitles, dgIndicator, dgColumnResize,
-                                                     dgColLines, dgRowLines, dgTabs, dgConfirmDelete,
-                                                     dgCancelOnExit};
+inline constexpr TDBGridOptions DefaultDBGridOptions{dgEditing,  dgTitles, dgIndicator,     dgColumnResize, dgColLines,
+                                                     dgRowLines, dgTabs,   dgConfirmDelete, dgCancelOnExit};
 
 // What the user may do to the records through the grid.
 enum TAllowedOperation { alopInsertEx, alopUpdateEx, alopDeleteEx, alopAppendEx };
 using TAllowedOperations = TEnumSet<TAllowedOperation>;
-inline constexpr TAllowedOperations AllAllowedOperations{alopInsertEx, alopUpdateEx, alopDeleteEx,
-                                                         alopAppendEx};
+inline constexpr TAllowedOperations AllAllowedOperations{alopInsertEx, alopUpdateEx, alopDeleteEx, alopAppendEx};
 
 // A place in the grid as the toolkit numbers it: column 0 is the indicator
 // when there is one, row 0 the titles, then the fixed rows, then the data.
@@ -115,10 +113,10 @@ public:
 
     // --- Record operations as the keys run them (the allowed operations checked)
     bool CanModifyData() const;
-    bool CanInsert() const;  // alopInsertEx
-    bool CanAppend() const;  // alopAppendEx
-    bool CanUpdate() const;  // alopUpdateEx
-    bool CanDelete() const;  // alopDeleteEx
+    bool CanInsert() const; // alopInsertEx
+    bool CanAppend() const; // alopAppendEx
+    bool CanUpdate() const; // alopUpdateEx
+    bool CanDelete() const; // alopDeleteEx
     // Each shows a failure in the error display and answers false.
     bool InsertRecord();
     bool AppendRecord();
@@ -188,8 +186,8 @@ protected:
     void updateGeometries() override;
 
 private:
-    friend class TDBGridDelegate;
-    friend class TDBGridModel;
+    friend class TDBGridDelegateGate;
+    friend class TDBGridModelGate;
     class TGridDataLink;
 
     TDataSet* ColumnsDataSet() const override { return FDataLink.Active() ? DataSet() : nullptr; }

@@ -1,20 +1,15 @@
 #include "DBGridModel.h"
 
 #include "DBGridEx.h"
+#include "DBGridGates_p.h"
 #include "DataSet.h"
 #include "DataSource.h"
 
 TDBGridModel::TDBGridModel(TDBGridEx& grid) : QAbstractTableModel(&grid), FGrid(grid) {}
 
-TDataSet* TDBGridModel::DataSet() const
-{
-    return FGrid.DataLink().Active() ? FGrid.DataLink().DataSet() : nullptr;
-}
+TDataSet* TDBGridModel::DataSet() const { return FGrid.DataLink().Active() ? FGrid.DataLink().DataSet() : nullptr; }
 
-int TDBGridModel::rowCount(const QModelIndex& parent) const
-{
-    return parent.isValid() ? 0 : FRowCount;
-}
+int TDBGridModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : FRowCount; }
 
 int TDBGridModel::columnCount(const QModelIndex& parent) const
 {
@@ -200,4 +195,3 @@ void TDBGridModel::ColumnsReset()
     FRowCount = dataSet ? dataSet->RecordCount() + (dataSet->State() == dsInsert ? 1 : 0) : 0;
     endResetModel();
 }
-

@@ -1,6 +1,7 @@
 #include "InplaceEdit.h"
 
 #include "DBGridEx.h"
+#include "DBGridGates_p.h"
 #include "DataSet.h"
 #include "SysUtils.h"
 
@@ -212,7 +213,7 @@ TDBGridDelegate::TDBGridDelegate(TDBGridEx& grid) : QStyledItemDelegate(&grid), 
 
 QWidget* TDBGridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const
 {
-    return FGrid.CreateEditor(parent, FGrid.Columns()[index.column()]);
+    return TDBGridDelegateGate::CreateEditor(FGrid, parent, FGrid.Columns()[index.column()]);
 }
 
 void TDBGridDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const
@@ -230,7 +231,7 @@ void TDBGridDelegate::setModelData(QWidget*, QAbstractItemModel*, const QModelIn
 
 void TDBGridDelegate::destroyEditor(QWidget* editor, const QModelIndex& index) const
 {
-    FGrid.EditorDestroyed(editor);
+    TDBGridDelegateGate::EditorDestroyed(FGrid, editor);
     QStyledItemDelegate::destroyEditor(editor, index);
 }
 
@@ -322,7 +323,7 @@ void TDBGridDelegate::PaintFocus(QPainter* painter, const QStyleOptionViewItem& 
 bool TDBGridDelegate::eventFilter(QObject* object, QEvent* event)
 {
     if (event->type() == QEvent::KeyPress)
-        return FGrid.EditorKeyPress(static_cast<QKeyEvent*>(event));
+        return TDBGridDelegateGate::EditorKeyPress(FGrid, static_cast<QKeyEvent*>(event));
     if (event->type() == QEvent::ShortcutOverride) {
         // Keys the grid handles must reach it, not a shortcut of the form.
         switch (static_cast<QKeyEvent*>(event)->key()) {
