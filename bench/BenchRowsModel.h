@@ -11,8 +11,7 @@ template <typename Number>
 class TRowsModel : public QAbstractTableModel
 {
 public:
-    TRowsModel(const std::vector<QString>& names, const std::vector<Number>& numbers)
-        : FNames(names), FNumbers(numbers)
+    TRowsModel(const std::vector<QString>& names, const std::vector<Number>& numbers) : FNames(names), FNumbers(numbers)
     {
     }
     int rowCount(const QModelIndex& parent = {}) const override

@@ -37,10 +37,7 @@ const QSize GridSize(800, 600);
 // widths a form would give them, all within the window.
 const int ColumnWidths[] = {60, 200, 150, 110, 180};
 
-QString TableName(int rows)
-{
-    return QStringLiteral("GRID_%1").arg(rows);
-}
+QString TableName(int rows) { return QStringLiteral("GRID_%1").arg(rows); }
 
 // The table of a nominal size (BENCH_ROWS may shrink both).
 void BuildTable(TIBDatabase& database, int nominalRows)
@@ -166,15 +163,9 @@ void PageGrid(benchmark::State& state, int rows, const char* name)
     });
 }
 
-void GridPaging_Ours(benchmark::State& state)
-{
-    PageGrid(state, LargeRows, "GridPaging-Ours");
-}
+void GridPaging_Ours(benchmark::State& state) { PageGrid(state, LargeRows, "GridPaging-Ours"); }
 
-void GridPaging_Small(benchmark::State& state)
-{
-    PageGrid(state, SmallRows, "GridPaging-Small");
-}
+void GridPaging_Small(benchmark::State& state) { PageGrid(state, SmallRows, "GridPaging-Small"); }
 
 void GridPaging_QSqlTableModel(benchmark::State& state)
 {

@@ -208,10 +208,7 @@ TStatement Prepare(sqlite3* db, const std::string& sql)
 }
 
 // Sorts for index builds stay in memory, as the database does.
-void TuneSqlite(sqlite3* db)
-{
-    Exec(db, "PRAGMA temp_store = MEMORY");
-}
+void TuneSqlite(sqlite3* db) { Exec(db, "PRAGMA temp_store = MEMORY"); }
 
 TSqliteDb LoadSqlite(const TSource& source)
 {
@@ -220,7 +217,8 @@ TSqliteDb LoadSqlite(const TSource& source)
     Exec(db.get(), "CREATE TABLE t (id INTEGER NOT NULL, name TEXT, city TEXT, amount REAL, day REAL)");
     Exec(db.get(), "BEGIN");
     {
-        TStatement insert = Prepare(db.get(), "INSERT INTO t (id, name, city, amount, day) VALUES (?1, ?2, ?3, ?4, ?5)");
+        TStatement insert = Prepare(db.get(),
+                                    "INSERT INTO t (id, name, city, amount, day) VALUES (?1, ?2, ?3, ?4, ?5)");
         sqlite3_stmt* s = insert.get();
         for (const TRow& row : source.Rows) {
             sqlite3_bind_int(s, 1, row.Id);

@@ -115,10 +115,7 @@ const TScratchDatabase& Database()
 }
 
 // TEMP for the local cache.
-QString CacheTemp()
-{
-    return Database().FilePath(QStringLiteral("temp"));
-}
+QString CacheTemp() { return Database().FilePath(QStringLiteral("temp")); }
 
 // ---------------------------------------------------------------- checking
 
@@ -126,11 +123,11 @@ QString CacheTemp()
 struct TCheck
 {
     int64_t Rows = 0;
-    int64_t Keys = 0;  // SYS$ID + SYS$PID + SYS$STATE
+    int64_t Keys = 0; // SYS$ID + SYS$PID + SYS$STATE
     int64_t Ids = 0;
     int64_t Chars = 0; // NAME and CITY
     int64_t Cents = 0;
-    double Days = 0;   // CREATED and SYS$TIME as TDateTime
+    double Days = 0; // CREATED and SYS$TIME as TDateTime
 
     void Add(int64_t keys, int64_t id, qsizetype chars, double amount, double days)
     {
@@ -447,10 +444,7 @@ TSDS& OpenedSDS()
 }
 
 // Keys spread over the table, the same sequence for every peer.
-int KeyAt(int64_t i)
-{
-    return static_cast<int>((i * 7919) % RowCount()) + 1;
-}
+int KeyAt(int64_t i) { return static_cast<int>((i * 7919) % RowCount()) + 1; }
 
 void Lookup_Ours(benchmark::State& state)
 {
@@ -495,8 +489,8 @@ void Lookup_QSqlTableModel(benchmark::State& state)
             const int nameColumn = model.fieldIndex(QStringLiteral("NAME"));
             int64_t i = 0;
             for (auto _ : state) {
-                const QModelIndexList found =
-                    model.match(model.index(0, idColumn), Qt::DisplayRole, KeyAt(i++), 1, Qt::MatchExactly);
+                const QModelIndexList found = model.match(model.index(0, idColumn), Qt::DisplayRole, KeyAt(i++), 1,
+                                                          Qt::MatchExactly);
                 QVariant value;
                 if (!found.isEmpty())
                     value = model.data(model.index(found.first().row(), nameColumn));
@@ -511,10 +505,7 @@ void Lookup_QSqlTableModel(benchmark::State& state)
 // -------------------------------------------------------------------- Locate
 
 // The NAME of the row with SYS$ID KeyAt(i), as the database made it.
-QString NameAt(int64_t i)
-{
-    return QStringLiteral("Customer %1 Ltd").arg((int64_t(KeyAt(i) - 1) * 7919) % 100003);
-}
+QString NameAt(int64_t i) { return QStringLiteral("Customer %1 Ltd").arg((int64_t(KeyAt(i) - 1) * 7919) % 100003); }
 
 constexpr int64_t LocateKeys = 100'000;
 
@@ -532,7 +523,8 @@ void Locate(benchmark::State& state, bool byIndex)
             keys.emplace_back(NameAt(k));
         int64_t i = 0;
         for (auto _ : state)
-            Check(sds.Locate(QStringLiteral("NAME"), keys[static_cast<size_t>(i++ % LocateKeys)]), "no row with the name");
+            Check(sds.Locate(QStringLiteral("NAME"), keys[static_cast<size_t>(i++ % LocateKeys)]),
+                  "no row with the name");
         Check(name->AsString() == NameAt((i - 1) % LocateKeys), "the locate did not move");
         sds.DeleteIndexes();
         sds.SetIndexName(QString());

@@ -47,10 +47,7 @@ int RowCount()
     return rows;
 }
 
-int Step()
-{
-    return std::max(1, RowCount() / UpdateCount);
-}
+int Step() { return std::max(1, RowCount() / UpdateCount); }
 
 const QString TableName = QStringLiteral("EDIT_ROWS");
 

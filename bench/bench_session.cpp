@@ -36,8 +36,7 @@ struct TServerDatabase
 
 QString Password()
 {
-    return qEnvironmentVariableIsSet("FB_PASSWORD") ? qEnvironmentVariable("FB_PASSWORD")
-                                                    : QStringLiteral("masterkey");
+    return qEnvironmentVariableIsSet("FB_PASSWORD") ? qEnvironmentVariable("FB_PASSWORD") : QStringLiteral("masterkey");
 }
 
 // A database on the server with the framework's objects and one row, made
@@ -60,7 +59,8 @@ public:
         database.SetParams(FData.Params);
         database.CreateDatabase();
         RunFrameworkScript(database);
-        ExecuteCommitted(database, QStringLiteral("create table LOCK_ROW (ID integer not null primary key, NAME varchar(20))"));
+        ExecuteCommitted(database,
+                         QStringLiteral("create table LOCK_ROW (ID integer not null primary key, NAME varchar(20))"));
         ExecuteCommitted(database, QStringLiteral("insert into LOCK_ROW values (1, 'one')"));
 
         TIBTransaction read;
@@ -144,8 +144,8 @@ void LockUnlock_Floor(benchmark::State& state)
             &status, name.constData(), dpb->getBufferLength(&status), dpb->getBuffer(&status));
         dpb->dispose();
 
-        const unsigned char tpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed,
-                                     isc_tpb_rec_version, isc_tpb_nowait};
+        const unsigned char tpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed, isc_tpb_rec_version,
+                                     isc_tpb_nowait};
         // Prepared once, in a transaction of its own; each lock runs in a new one.
         ITransaction* preparing = attachment->startTransaction(&status, sizeof tpb, tpb);
         IStatement* statement = attachment->prepare(&status, preparing, 0, LockQuery, 3,

@@ -6,10 +6,12 @@
 namespace vpki1 {
 namespace {
 
-class Converter {
+class Converter
+{
 public:
     Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-    ~Converter() {
+    ~Converter()
+    {
         if (valid())
             iconv_close(cd_);
     }
@@ -20,7 +22,8 @@ public:
 
     // Converts as much as it can; stops at the first byte it cannot take and
     // returns errno for it (0 when all of the input went through).
-    int convert(std::string_view& in, std::string& out) {
+    int convert(std::string_view& in, std::string& out)
+    {
         char* src = const_cast<char*>(in.data());
         size_t srcLeft = in.size();
         while (srcLeft > 0) {
@@ -44,7 +47,8 @@ private:
 };
 
 // Length of the UTF-8 sequence starting at in[0], bounded by what is there.
-size_t Utf8SequenceLength(std::string_view in) {
+size_t Utf8SequenceLength(std::string_view in)
+{
     const auto lead = static_cast<unsigned char>(in[0]);
     size_t length = 1;
     if (lead >= 0xF0 && lead <= 0xF7)
@@ -54,15 +58,15 @@ size_t Utf8SequenceLength(std::string_view in) {
     else if (lead >= 0xC0)
         length = 2;
     size_t taken = 1;
-    while (taken < length && taken < in.size() &&
-           (static_cast<unsigned char>(in[taken]) & 0xC0) == 0x80)
+    while (taken < length && taken < in.size() && (static_cast<unsigned char>(in[taken]) & 0xC0) == 0x80)
         ++taken;
     return taken;
 }
 
-}  // namespace
+} // namespace
 
-std::string Utf8ToCp1251(std::string_view utf8) {
+std::string Utf8ToCp1251(std::string_view utf8)
+{
     std::string out;
     out.reserve(utf8.size());
     Converter converter("CP1251", "UTF-8");
@@ -81,7 +85,8 @@ std::string Utf8ToCp1251(std::string_view utf8) {
     return out;
 }
 
-std::optional<std::string> Cp1251ToUtf8(std::string_view ansi) {
+std::optional<std::string> Cp1251ToUtf8(std::string_view ansi)
+{
     Converter converter("UTF-8", "CP1251");
     if (!converter.valid())
         return std::nullopt;
@@ -91,7 +96,8 @@ std::optional<std::string> Cp1251ToUtf8(std::string_view ansi) {
     return out;
 }
 
-std::string EscapeHighBytes(std::string_view bytes) {
+std::string EscapeHighBytes(std::string_view bytes)
+{
     static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
     out.reserve(bytes.size());
@@ -108,4 +114,4 @@ std::string EscapeHighBytes(std::string_view bytes) {
     return out;
 }
 
-}  // namespace vpki1
+} // namespace vpki1

@@ -17,4 +17,4 @@ std::optional<std::string> Cp1251ToUtf8(std::string_view ansi);
 // Every byte >= 0x80 written as "\xhh"; ASCII kept as is.
 std::string EscapeHighBytes(std::string_view bytes);
 
-}  // namespace vpki1
+} // namespace vpki1

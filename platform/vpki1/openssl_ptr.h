@@ -13,9 +13,11 @@
 namespace vpki1 {
 
 template <auto FreeFunction>
-struct OpenSslFree {
+struct OpenSslFree
+{
     template <typename T>
-    void operator()(T* object) const {
+    void operator()(T* object) const
+    {
         FreeFunction(object);
     }
 };
@@ -28,4 +30,4 @@ using KeyPtr = std::unique_ptr<EVP_PKEY, OpenSslFree<EVP_PKEY_free>>;
 using NamePtr = std::unique_ptr<X509_NAME, OpenSslFree<X509_NAME_free>>;
 using TimePtr = std::unique_ptr<ASN1_TIME, OpenSslFree<ASN1_TIME_free>>;
 
-}  // namespace vpki1
+} // namespace vpki1

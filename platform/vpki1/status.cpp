@@ -5,7 +5,8 @@
 namespace vpki1 {
 namespace {
 
-struct StatusEntry {
+struct StatusEntry
+{
     int32_t code;
     const char* text;
 };
@@ -26,9 +27,10 @@ constexpr StatusEntry kStatusTexts[] = {
     {kInternalError, "Внутренняя ошибка библиотеки"},
 };
 
-}  // namespace
+} // namespace
 
-std::string StatusText(int32_t code) {
+std::string StatusText(int32_t code)
+{
     for (const StatusEntry& entry : kStatusTexts) {
         if (entry.code == code)
             return entry.text;
@@ -36,4 +38,4 @@ std::string StatusText(int32_t code) {
     return "Неизвестная ошибка библиотеки (код " + std::to_string(code) + ")";
 }
 
-}  // namespace vpki1
+} // namespace vpki1

@@ -26,4 +26,4 @@ enum Status : int32_t {
 // Russian text of a status in UTF-8; an unknown code gets a text naming it.
 std::string StatusText(int32_t code);
 
-}  // namespace vpki1
+} // namespace vpki1

@@ -27,9 +27,7 @@ namespace fs = std::filesystem;
 namespace vpki1 {
 namespace {
 
-void FreeOpenSslString(char* text) {
-    OPENSSL_free(text);
-}
+void FreeOpenSslString(char* text) { OPENSSL_free(text); }
 using OpenSslStringPtr = std::unique_ptr<char, OpenSslFree<FreeOpenSslString>>;
 
 constexpr std::string_view kLockFileName = ".lock";
@@ -37,11 +35,10 @@ constexpr std::string_view kTempPrefix = ".tmp-";
 // Far above any real certificate or CRL; a stray huge file is not read whole.
 constexpr uintmax_t kMaxObjectSize = 64u << 20;
 
-std::string_view ExtensionOf(ObjectKind kind) {
-    return kind == ObjectKind::Certificate ? ".cer" : ".crl";
-}
+std::string_view ExtensionOf(ObjectKind kind) { return kind == ObjectKind::Certificate ? ".cer" : ".crl"; }
 
-std::string LowerHex(const unsigned char* bytes, size_t size) {
+std::string LowerHex(const unsigned char* bytes, size_t size)
+{
     static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
     out.reserve(size * 2);
@@ -52,7 +49,8 @@ std::string LowerHex(const unsigned char* bytes, size_t size) {
     return out;
 }
 
-std::optional<std::string> Sha1Hex(std::span<const uint8_t> der) {
+std::optional<std::string> Sha1Hex(std::span<const uint8_t> der)
+{
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
     if (EVP_Digest(der.data(), der.size(), digest, &size, EVP_sha1(), nullptr) != 1)
@@ -62,7 +60,8 @@ std::optional<std::string> Sha1Hex(std::span<const uint8_t> der) {
 
 // RFC 2253 order and escaping, but with UTF-8 left readable instead of
 // escaped byte by byte.
-std::optional<std::string> NameToText(const X509_NAME* name) {
+std::optional<std::string> NameToText(const X509_NAME* name)
+{
     if (name == nullptr)
         return std::nullopt;
     BioPtr bio(BIO_new(BIO_s_mem()));
@@ -73,14 +72,17 @@ std::optional<std::string> NameToText(const X509_NAME* name) {
     return std::string(data, size > 0 ? static_cast<size_t>(size) : 0);
 }
 
-std::optional<int64_t> TimeToSeconds(const ASN1_TIME* time) {
-    struct tm parts {};
+std::optional<int64_t> TimeToSeconds(const ASN1_TIME* time)
+{
+    struct tm parts
+    {};
     if (time == nullptr || ASN1_TIME_to_tm(time, &parts) != 1)
         return std::nullopt;
     return static_cast<int64_t>(timegm(&parts));
 }
 
-std::optional<std::string> SerialHex(const X509* cert) {
+std::optional<std::string> SerialHex(const X509* cert)
+{
     BignumPtr serial(ASN1_INTEGER_to_BN(X509_get0_serialNumber(cert), nullptr));
     if (!serial)
         return std::nullopt;
@@ -90,14 +92,16 @@ std::optional<std::string> SerialHex(const X509* cert) {
     return std::string(hex.get());
 }
 
-struct ParsedObject {
+struct ParsedObject
+{
     X509Ptr cert;
     CrlPtr crl;
     ObjectInfo info;
 };
 
 // The whole buffer must be one object: trailing bytes count as damage.
-std::optional<ParsedObject> ParseDer(ObjectKind kind, std::span<const uint8_t> der) {
+std::optional<ParsedObject> ParseDer(ObjectKind kind, std::span<const uint8_t> der)
+{
     if (der.empty() || der.size() > kMaxObjectSize)
         return std::nullopt;
     const auto length = static_cast<long>(der.size());
@@ -145,7 +149,8 @@ std::optional<ParsedObject> ParseDer(ObjectKind kind, std::span<const uint8_t> d
     return parsed;
 }
 
-std::optional<std::vector<uint8_t>> ReadWholeFile(const fs::path& path) {
+std::optional<std::vector<uint8_t>> ReadWholeFile(const fs::path& path)
+{
     std::error_code error;
     const uintmax_t size = fs::file_size(path, error);
     if (error || size > kMaxObjectSize)
@@ -160,7 +165,8 @@ std::optional<std::vector<uint8_t>> ReadWholeFile(const fs::path& path) {
     return bytes;
 }
 
-std::optional<ObjectKind> KindOfStoredFile(const fs::directory_entry& entry) {
+std::optional<ObjectKind> KindOfStoredFile(const fs::directory_entry& entry)
+{
     const std::string name = entry.path().filename().string();
     std::error_code error;
     if (name.empty() || name.front() == '.' || !entry.is_regular_file(error))
@@ -176,18 +182,21 @@ std::optional<ObjectKind> KindOfStoredFile(const fs::directory_entry& entry) {
 // Calls visit(entry) for each entry of the folder; a failure to read the folder
 // ends the walk and is left in `error` (the range-for form would throw).
 template <typename Visit>
-void ForEachEntry(const fs::path& folder, std::error_code& error, Visit visit) {
+void ForEachEntry(const fs::path& folder, std::error_code& error, Visit visit)
+{
     fs::directory_iterator it(folder, error);
     for (; !error && it != fs::directory_iterator(); it.increment(error))
         visit(*it);
 }
 
-class FileDescriptor {
+class FileDescriptor
+{
 public:
     explicit FileDescriptor(int fd = -1) : fd_(fd) {}
     ~FileDescriptor() { reset(); }
     FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept
+    {
         if (this != &other) {
             reset();
             fd_ = std::exchange(other.fd_, -1);
@@ -197,7 +206,8 @@ public:
 
     int get() const { return fd_; }
     explicit operator bool() const { return fd_ >= 0; }
-    void reset() {
+    void reset()
+    {
         if (fd_ >= 0)
             ::close(fd_);
         fd_ = -1;
@@ -213,17 +223,19 @@ enum class LockMode { Shared, Exclusive };
 
 // flock on the store's lock file, released when the object goes away (and by
 // the kernel if the process dies holding it).
-class StoreLock {
+class StoreLock
+{
 public:
-    static std::optional<StoreLock> acquire(const fs::path& folder, LockMode mode) {
+    static std::optional<StoreLock> acquire(const fs::path& folder, LockMode mode)
+    {
         const fs::path lockPath = folder / kLockFileName;
         FileDescriptor fd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
         if (!fd && mode == LockMode::Shared)
             fd = FileDescriptor(::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC));
         if (!fd) {
             // A read-only store without a lock file has no writers to wait for.
-            if (mode == LockMode::Shared && (errno == EACCES || errno == EROFS || errno == ENOENT) &&
-                fs::is_directory(folder))
+            if (mode == LockMode::Shared && (errno == EACCES || errno == EROFS || errno == ENOENT)
+                && fs::is_directory(folder))
                 return StoreLock(FileDescriptor());
             return std::nullopt;
         }
@@ -240,13 +252,15 @@ private:
     FileDescriptor fd_;
 };
 
-bool SyncFolder(const fs::path& folder) {
+bool SyncFolder(const fs::path& folder)
+{
     FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return fd && ::fsync(fd.get()) == 0;
 }
 
 // Temporary file, fsync, rename: readers see either no file or the whole one.
-bool WriteAtomically(const fs::path& folder, const std::string& fileName, std::span<const uint8_t> bytes) {
+bool WriteAtomically(const fs::path& folder, const std::string& fileName, std::span<const uint8_t> bytes)
+{
     std::string pattern = (folder / (std::string(kTempPrefix) + "XXXXXX")).string();
     FileDescriptor fd(::mkostemp(pattern.data(), O_CLOEXEC));
     if (!fd)
@@ -269,7 +283,8 @@ bool WriteAtomically(const fs::path& folder, const std::string& fileName, std::s
 
 // Only called under the exclusive lock: every writer holds it while its
 // temporary file exists, so any left now belongs to a writer that died.
-void RemoveStaleTemporaries(const fs::path& folder) {
+void RemoveStaleTemporaries(const fs::path& folder)
+{
     std::error_code error;
     std::vector<fs::path> stale;
     ForEachEntry(folder, error, [&](const fs::directory_entry& entry) {
@@ -280,21 +295,24 @@ void RemoveStaleTemporaries(const fs::path& folder) {
         fs::remove(path, error);
 }
 
-std::optional<fs::path> HomeFolder() {
+std::optional<fs::path> HomeFolder()
+{
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
         return fs::path(home);
     std::vector<char> buffer(16384);
-    struct passwd entry {};
+    struct passwd entry
+    {};
     struct passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
-        found->pw_dir != nullptr && *found->pw_dir != '\0')
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr
+        && found->pw_dir != nullptr && *found->pw_dir != '\0')
         return fs::path(found->pw_dir);
     return std::nullopt;
 }
 
-}  // namespace
+} // namespace
 
-Status CheckStoreName(std::string_view name) {
+Status CheckStoreName(std::string_view name)
+{
     if (name.empty())
         return kEmptyStoreName;
     if (name == "." || name == ".." || name.find('/') != std::string_view::npos)
@@ -302,7 +320,8 @@ Status CheckStoreName(std::string_view name) {
     return kOk;
 }
 
-fs::path StorePath(std::string_view name) {
+fs::path StorePath(std::string_view name)
+{
     if (const char* dir = std::getenv("VCERT_STORE_DIR"); dir != nullptr && *dir != '\0')
         return fs::path(dir) / name;
     // XDG wants relative values ignored.
@@ -313,14 +332,16 @@ fs::path StorePath(std::string_view name) {
     return {};
 }
 
-std::optional<ObjectInfo> DescribeDer(ObjectKind kind, std::span<const uint8_t> der) {
+std::optional<ObjectInfo> DescribeDer(ObjectKind kind, std::span<const uint8_t> der)
+{
     std::optional<ParsedObject> parsed = ParseDer(kind, der);
     if (!parsed)
         return std::nullopt;
     return std::move(parsed->info);
 }
 
-Status Store::create() const {
+Status Store::create() const
+{
     if (folder_.empty())
         return kStoreUnavailable;
     std::error_code error;
@@ -331,7 +352,8 @@ Status Store::create() const {
     return StoreLock::acquire(folder_, LockMode::Exclusive) ? kOk : kStoreUnavailable;
 }
 
-Status Store::import(ObjectKind kind, std::span<const uint8_t> der) const {
+Status Store::import(ObjectKind kind, std::span<const uint8_t> der) const
+{
     std::optional<ParsedObject> incoming = ParseDer(kind, der);
     if (!incoming)
         return kMalformedObject;
@@ -384,7 +406,8 @@ Status Store::import(ObjectKind kind, std::span<const uint8_t> der) const {
 }
 
 Status Store::list(std::vector<ObjectInfo>& objects, std::optional<ObjectKind> only,
-                   std::vector<fs::path>* unreadable) const {
+                   std::vector<fs::path>* unreadable) const
+{
     objects.clear();
     std::optional<StoreLock> lock = StoreLock::acquire(folder_, LockMode::Shared);
     std::error_code error;
@@ -415,4 +438,4 @@ Status Store::list(std::vector<ObjectInfo>& objects, std::optional<ObjectKind> o
     return kOk;
 }
 
-}  // namespace vpki1
+} // namespace vpki1

@@ -20,16 +20,17 @@ enum class ObjectKind { Certificate, Crl };
 
 // What the library and the CLI show of a stored object. Names are one-line
 // RFC 2253 texts in UTF-8; times are seconds since 1970 UTC.
-struct ObjectInfo {
+struct ObjectInfo
+{
     ObjectKind kind = ObjectKind::Certificate;
     std::string fileName;
-    std::string fingerprint;  // SHA-1 of the DER bytes, lower-case hex
-    std::string serialHex;    // certificates only
+    std::string fingerprint; // SHA-1 of the DER bytes, lower-case hex
+    std::string serialHex;   // certificates only
     std::string issuer;
-    std::string subject;      // certificates only
-    int64_t validFrom = 0;    // notBefore, or thisUpdate of a CRL
-    int64_t validTo = 0;      // notAfter, or nextUpdate of a CRL
-    bool hasValidTo = true;   // a CRL may lack nextUpdate
+    std::string subject;    // certificates only
+    int64_t validFrom = 0;  // notBefore, or thisUpdate of a CRL
+    int64_t validTo = 0;    // notAfter, or nextUpdate of a CRL
+    bool hasValidTo = true; // a CRL may lack nextUpdate
 };
 
 // A store name is a single folder name: not empty, no '/', not "." or "..".
@@ -43,7 +44,8 @@ std::filesystem::path StorePath(std::string_view name);
 // exactly one well-formed object of that kind.
 std::optional<ObjectInfo> DescribeDer(ObjectKind kind, std::span<const uint8_t> der);
 
-class Store {
+class Store
+{
 public:
     explicit Store(std::filesystem::path folder) : folder_(std::move(folder)) {}
 
@@ -63,4 +65,4 @@ private:
     std::filesystem::path folder_;
 };
 
-}  // namespace vpki1
+} // namespace vpki1

@@ -26,7 +26,8 @@ static_assert(std::is_same_v<decltype(&VCERT_ImportMem), VCERT_ImportMem_t>);
 static_assert(std::is_same_v<decltype(&VCERT_GetErrorText), VCERT_GetErrorText_t>);
 
 // A VCERT_CertInfo handed out by FindCert together with the texts it points to.
-struct FoundCert {
+struct FoundCert
+{
     VCERT_CertInfo info{};
     std::string serial;
     std::string issuer;
@@ -34,19 +35,22 @@ struct FoundCert {
     std::string fingerprint;
 };
 
-struct Session {
+struct Session
+{
     explicit Session(std::filesystem::path folder) : store(std::move(folder)) {}
 
     const Store store;
-    std::mutex mutex;  // guards `found`
+    std::mutex mutex; // guards `found`
     // Results not yet given back through FreeFindResult; dropped with the session.
     std::map<const VCERT_CertInfo*, std::unique_ptr<FoundCert>> found;
 };
 
-class SessionTable {
+class SessionTable
+{
 public:
     // Handles are the smallest free positive numbers.
-    int32_t add(std::shared_ptr<Session> session) {
+    int32_t add(std::shared_ptr<Session> session)
+    {
         std::lock_guard lock(mutex_);
         int32_t handle = 1;
         for (const auto& entry : sessions_) {
@@ -58,13 +62,15 @@ public:
         return handle;
     }
 
-    std::shared_ptr<Session> find(int32_t handle) {
+    std::shared_ptr<Session> find(int32_t handle)
+    {
         std::lock_guard lock(mutex_);
         const auto it = sessions_.find(handle);
         return it == sessions_.end() ? nullptr : it->second;
     }
 
-    std::shared_ptr<Session> remove(int32_t handle) {
+    std::shared_ptr<Session> remove(int32_t handle)
+    {
         std::lock_guard lock(mutex_);
         const auto it = sessions_.find(handle);
         if (it == sessions_.end())
@@ -79,14 +85,16 @@ private:
     std::map<int32_t, std::shared_ptr<Session>> sessions_;
 };
 
-SessionTable& Sessions() {
+SessionTable& Sessions()
+{
     static SessionTable table;
     return table;
 }
 
 // No C++ exception may cross into the caller.
 template <typename Body>
-int32_t Guarded(Body body) noexcept {
+int32_t Guarded(Body body) noexcept
+{
     try {
         return body();
     } catch (...) {
@@ -94,11 +102,13 @@ int32_t Guarded(Body body) noexcept {
     }
 }
 
-uint32_t ClampSeconds(int64_t seconds) {
+uint32_t ClampSeconds(int64_t seconds)
+{
     return static_cast<uint32_t>(std::clamp<int64_t>(seconds, 0, std::numeric_limits<uint32_t>::max()));
 }
 
-std::unique_ptr<FoundCert> MakeFoundCert(const ObjectInfo& object) {
+std::unique_ptr<FoundCert> MakeFoundCert(const ObjectInfo& object)
+{
     auto found = std::make_unique<FoundCert>();
     found->serial = object.serialHex;
     found->issuer = Utf8ToCp1251(object.issuer);
@@ -114,12 +124,13 @@ std::unique_ptr<FoundCert> MakeFoundCert(const ObjectInfo& object) {
     return found;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
 // `mode` is accepted and ignored: every store opens for reading and writing.
-int32_t VCERT_Initialize(const char* store, int32_t /*mode*/, int32_t* handle) {
+int32_t VCERT_Initialize(const char* store, int32_t /*mode*/, int32_t* handle)
+{
     return Guarded([&]() -> int32_t {
         if (handle != nullptr)
             *handle = 0;
@@ -138,11 +149,13 @@ int32_t VCERT_Initialize(const char* store, int32_t /*mode*/, int32_t* handle) {
     });
 }
 
-int32_t VCERT_Uninitialize(int32_t handle) {
+int32_t VCERT_Uninitialize(int32_t handle)
+{
     return Guarded([&]() -> int32_t { return Sessions().remove(handle) ? kOk : kUnknownHandle; });
 }
 
-int32_t VCERT_ImportMem(int32_t handle, const VCERT_ImportParams* params, const VCERT_MemBlock* block) {
+int32_t VCERT_ImportMem(int32_t handle, const VCERT_ImportParams* params, const VCERT_MemBlock* block)
+{
     return Guarded([&]() -> int32_t {
         const std::shared_ptr<Session> session = Sessions().find(handle);
         if (!session)
@@ -164,7 +177,8 @@ int32_t VCERT_ImportMem(int32_t handle, const VCERT_ImportParams* params, const 
 
 // Describes the first certificate of the store (by file name) and counts them
 // all; the search parameters select nothing more in this library.
-int32_t VCERT_FindCert(int32_t handle, const int32_t params[VCERT_FIND_PARAM_WORDS], VCERT_FindResult* result) {
+int32_t VCERT_FindCert(int32_t handle, const int32_t params[VCERT_FIND_PARAM_WORDS], VCERT_FindResult* result)
+{
     return Guarded([&]() -> int32_t {
         if (result != nullptr)
             *result = {};
@@ -191,7 +205,8 @@ int32_t VCERT_FindCert(int32_t handle, const int32_t params[VCERT_FIND_PARAM_WOR
     });
 }
 
-int32_t VCERT_FreeFindResult(int32_t handle, VCERT_FindResult* result) {
+int32_t VCERT_FreeFindResult(int32_t handle, VCERT_FindResult* result)
+{
     return Guarded([&]() -> int32_t {
         const std::shared_ptr<Session> session = Sessions().find(handle);
         if (!session)
@@ -209,7 +224,8 @@ int32_t VCERT_FreeFindResult(int32_t handle, VCERT_FindResult* result) {
     });
 }
 
-int32_t VCERT_GetErrorText(int32_t code, char* buffer, int32_t size) {
+int32_t VCERT_GetErrorText(int32_t code, char* buffer, int32_t size)
+{
     return Guarded([&]() -> int32_t {
         if (buffer == nullptr || size <= 0)
             return kOk;
@@ -221,7 +237,7 @@ int32_t VCERT_GetErrorText(int32_t code, char* buffer, int32_t size) {
     });
 }
 
-#define VCERT_UNSUPPORTED(name) \
+#define VCERT_UNSUPPORTED(name)                                                                                        \
     VCERT_EXPORT int32_t VCERT_##name(void) { return kNotSupported; }
 
 VCERT_UNSUPPORTED(AddCRL)
@@ -270,7 +286,7 @@ VCERT_UNSUPPORTED(DetachSignFile)
 VCERT_UNSUPPORTED(AttachSignMem)
 VCERT_UNSUPPORTED(AttachSignFile)
 
-}  // extern "C"
+} // extern "C"
 
 // Fails to compile when a name of the table has no function here.
 #define VCERT_DEFINED(name) static_assert(sizeof(&VCERT_##name) != 0);

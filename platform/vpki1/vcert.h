@@ -16,8 +16,7 @@ VCERT_EXPORT int32_t VCERT_Uninitialize(int32_t handle);
 VCERT_EXPORT int32_t VCERT_FindCert(int32_t handle, const int32_t params[VCERT_FIND_PARAM_WORDS],
                                     VCERT_FindResult* result);
 VCERT_EXPORT int32_t VCERT_FreeFindResult(int32_t handle, VCERT_FindResult* result);
-VCERT_EXPORT int32_t VCERT_ImportMem(int32_t handle, const VCERT_ImportParams* params,
-                                     const VCERT_MemBlock* block);
+VCERT_EXPORT int32_t VCERT_ImportMem(int32_t handle, const VCERT_ImportParams* params, const VCERT_MemBlock* block);
 VCERT_EXPORT int32_t VCERT_GetErrorText(int32_t code, char* buffer, int32_t size);
 
 #ifdef __cplusplus

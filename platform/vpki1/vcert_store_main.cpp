@@ -18,20 +18,22 @@ namespace {
 constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
 
-void PrintUsage(std::FILE* out) {
-    std::fputs(
-        "Usage: vcert-store list [STORE]\n"
-        "       vcert-store --help\n"
-        "\n"
-        "Lists the certificates and CRLs of a VCERT certificate store (STORE defaults\n"
-        "to \"My\"). The store is the folder $VCERT_STORE_DIR/STORE when VCERT_STORE_DIR\n"
-        "is set, else $XDG_DATA_HOME/vcert/STORE or ~/.local/share/vcert/STORE.\n",
-        out);
+void PrintUsage(std::FILE* out)
+{
+    std::fputs("Usage: vcert-store list [STORE]\n"
+               "       vcert-store --help\n"
+               "\n"
+               "Lists the certificates and CRLs of a VCERT certificate store (STORE defaults\n"
+               "to \"My\"). The store is the folder $VCERT_STORE_DIR/STORE when VCERT_STORE_DIR\n"
+               "is set, else $XDG_DATA_HOME/vcert/STORE or ~/.local/share/vcert/STORE.\n",
+               out);
 }
 
-std::string FormatDate(int64_t seconds) {
+std::string FormatDate(int64_t seconds)
+{
     const auto time = static_cast<std::time_t>(seconds);
-    struct tm parts {};
+    struct tm parts
+    {};
     char text[32];
     if (gmtime_r(&time, &parts) == nullptr || std::strftime(text, sizeof text, "%Y-%m-%d", &parts) == 0)
         return "?";
@@ -39,35 +41,30 @@ std::string FormatDate(int64_t seconds) {
 }
 
 // Why path cannot be read as a store folder; empty when it is a folder.
-std::string FolderProblem(const fs::path& path) {
+std::string FolderProblem(const fs::path& path)
+{
     std::error_code error;
     const fs::file_status status = fs::status(path, error);
     switch (status.type()) {
-    case fs::file_type::directory:
-        return {};
-    case fs::file_type::not_found:
-        return "does not exist";
-    case fs::file_type::regular:
-        return "is a file, not a folder";
+    case fs::file_type::directory: return {};
+    case fs::file_type::not_found: return "does not exist";
+    case fs::file_type::regular: return "is a file, not a folder";
     case fs::file_type::none:
-    case fs::file_type::unknown:
-        return "cannot be examined: " + error.message();
-    default:
-        return "is not a folder (a device, pipe or socket)";
+    case fs::file_type::unknown: return "cannot be examined: " + error.message();
+    default: return "is not a folder (a device, pipe or socket)";
     }
 }
 
-std::string Counted(size_t count, const char* one, const char* many) {
+std::string Counted(size_t count, const char* one, const char* many)
+{
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-int List(std::string_view storeName) {
+int List(std::string_view storeName)
+{
     switch (vpki1::CheckStoreName(storeName)) {
-    case vpki1::kOk:
-        break;
-    case vpki1::kEmptyStoreName:
-        std::fputs("vcert-store: the store name is empty\n", stderr);
-        return kExitUsage;
+    case vpki1::kOk: break;
+    case vpki1::kEmptyStoreName: std::fputs("vcert-store: the store name is empty\n", stderr); return kExitUsage;
     default:
         std::fprintf(stderr, "vcert-store: '%.*s' is not a store name (a single folder name is expected)\n",
                      static_cast<int>(storeName.size()), storeName.data());
@@ -75,8 +72,7 @@ int List(std::string_view storeName) {
     }
     const fs::path folder = vpki1::StorePath(storeName);
     if (folder.empty()) {
-        std::fputs("vcert-store: cannot tell where stores live: neither VCERT_STORE_DIR nor HOME is set\n",
-                   stderr);
+        std::fputs("vcert-store: cannot tell where stores live: neither VCERT_STORE_DIR nor HOME is set\n", stderr);
         return kExitError;
     }
     if (const std::string problem = FolderProblem(folder); !problem.empty()) {
@@ -107,8 +103,8 @@ int List(std::string_view storeName) {
     for (const vpki1::ObjectInfo& object : objects) {
         const bool isCertificate = object.kind == vpki1::ObjectKind::Certificate;
         certificates += isCertificate ? 1 : 0;
-        const std::string validity =
-            FormatDate(object.validFrom) + ".." + (object.hasValidTo ? FormatDate(object.validTo) : "-");
+        const std::string validity = FormatDate(object.validFrom) + ".."
+                                     + (object.hasValidTo ? FormatDate(object.validTo) : "-");
         std::printf("%-11s  %s  %s  %s\n", isCertificate ? "certificate" : "crl", shownName(object).c_str(),
                     validity.c_str(), object.fingerprint.c_str());
     }
@@ -124,7 +120,8 @@ int List(std::string_view storeName) {
     return unreadable.empty() ? 0 : kExitError;
 }
 
-int Run(int argc, char** argv) {
+int Run(int argc, char** argv)
+{
     if (argc < 2) {
         PrintUsage(stderr);
         return kExitUsage;
@@ -145,9 +142,10 @@ int Run(int argc, char** argv) {
     return kExitUsage;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     try {
         return Run(argc, argv);
     } catch (const std::exception& error) {

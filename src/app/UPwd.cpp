@@ -27,8 +27,7 @@ QString ExtractFileExt(const QString& name)
 
 // Offers every entry with the extension to the store; a refused object is
 // no reason to stop, so its failure is dropped.
-void ImportEntries(const TUnZip& zip, const QString& ext,
-                   const std::function<void(const QByteArray&)>& import)
+void ImportEntries(const TUnZip& zip, const QString& ext, const std::function<void(const QByteArray&)>& import)
 {
     const int count = zip.Count();
     for (int i = 0; i < count; ++i) {
@@ -46,10 +45,7 @@ void ImportEntries(const TUnZip& zip, const QString& ext,
 
 } // namespace
 
-QByteArray LoadRootBundle()
-{
-    return LoadResourceBytes(QStringLiteral("ROOTS"));
-}
+QByteArray LoadRootBundle() { return LoadResourceBytes(QStringLiteral("ROOTS")); }
 
 void RunCertificateSetup(const std::function<QByteArray()>& loadBundle)
 {
@@ -86,15 +82,9 @@ TForm1::TForm1(QWidget* parent) : TForm(parent)
     OnActivate = [this](QObject* sender) { FormActivate(sender); };
 }
 
-void TForm1::FormActivate(QObject*)
-{
-    PostMessage(this, WM_USER, 0, 0);
-}
+void TForm1::FormActivate(QObject*) { PostMessage(this, WM_USER, 0, 0); }
 
-void TForm1::Button1Click(QObject*)
-{
-    RunCertificateSetup(BundleSource);
-}
+void TForm1::Button1Click(QObject*) { RunCertificateSetup(BundleSource); }
 
 void TForm1::WndProc(TMessage& message)
 {

@@ -51,22 +51,15 @@ QString ErrorText(int number)
     switch (number) {
     case EZipError::ZE_CRCError:
         return QStringLiteral("Invalid size or check sum of file or unsupported compression format");
-    case EZipError::ZE_InvalidArchive:
-        return QStringLiteral("Invalid archive file.");
-    case EZipError::ZE_NoZip64End:
-        return QStringLiteral("Cannot find Zip64 directory end record");
-    case EZipError::ZE_Deflate64:
-        return QStringLiteral("Deflate64 compression method is not supported");
-    case EZipError::ZE_Damaged:
-        return QStringLiteral("Archive is damaged. Open failed");
+    case EZipError::ZE_InvalidArchive: return QStringLiteral("Invalid archive file.");
+    case EZipError::ZE_NoZip64End: return QStringLiteral("Cannot find Zip64 directory end record");
+    case EZipError::ZE_Deflate64: return QStringLiteral("Deflate64 compression method is not supported");
+    case EZipError::ZE_Damaged: return QStringLiteral("Archive is damaged. Open failed");
     }
     return QStringLiteral("Archive error");
 }
 
-[[noreturn]] void Fail(int number)
-{
-    throw EZipError(number, ErrorText(number));
-}
+[[noreturn]] void Fail(int number) { throw EZipError(number, ErrorText(number)); }
 
 quint64 SaturatingMul(quint64 a, quint64 b)
 {
@@ -239,7 +232,8 @@ quint32 Crc32(const QByteArray& data)
 } // namespace
 
 EZipError::EZipError(int nativeError, const QString& text)
-    : Exception(text + QStringLiteral(" - Native error: ") + QStringLiteral("%1").arg(nativeError, 5, 10, QLatin1Char('0'))),
+    : Exception(text + QStringLiteral(" - Native error: ")
+                + QStringLiteral("%1").arg(nativeError, 5, 10, QLatin1Char('0'))),
       FNativeError(nativeError)
 {
 }
@@ -317,8 +311,8 @@ private:
         const quint16 entries = r.U16();
         const quint32 dirSize = r.U32();
         const quint32 dirOffset = r.U32();
-        if (disk == Max16 || dirDisk == Max16 || diskEntries == Max16 || entries == Max16 || dirSize == Max32 ||
-            dirOffset == Max32)
+        if (disk == Max16 || dirDisk == Max16 || diskEntries == Max16 || entries == Max16 || dirSize == Max32
+            || dirOffset == Max32)
             return FindZip64Directory(endPos);
         return Directory(endPos, dirSize, dirOffset, entries);
     }

@@ -19,11 +19,11 @@ public:
     int NativeError() const { return FNativeError; }
 
     enum : int {
-        ZE_CRCError = 8,           // "Invalid size or check sum of file or unsupported compression format"
-        ZE_InvalidArchive = 35,    // "Invalid archive file."
-        ZE_NoZip64End = 40,        // "Cannot find Zip64 directory end record"
-        ZE_Deflate64 = 55,         // "Deflate64 compression method is not supported"
-        ZE_Damaged = 57,           // "Archive is damaged. Open failed"
+        ZE_CRCError = 8,        // "Invalid size or check sum of file or unsupported compression format"
+        ZE_InvalidArchive = 35, // "Invalid archive file."
+        ZE_NoZip64End = 40,     // "Cannot find Zip64 directory end record"
+        ZE_Deflate64 = 55,      // "Deflate64 compression method is not supported"
+        ZE_Damaged = 57,        // "Archive is damaged. Open failed"
     };
 
 private:

@@ -128,10 +128,7 @@ TVCertMgr::TVCertMgr(const QString& storeName)
     }
 }
 
-TVCertMgr::~TVCertMgr()
-{
-    Release();
-}
+TVCertMgr::~TVCertMgr() { Release(); }
 
 void TVCertMgr::Release() noexcept
 {
@@ -219,21 +216,14 @@ void TVCertMgr::BindCompanionLibraries()
         FProcs.VCERT_ImportMem_ex = GetProcAddress(FVersionedLibrary, "VCERT_ImportMem");
 }
 
-void TVCertMgr::ImportCertificate(const QByteArray& data)
-{
-    Import(data, VCERT_IMPORT_CERTIFICATE);
-}
+void TVCertMgr::ImportCertificate(const QByteArray& data) { Import(data, VCERT_IMPORT_CERTIFICATE); }
 
-void TVCertMgr::ImportCRL(const QByteArray& data)
-{
-    Import(data, VCERT_IMPORT_CRL);
-}
+void TVCertMgr::ImportCRL(const QByteArray& data) { Import(data, VCERT_IMPORT_CRL); }
 
 void TVCertMgr::Import(const QByteArray& data, int32_t kind)
 {
     VCERT_ImportParams params{};
     params.kind = kind;
-    const VCERT_MemBlock block{static_cast<int32_t>(data.size()),
-                               reinterpret_cast<const uint8_t*>(data.constData())};
+    const VCERT_MemBlock block{static_cast<int32_t>(data.size()), reinterpret_cast<const uint8_t*>(data.constData())};
     Check(VCERT_ImportMem(FStoreHandle, &params, &block));
 }

@@ -60,10 +60,7 @@ Fn Proc(TDLLProcs proc)
 
 } // namespace
 
-QString VCertProcName(TDLLProcs proc)
-{
-    return QStringLiteral("VCERT_") + QLatin1String(kProcNames[proc]);
-}
+QString VCertProcName(TDLLProcs proc) { return QStringLiteral("VCERT_") + QLatin1String(kProcNames[proc]); }
 
 int32_t VCertLibStatus()
 {
@@ -93,8 +90,7 @@ int32_t VCERT_Uninitialize(int32_t handle)
     return Proc<VCERT_Uninitialize_t>(fnUninitialize)(handle);
 }
 
-int32_t VCERT_FindCert(int32_t handle, const int32_t params[VCERT_FIND_PARAM_WORDS],
-                       VCERT_FindResult* result)
+int32_t VCERT_FindCert(int32_t handle, const int32_t params[VCERT_FIND_PARAM_WORDS], VCERT_FindResult* result)
 {
     if (const int32_t status = VCertLibStatus())
         return status;

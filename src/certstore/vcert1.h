@@ -40,7 +40,6 @@ void* VCertProc(TDLLProcs proc);
 // Wrappers: the library's result, or the binding status when not bound.
 int32_t VCERT_Initialize(const char* store, int32_t mode, int32_t* handle);
 int32_t VCERT_Uninitialize(int32_t handle);
-int32_t VCERT_FindCert(int32_t handle, const int32_t params[VCERT_FIND_PARAM_WORDS],
-                       VCERT_FindResult* result);
+int32_t VCERT_FindCert(int32_t handle, const int32_t params[VCERT_FIND_PARAM_WORDS], VCERT_FindResult* result);
 int32_t VCERT_FreeFindResult(int32_t handle, VCERT_FindResult* result);
 int32_t VCERT_ImportMem(int32_t handle, const VCERT_ImportParams* params, const VCERT_MemBlock* block);

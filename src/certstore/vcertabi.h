@@ -40,19 +40,22 @@ extern "C" {
 #define VCERT_FIND_PARAM_FIRST 1
 #define VCERT_FIND_PARAM_LAST 0x7FFFF
 
-typedef struct VCERT_MemBlock {
+typedef struct VCERT_MemBlock
+{
     int32_t length;
     const uint8_t* data;
 } VCERT_MemBlock;
 
-typedef struct VCERT_ImportParams {
+typedef struct VCERT_ImportParams
+{
     int32_t kind;
     int32_t reserved;
 } VCERT_ImportParams;
 
 /* Description of a found certificate: texts are NUL-terminated ANSI (CP1251),
    times are seconds since 1970-01-01 UTC. */
-typedef struct VCERT_CertInfo {
+typedef struct VCERT_CertInfo
+{
     int32_t reserved0;
     const char* text1;
     const char* text2;
@@ -67,7 +70,8 @@ typedef struct VCERT_CertInfo {
     const char* text4;
 } VCERT_CertInfo;
 
-typedef struct VCERT_FindResult {
+typedef struct VCERT_FindResult
+{
     int32_t count;
     const VCERT_CertInfo* first;
 } VCERT_FindResult;
@@ -77,8 +81,7 @@ typedef int32_t (*VCERT_Uninitialize_t)(int32_t handle);
 typedef int32_t (*VCERT_FindCert_t)(int32_t handle, const int32_t params[VCERT_FIND_PARAM_WORDS],
                                     VCERT_FindResult* result);
 typedef int32_t (*VCERT_FreeFindResult_t)(int32_t handle, VCERT_FindResult* result);
-typedef int32_t (*VCERT_ImportMem_t)(int32_t handle, const VCERT_ImportParams* params,
-                                     const VCERT_MemBlock* block);
+typedef int32_t (*VCERT_ImportMem_t)(int32_t handle, const VCERT_ImportParams* params, const VCERT_MemBlock* block);
 typedef int32_t (*VCERT_GetErrorText_t)(int32_t code, char* buffer, int32_t size);
 /* Every other function of the table: no arguments this program passes. */
 typedef int32_t (*VCERT_Other_t)(void);

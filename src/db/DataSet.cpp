@@ -14,10 +14,7 @@ QList<TDataSet*>& AllDataSets()
     return dataSets;
 }
 
-bool IsEditState(TDataSetState state)
-{
-    return state == dsEdit || state == dsInsert;
-}
+bool IsEditState(TDataSetState state) { return state == dsEdit || state == dsInsert; }
 
 // Restores a value when the scope ends.
 template <typename T>
@@ -296,8 +293,8 @@ const Variant* TDataSet::ShownFieldValue(const TField& field) const
     if (!Active() || FFilterRow != NoRecord)
         return nullptr;
     const int index = FFields.IndexOf(&field);
-    const std::vector<Variant>& record =
-        FState == dsSetKey ? FKeyRecord : (FDisplayPosition >= 0 ? FDisplayRecord : FRecord);
+    const std::vector<Variant>& record = FState == dsSetKey ? FKeyRecord
+                                                            : (FDisplayPosition >= 0 ? FDisplayRecord : FRecord);
     if (index < 0 || static_cast<size_t>(index) >= record.size())
         return nullptr;
     return &record[static_cast<size_t>(index)];
@@ -662,15 +659,9 @@ void TDataSet::Post()
     DoAfterPost();
 }
 
-void TDataSet::SetKey()
-{
-    BeginKeyEdit({});
-}
+void TDataSet::SetKey() { BeginKeyEdit({}); }
 
-void TDataSet::EditKey()
-{
-    BeginKeyEdit(FKeyRecord);
-}
+void TDataSet::EditKey() { BeginKeyEdit(FKeyRecord); }
 
 void TDataSet::BeginKeyEdit(std::vector<Variant> values)
 {
@@ -759,10 +750,7 @@ void TDataSet::GotoBookmark(const TBookmark& bookmark)
     ScrollTo(InternalViewPosition(RowOf(bookmark)), false, false);
 }
 
-int TDataSet::CompareBookmarks(const TBookmark& a, const TBookmark& b)
-{
-    return a == b ? 0 : (a < b ? -1 : 1);
-}
+int TDataSet::CompareBookmarks(const TBookmark& a, const TBookmark& b) { return a == b ? 0 : (a < b ? -1 : 1); }
 
 // ---------------------------------------------------------------- searching
 
@@ -814,8 +802,7 @@ int TDataSet::InternalLocate(const std::vector<TField*>& fields, const std::vect
     return -1;
 }
 
-bool TDataSet::LocateRecord(const QString& keyFields, const Variant& keyValues, TLocateOptions options,
-                            int& position)
+bool TDataSet::LocateRecord(const QString& keyFields, const Variant& keyValues, TLocateOptions options, int& position)
 {
     const std::vector<TField*> fields = GetFieldList(keyFields);
     position = InternalLocate(fields, KeyList(keyValues, fields.size()), options);
@@ -975,7 +962,4 @@ void TDataSet::AddDataSource(TDataSource* source)
         FDataSources.append(source);
 }
 
-void TDataSet::RemoveDataSource(TDataSource* source)
-{
-    FDataSources.removeOne(source);
-}
+void TDataSet::RemoveDataSource(TDataSource* source) { FDataSources.removeOne(source); }

@@ -25,14 +25,14 @@ enum TDataSetState { dsInactive, dsBrowse, dsEdit, dsInsert, dsSetKey, dsCalcFie
 
 // What a data set tells its data sources (and they their links).
 enum TDataEvent {
-    deFieldChange,      // info: the field
-    deRecordChange,     // info: the field, or none for the whole record
-    deDataSetChange,    // rows changed: redraw everything
-    deDataSetScroll,    // the cursor moved
-    deLayoutChange,     // fields or their visibility changed
-    deUpdateRecord,     // Post is about to read the editors
-    deUpdateState,      // the state changed
-    deCheckBrowseMode,  // an operation needs the editors written back
+    deFieldChange,     // info: the field
+    deRecordChange,    // info: the field, or none for the whole record
+    deDataSetChange,   // rows changed: redraw everything
+    deDataSetScroll,   // the cursor moved
+    deLayoutChange,    // fields or their visibility changed
+    deUpdateRecord,    // Post is about to read the editors
+    deUpdateState,     // the state changed
+    deCheckBrowseMode, // an operation needs the editors written back
 };
 
 enum TDataAction { daFail, daAbort, daRetry };
@@ -232,7 +232,7 @@ protected:
     virtual void DoOnCalcFields() { Raise(OnCalcFields); }
 
     // --- Storage, by the derived class
-    virtual void InternalOpen() = 0;   // field definitions ready, rows loaded
+    virtual void InternalOpen() = 0; // field definitions ready, rows loaded
     virtual void InternalClose() = 0;
     virtual void InternalInitFieldDefs() {}
     virtual int InternalViewCount() const = 0;
@@ -321,8 +321,7 @@ private:
     void BeginInsertAppend(bool append);
     void CheckRequiredFields();
     void FillRecordBuffer(TRecordId row);
-    bool LocateRecord(const QString& keyFields, const Variant& keyValues, TLocateOptions options,
-                      int& position);
+    bool LocateRecord(const QString& keyFields, const Variant& keyValues, TLocateOptions options, int& position);
     void ApplyFilterChange();
     void AddDataSource(TDataSource* source);
     void RemoveDataSource(TDataSource* source);
@@ -348,13 +347,13 @@ private:
     bool FEof = true;
     TRecordId FCurrentRow = NoRecord;
     int FCurrentPosition = -1;
-    int FInsertPosition = -1;          // where an Insert puts its row (-1: append)
-    std::vector<Variant> FRecord;      // the shown record's values, by field index
-    std::vector<Variant> FOldRecord;   // before the edit started
-    int FDisplayPosition = -1;         // a row shown without moving, or -1
+    int FInsertPosition = -1;        // where an Insert puts its row (-1: append)
+    std::vector<Variant> FRecord;    // the shown record's values, by field index
+    std::vector<Variant> FOldRecord; // before the edit started
+    int FDisplayPosition = -1;       // a row shown without moving, or -1
     std::vector<Variant> FDisplayRecord;
-    std::vector<Variant> FKeyRecord;   // search values while in dsSetKey
-    TRecordId FFilterRow = NoRecord;   // the row a filter is testing
+    std::vector<Variant> FKeyRecord; // search values while in dsSetKey
+    TRecordId FFilterRow = NoRecord; // the row a filter is testing
     bool FModified = false;
     bool FReadOnly = false;
     bool FAutoCalcFields = true;

@@ -2,10 +2,7 @@
 
 namespace {
 
-bool IsEditState(TDataSetState state)
-{
-    return state == dsEdit || state == dsInsert || state == dsSetKey;
-}
+bool IsEditState(TDataSetState state) { return state == dsEdit || state == dsInsert || state == dsSetKey; }
 
 } // namespace
 
@@ -56,10 +53,7 @@ void TDataSource::SetEnabled(bool value)
     DataEvent(deUpdateState, nullptr);
 }
 
-TDataSetState TDataSource::State() const
-{
-    return FState;
-}
+TDataSetState TDataSource::State() const { return FState; }
 
 bool TDataSource::Edit()
 {
@@ -141,10 +135,7 @@ void TDataLink::SetDataSource(TDataSource* source)
     UpdateState();
 }
 
-bool TDataLink::Edit()
-{
-    return FDataSource && FDataSource->Edit();
-}
+bool TDataLink::Edit() { return FDataSource && FDataSource->Edit(); }
 
 void TDataLink::UpdateRecord()
 {
@@ -228,10 +219,7 @@ bool TFieldDataLink::CanModify() const
     return DataSource()->Edit();
 }
 
-void TFieldDataLink::Reset()
-{
-    RecordChanged(nullptr);
-}
+void TFieldDataLink::Reset() { RecordChanged(nullptr); }
 
 void TFieldDataLink::ActiveChanged()
 {
@@ -247,10 +235,7 @@ void TFieldDataLink::EditingChanged()
         OnEditingChange();
 }
 
-void TFieldDataLink::LayoutChanged()
-{
-    UpdateField();
-}
+void TFieldDataLink::LayoutChanged() { UpdateField(); }
 
 void TFieldDataLink::RecordChanged(TField* field)
 {

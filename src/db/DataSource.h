@@ -33,9 +33,9 @@ public:
     // Starts an edit when AutoEdit allows it; false when the data set stays browsing.
     bool Edit();
 
-    TDataChangeEvent OnDataChange;     // record changed (field or none), scrolled, data set changed
+    TDataChangeEvent OnDataChange; // record changed (field or none), scrolled, data set changed
     TNotifyEvent OnStateChange;
-    TDataChangeEvent OnUpdateData;     // Post is about to read the editors
+    TDataChangeEvent OnUpdateData; // Post is about to read the editors
 
     const QList<TDataLink*>& DataLinks() const { return FDataLinks; }
     // Tells every link of an event, whatever the data set's state (a record
@@ -108,9 +108,9 @@ public:
     void Modified() { FModified = true; }
     void Reset(); // shows the field's value again, dropping the change
 
-    std::function<void()> OnDataChange;   // the field's value changed
+    std::function<void()> OnDataChange; // the field's value changed
     std::function<void()> OnEditingChange;
-    std::function<void()> OnUpdateData;   // write the control's value into the field
+    std::function<void()> OnUpdateData; // write the control's value into the field
     std::function<void()> OnActiveChange;
 
 protected:

@@ -2,8 +2,7 @@
 
 #include "Exceptions.h"
 
-TFieldDef::TFieldDef(TFieldDefs* owner, const QString& name, TFieldType type, int size, bool required,
-                     int fieldNo)
+TFieldDef::TFieldDef(TFieldDefs* owner, const QString& name, TFieldType type, int size, bool required, int fieldNo)
     : FOwner(owner), FName(name), FDataType(type), FSize(size),
       FAttributes(required ? TFieldAttributes(faRequired) : TFieldAttributes(0)), FFieldNo(fieldNo)
 {
@@ -15,23 +14,48 @@ void TFieldDef::Changed()
         FOwner->Changed();
 }
 
-void TFieldDef::SetName(const QString& name) { FName = name; Changed(); }
-void TFieldDef::SetDataType(TFieldType type) { FDataType = type; Changed(); }
-void TFieldDef::SetSize(int size) { FSize = size; Changed(); }
-void TFieldDef::SetPrecision(int precision) { FPrecision = precision; Changed(); }
-void TFieldDef::SetAttributes(TFieldAttributes attributes) { FAttributes = attributes; Changed(); }
-void TFieldDef::SetInternalCalcField(bool value) { FInternalCalcField = value; Changed(); }
-void TFieldDef::SetFieldNo(int fieldNo) { FFieldNo = fieldNo; Changed(); }
+void TFieldDef::SetName(const QString& name)
+{
+    FName = name;
+    Changed();
+}
+void TFieldDef::SetDataType(TFieldType type)
+{
+    FDataType = type;
+    Changed();
+}
+void TFieldDef::SetSize(int size)
+{
+    FSize = size;
+    Changed();
+}
+void TFieldDef::SetPrecision(int precision)
+{
+    FPrecision = precision;
+    Changed();
+}
+void TFieldDef::SetAttributes(TFieldAttributes attributes)
+{
+    FAttributes = attributes;
+    Changed();
+}
+void TFieldDef::SetInternalCalcField(bool value)
+{
+    FInternalCalcField = value;
+    Changed();
+}
+void TFieldDef::SetFieldNo(int fieldNo)
+{
+    FFieldNo = fieldNo;
+    Changed();
+}
 
 void TFieldDef::SetRequired(bool required)
 {
     SetAttributes(required ? (FAttributes | faRequired) : (FAttributes & ~faRequired));
 }
 
-int TFieldDef::Index() const
-{
-    return FOwner ? FOwner->IndexOf(FName) : -1;
-}
+int TFieldDef::Index() const { return FOwner ? FOwner->IndexOf(FName) : -1; }
 
 TFieldDef& TFieldDefs::Add(const QString& name, TFieldType type, int size, bool required)
 {
@@ -40,10 +64,7 @@ TFieldDef& TFieldDefs::Add(const QString& name, TFieldType type, int size, bool 
     return *FItems.back();
 }
 
-TFieldDef& TFieldDefs::AddFieldDef()
-{
-    return Add(QString(), ftUnknown);
-}
+TFieldDef& TFieldDefs::AddFieldDef() { return Add(QString(), ftUnknown); }
 
 void TFieldDefs::Assign(const TFieldDefs& source)
 {

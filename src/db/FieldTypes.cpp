@@ -24,7 +24,4 @@ QString FieldTypeName(TFieldType type)
     return QStringLiteral("Unknown");
 }
 
-bool IsBlobType(TFieldType type)
-{
-    return type == ftBlob || type == ftMemo;
-}
+bool IsBlobType(TFieldType type) { return type == ftBlob || type == ftMemo; }

@@ -7,9 +7,9 @@
 enum TFieldType {
     ftUnknown,
     ftString,
-    ftSmallint,  // 16-bit signed
-    ftInteger,   // 32-bit signed
-    ftWord,      // 16-bit unsigned
+    ftSmallint, // 16-bit signed
+    ftInteger,  // 32-bit signed
+    ftWord,     // 16-bit unsigned
     ftBoolean,
     ftFloat,
     ftCurrency,
@@ -17,11 +17,11 @@ enum TFieldType {
     ftDate,
     ftTime,
     ftDateTime,
-    ftBytes,     // fixed binary (the 8-byte row address)
+    ftBytes, // fixed binary (the 8-byte row address)
     ftAutoInc,
     ftBlob,
     ftMemo,
-    ftLargeint,  // 64-bit signed
+    ftLargeint, // 64-bit signed
 };
 
 // The type's name as the toolkit prints it ("String", "Integer", ...).

@@ -12,30 +12,17 @@ namespace {
 
 bool IsIntegerType(TFieldType type)
 {
-    return type == ftSmallint || type == ftInteger || type == ftWord || type == ftAutoInc
-        || type == ftLargeint;
+    return type == ftSmallint || type == ftInteger || type == ftWord || type == ftAutoInc || type == ftLargeint;
 }
 
-bool IsFloatType(TFieldType type)
-{
-    return type == ftFloat || type == ftCurrency || type == ftBCD;
-}
+bool IsFloatType(TFieldType type) { return type == ftFloat || type == ftCurrency || type == ftBCD; }
 
-bool IsDateType(TFieldType type)
-{
-    return type == ftDate || type == ftTime || type == ftDateTime;
-}
+bool IsDateType(TFieldType type) { return type == ftDate || type == ftTime || type == ftDateTime; }
 
-bool IsBinaryType(TFieldType type)
-{
-    return type == ftBytes || type == ftBlob;
-}
+bool IsBinaryType(TFieldType type) { return type == ftBytes || type == ftBlob; }
 
 // Fields whose empty text is a value, not "no value".
-bool IsTextType(TFieldType type)
-{
-    return type == ftString || type == ftMemo || IsBinaryType(type);
-}
+bool IsTextType(TFieldType type) { return type == ftString || type == ftMemo || IsBinaryType(type); }
 
 struct TIntRange
 {
@@ -121,10 +108,7 @@ int64_t CurrencyToInt64(TCurrency value)
     return whole;
 }
 
-bool FitsCurrency(double value)
-{
-    return std::isfinite(value) && std::fabs(value * 10000.0) < 9223372036854775808.0;
-}
+bool FitsCurrency(double value) { return std::isfinite(value) && std::fabs(value * 10000.0) < 9223372036854775808.0; }
 
 // Exact: the general float format would lose digits past the fifteenth.
 QString CurrToStr(TCurrency value)
@@ -280,10 +264,7 @@ void TField::SetDataSet(TDataSet* dataSet)
     FDataSet = dataSet;
 }
 
-int TField::Index() const
-{
-    return FDataSet ? FIndex : -1;
-}
+int TField::Index() const { return FDataSet ? FIndex : -1; }
 
 void TField::SetVisible(bool value)
 {
@@ -301,8 +282,7 @@ void TField::FocusControl()
 
 void TField::AccessError(const QString& typeName) const
 {
-    throw EDatabaseError(
-        QStringLiteral("Field '%1' cannot be accessed as type %2").arg(DisplayName(), typeName));
+    throw EDatabaseError(QStringLiteral("Field '%1' cannot be accessed as type %2").arg(DisplayName(), typeName));
 }
 
 Variant TField::Value() const
@@ -360,8 +340,7 @@ Variant TField::Normalize(const Variant& value) const
 
     try {
         switch (FDataType) {
-        case ftUnknown:
-            return value;
+        case ftUnknown: return value;
 
         case ftString: {
             QString text = kind == varBytes ? QString::fromUtf8(value.AsBytes()) : value.AsString();
@@ -370,8 +349,7 @@ Variant TField::Normalize(const Variant& value) const
             return text;
         }
 
-        case ftMemo:
-            return kind == varBytes ? QString::fromUtf8(value.AsBytes()) : value.AsString();
+        case ftMemo: return kind == varBytes ? QString::fromUtf8(value.AsBytes()) : value.AsString();
 
         case ftSmallint:
         case ftInteger:
@@ -416,8 +394,8 @@ Variant TField::Normalize(const Variant& value) const
 
         case ftFloat:
         case ftBCD: {
-            const std::optional<double> number =
-                NumberOrText(value, FDataType, [](const QString& text) { return StrToFloat(text); });
+            const std::optional<double> number = NumberOrText(value, FDataType,
+                                                              [](const QString& text) { return StrToFloat(text); });
             if (!number)
                 return Variant::Null();
             double result = *number;
@@ -510,8 +488,8 @@ Variant TField::Normalize(const Variant& value) const
             const double result = *number;
             // 1 January 0001 to 31 December 9999
             if (!std::isfinite(result) || result < -693594.0 || result >= 2958466.0)
-                throw EConvertError(QStringLiteral("'%1' is not a valid %2")
-                                        .arg(QString::number(result), DateKindName(FDataType)));
+                throw EConvertError(
+                    QStringLiteral("'%1' is not a valid %2").arg(QString::number(result), DateKindName(FDataType)));
             return Variant::FromDateTime(CanonicalDateTime(FDataType, result));
         }
 
@@ -581,8 +559,7 @@ void TField::SetAsString(const QString& value)
 
 int32_t TField::AsInteger() const
 {
-    if (!(FDataType == ftString || IsIntegerType(FDataType) || IsFloatType(FDataType)
-          || FDataType == ftBoolean))
+    if (!(FDataType == ftString || IsIntegerType(FDataType) || IsFloatType(FDataType) || FDataType == ftBoolean))
         AccessError(FieldTypeName(ftInteger));
     const int64_t value = AsLargeInt();
     if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max())
@@ -592,16 +569,14 @@ int32_t TField::AsInteger() const
 
 void TField::SetAsInteger(int32_t value)
 {
-    if (!(FDataType == ftString || IsIntegerType(FDataType) || IsFloatType(FDataType)
-          || FDataType == ftBoolean))
+    if (!(FDataType == ftString || IsIntegerType(FDataType) || IsFloatType(FDataType) || FDataType == ftBoolean))
         AccessError(FieldTypeName(ftInteger));
     SetAsLargeInt(value);
 }
 
 int64_t TField::AsLargeInt() const
 {
-    if (!(FDataType == ftString || IsIntegerType(FDataType) || IsFloatType(FDataType)
-          || FDataType == ftBoolean))
+    if (!(FDataType == ftString || IsIntegerType(FDataType) || IsFloatType(FDataType) || FDataType == ftBoolean))
         AccessError(FieldTypeName(ftLargeint));
     Variant held;
     const Variant& value = ValueRef(held);
@@ -659,8 +634,7 @@ double TField::NumberView(Parse parse) const
 
 double TField::AsFloat() const
 {
-    if (!(FDataType == ftString || IsIntegerType(FDataType) || IsFloatType(FDataType)
-          || IsDateType(FDataType)))
+    if (!(FDataType == ftString || IsIntegerType(FDataType) || IsFloatType(FDataType) || IsDateType(FDataType)))
         AccessError(FieldTypeName(ftFloat));
     return NumberView([](const QString& text) { return StrToFloat(text); });
 }
@@ -690,12 +664,13 @@ TCurrency TField::AsCurrency() const
     }
     if (FDataType == ftCurrency) {
         Variant held;
-    const Variant& value = ValueRef(held);
+        const Variant& value = ValueRef(held);
         return value.IsEmptyOrNull() ? TCurrency() : value.AsCurrency();
     }
     if (IsIntegerType(FDataType)) {
         const int64_t value = AsLargeInt();
-        if (value > std::numeric_limits<int64_t>::max() / 10000 || value < -(std::numeric_limits<int64_t>::max() / 10000))
+        if (value > std::numeric_limits<int64_t>::max() / 10000
+            || value < -(std::numeric_limits<int64_t>::max() / 10000))
             InvalidFloat(IntToStr(value));
         return TCurrency{value * 10000};
     }
@@ -809,7 +784,7 @@ QString TField::FormatValue(const Variant& value, bool displayText) const
         // Grids show the kind, in lower case when there is nothing in it.
         const QString name = FieldTypeName(FDataType);
         const bool empty = value.IsEmptyOrNull()
-            || (FDataType == ftMemo ? value.AsString().isEmpty() : value.AsBytes().isEmpty());
+                           || (FDataType == ftMemo ? value.AsString().isEmpty() : value.AsBytes().isEmpty());
         return QLatin1Char('(') + (empty ? name.toLower() : name.toUpper()) + QLatin1Char(')');
     }
     if (value.IsEmptyOrNull())
@@ -957,7 +932,4 @@ TField* TFields::FieldByName(const QString& name) const
     throw EDatabaseError(message);
 }
 
-int TFields::IndexOf(const TField* field) const
-{
-    return field && field->FDataSet == FDataSet ? field->FIndex : -1;
-}
+int TFields::IndexOf(const TField* field) const { return field && field->FDataSet == FDataSet ? field->FIndex : -1; }

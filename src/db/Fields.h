@@ -200,6 +200,7 @@ class TIntegerField : public TNumericField
     Q_OBJECT
 public:
     explicit TIntegerField(QObject* owner = nullptr) : TNumericField(ftInteger, owner) {}
+
 protected:
     using TNumericField::TNumericField;
 };
@@ -232,8 +233,10 @@ public:
     explicit TFloatField(QObject* owner = nullptr) : TNumericField(ftFloat, owner) {}
     int Precision() const { return FPrecision; } // significant digits of the general format
     void SetPrecision(int precision) { FPrecision = precision; }
+
 protected:
     using TNumericField::TNumericField;
+
 private:
     int FPrecision = 15;
 };
@@ -252,6 +255,7 @@ public:
     explicit TBCDField(QObject* owner = nullptr) : TNumericField(ftBCD, owner) { SetSize(4); }
     int Precision() const { return FPrecision; }
     void SetPrecision(int precision) { FPrecision = precision; }
+
 private:
     int FPrecision = 18;
 };
@@ -268,6 +272,7 @@ class TDateTimeField : public TField
     Q_OBJECT
 public:
     explicit TDateTimeField(QObject* owner = nullptr) : TField(ftDateTime, owner) {}
+
 protected:
     using TField::TField;
 };
@@ -298,6 +303,7 @@ class TBlobField : public TField
     Q_OBJECT
 public:
     explicit TBlobField(QObject* owner = nullptr) : TField(ftBlob, owner) {}
+
 protected:
     using TField::TField;
 };

@@ -168,10 +168,7 @@ struct TCompareNode final : TConditionNode
 struct TIsNullNode final : TConditionNode
 {
     TIsNullNode(TNodePtr operand, bool negated) : Operand(std::move(operand)), Negated(negated) {}
-    bool Test(const TEvalContext& context) const override
-    {
-        return Operand->Value(context).IsEmptyOrNull() != Negated;
-    }
+    bool Test(const TEvalContext& context) const override { return Operand->Value(context).IsEmptyOrNull() != Negated; }
 
     TNodePtr Operand;
     bool Negated;
@@ -217,20 +214,11 @@ struct TToken
     int Length;
 };
 
-bool IsNameStart(QChar c)
-{
-    return c.isLetter() || c == QLatin1Char('_') || c == QLatin1Char('$');
-}
+bool IsNameStart(QChar c) { return c.isLetter() || c == QLatin1Char('_') || c == QLatin1Char('$'); }
 
-bool IsNamePart(QChar c)
-{
-    return IsNameStart(c) || c.isDigit() || c == QLatin1Char('.');
-}
+bool IsNamePart(QChar c) { return IsNameStart(c) || c.isDigit() || c == QLatin1Char('.'); }
 
-[[noreturn]] void SyntaxError(const QString& message)
-{
-    throw EDatabaseError(message);
-}
+[[noreturn]] void SyntaxError(const QString& message) { throw EDatabaseError(message); }
 
 // A quoted run from text[start] (the opening quote) to the matching close;
 // a doubled close quote stands for one when doubling is allowed.
@@ -275,8 +263,8 @@ std::vector<TToken> Tokenize(const QString& text)
                 SyntaxError(QStringLiteral("Field name expected at position %1").arg(start + 1));
             tokens.push_back({TTokenKind::Field, value, start, i - start});
         } else if (c == QLatin1Char('[')) {
-            const QString value =
-                ReadQuoted(text, start, QLatin1Char(']'), false, i, QStringLiteral("Missing right bracket"));
+            const QString value = ReadQuoted(text, start, QLatin1Char(']'), false, i,
+                                             QStringLiteral("Missing right bracket"));
             if (value.trimmed().isEmpty())
                 SyntaxError(QStringLiteral("Field name expected at position %1").arg(start + 1));
             tokens.push_back({TTokenKind::Field, value, start, i - start});
@@ -350,7 +338,7 @@ private:
     bool IsKeyword(const char* keyword) const
     {
         return Current().Kind == TTokenKind::Name
-            && Current().Value.compare(QLatin1String(keyword), Qt::CaseInsensitive) == 0;
+               && Current().Value.compare(QLatin1String(keyword), Qt::CaseInsensitive) == 0;
     }
     bool IsOperatorKeyword() const
     {
@@ -363,7 +351,8 @@ private:
             SyntaxError(QStringLiteral("Filter expression incorrectly terminated: %1 expected at position %2")
                             .arg(what)
                             .arg(Current().Pos + 1));
-        QString message = QStringLiteral("%1 expected near '%2' at position %3").arg(what, Near()).arg(Current().Pos + 1);
+        QString message =
+            QStringLiteral("%1 expected near '%2' at position %3").arg(what, Near()).arg(Current().Pos + 1);
         message[0] = message[0].toUpper();
         SyntaxError(message);
     }
@@ -418,8 +407,9 @@ private:
             const char* Symbol;
             TCompareOp Op;
         } operators[] = {
-            {"=", TCompareOp::Equal},        {"<>", TCompareOp::NotEqual},    {"!=", TCompareOp::NotEqual},
-            {"<", TCompareOp::Less},         {"<=", TCompareOp::LessOrEqual}, {">", TCompareOp::Greater},
+            {"=", TCompareOp::Equal},           {"<>", TCompareOp::NotEqual},
+            {"!=", TCompareOp::NotEqual},       {"<", TCompareOp::Less},
+            {"<=", TCompareOp::LessOrEqual},    {">", TCompareOp::Greater},
             {">=", TCompareOp::GreaterOrEqual},
         };
         for (const auto& entry : operators) {
@@ -595,7 +585,7 @@ bool TFilterExpression::Evaluate(const TFieldValue& fieldValue, TFilterOptions o
     if (!FRoot)
         return true;
     const TFilterNode::TEvalContext context{fieldValue,
-                               (options & foCaseInsensitive) ? Qt::CaseInsensitive : Qt::CaseSensitive,
-                               (options & foNoPartialCompare) == 0};
+                                            (options & foCaseInsensitive) ? Qt::CaseInsensitive : Qt::CaseSensitive,
+                                            (options & foNoPartialCompare) == 0};
     return FRoot->Test(context);
 }

@@ -76,9 +76,8 @@ TIndexDef* TIndexDefs::FindByFields(const QString& fields) const
     for (const auto& def : FItems) {
         const QStringList& have = def->FieldList();
         if (have.size() == wanted.size()
-            && std::equal(have.begin(), have.end(), wanted.begin(), [](const QString& a, const QString& b) {
-                   return a.compare(b, Qt::CaseInsensitive) == 0;
-               }))
+            && std::equal(have.begin(), have.end(), wanted.begin(),
+                          [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }))
             return def.get();
     }
     return nullptr;

@@ -30,8 +30,8 @@ uint64_t Chunk(const char16_t* units, uint32_t count, uint32_t start, bool narro
 
 } // namespace
 
-TMemIndex::TMemIndex(const TMemRowStore& store, const QString& name, const QString& fields,
-                     TIndexOptions options, std::vector<int> columns, TRowFilter filter)
+TMemIndex::TMemIndex(const TMemRowStore& store, const QString& name, const QString& fields, TIndexOptions options,
+                     std::vector<int> columns, TRowFilter filter)
     : FStore(store), FName(name), FFields(fields), FOptions(options), FColumns(std::move(columns)),
       FFilter(std::move(filter)), FExact(FColumns.size() == 1 && FStore.PrefixIsExact(FColumns.front())),
       FFirstExact(FStore.PrefixIsExact(FColumns.front()))
@@ -66,14 +66,12 @@ TMemIndex::TKeys TMemIndex::MakeKeys(const std::vector<Variant>& values) const
     return keys;
 }
 
-bool TMemIndex::Admits(TRowHandle row) const
-{
-    return !FFilter || FFilter(TMemRowStore::IdOf(row));
-}
+bool TMemIndex::Admits(TRowHandle row) const { return !FFilter || FFilter(TMemRowStore::IdOf(row)); }
 
 void TMemIndex::KeyViolation() const
 {
-    throw EDatabaseError(QStringLiteral("Key violation: a record with this key already exists in index '%1'").arg(FName));
+    throw EDatabaseError(
+        QStringLiteral("Key violation: a record with this key already exists in index '%1'").arg(FName));
 }
 
 uint64_t TMemIndex::SortKeyOf(TRowHandle row) const
@@ -92,7 +90,8 @@ size_t TMemIndex::Bound(const TKeys& keys, Less less) const
     // gallops out from there: a few reads near one place instead of a
     // wait for memory at every step of a search over the whole index.
     if (FFirstExact && count > 2)
-        NarrowByGuess(wanted, [&](size_t i) { return less(FEntries[i], wanted); }, first, count);
+        NarrowByGuess(
+            wanted, [&](size_t i) { return less(FEntries[i], wanted); }, first, count);
     while (count > 0) {
         const size_t half = count / 2;
         const size_t middle = first + half;
@@ -227,9 +226,9 @@ bool TMemIndex::RebuildByTexts()
         TRowHandle Row;
         uint32_t Start; // of the copy in units
         uint32_t Count;
-        uint32_t Rank;  // in natural order
+        uint32_t Rank; // in natural order
         bool Null;
-        bool Cut;       // the copy is shorter than the text
+        bool Cut; // the copy is shorter than the text
     };
     std::vector<char16_t> units;
     std::vector<TItem> items;
@@ -242,8 +241,9 @@ bool TMemIndex::RebuildByTexts()
             return;
         const size_t start = units.size();
         const bool whole = FStore.AppendSortText(row, column, caseInsensitive, CopiedUnits, units);
-        narrow = narrow && std::all_of(units.begin() + static_cast<std::ptrdiff_t>(start), units.end(),
-                                       [](char16_t unit) { return unit <= 0xFF; });
+        narrow = narrow
+                 && std::all_of(units.begin() + static_cast<std::ptrdiff_t>(start), units.end(),
+                                [](char16_t unit) { return unit <= 0xFF; });
         fits = units.size() < UINT32_MAX;
         items.push_back({0, row, static_cast<uint32_t>(start), static_cast<uint32_t>(units.size() - start),
                          static_cast<uint32_t>(items.size()), FStore.IsNull(row, column), !whole});

@@ -19,7 +19,6 @@ constexpr int FormOffset = 12;
 constexpr uint32_t MovedOut = 0x80000000u; // the tail lives in a block of its own
 constexpr size_t MaxBlock = 0x7FFFFFFFu;
 
-
 bool IsTextType(TFieldType type) { return type == ftString || type == ftMemo; }
 bool IsTailType(TFieldType type) { return IsTextType(type) || type == ftBlob; }
 
@@ -105,10 +104,7 @@ int CompareBytes(const std::byte* a, size_t na, const std::byte* b, size_t nb)
 }
 
 // Order-preserving maps of signed and floating values onto unsigned ones.
-uint64_t Biased(int64_t value)
-{
-    return static_cast<uint64_t>(value) ^ (uint64_t(1) << 63);
-}
+uint64_t Biased(int64_t value) { return static_cast<uint64_t>(value) ^ (uint64_t(1) << 63); }
 
 uint64_t Biased(double value)
 {
@@ -150,10 +146,7 @@ char16_t FoldUnit(char16_t unit, char16_t& last)
 }
 
 // Sort keys keep 0 for null.
-uint64_t NotNullKey(uint64_t prefix)
-{
-    return std::max<uint64_t>(prefix, 1);
-}
+uint64_t NotNullKey(uint64_t prefix) { return std::max<uint64_t>(prefix, 1); }
 
 } // namespace
 
@@ -230,14 +223,9 @@ private:
     std::array<std::byte*, MaxSmall + 1> FFree{}; // by exact size
 };
 
-TMemRowStore::TMemRowStore() : FArena(std::make_unique<TArena>())
-{
-}
+TMemRowStore::TMemRowStore() : FArena(std::make_unique<TArena>()) {}
 
-TMemRowStore::~TMemRowStore()
-{
-    Clear();
-}
+TMemRowStore::~TMemRowStore() { Clear(); }
 
 void TMemRowStore::RemoveListener(TListener* listener)
 {
@@ -526,10 +514,7 @@ qsizetype TMemRowStore::FormLength(const char* data, qsizetype size) const
     return p - start;
 }
 
-void TMemRowStore::Reserve(size_t rows)
-{
-    FRows.reserve(FRows.size() + rows);
-}
+void TMemRowStore::Reserve(size_t rows) { FRows.reserve(FRows.size() + rows); }
 
 void TMemRowStore::AppendForm(const char* data, qsizetype length)
 {
@@ -631,10 +616,7 @@ bool TMemRowStore::IsNull(uint64_t id, int column) const
     return NullAt(Row(id), column);
 }
 
-uint64_t TMemRowStore::IdOf(TRowHandle row)
-{
-    return Load<uint64_t>(row);
-}
+uint64_t TMemRowStore::IdOf(TRowHandle row) { return Load<uint64_t>(row); }
 
 // ---------------------------------------------------------------- comparing
 
@@ -697,7 +679,8 @@ bool TMemRowStore::AppendSortText(TRowHandle row, int column, bool caseInsensiti
     if (text.Wide)
         std::memcpy(units, text.Data, size_t(count) * 2);
     else
-        std::transform(text.Data, text.Data + count, units, [](std::byte b) { return char16_t(std::to_integer<uint8_t>(b)); });
+        std::transform(text.Data, text.Data + count, units,
+                       [](std::byte b) { return char16_t(std::to_integer<uint8_t>(b)); });
     if (caseInsensitive) {
         char16_t last = 0;
         for (uint32_t i = 0; i < count; ++i)
@@ -706,10 +689,7 @@ bool TMemRowStore::AppendSortText(TRowHandle row, int column, bool caseInsensiti
     return count == text.Units();
 }
 
-bool TMemRowStore::IsText(int column) const
-{
-    return IsTextType(FColumns[static_cast<size_t>(column)].Type);
-}
+bool TMemRowStore::IsText(int column) const { return IsTextType(FColumns[static_cast<size_t>(column)].Type); }
 
 int TMemRowStore::Compare(TRowHandle a, TRowHandle b, int column, bool caseInsensitive) const
 {
@@ -761,9 +741,7 @@ TMemRowStore::TKey TMemRowStore::MakeKey(int column, const Variant& value) const
     case ftAutoInc:
     case ftLargeint: key.Int = value.AsInt64(); break;
     case ftCurrency: key.Int = value.AsCurrency().Scaled; break;
-    case ftBytes:
-        key.Bytes = value.AsBytes().leftJustified(FixedSize(col), '\0', true);
-        break;
+    case ftBytes: key.Bytes = value.AsBytes().leftJustified(FixedSize(col), '\0', true); break;
     case ftDate:
     case ftTime:
     case ftDateTime: key.Float = value.AsDateTime(); break;

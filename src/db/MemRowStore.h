@@ -205,10 +205,10 @@ private:
     static uint64_t TextPrefix(const TText& text, bool caseInsensitive);
 
     std::vector<TColumn> FColumns;
-    std::vector<int> FOffsets;   // in the row for fixed columns, place among the tail's for the others
+    std::vector<int> FOffsets; // in the row for fixed columns, place among the tail's for the others
     std::vector<bool> FInTail;
     int FNullBytes = 0;
-    int FFixedEnd = 0;           // header, null flags and fixed values
+    int FFixedEnd = 0; // header, null flags and fixed values
     bool FHasTail = false;
     std::vector<std::byte> FScratch;
     std::unique_ptr<TArena> FArena;

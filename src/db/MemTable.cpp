@@ -2,8 +2,8 @@
 
 #include "DataSource.h"
 #include "MemIndex.h"
-#include "MemTableFile.h"
 #include "MemRowStore.h"
+#include "MemTableFile.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -12,10 +12,7 @@
 namespace {
 
 // Index names compare without regard to case.
-bool SameName(const QString& a, const QString& b)
-{
-    return a.compare(b, Qt::CaseInsensitive) == 0;
-}
+bool SameName(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
 } // namespace
 
@@ -166,10 +163,7 @@ bool TCustomMemTable::CanLoadIntoStore() const
 
 // ---------------------------------------------------------------- the view
 
-int TCustomMemTable::InternalViewCount() const
-{
-    return static_cast<int>(FView.size());
-}
+int TCustomMemTable::InternalViewCount() const { return static_cast<int>(FView.size()); }
 
 TRecordId TCustomMemTable::InternalViewRow(int position) const
 {
@@ -201,10 +195,7 @@ int TCustomMemTable::InternalViewPosition(TRecordId row) const
     return it == FView.end() ? -1 : static_cast<int>(it - FView.begin());
 }
 
-bool TCustomMemTable::InternalRowExists(TRecordId row) const
-{
-    return FStore->Exists(row);
-}
+bool TCustomMemTable::InternalRowExists(TRecordId row) const { return FStore->Exists(row); }
 
 void TCustomMemTable::InternalReadRecord(TRecordId row, std::vector<Variant>& record) const
 {
@@ -261,10 +252,7 @@ void TCustomMemTable::RebuildView()
     }
 }
 
-void TCustomMemTable::InternalRefreshView()
-{
-    RebuildView();
-}
+void TCustomMemTable::InternalRefreshView() { RebuildView(); }
 
 int TCustomMemTable::SortedViewPosition(TMemRowStore::TRowHandle row) const
 {
@@ -288,8 +276,8 @@ void TCustomMemTable::PlaceInView(TRecordId row)
 
 TRecordId TCustomMemTable::InternalInsertRow(const std::vector<Variant>& values, int position)
 {
-    const std::vector<Variant> stored =
-        StoreValues(values, std::vector<Variant>(static_cast<size_t>(FStore->ColumnCount()), Variant::Null()));
+    const std::vector<Variant> stored = StoreValues(
+        values, std::vector<Variant>(static_cast<size_t>(FStore->ColumnCount()), Variant::Null()));
     // The new row goes before the row now at that view position, also in
     // the natural order.
     int natural = -1;
@@ -397,20 +385,11 @@ void TCustomMemTable::EmptyTable()
     FStore->Notify(FListener.get(), [](TMemRowStore::TListener& other) { other.RowsCleared(); });
 }
 
-bool TCustomMemTable::DataModified() const
-{
-    return FStore->Modified();
-}
+bool TCustomMemTable::DataModified() const { return FStore->Modified(); }
 
-void TCustomMemTable::ResetModified()
-{
-    FStore->ResetModified();
-}
+void TCustomMemTable::ResetModified() { FStore->ResetModified(); }
 
-int TCustomMemTable::StoredRowCount() const
-{
-    return FStore->Count();
-}
+int TCustomMemTable::StoredRowCount() const { return FStore->Count(); }
 
 // ---------------------------------------------------------------- indexes
 
@@ -590,16 +569,15 @@ int TCustomMemTable::SearchView(const std::vector<Variant>& keyValues, bool& fou
     const TMemIndex& index = RequireIndex();
     const TMemIndex::TKeys keys = index.MakeKeys(keyValues);
     // When the view is the whole index, its positions are the index's.
-    if (FView.size() == index.Count() && !FRangeActive && FMasterFilter == TMasterFilter::None
-        && !Filtered() && SearchFilter().isEmpty()) {
+    if (FView.size() == index.Count() && !FRangeActive && FMasterFilter == TMasterFilter::None && !Filtered()
+        && SearchFilter().isEmpty()) {
         const size_t at = index.LowerBound(keys);
         found = at < index.Count() && index.CompareKey(index.Row(at), keys) == 0;
         return static_cast<int>(at);
     }
     // The view is a sorted part of the index: search it directly.
-    const auto at = std::lower_bound(FView.begin(), FView.end(), keys, [&](auto row, const auto& key) {
-        return index.CompareKey(row, key) < 0;
-    });
+    const auto at = std::lower_bound(FView.begin(), FView.end(), keys,
+                                     [&](auto row, const auto& key) { return index.CompareKey(row, key) < 0; });
     found = at != FView.end() && index.CompareKey(*at, keys) == 0;
     return static_cast<int>(at - FView.begin());
 }
@@ -685,15 +663,9 @@ std::vector<Variant> TCustomMemTable::KeyBufferOf(TKeyKind kind) const
     return kind == FKeyKind ? KeyBuffer() : FKeyBuffers[kind];
 }
 
-void TCustomMemTable::SetKey()
-{
-    EditKeyOf(kkSearch, true);
-}
+void TCustomMemTable::SetKey() { EditKeyOf(kkSearch, true); }
 
-void TCustomMemTable::EditKey()
-{
-    EditKeyOf(kkSearch, false);
-}
+void TCustomMemTable::EditKey() { EditKeyOf(kkSearch, false); }
 
 std::vector<Variant> TCustomMemTable::KeyValuesFromBuffer(TKeyKind kind)
 {
@@ -712,15 +684,9 @@ std::vector<Variant> TCustomMemTable::KeyValuesFromBuffer(TKeyKind kind)
     return values;
 }
 
-bool TCustomMemTable::GotoKey()
-{
-    return TCustomMemTable::FindKey(KeyValuesFromBuffer(kkSearch));
-}
+bool TCustomMemTable::GotoKey() { return TCustomMemTable::FindKey(KeyValuesFromBuffer(kkSearch)); }
 
-void TCustomMemTable::GotoNearest()
-{
-    TCustomMemTable::FindNearest(KeyValuesFromBuffer(kkSearch));
-}
+void TCustomMemTable::GotoNearest() { TCustomMemTable::FindNearest(KeyValuesFromBuffer(kkSearch)); }
 
 // ---------------------------------------------------------------- ranges
 
@@ -735,25 +701,13 @@ void TCustomMemTable::SetRange(const std::vector<Variant>& startValues, const st
     First();
 }
 
-void TCustomMemTable::SetRangeStart()
-{
-    EditKeyOf(kkRangeStart, true);
-}
+void TCustomMemTable::SetRangeStart() { EditKeyOf(kkRangeStart, true); }
 
-void TCustomMemTable::SetRangeEnd()
-{
-    EditKeyOf(kkRangeEnd, true);
-}
+void TCustomMemTable::SetRangeEnd() { EditKeyOf(kkRangeEnd, true); }
 
-void TCustomMemTable::EditRangeStart()
-{
-    EditKeyOf(kkRangeStart, false);
-}
+void TCustomMemTable::EditRangeStart() { EditKeyOf(kkRangeStart, false); }
 
-void TCustomMemTable::EditRangeEnd()
-{
-    EditKeyOf(kkRangeEnd, false);
-}
+void TCustomMemTable::EditRangeEnd() { EditKeyOf(kkRangeEnd, false); }
 
 void TCustomMemTable::ApplyRange()
 {
@@ -822,7 +776,8 @@ void TCustomMemTable::LoadFromFile(const QString& fileName)
     // under a reader.
     const qint64 size = file.size();
     uchar* mapped = size > 0 ? file.map(0, size) : nullptr;
-    const QByteArray bytes = mapped ? QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), size) : file.readAll();
+    const QByteArray bytes = mapped ? QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), size)
+                                    : file.readAll();
     const TMemTableImage image = DecodeMemTableImage(bytes, fileName);
     if (mapped)
         file.unmap(mapped);
@@ -835,7 +790,8 @@ void TCustomMemTable::LoadFromFile(const QString& fileName)
                 return d.Name.compare(field->FieldName(), Qt::CaseInsensitive) == 0;
             });
             if (def == image.FieldDefs.end() || def->Type != field->DataType())
-                DatabaseError(QStringLiteral("Table file '%1' does not match field '%2'").arg(fileName, field->FieldName()));
+                DatabaseError(
+                    QStringLiteral("Table file '%1' does not match field '%2'").arg(fileName, field->FieldName()));
         }
     LoadImage(image);
 }
@@ -898,8 +854,9 @@ void TCustomMemTable::LoadImage(const TMemTableImage& image)
             CopyRows(*image.Rows, image);
         }
         for (TIndexEntry& entry : FIndexes) {
-            const auto saved = std::find_if(image.IndexOrders.begin(), image.IndexOrders.end(),
-                                            [&](const auto& o) { return o.Name.compare(entry.Name, Qt::CaseInsensitive) == 0; });
+            const auto saved = std::find_if(image.IndexOrders.begin(), image.IndexOrders.end(), [&](const auto& o) {
+                return o.Name.compare(entry.Name, Qt::CaseInsensitive) == 0;
+            });
             BuildIndex(entry, saved != image.IndexOrders.end() ? &saved->Rows : nullptr);
         }
         if (!FIndexName.isEmpty())
@@ -929,10 +886,7 @@ void TCustomMemTable::LoadImage(const TMemTableImage& image)
 
 // ---------------------------------------------------------------- master-detail
 
-TDataSource* TCustomMemTable::MasterSource() const
-{
-    return FMasterLink ? FMasterLink->DataSource() : nullptr;
-}
+TDataSource* TCustomMemTable::MasterSource() const { return FMasterLink ? FMasterLink->DataSource() : nullptr; }
 
 void TCustomMemTable::SetMasterSource(TDataSource* source)
 {
@@ -960,10 +914,7 @@ void TCustomMemTable::SetDetailFields(const QString& fields)
     MasterChanged();
 }
 
-TDataSet* TCustomMemTable::MasterDataSetOf() const
-{
-    return FMasterLink ? FMasterLink->DataSet() : nullptr;
-}
+TDataSet* TCustomMemTable::MasterDataSetOf() const { return FMasterLink ? FMasterLink->DataSet() : nullptr; }
 
 bool TCustomMemTable::ReadMasterKeys()
 {
@@ -972,8 +923,8 @@ bool TCustomMemTable::ReadMasterKeys()
     if (!master || !master->Active() || SplitFieldList(FMasterFields).isEmpty())
         return true;
     const std::vector<TField*> masterFields = master->GetFieldList(FMasterFields);
-    const std::vector<TField*> detailFields =
-        GetFieldList(FDetailFields.trimmed().isEmpty() ? FMasterFields : FDetailFields);
+    const std::vector<TField*> detailFields = GetFieldList(FDetailFields.trimmed().isEmpty() ? FMasterFields
+                                                                                             : FDetailFields);
     if (detailFields.size() != masterFields.size())
         DatabaseError(QStringLiteral("Master and detail field lists differ in length"));
     if (master->IsEmpty()) {
@@ -1017,8 +968,8 @@ void TCustomMemTable::DoOnNewRecord()
     TDataSet* master = MasterDataSetOf();
     if (master && master->Active() && !master->IsEmpty() && !SplitFieldList(FMasterFields).isEmpty()) {
         const std::vector<TField*> masterFields = master->GetFieldList(FMasterFields);
-        const std::vector<TField*> detailFields =
-            GetFieldList(FDetailFields.trimmed().isEmpty() ? FMasterFields : FDetailFields);
+        const std::vector<TField*> detailFields = GetFieldList(FDetailFields.trimmed().isEmpty() ? FMasterFields
+                                                                                                 : FDetailFields);
         for (size_t i = 0; i < detailFields.size() && i < masterFields.size(); ++i)
             detailFields[i]->SetValue(masterFields[i]->Value());
     }
@@ -1049,10 +1000,7 @@ void TCustomMemTable::SetAttachedTo(TCustomMemTable* master)
 
 namespace {
 
-bool IsBrowsing(const TDataSet& ds)
-{
-    return ds.State() == dsBrowse;
-}
+bool IsBrowsing(const TDataSet& ds) { return ds.State() == dsBrowse; }
 
 } // namespace
 

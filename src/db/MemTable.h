@@ -245,9 +245,9 @@ private:
     TCustomMemTable* FAttachedTo = nullptr;
     std::vector<TCustomMemTable*> FAttached;
     int FAttachMaxCount = 1;
-    std::vector<int> FStoreColumn;                              // by field index, -1 for calculated fields
-    std::vector<TMemRowStore::TRowHandle> FView;                // rows in view order
-    mutable int FLastViewPosition = 0;                          // the way a walk goes
+    std::vector<int> FStoreColumn;               // by field index, -1 for calculated fields
+    std::vector<TMemRowStore::TRowHandle> FView; // rows in view order
+    mutable int FLastViewPosition = 0;           // the way a walk goes
     // The row last given by InternalViewRow, read right after it.
     mutable TRecordId FShownId = NoRecord;
     mutable TMemRowStore::TRowHandle FShownRow = nullptr;

@@ -28,10 +28,7 @@ uint32_t Checksum(const char* data, qsizetype size)
     throw EDatabaseError(QStringLiteral("Cannot load table file '%1': %2").arg(fileName, reason));
 }
 
-bool IsStored(const TMemTableImage::TFieldDefData& def)
-{
-    return def.Type != ftUnknown;
-}
+bool IsStored(const TMemTableImage::TFieldDefData& def) { return def.Type != ftUnknown; }
 
 // Writes the payload through a buffer of its own, keeping its length and
 // CRC, so a table of any size is written without a copy of it in memory.

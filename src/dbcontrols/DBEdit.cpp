@@ -58,8 +58,8 @@ void TDBEdit::UpdateReadOnly()
 {
     TField* field = FDataLink.Field();
     TDataSet* dataSet = FDataLink.DataSet();
-    const bool writable = field && dataSet && dataSet->CanModify() && !field->ReadOnly() &&
-                          field->FieldKind() == fkData;
+    const bool writable = field && dataSet && dataSet->CanModify() && !field->ReadOnly()
+                          && field->FieldKind() == fkData;
     setReadOnly(FReadOnly || !writable);
 }
 
@@ -143,8 +143,8 @@ void TDBEdit::keyPressEvent(QKeyEvent* event)
         }
         break;
     default:
-        if (!event->text().isEmpty() && event->text().front().isPrint() &&
-            !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) && !CanEdit()) {
+        if (!event->text().isEmpty() && event->text().front().isPrint()
+            && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) && !CanEdit()) {
             Beep();
             event->accept();
             return;

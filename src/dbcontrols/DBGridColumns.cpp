@@ -64,20 +64,11 @@ void TColumnTitle::SetSortIndex(int index)
 
 // --- TColumnEx
 
-TColumnEx::TColumnEx(TDBGridColumns& owner) : FOwner(owner), FTitle(owner)
-{
-    FTitle.FColumn = this;
-}
+TColumnEx::TColumnEx(TDBGridColumns& owner) : FOwner(owner), FTitle(owner) { FTitle.FColumn = this; }
 
-int TColumnEx::Index() const
-{
-    return FOwner.IndexOf(this);
-}
+int TColumnEx::Index() const { return FOwner.IndexOf(this); }
 
-void TColumnEx::SetIndex(int index)
-{
-    FOwner.Move(Index(), index);
-}
+void TColumnEx::SetIndex(int index) { FOwner.Move(Index(), index); }
 
 void TColumnEx::SetFieldName(const QString& name)
 {
@@ -139,10 +130,7 @@ bool TColumnEx::CanModify() const
     return FField->FieldKind() == fkData;
 }
 
-void TColumnEx::Changed()
-{
-    FOwner.Changed();
-}
+void TColumnEx::Changed() { FOwner.Changed(); }
 
 // --- TDBGridColumns
 

@@ -13,10 +13,7 @@
 
 namespace {
 
-bool IsBinary(const TField& field)
-{
-    return field.DataType() == ftBytes || field.DataType() == ftBlob;
-}
+bool IsBinary(const TField& field) { return field.DataType() == ftBytes || field.DataType() == ftBlob; }
 
 QString ExportText(const TField& field)
 {
@@ -64,9 +61,9 @@ QString CSVLine(const QStringList& values, const std::vector<bool>& nulls, QChar
         const bool null = static_cast<size_t>(i) < nulls.size() && nulls[static_cast<size_t>(i)];
         if (null)
             continue;
-        const bool quote = value.isEmpty() || value.contains(separator) || value.contains(QLatin1Char('"')) ||
-                           value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r')) ||
-                           value.front().isSpace() || value.back().isSpace();
+        const bool quote = value.isEmpty() || value.contains(separator) || value.contains(QLatin1Char('"'))
+                           || value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r'))
+                           || value.front().isSpace() || value.back().isSpace();
         if (!quote) {
             line += value;
             continue;
@@ -83,8 +80,8 @@ std::vector<TCSVRecord> ParseCSV(const QString& text, QChar separator)
     std::vector<TCSVRecord> records;
     TCSVRecord record;
     QString value;
-    bool quoted = false;    // the value started with a quote
-    bool inQuotes = false;  // inside the quotes now
+    bool quoted = false;   // the value started with a quote
+    bool inQuotes = false; // inside the quotes now
     int line = 1;
     record.Line = line;
     const auto endValue = [&] {
@@ -284,7 +281,9 @@ void ExportToXLSX(TDataSet& dataSet, const std::vector<TExportColumn>& columns, 
             else if (type == ftDate || type == ftDateTime || type == ftTime)
                 // The toolkit's days count from the same day as the workbook's.
                 worksheet_write_number(sheet, row, col, field.AsDateTime(),
-                                       type == ftDate ? dateFormat : type == ftTime ? timeFormat : dateTimeFormat);
+                                       type == ftDate   ? dateFormat
+                                       : type == ftTime ? timeFormat
+                                                        : dateTimeFormat);
             else
                 worksheet_write_string(sheet, row, col, ExportText(field).toUtf8().constData(), nullptr);
         }
@@ -339,7 +338,8 @@ int ImportFromCSV(TDataSet& dataSet, const QString& fileName, const TCSVOptions&
             dataSet.Post();
         } catch (const Exception& error) {
             dataSet.Cancel();
-            throw Exception(QStringLiteral("Строка %1 файла \"%2\": %3").arg(record.Line).arg(fileName, error.Message()));
+            throw Exception(
+                QStringLiteral("Строка %1 файла \"%2\": %3").arg(record.Line).arg(fileName, error.Message()));
         }
         ++added;
     }

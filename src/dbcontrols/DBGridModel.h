@@ -21,9 +21,9 @@ class TDataSet;
 struct TCellParams
 {
     TColumnEx* Column = nullptr;
-    int Row = -1;            // model row
+    int Row = -1;             // model row
     bool Highlighted = false; // drawn as the selected or focused cell
-    QColor Background;       // invalid: the view's own
+    QColor Background;        // invalid: the view's own
     QColor Foreground;
     std::optional<QFont> Font;
 };

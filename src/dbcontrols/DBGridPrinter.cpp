@@ -24,8 +24,8 @@ struct TDBGridPrinter::TLayout
     };
     std::vector<TColumn> Columns;
     int Rows = 0;
-    double Scale = 1;      // device pixels per layout unit
-    double PageWidth = 0;  // layout units
+    double Scale = 1;     // device pixels per layout unit
+    double PageWidth = 0; // layout units
     double PageHeight = 0;
     QFont Font, TitleFont, HeaderFont;
     double RowHeight = 0, LineHeight = 0, TitleHeight = 0;
@@ -172,8 +172,11 @@ void TDBGridPrinter::PrintTo(QPagedPaintDevice& device)
     layout.BodyTop = headerHeight;
     layout.BodyBottom = layout.PageHeight - footerHeight;
     layout.TitleHeight = FTitle.isEmpty() ? 0 : TextHeight(layout.TitleFont, pageWidth, FTitle) + layout.LineHeight / 2;
-    layout.BeforeHeight = FBeforeGrid.isEmpty() ? 0 : TextHeight(layout.Font, pageWidth, FBeforeGrid) + layout.LineHeight / 2;
-    layout.AfterHeight = FAfterGrid.isEmpty() ? 0 : TextHeight(layout.Font, pageWidth, FAfterGrid) + layout.LineHeight / 2;
+    layout.BeforeHeight = FBeforeGrid.isEmpty()
+                              ? 0
+                              : TextHeight(layout.Font, pageWidth, FBeforeGrid) + layout.LineHeight / 2;
+    layout.AfterHeight = FAfterGrid.isEmpty() ? 0
+                                              : TextHeight(layout.Font, pageWidth, FAfterGrid) + layout.LineHeight / 2;
 
     const std::vector<TPage> pages = Paginate(layout);
     QPainter painter(&device);
@@ -187,8 +190,7 @@ void TDBGridPrinter::PrintTo(QPagedPaintDevice& device)
     }
 }
 
-void TDBGridPrinter::PaintPage(QPainter& painter, const TLayout& layout, const TPage& page, int number,
-                               int pages) const
+void TDBGridPrinter::PaintPage(QPainter& painter, const TLayout& layout, const TPage& page, int number, int pages) const
 {
     const auto paintTexts = [&](const TPrintTexts& texts, double top) {
         painter.setFont(layout.HeaderFont);
@@ -285,10 +287,7 @@ void TDBGridPrinter::PrintToPdf(const QString& fileName)
     PrintTo(writer);
 }
 
-void TDBGridPrinter::Print(QPrinter& printer)
-{
-    PrintTo(printer);
-}
+void TDBGridPrinter::Print(QPrinter& printer) { PrintTo(printer); }
 
 int TDBGridPrinter::Preview(QWidget* parent)
 {

@@ -85,9 +85,9 @@ private:
     struct TPage
     {
         int FirstRow = 0;
-        int EndRow = 0;       // one past the last row on the page
-        bool First = false;   // title and the text before the grid
-        bool Last = false;    // the text after the grid
+        int EndRow = 0;     // one past the last row on the page
+        bool First = false; // title and the text before the grid
+        bool Last = false;  // the text after the grid
     };
     struct TLayout;
     std::vector<TPage> Paginate(const TLayout& layout) const;

@@ -24,8 +24,7 @@ struct TGridSearchOptions
 
 // The model row of the first match from start (inclusive) in the search's
 // direction; -1 when none. The data set's cursor does not move.
-int FindInGrid(const TDBGridEx& grid, int column, const QString& text, const TGridSearchOptions& options,
-               int start);
+int FindInGrid(const TDBGridEx& grid, int column, const QString& text, const TGridSearchOptions& options, int start);
 
 // The key that opens the search dialog in every grid (Ctrl+F unless set).
 QKeyCombination& GridSearchShortcut();

@@ -15,15 +15,9 @@ struct TButtonLook
 };
 
 const TButtonLook ButtonLooks[NavigateBtnCount] = {
-    {"|◀", "Первая запись"},
-    {"◀", "Предыдущая запись"},
-    {"▶", "Следующая запись"},
-    {"▶|", "Последняя запись"},
-    {"+", "Добавить запись"},
-    {"−", "Удалить запись"},
-    {"✎", "Корректировать запись"},
-    {"✔", "Сохранить изменения"},
-    {"✖", "Отменить изменения"},
+    {"|◀", "Первая запись"},        {"◀", "Предыдущая запись"},   {"▶", "Следующая запись"},
+    {"▶|", "Последняя запись"},     {"+", "Добавить запись"},     {"−", "Удалить запись"},
+    {"✎", "Корректировать запись"}, {"✔", "Сохранить изменения"}, {"✖", "Отменить изменения"},
     {"⟳", "Обновить данные"},
 };
 
@@ -50,10 +44,7 @@ TDBNavigator::TDBNavigator(QWidget* parent) : QWidget(parent)
     UpdateButtons();
 }
 
-TDBNavigator::~TDBNavigator()
-{
-    FLink.SetDataSource(nullptr);
-}
+TDBNavigator::~TDBNavigator() { FLink.SetDataSource(nullptr); }
 
 void TDBNavigator::SetDataSource(TDataSource* source)
 {
@@ -79,9 +70,16 @@ void TDBNavigator::UpdateButtons()
     const bool atEnd = !active || (dataSet->Eof() || dataSet->RecNo() >= dataSet->RecordCount());
     const bool empty = !active || dataSet->IsEmpty();
     const bool enabled[NavigateBtnCount] = {
-        browsing && !atStart, browsing && !atStart, browsing && !atEnd, browsing && !atEnd,
-        canModify,            canModify && !empty,  browsing && canModify && !empty,
-        editing,              editing,              browsing,
+        browsing && !atStart,
+        browsing && !atStart,
+        browsing && !atEnd,
+        browsing && !atEnd,
+        canModify,
+        canModify && !empty,
+        browsing && canModify && !empty,
+        editing,
+        editing,
+        browsing,
     };
     for (int i = 0; i < NavigateBtnCount; ++i)
         FButtons[static_cast<size_t>(i)]->setEnabled(enabled[i]);
@@ -100,8 +98,8 @@ void TDBNavigator::BtnClick(TNavigateBtn button)
         case nbLast: dataSet->Last(); break;
         case nbInsert: dataSet->Insert(); break;
         case nbDelete:
-            if (!FConfirmDelete ||
-                MessageDlg(QStringLiteral("Удалить запись?"), mtConfirmation, mbOKCancel) != mrCancel)
+            if (!FConfirmDelete
+                || MessageDlg(QStringLiteral("Удалить запись?"), mtConfirmation, mbOKCancel) != mrCancel)
                 dataSet->Delete();
             break;
         case nbEdit: dataSet->Edit(); break;

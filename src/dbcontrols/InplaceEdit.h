@@ -100,7 +100,11 @@ public:
     QString Text() const override;
     void SetText(const QString& text) override;
     QString SelText() const override { return Text(); }
-    void SetSelText(const QString& text) override { SetText(text); MarkModified(); }
+    void SetSelText(const QString& text) override
+    {
+        SetText(text);
+        MarkModified();
+    }
     int SelStart() const override { return 0; }
     void SetSelStart(int) override {}
     void SelectAll() override {}
@@ -123,8 +127,7 @@ class TDBGridDelegate : public QStyledItemDelegate
 public:
     explicit TDBGridDelegate(TDBGridEx& grid);
 
-    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
-                          const QModelIndex& index) const override;
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     void setEditorData(QWidget* editor, const QModelIndex& index) const override;
     void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override;
     void destroyEditor(QWidget* editor, const QModelIndex& index) const override;
@@ -134,8 +137,8 @@ protected:
     bool eventFilter(QObject* object, QEvent* event) override;
 
 private:
-    void PaintText(QPainter* painter, const QStyleOptionViewItem& option, const QString& text,
-                   Qt::Alignment alignment, const QFont& font, const QColor& color) const;
+    void PaintText(QPainter* painter, const QStyleOptionViewItem& option, const QString& text, Qt::Alignment alignment,
+                   const QFont& font, const QColor& color) const;
     void PaintFocus(QPainter* painter, const QStyleOptionViewItem& option, const QColor& background) const;
 
     TDBGridEx& FGrid;

@@ -27,10 +27,7 @@ QString FolderName(const QString& databaseName)
     return name;
 }
 
-bool HasLineBreak(const QString& line)
-{
-    return line.contains(QLatin1Char('\n')) || line.contains(QLatin1Char('\r'));
-}
+bool HasLineBreak(const QString& line) { return line.contains(QLatin1Char('\n')) || line.contains(QLatin1Char('\r')); }
 
 } // namespace
 
@@ -113,10 +110,7 @@ std::optional<QString> TCacheManager::SetEntry(const QString& key, const QString
     return stored;
 }
 
-QString TCacheManager::FileTag(const QString& key, const QString& version)
-{
-    return key + QLatin1Char('=') + version;
-}
+QString TCacheManager::FileTag(const QString& key, const QString& version) { return key + QLatin1Char('=') + version; }
 
 bool TCacheManager::Holds(const QString& fileName, const QString& key, const QString& version)
 {

@@ -7,8 +7,8 @@
 
 namespace {
 
-constexpr long double kMaxMagnitude = 37;    // decimal magnitude window is [-37, 37]
-constexpr int kMaxDigits = 37; // 10^36 has 37 digits; one more digit could leave the window
+constexpr long double kMaxMagnitude = 37; // decimal magnitude window is [-37, 37]
+constexpr int kMaxDigits = 37;            // 10^36 has 37 digits; one more digit could leave the window
 constexpr int kMaxExponent = 37;
 constexpr qsizetype kMaxMessage = 255;
 constexpr int kMaxNesting = 255;
@@ -34,20 +34,11 @@ std::vector<TVariable>& Variables()
     return variables;
 }
 
-bool IsDigit(char16_t c)
-{
-    return c >= u'0' && c <= u'9';
-}
+bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
-bool IsLetter(char16_t c)
-{
-    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
-}
+bool IsLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
 
-QString Quoted(const QString& name)
-{
-    return u'"' + name + u'"';
-}
+QString Quoted(const QString& name) { return u'"' + name + u'"'; }
 
 enum class TFunction { Abs, ArcTan, Cos, Exp, Ln, Pi, Sin, Sqr, Sqrt };
 
@@ -56,10 +47,10 @@ const struct
     QLatin1String Name;
     TFunction Function;
 } kFunctions[] = {
-    {QLatin1String("ABS"), TFunction::Abs}, {QLatin1String("ARCTAN"), TFunction::ArcTan},
-    {QLatin1String("COS"), TFunction::Cos}, {QLatin1String("EXP"), TFunction::Exp},
-    {QLatin1String("LN"), TFunction::Ln},   {QLatin1String("PI"), TFunction::Pi},
-    {QLatin1String("SIN"), TFunction::Sin}, {QLatin1String("SQR"), TFunction::Sqr},
+    {QLatin1String("ABS"), TFunction::Abs},   {QLatin1String("ARCTAN"), TFunction::ArcTan},
+    {QLatin1String("COS"), TFunction::Cos},   {QLatin1String("EXP"), TFunction::Exp},
+    {QLatin1String("LN"), TFunction::Ln},     {QLatin1String("PI"), TFunction::Pi},
+    {QLatin1String("SIN"), TFunction::Sin},   {QLatin1String("SQR"), TFunction::Sqr},
     {QLatin1String("SQRT"), TFunction::Sqrt},
 };
 
@@ -277,8 +268,7 @@ private:
             if (negative || At(u'+')) {
                 ++Pos;
                 if (AtEnd()) {
-                    Fail(QStringLiteral(
-                        "end of expression encountered where exponent magnitude expected"));
+                    Fail(QStringLiteral("end of expression encountered where exponent magnitude expected"));
                     return mantissa;
                 }
             }
@@ -376,14 +366,10 @@ private:
         }
 
         switch (function) {
-        case TFunction::Abs:
-            return std::fabs(x);
-        case TFunction::ArcTan:
-            return std::atan(x);
-        case TFunction::Cos:
-            return std::fabs(x) >= kMaxAngle ? 0 : std::cos(x);
-        case TFunction::Sin:
-            return std::fabs(x) >= kMaxAngle ? 0 : std::sin(x);
+        case TFunction::Abs: return std::fabs(x);
+        case TFunction::ArcTan: return std::atan(x);
+        case TFunction::Cos: return std::fabs(x) >= kMaxAngle ? 0 : std::cos(x);
+        case TFunction::Sin: return std::fabs(x) >= kMaxAngle ? 0 : std::sin(x);
         case TFunction::Exp: {
             const long double magnitude = x / std::log(10.0L);
             if (magnitude < -kMaxMagnitude)
@@ -396,8 +382,7 @@ private:
         }
         case TFunction::Ln:
             if (x <= 0) {
-                Fail(QStringLiteral("argument to ") + Quoted(name) +
-                     QStringLiteral(" is other than positive"));
+                Fail(QStringLiteral("argument to ") + Quoted(name) + QStringLiteral(" is other than positive"));
                 return 0;
             }
             return std::log(x);
@@ -419,8 +404,7 @@ private:
                 return 0;
             }
             return std::sqrt(x);
-        case TFunction::Pi:
-            break;
+        case TFunction::Pi: break;
         }
         return 0;
     }
@@ -429,10 +413,7 @@ private:
     // decided by the same decimal magnitude: a constant 10^37 (1e37L) and
     // the literal "1e37" (10 multiplied up 37 times) differ in the last bit,
     // so comparing one with the other refused 5e36+5e36.
-    static bool BeyondWindow(long double sum)
-    {
-        return sum != 0 && std::log10(std::fabs(sum)) > kMaxMagnitude;
-    }
+    static bool BeyondWindow(long double sum) { return sum != 0 && std::log10(std::fabs(sum)) > kMaxMagnitude; }
 
     long double Add(long double a, long double b)
     {
@@ -487,15 +468,9 @@ private:
 
 } // namespace
 
-long double Evaluate(const QString& text, qsizetype& errorPosition)
-{
-    return TEvaluator(text).Run(errorPosition);
-}
+long double Evaluate(const QString& text, qsizetype& errorPosition) { return TEvaluator(text).Run(errorPosition); }
 
-QString LastErrorMessage()
-{
-    return LastMessage();
-}
+QString LastErrorMessage() { return LastMessage(); }
 
 void SetVariable(const QString& name, long double value)
 {

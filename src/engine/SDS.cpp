@@ -92,7 +92,8 @@ void TSDS::SaveLocalCache() noexcept
 {
     // Only rows loaded whole, and only into the file they were cached in:
     // the connection may have moved to another database since.
-    if (FMasterDataset || !FOptions.Contains(dsoLocalCachData) || FCacheFileName.isEmpty() || !DataLoaded() || !Active())
+    if (FMasterDataset || !FOptions.Contains(dsoLocalCachData) || FCacheFileName.isEmpty() || !DataLoaded()
+        || !Active())
         return;
     try {
         // The rows are for the current filter (a new one reloads them); the

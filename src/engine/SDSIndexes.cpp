@@ -9,10 +9,7 @@
 #include <algorithm>
 
 namespace {
-bool SameText(const QString& a, const QString& b)
-{
-    return a.compare(b, Qt::CaseInsensitive) == 0;
-}
+bool SameText(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
 bool BeginsWithParentId(const QString& fields)
 {
@@ -32,8 +29,7 @@ QString WithoutParentId(const QString& fields)
 
 bool TSDS::FilteredIndexes() const
 {
-    return FOptions.Contains(dsoPermissions)
-           || (FOptions.Contains(dsoLevels) && FLevelMode == dslmShowOnlyLeaf)
+    return FOptions.Contains(dsoPermissions) || (FOptions.Contains(dsoLevels) && FLevelMode == dslmShowOnlyLeaf)
            || (FOptions.Contains(dsoVirtualDelete) && !FOptions.Contains(dsoShowDeleted)) || IsLookupClone();
 }
 
@@ -54,10 +50,7 @@ QString TSDS::WithLevelPrefix(const QString& fields) const
     return SplitFieldList(fields).isEmpty() ? SDSNames::ParentId : SDSNames::ParentId + QLatin1Char(';') + fields;
 }
 
-bool TSDS::BeginsWithLevelPrefix() const
-{
-    return BeginsWithParentId(TCustomMemTable::IndexFieldNames());
-}
+bool TSDS::BeginsWithLevelPrefix() const { return BeginsWithParentId(TCustomMemTable::IndexFieldNames()); }
 
 void TSDS::SelectOpeningIndex()
 {
@@ -72,10 +65,7 @@ void TSDS::RequireParentIdField() const
     RTL_ASSERT(FParentIdField, QStringLiteral("Не вычислен индекс поля SYS$PID"));
 }
 
-void TSDS::RequireIdField() const
-{
-    RTL_ASSERT(FIdField, QStringLiteral("Не вычислен индекс поля SYS$ID"));
-}
+void TSDS::RequireIdField() const { RTL_ASSERT(FIdField, QStringLiteral("Не вычислен индекс поля SYS$ID")); }
 
 std::vector<Variant> TSDS::LevelKey(const std::vector<Variant>& keyValues) const
 {
@@ -139,7 +129,8 @@ void TSDS::SetIndexName(const QString& name)
         }
         AddIndex(indexName, WithLevelPrefix(FIndexFieldLists[at]), 0, IndexFilter());
     }
-    TCustomMemTable::SetIndexName(SameText(indexName, SDSNames::PrimaryKeyIndex) ? SDSNames::PrimaryKeyIndex : indexName);
+    TCustomMemTable::SetIndexName(SameText(indexName, SDSNames::PrimaryKeyIndex) ? SDSNames::PrimaryKeyIndex
+                                                                                 : indexName);
     ApplyLevelRange();
 }
 
@@ -296,10 +287,7 @@ Variant TSDS::Lookup(const QString& keyFields, const Variant& keyValues, const Q
 
 // ------------------------------------------------- attached data sets
 
-bool TSDS::HasDetailDataSets() const
-{
-    return !GetDetailDataSets().isEmpty();
-}
+bool TSDS::HasDetailDataSets() const { return !GetDetailDataSets().isEmpty(); }
 
 void TSDS::CheckFieldsAgainstMaster()
 {

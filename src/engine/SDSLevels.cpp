@@ -111,7 +111,8 @@ void TSDS::GotoID(int32_t id)
     if (!IsEmpty() && FIdField->AsInteger() == id)
         return;
     const auto notFound = [&] {
-        throw Exception(objectName() + QStringLiteral(": ID ") + QString::number(id) + QStringLiteral(" not founded !"));
+        throw Exception(objectName() + QStringLiteral(": ID ") + QString::number(id)
+                        + QStringLiteral(" not founded !"));
     };
     if (!SearchFilter().isEmpty())
         SetSearchFilter(QString());

@@ -21,21 +21,12 @@ const QString FieldPositionIndex = QStringLiteral("RELATIONS_FIELDPOSITION");
 const QString DbKeyCondition = QStringLiteral(".RDB$DB_KEY = :IBX_INTERNAL_DBKEY");
 const QString NowLiteral = QStringLiteral("'NOW'");
 
-bool SameName(const QString& a, const QString& b)
-{
-    return a.compare(b, Qt::CaseInsensitive) == 0;
-}
+bool SameName(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
-bool IsSystemColumn(const QString& name)
-{
-    return name.startsWith(SDSNames::SystemPrefix, Qt::CaseInsensitive);
-}
+bool IsSystemColumn(const QString& name) { return name.startsWith(SDSNames::SystemPrefix, Qt::CaseInsensitive); }
 
 // A name inside a quoted SQL literal: a quote of its own must not end it.
-QString LiteralText(const QString& text)
-{
-    return QString(text).replace(QLatin1Char('\''), QStringLiteral("''"));
-}
+QString LiteralText(const QString& text) { return QString(text).replace(QLatin1Char('\''), QStringLiteral("''")); }
 
 // The statement on one line: every line break (CR LF, LF CR, LF or CR alone) becomes a blank.
 QString OneLine(const QString& text)
@@ -135,10 +126,13 @@ TTypeInfo CatalogueType(int type, int scale, int length, int subType)
     case 7: return ScaledType(scale, ftSmallint, 4, false);
     case 8: return ScaledType(scale, ftInteger, 9, true);
     case 9: return {ftUnknown, 8};
-    case 10: case 11: case 27: return {ftFloat};
+    case 10:
+    case 11:
+    case 27: return {ftFloat};
     case 12: return {ftDate};
     case 13: return {ftTime};
-    case 14: case 37: return {ftString, length};
+    case 14:
+    case 37: return {ftString, length};
     case 16: return ScaledType(scale, ftLargeint, 18, true);
     case 35: return {ftDateTime};
     case 261: return {subType == 1 ? ftMemo : ftBlob};
@@ -152,9 +146,10 @@ TTypeInfo SelectColumnType(const TIBXSQLVAR& column)
     const int scale = column.Scale();
     switch (column.SQLType() & ~1) {
     case IBType::Varying: return {ftString, column.Size()};
-    case IBType::Text:
-        return {SameName(column.Name(), SDSNames::DbKey) ? ftBytes : ftString, column.Size()};
-    case IBType::Double: case IBType::Float: case IBType::DFloat: return {ftFloat};
+    case IBType::Text: return {SameName(column.Name(), SDSNames::DbKey) ? ftBytes : ftString, column.Size()};
+    case IBType::Double:
+    case IBType::Float:
+    case IBType::DFloat: return {ftFloat};
     case IBType::Long: return ScaledType(scale, ftInteger, 9, true);
     case IBType::Short: return ScaledType(scale, ftSmallint, 4, false);
     case IBType::Timestamp: return {ftDateTime};
@@ -178,10 +173,7 @@ TFieldDef& AddDef(TFieldDefs& defs, const QString& name, const TTypeInfo& type, 
     return def;
 }
 
-int NumberOr0(const Variant& value)
-{
-    return value.IsNull() ? 0 : value.AsInteger();
-}
+int NumberOr0(const Variant& value) { return value.IsNull() ? 0 : value.AsInteger(); }
 
 } // namespace
 
@@ -325,8 +317,7 @@ void TSDS::ReadFieldDefsFromServer()
         }
     }
     if (FieldDefs().Count() == 0)
-        throw Exception(QualifiedName() + QStringLiteral(": не найдена информация о структуре таблицы ")
-                        + FTableName);
+        throw Exception(QualifiedName() + QStringLiteral(": не найдена информация о структуре таблицы ") + FTableName);
     AddDbKeyDef();
     read.Commit();
 }
@@ -380,8 +371,7 @@ void TSDS::ReadFieldDefsFromSelect()
     if (!transaction->InTransaction())
         transaction->StartTransaction();
     SetLines(sql, FCommandText,
-             !FServerFilter.isEmpty() && FTableName.isEmpty() ? QStringLiteral(" WHERE ") + FServerFilter
-                                                              : QString());
+             !FServerFilter.isEmpty() && FTableName.isEmpty() ? QStringLiteral(" WHERE ") + FServerFilter : QString());
     sql.Prepare();
 
     // Only the relation's own columns are written back; the rest are read only.
@@ -584,8 +574,8 @@ bool TSDS::ReadIndexesFromCache(TSDatabase& database)
         QString fields = TrimRight(fieldName->AsString());
         if (NumberOr0(segmentCount->Value()) > 1) {
             const QString rawName = indexName->AsString();
-            for (indexes->Next(); !indexes->Eof() && indexName->AsString() == rawName
-                                  && relation->AsString() == FTableName;
+            for (indexes->Next();
+                 !indexes->Eof() && indexName->AsString() == rawName && relation->AsString() == FTableName;
                  indexes->Next())
                 fields += QLatin1Char(';') + TrimRight(fieldName->AsString());
             if (!indexes->Eof())
@@ -599,10 +589,7 @@ bool TSDS::ReadIndexesFromCache(TSDatabase& database)
 
 // ------------------------------------------------------------ statements
 
-void TSDS::SetCommandText(const QString& text)
-{
-    FCommandText = OneLine(text);
-}
+void TSDS::SetCommandText(const QString& text) { FCommandText = OneLine(text); }
 
 bool TSDS::HasTopLevelWhere(const QString& text)
 {
@@ -688,8 +675,7 @@ void TSDS::BuildStatements()
 
     // The field lists, in definition order.
     const bool resolved = FOptions.Contains(dsoChangesResolved);
-    const QString prefix =
-        !FCommandText.isEmpty() && resolved ? FTableName + QLatin1Char('.') : QString();
+    const QString prefix = !FCommandText.isEmpty() && resolved ? FTableName + QLatin1Char('.') : QString();
     QStringList selectList, insertColumns, insertValues, updateSet, allFields;
     for (int i = 0; i < FieldDefs().Count(); ++i) {
         const TFieldDef& def = FieldDefs()[i];
@@ -716,17 +702,17 @@ void TSDS::BuildStatements()
     const QString cmdJoin = HasTopLevelWhere(cmd) ? QStringLiteral(" AND ") : QStringLiteral(" WHERE ");
     // Every column of the relation with the row address.
     const QString wholeRow = FTableName + QStringLiteral(".*, RDB$DB_KEY as IBX_INTERNAL_DBKEY from ") + FTableName;
-    const QString selectText =
-        QStringLiteral("select ")
-        + (FOptions.Contains(dsoLoadAllFields) ? FTableName + QStringLiteral(".*") : selectList.join(QLatin1Char(',')))
-        + QStringLiteral(", RDB$DB_KEY as IBX_INTERNAL_DBKEY from ") + FTableName;
+    const QString selectText = QStringLiteral("select ")
+                               + (FOptions.Contains(dsoLoadAllFields) ? FTableName + QStringLiteral(".*")
+                                                                      : selectList.join(QLatin1Char(',')))
+                               + QStringLiteral(", RDB$DB_KEY as IBX_INTERNAL_DBKEY from ") + FTableName;
     const QString insertText = QStringLiteral("insert into ") + FTableName + QStringLiteral(" (")
                                + insertColumns.join(QStringLiteral(", ")) + QStringLiteral(") values (")
                                + insertValues.join(QStringLiteral(", ")) + QLatin1Char(')');
-    const QString updateText =
-        QStringLiteral("update ") + FTableName + QStringLiteral(" set ") + updateSet.join(QStringLiteral(", "));
-    const QString refreshByDbKey =
-        QStringLiteral("select ") + wholeRow + QStringLiteral(" where RDB$DB_KEY = :IBX_INTERNAL_DBKEY");
+    const QString updateText = QStringLiteral("update ") + FTableName + QStringLiteral(" set ")
+                               + updateSet.join(QStringLiteral(", "));
+    const QString refreshByDbKey = QStringLiteral("select ") + wholeRow
+                                   + QStringLiteral(" where RDB$DB_KEY = :IBX_INTERNAL_DBKEY");
 
     if (cmd.isEmpty())
         SetLines(*FSelectSQL, selectText);

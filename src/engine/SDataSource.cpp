@@ -45,25 +45,13 @@ TCustomMemTable& TSDataSource::RequireTable() const
     return *table;
 }
 
-QString TSDataSource::GetIndexFieldNames() const
-{
-    return RequireTable().IndexFieldNames();
-}
+QString TSDataSource::GetIndexFieldNames() const { return RequireTable().IndexFieldNames(); }
 
-void TSDataSource::SetIndexFieldNames(const QString& fields)
-{
-    RequireTable().SetIndexFieldNames(fields);
-}
+void TSDataSource::SetIndexFieldNames(const QString& fields) { RequireTable().SetIndexFieldNames(fields); }
 
-bool TSDataSource::IsReadOnly() const
-{
-    return RequireTable().ReadOnly();
-}
+bool TSDataSource::IsReadOnly() const { return RequireTable().ReadOnly(); }
 
-const TIndexDefs& TSDataSource::GetIndexDefs() const
-{
-    return RequireTable().IndexDefs();
-}
+const TIndexDefs& TSDataSource::GetIndexDefs() const { return RequireTable().IndexDefs(); }
 
 void TSDataSource::AddSortField(const QString& fieldName)
 {
@@ -194,10 +182,7 @@ TFieldAccess TSDataSource::GetFieldAccess(const TField* field) const
     }
 }
 
-QString TSDataSource::GetFieldCaption(const TField* field) const
-{
-    return field ? field->DisplayName() : QString();
-}
+QString TSDataSource::GetFieldCaption(const TField* field) const { return field ? field->DisplayName() : QString(); }
 
 bool TSDataSource::IsLevelled() const
 {

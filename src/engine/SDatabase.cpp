@@ -31,21 +31,26 @@ struct TColumn
 };
 
 const TColumn TablesColumns[] = {
-    {"RDB$RELATION_NAME", ftString, 31},  {"RDB$FIELD_NAME", ftString, 31},
-    {"RDB$FIELD_POSITION", ftSmallint, 0}, {"RDB$COMPUTED_BLR", ftBlob, 80},
-    {"RDB$DEFAULT_VALUE", ftBlob, 80},    {"RDB$NULL_FLAG", ftSmallint, 0},
-    {"RDB$FIELD_LENGTH", ftSmallint, 0},  {"RDB$FIELD_SCALE", ftSmallint, 0},
-    {"RDB$FIELD_TYPE", ftSmallint, 0},    {"RDB$FIELD_SUB_TYPE", ftSmallint, 0},
-    {"RDB$EXTERNAL_LENGTH", ftSmallint, 0}, {"RDB$EXTERNAL_SCALE", ftSmallint, 0},
+    {"RDB$RELATION_NAME", ftString, 31},
+    {"RDB$FIELD_NAME", ftString, 31},
+    {"RDB$FIELD_POSITION", ftSmallint, 0},
+    {"RDB$COMPUTED_BLR", ftBlob, 80},
+    {"RDB$DEFAULT_VALUE", ftBlob, 80},
+    {"RDB$NULL_FLAG", ftSmallint, 0},
+    {"RDB$FIELD_LENGTH", ftSmallint, 0},
+    {"RDB$FIELD_SCALE", ftSmallint, 0},
+    {"RDB$FIELD_TYPE", ftSmallint, 0},
+    {"RDB$FIELD_SUB_TYPE", ftSmallint, 0},
+    {"RDB$EXTERNAL_LENGTH", ftSmallint, 0},
+    {"RDB$EXTERNAL_SCALE", ftSmallint, 0},
     {"RDB$EXTERNAL_TYPE", ftSmallint, 0},
     // Last, so that a file written before it is told apart (and read again from the server).
     {"RDB$DIMENSIONS", ftSmallint, 0},
 };
 
 const TColumn IndexesColumns[] = {
-    {"RDB$RELATION_NAME", ftString, 31}, {"RDB$INDEX_NAME", ftString, 31},
-    {"RDB$FIELD_POSITION", ftSmallint, 0}, {"RDB$UNIQUE_FLAG", ftSmallint, 0},
-    {"RDB$INDEX_TYPE", ftSmallint, 0},   {"RDB$SEGMENT_COUNT", ftSmallint, 0},
+    {"RDB$RELATION_NAME", ftString, 31}, {"RDB$INDEX_NAME", ftString, 31},  {"RDB$FIELD_POSITION", ftSmallint, 0},
+    {"RDB$UNIQUE_FLAG", ftSmallint, 0},  {"RDB$INDEX_TYPE", ftSmallint, 0}, {"RDB$SEGMENT_COUNT", ftSmallint, 0},
     {"RDB$FIELD_NAME", ftString, 31},    {"RDB$FOREIGN_KEY", ftString, 31},
 };
 
@@ -87,7 +92,7 @@ void LoadCacheFile(TCustomMemTable& table, const QString& fileName, std::span<co
     bool same = defs.Count() == static_cast<int>(columns.size());
     for (int i = 0; same && i < defs.Count(); ++i)
         same = defs[i].Name() == QLatin1String(columns[i].Name) && defs[i].DataType() == columns[i].Type
-            && defs[i].Size() == columns[i].Size;
+               && defs[i].Size() == columns[i].Size;
     if (!same)
         throw EDatabaseError(QStringLiteral("%1 holds other columns").arg(fileName));
 }
@@ -124,15 +129,9 @@ Variant TrimmedText(const TIBXSQLVAR& column)
     return column.IsNull() ? Variant::Null() : Variant(TrimRight(column.AsString()));
 }
 
-Variant Number(const TIBXSQLVAR& column)
-{
-    return column.IsNull() ? Variant::Null() : Variant(column.AsInteger());
-}
+Variant Number(const TIBXSQLVAR& column) { return column.IsNull() ? Variant::Null() : Variant(column.AsInteger()); }
 
-Variant Bytes(const TIBXSQLVAR& column)
-{
-    return column.IsNull() ? Variant::Null() : Variant(column.AsBytes());
-}
+Variant Bytes(const TIBXSQLVAR& column) { return column.IsNull() ? Variant::Null() : Variant(column.AsBytes()); }
 
 // A statement on the connection's internal transaction, started when idle.
 void UseInternalTransaction(TIBSQL& sql, TSDatabase& database)
@@ -192,29 +191,24 @@ const char* const TSDatabase::ConstraintsQueryText =
     "where RDB$INDEX_NAME is not null";
 
 TSDatabase::TSDatabase(QObject* owner)
-    : TIBDatabase(owner),
-      FSession(std::make_unique<TUserSession>(*this)),
-      FCacheManager(std::make_unique<TCacheManager>(this)),
-      FTablesCache(std::make_unique<TCustomMemTable>()),
-      FIndexesCache(std::make_unique<TCustomMemTable>()),
-      FUsersWriteTransaction(std::make_unique<TIBTransaction>()),
-      FUsers(std::make_unique<TSDS>()),
-      FListKinds(std::make_unique<TListColletion>(*this))
+    : TIBDatabase(owner), FSession(std::make_unique<TUserSession>(*this)),
+      FCacheManager(std::make_unique<TCacheManager>(this)), FTablesCache(std::make_unique<TCustomMemTable>()),
+      FIndexesCache(std::make_unique<TCustomMemTable>()), FUsersWriteTransaction(std::make_unique<TIBTransaction>()),
+      FUsers(std::make_unique<TSDS>()), FListKinds(std::make_unique<TListColletion>(*this))
 {
-    FUsersWriteTransaction->SetParams(
-        {QStringLiteral("write"), QStringLiteral("read_committed"), QStringLiteral("rec_version"), QStringLiteral("nowait")});
+    FUsersWriteTransaction->SetParams({QStringLiteral("write"), QStringLiteral("read_committed"),
+                                       QStringLiteral("rec_version"), QStringLiteral("nowait")});
     FUsersWriteTransaction->SetDefaultDatabase(this);
     FUsers->setObjectName(QStringLiteral("Users"));
     FTablesCache->setObjectName(QStringLiteral("TablesCache"));
     FIndexesCache->setObjectName(QStringLiteral("IndexesCache"));
-    InternalTransaction()->SetParams(
-        QString::fromLatin1(InternalTransactionParamsText).split(QStringLiteral("\r\n")));
+    InternalTransaction()->SetParams(QString::fromLatin1(InternalTransactionParamsText).split(QStringLiteral("\r\n")));
 }
 
 TSDatabase::~TSDatabase()
 {
     FSession.reset(); // unregisters while still connected
-    FUsers.reset(); // may still ask the cache manager
+    FUsers.reset();   // may still ask the cache manager
     // Also with MetadataCache switched off while connected: files whose
     // version the index records must be rewritten or dropped.
     try {
@@ -227,9 +221,8 @@ TSDatabase::~TSDatabase()
 
 QString TSDatabase::ApplicationKey()
 {
-    const QString path = QCoreApplication::instance()
-        ? QCoreApplication::applicationFilePath()
-        : QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    const QString path = QCoreApplication::instance() ? QCoreApplication::applicationFilePath()
+                                                      : QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
     QString key = QFileInfo(path).completeBaseName();
     for (QChar& c : key)
         if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
@@ -256,16 +249,15 @@ QString TSDatabase::TablesQueryText(const QString& filter)
                "F.RDB$FIELD_SUB_TYPE,F.RDB$EXTERNAL_LENGTH, F.RDB$EXTERNAL_SCALE, F.RDB$EXTERNAL_TYPE, "
                "F.RDB$DIMENSIONS from RDB$RELATION_FIELDS R, RDB$FIELDS F where  R.RDB$FIELD_SOURCE = F.RDB$FIELD_NAME  "
                "AND ((R.RDB$SYSTEM_FLAG IS NULL) or (R.RDB$SYSTEM_FLAG <> 1) ) ")
-        + filter + QStringLiteral(" order by R.RDB$RELATION_NAME, R.RDB$FIELD_POSITION");
+           + filter + QStringLiteral(" order by R.RDB$RELATION_NAME, R.RDB$FIELD_POSITION");
 }
 
 QString TSDatabase::IndexesQueryText(const QString& filter)
 {
-    return QStringLiteral(
-               "Select I.RDB$RELATION_NAME, I.RDB$INDEX_NAME,S.RDB$FIELD_POSITION ,I.RDB$UNIQUE_FLAG, "
-               "I.RDB$INDEX_TYPE,I.RDB$SEGMENT_COUNT, S.RDB$FIELD_NAME,I.RDB$FOREIGN_KEY  "
-               "from RDB$INDICES I,RDB$INDEX_SEGMENTS S where I.RDB$INDEX_NAME = S.RDB$INDEX_NAME ")
-        + filter + QStringLiteral("ORDER BY  I.RDB$RELATION_NAME, I.RDB$INDEX_NAME,S.RDB$FIELD_POSITION");
+    return QStringLiteral("Select I.RDB$RELATION_NAME, I.RDB$INDEX_NAME,S.RDB$FIELD_POSITION ,I.RDB$UNIQUE_FLAG, "
+                          "I.RDB$INDEX_TYPE,I.RDB$SEGMENT_COUNT, S.RDB$FIELD_NAME,I.RDB$FOREIGN_KEY  "
+                          "from RDB$INDICES I,RDB$INDEX_SEGMENTS S where I.RDB$INDEX_NAME = S.RDB$INDEX_NAME ")
+           + filter + QStringLiteral("ORDER BY  I.RDB$RELATION_NAME, I.RDB$INDEX_NAME,S.RDB$FIELD_POSITION");
 }
 
 QString TSDatabase::FilterText() const
@@ -401,10 +393,10 @@ bool TSDatabase::LoadMetadataFromLocalCache()
     const QString version = MetadataVersion();
     FMetadataCacheVersion = version;
     // Both questions, so that both keys record the current version.
-    const bool tablesValid =
-        FCacheManager->CheckEntry(FTablesCache.get(), FTablesCacheFile, key + TablesKeySuffix, version);
-    const bool indexesValid =
-        FCacheManager->CheckEntry(FIndexesCache.get(), FIndexesCacheFile, key + IndexesKeySuffix, version);
+    const bool tablesValid = FCacheManager->CheckEntry(FTablesCache.get(), FTablesCacheFile, key + TablesKeySuffix,
+                                                       version);
+    const bool indexesValid = FCacheManager->CheckEntry(FIndexesCache.get(), FIndexesCacheFile, key + IndexesKeySuffix,
+                                                        version);
     if (!tablesValid || !indexesValid)
         return false;
     try {
@@ -499,9 +491,8 @@ void TSDatabase::ReleaseMetadata()
     std::exception_ptr failure;
     if (FLocalCache) {
         const QString key = ApplicationKey();
-        for (auto [table, fileName, suffix] :
-             {std::tuple{FTablesCache.get(), &FTablesCacheFile, TablesKeySuffix},
-              std::tuple{FIndexesCache.get(), &FIndexesCacheFile, IndexesKeySuffix}}) {
+        for (auto [table, fileName, suffix] : {std::tuple{FTablesCache.get(), &FTablesCacheFile, TablesKeySuffix},
+                                               std::tuple{FIndexesCache.get(), &FIndexesCacheFile, IndexesKeySuffix}}) {
             try {
                 SaveCacheFile(*table, *fileName, TCacheManager::FileTag(key + suffix, FMetadataCacheVersion));
             } catch (...) {

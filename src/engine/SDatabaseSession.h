@@ -59,10 +59,8 @@ public:
     static constexpr const char* LockText = "select f_LockRecord( :hs,:rn ) from rdb$database";
     static constexpr const char* UnlockText = "select F_UNLOCKRECORD( :hs,:rn ) from rdb$database";
     static constexpr const char* LockInfoText = "select F_GetLockInfo( :hs,:rn ) from rdb$database";
-    static constexpr const char* GetEventsText =
-        "select cast( F_GetEvents( :hs ) as varchar(32000)) from rdb$database";
-    static constexpr const char* PostEventFormat =
-        "select F_PostEvent( %1,%2,%3,%4,%5,%6 ) from rdb$database";
+    static constexpr const char* GetEventsText = "select cast( F_GetEvents( :hs ) as varchar(32000)) from rdb$database";
+    static constexpr const char* PostEventFormat = "select F_PostEvent( %1,%2,%3,%4,%5,%6 ) from rdb$database";
     static constexpr int WriteAuditLimit = 4000;
     static constexpr std::chrono::milliseconds DefaultListenInterval{1000};
 
@@ -86,8 +84,8 @@ public:
     QString GetLockInfo(const TRecordID& id);
     // Queues the event locally while listening and sends it to the other
     // sessions; false when not connected or when the server refused it.
-    bool PostEvent(int32_t kind, int32_t eventParam, int32_t operation, const QString& tableName,
-                   const TRecordID& id, TDataSet* source);
+    bool PostEvent(int32_t kind, int32_t eventParam, int32_t operation, const QString& tableName, const TRecordID& id,
+                   TDataSet* source);
     // Sends the first 4000 characters of the message (with AuditEnabled).
     void WriteAudit(const QString& message);
     // Unlocks, then sends the whole message (with AuditEnabled).

@@ -45,10 +45,7 @@ void TMemRecordMarker::SetDataSource(TDataSource* source)
     FDataSource = dataSource;
 }
 
-bool TMemRecordMarker::IsMarked() const
-{
-    return FMarked && FDataSet && FMarked->contains(FDataSet->RecordId());
-}
+bool TMemRecordMarker::IsMarked() const { return FMarked && FDataSet && FMarked->contains(FDataSet->RecordId()); }
 
 void TMemRecordMarker::BindOnDemand()
 {
@@ -67,8 +64,7 @@ void TMemRecordMarker::BindOnDemand()
 
 bool TMemRecordMarker::CanMark() const
 {
-    return FMarked && FDataSource && FDataSet && FDataSet->State() == dsBrowse
-           && !(FDataSet->Bof() && FDataSet->Eof());
+    return FMarked && FDataSource && FDataSet && FDataSet->State() == dsBrowse && !(FDataSet->Bof() && FDataSet->Eof());
 }
 
 void TMemRecordMarker::Toggle(TRecordId record)

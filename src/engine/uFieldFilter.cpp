@@ -11,10 +11,7 @@ namespace {
 
 const QChar Quote = QLatin1Char('"');
 
-bool NumbersMatch(double a, double b)
-{
-    return std::fabs(a - b) <= FilterNumberTolerance;
-}
+bool NumbersMatch(double a, double b) { return std::fabs(a - b) <= FilterNumberTolerance; }
 
 // "'a', 'b', 'c'"
 QString QuotedItems(const QStringList& items)
@@ -37,15 +34,9 @@ QStringList Texts(const std::vector<T>& values, Format format)
     return texts;
 }
 
-QString DateText(TDateTime value)
-{
-    return DateToStr(value);
-}
+QString DateText(TDateTime value) { return DateToStr(value); }
 
-QString NumberText(double value)
-{
-    return FloatToStr(value);
-}
+QString NumberText(double value) { return FloatToStr(value); }
 
 } // namespace
 
@@ -127,11 +118,13 @@ QString TFieldFilter::Description() const
     case fkNumberRange:
         return NumberText(NumberFrom) + QStringLiteral(" <= ") + name + QStringLiteral(" <= ") + NumberText(NumberTo);
     case fkDateRange:
-        return name + QStringLiteral("   С   '") + DateText(DateFrom) + QStringLiteral("'   ПО   '")
-               + DateText(DateTo) + QLatin1Char('\'');
+        return name + QStringLiteral("   С   '") + DateText(DateFrom) + QStringLiteral("'   ПО   '") + DateText(DateTo)
+               + QLatin1Char('\'');
     case fkBoolean:
-        return name + (BoolValue == 1 ? QStringLiteral("= Да") : BoolValue == 0 ? QStringLiteral("= Нет")
-                                                                                 : QStringLiteral("= ?"));
+        return name
+               + (BoolValue == 1   ? QStringLiteral("= Да")
+                  : BoolValue == 0 ? QStringLiteral("= Нет")
+                                   : QStringLiteral("= ?"));
     case fkSubstrings: return name + QStringLiteral("СОДЕРЖИТ ОДНУ ИЗ СТРОК ") + QuotedItems(Strings);
     default: return QString();
     }
@@ -146,10 +139,7 @@ bool FiltersAccept(const TFieldFilters& filters, const TMemRecordMarker* marker)
     return std::all_of(filters.begin(), filters.end(), [&](const auto& filter) { return filter->Accept(marker); });
 }
 
-void ClearFilters(TFieldFilters& filters)
-{
-    filters.clear();
-}
+void ClearFilters(TFieldFilters& filters) { filters.clear(); }
 
 TFieldCategory FieldCategory(const TField& field)
 {

@@ -18,16 +18,16 @@ class TMemRecordMarker;
 
 // The kinds of condition, by their stored numbers.
 enum TFieldFilterKind : uint8_t {
-    fkMarks = 0,        // the record is marked (or, with Unmarked, is not)
-    fkSubstring = 1,    // Value occurs in the field's text
-    fkExact = 2,        // the field's text is Value
-    fkValueList = 3,    // the field's text is one of Strings
-    fkNumberRange = 4,  // NumberFrom <= the number <= NumberTo, with a tolerance
-    fkNumberList = 5,   // the number is one of Numbers, with a tolerance
-    fkDateRange = 6,    // DateFrom <= the date-time <= DateTo
-    fkDateList = 7,     // the date-time is one of Dates exactly
-    fkBoolean = 8,      // BoolValue: 1 true, 0 false, -1 the field is empty
-    fkSubstrings = 9,   // one of Strings occurs in the field's text
+    fkMarks = 0,       // the record is marked (or, with Unmarked, is not)
+    fkSubstring = 1,   // Value occurs in the field's text
+    fkExact = 2,       // the field's text is Value
+    fkValueList = 3,   // the field's text is one of Strings
+    fkNumberRange = 4, // NumberFrom <= the number <= NumberTo, with a tolerance
+    fkNumberList = 5,  // the number is one of Numbers, with a tolerance
+    fkDateRange = 6,   // DateFrom <= the date-time <= DateTo
+    fkDateList = 7,    // the date-time is one of Dates exactly
+    fkBoolean = 8,     // BoolValue: 1 true, 0 false, -1 the field is empty
+    fkSubstrings = 9,  // one of Strings occurs in the field's text
 };
 
 // Texts are compared upper-cased; numbers within this of each other are equal.

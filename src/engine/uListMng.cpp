@@ -27,8 +27,8 @@ void TListColletion::Load() noexcept
         sql.SetDatabase(&FDatabase);
         // The application's transaction; a database given none reads in its
         // own internal one rather than not at all.
-        TIBTransaction* transaction =
-            FDatabase.DefaultTransaction() ? FDatabase.DefaultTransaction() : FDatabase.InternalTransaction();
+        TIBTransaction* transaction = FDatabase.DefaultTransaction() ? FDatabase.DefaultTransaction()
+                                                                     : FDatabase.InternalTransaction();
         sql.SetTransaction(transaction);
         if (!transaction->InTransaction())
             transaction->StartTransaction();

@@ -28,8 +28,7 @@
 bool CalcConfirmReplace = true;
 bool CalcMulDivWholeExpression = true;
 
-const QString SCalcConfirmReplace =
-    QStringLiteral("Заменить значение поля \"%s\" на значение %f из калькулятора");
+const QString SCalcConfirmReplace = QStringLiteral("Заменить значение поля \"%s\" на значение %f из калькулятора");
 
 namespace {
 
@@ -70,10 +69,7 @@ const TFormatSettings& ExpressionFormat()
     return settings;
 }
 
-QString FixedPattern(int decimals)
-{
-    return QStringLiteral("0.") + QString(decimals, QLatin1Char('0'));
-}
+QString FixedPattern(int decimals) { return QStringLiteral("0.") + QString(decimals, QLatin1Char('0')); }
 
 bool ContainsAnyOf(const QString& text, const QString& chars)
 {
@@ -123,8 +119,7 @@ QFrame* NewPanel(QWidget* parent, const QString& name)
     return panel;
 }
 
-QToolButton* NewSpeedButton(QWidget* parent, const QString& name, QStyle::StandardPixmap icon,
-                            const QString& hint)
+QToolButton* NewSpeedButton(QWidget* parent, const QString& name, QStyle::StandardPixmap icon, const QString& hint)
 {
     auto* button = new QToolButton(parent);
     button->setObjectName(name);
@@ -135,8 +130,7 @@ QToolButton* NewSpeedButton(QWidget* parent, const QString& name, QStyle::Standa
     return button;
 }
 
-QAction* NewItem(QMenu* menu, const QString& name, const QString& caption, bool checkable = false,
-                 bool checked = false)
+QAction* NewItem(QMenu* menu, const QString& name, const QString& caption, bool checkable = false, bool checked = false)
 {
     QAction* item = menu->addAction(caption);
     item->setObjectName(name);
@@ -243,8 +237,8 @@ void TfrmCalculator::BuildHistoryPanel()
     row->setContentsMargins(4, 4, 4, 4);
     row->setSpacing(4);
 
-    btnClearHistory = NewSpeedButton(Panel2, QStringLiteral("btnClearHistory"),
-                                     QStyle::SP_DialogResetButton, QStringLiteral("Очистить историю"));
+    btnClearHistory = NewSpeedButton(Panel2, QStringLiteral("btnClearHistory"), QStyle::SP_DialogResetButton,
+                                     QStringLiteral("Очистить историю"));
     cbHistory = new QComboBox(Panel2);
     cbHistory->setObjectName(QStringLiteral("cbHistory"));
     cbHistory->setToolTip(QStringLiteral("Результаты предыдущих вычислений"));
@@ -344,10 +338,8 @@ void TfrmCalculator::BuildMenu()
     QMenu* N15 = Ht1->addMenu(QStringLiteral("Умножение (деление) применять к..."));
     N15->setObjectName(QStringLiteral("N15"));
     auto* mulDiv = new QActionGroup(this);
-    N17 = NewItem(N15, QStringLiteral("N17"), QStringLiteral("Всему выражению"), true,
-                  CalcMulDivWholeExpression);
-    N16 = NewItem(N15, QStringLiteral("N16"), QStringLiteral("Последнему числу"), true,
-                  !CalcMulDivWholeExpression);
+    N17 = NewItem(N15, QStringLiteral("N17"), QStringLiteral("Всему выражению"), true, CalcMulDivWholeExpression);
+    N16 = NewItem(N15, QStringLiteral("N16"), QStringLiteral("Последнему числу"), true, !CalcMulDivWholeExpression);
     for (QAction* item : {N17, N16}) {
         mulDiv->addAction(item);
         connect(item, &QAction::triggered, this, [this, item] { N17Click(item); });
@@ -437,10 +429,7 @@ void TfrmCalculator::EvaluateExp2()
     SetExpression(ExpressionText(value));
 }
 
-void TfrmCalculator::addChar(const QString& text)
-{
-    SetExpression(edtExpression->text() + text);
-}
+void TfrmCalculator::addChar(const QString& text) { SetExpression(edtExpression->text() + text); }
 
 QChar TfrmCalculator::GetOp(const QString& caption)
 {
@@ -484,10 +473,7 @@ void TfrmCalculator::btn1Click(QPushButton* sender)
     edtExpression->end(false);
 }
 
-void TfrmCalculator::btnEqualsClick()
-{
-    EvaluateExp(edtExpression->text());
-}
+void TfrmCalculator::btnEqualsClick() { EvaluateExp(edtExpression->text()); }
 
 void TfrmCalculator::btnClearClick()
 {
@@ -517,10 +503,7 @@ void TfrmCalculator::btnEscClick()
         close();
 }
 
-void TfrmCalculator::btnClearHistoryClick()
-{
-    cbHistory->clear();
-}
+void TfrmCalculator::btnClearHistoryClick() { cbHistory->clear(); }
 
 // ---------------------------------------------------------------------------
 // User variables
@@ -590,15 +573,9 @@ void TfrmCalculator::cbVariablesChange()
     edtVariable->setText(notFound ? SError : FloatToStr(static_cast<double>(value)));
 }
 
-bool TfrmCalculator::cbVariablesDragOver(QObject* source) const
-{
-    return source == lblResult;
-}
+bool TfrmCalculator::cbVariablesDragOver(QObject* source) const { return source == lblResult; }
 
-bool TfrmCalculator::edtVariableDragOver(QObject* source) const
-{
-    return source == lblResult;
-}
+bool TfrmCalculator::edtVariableDragOver(QObject* source) const { return source == lblResult; }
 
 void TfrmCalculator::lblResultEndDrag(QObject* target)
 {
@@ -617,35 +594,17 @@ void TfrmCalculator::TogglePanel(QFrame* panel, QAction* item)
     item->setChecked(!panel->isHidden());
 }
 
-void TfrmCalculator::N2Click()
-{
-    TogglePanel(Panel3, N2);
-}
+void TfrmCalculator::N2Click() { TogglePanel(Panel3, N2); }
 
-void TfrmCalculator::N5Click()
-{
-    TogglePanel(Panel2, N5);
-}
+void TfrmCalculator::N5Click() { TogglePanel(Panel2, N5); }
 
-void TfrmCalculator::N6Click()
-{
-    TogglePanel(Panel1, N6);
-}
+void TfrmCalculator::N6Click() { TogglePanel(Panel1, N6); }
 
-void TfrmCalculator::N4Click()
-{
-    close();
-}
+void TfrmCalculator::N4Click() { close(); }
 
-void TfrmCalculator::N7Click()
-{
-    NewVariable();
-}
+void TfrmCalculator::N7Click() { NewVariable(); }
 
-void TfrmCalculator::N8Click()
-{
-    btnClearHistoryClick();
-}
+void TfrmCalculator::N8Click() { btnClearHistoryClick(); }
 
 void TfrmCalculator::N11Click(QAction* sender)
 {
@@ -655,10 +614,7 @@ void TfrmCalculator::N11Click(QAction* sender)
         lblResult->setText(ResultText(FLastResult));
 }
 
-void TfrmCalculator::N14Click()
-{
-    CalcConfirmReplace = N14->isChecked();
-}
+void TfrmCalculator::N14Click() { CalcConfirmReplace = N14->isChecked(); }
 
 void TfrmCalculator::N17Click(QAction* sender)
 {
@@ -681,14 +637,9 @@ bool TfrmCalculator::FormKeyDown(QKeyEvent* event)
 {
     switch (event->key()) {
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-        EvaluateExp2();
-        return true;
-    case Qt::Key_Escape:
-        edtExpression->clear();
-        return true;
-    default:
-        return false;
+    case Qt::Key_Enter: EvaluateExp2(); return true;
+    case Qt::Key_Escape: edtExpression->clear(); return true;
+    default: return false;
     }
 }
 
@@ -794,8 +745,7 @@ bool TfrmCalculator::eventFilter(QObject* watched, QEvent* event)
         if (watched == cbVariables || watched == edtVariable)
             return DragTargetEvent(watched, event);
         break;
-    default:
-        break;
+    default: break;
     }
     return TForm::eventFilter(watched, event);
 }
@@ -811,10 +761,7 @@ void TfrmCalculator::keyPressEvent(QKeyEvent* event)
 // ---------------------------------------------------------------------------
 // The unit's functions
 
-TfrmCalculator* frmCalculator()
-{
-    return gCalculator;
-}
+TfrmCalculator* frmCalculator() { return gCalculator; }
 
 void ShowCalculator()
 {

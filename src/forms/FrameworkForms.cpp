@@ -3,7 +3,4 @@
 #include "SDataSource.h"
 #include "uFilterDlg.h"
 
-void InstallFrameworkForms()
-{
-    TSDataSource::FilterDialog = ShowFilterDialog;
-}
+void InstallFrameworkForms() { TSDataSource::FilterDialog = ShowFilterDialog; }

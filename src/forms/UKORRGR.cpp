@@ -29,9 +29,7 @@ QString KindText(uint8_t kind)
 std::optional<Variant> Convert(const QString& text, uint8_t kind)
 {
     switch (kind) {
-    case vkInteger:
-        try {
-            return Variant(StrToInt(text));
+    case vkInteger: try { return Variant(StrToInt(text));
         } catch (const EConvertError&) {
             return std::nullopt;
         }
@@ -43,10 +41,8 @@ std::optional<Variant> Convert(const QString& text, uint8_t kind)
         if (const std::optional<TDateTime> value = TryStrToDate(text))
             return Variant::FromDateTime(*value);
         return std::nullopt;
-    case vkString:
-        return Variant(text.trimmed());
-    default:
-        return std::nullopt;
+    case vkString: return Variant(text.trimmed());
+    default: return std::nullopt;
     }
 }
 
@@ -108,8 +104,7 @@ void TFKORGR::FormShow()
 {
     MaskEdit1->setFocus();
     if (KindText(FValueKind).isEmpty())
-        RaiseError(QStringLiteral("Ошибочное обращение к запросной форме"),
-                   QStringLiteral("Не задан тип значения"));
+        RaiseError(QStringLiteral("Ошибочное обращение к запросной форме"), QStringLiteral("Не задан тип значения"));
     FAcceptedKind = vkNone;
     FValue = Variant();
     MaskEdit1->clear();
@@ -128,23 +123,15 @@ void TFKORGR::Button1Click()
     done(mrOk);
 }
 
-void TFKORGR::Button2Click()
-{
-    done(mrCancel);
-}
+void TFKORGR::Button2Click() { done(mrCancel); }
 
 bool TFKORGR::FormKeyDown(QKeyEvent* event)
 {
     switch (event->key()) {
-    case Qt::Key_Escape:
-        Button2Click();
-        return true;
+    case Qt::Key_Escape: Button2Click(); return true;
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-        Button1Click();
-        return true;
-    default:
-        return false;
+    case Qt::Key_Enter: Button1Click(); return true;
+    default: return false;
     }
 }
 

@@ -15,11 +15,11 @@ class QPushButton;
 
 // The kind of value asked for; one byte, as callers store it.
 enum TValueKind : uint8_t {
-    vkNone = 0,     // not set: the dialog refuses to open
-    vkInteger = 1,  // decimal integer
-    vkFloat = 2,    // fractional number, with the user's decimal separator
-    vkDate = 3,     // date in the user's short date format
-    vkString = 4,   // text without leading and trailing blanks
+    vkNone = 0,    // not set: the dialog refuses to open
+    vkInteger = 1, // decimal integer
+    vkFloat = 2,   // fractional number, with the user's decimal separator
+    vkDate = 3,    // date in the user's short date format
+    vkString = 4,  // text without leading and trailing blanks
 };
 
 class TFKORGR : public TForm

@@ -89,7 +89,4 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
     return handled;
 }
 
-TApplication* Application()
-{
-    return qobject_cast<TApplication*>(QCoreApplication::instance());
-}
+TApplication* Application() { return qobject_cast<TApplication*>(QCoreApplication::instance()); }

@@ -11,7 +11,6 @@
 
 class QWidget;
 
-
 // The text the error display shows for a message: a full stop is appended
 // when the last character sorts after ".".
 QString ErrorDisplayText(const QString& message);

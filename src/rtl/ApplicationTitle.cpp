@@ -26,7 +26,4 @@ QString ApplicationTitle()
     return title.isEmpty() ? DefaultApplicationTitle(QCoreApplication::applicationFilePath()) : title;
 }
 
-void SetApplicationTitle(const QString& title)
-{
-    SetTitle() = title;
-}
+void SetApplicationTitle(const QString& title) { SetTitle() = title; }

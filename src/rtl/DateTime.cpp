@@ -29,8 +29,7 @@ std::optional<TDateTime> TryEncodeDate(int year, int month, int day)
 
 std::optional<TDateTime> TryEncodeTime(int hour, int minute, int second, int msec)
 {
-    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 || msec < 0
-        || msec > 999)
+    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 || msec < 0 || msec > 999)
         return std::nullopt;
     return (((hour * 60.0 + minute) * 60.0 + second) * 1000.0 + msec) / MSecsPerDay;
 }

@@ -15,7 +15,7 @@ TDateTime EncodeTime(int hour, int minute, int second, int msec);
 std::optional<TDateTime> TryEncodeDate(int year, int month, int day);
 std::optional<TDateTime> TryEncodeTime(int hour, int minute, int second, int msec);
 
-QDateTime DateTimeToQDateTime(TDateTime value);   // local, millisecond precision
+QDateTime DateTimeToQDateTime(TDateTime value); // local, millisecond precision
 TDateTime QDateTimeToDateTime(const QDateTime& value);
 
 // Windows file time: 100-nanosecond units since 1601-01-01 UTC.

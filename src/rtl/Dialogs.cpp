@@ -74,10 +74,7 @@ std::unique_ptr<TDialogBackend> SetDialogBackend(std::unique_ptr<TDialogBackend>
     return previous;
 }
 
-TDialogBackend& DialogBackend()
-{
-    return *Backend();
-}
+TDialogBackend& DialogBackend() { return *Backend(); }
 
 QString MsgDlgCaption(TMsgDlgType type)
 {
@@ -115,13 +112,9 @@ TModalResult MessageDlg(const QString& text, TMsgDlgType type, TMsgDlgButtons bu
     return MessageBox(text, MsgDlgCaption(type), IconOf(type), buttons);
 }
 
-void ShowMessage(const QString& text)
-{
-    MessageBox(text, ApplicationTitle(), TMsgIcon::None, {mbOK});
-}
+void ShowMessage(const QString& text) { MessageBox(text, ApplicationTitle(), TMsgIcon::None, {mbOK}); }
 
-TModalResult MessageBox(const QString& text, const QString& caption, TMsgIcon icon,
-                        TMsgDlgButtons buttons)
+TModalResult MessageBox(const QString& text, const QString& caption, TMsgIcon icon, TMsgDlgButtons buttons)
 {
     return DialogBackend().ShowMessageBox({icon, caption, text, buttons});
 }
@@ -131,10 +124,7 @@ bool InputQuery(const QString& caption, const QString& prompt, QString& value)
     return DialogBackend().InputQuery(caption, prompt, value);
 }
 
-void Beep()
-{
-    DialogBackend().Beep();
-}
+void Beep() { DialogBackend().Beep(); }
 
 TModalResult TScriptedDialogs::ShowMessageBox(const TMessageRequest& request)
 {
@@ -169,7 +159,4 @@ TScriptedDialogsGuard::TScriptedDialogsGuard()
     FPrevious = SetDialogBackend(std::move(dialogs));
 }
 
-TScriptedDialogsGuard::~TScriptedDialogsGuard()
-{
-    SetDialogBackend(std::move(FPrevious));
-}
+TScriptedDialogsGuard::~TScriptedDialogsGuard() { SetDialogBackend(std::move(FPrevious)); }

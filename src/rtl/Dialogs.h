@@ -11,8 +11,18 @@
 enum TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
 
 enum TMsgDlgBtn {
-    mbYes, mbNo, mbOK, mbCancel, mbAbort, mbRetry, mbIgnore, mbAll, mbNoToAll, mbYesToAll,
-    mbHelp, mbClose
+    mbYes,
+    mbNo,
+    mbOK,
+    mbCancel,
+    mbAbort,
+    mbRetry,
+    mbIgnore,
+    mbAll,
+    mbNoToAll,
+    mbYesToAll,
+    mbHelp,
+    mbClose
 };
 
 // A set of buttons, one bit per TMsgDlgBtn.
@@ -38,15 +48,25 @@ inline constexpr TMsgDlgButtons mbYesNoCancel{mbYes, mbNo, mbCancel};
 
 // Modal results, in the toolkit's numbering.
 enum TModalResult {
-    mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4, mrIgnore = 5, mrYes = 6,
-    mrNo = 7, mrAll = 8, mrNoToAll = 9, mrYesToAll = 10, mrClose = 11
+    mrNone = 0,
+    mrOk = 1,
+    mrCancel = 2,
+    mrAbort = 3,
+    mrRetry = 4,
+    mrIgnore = 5,
+    mrYes = 6,
+    mrNo = 7,
+    mrAll = 8,
+    mrNoToAll = 9,
+    mrYesToAll = 10,
+    mrClose = 11
 };
 
 TModalResult ModalResultOf(TMsgDlgBtn button);
 
 // The order in which a box shows its buttons.
-inline constexpr TMsgDlgBtn MsgDlgButtonOrder[] = {mbYes, mbNo, mbOK, mbCancel, mbAbort, mbRetry,
-                                                   mbIgnore, mbAll, mbNoToAll, mbYesToAll, mbHelp, mbClose};
+inline constexpr TMsgDlgBtn MsgDlgButtonOrder[] = {mbYes,    mbNo,  mbOK,      mbCancel,   mbAbort, mbRetry,
+                                                   mbIgnore, mbAll, mbNoToAll, mbYesToAll, mbHelp,  mbClose};
 // What Escape means in a box: Cancel, else No, else the only OK.
 TMsgDlgBtn EscapeButton(TMsgDlgButtons buttons);
 
@@ -83,12 +103,10 @@ QString MsgDlgCaption(TMsgDlgType type);
 // The button text the dialogs show ("OK", "Отмена", "&Да", ...).
 QString MsgDlgButtonText(TMsgDlgBtn button);
 
-TModalResult MessageDlg(const QString& text, TMsgDlgType type, TMsgDlgButtons buttons,
-                        int helpContext = 0);
+TModalResult MessageDlg(const QString& text, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext = 0);
 // A message with the application title as caption and one OK button.
 void ShowMessage(const QString& text);
-TModalResult MessageBox(const QString& text, const QString& caption, TMsgIcon icon,
-                        TMsgDlgButtons buttons);
+TModalResult MessageBox(const QString& text, const QString& caption, TMsgIcon icon, TMsgDlgButtons buttons);
 bool InputQuery(const QString& caption, const QString& prompt, QString& value);
 void Beep();
 
@@ -105,8 +123,8 @@ public:
     };
 
     std::vector<TMessageRequest> Messages;
-    std::vector<TModalResult> Answers;  // consumed front first
-    std::vector<Input> Inputs;          // consumed front first
+    std::vector<TModalResult> Answers; // consumed front first
+    std::vector<Input> Inputs;         // consumed front first
     QStringList InputPrompts;
     int Beeps = 0;
 

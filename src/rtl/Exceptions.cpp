@@ -13,16 +13,12 @@ void Exception::SetMessage(const QString& message)
     FWhat = message.toUtf8();
 }
 
-void Abort()
-{
-    throw EAbort();
-}
+void Abort() { throw EAbort(); }
 
 void AssertionFailed(const QString& message, const char* file, int line)
 {
-    const QString where = QStringLiteral("(%1, line %2)")
-                              .arg(QFileInfo(QString::fromLocal8Bit(file)).fileName())
-                              .arg(line);
+    const QString where =
+        QStringLiteral("(%1, line %2)").arg(QFileInfo(QString::fromLocal8Bit(file)).fileName()).arg(line);
     throw EAssertionFailed(message.isEmpty() ? QStringLiteral("Assertion failed ") + where
                                              : message + QLatin1Char(' ') + where);
 }

@@ -56,8 +56,8 @@ public:
 [[noreturn]] void AssertionFailed(const QString& message, const char* file, int line);
 
 // A programming-error check that stays in release builds.
-#define RTL_ASSERT(cond, message)                                                  \
-    do {                                                                           \
-        if (!(cond))                                                               \
-            ::AssertionFailed((message), __FILE__, __LINE__);                      \
+#define RTL_ASSERT(cond, message)                                                                                      \
+    do {                                                                                                               \
+        if (!(cond))                                                                                                   \
+            ::AssertionFailed((message), __FILE__, __LINE__);                                                          \
     } while (false)

@@ -7,7 +7,7 @@
 
 namespace {
 QPointer<TForm> gActiveForm;
-}
+} // namespace
 
 TForm::TForm(QWidget* parent) : QDialog(parent) {}
 
@@ -17,29 +17,21 @@ TForm::~TForm()
         gActiveForm = nullptr;
 }
 
-TForm* TForm::ActiveForm()
-{
-    return gActiveForm;
-}
+TForm* TForm::ActiveForm() { return gActiveForm; }
 
 void TForm::SetBorderStyle(TFormBorderStyle style)
 {
     Qt::WindowFlags flags = Qt::Window;
     switch (style) {
-    case bsNone:
-        flags |= Qt::FramelessWindowHint;
-        break;
+    case bsNone: flags |= Qt::FramelessWindowHint; break;
     case bsDialog:
         flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                 | Qt::WindowCloseButtonHint;
         break;
     case bsToolWindow:
-    case bsSizeToolWin:
-        flags = Qt::Tool;
-        break;
+    case bsSizeToolWin: flags = Qt::Tool; break;
     case bsSingle:
-    case bsSizeable:
-        break;
+    case bsSizeable: break;
     }
     setWindowFlags(flags);
     FFixedSize = style == bsDialog || style == bsSingle || style == bsToolWindow;

@@ -25,10 +25,7 @@ HMODULE GetModuleHandle(const QString& fileName)
     return module;
 }
 
-void* GetProcAddress(HMODULE module, const char* name)
-{
-    return module ? dlsym(module, name) : nullptr;
-}
+void* GetProcAddress(HMODULE module, const char* name) { return module ? dlsym(module, name) : nullptr; }
 
 void FreeLibrary(HMODULE module)
 {

@@ -22,9 +22,16 @@ QMessageBox::Icon QtIcon(TMsgIcon icon)
 QMessageBox::ButtonRole QtRole(TMsgDlgBtn button)
 {
     switch (button) {
-    case mbYes: case mbOK: case mbAll: case mbYesToAll: case mbRetry: return QMessageBox::AcceptRole;
-    case mbNo: case mbNoToAll: return QMessageBox::NoRole;
-    case mbCancel: case mbAbort: case mbClose: return QMessageBox::RejectRole;
+    case mbYes:
+    case mbOK:
+    case mbAll:
+    case mbYesToAll:
+    case mbRetry: return QMessageBox::AcceptRole;
+    case mbNo:
+    case mbNoToAll: return QMessageBox::NoRole;
+    case mbCancel:
+    case mbAbort:
+    case mbClose: return QMessageBox::RejectRole;
     case mbIgnore: return QMessageBox::ActionRole;
     case mbHelp: return QMessageBox::HelpRole;
     }
@@ -59,8 +66,8 @@ public:
     bool InputQuery(const QString& caption, const QString& prompt, QString& value) override
     {
         bool ok = false;
-        const QString answer = QInputDialog::getText(QApplication::activeWindow(), caption, prompt,
-                                                     QLineEdit::Normal, value, &ok);
+        const QString answer = QInputDialog::getText(QApplication::activeWindow(), caption, prompt, QLineEdit::Normal,
+                                                     value, &ok);
         if (ok)
             value = answer;
         return ok;
@@ -71,7 +78,4 @@ public:
 
 } // namespace
 
-std::unique_ptr<TDialogBackend> MakeQtDialogs()
-{
-    return std::make_unique<TQtDialogs>();
-}
+std::unique_ptr<TDialogBackend> MakeQtDialogs() { return std::make_unique<TQtDialogs>(); }

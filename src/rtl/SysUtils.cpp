@@ -581,8 +581,8 @@ struct TNumberPattern
 };
 
 // Writes the digits into the section's placeholders and copies the rest.
-QString EmitNumber(const QString& section, const TNumberPattern& p, const QString& intDigits,
-                   const QString& decimals, int exponent, const TFormatSettings& settings)
+QString EmitNumber(const QString& section, const TNumberPattern& p, const QString& intDigits, const QString& decimals,
+                   int exponent, const TFormatSettings& settings)
 {
     QString out;
     const int n = static_cast<int>(intDigits.size());

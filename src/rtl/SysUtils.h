@@ -49,8 +49,7 @@ TFormatSettings& FormatSettings();
 // yy yyyy, h hh, n nn, s ss, z zzz, t (short time), tt (long time),
 // c (short date, and long time unless midnight), am/pm a/p ampm,
 // / and : (the separators), "..." and '...' literal text.
-QString FormatDateTime(const QString& pattern, TDateTime value,
-                       const TFormatSettings& settings = FormatSettings());
+QString FormatDateTime(const QString& pattern, TDateTime value, const TFormatSettings& settings = FormatSettings());
 QString DateToStr(TDateTime value, const TFormatSettings& settings = FormatSettings());
 QString TimeToStr(TDateTime value, const TFormatSettings& settings = FormatSettings());
 QString DateTimeToStr(TDateTime value, const TFormatSettings& settings = FormatSettings());
@@ -64,8 +63,7 @@ TDateTime StrToDate(const QString& text, const TFormatSettings& settings = Forma
 TDateTime StrToTime(const QString& text, const TFormatSettings& settings = FormatSettings());
 TDateTime StrToDateTime(const QString& text, const TFormatSettings& settings = FormatSettings());
 std::optional<TDateTime> TryStrToDate(const QString& text, const TFormatSettings& settings = FormatSettings());
-std::optional<TDateTime> TryStrToDateTime(const QString& text,
-                                          const TFormatSettings& settings = FormatSettings());
+std::optional<TDateTime> TryStrToDateTime(const QString& text, const TFormatSettings& settings = FormatSettings());
 
 // Numbers. FloatToStr: up to 15 significant digits, general format, the
 // decimal separator of the settings: fixed from 0.0001 up to 15 integer

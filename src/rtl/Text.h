@@ -5,10 +5,10 @@
 #include <QByteArray>
 #include <QString>
 
-QString AnsiToString(const QByteArray& ansi);   // CP1251 -> QString
-QByteArray StringToAnsi(const QString& text);   // QString -> CP1251, '?' for what it lacks
-QString OemToString(const QByteArray& oem);     // CP866 -> QString
-QByteArray StringToOem(const QString& text);    // QString -> CP866
+QString AnsiToString(const QByteArray& ansi); // CP1251 -> QString
+QByteArray StringToAnsi(const QString& text); // QString -> CP1251, '?' for what it lacks
+QString OemToString(const QByteArray& oem);   // CP866 -> QString
+QByteArray StringToOem(const QString& text);  // QString -> CP866
 
 // Removes leading and trailing characters with codes below 33 (blanks and
 // control characters), as the toolkit's Trim does.

@@ -26,14 +26,14 @@ enum TVarType {
     varEmpty,
     varNull,
     varBoolean,
-    varInteger,  // 32-bit signed
+    varInteger, // 32-bit signed
     varInt64,
     varDouble,
     varCurrency, // fixed point, 4 decimals (the value times 10000 in 64 bits)
     varDate,     // TDateTime
     varString,
-    varBytes,    // a byte string (blobs, row addresses)
-    varArray,    // a one-dimensional array of variants
+    varBytes, // a byte string (blobs, row addresses)
+    varArray, // a one-dimensional array of variants
 };
 
 // A currency amount: the value times 10000.
@@ -61,9 +61,9 @@ public:
     // The integer spellings that would otherwise be ambiguous (qint64 as
     // long long, unsigned int): as Int64.
     template <std::integral T>
-        requires((std::is_signed_v<T> && sizeof(T) == sizeof(int64_t) && !std::is_same_v<T, int64_t>)
-                 || (std::is_unsigned_v<T> && !std::is_same_v<T, bool> && sizeof(T) == sizeof(int32_t)))
-    Variant(T value) : Variant(static_cast<int64_t>(value))
+    requires((std::is_signed_v<T> && sizeof(T) == sizeof(int64_t) && !std::is_same_v<T, int64_t>)
+             || (std::is_unsigned_v<T> && !std::is_same_v<T, bool> && sizeof(T) == sizeof(int32_t))) Variant(T value)
+        : Variant(static_cast<int64_t>(value))
     {
     }
 
@@ -84,13 +84,13 @@ public:
     // to 0, "" and False; null raises EVariantError, as does any impossible
     // conversion (message "Could not convert variant of type (X) into type (Y)").
     bool AsBoolean() const;
-    int32_t AsInteger() const;  // doubles round half to even; out of range raises
+    int32_t AsInteger() const; // doubles round half to even; out of range raises
     int64_t AsInt64() const;
     double AsDouble() const;
     TCurrency AsCurrency() const;
     TDateTime AsDateTime() const;
-    QString AsString() const;   // null raises: use VarToStr for "" instead
-    QByteArray AsBytes() const; // bytes as they are; a string as its UTF-8
+    QString AsString() const;                    // null raises: use VarToStr for "" instead
+    QByteArray AsBytes() const;                  // bytes as they are; a string as its UTF-8
     const std::vector<Variant>& AsArray() const; // raises unless an array
 
     // Array access; raises unless an array and the index is in range.
@@ -134,8 +134,7 @@ private:
         bool operator==(const TDate&) const = default;
     };
     using TArray = std::shared_ptr<std::vector<Variant>>; // copied on write
-    std::variant<std::monostate, TNull, bool, int32_t, int64_t, double, TCurrency, TDate, QString,
-                 QByteArray, TArray>
+    std::variant<std::monostate, TNull, bool, int32_t, int64_t, double, TCurrency, TDate, QString, QByteArray, TArray>
         FValue;
 };
 

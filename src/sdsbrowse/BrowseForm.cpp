@@ -6,10 +6,10 @@
 #include "DBGridPrinter.h"
 #include "DBGridSearch.h"
 #include "DBNavigator.h"
-#include "SysUtils.h"
 #include "IBSQL.h"
 #include "SDS.h"
 #include "SDatabase.h"
+#include "SysUtils.h"
 
 #include <QComboBox>
 #include <QFileDialog>
@@ -19,16 +19,14 @@
 #include <QVBoxLayout>
 
 TBrowseForm::TBrowseForm(TSDatabase& database, QWidget* parent)
-    : QWidget(parent),
-      FDatabase(database),
-      FTransaction(std::make_unique<TIBTransaction>()),
+    : QWidget(parent), FDatabase(database), FTransaction(std::make_unique<TIBTransaction>()),
       FWriteTransaction(std::make_unique<TIBTransaction>())
 {
     // Rows are read in a read-only transaction and written in one of their
     // own, committed with every post.
     FTransaction->SetDefaultDatabase(&database);
-    FTransaction->SetParams({QStringLiteral("read"), QStringLiteral("read_committed"),
-                             QStringLiteral("rec_version"), QStringLiteral("nowait")});
+    FTransaction->SetParams({QStringLiteral("read"), QStringLiteral("read_committed"), QStringLiteral("rec_version"),
+                             QStringLiteral("nowait")});
     FWriteTransaction->SetDefaultDatabase(&database);
     FWriteTransaction->SetParams({QStringLiteral("write"), QStringLiteral("read_committed"),
                                   QStringLiteral("rec_version"), QStringLiteral("nowait")});
@@ -57,7 +55,8 @@ TBrowseForm::TBrowseForm(TSDatabase& database, QWidget* parent)
     });
     addButton(QStringLiteral("Печать"), QStringLiteral("Просмотр перед печатью"), [this] { PrintPreview(); });
     addButton(QStringLiteral("CSV"), QStringLiteral("Выгрузка строк в файл CSV"), [this] { Export(false); });
-    addButton(QStringLiteral("Excel"), QStringLiteral("Выгрузка строк в книгу Excel (.xlsx)"), [this] { Export(true); });
+    addButton(QStringLiteral("Excel"), QStringLiteral("Выгрузка строк в книгу Excel (.xlsx)"),
+              [this] { Export(true); });
     layout->addLayout(bar);
 
     FGrid = new TDBGridEx(this);
@@ -73,10 +72,7 @@ TBrowseForm::TBrowseForm(TSDatabase& database, QWidget* parent)
     resize(860, 480);
 }
 
-TBrowseForm::~TBrowseForm()
-{
-    FSource->SetDataSet(nullptr);
-}
+TBrowseForm::~TBrowseForm() { FSource->SetDataSet(nullptr); }
 
 QStringList TBrowseForm::Relations() const
 {
@@ -135,7 +131,8 @@ void TBrowseForm::Export(bool workbook)
     if (!FDataSet)
         return;
     const QString file = QFileDialog::getSaveFileName(
-        this, QStringLiteral("Выгрузка"), FDataSet->TableName() + (workbook ? QStringLiteral(".xlsx") : QStringLiteral(".csv")),
+        this, QStringLiteral("Выгрузка"),
+        FDataSet->TableName() + (workbook ? QStringLiteral(".xlsx") : QStringLiteral(".csv")),
         workbook ? QStringLiteral("Книга Excel (*.xlsx)") : QStringLiteral("CSV (*.csv)"));
     if (file.isEmpty())
         return;

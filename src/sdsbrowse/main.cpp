@@ -19,7 +19,8 @@ int main(int argc, char** argv)
     parser.setApplicationDescription(QStringLiteral("Browses the tables of a Firebird database."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("DATABASE"), QStringLiteral("a database file, or host:path"));
-    parser.addPositionalArgument(QStringLiteral("TABLE"), QStringLiteral("the table to open first"), QStringLiteral("[TABLE]"));
+    parser.addPositionalArgument(QStringLiteral("TABLE"), QStringLiteral("the table to open first"),
+                                 QStringLiteral("[TABLE]"));
     const QCommandLineOption screenshot(QStringLiteral("screenshot"),
                                         QStringLiteral("save the window as a PNG image and quit"),
                                         QStringLiteral("FILE"));

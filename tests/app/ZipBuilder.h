@@ -33,7 +33,8 @@ inline QByteArray Deflate(const QByteArray& data)
 
 inline quint32 Crc(const QByteArray& data)
 {
-    return static_cast<quint32>(crc32(0, reinterpret_cast<const Bytef*>(data.constData()), static_cast<uInt>(data.size())));
+    return static_cast<quint32>(
+        crc32(0, reinterpret_cast<const Bytef*>(data.constData()), static_cast<uInt>(data.size())));
 }
 
 inline void Put16(QByteArray& out, quint64 v)
@@ -84,8 +85,8 @@ public:
     bool reverseLocalOrder = false; // local records in the opposite order to the directory
     QByteArray comment;
     std::optional<quint16> commentLength;
-    bool zip64 = false;        // Zip64 end record and locator; the end record saturated
-    bool zip64Records = true;  // false: saturate the end record but leave the Zip64 records out
+    bool zip64 = false;       // Zip64 end record and locator; the end record saturated
+    bool zip64Records = true; // false: saturate the end record but leave the Zip64 records out
     quint32 zip64EndSignature = 0x06064B50;
     std::optional<quint64> entryCount; // the end records' claims
     std::optional<quint64> directorySize;

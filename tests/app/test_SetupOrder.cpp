@@ -56,8 +56,7 @@ TEST_F(SetupOrderTest, CertificatesThenCrlsThreeTimesOverAndTheStoreClosedFirst)
     const QStringList pass = {
         "ImportMem(7,2,0,3001)", "ImportMem(7,2,0,3003)", "ImportMem(7,2,0,ee04)",
         "GetErrorText(4,1024)", // the refusal's text goes into the exception that is dropped
-        "ImportMem(7,2,0,3008)",
-        "ImportMem(7,4,0,3002)", "ImportMem(7,4,0,3007)",
+        "ImportMem(7,2,0,3008)", "ImportMem(7,4,0,3002)", "ImportMem(7,4,0,3007)",
     };
     QStringList expected = {"Initialize(4d79,1)", "FindCert(7,1,524287,0,0)", "FreeFindResult(7,1)"};
     for (int i = 0; i < 3; ++i)

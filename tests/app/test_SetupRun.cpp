@@ -7,8 +7,8 @@
 #include "UPwd.h"
 
 #include <QApplication>
-#include <QPushButton>
 #include <QDir>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest/QTest>
@@ -26,7 +26,8 @@ protected:
 
     int StoredCount(const char* pattern) const
     {
-        return int(QDir(FStores.path() + QStringLiteral("/My")).entryList({QLatin1String(pattern)}, QDir::Files).size());
+        return int(
+            QDir(FStores.path() + QStringLiteral("/My")).entryList({QLatin1String(pattern)}, QDir::Files).size());
     }
 };
 

@@ -15,10 +15,7 @@
 using namespace ziptest;
 
 // Readable failures; contents only by size and head.
-void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
+void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
 void PrintTo(const QByteArray& bytes, std::ostream* os)
 {
@@ -190,22 +187,35 @@ TEST(UnZipLayout, ArchiveVariantsReadTheSame)
     const QByteArray fakeEnd = "PK\x05\x06" + QByteArray(16, '\0') + "\x05";
     const std::vector<std::pair<const char*, std::function<void(ZipBuilder&)>>> variants = {
         {"stub before, offsets from the archive", [&](ZipBuilder& z) { z.prefix = stub; }},
-        {"stub before, offsets from the data", [&](ZipBuilder& z) { z.prefix = stub; z.prefixInOffsets = true; }},
+        {"stub before, offsets from the data",
+         [&](ZipBuilder& z) {
+             z.prefix = stub;
+             z.prefixInOffsets = true;
+         }},
         {"comment", [](ZipBuilder& z) { z.comment = "Root bundle"; }},
         {"comment holding an end signature", [&](ZipBuilder& z) { z.comment = "note " + fakeEnd + "!!"; }},
         {"longest comment", [](ZipBuilder& z) { z.comment = QByteArray(0xFFFF, 'c'); }},
-        {"Zip64", [](ZipBuilder& z) { z.zip64 = true; for (ZipEntry& e : z.entries) e.zip64 = true; }},
+        {"Zip64",
+         [](ZipBuilder& z) {
+             z.zip64 = true;
+             for (ZipEntry& e : z.entries)
+                 e.zip64 = true;
+         }},
         {"Zip64 end records only", [](ZipBuilder& z) { z.zip64 = true; }},
-        {"Zip64 with stub and comment", [&](ZipBuilder& z) {
+        {"Zip64 with stub and comment",
+         [&](ZipBuilder& z) {
              z.zip64 = true;
              for (ZipEntry& e : z.entries)
                  e.zip64 = true;
              z.prefix = stub;
              z.comment = "c";
          }},
-        {"foreign extra fields", [](ZipBuilder& z) {
+        {"foreign extra fields",
+         [](ZipBuilder& z) {
              for (ZipEntry& e : z.entries)
-                 e.extra = QByteArray("\x0a\x00\x04\x00" "abcd", 8);
+                 e.extra = QByteArray("\x0a\x00\x04\x00"
+                                      "abcd",
+                                      8);
          }},
     };
     for (const auto& [label, apply] : variants) {
@@ -226,16 +236,11 @@ struct DamageCase
 QString MessageOf(int error)
 {
     switch (error) {
-    case 8:
-        return "Invalid size or check sum of file or unsupported compression format - Native error: 00008";
-    case 35:
-        return "Invalid archive file. - Native error: 00035";
-    case 40:
-        return "Cannot find Zip64 directory end record - Native error: 00040";
-    case 55:
-        return "Deflate64 compression method is not supported - Native error: 00055";
-    case 57:
-        return "Archive is damaged. Open failed - Native error: 00057";
+    case 8: return "Invalid size or check sum of file or unsupported compression format - Native error: 00008";
+    case 35: return "Invalid archive file. - Native error: 00035";
+    case 40: return "Cannot find Zip64 directory end record - Native error: 00040";
+    case 55: return "Deflate64 compression method is not supported - Native error: 00055";
+    case 57: return "Archive is damaged. Open failed - Native error: 00057";
     }
     return QString();
 }
@@ -265,40 +270,102 @@ TEST(UnZipDamage, FailsWithItsNumberAndMessage)
         {"shorter than an end record", [] { return QByteArray("PK\x05\x06"); }, 35},
         {"tail cut off", [&] { return good.left(good.size() - 5); }, 35},
         {"second half cut off", [&] { return good.left(good.size() / 2); }, 35},
-        {"comment longer than the data", [] { return Archive([](ZipBuilder& z) { z.comment = "c"; z.commentLength = 2; }); }, 35},
+        {"comment longer than the data",
+         [] {
+             return Archive([](ZipBuilder& z) {
+                 z.comment = "c";
+                 z.commentLength = 2;
+             });
+         },
+         35},
         {"central header signature", [] { return OneEntry([](ZipEntry& e) { e.centralSignature = 0x02014B51; }); }, 35},
         {"local header signature", [] { return OneEntry([](ZipEntry& e) { e.localSignature = 0x04034B51; }); }, 35},
-        {"local header offset beyond the data", [] { return OneEntry([](ZipEntry& e) { e.localOffset = 0x10000000; }); }, 35},
-        {"directory offset beyond the data", [] { return Archive([](ZipBuilder& z) { z.directoryOffset = 0x7FFFFFF0; }); }, 35},
-        {"directory larger than the data", [] { return Archive([](ZipBuilder& z) { z.directorySize = 0x7FFFFFF0; }); }, 35},
+        {"local header offset beyond the data",
+         [] { return OneEntry([](ZipEntry& e) { e.localOffset = 0x10000000; }); }, 35},
+        {"directory offset beyond the data",
+         [] { return Archive([](ZipBuilder& z) { z.directoryOffset = 0x7FFFFFF0; }); }, 35},
+        {"directory larger than the data", [] { return Archive([](ZipBuilder& z) { z.directorySize = 0x7FFFFFF0; }); },
+         35},
         {"more entries than the directory holds", [] { return Archive([](ZipBuilder& z) { z.entryCount = 3; }); }, 35},
-        {"Zip64 entry count beyond the directory", [] { return Archive([](ZipBuilder& z) { z.zip64 = true; z.entryCount = ~0ull; }); }, 35},
-        {"Zip64 extra field short of a value", [] { return OneEntry([](ZipEntry& e) { e.zip64 = true; e.zip64ExtraValues = 1; }); }, 35},
+        {"Zip64 entry count beyond the directory",
+         [] {
+             return Archive([](ZipBuilder& z) {
+                 z.zip64 = true;
+                 z.entryCount = ~0ull;
+             });
+         },
+         35},
+        {"Zip64 extra field short of a value",
+         [] {
+             return OneEntry([](ZipEntry& e) {
+                 e.zip64 = true;
+                 e.zip64ExtraValues = 1;
+             });
+         },
+         35},
         {"wrong CRC", [] { return OneEntry([](ZipEntry& e) { e.crc = 0x12345678; }); }, 8},
         {"wrong CRC, stored", [] { return OneEntry([](ZipEntry& e) { e.crc = 0; }, Stored); }, 8},
         {"size claimed larger", [] { return OneEntry([](ZipEntry& e) { e.uncompressedSize = 2002; }); }, 8},
         {"size claimed smaller", [] { return OneEntry([](ZipEntry& e) { e.uncompressedSize = 2000; }); }, 8},
-        {"more data than claimed, CRC of the claimed part", [] {
-             return OneEntry([](ZipEntry& e) { e.uncompressedSize = 2000; e.crc = Crc(e.data.left(2000)); });
-         }, 8},
-        {"size claimed larger, stored", [] { return OneEntry([](ZipEntry& e) { e.uncompressedSize = 2002; }, Stored); }, 8},
-        {"deflate stream cut short", [] { return OneEntry([](ZipEntry& e) { e.packed = Deflate(e.data).left(5); }); }, 8},
+        {"more data than claimed, CRC of the claimed part",
+         [] {
+             return OneEntry([](ZipEntry& e) {
+                 e.uncompressedSize = 2000;
+                 e.crc = Crc(e.data.left(2000));
+             });
+         },
+         8},
+        {"size claimed larger, stored", [] { return OneEntry([](ZipEntry& e) { e.uncompressedSize = 2002; }, Stored); },
+         8},
+        {"deflate stream cut short", [] { return OneEntry([](ZipEntry& e) { e.packed = Deflate(e.data).left(5); }); },
+         8},
         {"deflate stream garbage", [] { return OneEntry([](ZipEntry& e) { e.packed = QByteArray(40, '\xff'); }); }, 8},
         {"no deflate stream", [] { return OneEntry([](ZipEntry& e) { e.packed = QByteArray(); }); }, 8},
-        {"inflates far beyond its claim", [&] { return OneEntry([&](ZipEntry& e) { e.packed = bigZeros; e.uncompressedSize = 100; }); }, 8},
-        {"claims an enormous size", [] { return OneEntry([](ZipEntry& e) { e.zip64 = true; e.uncompressedSize = 1ull << 62; }); }, 8},
+        {"inflates far beyond its claim",
+         [&] {
+             return OneEntry([&](ZipEntry& e) {
+                 e.packed = bigZeros;
+                 e.uncompressedSize = 100;
+             });
+         },
+         8},
+        {"claims an enormous size",
+         [] {
+             return OneEntry([](ZipEntry& e) {
+                 e.zip64 = true;
+                 e.uncompressedSize = 1ull << 62;
+             });
+         },
+         8},
         {"encrypted", [] { return OneEntry([](ZipEntry& e) { e.flags = 0x0001; }); }, 8},
         {"Deflate64", [] { return OneEntry([](ZipEntry& e) { e.method = 9; }); }, 55},
         {"BZIP2", [] { return OneEntry([](ZipEntry& e) { e.method = 12; }); }, 8},
-        {"Zip64 announced, records missing", [] { return Archive([](ZipBuilder& z) { z.zip64 = true; z.zip64Records = false; }); }, 40},
-        {"Zip64 end record signature", [] { return Archive([](ZipBuilder& z) { z.zip64 = true; z.zip64EndSignature = 0x06064B51; }); }, 40},
-        {"compressed sizes add up beyond the archive", [] {
+        {"Zip64 announced, records missing",
+         [] {
+             return Archive([](ZipBuilder& z) {
+                 z.zip64 = true;
+                 z.zip64Records = false;
+             });
+         },
+         40},
+        {"Zip64 end record signature",
+         [] {
+             return Archive([](ZipBuilder& z) {
+                 z.zip64 = true;
+                 z.zip64EndSignature = 0x06064B51;
+             });
+         },
+         40},
+        {"compressed sizes add up beyond the archive",
+         [] {
              ZipBuilder zip;
              zip.Add("a", QByteArray(2000, 'a'), Stored).compressedSize = 3000;
              zip.Add("b", QByteArray(2000, 'b'), Stored).compressedSize = 3000;
              return zip.Build();
-         }, 57},
-        {"one compressed size beyond the archive", [] { return OneEntry([](ZipEntry& e) { e.compressedSize = 0xFFFFFFF0; }); }, 57},
+         },
+         57},
+        {"one compressed size beyond the archive",
+         [] { return OneEntry([](ZipEntry& e) { e.compressedSize = 0xFFFFFFF0; }); }, 57},
     };
     for (const DamageCase& c : cases) {
         SCOPED_TRACE(c.label);

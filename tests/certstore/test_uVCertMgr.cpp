@@ -7,9 +7,9 @@
 #include "vcert1.h"
 
 #include <QDateTime>
-#include <gtest/gtest.h>
 #include <cstdlib>
 #include <ctime>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -54,8 +54,7 @@ TEST_F(VCertMgrTest, CreationOpensReadsAndFreesThenDestructionCloses)
     {
         TVCertMgr manager(QStringLiteral("My"));
         EXPECT_EQ(manager.StoreHandle(), 7);
-        EXPECT_EQ(TakeLog(), QStringList({"Initialize(4d79,1)", "FindCert(7,1,524287,0,0)",
-                                          "FreeFindResult(7,1)"}));
+        EXPECT_EQ(TakeLog(), QStringList({"Initialize(4d79,1)", "FindCert(7,1,524287,0,0)", "FreeFindResult(7,1)"}));
         ASSERT_NE(manager.List1(), nullptr);
         EXPECT_EQ(manager.List1()->Count(), 0);
         ASSERT_NE(manager.List2(), nullptr);
@@ -76,11 +75,12 @@ TEST_F(VCertMgrTest, StoreNameRules)
         {QStringLiteral("Хран"), "d5f0e0ed"}, // CP1251
     };
     for (const auto& c : cases) {
-        { TVCertMgr manager(c.name); }
+        {
+            TVCertMgr manager(c.name);
+        }
         const QStringList log = TakeLog();
         ASSERT_FALSE(log.isEmpty());
-        EXPECT_EQ(log.first(), QStringLiteral("Initialize(%1,1)").arg(QLatin1String(c.passed)))
-            << c.name.toStdString();
+        EXPECT_EQ(log.first(), QStringLiteral("Initialize(%1,1)").arg(QLatin1String(c.passed))) << c.name.toStdString();
     }
 }
 
@@ -120,9 +120,8 @@ TEST_F(VCertMgrTest, FailedSearchStillFreesAndClosesTheStore)
         EXPECT_EQ(e.Code, 77);
         EXPECT_EQ(e.Message(), QStringLiteral("Ошибка 77"));
     }
-    EXPECT_EQ(TakeLog(), QStringList({"Initialize(4d79,1)", "FindCert(7,1,524287,0,0)",
-                                      "GetErrorText(77,1024)", "FreeFindResult(7,1)",
-                                      "Uninitialize(7)"}));
+    EXPECT_EQ(TakeLog(), QStringList({"Initialize(4d79,1)", "FindCert(7,1,524287,0,0)", "GetErrorText(77,1024)",
+                                      "FreeFindResult(7,1)", "Uninitialize(7)"}));
 }
 
 TEST_F(VCertMgrTest, FailedOpenClosesNothing)
@@ -139,8 +138,7 @@ TEST_F(VCertMgrTest, ImportsPassKindAndBytesUnchanged)
     manager.ImportCertificate(QByteArray("\x30\x82\x00", 3));
     manager.ImportCRL(QByteArray("abc"));
     manager.ImportCRL(QByteArray());
-    EXPECT_EQ(TakeLog(), QStringList({"ImportMem(7,2,0,308200)", "ImportMem(7,4,0,616263)",
-                                      "ImportMem(7,4,0,)"}));
+    EXPECT_EQ(TakeLog(), QStringList({"ImportMem(7,2,0,308200)", "ImportMem(7,4,0,616263)", "ImportMem(7,4,0,)"}));
 }
 
 TEST_F(VCertMgrTest, RefusedImportRaisesAndLeavesTheManagerUsable)
@@ -192,16 +190,16 @@ TEST(EscapeDecoding, Cases)
     } cases[] = {
         {"CN=\\xd0\\x98", QStringLiteral("CN=И")},
         {"\\x41\\x42", QStringLiteral("AB")},
-        {"\\x41\\x00\\x42", QStringLiteral("AB")},           // 00 contributes nothing
-        {"\\xzz\\x42", QStringLiteral("B")},                 // not hexadecimal: skipped
-        {"\\x4", QString(QChar(4))},                         // one digit where the text ends
-        {"\\xd0", QString()},                                // incomplete sequence
-        {"\\xd0\\x41", QString()},                           // wrong continuation byte
-        {"\\x41\\X42", QStringLiteral("A\\X42")},            // only a lower-case x escapes
+        {"\\x41\\x00\\x42", QStringLiteral("AB")}, // 00 contributes nothing
+        {"\\xzz\\x42", QStringLiteral("B")},       // not hexadecimal: skipped
+        {"\\x4", QString(QChar(4))},               // one digit where the text ends
+        {"\\xd0", QString()},                      // incomplete sequence
+        {"\\xd0\\x41", QString()},                 // wrong continuation byte
+        {"\\x41\\X42", QStringLiteral("A\\X42")},  // only a lower-case x escapes
         {"\\x41\\", QStringLiteral("A\\")},
-        {"O=\\xe4\\xb8\\xad", QStringLiteral("O=?")},        // not in the ANSI code page
+        {"O=\\xe4\\xb8\\xad", QStringLiteral("O=?")}, // not in the ANSI code page
         {"plain", QStringLiteral("plain")},
-        {"\xD2\xE5\xF1\xF2", QStringLiteral("Тест")},        // no escape: ANSI unchanged
+        {"\xD2\xE5\xF1\xF2", QStringLiteral("Тест")}, // no escape: ANSI unchanged
     };
     for (const auto& c : cases)
         EXPECT_EQ(DecodeEscapedText(c.text), c.expected) << c.text.toStdString();
@@ -223,7 +221,7 @@ TEST(CertTime, FatResolutionAndTimeZoneBias)
         {"UTC0", 946684803, EncodeDate(2000, 1, 1) + EncodeTime(0, 0, 2, 0)},
         {"MSK-3", 946684800, EncodeDate(2000, 1, 1) + EncodeTime(3, 0, 0, 0)},
         {"EST5", 946684800, EncodeDate(1999, 12, 31) + EncodeTime(19, 0, 0, 0)},
-        {"UTC0", 315532799, 0},                             // 1979-12-31 23:59:59
+        {"UTC0", 315532799, 0}, // 1979-12-31 23:59:59
         {"UTC0", 315532800, EncodeDate(1980, 1, 1)},
         {"UTC0", 0xFFFFFFFFu, EncodeDate(2106, 2, 7) + EncodeTime(6, 28, 14, 0)},
     };

@@ -56,7 +56,9 @@ struct TWatchedSource
 
     explicit TWatchedSource(TDataSet* dataSet)
     {
-        Source.OnStateChange = [this](QObject*) { Events << QStringLiteral("State(%1)").arg(StateName(Source.State())); };
+        Source.OnStateChange = [this](QObject*) {
+            Events << QStringLiteral("State(%1)").arg(StateName(Source.State()));
+        };
         Source.OnDataChange = [this](TDataSource*, TField* field) {
             Events << QStringLiteral("Data(%1)").arg(field ? field->FieldName() : QStringLiteral("-"));
         };

@@ -214,7 +214,8 @@ protected:
         const std::vector<Variant>& old = OldRecord();
         const int id = F(*this, "ID")->Index();
         Changes << (old.empty() ? QStringLiteral("new %1").arg(F(*this, "ID")->AsInteger())
-                                : QStringLiteral("%1 -> %2").arg(old[static_cast<size_t>(id)].AsInteger())
+                                : QStringLiteral("%1 -> %2")
+                                      .arg(old[static_cast<size_t>(id)].AsInteger())
                                       .arg(F(*this, "ID")->AsInteger()));
         TCustomMemTable::DoBeforePost();
     }

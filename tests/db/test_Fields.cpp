@@ -45,7 +45,7 @@ struct TNormalizeCase
     TFieldType Type;
     int Size;
     Variant Input;
-    Variant Expected;      // when no error is expected
+    Variant Expected;            // when no error is expected
     const char* Error = nullptr; // part of the EConvertError message
 };
 
@@ -67,7 +67,11 @@ TEST_F(FieldNormalize, ConvertsToTheStoredTypeOrRaises)
         {ftMemo, 0, Variant(utf8), Variant(QStringLiteral("Привет"))},
 
         {ftSmallint, 0, Variant(" 42 "), Variant(42)},
-        {ftSmallint, 0, Variant(32768), {}, "32768 is not a valid value for field 'V'. The allowed range is -32768 to 32767"},
+        {ftSmallint,
+         0,
+         Variant(32768),
+         {},
+         "32768 is not a valid value for field 'V'. The allowed range is -32768 to 32767"},
         {ftSmallint, 0, Variant("4x"), {}, "'4x' is not a valid integer value"},
         {ftWord, 0, Variant(-1), {}, "-1 is not a valid value for field 'V'. The allowed range is 0 to 65535"},
         {ftWord, 0, Variant(65535), Variant(65535)},
@@ -132,8 +136,8 @@ TEST_F(FieldNormalize, ConvertsToTheStoredTypeOrRaises)
         field->SetFieldName(QStringLiteral("V"));
         field->SetSize(c.Size);
         const QString input = c.Input.VarType() == varBytes ? QString::fromLatin1(c.Input.AsBytes().toHex())
-                              : c.Input.IsArray()              ? QStringLiteral("array")
-                                                               : VarToStr(c.Input);
+                              : c.Input.IsArray()           ? QStringLiteral("array")
+                                                            : VarToStr(c.Input);
         const QString where = FieldTypeName(c.Type) + QStringLiteral(" <- ") + input;
         SCOPED_TRACE(where.toStdString());
         if (c.Error) {
@@ -239,7 +243,8 @@ TEST_F(FieldAccess, ViewsAFieldTypeHasNoneOfRaiseAccessErrors)
                 EXPECT_NO_THROW(use.second(field));
                 continue;
             }
-            const QString message = QStringLiteral("Field '%1' cannot be accessed as type %2").arg(QLatin1String(name), view);
+            const QString message =
+                QStringLiteral("Field '%1' cannot be accessed as type %2").arg(QLatin1String(name), view);
             for (const TUse& access : {use.first, use.second}) {
                 try {
                     access(field);
@@ -503,14 +508,14 @@ TEST(FieldList, CreateFieldMakesTheClassOfEachType)
         int Size;
         int DisplayWidth;
     } cases[] = {
-        {ftString, "TStringField", 20, 20},     {ftSmallint, "TSmallintField", 0, 6},
-        {ftInteger, "TIntegerField", 0, 11},    {ftWord, "TWordField", 0, 5},
-        {ftAutoInc, "TAutoIncField", 0, 11},    {ftLargeint, "TLargeintField", 0, 15},
-        {ftFloat, "TFloatField", 0, 10},        {ftCurrency, "TCurrencyField", 0, 10},
-        {ftBCD, "TBCDField", 4, 20},            {ftBoolean, "TBooleanField", 0, 5},
-        {ftDate, "TDateField", 0, 10},          {ftTime, "TTimeField", 0, 8},
-        {ftDateTime, "TDateTimeField", 0, 19},  {ftBytes, "TBytesField", 16, 10},
-        {ftBlob, "TBlobField", 0, 10},          {ftMemo, "TMemoField", 0, 10},
+        {ftString, "TStringField", 20, 20},    {ftSmallint, "TSmallintField", 0, 6},
+        {ftInteger, "TIntegerField", 0, 11},   {ftWord, "TWordField", 0, 5},
+        {ftAutoInc, "TAutoIncField", 0, 11},   {ftLargeint, "TLargeintField", 0, 15},
+        {ftFloat, "TFloatField", 0, 10},       {ftCurrency, "TCurrencyField", 0, 10},
+        {ftBCD, "TBCDField", 4, 20},           {ftBoolean, "TBooleanField", 0, 5},
+        {ftDate, "TDateField", 0, 10},         {ftTime, "TTimeField", 0, 8},
+        {ftDateTime, "TDateTimeField", 0, 19}, {ftBytes, "TBytesField", 16, 10},
+        {ftBlob, "TBlobField", 0, 10},         {ftMemo, "TMemoField", 0, 10},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.ClassName);

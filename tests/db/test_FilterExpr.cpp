@@ -153,7 +153,7 @@ TEST_F(FilterExpr, EvaluatesOverOneRecord)
         {"NAME = 'ива*'", 0, false},
         {"NAME = 'ива*'", CI, true},
         {"PRICE = '12*'", 0, true}, // by the value's text
-        {"NAME > 'Ив*'", 0, true}, // only = and <> match by prefix
+        {"NAME > 'Ив*'", 0, true},  // only = and <> match by prefix
         // Case.
         {"NAME = 'ИВАНОВ'", 0, false},
         {"NAME = 'ИВАНОВ'", CI, true},
@@ -307,7 +307,8 @@ TEST(FilterExprFieldNames, EachOnceInOrderOfAppearance)
     const auto expression = TFilterExpression::Parse(
         QStringLiteral("A.B = 1 AND (RDB$X > 2 OR [Last Name] IS NULL) AND a.b < \"Last Name\" AND _x + 1 = 2"));
     EXPECT_EQ(expression->FieldNames(), QStringList({"A.B", "RDB$X", "Last Name", "_x"}));
-    EXPECT_TRUE(TFilterExpression::Parse(QStringLiteral("'x' = 'x' AND TRUE AND NULL IS NULL"))->FieldNames().isEmpty());
+    EXPECT_TRUE(
+        TFilterExpression::Parse(QStringLiteral("'x' = 'x' AND TRUE AND NULL IS NULL"))->FieldNames().isEmpty());
 }
 
 } // namespace

@@ -90,10 +90,9 @@ TEST(MemIndexes, RecordFilterLeavesRowsOutOfTheIndex)
     std::vector<TRecordId> hidden;
     table->First();
     hidden.push_back(table->RecordId()); // ID 1
-    table->AddIndex(QStringLiteral("VISIBLE"), QStringLiteral("PRICE"), 0,
-                    [&hidden](TCustomMemTable&, TRecordId row) {
-                        return std::find(hidden.begin(), hidden.end(), row) == hidden.end();
-                    });
+    table->AddIndex(QStringLiteral("VISIBLE"), QStringLiteral("PRICE"), 0, [&hidden](TCustomMemTable&, TRecordId row) {
+        return std::find(hidden.begin(), hidden.end(), row) == hidden.end();
+    });
     table->SetIndexName(QStringLiteral("VISIBLE"));
     EXPECT_EQ(Ids(*table), QList<int>({3, 2}));
     AddRow(*table, 4, "d", 1);
@@ -352,7 +351,8 @@ void CheckTextOrder(const QStringList& tails)
         table->SetIndexName(QLatin1String(c.name));
         EXPECT_EQ(Ids(*table), expected(c.cs, c.options & ixDescending)) << c.name;
         for (const auto& [rowId, name] : rows) {
-            ASSERT_TRUE(table->FindKey({name.isNull() ? Variant::Null() : Variant(name)})) << c.name << qPrintable(name);
+            ASSERT_TRUE(table->FindKey({name.isNull() ? Variant::Null() : Variant(name)}))
+                << c.name << qPrintable(name);
             EXPECT_EQ(F(*table, "NAME")->AsString().compare(name, c.cs), 0) << c.name;
         }
     }
@@ -368,12 +368,19 @@ void CheckTextOrder(const QStringList& tails)
 
 TEST(MemIndexes, TextOrderPastALongSharedPrefix)
 {
-    const QStringList latin = {QStringLiteral("12 Ltd"), QStringLiteral("1"),  QStringLiteral("12 LTD"),
-                               QString(),                QStringLiteral("z"),  QStringLiteral("Z"),
-                               QString(1, QChar(0)),     QString(8, QChar(0)), QString(7, QChar(0)) + QChar(1)};
+    const QStringList latin = {QStringLiteral("12 Ltd"),
+                               QStringLiteral("1"),
+                               QStringLiteral("12 LTD"),
+                               QString(),
+                               QStringLiteral("z"),
+                               QStringLiteral("Z"),
+                               QString(1, QChar(0)),
+                               QString(8, QChar(0)),
+                               QString(7, QChar(0)) + QChar(1)};
     CheckTextOrder(latin); // every character in a byte
-    CheckTextOrder(latin + QStringList{QStringLiteral("Ёлка"), QStringLiteral("ёлка"), QStringLiteral("Ель"),
-                                       QStringLiteral("ель"), QStringLiteral("я"), QStringLiteral("Я")});
+    CheckTextOrder(latin
+                   + QStringList{QStringLiteral("Ёлка"), QStringLiteral("ёлка"), QStringLiteral("Ель"),
+                                 QStringLiteral("ель"), QStringLiteral("я"), QStringLiteral("Я")});
 }
 
 TEST(MemIndexes, SearchesOverUnevenlySpreadNumbers)
@@ -406,7 +413,8 @@ TEST(MemIndexes, SearchesOverUnevenlySpreadNumbers)
             EXPECT_TRUE(table->Eof()) << wanted;
         } else {
             EXPECT_EQ(F(*table, "PRICE")->AsFloat(), *at) << wanted;
-            EXPECT_EQ(table->RecNo(), 2 + (at - values.begin())) << wanted << ": the first of equal keys, after the null";
+            EXPECT_EQ(table->RecNo(), 2 + (at - values.begin()))
+                << wanted << ": the first of equal keys, after the null";
         }
         table->SetIndexName(QStringLiteral("BY_PRICE_DESC"));
         EXPECT_EQ(table->FindKey({wanted}), present) << wanted;

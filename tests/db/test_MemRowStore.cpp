@@ -9,16 +9,27 @@ namespace {
 TEST(MemRowStore, EveryTypeRoundTripsAndNullsStayNull)
 {
     const std::vector<TMemRowStore::TColumn> columns = {
-        {ftString, 10}, {ftSmallint, 0}, {ftInteger, 0},  {ftWord, 0},     {ftBoolean, 0},
-        {ftFloat, 0},   {ftCurrency, 0}, {ftBCD, 2},      {ftDate, 0},     {ftTime, 0},
-        {ftDateTime, 0}, {ftBytes, 8},   {ftAutoInc, 0},  {ftBlob, 0},     {ftMemo, 0},
-        {ftLargeint, 0},
+        {ftString, 10},  {ftSmallint, 0}, {ftInteger, 0}, {ftWord, 0},     {ftBoolean, 0},  {ftFloat, 0},
+        {ftCurrency, 0}, {ftBCD, 2},      {ftDate, 0},    {ftTime, 0},     {ftDateTime, 0}, {ftBytes, 8},
+        {ftAutoInc, 0},  {ftBlob, 0},     {ftMemo, 0},    {ftLargeint, 0},
     };
     const std::vector<Variant> values = {
-        QStringLiteral("Привет"), -5, 100000, 65535, true,
-        2.5, TCurrency{123456}, 12.34, Variant::FromDateTime(45000), Variant::FromDateTime(0.25),
-        Variant::FromDateTime(45000.5), QByteArray("\x01\x02\x03", 3), 7, QByteArray("\x00blob", 5),
-        QStringLiteral("длинный текст"), int64_t(1) << 40,
+        QStringLiteral("Привет"),
+        -5,
+        100000,
+        65535,
+        true,
+        2.5,
+        TCurrency{123456},
+        12.34,
+        Variant::FromDateTime(45000),
+        Variant::FromDateTime(0.25),
+        Variant::FromDateTime(45000.5),
+        QByteArray("\x01\x02\x03", 3),
+        7,
+        QByteArray("\x00blob", 5),
+        QStringLiteral("длинный текст"),
+        int64_t(1) << 40,
     };
     TMemRowStore store;
     store.SetColumns(columns);
@@ -142,7 +153,8 @@ TEST(MemRowStore, TextOrderIsByCodePointWhateverTheStoredWidth)
     for (size_t i = 0; i < rows.size(); ++i)
         for (size_t j = 0; j < rows.size(); ++j)
             for (const bool ci : {false, true}) {
-                const int expected = texts[qsizetype(i)].compare(texts[qsizetype(j)], ci ? Qt::CaseInsensitive : Qt::CaseSensitive);
+                const int expected = texts[qsizetype(i)].compare(texts[qsizetype(j)],
+                                                                 ci ? Qt::CaseInsensitive : Qt::CaseSensitive);
                 const int sign = expected < 0 ? -1 : (expected > 0 ? 1 : 0);
                 EXPECT_EQ(store.Compare(rows[i], rows[j], 0, ci), sign) << i << " " << j << " " << ci;
                 EXPECT_EQ(store.CompareKey(rows[i], 0, store.MakeKey(0, texts[qsizetype(j)]), ci), sign);

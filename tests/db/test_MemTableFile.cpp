@@ -24,10 +24,10 @@ std::unique_ptr<TCustomMemTable> EveryType()
         TFieldType type;
         int size;
     } defs[] = {
-        {"S", ftString, 30}, {"I16", ftSmallint, 0}, {"I32", ftInteger, 0}, {"W", ftWord, 0},
-        {"B", ftBoolean, 0}, {"F", ftFloat, 0},     {"C", ftCurrency, 0},  {"BCD", ftBCD, 2},
-        {"D", ftDate, 0},    {"T", ftTime, 0},      {"DT", ftDateTime, 0}, {"KEY", ftBytes, 8},
-        {"BLOB", ftBlob, 0}, {"MEMO", ftMemo, 0},   {"I64", ftLargeint, 0},
+        {"S", ftString, 30}, {"I16", ftSmallint, 0}, {"I32", ftInteger, 0},  {"W", ftWord, 0},
+        {"B", ftBoolean, 0}, {"F", ftFloat, 0},      {"C", ftCurrency, 0},   {"BCD", ftBCD, 2},
+        {"D", ftDate, 0},    {"T", ftTime, 0},       {"DT", ftDateTime, 0},  {"KEY", ftBytes, 8},
+        {"BLOB", ftBlob, 0}, {"MEMO", ftMemo, 0},    {"I64", ftLargeint, 0},
     };
     for (const auto& d : defs)
         table->FieldDefs().Add(QLatin1String(d.name), d.type, d.size);
@@ -37,7 +37,10 @@ std::unique_ptr<TCustomMemTable> EveryType()
     const std::vector<std::vector<Variant>> rows = {
         {"Привет", -5, 100000, 65535, true, 2.5, TCurrency{123456}, 12.34, Variant::FromDateTime(45000),
          Variant::FromDateTime(0.25), Variant::FromDateTime(45000.5), QByteArray("\x01\x02\x03\x04\x05\x06\x07\x08", 8),
-         QByteArray("\x00\xFF" "blob", 6), QStringLiteral("многострочный\nтекст"), int64_t(1) << 40},
+         QByteArray("\x00\xFF"
+                    "blob",
+                    6),
+         QStringLiteral("многострочный\nтекст"), int64_t(1) << 40},
         {"пусто", Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(),
          Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(),
          Variant::Null(), Variant::Null()},
@@ -225,7 +228,8 @@ TEST(MemTableFile, DamagedFilesAreRefusedAndTheTableKept)
         QByteArray file("CSMT\x02\x00\x00\x00", 8);
         for (quint64 length = quint64(payload.size()), i = 0; i < 8; ++i)
             file += char((length >> (8 * i)) & 0xFF);
-        const auto crc = quint32(crc32_z(0, reinterpret_cast<const Bytef*>(payload.constData()), size_t(payload.size())));
+        const auto crc = quint32(
+            crc32_z(0, reinterpret_cast<const Bytef*>(payload.constData()), size_t(payload.size())));
         for (int i = 0; i < 4; ++i)
             file += char((crc >> (8 * i)) & 0xFF);
         return file + payload;
@@ -254,20 +258,35 @@ TEST(MemTableFile, DamagedFilesAreRefusedAndTheTableKept)
         const char* reason;
     } lies[] = {
         {"row count", payload(ftInteger, 1000000000, QByteArray("\0\1\0\0\0", 5)), "bad row count"},
-        {"text longer than the file", payload(ftString, 1, QByteArray("\0\x40" "ab", 4)), "the contents are damaged"},
-        {"odd UTF-16 length", payload(ftString, 1, QByteArray("\0\x07" "abc", 5)), "the contents are damaged"},
-        {"endless length", payload(ftString, 1, QByteArray("\0\xFF\xFF\xFF\xFF\xFF\x01", 7)), "the contents are damaged"},
+        {"text longer than the file",
+         payload(ftString, 1,
+                 QByteArray("\0\x40"
+                            "ab",
+                            4)),
+         "the contents are damaged"},
+        {"odd UTF-16 length",
+         payload(ftString, 1,
+                 QByteArray("\0\x07"
+                            "abc",
+                            5)),
+         "the contents are damaged"},
+        {"endless length", payload(ftString, 1, QByteArray("\0\xFF\xFF\xFF\xFF\xFF\x01", 7)),
+         "the contents are damaged"},
     };
     for (const auto& lie : lies) {
         try {
             DecodeMemTableImage(withHeader(lie.payload), QStringLiteral("lying.CDS"));
             ADD_FAILURE() << lie.name;
         } catch (const EDatabaseError& e) {
-            EXPECT_TRUE(e.Message().contains(QLatin1String(lie.reason))) << lie.name << ": " << e.Message().toStdString();
+            EXPECT_TRUE(e.Message().contains(QLatin1String(lie.reason)))
+                << lie.name << ": " << e.Message().toStdString();
         }
     }
     // The same shape with an honest row loads.
-    const TMemTableImage honest = DecodeMemTableImage(withHeader(payload(ftString, 1, QByteArray("\0\x06" "abc", 5))),
+    const TMemTableImage honest = DecodeMemTableImage(withHeader(payload(ftString, 1,
+                                                                         QByteArray("\0\x06"
+                                                                                    "abc",
+                                                                                    5))),
                                                       QStringLiteral("honest.CDS"));
     ASSERT_EQ(honest.Rows->Count(), 1);
     EXPECT_EQ(honest.Rows->Get(honest.Rows->Order()[0], 0).AsString(), QStringLiteral("abc"));

@@ -81,7 +81,8 @@ TEST_F(DBEditTest, ARefusedTextFailsThePostWithTheErrorAndTheTextKept)
     Type(FEdit, QStringLiteral("дорого"));
     QTest::keyClick(&FEdit, Qt::Key_Return);
     ASSERT_EQ(FDialogs->Messages.size(), 1u);
-    EXPECT_TRUE(FDialogs->Messages[0].Text.contains(QStringLiteral("'дорого'"))) << FDialogs->Messages[0].Text.toStdString();
+    EXPECT_TRUE(FDialogs->Messages[0].Text.contains(QStringLiteral("'дорого'")))
+        << FDialogs->Messages[0].Text.toStdString();
     EXPECT_EQ(FEdit.text(), "дорого");
     EXPECT_EQ(FTable->State(), dsEdit);
     EXPECT_ANY_THROW(FTable->Post());

@@ -264,12 +264,15 @@ TEST_F(GridTest, AllowedOperationsAndOptionsGateTheKeys)
     };
     const std::vector<TCase> cases = {
         {"all allowed", [](TDBGridEx&) {}, true, true, true},
-        {"no append", [](TDBGridEx& g) { g.SetAllowedOperations(AllAllowedOperations - TAllowedOperations{alopAppendEx}); },
-         false, true, true},
-        {"no insert", [](TDBGridEx& g) { g.SetAllowedOperations(AllAllowedOperations - TAllowedOperations{alopInsertEx}); },
-         true, false, true},
-        {"no update", [](TDBGridEx& g) { g.SetAllowedOperations(AllAllowedOperations - TAllowedOperations{alopUpdateEx}); },
-         true, true, false},
+        {"no append",
+         [](TDBGridEx& g) { g.SetAllowedOperations(AllAllowedOperations - TAllowedOperations{alopAppendEx}); }, false,
+         true, true},
+        {"no insert",
+         [](TDBGridEx& g) { g.SetAllowedOperations(AllAllowedOperations - TAllowedOperations{alopInsertEx}); }, true,
+         false, true},
+        {"no update",
+         [](TDBGridEx& g) { g.SetAllowedOperations(AllAllowedOperations - TAllowedOperations{alopUpdateEx}); }, true,
+         true, false},
         {"read-only grid", [](TDBGridEx& g) { g.SetReadOnly(true); }, false, false, false},
         {"without dgEditing", [](TDBGridEx& g) { g.SetOptions(DefaultDBGridOptions - TDBGridOptions{dgEditing}); },
          false, false, false},
@@ -454,8 +457,8 @@ TEST_F(GridTest, CellColourHookPaintsCellsAndKnowsTheHighlightedOne)
     const QPoint inGrid = Grid().viewport()->mapTo(&Grid(), red.center() + QPoint(red.width() / 2 - 3, 0));
     EXPECT_EQ(image.pixelColor(inGrid), QColor(255, 0, 0));
     const QRect current = Grid().visualRect(Grid().currentIndex());
-    const QPoint currentPoint =
-        Grid().viewport()->mapTo(&Grid(), QPoint(current.left() + 3, current.center().y())); // the number stands right
+    const QPoint currentPoint = Grid().viewport()->mapTo(
+        &Grid(), QPoint(current.left() + 3, current.center().y())); // the number stands right
     // The style's focus frame tints the highlight a little.
     const QColor highlight = image.pixelColor(currentPoint);
     EXPECT_GT(highlight.blue(), 240);
@@ -553,16 +556,11 @@ TEST_F(GridTest, SearchFindsTheNextMatchingRowByTheOptions)
         bool CaseSensitive, Backward;
         int Start, Expected;
     } cases[] = {
-        {"ол", TSearchMatch::Anywhere, false, false, 0, 1},
-        {"ОЛ", TSearchMatch::Anywhere, false, false, 0, 1},
-        {"ОЛ", TSearchMatch::Anywhere, true, false, 0, -1},
-        {"Со", TSearchMatch::FromStart, false, false, 0, 2},
-        {"оль", TSearchMatch::FromStart, false, false, 0, -1},
-        {"Соль", TSearchMatch::Whole, false, false, 0, 2},
-        {"Сол", TSearchMatch::Whole, false, false, 0, -1},
-        {"л", TSearchMatch::Anywhere, false, true, 2, 2},
-        {"Хлеб", TSearchMatch::Anywhere, false, true, 2, 0},
-        {"Хлеб", TSearchMatch::Anywhere, false, false, 1, -1},
+        {"ол", TSearchMatch::Anywhere, false, false, 0, 1},    {"ОЛ", TSearchMatch::Anywhere, false, false, 0, 1},
+        {"ОЛ", TSearchMatch::Anywhere, true, false, 0, -1},    {"Со", TSearchMatch::FromStart, false, false, 0, 2},
+        {"оль", TSearchMatch::FromStart, false, false, 0, -1}, {"Соль", TSearchMatch::Whole, false, false, 0, 2},
+        {"Сол", TSearchMatch::Whole, false, false, 0, -1},     {"л", TSearchMatch::Anywhere, false, true, 2, 2},
+        {"Хлеб", TSearchMatch::Anywhere, false, true, 2, 0},   {"Хлеб", TSearchMatch::Anywhere, false, false, 1, -1},
     };
     for (const auto& c : cases) {
         TGridSearchOptions options;

@@ -25,10 +25,9 @@ struct TTypeColumn
 };
 
 const TTypeColumn TypeColumns[] = {
-    {"S", ftString, 40},   {"I", ftInteger, 0},   {"SI", ftSmallint, 0}, {"L", ftLargeint, 0},
-    {"F", ftFloat, 0},     {"C", ftCurrency, 0},  {"N", ftBCD, 2},       {"BO", ftBoolean, 0},
-    {"D", ftDate, 0},      {"T", ftTime, 0},      {"DT", ftDateTime, 0}, {"M", ftMemo, 0},
-    {"BY", ftBytes, 8},    {"BL", ftBlob, 0},
+    {"S", ftString, 40},   {"I", ftInteger, 0}, {"SI", ftSmallint, 0}, {"L", ftLargeint, 0}, {"F", ftFloat, 0},
+    {"C", ftCurrency, 0},  {"N", ftBCD, 2},     {"BO", ftBoolean, 0},  {"D", ftDate, 0},     {"T", ftTime, 0},
+    {"DT", ftDateTime, 0}, {"M", ftMemo, 0},    {"BY", ftBytes, 8},    {"BL", ftBlob, 0},
 };
 
 std::unique_ptr<TCustomMemTable> MakeTypesTable()
@@ -113,8 +112,8 @@ TEST_F(CSVTest, ExportAndImportRoundTripEveryTypeWithNulls)
             const TField* imported = copy->FieldByName(name);
             EXPECT_EQ(imported->IsNull(), original->IsNull()) << "row " << row << ", " << column.Name;
             EXPECT_TRUE(imported->Value() == original->Value())
-                << "row " << row << ", " << column.Name << ": " << imported->AsString().toStdString()
-                << " instead of " << original->AsString().toStdString();
+                << "row " << row << ", " << column.Name << ": " << imported->AsString().toStdString() << " instead of "
+                << original->AsString().toStdString();
         }
     }
 }
@@ -133,17 +132,16 @@ TEST_F(CSVTest, FileIsUtf8WithTitlesAndQuotesOnlyWhereNeeded)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray bytes = file.readAll();
     EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF"));
-    EXPECT_EQ(QString::fromUtf8(bytes.mid(3)),
-              QStringLiteral("Наименование;I\r\n"
-                             "\"Молоко; \"\"Домик\"\"\nв деревне\";-2147483647\r\n"
-                             ";\r\n"
-                             "\"\";0\r\n"));
+    EXPECT_EQ(QString::fromUtf8(bytes.mid(3)), QStringLiteral("Наименование;I\r\n"
+                                                              "\"Молоко; \"\"Домик\"\"\nв деревне\";-2147483647\r\n"
+                                                              ";\r\n"
+                                                              "\"\";0\r\n"));
 }
 
 TEST(CSV, ParserReadsQuotesSeparatorsLineBreaksAndNulls)
 {
-    const std::vector<TCSVRecord> records =
-        ParseCSV(QStringLiteral("a;\"b;c\";;\"\"\r\n\r\n\"x\"\"\ny\";z\nlast"), QLatin1Char(';'));
+    const std::vector<TCSVRecord> records = ParseCSV(QStringLiteral("a;\"b;c\";;\"\"\r\n\r\n\"x\"\"\ny\";z\nlast"),
+                                                     QLatin1Char(';'));
     ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(records[0].Values, QStringList({"a", "b;c", "", ""}));
     EXPECT_EQ(records[0].Nulls, std::vector<bool>({false, false, true, false}));
@@ -225,16 +223,19 @@ TEST_F(CSVTest, XlsxWorkbookHoldsTypedCellsTitlesAndBlankNulls)
     ASSERT_TRUE(parts.count(QStringLiteral("xl/worksheets/sheet1.xml")));
     const QString sheet = QString::fromUtf8(parts.at(QStringLiteral("xl/worksheets/sheet1.xml")));
     EXPECT_TRUE(sheet.contains(QStringLiteral("Наименование")));
-    EXPECT_TRUE(sheet.contains(QStringLiteral("Молоко; \"Домик\"\nв деревне").toHtmlEscaped().replace(QStringLiteral("&quot;"), QStringLiteral("\""))))
+    EXPECT_TRUE(sheet.contains(QStringLiteral("Молоко; \"Домик\"\nв деревне")
+                                   .toHtmlEscaped()
+                                   .replace(QStringLiteral("&quot;"), QStringLiteral("\""))))
         << sheet.toStdString();
     EXPECT_TRUE(sheet.contains(QStringLiteral("<v>-2147483647</v>")));
-    EXPECT_TRUE(sheet.contains(QStringLiteral("<v>98765.4"))); // a double, as the workbook keeps numbers
+    EXPECT_TRUE(sheet.contains(QStringLiteral("<v>98765.4")));   // a double, as the workbook keeps numbers
     EXPECT_TRUE(sheet.contains(QStringLiteral("<v>46023</v>"))); // the date as the workbook counts days
     EXPECT_TRUE(sheet.contains(QStringLiteral("t=\"b\"")));
     // The all-null row has no cells at all; the next row follows it.
     EXPECT_FALSE(sheet.contains(QStringLiteral("<row r=\"3\"")));
     EXPECT_TRUE(sheet.contains(QStringLiteral("<c r=\"B4\"><v>0</v>"))) << sheet.toStdString();
-    EXPECT_TRUE(QString::fromUtf8(parts.at(QStringLiteral("xl/workbook.xml"))).contains(QStringLiteral("name=\"Types\"")));
+    EXPECT_TRUE(
+        QString::fromUtf8(parts.at(QStringLiteral("xl/workbook.xml"))).contains(QStringLiteral("name=\"Types\"")));
 
     EXPECT_THROW(ExportGridToXLSX(grid, FDir.filePath(QStringLiteral("no/such/folder/x.xlsx"))), Exception);
 }

@@ -11,10 +11,7 @@
 class TTempFolder
 {
 public:
-    TTempFolder() : FWasSet(qEnvironmentVariableIsSet("TEMP")), FOld(qgetenv("TEMP"))
-    {
-        Set(FDir.path());
-    }
+    TTempFolder() : FWasSet(qEnvironmentVariableIsSet("TEMP")), FOld(qgetenv("TEMP")) { Set(FDir.path()); }
     ~TTempFolder()
     {
         if (FWasSet)

@@ -274,7 +274,12 @@ TEST_F(CacheManagerTest, OnlyAFileThatSaysItsVersionIsCurrent)
         const char* name;
         QByteArray bytes;
     } files[] = {
-        {"another key", [] { TMemTableImage i; i.Tag = "OTHER=A"; return EncodeMemTableImage(i); }()},
+        {"another key",
+         [] {
+             TMemTableImage i;
+             i.Tag = "OTHER=A";
+             return EncodeMemTableImage(i);
+         }()},
         {"untagged", QByteArray::fromHex("43534d5402000000") + QByteArray(12, '\0')},
         {"damaged", "CSMT"},
     };

@@ -210,8 +210,7 @@ TEST(Infix, LongTextsAreEvaluatedWhole)
 
     const QString endsAt255 = QStringLiteral("1+").repeated(126) + QStringLiteral("11+");
     ASSERT_EQ(endsAt255.size(), 255);
-    Check({endsAt255.toUtf8().constData(), 137,
-           "end of expression encountered where term was expected", 256});
+    Check({endsAt255.toUtf8().constData(), 137, "end of expression encountered where term was expected", 256});
 
     const QString garbageAt300 = u'1' + QString(298, u' ') + u'x';
     Check({garbageAt300.toUtf8().constData(), 1, kGarbage, 300});

@@ -6,8 +6,8 @@
 #include "IBSQL.h"
 #include "SDatabase.h"
 
-#include <gtest/gtest.h>
 #include "QtPrinters.h"
+#include <gtest/gtest.h>
 
 #include <memory>
 
@@ -137,7 +137,7 @@ TEST(SDSModel, CheckAccessCombinesTheAskedSources)
         {1, acReadOnly, acNone, acNone, acReadOnly}, // master's OnGetAccess only
         {2, acNone, acReadOnly, acNone, acReadOnly}, // master's OnGetAccessTmp only
         {3, acReadOnly, acFull, acNone, acReadOnly},
-        {7, acReadOnly, acFull, acNone, acNone},     // 0 beats 1
+        {7, acReadOnly, acFull, acNone, acNone}, // 0 beats 1
         {7, acFull, acFull, acFull, acFull},
         {6, acNone, acReadOnly, acFull, acReadOnly},
     };
@@ -387,8 +387,8 @@ TEST(SDSModel, DatabaseAndTransactionSetters)
     database.SetDefaultTransactionRW(&readWrite);
     TSDS bound;
     bound.SetDatabase(&database);
-    for (TIBSQL* sql : {&bound.InsertSQL(), &bound.UpdateSQL(), &bound.UpdateByKeySQL(), &bound.DeleteSQL(),
-                        &bound.DeleteByKeySQL()})
+    for (TIBSQL* sql :
+         {&bound.InsertSQL(), &bound.UpdateSQL(), &bound.UpdateByKeySQL(), &bound.DeleteSQL(), &bound.DeleteByKeySQL()})
         EXPECT_EQ(sql->Transaction(), &readWrite);
     EXPECT_NE(bound.SelectSQL().Transaction(), &readWrite);
     EXPECT_NE(bound.RefreshSQL().Transaction(), &readWrite);
@@ -420,7 +420,7 @@ TEST(SDSModel, HasTopLevelWhere)
         {"select \"WHERE\" from T1", false},
         {"select A from T1 where \"unterminated", true},
         {"select A from \"T1 where A > 0", false},
-        {"select A from T1  where A > 0", true}, // two blanks: an empty token between
+        {"select A from T1  where A > 0", true},  // two blanks: an empty token between
         {"select A\nfrom T1\nwhere A > 0", true}, // any white space separates words
         {"select A from T1\twhere A > 0", true},
         {"select A from T1\r\nwhere A > 0", true},

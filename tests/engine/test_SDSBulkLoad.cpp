@@ -4,12 +4,12 @@
 // value through its field).
 #include "SDS.h"
 
+#include "DateTime.h"
 #include "IBDatabase.h"
 #include "IBTestDatabase.h"
-#include "DateTime.h"
 
-#include <gtest/gtest.h>
 #include "QtPrinters.h"
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>

@@ -195,8 +195,7 @@ protected:
                 if ((column.SQLType() & ~1) == IBType::Array)
                     continue; // no field may carry it (checked below)
                 const TField* field = sds.FindField(column.Name());
-                row[column.Name()] =
-                    column.IsNull() || !field ? Variant::Null() : field->Normalize(column.AsVariant());
+                row[column.Name()] = column.IsNull() || !field ? Variant::Null() : field->Normalize(column.AsVariant());
             }
             rows[plain.FieldByName(SDSNames::DbKey).AsBytes()] = row;
         }
@@ -323,8 +322,8 @@ TEST_F(SDSEmployeeTest, ArrayColumnsAreLeftOutAndTheRestOfTheRowIsUsable)
     budget->Open();
     EXPECT_EQ(budget->FindField("QUART_HEAD_CNT"), nullptr);
     EXPECT_FALSE(budget->FieldDefs().Find("QUART_HEAD_CNT"));
-    ASSERT_TRUE(budget->Locate("FISCAL_YEAR;PROJ_ID;DEPT_NO",
-                               VarArrayOf({Variant(1994), Variant("GUIDE"), Variant("100")})));
+    ASSERT_TRUE(
+        budget->Locate("FISCAL_YEAR;PROJ_ID;DEPT_NO", VarArrayOf({Variant(1994), Variant("GUIDE"), Variant("100")})));
     EXPECT_EQ(budget->FieldByName("PROJECTED_BUDGET")->AsFloat(), 200000);
     CompareWithPlainFetch(*budget, WholeRow("PROJ_DEPT_BUDGET"));
     for (TIBSQL* sql : {&budget->InsertSQL(), &budget->UpdateSQL(), &budget->UpdateByKeySQL()})

@@ -8,8 +8,8 @@
 #include "SDSFixture.h"
 #include "SDatabase.h"
 
-#include <gtest/gtest.h>
 #include "QtPrinters.h"
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>
@@ -71,10 +71,7 @@ std::vector<int> SortedIds(TDataSet& dataSet)
     return ids;
 }
 
-int Current(TDataSet& dataSet)
-{
-    return dataSet.FieldByName("SYS$ID")->AsInteger();
-}
+int Current(TDataSet& dataSet) { return dataSet.FieldByName("SYS$ID")->AsInteger(); }
 
 class SDSIndexesTest : public TSDSFixture
 {
@@ -171,8 +168,8 @@ TEST_F(SDSIndexesTest, HiddenRecordsAreLeftOutOfEveryIndexBuiltAfter)
         TSDSOptions Options;
         bool DeletedShown;
     };
-    for (const Case& c : {Case{{}, true}, Case{{dsoVirtualDelete}, false}, Case{{dsoVirtualDelete, dsoShowDeleted}, true},
-                          Case{{dsoPermissions}, false}}) {
+    for (const Case& c : {Case{{}, true}, Case{{dsoVirtualDelete}, false},
+                          Case{{dsoVirtualDelete, dsoShowDeleted}, true}, Case{{dsoPermissions}, false}}) {
         SCOPED_TRACE(c.Options.Value());
         auto sds = NewSDS("TREE", c.Options);
         sds->Open();
@@ -277,10 +274,16 @@ TEST_F(SDSIndexesTest, AttachedDataSetSharesRowsAndChecksItsFields)
         int Size;
         const char* Message;
     };
-    for (const Case& c :
-         {Case{"EXTRA", false, 0, "В компоненте ATT2 присутствует поле EXTRA которое отсутствует в master компоненте TREE"},
-          Case{"NAME", true, 0, "В компоненте ATT2 присутствует поле NAME тип которого не совпадает с типом поля в master компоненте TREE"},
-          Case{"NAME", false, 5, "В компоненте ATT2 присутствует поле NAME размер которого не совпадает с размером поля в master компоненте TREE"}}) {
+    for (
+        const Case& c :
+        {Case{"EXTRA", false, 0,
+              "В компоненте ATT2 присутствует поле EXTRA которое отсутствует в master компоненте TREE"},
+         Case{
+             "NAME", true, 0,
+             "В компоненте ATT2 присутствует поле NAME тип которого не совпадает с типом поля в master компоненте TREE"},
+         Case{
+             "NAME", false, 5,
+             "В компоненте ATT2 присутствует поле NAME размер которого не совпадает с размером поля в master компоненте TREE"}}) {
         TSDS other;
         other.setObjectName("ATT2");
         other.SetMasterDataset(master.get());
@@ -448,11 +451,11 @@ TEST_F(SDSIndexesTest, EachLevelModeShowsItsView)
         std::vector<int> Ids;
     };
     const std::vector<int> all{1, 2, 3, 10, 11, 12, 13, 14, 15, 20};
-    for (const Case& c : {Case{dslmNone, {}, all}, Case{dslmShowAll, {}, all}, Case{dslmDefault, {}, {1, 2, 3, 20}},
-                          Case{dslmShowOnlyLeaf, {}, {10, 11, 13, 14, 20}}, // filtered: 15 is deleted
-                          Case{dslmShowOnlyLeveled, {}, {1, 2, 3, 20}},
-                          Case{dslmShowOnlyLeveled, {dsoVirtualDelete}, {1, 2, 3}},
-                          Case{dslmShowAll, {dsoVirtualDelete}, {1, 2, 3, 10, 11, 12, 13, 14, 20}}}) {
+    for (const Case& c :
+         {Case{dslmNone, {}, all}, Case{dslmShowAll, {}, all}, Case{dslmDefault, {}, {1, 2, 3, 20}},
+          Case{dslmShowOnlyLeaf, {}, {10, 11, 13, 14, 20}}, // filtered: 15 is deleted
+          Case{dslmShowOnlyLeveled, {}, {1, 2, 3, 20}}, Case{dslmShowOnlyLeveled, {dsoVirtualDelete}, {1, 2, 3}},
+          Case{dslmShowAll, {dsoVirtualDelete}, {1, 2, 3, 10, 11, 12, 13, 14, 20}}}) {
         SCOPED_TRACE(static_cast<int>(c.Mode));
         auto sds = Levels();
         sds->SetOptions(sds->Options() + c.Options);
@@ -476,7 +479,8 @@ TEST_F(SDSIndexesTest, HasChildrenLeavesTheCursorWithoutEvents)
         auto sds = Levels();
         sds->SetLevelMode(mode);
         sds->Open();
-        for (const auto& [id, children] : std::vector<std::pair<int, bool>>{{1, true}, {2, true}, {3, false}, {20, false}}) {
+        for (const auto& [id, children] :
+             std::vector<std::pair<int, bool>>{{1, true}, {2, true}, {3, false}, {20, false}}) {
             ASSERT_TRUE(sds->Locate("SYS$ID", id));
             EXPECT_EQ(sds->HasChildren(), children) << id;
             EXPECT_EQ(Current(*sds), id);

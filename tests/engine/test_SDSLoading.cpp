@@ -10,13 +10,13 @@
 #include "SDatabase.h"
 #include "TempDir.h"
 
-#include <gtest/gtest.h>
 #include "QtPrinters.h"
+#include <gtest/gtest.h>
 
 #include <QCursor>
 #include <QDir>
-#include <QGuiApplication>
 #include <QFile>
+#include <QGuiApplication>
 #include <memory>
 
 namespace {
@@ -638,8 +638,8 @@ TEST_F(SDSLoadingTest, LocalTableDropsTheServerOptions)
     AddField<TStringField>(local, "NAME");
     local.Open();
     EXPECT_FALSE(local.Prepared());
-    const TSDSOptions gone{dsoChangesResolved, dsoLoadData, dsoLoadAllFields, dsoAutoCommit, dsoSendNotification,
-                           dsoRefreshBeforeEdit, dsoRefreshAfterEdit, dsoPessimisticLock};
+    const TSDSOptions gone{dsoChangesResolved,  dsoLoadData,          dsoLoadAllFields,    dsoAutoCommit,
+                           dsoSendNotification, dsoRefreshBeforeEdit, dsoRefreshAfterEdit, dsoPessimisticLock};
     EXPECT_EQ(local.Options(), TSDSOptions{dsoFieldsDefaultVisible});
     EXPECT_EQ(DefaultSDSOptions - gone, TSDSOptions{});
     local.Append();

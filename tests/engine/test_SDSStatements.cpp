@@ -7,8 +7,8 @@
 #include "IBTestDatabase.h"
 #include "SDatabase.h"
 
-#include <gtest/gtest.h>
 #include "QtPrinters.h"
+#include <gtest/gtest.h>
 
 #include <QMap>
 #include <QRegularExpression>
@@ -143,8 +143,7 @@ TEST_F(SDSStatementsTest, GoodsTextsFromEitherSource)
         EXPECT_EQ(Lines(sds->UpdateByKeySQL()),
                   QStringList({"update GOODS set SYS$ID = :SYS$ID, NAME = :NAME, PRICE = :PRICE, SYS$TIME = 'NOW' "
                                "where SYS$ID = :SYS$ID"}));
-        EXPECT_EQ(Lines(sds->DeleteSQL()),
-                  QStringList({"delete from GOODS where RDB$DB_KEY = :IBX_INTERNAL_DBKEY"}));
+        EXPECT_EQ(Lines(sds->DeleteSQL()), QStringList({"delete from GOODS where RDB$DB_KEY = :IBX_INTERNAL_DBKEY"}));
         EXPECT_EQ(Lines(sds->DeleteByKeySQL()), QStringList({"DELETE FROM GOODS WHERE SYS$ID = :SYS$ID"}));
         EXPECT_EQ(Lines(sds->RefreshSQL()),
                   QStringList({"select GOODS.*, RDB$DB_KEY as IBX_INTERNAL_DBKEY from GOODS where RDB$DB_KEY = "
@@ -156,9 +155,8 @@ TEST_F(SDSStatementsTest, GoodsTextsFromEitherSource)
         // A server filter goes between the first line and the order.
         sds->SetServerFilter("PRICE > 0");
         sds->BuildStatements();
-        EXPECT_EQ(Lines(sds->SelectSQL()),
-                  QStringList({"select GOODS.*, RDB$DB_KEY as IBX_INTERNAL_DBKEY from GOODS", " WHERE PRICE > 0",
-                               " ORDER BY SYS$ID"}));
+        EXPECT_EQ(Lines(sds->SelectSQL()), QStringList({"select GOODS.*, RDB$DB_KEY as IBX_INTERNAL_DBKEY from GOODS",
+                                                        " WHERE PRICE > 0", " ORDER BY SYS$ID"}));
     }
 }
 
@@ -195,29 +193,30 @@ TEST_F(SDSStatementsTest, DefinitionsAreTheSameFromBothSources)
 
     auto sds = NewSDS("ITEM", true);
     sds->ReadFieldDefs();
-    EXPECT_EQ(Describe(sds->FieldDefs()), QStringList({
-        "SYS$ID Integer size 0 prec 0 no 0",         // never required: a system column
-        "CAT_ID Integer size 0 prec 0 no 1",
-        "CODE String size 10 prec 0 no 2 required",
-        "QTY SmallInt size 0 prec 0 no 3 required",  // the default is the column's, not its domain's
-        "WEIGHT BCD size 1 prec 4 no 4",             // NUMERIC(4,1) is stored as SMALLINT
-        "RATE BCD size 3 prec 9 no 5",
-        "FINE Float size 0 prec 0 no 6",             // more than four decimals
-        "BIG BCD size 4 prec 18 no 7",
-        "HUGE LargeInt size 0 prec 0 no 8",
-        "RATIO Float size 0 prec 0 no 9",
-        "SCALE Float size 0 prec 0 no 10",
-        "MADE Date size 0 prec 0 no 11",
-        "AT_TIME Time size 0 prec 0 no 12",
-        "STAMP DateTime size 0 prec 0 no 13",
-        "FIXED String size 3 prec 0 no 14",
-        "NOTE Memo size 0 prec 0 no 15",
-        "PICTURE Blob size 0 prec 0 no 16",
-        "TOTAL LargeInt size 0 prec 0 no 17 readonly internal",
-        "SYS$STATE Integer size 0 prec 0 no 18",
-        "LOT SmallInt size 0 prec 0 no 19",          // NOT NULL with its domain's default
-        "IBX_INTERNAL_DBKEY Bytes size 8 prec 0 no 21",
-    }));
+    EXPECT_EQ(Describe(sds->FieldDefs()),
+              QStringList({
+                  "SYS$ID Integer size 0 prec 0 no 0", // never required: a system column
+                  "CAT_ID Integer size 0 prec 0 no 1",
+                  "CODE String size 10 prec 0 no 2 required",
+                  "QTY SmallInt size 0 prec 0 no 3 required", // the default is the column's, not its domain's
+                  "WEIGHT BCD size 1 prec 4 no 4",            // NUMERIC(4,1) is stored as SMALLINT
+                  "RATE BCD size 3 prec 9 no 5",
+                  "FINE Float size 0 prec 0 no 6", // more than four decimals
+                  "BIG BCD size 4 prec 18 no 7",
+                  "HUGE LargeInt size 0 prec 0 no 8",
+                  "RATIO Float size 0 prec 0 no 9",
+                  "SCALE Float size 0 prec 0 no 10",
+                  "MADE Date size 0 prec 0 no 11",
+                  "AT_TIME Time size 0 prec 0 no 12",
+                  "STAMP DateTime size 0 prec 0 no 13",
+                  "FIXED String size 3 prec 0 no 14",
+                  "NOTE Memo size 0 prec 0 no 15",
+                  "PICTURE Blob size 0 prec 0 no 16",
+                  "TOTAL LargeInt size 0 prec 0 no 17 readonly internal",
+                  "SYS$STATE Integer size 0 prec 0 no 18",
+                  "LOT SmallInt size 0 prec 0 no 19", // NOT NULL with its domain's default
+                  "IBX_INTERNAL_DBKEY Bytes size 8 prec 0 no 21",
+              }));
 }
 
 TEST_F(SDSStatementsTest, IndexKindsFromBothSources)
@@ -314,13 +313,13 @@ TEST_F(SDSStatementsTest, SelectTextWithAliasesAndJoinedColumns)
                            "C.CNAME, GOODS.RDB$DB_KEY as IBX_INTERNAL_DBKEY from GOODS left join CATEGORY C "
                            "on C.ID = GOODS.SYS$ID where GOODS.PRICE > 0"}));
     EXPECT_EQ(Describe(sds->FieldDefs()), QStringList({
-        "SYS$ID Integer size 0 prec 0 no 0",
-        "NAME String size 40 prec 0 no 1",
-        "DOUBLED BCD size 2 prec 18 no 2 internal",
-        "TITLE String size 40 prec 0 no 3 internal",
-        "CNAME String size 20 prec 0 no 4 internal", // NOT NULL, but outer-joined
-        "IBX_INTERNAL_DBKEY Bytes size 8 prec 0 no 5",
-    }));
+                                              "SYS$ID Integer size 0 prec 0 no 0",
+                                              "NAME String size 40 prec 0 no 1",
+                                              "DOUBLED BCD size 2 prec 18 no 2 internal",
+                                              "TITLE String size 40 prec 0 no 3 internal",
+                                              "CNAME String size 20 prec 0 no 4 internal", // NOT NULL, but outer-joined
+                                              "IBX_INTERNAL_DBKEY Bytes size 8 prec 0 no 5",
+                                          }));
 
     sds->BuildStatements();
     EXPECT_EQ(Lines(sds->InsertSQL()), QStringList({"insert into GOODS (SYS$ID, NAME) values (:SYS$ID, :NAME)"}));
@@ -436,8 +435,8 @@ TEST_F(SDSStatementsTest, FieldsAndSystemColumnsAfterReading)
     sds->ReadFieldDefs();
     sds->CreateMissingFields();
     EXPECT_EQ(sds->FieldCount(), sds->FieldDefs().Count());
-    EXPECT_EQ(code->Size(), 10);                       // fitted to the column
-    EXPECT_FALSE(sds->FieldByName("QTY")->Visible());  // created hidden
+    EXPECT_EQ(code->Size(), 10);                      // fitted to the column
+    EXPECT_FALSE(sds->FieldByName("QTY")->Visible()); // created hidden
     EXPECT_EQ(sds->FieldByName("TOTAL")->FieldKind(), fkInternalCalc);
     EXPECT_TRUE(sds->FieldByName("CODE")->Visible());
 

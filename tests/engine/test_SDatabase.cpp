@@ -89,10 +89,10 @@ protected:
         transaction.StartTransaction();
         TIBSQL sql;
         sql.SetTransaction(&transaction);
-        sql.SQL().SetText(QStringLiteral(
-            "select R.MON$RECORD_SEQ_READS + R.MON$RECORD_IDX_READS from MON$ATTACHMENTS A "
-            "join MON$RECORD_STATS R on R.MON$STAT_ID = A.MON$STAT_ID "
-            "where A.MON$ATTACHMENT_ID = CURRENT_CONNECTION"));
+        sql.SQL().SetText(
+            QStringLiteral("select R.MON$RECORD_SEQ_READS + R.MON$RECORD_IDX_READS from MON$ATTACHMENTS A "
+                           "join MON$RECORD_STATS R on R.MON$STAT_ID = A.MON$STAT_ID "
+                           "where A.MON$ATTACHMENT_ID = CURRENT_CONNECTION"));
         sql.ExecQuery();
         const int64_t reads = sql.Fields(0).AsInt64();
         sql.Close();
@@ -116,8 +116,7 @@ TEST_F(SDatabaseTest, ConstructionState)
     EXPECT_EQ(FDb->ConstraintsCache(), nullptr);
     EXPECT_FALSE(FDb->TablesCache()->Active());
     EXPECT_FALSE(FDb->IndexesCache()->Active());
-    EXPECT_EQ(FDb->InternalTransaction()->Params(),
-              QStringList({"read", "read_committed", "rec_version", "nowait"}));
+    EXPECT_EQ(FDb->InternalTransaction()->Params(), QStringList({"read", "read_committed", "rec_version", "nowait"}));
 
     // Not owned: a transaction that goes away leaves no dangling reference.
     auto rw = std::make_unique<TIBTransaction>();
@@ -228,12 +227,9 @@ TEST_F(SDatabaseTest, GetConstraintTypeCodes)
         const char* index;
         int code;
     } cases[] = {
-        {"PK_CUSTOMER", 3},
-        {"UQ_CUSTOMER_CODE", 5},
-        {"FK_ORDERS_CUSTOMER", 33},
-        {"IX_ORDERS_NOTE", 0}, // a plain index
-        {"NO_SUCH_INDEX", 0},
-        {"", 0},
+        {"PK_CUSTOMER", 3},         {"UQ_CUSTOMER_CODE", 5},
+        {"FK_ORDERS_CUSTOMER", 33}, {"IX_ORDERS_NOTE", 0}, // a plain index
+        {"NO_SUCH_INDEX", 0},       {"", 0},
     };
     for (const auto& c : cases)
         EXPECT_EQ(FDb->GetConstraintType(QString::fromLatin1(c.index)), c.code) << c.index;
@@ -470,7 +466,7 @@ protected:
     QString Folder() const
     {
         return FTemp.Path() + QLatin1Char('/') + FTestDb.Path().toUpper().replace(QLatin1Char('/'), QLatin1Char('-'))
-            + QLatin1Char('/');
+               + QLatin1Char('/');
     }
     QString TablesFile() const { return Folder() + Key + QStringLiteral("_TABLES.CDS"); }
     QString IndexesFile() const { return Folder() + Key + QStringLiteral("_INDEXES.CDS"); }

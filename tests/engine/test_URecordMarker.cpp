@@ -115,11 +115,7 @@ TEST_F(RecordMarkerTest, ToggleRangeTogglesTheInclusiveStretchEitherWay)
         std::initializer_list<int> premarked;
         QList<int> marked;
     } cases[] = {
-        {2, 4, {}, {2, 3, 4}},
-        {5, 3, {}, {3, 4, 5}},
-        {4, 4, {}, {4}},
-        {1, 6, {2, 6}, {1, 3, 4, 5}},
-        {3, 3, {3}, {}},
+        {2, 4, {}, {2, 3, 4}}, {5, 3, {}, {3, 4, 5}}, {4, 4, {}, {4}}, {1, 6, {2, 6}, {1, 3, 4, 5}}, {3, 3, {3}, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.start << ".." << c.end);

@@ -26,8 +26,8 @@ const TRecordID Row1{1, 0, 0, 0, 0, 0, 0, 0};
 const TRecordID Row2{2, 1, 0, 0, 0, 0, 0, 0};
 
 const QString LockedText = QStringLiteral("Запись блокирована другим пользователем");
-const QString PromptText =
-    QStringLiteral("Запись блокирована другим пользователем\n\rИнтересует дополнительная информация ?");
+const QString PromptText = QStringLiteral(
+    "Запись блокирована другим пользователем\n\rИнтересует дополнительная информация ?");
 
 // Waits for a condition that another thread or process brings about.
 bool Eventually(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(30))
@@ -74,7 +74,11 @@ protected:
         return db;
     }
 
-    QStringList Audit() { return TIBTestDatabase::Rows(FTestDb.Database(), QStringLiteral("select SESSION_ID, USER_ID, MESSAGE from SYS$AUDIT order by AUDIT_ID")); }
+    QStringList Audit()
+    {
+        return TIBTestDatabase::Rows(
+            FTestDb.Database(), QStringLiteral("select SESSION_ID, USER_ID, MESSAGE from SYS$AUDIT order by AUDIT_ID"));
+    }
 
     TIBTestDatabase FTestDb;
 };
@@ -240,8 +244,10 @@ TEST_F(UserSessionTest, NoLockOutlivesItsSession)
         auto killed = Registered(5);
         killed->Session()->LockRecord(Row1, false);
         EXPECT_TRUE(LockAborts(*other->Session(), Row1, false));
-        const QString id = TIBTestDatabase::Rows(*killed, QStringLiteral("select current_connection from rdb$database")).value(0);
-        TIBTestDatabase::ExecuteOn(*other, QStringLiteral("delete from mon$attachments where mon$attachment_id = ") + id);
+        const QString id =
+            TIBTestDatabase::Rows(*killed, QStringLiteral("select current_connection from rdb$database")).value(0);
+        TIBTestDatabase::ExecuteOn(*other,
+                                   QStringLiteral("delete from mon$attachments where mon$attachment_id = ") + id);
         EXPECT_FALSE(LockAborts(*other->Session(), Row1, false));
         other->Session()->UnlockRecord(Row1);
     } // the killed connection goes away without raising
@@ -283,8 +289,8 @@ TEST_F(UserSessionTest, AuditTextsArriveAsSentAndWriteAuditCuts)
     session.WriteAudit(longText);
     session.LockRecord(Row1, false);
     session.UnlockAndAudit(Row1, longText);
-    EXPECT_EQ(Audit(), QStringList({handle + "|5|" + quoted, handle + "|5|" + longText.left(4000),
-                                    handle + "|5|" + longText}));
+    EXPECT_EQ(Audit(),
+              QStringList({handle + "|5|" + quoted, handle + "|5|" + longText.left(4000), handle + "|5|" + longText}));
     // UnlockAndAudit unlocked: another session may lock.
     auto other = Registered(6);
     EXPECT_FALSE(LockAborts(*other->Session(), Row1, false));
@@ -333,7 +339,7 @@ TEST_F(UserSessionTest, EventsReachEveryOtherSessionOnceInOrder)
     EXPECT_FALSE(session.PostEventStatement().Open());
     EXPECT_EQ(poll(*silent), QString()); // it never asked before: it collected nothing
     const QString expected = handle + QStringLiteral(";0;10;0;0100000000000000;SYS_USER\n") + handle
-        + QStringLiteral(";3;10;2;0201000000000000;O'Brien;s\n");
+                             + QStringLiteral(";3;10;2;0201000000000000;O'Brien;s\n");
     EXPECT_EQ(poll(*reader), expected);
     EXPECT_EQ(poll(*reader), QString()); // consumed
     EXPECT_EQ(poll(*third), expected);
@@ -393,7 +399,6 @@ TEST_F(UserSessionTest, ListenerQueuesOtherSessionsEventsAndStopsAtOnce)
 
 // --- two processes through the server
 
-
 TEST(UserSessionServer, LockHeldByAnotherProcessUntilItDies)
 {
     if (TIBTestDatabase::ServerName().isEmpty())
@@ -422,7 +427,8 @@ TEST(UserSessionServer, LockHeldByAnotherProcessUntilItDies)
     dialogs->Answers = {mrYes};
     EXPECT_TRUE(LockAborts(session, Row1, true));
     ASSERT_EQ(dialogs->Messages.size(), 2u);
-    EXPECT_TRUE(dialogs->Messages[1].Text.contains(QStringLiteral("код 42"))) << dialogs->Messages[1].Text.toStdString();
+    EXPECT_TRUE(dialogs->Messages[1].Text.contains(QStringLiteral("код 42")))
+        << dialogs->Messages[1].Text.toStdString();
     EXPECT_NO_THROW(session.LockRecord(Row2, false));
 
     // Killed: the server drops its attachment and with it the lock.

@@ -5,17 +5,14 @@
 #include "SysUtils.h"
 #include "uFieldFilter.h"
 
-#include <gtest/gtest.h>
 #include <functional>
+#include <gtest/gtest.h>
 
 using namespace filtertest;
 
 namespace {
 
-TDateTime Day(int year, int month, int day)
-{
-    return EncodeDate(year, month, day);
-}
+TDateTime Day(int year, int month, int day) { return EncodeDate(year, month, day); }
 
 class FieldFilterTest : public ::testing::Test
 {
@@ -63,20 +60,82 @@ TEST_F(FieldFilterTest, EveryKindAgainstValuesWithNulls)
         Setup setup;
         QList<int> accepted;
     } cases[] = {
-        {"substring, Cyrillic upper-cased", "NAME", fkSubstring, [](auto& f) { f.Value = QStringLiteral("молоко"); }, {1, 4}},
+        {"substring, Cyrillic upper-cased",
+         "NAME",
+         fkSubstring,
+         [](auto& f) { f.Value = QStringLiteral("молоко"); },
+         {1, 4}},
         {"substring of another case", "NAME", fkSubstring, [](auto& f) { f.Value = QStringLiteral("ХЛЕБ"); }, {2}},
         {"exact", "NAME", fkExact, [](auto& f) { f.Value = QStringLiteral("молоко"); }, {4}},
         {"exact empty matches the null", "NAME", fkExact, [](auto& f) { f.Value = QString(); }, {3}},
-        {"value list", "NAME", fkValueList, [](auto& f) { f.Strings = {QStringLiteral("Хлеб"), QStringLiteral("молоко")}; }, {2, 4}},
-        {"substrings", "NAME", fkSubstrings, [](auto& f) { f.Strings = {QStringLiteral("свеж"), QStringLiteral("ЛЕБ")}; }, {1, 2}},
-        {"number range with tolerance", "PRICE", fkNumberRange, [](auto& f) { f.NumberFrom = 10; f.NumberTo = 20; }, {1, 2, 4}},
-        {"number range: an empty field counts as 0", "QTY", fkNumberRange, [](auto& f) { f.NumberFrom = 0; f.NumberTo = 12; }, {1, 3}},
-        {"number list with tolerance", "PRICE", fkNumberList, [](auto& f) { f.Numbers = {15.000009, 20}; }, {2, 4}},
+        {"value list",
+         "NAME",
+         fkValueList,
+         [](auto& f) {
+             f.Strings = {QStringLiteral("Хлеб"), QStringLiteral("молоко")};
+         },
+         {2, 4}},
+        {"substrings",
+         "NAME",
+         fkSubstrings,
+         [](auto& f) {
+             f.Strings = {QStringLiteral("свеж"), QStringLiteral("ЛЕБ")};
+         },
+         {1, 2}},
+        {"number range with tolerance",
+         "PRICE",
+         fkNumberRange,
+         [](auto& f) {
+             f.NumberFrom = 10;
+             f.NumberTo = 20;
+         },
+         {1, 2, 4}},
+        {"number range: an empty field counts as 0",
+         "QTY",
+         fkNumberRange,
+         [](auto& f) {
+             f.NumberFrom = 0;
+             f.NumberTo = 12;
+         },
+         {1, 3}},
+        {"number list with tolerance",
+         "PRICE",
+         fkNumberList,
+         [](auto& f) {
+             f.Numbers = {15.000009, 20};
+         },
+         {2, 4}},
         {"number list outside tolerance", "PRICE", fkNumberList, [](auto& f) { f.Numbers = {15.00002}; }, {}},
-        {"date range inclusive", "DT", fkDateRange, [](auto& f) { f.DateFrom = Day(2026, 3, 1); f.DateTo = Day(2026, 3, 15); }, {1, 4}},
-        {"date list exact", "DT", fkDateList, [](auto& f) { f.Dates = {Day(2026, 4, 1), Day(2026, 1, 1)}; }, {2}},
-        {"date-time range of one day", "STAMP", fkDateRange, [](auto& f) { f.DateFrom = Day(2026, 3, 15); f.DateTo = Day(2026, 3, 15) + EncodeTime(23, 59, 59, 0); }, {1}},
-        {"date-time list needs the time too", "STAMP", fkDateList, [](auto& f) { f.Dates = {Day(2026, 3, 15), Day(2026, 4, 1)}; }, {2}},
+        {"date range inclusive",
+         "DT",
+         fkDateRange,
+         [](auto& f) {
+             f.DateFrom = Day(2026, 3, 1);
+             f.DateTo = Day(2026, 3, 15);
+         },
+         {1, 4}},
+        {"date list exact",
+         "DT",
+         fkDateList,
+         [](auto& f) {
+             f.Dates = {Day(2026, 4, 1), Day(2026, 1, 1)};
+         },
+         {2}},
+        {"date-time range of one day",
+         "STAMP",
+         fkDateRange,
+         [](auto& f) {
+             f.DateFrom = Day(2026, 3, 15);
+             f.DateTo = Day(2026, 3, 15) + EncodeTime(23, 59, 59, 0);
+         },
+         {1}},
+        {"date-time list needs the time too",
+         "STAMP",
+         fkDateList,
+         [](auto& f) {
+             f.Dates = {Day(2026, 3, 15), Day(2026, 4, 1)};
+         },
+         {2}},
         {"Boolean yes", "FLAG", fkBoolean, [](auto& f) { f.BoolValue = 1; }, {1, 4}},
         {"Boolean no", "FLAG", fkBoolean, [](auto& f) { f.BoolValue = 0; }, {2}},
         {"Boolean not set", "FLAG", fkBoolean, [](auto& f) { f.BoolValue = -1; }, {3}},
@@ -125,23 +184,53 @@ TEST_F(FieldFilterTest, DescriptionLines)
         Setup setup;
         QString line;
     } cases[] = {
-        {"NAME", fkSubstring, [](auto& f) { f.Value = QStringLiteral("мол"); }, QStringLiteral("\"Наименование\"   СОДЕРЖИТ   'мол'")},
-        {"NAME", fkExact, [](auto& f) { f.Value = QStringLiteral("Хлеб"); }, QStringLiteral("\"Наименование\"   =   'Хлеб'")},
-        {"NAME", fkValueList, [](auto& f) { f.Strings = {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}; },
+        {"NAME", fkSubstring, [](auto& f) { f.Value = QStringLiteral("мол"); },
+         QStringLiteral("\"Наименование\"   СОДЕРЖИТ   'мол'")},
+        {"NAME", fkExact, [](auto& f) { f.Value = QStringLiteral("Хлеб"); },
+         QStringLiteral("\"Наименование\"   =   'Хлеб'")},
+        {"NAME", fkValueList,
+         [](auto& f) {
+             f.Strings = {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")};
+         },
          QStringLiteral("\"Наименование\"   ОДИН ИЗ   'a', 'b', 'c'")},
-        {"PRICE", fkNumberList, [](auto& f) { f.Numbers = {1.5, 20}; }, QStringLiteral("\"PRICE\"   ОДИН ИЗ   '1,5', '20'")},
-        {"DT", fkDateList, [](auto& f) { f.Dates = {Day(2026, 3, 15)}; }, QStringLiteral("\"DT\"   ОДИН ИЗ   '15.03.2026'")},
-        {"PRICE", fkNumberRange, [](auto& f) { f.NumberFrom = -1.5; f.NumberTo = 1e20; }, QStringLiteral("-1,5 <= \"PRICE\" <= 1E20")},
-        {"PRICE", fkNumberRange, [](auto& f) { f.NumberFrom = 0.1 + 0.2; f.NumberTo = 1.0 / 3; },
+        {"PRICE", fkNumberList,
+         [](auto& f) {
+             f.Numbers = {1.5, 20};
+         },
+         QStringLiteral("\"PRICE\"   ОДИН ИЗ   '1,5', '20'")},
+        {"DT", fkDateList, [](auto& f) { f.Dates = {Day(2026, 3, 15)}; },
+         QStringLiteral("\"DT\"   ОДИН ИЗ   '15.03.2026'")},
+        {"PRICE", fkNumberRange,
+         [](auto& f) {
+             f.NumberFrom = -1.5;
+             f.NumberTo = 1e20;
+         },
+         QStringLiteral("-1,5 <= \"PRICE\" <= 1E20")},
+        {"PRICE", fkNumberRange,
+         [](auto& f) {
+             f.NumberFrom = 0.1 + 0.2;
+             f.NumberTo = 1.0 / 3;
+         },
          QStringLiteral("0,3 <= \"PRICE\" <= 0,333333333333333")},
-        {"DT", fkDateRange, [](auto& f) { f.DateFrom = Day(2026, 3, 1); f.DateTo = Day(2026, 3, 15); },
+        {"DT", fkDateRange,
+         [](auto& f) {
+             f.DateFrom = Day(2026, 3, 1);
+             f.DateTo = Day(2026, 3, 15);
+         },
          QStringLiteral("\"DT\"   С   '01.03.2026'   ПО   '15.03.2026'")},
-        {"STAMP", fkDateRange, [](auto& f) { f.DateFrom = Day(2026, 3, 1) + 0.5; f.DateTo = Day(2026, 3, 2) + 0.75; },
+        {"STAMP", fkDateRange,
+         [](auto& f) {
+             f.DateFrom = Day(2026, 3, 1) + 0.5;
+             f.DateTo = Day(2026, 3, 2) + 0.75;
+         },
          QStringLiteral("\"STAMP\"   С   '01.03.2026'   ПО   '02.03.2026'")},
         {"FLAG", fkBoolean, [](auto& f) { f.BoolValue = 1; }, QStringLiteral("\"FLAG\"= Да")},
         {"FLAG", fkBoolean, [](auto& f) { f.BoolValue = 0; }, QStringLiteral("\"FLAG\"= Нет")},
         {"FLAG", fkBoolean, [](auto& f) { f.BoolValue = -1; }, QStringLiteral("\"FLAG\"= ?")},
-        {"NAME", fkSubstrings, [](auto& f) { f.Strings = {QStringLiteral("x"), QStringLiteral("y")}; },
+        {"NAME", fkSubstrings,
+         [](auto& f) {
+             f.Strings = {QStringLiteral("x"), QStringLiteral("y")};
+         },
          QStringLiteral("\"Наименование\"СОДЕРЖИТ ОДНУ ИЗ СТРОК 'x', 'y'")},
     };
     for (const auto& c : cases) {
@@ -189,11 +278,21 @@ TEST(FieldCategories, ByFieldType)
         TFieldCategory category;
         const char* text;
     } cases[] = {
-        {ftString, fcString, "строка"},     {ftMemo, fcString, "строка"},      {ftSmallint, fcInteger, "целое"},
-        {ftInteger, fcInteger, "целое"},    {ftAutoInc, fcInteger, "целое"},   {ftFloat, fcFloat, "дробное"},
-        {ftCurrency, fcFloat, "дробное"},   {ftBCD, fcFloat, "дробное"},       {ftDate, fcDate, "дата"},
-        {ftTime, fcDateTime, "дата"},       {ftDateTime, fcDateTime, "дата"},  {ftBoolean, fcBoolean, "логическое"},
-        {ftWord, fcOther, ""},              {ftLargeint, fcOther, ""},         {ftBlob, fcOther, ""},
+        {ftString, fcString, "строка"},
+        {ftMemo, fcString, "строка"},
+        {ftSmallint, fcInteger, "целое"},
+        {ftInteger, fcInteger, "целое"},
+        {ftAutoInc, fcInteger, "целое"},
+        {ftFloat, fcFloat, "дробное"},
+        {ftCurrency, fcFloat, "дробное"},
+        {ftBCD, fcFloat, "дробное"},
+        {ftDate, fcDate, "дата"},
+        {ftTime, fcDateTime, "дата"},
+        {ftDateTime, fcDateTime, "дата"},
+        {ftBoolean, fcBoolean, "логическое"},
+        {ftWord, fcOther, ""},
+        {ftLargeint, fcOther, ""},
+        {ftBlob, fcOther, ""},
     };
     for (const auto& c : cases) {
         const std::unique_ptr<TField> field = CreateField(c.type);

@@ -79,7 +79,8 @@ TEST_F(ListKindsTest, ADatabaseWithoutListKindsConnects)
     EXPECT_EQ(FDb.ListKinds()->Count(), 0);
     // Without a transaction of the application's the connection's own reads them.
     FDb.Close();
-    FTestDb.Execute(QStringLiteral("create table SYS$LIST_KIND (SYS$ID integer not null primary key, NAME varchar(60))"));
+    FTestDb.Execute(
+        QStringLiteral("create table SYS$LIST_KIND (SYS$ID integer not null primary key, NAME varchar(60))"));
     FTestDb.Execute(QStringLiteral("insert into SYS$LIST_KIND (SYS$ID, NAME) values (1, 'Кассы')"));
     FDb.Open();
     EXPECT_EQ(Names(), QStringList({QStringLiteral("Кассы")}));

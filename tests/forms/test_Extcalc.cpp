@@ -15,9 +15,9 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest/QTest>
-#include <gtest/gtest.h>
 #include <cmath>
 #include <functional>
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest/QTest>
-#include <gtest/gtest.h>
 #include <functional>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -117,10 +117,13 @@ TEST_F(TypedValueTest, KeysAnswerAndCancel)
 
     EXPECT_FALSE(Ask(vkInteger, typeThen(QStringLiteral("41"), Qt::Key_Escape), value));
     EXPECT_TRUE(value.IsEmpty());
-    EXPECT_FALSE(Ask(vkString, [](TFKORGR* form) {
-        QTest::keyClicks(form->MaskEdit1, QStringLiteral("abc"));
-        QTest::mouseClick(form->Button2, Qt::LeftButton);
-    }, value));
+    EXPECT_FALSE(Ask(
+        vkString,
+        [](TFKORGR* form) {
+            QTest::keyClicks(form->MaskEdit1, QStringLiteral("abc"));
+            QTest::mouseClick(form->Button2, Qt::LeftButton);
+        },
+        value));
     EXPECT_TRUE(value.IsEmpty());
     EXPECT_TRUE(dialogs->Messages.empty());
 }
@@ -130,7 +133,8 @@ TEST_F(TypedValueTest, KindNotSetIsRefusedBeforeAnythingIsAsked)
     for (uint8_t kind : {uint8_t{vkNone}, uint8_t{5}}) {
         Variant value = 1;
         try {
-            Ask(kind, [](TFKORGR* form) { form->Button2Click(); }, value);
+            Ask(
+                kind, [](TFKORGR* form) { form->Button2Click(); }, value);
             ADD_FAILURE() << "kind " << int(kind) << " was asked";
         } catch (const Exception& e) {
             EXPECT_EQ(e.Message(), QStringLiteral("Ошибочное обращение к запросной форме\n\rНе задан тип значения"));

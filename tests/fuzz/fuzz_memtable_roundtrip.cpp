@@ -8,9 +8,9 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cstdio>
 
 namespace {
 
@@ -45,8 +45,8 @@ private:
     size_t FAt = 0;
 };
 
-constexpr TFieldType kTypes[] = {ftString, ftSmallint, ftInteger, ftWord,     ftBoolean, ftFloat,  ftCurrency, ftBCD,
-                                 ftDate,   ftTime,     ftDateTime, ftBytes, ftBlob,    ftMemo, ftLargeint};
+constexpr TFieldType kTypes[] = {ftString, ftSmallint, ftInteger,  ftWord,  ftBoolean, ftFloat, ftCurrency, ftBCD,
+                                 ftDate,   ftTime,     ftDateTime, ftBytes, ftBlob,    ftMemo,  ftLargeint};
 constexpr double kFirstDay = -693593; // 01.01.0001
 constexpr double kLastDay = 2958465;  // 31.12.9999
 
@@ -60,10 +60,7 @@ int SizeFor(TFieldType type, uint8_t byte)
     }
 }
 
-double Finite(double value)
-{
-    return std::isfinite(value) ? value : 0;
-}
+double Finite(double value) { return std::isfinite(value) ? value : 0; }
 
 Variant ValueFor(const TFieldDef& def, TBytes& in)
 {
@@ -169,7 +166,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (int i = 0; i < original.FieldDefs().Count(); ++i) {
         const TFieldDef& x = original.FieldDefs()[i];
         const TFieldDef& y = loaded.FieldDefs()[i];
-        if (x.Name() != y.Name() || x.DataType() != y.DataType() || x.Size() != y.Size() || x.Required() != y.Required())
+        if (x.Name() != y.Name() || x.DataType() != y.DataType() || x.Size() != y.Size()
+            || x.Required() != y.Required())
             Differ("a field definition");
     }
     if (loaded.IndexDefs().Count() != original.IndexDefs().Count())

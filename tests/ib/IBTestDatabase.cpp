@@ -48,10 +48,7 @@ QStringList TIBTestDatabase::ConnectParams() const
     return {QStringLiteral("user_name=SYSDBA"), QStringLiteral("lc_ctype=") + FCharset};
 }
 
-QString TIBTestDatabase::ServerName()
-{
-    return qEnvironmentVariable("FB_SERVER");
-}
+QString TIBTestDatabase::ServerName() { return qEnvironmentVariable("FB_SERVER"); }
 
 QString TIBTestDatabase::ServerPassword()
 {
@@ -92,16 +89,13 @@ std::unique_ptr<TIBDatabase> TIBTestDatabase::Connect(const QString& charset) co
 {
     auto database = std::make_unique<TIBDatabase>();
     database->SetDatabaseName(FPath);
-    database->SetParams({QStringLiteral("user_name=SYSDBA"),
-                         QStringLiteral("lc_ctype=") + (charset.isEmpty() ? FCharset : charset)});
+    database->SetParams(
+        {QStringLiteral("user_name=SYSDBA"), QStringLiteral("lc_ctype=") + (charset.isEmpty() ? FCharset : charset)});
     database->Open();
     return database;
 }
 
-void TIBTestDatabase::Execute(const QString& sql)
-{
-    ExecuteOn(*FDatabase, sql);
-}
+void TIBTestDatabase::Execute(const QString& sql) { ExecuteOn(*FDatabase, sql); }
 
 void TIBTestDatabase::ExecuteOn(TIBDatabase& database, const QString& sql)
 {

@@ -44,19 +44,17 @@ TEST(FrameworkSchema, CreatesGeneratorAndTablesInWin1251)
               QStringList({"MAIN_GEN", "SYS$AUDIT_GEN"}));
 
     // The names are WIN1251 even in a database whose default is another set.
-    const auto charsets = Query(db, QStringLiteral(
-        "select trim(RF.RDB$RELATION_NAME) || '.' || trim(RF.RDB$FIELD_NAME), C.RDB$CHARACTER_SET_NAME "
-        "from RDB$RELATION_FIELDS RF join RDB$FIELDS F on F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE "
-        "join RDB$CHARACTER_SETS C on C.RDB$CHARACTER_SET_ID = F.RDB$CHARACTER_SET_ID "
-        "where RF.RDB$FIELD_NAME = 'NAME'"));
-    EXPECT_EQ(charsets, (QMap<QString, QString>{{"SYS_USER.NAME", "WIN1251"},
-                                                {"SYS$LIST_KIND.NAME", "WIN1251"}}));
+    const auto charsets = Query(
+        db,
+        QStringLiteral("select trim(RF.RDB$RELATION_NAME) || '.' || trim(RF.RDB$FIELD_NAME), C.RDB$CHARACTER_SET_NAME "
+                       "from RDB$RELATION_FIELDS RF join RDB$FIELDS F on F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE "
+                       "join RDB$CHARACTER_SETS C on C.RDB$CHARACTER_SET_ID = F.RDB$CHARACTER_SET_ID "
+                       "where RF.RDB$FIELD_NAME = 'NAME'"));
+    EXPECT_EQ(charsets, (QMap<QString, QString>{{"SYS_USER.NAME", "WIN1251"}, {"SYS$LIST_KIND.NAME", "WIN1251"}}));
 
     // Each caller gets the next block of identities.
-    EXPECT_EQ(Query(db, QStringLiteral("select gen_id(main_gen, 1) from rdb$database")).keys(),
-              QStringList({"1"}));
-    EXPECT_EQ(Query(db, QStringLiteral("select gen_id(main_gen, 10) from rdb$database")).keys(),
-              QStringList({"11"}));
+    EXPECT_EQ(Query(db, QStringLiteral("select gen_id(main_gen, 1) from rdb$database")).keys(), QStringList({"1"}));
+    EXPECT_EQ(Query(db, QStringLiteral("select gen_id(main_gen, 10) from rdb$database")).keys(), QStringList({"11"}));
 
     // A user and a list kind by their keys, with a Cyrillic name.
     test.Execute(QStringLiteral("insert into SYS_USER (SYS$ID, NAME) values (gen_id(main_gen, 1), 'Иванов')"));

@@ -19,15 +19,17 @@ using Name = std::vector<std::pair<std::string, std::string>>;
 // Seconds since 1970 UTC of a calendar date at midnight.
 int64_t Utc(int year, int month, int day);
 
-struct CertParams {
+struct CertParams
+{
     Name subject;
     int64_t notBefore = Utc(2024, 1, 1);
     int64_t notAfter = Utc(2034, 1, 1);
     long serial = 1;
 };
-Der MakeCertificate(const CertParams& params);  // self-signed
+Der MakeCertificate(const CertParams& params); // self-signed
 
-struct CrlParams {
+struct CrlParams
+{
     Name issuer;
     int64_t thisUpdate = Utc(2024, 3, 1);
     std::optional<int64_t> nextUpdate = Utc(2024, 4, 1);
@@ -39,7 +41,8 @@ std::string Sha1Hex(const Der& der);
 Der ReadFile(const std::filesystem::path& path);
 
 // A fresh folder under the test temp dir, removed with the object.
-class TempFolder {
+class TempFolder
+{
 public:
     TempFolder();
     ~TempFolder();
@@ -51,4 +54,4 @@ private:
     std::filesystem::path path_;
 };
 
-}  // namespace pki
+} // namespace pki

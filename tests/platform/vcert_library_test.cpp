@@ -38,26 +38,31 @@ constexpr int32_t kBadStoreName = 10;
 const pki::Name kRootName = {{"C", "RU"}, {"O", "Test"}, {"CN", "Корневой УЦ"}};
 const pki::Name kOtherName = {{"CN", "Другой УЦ"}};
 
-int32_t Import(int32_t handle, int32_t kind, const Der& der) {
+int32_t Import(int32_t handle, int32_t kind, const Der& der)
+{
     const VCERT_ImportParams params{kind, 0};
     const VCERT_MemBlock block{static_cast<int32_t>(der.size()), der.data()};
     return VCERT_ImportMem(handle, &params, &block);
 }
 
-std::string ErrorText(int32_t code) {
+std::string ErrorText(int32_t code)
+{
     char buffer[512];
     VCERT_GetErrorText(code, buffer, sizeof buffer);
     return buffer;
 }
 
-class VcertStoreTest : public ::testing::Test {
+class VcertStoreTest : public ::testing::Test
+{
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         setenv("VCERT_STORE_DIR", root_.path().c_str(), 1);
         ASSERT_EQ(VCERT_Initialize("My", 0, &handle_), kOk);
         ASSERT_GT(handle_, 0);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         if (handle_ > 0) {
             EXPECT_EQ(VCERT_Uninitialize(handle_), kOk);
         }
@@ -67,7 +72,8 @@ protected:
     fs::path folder() const { return root_.path() / "My"; }
 
     // Everything in the store folder but its lock file, sorted.
-    std::vector<std::string> storedFiles() const {
+    std::vector<std::string> storedFiles() const
+    {
         std::vector<std::string> names;
         for (const fs::directory_entry& entry : fs::directory_iterator(folder())) {
             if (entry.path().filename() != ".lock")
@@ -83,7 +89,8 @@ protected:
     int32_t handle_ = 0;
 };
 
-TEST(VcertExports, ExactlyTheTableIsExported) {
+TEST(VcertExports, ExactlyTheTableIsExported)
+{
     std::set<std::string> expected;
 #define VCERT_NAME(name) expected.insert("VCERT_" #name);
     VCERT_PROC_TABLE(VCERT_NAME)
@@ -104,18 +111,19 @@ TEST(VcertExports, ExactlyTheTableIsExported) {
     EXPECT_EQ(exported, expected);
 }
 
-TEST(VcertExports, FunctionsWithoutWorkAnswerNotSupported) {
+TEST(VcertExports, FunctionsWithoutWorkAnswerNotSupported)
+{
     const std::set<std::string> working = {"VCERT_Initialize",     "VCERT_Uninitialize", "VCERT_FindCert",
                                            "VCERT_FreeFindResult", "VCERT_ImportMem",    "VCERT_GetErrorText"};
     void* library = dlopen(VPKI1_DLL_PATH, RTLD_NOW);
     ASSERT_NE(library, nullptr) << dlerror();
     int unsupported = 0;
-#define VCERT_CALL(name)                                                                   \
-    if (!working.contains("VCERT_" #name)) {                                               \
-        auto function = reinterpret_cast<VCERT_Other_t>(dlsym(library, "VCERT_" #name));   \
-        ASSERT_NE(function, nullptr) << #name;                                             \
-        EXPECT_EQ(function(), kNotSupported) << #name;                                     \
-        ++unsupported;                                                                     \
+#define VCERT_CALL(name)                                                                                               \
+    if (!working.contains("VCERT_" #name)) {                                                                           \
+        auto function = reinterpret_cast<VCERT_Other_t>(dlsym(library, "VCERT_" #name));                               \
+        ASSERT_NE(function, nullptr) << #name;                                                                         \
+        EXPECT_EQ(function(), kNotSupported) << #name;                                                                 \
+        ++unsupported;                                                                                                 \
     }
     VCERT_PROC_TABLE(VCERT_CALL)
 #undef VCERT_CALL
@@ -123,16 +131,18 @@ TEST(VcertExports, FunctionsWithoutWorkAnswerNotSupported) {
     dlclose(library);
 }
 
-TEST(VcertInitialize, RefusesBadArgumentsAndNames) {
+TEST(VcertInitialize, RefusesBadArgumentsAndNames)
+{
     pki::TempFolder root;
     setenv("VCERT_STORE_DIR", root.path().c_str(), 1);
-    struct Case {
+    struct Case
+    {
         const char* name;
         int32_t status;
     };
     const Case cases[] = {
-        {nullptr, kInvalidArgument}, {"", kEmptyStoreName}, {"a/b", kBadStoreName}, {"/My", kBadStoreName},
-        {".", kBadStoreName},        {"..", kBadStoreName}, {"\x98", kBadStoreName},  // undefined in CP1251
+        {nullptr, kInvalidArgument}, {"", kEmptyStoreName}, {"a/b", kBadStoreName},  {"/My", kBadStoreName},
+        {".", kBadStoreName},        {"..", kBadStoreName}, {"\x98", kBadStoreName}, // undefined in CP1251
     };
     for (const Case& c : cases) {
         int32_t handle = 77;
@@ -144,7 +154,8 @@ TEST(VcertInitialize, RefusesBadArgumentsAndNames) {
     unsetenv("VCERT_STORE_DIR");
 }
 
-TEST(VcertInitialize, OpensStoresWithDistinctHandles) {
+TEST(VcertInitialize, OpensStoresWithDistinctHandles)
+{
     pki::TempFolder root;
     setenv("VCERT_STORE_DIR", root.path().c_str(), 1);
     int32_t first = 0;
@@ -170,7 +181,8 @@ TEST(VcertInitialize, OpensStoresWithDistinctHandles) {
     unsetenv("VCERT_STORE_DIR");
 }
 
-TEST(VcertInitialize, StoreThatCannotBeCreated) {
+TEST(VcertInitialize, StoreThatCannotBeCreated)
+{
     pki::TempFolder root;
     const fs::path blocker = root.path() / "file";
     std::FILE* file = std::fopen(blocker.c_str(), "w");
@@ -183,7 +195,8 @@ TEST(VcertInitialize, StoreThatCannotBeCreated) {
     unsetenv("VCERT_STORE_DIR");
 }
 
-TEST(VcertStorePath, FallsBackToXdgDataHomeThenHome) {
+TEST(VcertStorePath, FallsBackToXdgDataHomeThenHome)
+{
     pki::TempFolder root;
     const char* savedHome = std::getenv("HOME");
     const std::string home = savedHome ? savedHome : "";
@@ -207,7 +220,8 @@ TEST(VcertStorePath, FallsBackToXdgDataHomeThenHome) {
         unsetenv("HOME");
 }
 
-TEST_F(VcertStoreTest, ImportWritesEachObjectOnceUnderItsFingerprint) {
+TEST_F(VcertStoreTest, ImportWritesEachObjectOnceUnderItsFingerprint)
+{
     const Der cert = pki::MakeCertificate({kRootName});
     const Der crl = pki::MakeCrl({kRootName});
     ASSERT_EQ(import(VCERT_IMPORT_CERTIFICATE, cert), kOk);
@@ -224,11 +238,13 @@ TEST_F(VcertStoreTest, ImportWritesEachObjectOnceUnderItsFingerprint) {
 
 // A file is named by its content's fingerprint: one holding other bytes is
 // damage (a crash mid-write, a bad disk) and the import writes it anew.
-TEST_F(VcertStoreTest, ImportRepairsAnObjectWhoseContentDoesNotMatchItsName) {
+TEST_F(VcertStoreTest, ImportRepairsAnObjectWhoseContentDoesNotMatchItsName)
+{
     const Der cert = pki::MakeCertificate({kRootName});
     const Der crl = pki::MakeCrl({kRootName});
     const Der otherCert = pki::MakeCertificate({kOtherName});
-    struct Case {
+    struct Case
+    {
         const char* what;
         int32_t kind;
         const Der& object;
@@ -238,7 +254,8 @@ TEST_F(VcertStoreTest, ImportRepairsAnObjectWhoseContentDoesNotMatchItsName) {
         {"truncated certificate", VCERT_IMPORT_CERTIFICATE, cert, Der(cert.begin(), cert.begin() + cert.size() / 2)},
         {"empty certificate file", VCERT_IMPORT_CERTIFICATE, cert, {}},
         {"another certificate under its name", VCERT_IMPORT_CERTIFICATE, cert, otherCert},
-        {"certificate with a trailing byte", VCERT_IMPORT_CERTIFICATE, cert, [&] {
+        {"certificate with a trailing byte", VCERT_IMPORT_CERTIFICATE, cert,
+         [&] {
              Der longer = cert;
              longer.push_back(0);
              return longer;
@@ -247,8 +264,7 @@ TEST_F(VcertStoreTest, ImportRepairsAnObjectWhoseContentDoesNotMatchItsName) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const fs::path file =
-            folder() / (pki::Sha1Hex(c.object) + (c.kind == VCERT_IMPORT_CRL ? ".crl" : ".cer"));
+        const fs::path file = folder() / (pki::Sha1Hex(c.object) + (c.kind == VCERT_IMPORT_CRL ? ".crl" : ".cer"));
         {
             std::ofstream out(file, std::ios::binary | std::ios::trunc);
             out.write(reinterpret_cast<const char*>(c.stored.data()), static_cast<std::streamsize>(c.stored.size()));
@@ -260,14 +276,16 @@ TEST_F(VcertStoreTest, ImportRepairsAnObjectWhoseContentDoesNotMatchItsName) {
     }
 }
 
-TEST_F(VcertStoreTest, MalformedInputIsRefusedAndNothingIsWritten) {
+TEST_F(VcertStoreTest, MalformedInputIsRefusedAndNothingIsWritten)
+{
     const Der cert = pki::MakeCertificate({kRootName});
     const Der crl = pki::MakeCrl({kRootName});
     Der withTrailingByte = cert;
     withTrailingByte.push_back(0);
     Der crlWithTrailingBytes = crl;
     crlWithTrailingBytes.insert(crlWithTrailingBytes.end(), {0x30, 0x00});
-    struct Case {
+    struct Case
+    {
         const char* what;
         int32_t kind;
         Der data;
@@ -287,7 +305,8 @@ TEST_F(VcertStoreTest, MalformedInputIsRefusedAndNothingIsWritten) {
     EXPECT_TRUE(storedFiles().empty());
 }
 
-TEST_F(VcertStoreTest, RefusesUnknownKindsAndBadBlocks) {
+TEST_F(VcertStoreTest, RefusesUnknownKindsAndBadBlocks)
+{
     const Der cert = pki::MakeCertificate({kRootName});
     for (const int32_t kind : {0, 1, 3, 5, -2})
         EXPECT_EQ(import(kind, cert), kUnsupportedKind) << kind;
@@ -303,7 +322,8 @@ TEST_F(VcertStoreTest, RefusesUnknownKindsAndBadBlocks) {
     EXPECT_TRUE(storedFiles().empty());
 }
 
-TEST_F(VcertStoreTest, KeepsOnlyTheNewestCrlOfEachIssuer) {
+TEST_F(VcertStoreTest, KeepsOnlyTheNewestCrlOfEachIssuer)
+{
     const Der march = pki::MakeCrl({kRootName, pki::Utc(2024, 3, 1)});
     const Der february = pki::MakeCrl({kRootName, pki::Utc(2024, 2, 1)});
     const Der marchAgain = pki::MakeCrl({kRootName, pki::Utc(2024, 3, 1), pki::Utc(2024, 5, 1)});
@@ -312,7 +332,7 @@ TEST_F(VcertStoreTest, KeepsOnlyTheNewestCrlOfEachIssuer) {
 
     ASSERT_EQ(import(VCERT_IMPORT_CRL, march), kOk);
     EXPECT_EQ(import(VCERT_IMPORT_CRL, february), kCrlNotNewer);
-    EXPECT_EQ(import(VCERT_IMPORT_CRL, marchAgain), kCrlNotNewer);  // same thisUpdate, other bytes
+    EXPECT_EQ(import(VCERT_IMPORT_CRL, marchAgain), kCrlNotNewer); // same thisUpdate, other bytes
     EXPECT_EQ(storedFiles(), std::vector<std::string>{pki::Sha1Hex(march) + ".crl"});
 
     ASSERT_EQ(import(VCERT_IMPORT_CRL, otherIssuerOlder), kOk);
@@ -325,7 +345,8 @@ TEST_F(VcertStoreTest, KeepsOnlyTheNewestCrlOfEachIssuer) {
     EXPECT_EQ(storedFiles(), expected);
 }
 
-TEST_F(VcertStoreTest, FindCertOnEmptyStore) {
+TEST_F(VcertStoreTest, FindCertOnEmptyStore)
+{
     // A CRL is not a certificate.
     ASSERT_EQ(import(VCERT_IMPORT_CRL, pki::MakeCrl({kRootName})), kOk);
     int32_t params[VCERT_FIND_PARAM_WORDS] = {};
@@ -338,7 +359,8 @@ TEST_F(VcertStoreTest, FindCertOnEmptyStore) {
     EXPECT_EQ(VCERT_FreeFindResult(handle_, &result), kOk);
 }
 
-TEST_F(VcertStoreTest, FindCertDescribesTheFirstCertificate) {
+TEST_F(VcertStoreTest, FindCertDescribesTheFirstCertificate)
+{
     const pki::Name name = {{"O", "Org, Inc"}, {"CN", "Тест Ω"}};
     const Der cert = pki::MakeCertificate({name, pki::Utc(2024, 1, 2), pki::Utc(2039, 12, 31), 0x1A2B});
     ASSERT_EQ(import(VCERT_IMPORT_CERTIFICATE, cert), kOk);
@@ -356,8 +378,8 @@ TEST_F(VcertStoreTest, FindCertDescribesTheFirstCertificate) {
     EXPECT_STREQ(info.text2, "CN=\xD2\xE5\xF1\xF2 ?,O=Org\\, Inc");
     EXPECT_STREQ(info.text3, R"(CN=\xd0\xa2\xd0\xb5\xd1\x81\xd1\x82 \xce\xa9,O=Org\, Inc)");
     EXPECT_EQ(info.text4, pki::Sha1Hex(cert));
-    EXPECT_EQ(info.period1From, 1704153600u);  // 2024-01-02
-    EXPECT_EQ(info.period1To, 2208902400u);    // 2039-12-31
+    EXPECT_EQ(info.period1From, 1704153600u); // 2024-01-02
+    EXPECT_EQ(info.period1To, 2208902400u);   // 2039-12-31
     EXPECT_EQ(info.period2From, info.period1From);
     EXPECT_EQ(info.period2To, info.period1To);
     EXPECT_EQ(info.reserved0, 0);
@@ -371,7 +393,8 @@ TEST_F(VcertStoreTest, FindCertDescribesTheFirstCertificate) {
     EXPECT_EQ(VCERT_FreeFindResult(handle_, &result), kOk);
 }
 
-TEST_F(VcertStoreTest, FindCertCountsAllAndTakesTheFirstByFileName) {
+TEST_F(VcertStoreTest, FindCertCountsAllAndTakesTheFirstByFileName)
+{
     std::vector<std::string> fingerprints;
     for (long serial = 1; serial <= 4; ++serial) {
         // Validity beyond what 32 bits hold is clamped.
@@ -405,11 +428,11 @@ TEST_F(VcertStoreTest, FindCertCountsAllAndTakesTheFirstByFileName) {
     ASSERT_NE(result.first, nullptr);
 }
 
-TEST(VcertErrorText, TextsAreRussianInCp1251) {
+TEST(VcertErrorText, TextsAreRussianInCp1251)
+{
     // "Неизвестная ошибка библиотеки (код 12345)" in CP1251.
-    EXPECT_EQ(ErrorText(12345),
-              "\xCD\xE5\xE8\xE7\xE2\xE5\xF1\xF2\xED\xE0\xFF \xEE\xF8\xE8\xE1\xEA\xE0 "
-              "\xE1\xE8\xE1\xEB\xE8\xEE\xF2\xE5\xEA\xE8 (\xEA\xEE\xE4 12345)");
+    EXPECT_EQ(ErrorText(12345), "\xCD\xE5\xE8\xE7\xE2\xE5\xF1\xF2\xED\xE0\xFF \xEE\xF8\xE8\xE1\xEA\xE0 "
+                                "\xE1\xE8\xE1\xEB\xE8\xEE\xF2\xE5\xEA\xE8 (\xEA\xEE\xE4 12345)");
     const std::string unknown = ErrorText(12345);
     EXPECT_EQ(ErrorText(-1), unknown.substr(0, unknown.size() - 6) + "-1)");
 
@@ -428,7 +451,8 @@ TEST(VcertErrorText, TextsAreRussianInCp1251) {
     EXPECT_EQ(texts.size(), 12u);
 }
 
-TEST(VcertErrorText, NeverWritesPastTheBuffer) {
+TEST(VcertErrorText, NeverWritesPastTheBuffer)
+{
     const std::string full = ErrorText(kMalformed);
     char buffer[16];
     std::memset(buffer, '#', sizeof buffer);
@@ -451,19 +475,21 @@ TEST(VcertErrorText, NeverWritesPastTheBuffer) {
 // Two processes import the same objects at once, in opposite orders, with a
 // chain of CRLs per issuer: the store must end with each certificate once, the
 // newest CRL of each issuer only, and no temporary files.
-TEST(VcertConcurrency, TwoProcessesImportingIntoOneStore) {
+TEST(VcertConcurrency, TwoProcessesImportingIntoOneStore)
+{
     pki::TempFolder root;
     setenv("VCERT_STORE_DIR", root.path().c_str(), 1);
 
-    struct Object {
+    struct Object
+    {
         int32_t kind;
         Der der;
     };
     std::vector<Object> objects;
     std::set<std::string> expectedFiles;
     for (long serial = 1; serial <= 30; ++serial) {
-        Der cert = pki::MakeCertificate({{{"CN", "Сертификат " + std::to_string(serial)}}, pki::Utc(2024, 1, 1),
-                                         pki::Utc(2030, 1, 1), serial});
+        Der cert = pki::MakeCertificate(
+            {{{"CN", "Сертификат " + std::to_string(serial)}}, pki::Utc(2024, 1, 1), pki::Utc(2030, 1, 1), serial});
         expectedFiles.insert(pki::Sha1Hex(cert) + ".cer");
         objects.push_back({VCERT_IMPORT_CERTIFICATE, std::move(cert)});
     }
@@ -509,7 +535,7 @@ TEST(VcertConcurrency, TwoProcessesImportingIntoOneStore) {
         }
     }
     close(startPipe[0]);
-    close(startPipe[1]);  // both children start now
+    close(startPipe[1]); // both children start now
     for (const pid_t child : children) {
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -529,4 +555,4 @@ TEST(VcertConcurrency, TwoProcessesImportingIntoOneStore) {
     unsetenv("VCERT_STORE_DIR");
 }
 
-}  // namespace
+} // namespace

@@ -17,12 +17,14 @@ using pki::Der;
 
 namespace {
 
-struct RunResult {
+struct RunResult
+{
     int exitCode = -1;
-    std::string output;  // stdout and stderr together
+    std::string output; // stdout and stderr together
 };
 
-RunResult RunCli(const std::string& arguments) {
+RunResult RunCli(const std::string& arguments)
+{
     const std::string command = "'" VCERT_STORE_CLI "' " + arguments + " 2>&1";
     RunResult result;
     FILE* pipe = popen(command.c_str(), "r");
@@ -37,12 +39,14 @@ RunResult RunCli(const std::string& arguments) {
     return result;
 }
 
-class VcertStoreCliTest : public ::testing::Test {
+class VcertStoreCliTest : public ::testing::Test
+{
 protected:
     void SetUp() override { setenv("VCERT_STORE_DIR", root_.path().c_str(), 1); }
     void TearDown() override { unsetenv("VCERT_STORE_DIR"); }
 
-    void importInto(const char* store, int32_t kind, const Der& der) {
+    void importInto(const char* store, int32_t kind, const Der& der)
+    {
         int32_t handle = 0;
         ASSERT_EQ(VCERT_Initialize(store, 0, &handle), 0);
         const VCERT_ImportParams params{kind, 0};
@@ -54,7 +58,8 @@ protected:
     pki::TempFolder root_;
 };
 
-TEST_F(VcertStoreCliTest, ListsCertificatesThenCrlsBySubject) {
+TEST_F(VcertStoreCliTest, ListsCertificatesThenCrlsBySubject)
+{
     const pki::Name alpha = {{"O", "Test"}, {"CN", "Альфа"}};
     const Der beta = pki::MakeCertificate({{{"CN", "Бета"}}, pki::Utc(2023, 5, 6), pki::Utc(2025, 5, 6)});
     const Der alphaCert = pki::MakeCertificate({alpha});
@@ -65,12 +70,11 @@ TEST_F(VcertStoreCliTest, ListsCertificatesThenCrlsBySubject) {
     importInto("My", VCERT_IMPORT_CRL, alphaCrl);
     importInto("My", VCERT_IMPORT_CERTIFICATE, alphaCert);
 
-    const std::string expected =
-        "certificate  CN=Альфа,O=Test  2024-01-01..2034-01-01  " + pki::Sha1Hex(alphaCert) + "\n" +
-        "certificate  CN=Бета  2023-05-06..2025-05-06  " + pki::Sha1Hex(beta) + "\n" +
-        "crl          CN=Альфа,O=Test  2024-03-01..2024-04-01  " + pki::Sha1Hex(alphaCrl) + "\n" +
-        "crl          CN=Бета  2024-02-01..-  " + pki::Sha1Hex(betaCrl) + "\n" +
-        "2 certificates, 2 CRLs in " + (root_.path() / "My").string() + "\n";
+    const std::string expected = "certificate  CN=Альфа,O=Test  2024-01-01..2034-01-01  " + pki::Sha1Hex(alphaCert)
+                                 + "\n" + "certificate  CN=Бета  2023-05-06..2025-05-06  " + pki::Sha1Hex(beta) + "\n"
+                                 + "crl          CN=Альфа,O=Test  2024-03-01..2024-04-01  " + pki::Sha1Hex(alphaCrl)
+                                 + "\n" + "crl          CN=Бета  2024-02-01..-  " + pki::Sha1Hex(betaCrl) + "\n"
+                                 + "2 certificates, 2 CRLs in " + (root_.path() / "My").string() + "\n";
     const RunResult byDefault = RunCli("list");
     EXPECT_EQ(byDefault.exitCode, 0);
     EXPECT_EQ(byDefault.output, expected);
@@ -79,16 +83,18 @@ TEST_F(VcertStoreCliTest, ListsCertificatesThenCrlsBySubject) {
     EXPECT_EQ(named.output, expected);
 }
 
-TEST_F(VcertStoreCliTest, NamedStoreAndSingularSummary) {
+TEST_F(VcertStoreCliTest, NamedStoreAndSingularSummary)
+{
     const Der cert = pki::MakeCertificate({{{"CN", "Один"}}});
-    importInto("\xCA\xEE\xF0\xE5\xED\xFC", VCERT_IMPORT_CERTIFICATE, cert);  // "Корень" in CP1251
+    importInto("\xCA\xEE\xF0\xE5\xED\xFC", VCERT_IMPORT_CERTIFICATE, cert); // "Корень" in CP1251
     const RunResult result = RunCli("list 'Корень'");
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.output, "certificate  CN=Один  2024-01-01..2034-01-01  " + pki::Sha1Hex(cert) +
-                                 "\n1 certificate, 0 CRLs in " + (root_.path() / "Корень").string() + "\n");
+    EXPECT_EQ(result.output, "certificate  CN=Один  2024-01-01..2034-01-01  " + pki::Sha1Hex(cert)
+                                 + "\n1 certificate, 0 CRLs in " + (root_.path() / "Корень").string() + "\n");
 }
 
-TEST_F(VcertStoreCliTest, UnreadableFileIsReportedAndFailsTheRun) {
+TEST_F(VcertStoreCliTest, UnreadableFileIsReportedAndFailsTheRun)
+{
     const Der cert = pki::MakeCertificate({{{"CN", "Один"}}});
     importInto("My", VCERT_IMPORT_CERTIFICATE, cert);
     std::ofstream(root_.path() / "My" / "broken.crl") << "not a CRL";
@@ -98,10 +104,12 @@ TEST_F(VcertStoreCliTest, UnreadableFileIsReportedAndFailsTheRun) {
     EXPECT_NE(result.output.find((root_.path() / "My" / "broken.crl").string()), std::string::npos) << result.output;
 }
 
-TEST_F(VcertStoreCliTest, UsageAndErrors) {
+TEST_F(VcertStoreCliTest, UsageAndErrors)
+{
     fs::create_directories(root_.path() / "Empty");
     std::ofstream(root_.path() / "File") << "not a store";
-    struct Case {
+    struct Case
+    {
         std::string arguments;
         int exitCode;
         std::string mentions;
@@ -124,4 +132,4 @@ TEST_F(VcertStoreCliTest, UsageAndErrors) {
     }
 }
 
-}  // namespace
+} // namespace

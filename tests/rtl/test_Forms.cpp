@@ -12,7 +12,10 @@ namespace {
 class TCountingForm : public TForm
 {
 public:
-    TCountingForm() { OnActivate = [this](QObject*) { ++Activations; }; }
+    TCountingForm()
+    {
+        OnActivate = [this](QObject*) { ++Activations; };
+    }
     int Activations = 0;
     std::vector<TMessage> Received;
 

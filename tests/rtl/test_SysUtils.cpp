@@ -95,8 +95,7 @@ TEST(SysUtils, FormatDateTimeTokens)
         {"ampm", Evening(), "PM"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(FormatDateTime(QString::fromUtf8(c.Pattern), c.Value, s), QString::fromUtf8(c.Expected))
-            << c.Pattern;
+        EXPECT_EQ(FormatDateTime(QString::fromUtf8(c.Pattern), c.Value, s), QString::fromUtf8(c.Expected)) << c.Pattern;
 }
 
 TEST(SysUtils, FormatDateTimeTakesSeparatorsAndNestedFormatsFromSettings)

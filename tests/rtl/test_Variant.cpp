@@ -227,9 +227,8 @@ TEST_F(VariantTest, ConversionsBetweenKinds)
         {VarArrayOf({1, 2}), varDouble, Cannot("Array", "Double")},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(Convert(c.Source, c.Target), c.Expected)
-            << Variant::TypeName(c.Source.VarType()).toStdString() << " -> "
-            << Variant::TypeName(c.Target).toStdString();
+        EXPECT_EQ(Convert(c.Source, c.Target), c.Expected) << Variant::TypeName(c.Source.VarType()).toStdString()
+                                                           << " -> " << Variant::TypeName(c.Target).toStdString();
 
     for (const TVarType target :
          {varBoolean, varInteger, varInt64, varDouble, varCurrency, varDate, varString, varBytes, varArray})
@@ -411,8 +410,8 @@ TEST_F(VariantTest, Arithmetic)
         {VarArrayOf({1}), '*', 2, InvalidOperation},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(apply(c.A, c.Op, c.B), c.Expected) << Describe(c.A).toStdString() << ' ' << c.Op << ' '
-                                                     << Describe(c.B).toStdString();
+        EXPECT_EQ(apply(c.A, c.Op, c.B), c.Expected)
+            << Describe(c.A).toStdString() << ' ' << c.Op << ' ' << Describe(c.B).toStdString();
 
     const struct
     {

@@ -136,8 +136,7 @@ inline QString PdfText(const QByteArray& pdf)
             fontNames[QStringLiteral("F") + m.captured(1)] = m.captured(2).toInt();
         }
     }
-    static const QRegularExpression token(
-        QStringLiteral("/(F\\d+) [\\d.]+ Tf|<([0-9A-Fa-f]+)> Tj|\\bET\\b"));
+    static const QRegularExpression token(QStringLiteral("/(F\\d+) [\\d.]+ Tf|<([0-9A-Fa-f]+)> Tj|\\bET\\b"));
     QString text;
     for (const TPdfObject& object : objects) {
         if (object.Stream.isEmpty() || !object.Stream.contains(" Tj"))
