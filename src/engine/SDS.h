@@ -348,6 +348,9 @@ public:
     void FillDefaults();
     // The next value of MAIN_GEN, shared by every relation.
     int NextGeneratorValue(int increment);
+    // The current record written, re-read and (dsoAutoCommit) committed,
+    // through the one write routine with its error handling and retries;
+    // then audited, logged and announced.
     void InsertToServer();
     void UpdateToServer();
     // Reads the current record back from the server (by row address, or by

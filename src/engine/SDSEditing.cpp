@@ -514,9 +514,9 @@ void TSDS::DoBeforePost()
 void TSDS::PostToServer()
 {
     if (State() == dsInsert)
-        WriteToServer(woInsert, [this] { InsertToServer(); });
+        InsertToServer();
     else if (State() == dsEdit)
-        WriteToServer(woUpdate, [this] { UpdateToServer(); });
+        UpdateToServer();
     else
         Abort();
 }
@@ -588,8 +588,6 @@ void TSDS::DeleteFromServer()
         sql.Close();
     });
     unlockOnFailure.dismiss();
-    if (FOptions.Contains(dsoAutoCommit))
-        CommitWrite(*FDeleteSQL, *FSelectSQL);
     if (OnLogEvent)
         OnLogEvent(this, LogOperationOf(woDelete));
     if (database) {
@@ -602,9 +600,11 @@ void TSDS::DeleteFromServer()
 
 // -------------------------------------------------------- server writes
 
-// A write runs until it succeeds or its error handler gives up. When it
-// fails, the write statements are closed and, with dsoAutoCommit, its
-// transaction is rolled back (details a cascade deleted are read again).
+// A write runs until it succeeds or its error handler gives up; with
+// dsoAutoCommit its transaction is committed here, so a commit that fails is
+// handled as the write's own failure. When it fails, the write statements
+// are closed and, with dsoAutoCommit, its transaction is rolled back
+// (details a cascade deleted are read again).
 // A server error then goes to the data set's handler (OnDeleteError for a
 // delete, else OnPostError), which fails (ESDS_IBError with the data set,
 // the operation and the statement that failed), aborts, or retries: the
@@ -615,6 +615,8 @@ void TSDS::WriteToServer(TWriteOperation operation, const std::function<void()>&
     for (;;) {
         try {
             write();
+            if (FOptions.Contains(dsoAutoCommit))
+                CommitWrite(WriteStatementOf(operation), *FSelectSQL);
             return;
         } catch (const EAbort&) {
             throw;
@@ -708,16 +710,18 @@ int TSDS::NextGeneratorValue(int increment)
     }
 }
 
+// What follows the commit (audit, log event, notice) happens once, for a
+// write that is on the server: it is never retried or rolled back.
 void TSDS::InsertToServer()
 {
-    TIBSQL& sql = *FInsertSQL;
-    ExecuteWrite(sql);
-    sql.Close();
-    // The server's values (defaults, triggers, SYS$TIME, the row address) by key.
-    SetRowAddress(QByteArray(RowAddress().size(), '\0'));
-    RefreshRecord();
-    if (FOptions.Contains(dsoAutoCommit))
-        CommitWrite(sql, *FSelectSQL);
+    WriteToServer(woInsert, [this] {
+        TIBSQL& sql = *FInsertSQL;
+        ExecuteWrite(sql);
+        sql.Close();
+        // The server's values (defaults, triggers, SYS$TIME, the row address) by key.
+        SetRowAddress(QByteArray(RowAddress().size(), '\0'));
+        RefreshRecord();
+    });
     if (FOptions.Contains(dsoAudit)) {
         TSDatabase* database = SessionDatabase();
         RTL_ASSERT(database, QStringLiteral("Database must be TSDatabase."));
@@ -735,21 +739,20 @@ void TSDS::UpdateToServer()
     QString auditText;
     if (FOptions.Contains(dsoPessimisticLock) && FOptions.Contains(dsoAudit) && database)
         auditText = BuildAuditText(woUpdate); // while the old values are at hand
-    const bool known = !IsZeroAddress(CheckedRowAddress());
-    TIBSQL& sql = known ? *FUpdateSQL : *FUpdateByKeySQL;
-    ExecuteWrite(sql);
-    // No row written is no success: the record is gone, or its condition
-    // (all fields, without a key) no longer finds it.
-    if (sql.RowsAffected() == 0)
-        throw Exception(RecordGoneText);
+    WriteToServer(woUpdate, [this] {
+        const bool known = !IsZeroAddress(CheckedRowAddress());
+        TIBSQL& sql = known ? *FUpdateSQL : *FUpdateByKeySQL;
+        ExecuteWrite(sql);
+        // No row written is no success: the record is gone, or its condition
+        // (all fields, without a key) no longer finds it.
+        if (sql.RowsAffected() == 0)
+            throw Exception(RecordGoneText);
+        sql.Close();
+        if (FOptions.Contains(dsoRefreshAfterEdit) || !known)
+            RefreshRecord(); // an unknown address is taken from the re-read
+    });
     if (OnLogEvent)
         OnLogEvent(this, LogOperationOf(woUpdate));
-    if (FOptions.Contains(dsoRefreshAfterEdit) || !known)
-        RefreshRecord(); // an unknown address is taken from the re-read
-    if (FOptions.Contains(dsoAutoCommit))
-        CommitWrite(*FUpdateSQL, *FSelectSQL);
-    FUpdateSQL->Close();
-    FUpdateByKeySQL->Close();
     if (database) {
         if (FOptions.Contains(dsoPessimisticLock))
             FinishEditLock(auditText);

@@ -358,6 +358,64 @@ TEST_F(SDSEditingTest, DeleteErrorsRaiseAbortOrRetryTheDelete)
     EXPECT_EQ(Committed("select count(*) from REF"), QStringList{"0"});
 }
 
+// A commit the server refuses is the delete's own failure: rolled back, so
+// that no later commit of the transaction takes the delete along, and
+// reported through the delete's error with its statement.
+TEST_F(SDSEditingTest, ARefusedCommitOfADeleteIsRolledBackAndReported)
+{
+    FTestDb.ExecuteScript(QStringLiteral(R"(
+CREATE EXCEPTION E_REFUSED 'commit refused';
+CREATE TABLE FRAGILE (SYS$ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(10));
+INSERT INTO FRAGILE VALUES (1, 'a');
+INSERT INTO FRAGILE VALUES (2, 'b');
+SET TERM ^ ;
+CREATE TRIGGER FRAGILE_AD FOR FRAGILE AFTER DELETE AS
+  DECLARE R INTEGER;
+BEGIN
+  R = RDB$SET_CONTEXT('USER_TRANSACTION', 'REFUSE', '1');
+END^
+CREATE TRIGGER REFUSE_COMMIT ON TRANSACTION COMMIT AS
+BEGIN
+  IF (RDB$GET_CONTEXT('USER_TRANSACTION', 'REFUSE') = '1') THEN EXCEPTION E_REFUSED;
+END^
+SET TERM ; ^
+)"));
+    // An attachment reads the database's triggers when it connects.
+    FDb->Close();
+    FDb->Open();
+    TIBTransaction writes;
+    writes.SetDefaultDatabase(FDb.get());
+    FDb->SetDefaultTransactionRW(&writes);
+    auto sds = NewSDS("FRAGILE");
+    sds->Open();
+    ASSERT_TRUE(sds->Locate("SYS$ID", 1));
+    int calls = 0;
+    sds->OnDeleteError = [&](TDataSet*, const std::exception& error, TDataAction& action) {
+        ++calls;
+        EXPECT_TRUE(QString::fromUtf8(error.what()).contains("commit refused")) << error.what();
+        action = daFail;
+    };
+    try {
+        sds->Delete();
+        FAIL() << "the commit must be refused";
+    } catch (const ESDS_IBError& error) {
+        EXPECT_EQ(error.Operation(), 2);
+        EXPECT_EQ(error.SQL(), sds->DeleteSQL().SQL().Text());
+    }
+    EXPECT_EQ(calls, 1);
+    EXPECT_FALSE(writes.InTransaction());
+    EXPECT_EQ(sds->RecordCount(), 2);
+    EXPECT_EQ(sds->FieldByName("SYS$ID")->AsInteger(), 1);
+    // The next write commits only itself.
+    ASSERT_TRUE(sds->Locate("SYS$ID", 2));
+    sds->Edit();
+    sds->FieldByName("NAME")->SetAsString("c");
+    sds->Post();
+    EXPECT_EQ(Committed("select SYS$ID, NAME from FRAGILE order by 1"), (QStringList{"1|a", "2|c"}));
+    sds->Close();
+    FDb->SetDefaultTransactionRW(nullptr);
+}
+
 TEST_F(SDSEditingTest, AGroupWithChildrenIsNotDeleted)
 {
     FTestDb.Execute("UPDATE DOC SET SYS$PID = 1 WHERE SYS$ID = 2");
