@@ -54,6 +54,7 @@
 #include "IBDatabase.h"
 #include "IBSQL.h"
 #include "SDS.h"
+#include "SDS_p.h"
 #include "SDatabase.h"
 
 #include <QCoreApplication>
@@ -270,7 +271,7 @@ const QString& SelectText()
         sds.SetTableName(TableName);
         sds.SetOptions(DefaultSDSOptions - TSDSOptions{dsoLoadData});
         sds.Open();
-        return sds.SelectSQL().SQL().Text();
+        return SelectSQL(sds).SQL().Text();
     }();
     return text;
 }

@@ -1,6 +1,7 @@
 // The data set's model: construction, properties, access and visibility,
 // destruction. Field definitions and statements are in SDSStatements.cpp.
 #include "SDS.h"
+#include "SDS_p.h"
 
 #include "CacheManager.h"
 #include "IBDatabase.h"
@@ -60,11 +61,15 @@ Variant TLevelInfo::GetFieldValue(const QString& fieldName) const
 
 // ---------------------------------------------------------- construction
 
-TSDS::TSDS(QObject* owner)
-    : TCustomMemTable(owner), FSelectSQL(std::make_unique<TIBSQL>()), FInsertSQL(std::make_unique<TIBSQL>()),
+TSDSPrivate::TSDSPrivate(TSDS& owner)
+    : q(&owner), FSelectSQL(std::make_unique<TIBSQL>()), FInsertSQL(std::make_unique<TIBSQL>()),
       FUpdateSQL(std::make_unique<TIBSQL>()), FUpdateByKeySQL(std::make_unique<TIBSQL>()),
       FDeleteSQL(std::make_unique<TIBSQL>()), FDeleteByKeySQL(std::make_unique<TIBSQL>()),
       FRefreshSQL(std::make_unique<TIBSQL>()), FRefreshByKeySQL(std::make_unique<TIBSQL>())
+{
+}
+
+TSDS::TSDS(QObject* owner) : TCustomMemTable(owner), d(std::make_unique<TSDSPrivate>(*this))
 {
     // Rows come from the server in bulk: no recalculation per fetched row.
     SetStandalone(true);
@@ -75,11 +80,11 @@ TSDS::TSDS(QObject* owner)
 
 TSDS::~TSDS()
 {
-    FDestroying = true;
-    ReleaseEditLock();
-    SaveLocalCache();
-    delete FLookupClone; // detaches itself from this data set's rows
-    FLookupClone = nullptr;
+    d->FDestroying = true;
+    d->ReleaseEditLock();
+    d->SaveLocalCache();
+    delete d->FLookupClone; // detaches itself from this data set's rows
+    d->FLookupClone = nullptr;
     try {
         SetMasterDataset(nullptr);
         SetTableName(QString());
@@ -88,24 +93,24 @@ TSDS::~TSDS()
     }
 }
 
-void TSDS::SaveLocalCache() noexcept
+void TSDSPrivate::SaveLocalCache() noexcept
 {
     // Only rows loaded whole, and only into the file they were cached in:
     // the connection may have moved to another database since.
-    if (FMasterDataset || !FOptions.Contains(dsoLocalCachData) || FCacheFileName.isEmpty() || !DataLoaded()
-        || !Active())
+    if (FMasterDataset || !FOptions.Contains(dsoLocalCachData) || FCacheFileName.isEmpty() || !q->DataLoaded()
+        || !q->Active())
         return;
     try {
         // The rows are for the current filter (a new one reloads them); the
         // file says what it holds, so one written for another filter, or
         // missing, is written anew, as are changed rows.
-        if (DataModified() || !TCacheManager::Holds(FCacheFileName, FTableName, FServerFilter)) {
-            SaveToFile(FCacheFileName, TCacheManager::FileTag(FTableName, FServerFilter));
-            ResetModified();
+        if (q->DataModified() || !TCacheManager::Holds(FCacheFileName, FTableName, FServerFilter)) {
+            q->SaveToFile(FCacheFileName, TCacheManager::FileTag(FTableName, FServerFilter));
+            q->ResetModified();
         }
         // Another data set on the same table may have recorded its own
         // filter meanwhile: the last one written is the one recorded.
-        const auto* database = dynamic_cast<TSDatabase*>(Database());
+        const auto* database = dynamic_cast<TSDatabase*>(q->Database());
         if (TCacheManager* manager = database ? database->CacheManager() : nullptr; manager && database->LocalCache())
             manager->Record(FCacheFileName, FTableName, FServerFilter);
     } catch (...) {
@@ -115,25 +120,25 @@ void TSDS::SaveLocalCache() noexcept
 
 void TSDS::Loaded()
 {
-    if (FOptions.Contains(dsoLookupClone) && !FMasterDataset) {
+    if (d->FOptions.Contains(dsoLookupClone) && !d->FMasterDataset) {
         if (AttachMaxCount() == 1)
             SetAttachMaxCount(8);
-        FLookupClone = new TSDS(this);
-        FLookupClone->SetMasterDataset(this);
-        TSDSOptions cloneOptions = FOptions - TSDSOptions{dsoLookupClone};
+        d->FLookupClone = new TSDS(this);
+        d->FLookupClone->SetMasterDataset(this);
+        TSDSOptions cloneOptions = d->FOptions - TSDSOptions{dsoLookupClone};
         if (FindField(SDSNames::ParentId))
             cloneOptions = cloneOptions + TSDSOptions{dsoLevels};
-        FLookupClone->SetOptions(cloneOptions);
+        d->FLookupClone->SetOptions(cloneOptions);
     }
-    if (FMasterDataset) {
-        FTableName = FMasterDataset->TableName();
-        SetDatabase(FMasterDataset->Database());
+    if (d->FMasterDataset) {
+        d->FTableName = d->FMasterDataset->TableName();
+        SetDatabase(d->FMasterDataset->Database());
     }
-    if (FPublicName.isEmpty())
-        FPublicName = objectName();
+    if (d->FPublicName.isEmpty())
+        d->FPublicName = objectName();
 }
 
-bool TSDS::IsPublicNameStored() const { return FPublicName.compare(objectName(), Qt::CaseInsensitive) != 0; }
+bool TSDS::IsPublicNameStored() const { return d->FPublicName.compare(objectName(), Qt::CaseInsensitive) != 0; }
 
 QString TSDS::QualifiedName() const
 {
@@ -145,10 +150,10 @@ QString TSDS::QualifiedName() const
 
 // ------------------------------------------------------------ properties
 
-void TSDS::ForgetStructure()
+void TSDSPrivate::ForgetStructure()
 {
-    FieldDefs().Clear();
-    IndexDefs().Clear();
+    q->FieldDefs().Clear();
+    q->IndexDefs().Clear();
     FKeyFields.clear();
     FIndexNames.clear();
     FIndexFieldLists.clear();
@@ -158,30 +163,30 @@ void TSDS::ForgetStructure()
 
 void TSDS::SetTableName(const QString& name)
 {
-    if (!FTableName.isEmpty() && FTableName != name) {
-        if ((DataLoaded() || FMasterDataset) && !FInternalLoading) {
-            if (!FDestroying)
-                FSelectSQL->Close();
-            SetLifeState(TLifeState::Unprepared);
+    if (!d->FTableName.isEmpty() && d->FTableName != name) {
+        if ((DataLoaded() || d->FMasterDataset) && !d->FInternalLoading) {
+            if (!d->FDestroying)
+                d->FSelectSQL->Close();
+            d->SetLifeState(TSDS::TLifeState::Unprepared);
             Close();
         }
-        ForgetStructure();
+        d->ForgetStructure();
     }
-    FTableName = name;
+    d->FTableName = name;
 }
 
-std::vector<TIBSQL*> TSDS::Statements() const
+std::vector<TIBSQL*> TSDSPrivate::Statements() const
 {
     return {FSelectSQL.get(), FInsertSQL.get(),      FUpdateSQL.get(),  FUpdateByKeySQL.get(),
             FDeleteSQL.get(), FDeleteByKeySQL.get(), FRefreshSQL.get(), FRefreshByKeySQL.get()};
 }
 
-std::vector<TIBSQL*> TSDS::WritingStatements() const
+std::vector<TIBSQL*> TSDSPrivate::WritingStatements() const
 {
     return {FInsertSQL.get(), FUpdateSQL.get(), FUpdateByKeySQL.get(), FDeleteSQL.get(), FDeleteByKeySQL.get()};
 }
 
-TIBDatabase* TSDS::Database() const { return FSelectSQL->Database(); }
+TIBDatabase* TSDS::Database() const { return d->FSelectSQL->Database(); }
 
 namespace {
 TIBTransaction* ReadWriteTransactionOf(TIBDatabase* database)
@@ -193,18 +198,18 @@ TIBTransaction* ReadWriteTransactionOf(TIBDatabase* database)
 
 void TSDS::SetDatabase(TIBDatabase* database)
 {
-    for (TIBSQL* sql : Statements())
+    for (TIBSQL* sql : d->Statements())
         sql->SetDatabase(database);
     if (TIBTransaction* readWrite = ReadWriteTransactionOf(database))
-        for (TIBSQL* sql : WritingStatements())
+        for (TIBSQL* sql : d->WritingStatements())
             sql->SetTransaction(readWrite);
 }
 
-TIBTransaction* TSDS::Transaction() const { return FSelectSQL->Transaction(); }
+TIBTransaction* TSDS::Transaction() const { return d->FSelectSQL->Transaction(); }
 
 void TSDS::SetTransaction(TIBTransaction* transaction)
 {
-    for (TIBSQL* sql : Statements())
+    for (TIBSQL* sql : d->Statements())
         sql->SetTransaction(transaction);
     if (TIBTransaction* readWrite = ReadWriteTransactionOf(transaction ? transaction->DefaultDatabase() : nullptr))
         SetWriteTransaction(readWrite);
@@ -212,68 +217,68 @@ void TSDS::SetTransaction(TIBTransaction* transaction)
 
 void TSDS::SetWriteTransaction(TIBTransaction* transaction)
 {
-    for (TIBSQL* sql : WritingStatements())
+    for (TIBSQL* sql : d->WritingStatements())
         sql->SetTransaction(transaction);
-    FRefreshSQL->SetTransaction(transaction);
-    FRefreshByKeySQL->SetTransaction(transaction);
+    d->FRefreshSQL->SetTransaction(transaction);
+    d->FRefreshByKeySQL->SetTransaction(transaction);
 }
 
 void TSDS::SetMasterDataset(TSDS* master)
 {
-    if (master == FMasterDataset || master == this)
+    if (master == d->FMasterDataset || master == this)
         return;
     Close();
     SetAttachedTo(master);
-    FMasterDataset = master;
+    d->FMasterDataset = master;
 }
 
 void TSDS::SetOptions(TSDSOptions options)
 {
-    const bool levelsSwitchedOn = options.Contains(dsoLevels) && !FOptions.Contains(dsoLevels);
-    FOptions = options;
+    const bool levelsSwitchedOn = options.Contains(dsoLevels) && !d->FOptions.Contains(dsoLevels);
+    d->FOptions = options;
     if (levelsSwitchedOn)
-        ApplyLevelMode(FLevelMode);
+        d->ApplyLevelMode(d->FLevelMode);
 }
 
 void TSDS::SetLevelMode(TSDSLevelMode mode)
 {
-    if (mode == FLevelMode)
+    if (mode == d->FLevelMode)
         return;
-    if (!FOptions.Contains(dsoLevels)) {
-        FLevelMode = mode;
+    if (!d->FOptions.Contains(dsoLevels)) {
+        d->FLevelMode = mode;
         return;
     }
-    if (Active() && !FParentIdField)
+    if (Active() && !d->FParentIdField)
         Abort();
-    ApplyLevelMode(mode);
+    d->ApplyLevelMode(mode);
 }
 
-void TSDS::ApplyLevelMode(TSDSLevelMode mode)
+void TSDSPrivate::ApplyLevelMode(TSDSLevelMode mode)
 {
-    const QString fields = IndexFieldNames(); // without a level prefix
-    const QString name = TCustomMemTable::IndexName();
+    const QString fields = q->IndexFieldNames(); // without a level prefix
+    const QString name = q->TCustomMemTable::IndexName();
     const bool named = name.compare(SDSNames::PrimaryKeyIndex, Qt::CaseInsensitive) == 0
                        || FIndexNames.contains(name, Qt::CaseInsensitive);
     FLevelMode = mode;
     FLevelInfos.Clear();
     FLevelInfos.Add(); // the root level, ID 0
-    if (Active() && FParentIdField) {
+    if (q->Active() && FParentIdField) {
         // The prefix and the filter follow the mode: the indexes are made again.
-        DeleteIndexes();
+        q->DeleteIndexes();
         if (named)
-            SetIndexName(name);
+            q->SetIndexName(name);
         else
-            SetIndexFieldNames(fields);
+            q->SetIndexFieldNames(fields);
     }
-    if (LevelNavigation())
-        ApplyLevelRange();
+    if (q->LevelNavigation())
+        q->ApplyLevelRange();
     else
-        DataEvent(deLayoutChange);
+        q->DataEvent(deLayoutChange);
 }
 
 bool TSDS::LevelNavigation() const
 {
-    return FOptions.Contains(dsoLevels) && (FLevelMode == dslmDefault || FLevelMode == dslmShowOnlyLeveled);
+    return d->FOptions.Contains(dsoLevels) && (d->FLevelMode == dslmDefault || d->FLevelMode == dslmShowOnlyLeveled);
 }
 
 // ------------------------------------------------- access and visibility
@@ -288,32 +293,32 @@ TAccess TSDS::CheckAccess(int mask)
     };
     TAccess result = acFull;
     if (mask & 1) {
-        RTL_ASSERT(FMasterDataset, QStringLiteral("MasterDataSet must be defined."));
-        result = CombineAccess(result, ask(FMasterDataset->OnGetAccess));
+        RTL_ASSERT(d->FMasterDataset, QStringLiteral("MasterDataSet must be defined."));
+        result = CombineAccess(result, ask(d->FMasterDataset->OnGetAccess));
     }
     if (mask & 2) {
-        RTL_ASSERT(FMasterDataset, QStringLiteral("MasterDataSet must be defined."));
-        result = CombineAccess(result, ask(FMasterDataset->OnGetAccessTmp));
+        RTL_ASSERT(d->FMasterDataset, QStringLiteral("MasterDataSet must be defined."));
+        result = CombineAccess(result, ask(d->FMasterDataset->OnGetAccessTmp));
     }
     if (mask & 4)
         result = CombineAccess(result, ask(OnGetAccess));
     return result;
 }
 
-bool TSDS::IsLookupClone() const { return FMasterDataset && FMasterDataset->LookupClone() == this; }
+bool TSDS::IsLookupClone() const { return d->FMasterDataset && d->FMasterDataset->LookupClone() == this; }
 
 bool TSDS::RecordVisible(TRecordId row)
 {
-    const TField* state = FStateField ? FStateField.data() : FindField(SDSNames::State);
+    const TField* state = d->FStateField ? d->FStateField.data() : FindField(SDSNames::State);
     if (!state)
         return true;
     const Variant value = InternalGetValue(row, *state);
     const int32_t bits = value.IsNull() ? 0 : value.AsInteger();
-    bool visible = FOptions.Contains(dsoShowDeleted) || !IsDeletedState(bits);
-    if (visible && FOptions.Contains(dsoLevels)) {
-        if (FLevelMode == dslmShowOnlyLeaf)
+    bool visible = d->FOptions.Contains(dsoShowDeleted) || !IsDeletedState(bits);
+    if (visible && d->FOptions.Contains(dsoLevels)) {
+        if (d->FLevelMode == dslmShowOnlyLeaf)
             visible = IsLeafState(bits);
-        else if (FLevelMode == dslmShowOnlyLeveled)
+        else if (d->FLevelMode == dslmShowOnlyLeveled)
             visible = !IsLeafState(bits);
     }
     // The master's handlers read the row being tested through the fields.
@@ -321,3 +326,39 @@ bool TSDS::RecordVisible(TRecordId row)
         visible = TestRow(row, [this] { return CheckAccess(3) == acFull; });
     return visible;
 }
+
+// ------------------------------------------------------ state, read back
+
+bool TSDS::Designing() const { return d->FDesigning; }
+void TSDS::SetDesigning(bool value) { d->FDesigning = value; }
+const QString& TSDS::TableName() const { return d->FTableName; }
+TSDS* TSDS::MasterDataset() const { return d->FMasterDataset; }
+const QString& TSDS::AutoIncFieldName() const { return d->FAutoIncFieldName; }
+void TSDS::SetAutoIncFieldName(const QString& name) { d->FAutoIncFieldName = name; }
+const QString& TSDS::ServerFilter() const { return d->FServerFilter; }
+const QString& TSDS::CommandText() const { return d->FCommandText; }
+TSDSOptions TSDS::Options() const { return d->FOptions; }
+TSDSLevelMode TSDS::LevelMode() const { return d->FLevelMode; }
+TDatasetKind TSDS::DatasetKind() const { return d->FDatasetKind; }
+void TSDS::SetDatasetKind(TDatasetKind kind) { d->FDatasetKind = kind; }
+const QString& TSDS::PublicName() const { return d->FPublicName; }
+void TSDS::SetPublicName(const QString& name) { d->FPublicName = name; }
+int TSDS::LevelCount() const { return d->FLevelInfos.Count(); }
+const QString& TSDS::KeyFields() const { return d->FKeyFields; }
+const QStringList& TSDS::IndexNames() const { return d->FIndexNames; }
+const QStringList& TSDS::IndexFieldLists() const { return d->FIndexFieldLists; }
+const QList<int>& TSDS::IndexKinds() const { return d->FIndexKinds; }
+TField* TSDS::DbKeyField() const { return d->FDbKeyField; }
+TField* TSDS::TimeField() const { return d->FTimeField; }
+TField* TSDS::IdField() const { return d->FIdField; }
+TField* TSDS::ParentIdField() const { return d->FParentIdField; }
+TField* TSDS::StateField() const { return d->FStateField; }
+TField* TSDS::AutoIncField() const { return d->FAutoIncField; }
+TLevelInfos& TSDS::LevelInfos() { return d->FLevelInfos; }
+TSDS* TSDS::LookupClone() const { return d->FLookupClone; }
+const QString& TSDS::CacheFileName() const { return d->FCacheFileName; }
+TSDS::TLifeState TSDS::LifeState() const { return d->FLifeState; }
+bool TSDS::Prepared() const { return d->FLifeState != TSDS::TLifeState::Unprepared; }
+bool TSDS::DataLoaded() const { return d->FLifeState == TSDS::TLifeState::Loaded; }
+bool TSDS::InternalLoading() const { return d->FInternalLoading; }
+bool TSDS::ReadOnlyView() const { return d->FReadOnlyView; }

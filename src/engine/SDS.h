@@ -18,10 +18,8 @@
 
 class TIBDatabase;
 class TIBTransaction;
-class TIBSQL;
-class TIBXSQLVAR;
-class TSDatabase;
 class TSDS;
+class TSDSPrivate;
 
 // --------------------------------------------------------------- options
 
@@ -170,11 +168,11 @@ public:
     // After the owner has set the properties (what reading a form does).
     virtual void Loaded();
     // Stands for the form designer: field definitions are then read at once.
-    bool Designing() const { return FDesigning; }
-    void SetDesigning(bool value) { FDesigning = value; }
+    bool Designing() const;
+    void SetDesigning(bool value);
 
     // --- Published properties
-    const QString& TableName() const { return FTableName; }
+    const QString& TableName() const;
     void SetTableName(const QString& name);
     TIBDatabase* Database() const;
     void SetDatabase(TIBDatabase* database);
@@ -184,25 +182,25 @@ public:
     // see their writes) run in; SetTransaction picks the database's
     // DefaultTransactionRW when it has one.
     void SetWriteTransaction(TIBTransaction* transaction);
-    TSDS* MasterDataset() const { return FMasterDataset; }
+    TSDS* MasterDataset() const;
     void SetMasterDataset(TSDS* master);
-    const QString& AutoIncFieldName() const { return FAutoIncFieldName; }
-    void SetAutoIncFieldName(const QString& name) { FAutoIncFieldName = name; }
-    const QString& ServerFilter() const { return FServerFilter; }
+    const QString& AutoIncFieldName() const;
+    void SetAutoIncFieldName(const QString& name);
+    const QString& ServerFilter() const;
     // On an open data set a new filter reloads the rows.
     void SetServerFilter(const QString& filter);
-    const QString& CommandText() const { return FCommandText; }
+    const QString& CommandText() const;
     // The text is kept on one line (line breaks become blanks), as the
     // statement sends it: every reader sees the same text.
     void SetCommandText(const QString& text);
-    TSDSOptions Options() const { return FOptions; }
+    TSDSOptions Options() const;
     void SetOptions(TSDSOptions options);
-    TSDSLevelMode LevelMode() const { return FLevelMode; }
+    TSDSLevelMode LevelMode() const;
     void SetLevelMode(TSDSLevelMode mode);
-    TDatasetKind DatasetKind() const { return FDatasetKind; }
-    void SetDatasetKind(TDatasetKind kind) { FDatasetKind = kind; }
-    const QString& PublicName() const { return FPublicName; }
-    void SetPublicName(const QString& name) { FPublicName = name; }
+    TDatasetKind DatasetKind() const;
+    void SetDatasetKind(TDatasetKind kind);
+    const QString& PublicName() const;
+    void SetPublicName(const QString& name);
     // A form keeps PublicName only when it says more than the component name.
     bool IsPublicNameStored() const;
 
@@ -251,7 +249,7 @@ public:
     void ApplyLevelRange();
     bool LevelDown();
     bool LevelUp();
-    int LevelCount() const { return FLevelInfos.Count(); }
+    int LevelCount() const;
     bool HasChildren();
     bool IsLeaf() const;
     int32_t CurrentID();
@@ -297,47 +295,38 @@ public:
     void LoadFromCache(const QString& fileName, TDateTime startTime);
     void MergeChangesSince(TDateTime time);
 
-    const QString& KeyFields() const { return FKeyFields; }
-    const QStringList& IndexNames() const { return FIndexNames; }
-    const QStringList& IndexFieldLists() const { return FIndexFieldLists; }
-    const QList<int>& IndexKinds() const { return FIndexKinds; }
+    const QString& KeyFields() const;
+    const QStringList& IndexNames() const;
+    const QStringList& IndexFieldLists() const;
+    const QList<int>& IndexKinds() const;
 
-    TIBSQL& SelectSQL() const { return *FSelectSQL; }
-    TIBSQL& InsertSQL() const { return *FInsertSQL; }
-    TIBSQL& UpdateSQL() const { return *FUpdateSQL; }
-    TIBSQL& UpdateByKeySQL() const { return *FUpdateByKeySQL; }
-    TIBSQL& DeleteSQL() const { return *FDeleteSQL; }
-    TIBSQL& DeleteByKeySQL() const { return *FDeleteByKeySQL; }
-    TIBSQL& RefreshSQL() const { return *FRefreshSQL; }
-    TIBSQL& RefreshByKeySQL() const { return *FRefreshByKeySQL; }
+    TField* DbKeyField() const;
+    TField* TimeField() const;
+    TField* IdField() const;
+    TField* ParentIdField() const;
+    TField* StateField() const;
+    TField* AutoIncField() const;
 
-    TField* DbKeyField() const { return FDbKeyField; }
-    TField* TimeField() const { return FTimeField; }
-    TField* IdField() const { return FIdField; }
-    TField* ParentIdField() const { return FParentIdField; }
-    TField* StateField() const { return FStateField; }
-    TField* AutoIncField() const { return FAutoIncField; }
-
-    TLevelInfos& LevelInfos() { return FLevelInfos; }
-    TSDS* LookupClone() const { return FLookupClone; }
+    TLevelInfos& LevelInfos();
+    TSDS* LookupClone() const;
     // The cache file the rows were taken from or are written to (when the
     // data set closes or is freed); empty without one.
-    const QString& CacheFileName() const { return FCacheFileName; }
+    const QString& CacheFileName() const;
 
     // Where the data set is in its life: closed or never opened
     // (Unprepared), its structure read and statements built (Prepared), its
     // rows loaded from the server or a cache file (Loaded). A reload of the
     // rows goes back to Prepared until they are in.
     enum class TLifeState : uint8_t { Unprepared, Prepared, Loaded };
-    TLifeState LifeState() const { return FLifeState; }
-    bool Prepared() const { return FLifeState != TLifeState::Unprepared; }
-    bool DataLoaded() const { return FLifeState == TLifeState::Loaded; }
+    TLifeState LifeState() const;
+    bool Prepared() const;
+    bool DataLoaded() const;
     // While the data set fills itself: its users' events and its server
     // writes are held back.
-    bool InternalLoading() const { return FInternalLoading; }
+    bool InternalLoading() const;
     // The relation is a view the server cannot change (no triggers to
     // resolve its writes): with dsoChangesResolved the data set opens read-only.
-    bool ReadOnlyView() const { return FReadOnlyView; }
+    bool ReadOnlyView() const;
 
     // --- Writing to the server (SDSEditing.cpp)
     // The current record's row address: the row-address field's bytes, zeros
@@ -358,11 +347,6 @@ public:
     bool RefreshRecord();
     void VirtualDelete();
     void CascadeDelete();
-    // A write of this data set failed: its transaction is rolled back and
-    // details a cascade deleted in it are read again, since the rollback
-    // brought their rows back on the server.
-    void RollbackFailedWrite(TIBSQL& sql);
-    void ReloadCascadedDetails() noexcept;
     QString BuildAuditText(TWriteOperation operation);
     void NotifyChange(TWriteOperation operation, const QByteArray& rowAddress);
     // Posts without the user's BeforePost and AfterPost and without the
@@ -393,201 +377,8 @@ protected:
     // Level browsing is in force: dsoLevels with dslmDefault or dslmShowOnlyLeveled.
     bool LevelNavigation() const;
 
-    QString FCacheFileName;
-    // The only writer of FLifeState.
-    void SetLifeState(TLifeState state) { FLifeState = state; }
-    TLifeState FLifeState = TLifeState::Unprepared;
-    bool FInternalLoading = false;
-    // The current delete's cascade removed detail rows in the write's
-    // transaction.
-    bool FDetailsCascaded = false;
-
 private:
-    // What a loading path switches off while it runs, given back on every
-    // path (SDSLoading.cpp).
-    class TLoading;
-    // One column as the catalogue (or TablesCache) describes it.
-    struct TCatalogueColumn;
-    void AddCatalogueDef(const TCatalogueColumn& column);
-    void AddDbKeyDef();
-    // What RDB$RELATIONS says of TableName: its row address length, whether it is a view.
-    void ReadRelationInfo();
-    // Whether the server takes the view's update statement (prepared, never run).
-    bool ServerUpdatesView(const QString& updateText);
-    // The local cache needs SYS$TIME to find changed rows and a key to place them.
-    void CheckLocalCachePossible() const;
-    // An array column asked for by a field's name: refused, naming the
-    // relation and the column (arrays are read and written only as slices).
-    [[noreturn]] void RaiseArrayColumn(const QString& relation, const QString& column) const;
-    void CheckNotArray(const TIBXSQLVAR& column) const;
-    void ReadFieldDefsFromSelect();
-    void ReadFieldDefsFromServer();
-    bool ReadFieldDefsFromCache(TSDatabase& database);
-    void ReadFieldDefsFromFields();
-    void ReadIndexesFromServer();
-    bool ReadIndexesFromCache(TSDatabase& database);
-    void AddIndexInfo(const QString& name, const QString& fields, int kind, bool isPrimary, bool& keySeen);
-    TSDatabase* MetadataDatabase() const;
-    TIBDatabase& RequireDatabase() const;
-    // IndexFieldNames without the level prefix.
-    QString OrderFieldNames() const;
-    void ForgetStructure();
-    struct TColumnPlan;
-    void OpenFromServer();
-    // Definitions, fields and statements for the current table, then the table opened empty.
-    void PrepareAndOpenTable();
-    void OpenAttached();
-    bool LoadFromLocalCache();
-    // Empties the table and loads it again from the server, without AfterDataLoaded.
-    void ReloadRows();
-    // A file that cannot be used: the rows come from the server instead.
-    void LoadFromServerInstead();
-    // A load that failed part way: part of the rows would pass for all of them.
-    void CloseAfterFailedLoad() noexcept;
-    void FetchRows();
-    // With dsoCalcLookupOnServer, a lookup field named like a column of the
-    // select takes the server's value: while the table is open it is stored
-    // (internal-calculated), so the value stays with its row.
-    void StoreServerLookups();
-    void RestoreServerLookups();
-    bool IsServerLookup(const TField* field) const;
-    void AppendRowsDirectly(TIBSQL& sql, const std::vector<TColumnPlan>& plan);
-    void AppendRowsOneByOne(TIBSQL& sql, const std::vector<TColumnPlan>& plan);
-    void SetMasterParams();
-    // dsoPermissions, leaves only, hidden deletions or a lookup clone: the
-    // indexes leave out what RecordVisible rejects.
-    bool FilteredIndexes() const;
-    TIndexRecordFilter IndexFilter() const;
-    // The relation's key, unique unless the rows as loaded repeat a key.
-    void AddKeyIndex(const QString& fields);
-    // Indexes back on after a bulk load; rows that repeat the key leave
-    // PRIMARY_KEY in key order, not unique, rather than the table half open.
-    void EnableIndexesAfterLoad();
-    QString WithLevelPrefix(const QString& fields) const;
-    // An index over a field list, named by a random number; its name.
-    QString AddFieldListIndex(const QString& fields);
-    // The current level's ID in front of key values.
-    std::vector<Variant> LevelKey(const std::vector<Variant>& keyValues) const;
-    // In level browsing, the key buffer being assigned gets the level's ID.
-    void PutLevelIntoKeyBuffer();
-    void RequireParentIdField() const;
-    void RequireIdField() const;
-    // Searches SYS$ID = id without moving into a level or applying a range
-    // (the current index when it leads with SYS$ID, otherwise a locate).
-    bool FindID(int32_t id);
-    bool BeginsWithLevelPrefix() const;
-    // Finds a group by SYS$ID: false when it is missing, otherwise its
-    // values stored into the level and its own parent given.
-    using TGroupFinder = std::function<bool(int32_t id, TLevelInfo& level, int32_t& parent)>;
-    // The path from the root down to parentId's children, walked up group by
-    // group; false when an ancestor is missing. A group that is its own
-    // ancestor raises.
-    static bool BuildLevelPath(int32_t parentId, TLevelInfos& path, const TGroupFinder& findGroup);
-    // The row with this SYS$ID, found in an index over SYS$ID (made once)
-    // without moving the cursor or leaving the level; NoRecord without one.
-    TRecordId RowOfID(int32_t id);
-    // Runs action with controls disabled and InternalLoading set, so that
-    // neither the user's events nor the level events are raised.
-    void RunQuietly(const std::function<void()>& action);
-    // Opening without an index choice selects PRIMARY_KEY.
-    void SelectOpeningIndex();
-    bool MasterParamsCurrent();
-    void MergeRowsChangedSince(TDateTime time);
-    struct TMasterDetailPair
-    {
-        QString Master, Detail;
-    };
-    // The master-detail link's fields, detail names defaulting to the master's.
-    std::vector<TMasterDetailPair> MasterDetailPairs() const;
-    // The mode takes effect: the level path starts again at the root.
-    void ApplyLevelMode(TSDSLevelMode mode);
-    // Writes the rows to CacheFileName unless the file holds them already.
-    void SaveLocalCache() noexcept;
-
-    // --- Writing (SDSEditing.cpp)
-    class TRefreshScope;
-    bool WritesToServer() const { return FOptions.Contains(dsoChangesResolved) && DataLoaded(); }
-    TSDatabase* SessionDatabase() const;
-    void RequireFullAccess();
-    void CheckMasterInBrowse();
-    void CheckMasterForInsert();
-    void LockForEdit(const QByteArray& address);
-    void ReleaseEditLock(const QString* auditText = nullptr) noexcept;
-    void FinishEditLock(const QString& auditText);
-    void PostToServer();
-    void DeleteFromServer();
-    // The one way a write reaches the server (see SDSEditing.cpp).
-    void WriteToServer(TWriteOperation operation, const std::function<void()>& write);
-    void ExecuteWrite(TIBSQL& sql, const QByteArray& rowAddress = QByteArray());
-    TIBSQL& WriteStatementOf(TWriteOperation operation) const;
-    void CloseWriteStatements() noexcept;
-    void BindFieldParams(TIBSQL& sql);
-    void SetRowAddress(const QByteArray& address);
-    bool LeafGroupHasChildren();
-    // Rows from a file carry the addresses of the run that wrote it: the
-    // server may have reused them for other records since. Such an address
-    // is checked once per row against the record's key before it is used.
-    QByteArray CheckedRowAddress();
-    bool AddressHoldsRecord(const QByteArray& address);
-    QByteArray AddressByKey();
-    void CorrectStoredAddress(const QByteArray& address);
-
-    // The server lock the current edit holds (empty address: none),
-    // released whenever the edit ends.
-    QPointer<TSDatabase> FLockDatabase;
-    QByteArray FLockedAddress;
-    bool FAddressesFromFile = false;
-    std::vector<TRecordId> FCheckedRows; // rows whose file address was checked
-
-    std::vector<TIBSQL*> Statements() const;
-    std::vector<TIBSQL*> WritingStatements() const;
-
-    QString FTableName;
-    QString FAutoIncFieldName;
-    QString FServerFilter;
-    QString FCommandText;
-    QString FPublicName;
-    TSDSOptions FOptions = DefaultSDSOptions;
-    TSDSLevelMode FLevelMode = dslmDefault;
-    TDatasetKind FDatasetKind = dkUnknown;
-    bool FDesigning = false;
-    bool FDestroying = false;
-    bool FLoadingFile = false;
-    // From the catalogue: RDB$DB_KEY's length (8 per table of a view) and the relation's kind.
-    int FDbKeyLength = 8;
-    bool FRelationIsView = false;
-    bool FReadOnlyView = false;
-    // While rows are appended one by one, calculation waits for each row's last value.
-    enum class TLoadCalc { Free, Held, Due } FLoadCalc = TLoadCalc::Free;
-
-    std::vector<QPointer<TField>> FServerLookups;
-
-    QPointer<TSDS> FMasterDataset;
-    TSDS* FLookupClone = nullptr; // a child of this data set, freed first
-
-    std::unique_ptr<TIBSQL> FSelectSQL;
-    std::unique_ptr<TIBSQL> FInsertSQL;
-    std::unique_ptr<TIBSQL> FUpdateSQL;
-    std::unique_ptr<TIBSQL> FUpdateByKeySQL;
-    std::unique_ptr<TIBSQL> FDeleteSQL;
-    std::unique_ptr<TIBSQL> FDeleteByKeySQL;
-    std::unique_ptr<TIBSQL> FRefreshSQL;
-    std::unique_ptr<TIBSQL> FRefreshByKeySQL;
-
-    QString FKeyFields;
-    QStringList FIndexNames;
-    QStringList FIndexFieldLists;
-    QList<int> FIndexKinds;
-
-    // Default fields die with the open table: references must not dangle.
-    QPointer<TField> FDbKeyField;
-    QPointer<TField> FTimeField;
-    QPointer<TField> FIdField;
-    QPointer<TField> FParentIdField;
-    QPointer<TField> FStateField;
-    QPointer<TField> FAutoIncField;
-
-    TLevelInfos FLevelInfos;
-    // Indexes made for a field list: IndexName does not name them.
-    QStringList FFieldListIndexes;
+    friend class TSDSPrivate;
+    // The state behind the interface and the helpers that keep it (SDS_p.h).
+    const std::unique_ptr<TSDSPrivate> d;
 };

@@ -2,6 +2,7 @@
 // record receives, the server writes with their re-reads, commits and
 // rollbacks, record locks, audit texts and change notifications.
 #include "SDS.h"
+#include "SDS_p.h"
 
 #include "DataSource.h"
 #include "DateTime.h"
@@ -206,7 +207,7 @@ TOperationType LogOperationOf(TWriteOperation operation)
 
 // A read that needs a transaction: one that is not active runs in the
 // select's, and the statement gets its own back afterwards.
-class TSDS::TRefreshScope
+class TSDSPrivate::TRefreshScope
 {
 public:
     TRefreshScope(TIBSQL& sql, TIBSQL& select) : FSQL(sql), FOwn(sql.Transaction())
@@ -241,22 +242,22 @@ private:
 QByteArray TSDS::RowAddress() const
 {
     CheckActive();
-    const int size = FDbKeyField && FDbKeyField->Size() > 0 ? FDbKeyField->Size() : 8;
-    if (!FDbKeyField || FDbKeyField->IsNull())
+    const int size = d->FDbKeyField && d->FDbKeyField->Size() > 0 ? d->FDbKeyField->Size() : 8;
+    if (!d->FDbKeyField || d->FDbKeyField->IsNull())
         return QByteArray(size, '\0');
-    return FDbKeyField->AsBytes();
+    return d->FDbKeyField->AsBytes();
 }
 
-void TSDS::SetRowAddress(const QByteArray& address)
+void TSDSPrivate::SetRowAddress(const QByteArray& address)
 {
     if (FDbKeyField)
         SetQuietly(*FDbKeyField, Variant(address));
 }
 
-QByteArray TSDS::CheckedRowAddress()
+QByteArray TSDSPrivate::CheckedRowAddress()
 {
-    const QByteArray address = RowAddress();
-    const TRecordId row = CurrentRow();
+    const QByteArray address = q->RowAddress();
+    const TRecordId row = q->CurrentRow();
     if (!FAddressesFromFile || IsZeroAddress(address) || row == NoRecord
         || std::find(FCheckedRows.begin(), FCheckedRows.end(), row) != FCheckedRows.end())
         return address;
@@ -273,7 +274,7 @@ QByteArray TSDS::CheckedRowAddress()
 
 // Whether the row at the address is the record shown: every value the
 // by-key condition compares (the key, or all fields) is the same.
-bool TSDS::AddressHoldsRecord(const QByteArray& address)
+bool TSDSPrivate::AddressHoldsRecord(const QByteArray& address)
 {
     TIBSQL& sql = *FRefreshSQL;
     TRefreshScope scope(sql, *FSelectSQL);
@@ -288,7 +289,7 @@ bool TSDS::AddressHoldsRecord(const QByteArray& address)
         byKey.Prepare();
     for (int i = 0; i < byKey.ParamCount(); ++i) {
         const QString name = byKey.Params(i).Name();
-        const TField* field = FindField(name);
+        const TField* field = q->FindField(name);
         const TIBXSQLVAR* column = sql.FindField(name);
         if (!field || !column || !(ColumnForField(*column, *field) == field->Value()))
             return false;
@@ -297,7 +298,7 @@ bool TSDS::AddressHoldsRecord(const QByteArray& address)
 }
 
 // The address of the row the record's key finds now; empty when none.
-QByteArray TSDS::AddressByKey()
+QByteArray TSDSPrivate::AddressByKey()
 {
     TIBSQL& sql = *FRefreshByKeySQL;
     TRefreshScope scope(sql, *FSelectSQL);
@@ -310,44 +311,44 @@ QByteArray TSDS::AddressByKey()
     return sql.FieldByName(SDSNames::DbKey).AsBytes();
 }
 
-void TSDS::CorrectStoredAddress(const QByteArray& address)
+void TSDSPrivate::CorrectStoredAddress(const QByteArray& address)
 {
     if (!FDbKeyField)
         return;
-    if (State() == dsEdit || State() == dsInsert) {
+    if (q->State() == dsEdit || q->State() == dsInsert) {
         SetRowAddress(address);
         return;
     }
-    std::vector<Variant> values(FieldCount());
-    InternalReadRecord(CurrentRow(), values);
+    std::vector<Variant> values(q->FieldCount());
+    q->InternalReadRecord(q->CurrentRow(), values);
     values[FDbKeyField->Index()] = Variant(address);
-    InternalUpdateRow(CurrentRow(), values);
-    Resync();
+    q->InternalUpdateRow(q->CurrentRow(), values);
+    q->Resync();
 }
 
 // ---------------------------------------------------------------- checks
 
-TSDatabase* TSDS::SessionDatabase() const { return dynamic_cast<TSDatabase*>(Database()); }
+TSDatabase* TSDSPrivate::SessionDatabase() const { return dynamic_cast<TSDatabase*>(q->Database()); }
 
-void TSDS::RequireFullAccess()
+void TSDSPrivate::RequireFullAccess()
 {
-    if (CheckAccess(4) != acFull)
+    if (q->CheckAccess(4) != acFull)
         throw Exception(BlockedText);
 }
 
-void TSDS::CheckMasterInBrowse()
+void TSDSPrivate::CheckMasterInBrowse()
 {
-    const TDataSet* master = MasterSource() ? MasterSource()->DataSet() : nullptr;
-    if (!master || MasterFields().isEmpty() || FOptions.Contains(dsoDontCheckMasterInBrowse))
+    const TDataSet* master = q->MasterSource() ? q->MasterSource()->DataSet() : nullptr;
+    if (!master || q->MasterFields().isEmpty() || FOptions.Contains(dsoDontCheckMasterInBrowse))
         return;
     if (master->State() != dsBrowse)
         RaiseHint(FinishMasterText);
 }
 
-void TSDS::CheckMasterForInsert()
+void TSDSPrivate::CheckMasterForInsert()
 {
-    const TDataSet* master = MasterSource() ? MasterSource()->DataSet() : nullptr;
-    if (!master || MasterFields().isEmpty())
+    const TDataSet* master = q->MasterSource() ? q->MasterSource()->DataSet() : nullptr;
+    if (!master || q->MasterFields().isEmpty())
         return;
     if (master->State() == dsBrowse || FOptions.Contains(dsoDontCheckMasterInBrowse)) {
         if (master->Bof() && master->Eof())
@@ -359,17 +360,17 @@ void TSDS::CheckMasterForInsert()
 
 // A group's children are the stored rows whose parent is its identifier,
 // shown or not.
-bool TSDS::LeafGroupHasChildren()
+bool TSDSPrivate::LeafGroupHasChildren()
 {
     if (!FIdField || !FParentIdField || FIdField->IsNull())
         return false;
     const Variant id = FIdField->Value();
-    const int column = StoreColumn(*FParentIdField);
+    const int column = q->StoreColumn(*FParentIdField);
     if (column < 0)
         return false;
     bool found = false;
-    Store().ForEachId([&](uint64_t row) {
-        if (!found && !Store().IsNull(row, column) && Store().Get(row, column) == id)
+    q->Store().ForEachId([&](uint64_t row) {
+        if (!found && !q->Store().IsNull(row, column) && q->Store().Get(row, column) == id)
             found = true;
     });
     return found;
@@ -377,7 +378,7 @@ bool TSDS::LeafGroupHasChildren()
 
 // ----------------------------------------------------------------- locks
 
-void TSDS::LockForEdit(const QByteArray& address)
+void TSDSPrivate::LockForEdit(const QByteArray& address)
 {
     TSDatabase* database = SessionDatabase();
     database->Session()->LockRecord(SessionRecordID(address), true);
@@ -385,7 +386,7 @@ void TSDS::LockForEdit(const QByteArray& address)
     FLockedAddress = address;
 }
 
-void TSDS::ReleaseEditLock(const QString* auditText) noexcept
+void TSDSPrivate::ReleaseEditLock(const QString* auditText) noexcept
 {
     const QByteArray address = std::exchange(FLockedAddress, QByteArray());
     TSDatabase* database = std::exchange(FLockDatabase, nullptr);
@@ -402,12 +403,12 @@ void TSDS::ReleaseEditLock(const QString* auditText) noexcept
 }
 
 // After a write: the lock goes, with the audit text when there is one.
-void TSDS::FinishEditLock(const QString& auditText)
+void TSDSPrivate::FinishEditLock(const QString& auditText)
 {
     TSDatabase* database = SessionDatabase();
     if (!database || !FOptions.Contains(dsoPessimisticLock))
         return;
-    const QByteArray address = FLockedAddress.isEmpty() ? RowAddress() : FLockedAddress;
+    const QByteArray address = FLockedAddress.isEmpty() ? q->RowAddress() : FLockedAddress;
     FLockedAddress.clear();
     FLockDatabase = nullptr;
     const TRecordID id = SessionRecordID(address);
@@ -419,7 +420,7 @@ void TSDS::FinishEditLock(const QString& auditText)
 
 void TSDS::DoBeforeClose()
 {
-    ReleaseEditLock();
+    d->ReleaseEditLock();
     TCustomMemTable::DoBeforeClose();
 }
 
@@ -427,27 +428,27 @@ void TSDS::DoBeforeClose()
 
 void TSDS::DoBeforeEdit()
 {
-    if (FInternalLoading)
+    if (d->FInternalLoading)
         return;
     TCustomMemTable::DoBeforeEdit();
-    RequireFullAccess();
-    if (!WritesToServer())
+    d->RequireFullAccess();
+    if (!d->WritesToServer())
         return;
-    CheckMasterInBrowse();
-    if (FOptions.Contains(dsoPessimisticLock) && SessionDatabase()) {
-        const QByteArray address = CheckedRowAddress();
+    d->CheckMasterInBrowse();
+    if (d->FOptions.Contains(dsoPessimisticLock) && d->SessionDatabase()) {
+        const QByteArray address = d->CheckedRowAddress();
         if (!IsZeroAddress(address))
-            LockForEdit(address);
+            d->LockForEdit(address);
     }
 }
 
 void TSDS::DoAfterEdit()
 {
-    if (FInternalLoading)
+    if (d->FInternalLoading)
         return;
-    if (FOptions.Contains(dsoRefreshBeforeEdit)) {
-        if (WritesToServer())
-            CheckedRowAddress();
+    if (d->FOptions.Contains(dsoRefreshBeforeEdit)) {
+        if (d->WritesToServer())
+            d->CheckedRowAddress();
         if (!RefreshRecord()) {
             Cancel();
             throw Exception(RecordGoneText);
@@ -458,102 +459,102 @@ void TSDS::DoAfterEdit()
 
 void TSDS::DoBeforeInsert()
 {
-    if (FInternalLoading)
+    if (d->FInternalLoading)
         return;
     TCustomMemTable::DoBeforeInsert();
-    CheckMasterForInsert();
+    d->CheckMasterForInsert();
 }
 
 void TSDS::DoOnNewRecord()
 {
-    if (FInternalLoading)
+    if (d->FInternalLoading)
         return;
     TCustomMemTable::DoOnNewRecord(); // the user's values first: the engine's win
-    if (FOptions.Contains(dsoIncOnNewRecord) && FAutoIncField && FAutoIncField->IsNull())
-        FAutoIncField->SetAsInteger(NextGeneratorValue(1));
-    if (FOptions.Contains(dsoLevels)) {
-        RTL_ASSERT(FParentIdField, QStringLiteral("Не вычислен индекс поля SYS$PID"));
+    if (d->FOptions.Contains(dsoIncOnNewRecord) && d->FAutoIncField && d->FAutoIncField->IsNull())
+        d->FAutoIncField->SetAsInteger(NextGeneratorValue(1));
+    if (d->FOptions.Contains(dsoLevels)) {
+        RTL_ASSERT(d->FParentIdField, QStringLiteral("Не вычислен индекс поля SYS$PID"));
         const Variant parent = NewRecordParentID(); // null outside a level
-        FParentIdField->SetAsInteger(parent.IsNull() ? 0 : parent.AsInteger());
-    } else if (FParentIdField) {
-        FParentIdField->SetAsInteger(0);
+        d->FParentIdField->SetAsInteger(parent.IsNull() ? 0 : parent.AsInteger());
+    } else if (d->FParentIdField) {
+        d->FParentIdField->SetAsInteger(0);
     }
-    if (FStateField) {
+    if (d->FStateField) {
         int32_t state = 0;
-        if (const TSDatabase* database = SessionDatabase()) {
-            const uint32_t kept = FStateField->IsNull() ? 0 : static_cast<uint32_t>(FStateField->AsInteger());
+        if (const TSDatabase* database = d->SessionDatabase()) {
+            const uint32_t kept = d->FStateField->IsNull() ? 0 : static_cast<uint32_t>(d->FStateField->AsInteger());
             state = static_cast<int32_t>((kept & 0xFFFF0000u)
                                          | (static_cast<uint32_t>(database->CurrentUserID()) & 0xFFFFu));
         }
-        FStateField->SetAsInteger(state);
+        d->FStateField->SetAsInteger(state);
     }
-    if (FOptions.Contains(dsoLevels)) {
-        RTL_ASSERT(FStateField, QStringLiteral("Не вычислен индекс поля SYS$STATE"));
-        int32_t state = FStateField->AsInteger();
+    if (d->FOptions.Contains(dsoLevels)) {
+        RTL_ASSERT(d->FStateField, QStringLiteral("Не вычислен индекс поля SYS$STATE"));
+        int32_t state = d->FStateField->AsInteger();
         SetLeafState(state, true);
-        FStateField->SetAsInteger(state);
+        d->FStateField->SetAsInteger(state);
     }
 }
 
 void TSDS::DoBeforePost()
 {
-    if (FInternalLoading)
+    if (d->FInternalLoading)
         return;
     TCustomMemTable::DoBeforePost();
     FillDefaults();
-    RequireFullAccess();
-    if (DataLoaded() && FAutoIncField && FAutoIncField->AsInteger() == 0) {
-        const bool incOnNew = FOptions.Contains(dsoIncOnNewRecord);
+    d->RequireFullAccess();
+    if (DataLoaded() && d->FAutoIncField && d->FAutoIncField->AsInteger() == 0) {
+        const bool incOnNew = d->FOptions.Contains(dsoIncOnNewRecord);
         if ((State() == dsInsert && !incOnNew) || (State() == dsEdit && incOnNew))
-            FAutoIncField->SetAsInteger(NextGeneratorValue(1));
+            d->FAutoIncField->SetAsInteger(NextGeneratorValue(1));
     }
-    if (WritesToServer())
-        PostToServer();
+    if (d->WritesToServer())
+        d->PostToServer();
 }
 
-void TSDS::PostToServer()
+void TSDSPrivate::PostToServer()
 {
-    if (State() == dsInsert)
-        InsertToServer();
-    else if (State() == dsEdit)
-        UpdateToServer();
+    if (q->State() == dsInsert)
+        q->InsertToServer();
+    else if (q->State() == dsEdit)
+        q->UpdateToServer();
     else
         Abort();
 }
 
 void TSDS::DoAfterCancel()
 {
-    if (WritesToServer())
+    if (d->WritesToServer())
         TCustomMemTable::DoAfterCancel();
     // Also when a reload cancels the edit: its lock must not outlive it.
-    ReleaseEditLock();
+    d->ReleaseEditLock();
 }
 
 void TSDS::DoBeforeDelete()
 {
-    if (FInternalLoading)
+    if (d->FInternalLoading)
         return;
-    FDetailsCascaded = false;
-    const auto forgetCascade = qScopeGuard([this] { FDetailsCascaded = false; });
+    d->FDetailsCascaded = false;
+    const auto forgetCascade = qScopeGuard([this] { d->FDetailsCascaded = false; });
     TCustomMemTable::DoBeforeDelete();
-    RequireFullAccess();
-    if (FOptions.Contains(dsoCheckChildRecordOnDelete) && FOptions.Contains(dsoLevels)) {
-        RTL_ASSERT(FStateField, QStringLiteral("Не вычислен индекс поля STATE"));
-        if (!IsLeafState(FStateField->AsInteger()) && LeafGroupHasChildren())
+    d->RequireFullAccess();
+    if (d->FOptions.Contains(dsoCheckChildRecordOnDelete) && d->FOptions.Contains(dsoLevels)) {
+        RTL_ASSERT(d->FStateField, QStringLiteral("Не вычислен индекс поля STATE"));
+        if (!IsLeafState(d->FStateField->AsInteger()) && d->LeafGroupHasChildren())
             RaiseHint(HasChildrenText);
     }
-    CheckMasterInBrowse();
-    if (FOptions.Contains(dsoVirtualDelete)) {
+    d->CheckMasterInBrowse();
+    if (d->FOptions.Contains(dsoVirtualDelete)) {
         VirtualDelete();
         Abort();
     }
-    if (FOptions.Contains(dsoChangesResolved))
-        DeleteFromServer();
-    else if (FOptions.Contains(dsoCascadeDeleteDetail))
+    if (d->FOptions.Contains(dsoChangesResolved))
+        d->DeleteFromServer();
+    else if (d->FOptions.Contains(dsoCascadeDeleteDetail))
         CascadeDelete();
 }
 
-void TSDS::DeleteFromServer()
+void TSDSPrivate::DeleteFromServer()
 {
     const QByteArray address = CheckedRowAddress();
     const bool known = !IsZeroAddress(address);
@@ -564,7 +565,7 @@ void TSDS::DeleteFromServer()
         if (known)
             LockForEdit(address);
         if (FOptions.Contains(dsoAudit))
-            auditText = BuildAuditText(woDelete);
+            auditText = q->BuildAuditText(woDelete);
     }
     // A delete that does not happen gives its lock back.
     auto unlockOnFailure = qScopeGuard([this] { ReleaseEditLock(); });
@@ -577,7 +578,7 @@ void TSDS::DeleteFromServer()
         StartTransactionOf(*FDeleteSQL);
         if (FOptions.Contains(dsoCascadeDeleteDetail)) {
             try {
-                CascadeDelete();
+                q->CascadeDelete();
             } catch (...) {
                 if (FOptions.Contains(dsoAutoCommit))
                     RollbackFailedWrite(*FDeleteSQL);
@@ -588,13 +589,13 @@ void TSDS::DeleteFromServer()
         sql.Close();
     });
     unlockOnFailure.dismiss();
-    if (OnLogEvent)
-        OnLogEvent(this, LogOperationOf(woDelete));
+    if (q->OnLogEvent)
+        q->OnLogEvent(q, LogOperationOf(woDelete));
     if (database) {
         if (locking)
             FinishEditLock(auditText);
         if (FOptions.Contains(dsoSendNotification))
-            NotifyChange(woDelete, address);
+            q->NotifyChange(woDelete, address);
     }
 }
 
@@ -610,7 +611,7 @@ void TSDS::DeleteFromServer()
 // the operation and the statement that failed), aborts, or retries: the
 // write runs again, from the start. Other errors, a lost connection and a
 // detail's own error go up as they are.
-void TSDS::WriteToServer(TWriteOperation operation, const std::function<void()>& write)
+void TSDSPrivate::WriteToServer(TWriteOperation operation, const std::function<void()>& write)
 {
     for (;;) {
         try {
@@ -631,14 +632,14 @@ void TSDS::WriteToServer(TWriteOperation operation, const std::function<void()>&
             if (!serverError || dynamic_cast<const EIBConnectionLost*>(&error))
                 throw;
             TDataAction action = daFail;
-            if (const TDataSetErrorEvent& handler = operation == woDelete ? OnDeleteError : OnPostError)
-                handler(this, *serverError, action);
+            if (const TDataSetErrorEvent& handler = operation == woDelete ? q->OnDeleteError : q->OnPostError)
+                handler(q, *serverError, action);
             if (action == daAbort)
                 Abort();
             if (action == daFail) {
                 // A failed commit names no statement: the write's own stands for it.
                 const QString sql = serverError->SQL().isEmpty() ? statement.SQL().Text() : serverError->SQL();
-                throw ESDS_IBError(*serverError, sql, operation, this);
+                throw ESDS_IBError(*serverError, sql, operation, q);
             }
         }
     }
@@ -646,7 +647,7 @@ void TSDS::WriteToServer(TWriteOperation operation, const std::function<void()>&
 
 // Prepares the statement, binds it (by the row address when one is given,
 // else each parameter from its field) and runs it in its transaction.
-void TSDS::ExecuteWrite(TIBSQL& sql, const QByteArray& rowAddress)
+void TSDSPrivate::ExecuteWrite(TIBSQL& sql, const QByteArray& rowAddress)
 {
     StartTransactionOf(sql);
     if (!sql.Prepared())
@@ -659,7 +660,7 @@ void TSDS::ExecuteWrite(TIBSQL& sql, const QByteArray& rowAddress)
 }
 
 // The statement whose transaction an operation's write runs in.
-TIBSQL& TSDS::WriteStatementOf(TWriteOperation operation) const
+TIBSQL& TSDSPrivate::WriteStatementOf(TWriteOperation operation) const
 {
     switch (operation) {
     case woInsert: return *FInsertSQL;
@@ -669,7 +670,7 @@ TIBSQL& TSDS::WriteStatementOf(TWriteOperation operation) const
     return *FUpdateSQL;
 }
 
-void TSDS::CloseWriteStatements() noexcept
+void TSDSPrivate::CloseWriteStatements() noexcept
 {
     for (TIBSQL* sql : WritingStatements())
         CloseQuietly(*sql);
@@ -677,18 +678,18 @@ void TSDS::CloseWriteStatements() noexcept
     CloseQuietly(*FRefreshByKeySQL);
 }
 
-void TSDS::BindFieldParams(TIBSQL& sql)
+void TSDSPrivate::BindFieldParams(TIBSQL& sql)
 {
     for (int i = 0; i < sql.ParamCount(); ++i) {
         TIBXSQLVAR& param = sql.Params(i);
         const QString name = param.Name();
         if (IsDbKey(name)) {
-            param.SetAsBytes(RowAddress());
+            param.SetAsBytes(q->RowAddress());
             continue;
         }
-        const TField* field = FindField(name);
+        const TField* field = q->FindField(name);
         if (!field)
-            DatabaseError(QString::fromLatin1(IBMessages::FieldNotFound).arg(name));
+            q->DatabaseError(QString::fromLatin1(IBMessages::FieldNotFound).arg(name));
         BindFromField(param, *field);
     }
 }
@@ -714,49 +715,49 @@ int TSDS::NextGeneratorValue(int increment)
 // write that is on the server: it is never retried or rolled back.
 void TSDS::InsertToServer()
 {
-    WriteToServer(woInsert, [this] {
-        TIBSQL& sql = *FInsertSQL;
-        ExecuteWrite(sql);
+    d->WriteToServer(woInsert, [this] {
+        TIBSQL& sql = *d->FInsertSQL;
+        d->ExecuteWrite(sql);
         sql.Close();
         // The server's values (defaults, triggers, SYS$TIME, the row address) by key.
-        SetRowAddress(QByteArray(RowAddress().size(), '\0'));
+        d->SetRowAddress(QByteArray(RowAddress().size(), '\0'));
         RefreshRecord();
     });
-    if (FOptions.Contains(dsoAudit)) {
-        TSDatabase* database = SessionDatabase();
+    if (d->FOptions.Contains(dsoAudit)) {
+        TSDatabase* database = d->SessionDatabase();
         RTL_ASSERT(database, QStringLiteral("Database must be TSDatabase."));
         database->Session()->WriteAudit(BuildAuditText(woInsert));
     }
     if (OnLogEvent)
         OnLogEvent(this, LogOperationOf(woInsert));
-    if (FOptions.Contains(dsoSendNotification) && SessionDatabase() && FDbKeyField)
+    if (d->FOptions.Contains(dsoSendNotification) && d->SessionDatabase() && d->FDbKeyField)
         NotifyChange(woInsert, RowAddress());
 }
 
 void TSDS::UpdateToServer()
 {
-    TSDatabase* database = SessionDatabase();
+    TSDatabase* database = d->SessionDatabase();
     QString auditText;
-    if (FOptions.Contains(dsoPessimisticLock) && FOptions.Contains(dsoAudit) && database)
+    if (d->FOptions.Contains(dsoPessimisticLock) && d->FOptions.Contains(dsoAudit) && database)
         auditText = BuildAuditText(woUpdate); // while the old values are at hand
-    WriteToServer(woUpdate, [this] {
-        const bool known = !IsZeroAddress(CheckedRowAddress());
-        TIBSQL& sql = known ? *FUpdateSQL : *FUpdateByKeySQL;
-        ExecuteWrite(sql);
+    d->WriteToServer(woUpdate, [this] {
+        const bool known = !IsZeroAddress(d->CheckedRowAddress());
+        TIBSQL& sql = known ? *d->FUpdateSQL : *d->FUpdateByKeySQL;
+        d->ExecuteWrite(sql);
         // No row written is no success: the record is gone, or its condition
         // (all fields, without a key) no longer finds it.
         if (sql.RowsAffected() == 0)
             throw Exception(RecordGoneText);
         sql.Close();
-        if (FOptions.Contains(dsoRefreshAfterEdit) || !known)
+        if (d->FOptions.Contains(dsoRefreshAfterEdit) || !known)
             RefreshRecord(); // an unknown address is taken from the re-read
     });
     if (OnLogEvent)
         OnLogEvent(this, LogOperationOf(woUpdate));
     if (database) {
-        if (FOptions.Contains(dsoPessimisticLock))
-            FinishEditLock(auditText);
-        if (FOptions.Contains(dsoSendNotification))
+        if (d->FOptions.Contains(dsoPessimisticLock))
+            d->FinishEditLock(auditText);
+        if (d->FOptions.Contains(dsoSendNotification))
             NotifyChange(woUpdate, RowAddress());
     }
 }
@@ -765,14 +766,14 @@ bool TSDS::RefreshRecord()
 {
     const QByteArray address = RowAddress();
     const bool known = !IsZeroAddress(address);
-    TIBSQL& sql = known ? *FRefreshSQL : *FRefreshByKeySQL;
-    TRefreshScope scope(sql, *FSelectSQL);
+    TIBSQL& sql = known ? *d->FRefreshSQL : *d->FRefreshByKeySQL;
+    TSDSPrivate::TRefreshScope scope(sql, *d->FSelectSQL);
     if (!sql.Prepared())
         sql.Prepare();
     if (known)
         sql.ParamByName(SDSNames::DbKey).SetAsBytes(address);
     else
-        BindFieldParams(sql);
+        d->BindFieldParams(sql);
 
     const TQuietFields quiet(*this);
     const bool autoCalc = AutoCalcFields();
@@ -787,11 +788,11 @@ bool TSDS::RefreshRecord()
 
     std::vector<TField*> targets;
     for (TField* field : Fields()) {
-        const bool serverLookup = IsServerLookup(field);
+        const bool serverLookup = d->IsServerLookup(field);
         if (field->FieldKind() != fkData && !serverLookup)
             continue;
         if (!IsDbKey(field->FieldName()) && field->ProviderFlags() == 0
-            && !(FOptions.Contains(dsoCalcLookupOnServer) && sql.FindField(field->FieldName())))
+            && !(d->FOptions.Contains(dsoCalcLookupOnServer) && sql.FindField(field->FieldName())))
             continue;
         targets.push_back(field);
     }
@@ -815,8 +816,8 @@ bool TSDS::RefreshRecord()
 
 void TSDS::FillDefaults()
 {
-    const bool required = FOptions.Contains(dsoInitRequiredFields);
-    const bool all = FOptions.Contains(dsoInitAllFields);
+    const bool required = d->FOptions.Contains(dsoInitRequiredFields);
+    const bool all = d->FOptions.Contains(dsoInitAllFields);
     if (!required && !all) {
         for (TField* field : Fields())
             if (field->DataType() == ftString && !field->IsNull() && !field->Required() && field->AsString().isEmpty())
@@ -851,16 +852,16 @@ void TSDS::FillDefaults()
 
 void TSDS::VirtualDelete()
 {
-    RTL_ASSERT(FStateField, QStringLiteral("Не вычислен индекс поля STATE"));
-    if (FOptions.Contains(dsoCascadeDeleteDetail))
+    RTL_ASSERT(d->FStateField, QStringLiteral("Не вычислен индекс поля STATE"));
+    if (d->FOptions.Contains(dsoCascadeDeleteDetail))
         CascadeDelete();
     {
         const THeldHandlers held(BeforePost, AfterPost, BeforeEdit, AfterEdit);
         Edit();
         try {
-            int32_t state = FStateField->IsNull() ? 0 : FStateField->AsInteger();
+            int32_t state = d->FStateField->IsNull() ? 0 : d->FStateField->AsInteger();
             SetDeletedState(state, true);
-            FStateField->SetAsInteger(state);
+            d->FStateField->SetAsInteger(state);
             Post();
         } catch (...) {
             if (State() == dsEdit)
@@ -877,21 +878,21 @@ void TSDS::CascadeDelete()
         auto* detail = qobject_cast<TSDS*>(dataSet);
         if (!detail || !detail->Active())
             continue;
-        const bool autoCommit = detail->FOptions.Contains(dsoAutoCommit);
-        detail->FOptions = detail->FOptions - TSDSOptions{dsoAutoCommit};
+        const bool autoCommit = detail->d->FOptions.Contains(dsoAutoCommit);
+        detail->d->FOptions = detail->d->FOptions - TSDSOptions{dsoAutoCommit};
         const auto restore = qScopeGuard([&] {
             if (autoCommit)
-                detail->FOptions = detail->FOptions + TSDSOptions{dsoAutoCommit};
+                detail->d->FOptions = detail->d->FOptions + TSDSOptions{dsoAutoCommit};
         });
         detail->First();
         while (!detail->IsEmpty() && !detail->Eof()) {
             const int before = detail->RecordCount();
             try {
                 detail->Delete();
-                FDetailsCascaded = true;
+                d->FDetailsCascaded = true;
             } catch (const EAbort&) {
                 // A virtual delete keeps the row: go past it when it stays in view.
-                FDetailsCascaded = true;
+                d->FDetailsCascaded = true;
                 if (detail->RecordCount() == before)
                     detail->Next();
             }
@@ -899,7 +900,7 @@ void TSDS::CascadeDelete()
     }
 }
 
-void TSDS::RollbackFailedWrite(TIBSQL& sql)
+void TSDSPrivate::RollbackFailedWrite(TIBSQL& sql)
 {
     RollbackWrite(sql, *FSelectSQL);
     if (FDetailsCascaded) {
@@ -908,16 +909,16 @@ void TSDS::RollbackFailedWrite(TIBSQL& sql)
     }
 }
 
-void TSDS::ReloadCascadedDetails() noexcept
+void TSDSPrivate::ReloadCascadedDetails() noexcept
 {
-    for (TDataSet* dataSet : GetDetailDataSets()) {
+    for (TDataSet* dataSet : q->GetDetailDataSets()) {
         auto* detail = qobject_cast<TSDS*>(dataSet);
         if (!detail || !detail->Active())
             continue;
         try {
             detail->Reload();
-            if (detail->FOptions.Contains(dsoCascadeDeleteDetail))
-                detail->ReloadCascadedDetails();
+            if (detail->d->FOptions.Contains(dsoCascadeDeleteDetail))
+                detail->d->ReloadCascadedDetails();
         } catch (...) {
             // A detail that cannot be read again is closed by its reload;
             // the write's own error is the one to report.
@@ -939,7 +940,7 @@ QString TSDS::BuildAuditText(TWriteOperation operation)
     };
     QString body;
     if (operation == woUpdate) {
-        for (const QString& name : SplitFieldList(FKeyFields))
+        for (const QString& name : SplitFieldList(d->FKeyFields))
             if (const TField* field = FindField(name))
                 body += item(name.toUpper(), field->AsString());
         const std::vector<Variant>& old = OldRecord();
@@ -967,15 +968,15 @@ QString TSDS::BuildAuditText(TWriteOperation operation)
     const QString tag = operation == woUpdate   ? QStringLiteral("UPDATE")
                         : operation == woInsert ? QStringLiteral("INSERT")
                                                 : QStringLiteral("DELETE");
-    return item(QStringLiteral("TABLE"), FTableName) + item(tag, body);
+    return item(QStringLiteral("TABLE"), d->FTableName) + item(tag, body);
 }
 
 void TSDS::NotifyChange(TWriteOperation operation, const QByteArray& rowAddress)
 {
-    TSDatabase* database = SessionDatabase();
+    TSDatabase* database = d->SessionDatabase();
     if (!database)
         return;
-    TSDS* source = FMasterDataset ? FMasterDataset.data() : this;
+    TSDS* source = d->FMasterDataset ? d->FMasterDataset.data() : this;
     database->Session()->PostEvent(SessionProtocol::RecordChangeKind, 0, operation, source->TableName(),
                                    SessionRecordID(rowAddress), source);
 }

@@ -3,6 +3,7 @@
 // filtered indexes, the level prefix, the fast lookup, and what an attached
 // data set checks against its master.
 #include "SDS.h"
+#include "SDS_p.h"
 
 #include <QRandomGenerator>
 
@@ -27,13 +28,13 @@ QString WithoutParentId(const QString& fields)
 
 // ---------------------------------------------------- filtered or plain
 
-bool TSDS::FilteredIndexes() const
+bool TSDSPrivate::FilteredIndexes() const
 {
     return FOptions.Contains(dsoPermissions) || (FOptions.Contains(dsoLevels) && FLevelMode == dslmShowOnlyLeaf)
-           || (FOptions.Contains(dsoVirtualDelete) && !FOptions.Contains(dsoShowDeleted)) || IsLookupClone();
+           || (FOptions.Contains(dsoVirtualDelete) && !FOptions.Contains(dsoShowDeleted)) || q->IsLookupClone();
 }
 
-TCustomMemTable::TIndexRecordFilter TSDS::IndexFilter() const
+TCustomMemTable::TIndexRecordFilter TSDSPrivate::IndexFilter() const
 {
     if (!FilteredIndexes())
         return {};
@@ -42,32 +43,32 @@ TCustomMemTable::TIndexRecordFilter TSDS::IndexFilter() const
 
 // ---------------------------------------------------------- level prefix
 
-QString TSDS::WithLevelPrefix(const QString& fields) const
+QString TSDSPrivate::WithLevelPrefix(const QString& fields) const
 {
     // Without SYS$PID there is no level to confine an index to.
-    if (!LevelNavigation() || !FParentIdField || BeginsWithParentId(fields))
+    if (!q->LevelNavigation() || !FParentIdField || BeginsWithParentId(fields))
         return fields;
     return SplitFieldList(fields).isEmpty() ? SDSNames::ParentId : SDSNames::ParentId + QLatin1Char(';') + fields;
 }
 
-bool TSDS::BeginsWithLevelPrefix() const { return BeginsWithParentId(TCustomMemTable::IndexFieldNames()); }
+bool TSDSPrivate::BeginsWithLevelPrefix() const { return BeginsWithParentId(q->TCustomMemTable::IndexFieldNames()); }
 
-void TSDS::SelectOpeningIndex()
+void TSDSPrivate::SelectOpeningIndex()
 {
-    if (TCustomMemTable::IndexFieldNames().isEmpty() && TCustomMemTable::IndexName().isEmpty())
-        SetIndexName(QString());
+    if (q->TCustomMemTable::IndexFieldNames().isEmpty() && q->TCustomMemTable::IndexName().isEmpty())
+        q->SetIndexName(QString());
     else
-        ApplyLevelRange();
+        q->ApplyLevelRange();
 }
 
-void TSDS::RequireParentIdField() const
+void TSDSPrivate::RequireParentIdField() const
 {
     RTL_ASSERT(FParentIdField, QStringLiteral("Не вычислен индекс поля SYS$PID"));
 }
 
-void TSDS::RequireIdField() const { RTL_ASSERT(FIdField, QStringLiteral("Не вычислен индекс поля SYS$ID")); }
+void TSDSPrivate::RequireIdField() const { RTL_ASSERT(FIdField, QStringLiteral("Не вычислен индекс поля SYS$ID")); }
 
-std::vector<Variant> TSDS::LevelKey(const std::vector<Variant>& keyValues) const
+std::vector<Variant> TSDSPrivate::LevelKey(const std::vector<Variant>& keyValues) const
 {
     RequireParentIdField();
     RTL_ASSERT(FLevelInfos.Count() > 0, QStringLiteral("Ошибка структуры справочника!\n\rLastLevel=0"));
@@ -76,9 +77,9 @@ std::vector<Variant> TSDS::LevelKey(const std::vector<Variant>& keyValues) const
     return key;
 }
 
-void TSDS::PutLevelIntoKeyBuffer()
+void TSDSPrivate::PutLevelIntoKeyBuffer()
 {
-    if (!LevelNavigation() || State() != dsSetKey)
+    if (!q->LevelNavigation() || q->State() != dsSetKey)
         return;
     const std::vector<Variant> key = LevelKey({});
     FParentIdField->SetValue(key.front());
@@ -91,15 +92,15 @@ QString TSDS::IndexName() const
     // An index made for a field list is chosen by its fields, not by its name.
     const QString name = TCustomMemTable::IndexName();
     const bool byFields = SameText(name, TCustomMemTable::IndexFieldNames())
-                          || FFieldListIndexes.contains(name, Qt::CaseInsensitive);
+                          || d->FFieldListIndexes.contains(name, Qt::CaseInsensitive);
     if (!name.isEmpty() && !byFields)
         return name;
     const QString fields = IndexFieldNames();
-    if (SameText(fields, FKeyFields))
+    if (SameText(fields, d->FKeyFields))
         return {};
-    for (int i = 0; i < FIndexNames.size() && i < FIndexFieldLists.size(); ++i)
-        if (SameText(FIndexFieldLists[i], fields))
-            return FIndexNames[i];
+    for (int i = 0; i < d->FIndexNames.size() && i < d->FIndexFieldLists.size(); ++i)
+        if (SameText(d->FIndexFieldLists[i], fields))
+            return d->FIndexNames[i];
     return {};
 }
 
@@ -109,53 +110,53 @@ void TSDS::SetIndexName(const QString& name)
         TCustomMemTable::SetIndexName(name);
         return;
     }
-    const QString indexName = name.isEmpty() && !FTableName.isEmpty() ? SDSNames::PrimaryKeyIndex : name;
+    const QString indexName = name.isEmpty() && !d->FTableName.isEmpty() ? SDSNames::PrimaryKeyIndex : name;
     if (!indexName.isEmpty() && IndexDefs().Find(indexName)) {
         TCustomMemTable::SetIndexName(indexName);
         ApplyLevelRange();
         return;
     }
     if (SameText(indexName, SDSNames::PrimaryKeyIndex)) {
-        if (FKeyFields.isEmpty())
+        if (d->FKeyFields.isEmpty())
             return; // a relation without a key keeps its order
-        AddKeyIndex(WithLevelPrefix(FKeyFields));
+        d->AddKeyIndex(d->WithLevelPrefix(d->FKeyFields));
     } else {
-        const auto named = std::find_if(FIndexNames.begin(), FIndexNames.end(),
+        const auto named = std::find_if(d->FIndexNames.begin(), d->FIndexNames.end(),
                                         [&](const QString& each) { return SameText(each, indexName); });
-        const int at = named == FIndexNames.end() ? -1 : static_cast<int>(named - FIndexNames.begin());
-        if (at < 0 || at >= FIndexFieldLists.size()) {
+        const int at = named == d->FIndexNames.end() ? -1 : static_cast<int>(named - d->FIndexNames.begin());
+        if (at < 0 || at >= d->FIndexFieldLists.size()) {
             TCustomMemTable::SetIndexName(indexName); // the table's error for an unknown index
             return;
         }
-        AddIndex(indexName, WithLevelPrefix(FIndexFieldLists[at]), 0, IndexFilter());
+        AddIndex(indexName, d->WithLevelPrefix(d->FIndexFieldLists[at]), 0, d->IndexFilter());
     }
     TCustomMemTable::SetIndexName(SameText(indexName, SDSNames::PrimaryKeyIndex) ? SDSNames::PrimaryKeyIndex
                                                                                  : indexName);
     ApplyLevelRange();
 }
 
-void TSDS::AddKeyIndex(const QString& fields)
+void TSDSPrivate::AddKeyIndex(const QString& fields)
 {
     try {
-        AddIndex(SDSNames::PrimaryKeyIndex, fields, ixUnique, IndexFilter());
+        q->AddIndex(SDSNames::PrimaryKeyIndex, fields, ixUnique, IndexFilter());
     } catch (const EDatabaseError&) {
         // Rows as loaded may repeat the key (a select with a join, several
         // nulls): the key order is kept without the uniqueness. A field that
         // cannot be indexed fails again here.
-        AddIndex(SDSNames::PrimaryKeyIndex, fields, 0, IndexFilter());
+        q->AddIndex(SDSNames::PrimaryKeyIndex, fields, 0, IndexFilter());
     }
 }
 
-void TSDS::EnableIndexesAfterLoad()
+void TSDSPrivate::EnableIndexesAfterLoad()
 {
     try {
-        SetEnableIndexes(true);
+        q->SetEnableIndexes(true);
     } catch (const EDatabaseError&) {
-        TIndexDef* key = IndexDefs().Find(SDSNames::PrimaryKeyIndex);
+        TIndexDef* key = q->IndexDefs().Find(SDSNames::PrimaryKeyIndex);
         if (!key || !(key->Options() & ixUnique))
             throw;
         key->SetOptions(key->Options() & ~ixUnique);
-        SetEnableIndexes(true);
+        q->SetEnableIndexes(true);
     }
 }
 
@@ -171,25 +172,25 @@ void TSDS::SetIndexFieldNames(const QString& fields)
         TCustomMemTable::SetIndexFieldNames(fields);
         return;
     }
-    const QString list = WithLevelPrefix(fields);
+    const QString list = d->WithLevelPrefix(fields);
     QString made;
     if (!SplitFieldList(list).isEmpty() && !IndexDefs().FindByFields(list))
-        made = AddFieldListIndex(list);
+        made = d->AddFieldListIndex(list);
     TCustomMemTable::SetIndexFieldNames(list);
     if (!made.isEmpty())
         KeepSortIndex(made);
     // Names of field-list indexes a later order dropped are forgotten.
-    FFieldListIndexes.removeIf([this](const QString& name) { return !IndexDefs().Find(name); });
+    d->FFieldListIndexes.removeIf([this](const QString& name) { return !IndexDefs().Find(name); });
     ApplyLevelRange();
 }
 
-QString TSDS::AddFieldListIndex(const QString& fields)
+QString TSDSPrivate::AddFieldListIndex(const QString& fields)
 {
     QString name;
     do
         name = QString::number(QRandomGenerator::global()->bounded(2147483647));
-    while (IndexDefs().Find(name));
-    AddIndex(name, fields, 0, IndexFilter());
+    while (q->IndexDefs().Find(name));
+    q->AddIndex(name, fields, 0, IndexFilter());
     FFieldListIndexes.append(name);
     return name;
 }
@@ -208,19 +209,19 @@ void TSDS::GetIndexFields(QList<TField*>& list) const
 
 bool TSDS::FindKey(const std::vector<Variant>& keyValues)
 {
-    return TCustomMemTable::FindKey(LevelNavigation() ? LevelKey(keyValues) : keyValues);
+    return TCustomMemTable::FindKey(LevelNavigation() ? d->LevelKey(keyValues) : keyValues);
 }
 
 void TSDS::FindNearest(const std::vector<Variant>& keyValues)
 {
-    TCustomMemTable::FindNearest(LevelNavigation() ? LevelKey(keyValues) : keyValues);
+    TCustomMemTable::FindNearest(LevelNavigation() ? d->LevelKey(keyValues) : keyValues);
 }
 
 bool TSDS::GotoKey()
 {
     if (LevelNavigation() && State() != dsSetKey)
         EditKey();
-    PutLevelIntoKeyBuffer();
+    d->PutLevelIntoKeyBuffer();
     return TCustomMemTable::GotoKey();
 }
 
@@ -228,14 +229,14 @@ void TSDS::GotoNearest()
 {
     if (LevelNavigation() && State() != dsSetKey)
         EditKey();
-    PutLevelIntoKeyBuffer();
+    d->PutLevelIntoKeyBuffer();
     TCustomMemTable::GotoNearest();
 }
 
 void TSDS::SetRange(const std::vector<Variant>& startValues, const std::vector<Variant>& endValues)
 {
     if (LevelNavigation())
-        TCustomMemTable::SetRange(LevelKey(startValues), LevelKey(endValues));
+        TCustomMemTable::SetRange(d->LevelKey(startValues), d->LevelKey(endValues));
     else
         TCustomMemTable::SetRange(startValues, endValues);
 }
@@ -243,25 +244,25 @@ void TSDS::SetRange(const std::vector<Variant>& startValues, const std::vector<V
 void TSDS::SetRangeStart()
 {
     TCustomMemTable::SetRangeStart();
-    PutLevelIntoKeyBuffer();
+    d->PutLevelIntoKeyBuffer();
 }
 
 void TSDS::SetRangeEnd()
 {
     TCustomMemTable::SetRangeEnd();
-    PutLevelIntoKeyBuffer();
+    d->PutLevelIntoKeyBuffer();
 }
 
 void TSDS::EditRangeStart()
 {
     TCustomMemTable::EditRangeStart();
-    PutLevelIntoKeyBuffer();
+    d->PutLevelIntoKeyBuffer();
 }
 
 void TSDS::EditRangeEnd()
 {
     TCustomMemTable::EditRangeEnd();
-    PutLevelIntoKeyBuffer();
+    d->PutLevelIntoKeyBuffer();
 }
 
 // ---------------------------------------------------------------- lookup
@@ -291,9 +292,9 @@ bool TSDS::HasDetailDataSets() const { return !GetDetailDataSets().isEmpty(); }
 
 void TSDS::CheckFieldsAgainstMaster()
 {
-    if (!FMasterDataset || FieldCount() == 0 || DefaultFields())
+    if (!d->FMasterDataset || FieldCount() == 0 || DefaultFields())
         return;
-    TSDS& master = *FMasterDataset;
+    TSDS& master = *d->FMasterDataset;
     FieldDefs().Assign(master.FieldDefs());
     CreateMissingFields();
     const auto fail = [&](const TField& field, const char* what) {

@@ -2,6 +2,7 @@
 // confines the view to the current group's children, moving down and up,
 // and jumping to a record by identity.
 #include "SDS.h"
+#include "SDS_p.h"
 
 #include <QScopeGuard>
 #include <QSet>
@@ -17,12 +18,12 @@ void TSDS::ApplyLevelRange()
 {
     if (!LevelNavigation())
         return;
-    RTL_ASSERT(FLevelInfos.Count() > 0, QStringLiteral("Ошибка структуры справочника!\n\rLastLevel=0"));
-    if (!Active() || !FParentIdField)
+    RTL_ASSERT(d->FLevelInfos.Count() > 0, QStringLiteral("Ошибка структуры справочника!\n\rLastLevel=0"));
+    if (!Active() || !d->FParentIdField)
         return;
     // An index chosen while closed or in another mode gets the prefix first
     // (setting it comes back here).
-    if (!BeginsWithLevelPrefix()) {
+    if (!d->BeginsWithLevelPrefix()) {
         SetIndexFieldNames(IndexFieldNames());
         return;
     }
@@ -32,44 +33,44 @@ void TSDS::ApplyLevelRange()
 
 bool TSDS::LevelDown()
 {
-    if (!FOptions.Contains(dsoLevels) || !LevelNavigation() || !Active() || IsEmpty())
+    if (!d->FOptions.Contains(dsoLevels) || !LevelNavigation() || !Active() || IsEmpty())
         return false;
-    RequireIdField();
+    d->RequireIdField();
     if (IsLeaf())
         return false;
-    TLevelInfo& level = FLevelInfos.Add();
-    level.ID = FIdField->AsInteger();
+    TLevelInfo& level = d->FLevelInfos.Add();
+    level.ID = d->FIdField->AsInteger();
     level.StoreRecord(this);
     ApplyLevelRange();
-    if (!FInternalLoading && OnLevelDown)
+    if (!d->FInternalLoading && OnLevelDown)
         OnLevelDown(this);
     return true;
 }
 
 bool TSDS::LevelUp()
 {
-    if (!FOptions.Contains(dsoLevels) || !LevelNavigation() || FLevelInfos.Count() < 2)
+    if (!d->FOptions.Contains(dsoLevels) || !LevelNavigation() || d->FLevelInfos.Count() < 2)
         return false;
-    const int32_t id = FLevelInfos.Last()->ID;
-    FLevelInfos.RemoveLast();
+    const int32_t id = d->FLevelInfos.Last()->ID;
+    d->FLevelInfos.RemoveLast();
     ApplyLevelRange();
-    if (!FInternalLoading && OnLevelUp)
+    if (!d->FInternalLoading && OnLevelUp)
         OnLevelUp(this);
-    return FindID(id);
+    return d->FindID(id);
 }
 
 bool TSDS::IsLeaf() const
 {
-    RTL_ASSERT(FStateField, QStringLiteral("Не вычислен индекс поля STATE"));
-    return IsLeafState(FStateField->AsInteger());
+    RTL_ASSERT(d->FStateField, QStringLiteral("Не вычислен индекс поля STATE"));
+    return IsLeafState(d->FStateField->AsInteger());
 }
 
 bool TSDS::HasChildren()
 {
-    if (!FOptions.Contains(dsoLevels) || !Active() || IsEmpty())
+    if (!d->FOptions.Contains(dsoLevels) || !Active() || IsEmpty())
         return false;
     bool result = false;
-    RunQuietly([&] {
+    d->RunQuietly([&] {
         if (LevelNavigation()) {
             if (LevelDown()) {
                 result = !IsEmpty();
@@ -79,7 +80,7 @@ bool TSDS::HasChildren()
         }
         const int32_t id = CurrentID();
         const TBookmark group = GetBookmark();
-        RequireParentIdField();
+        d->RequireParentIdField();
         result = Locate(SDSNames::ParentId, Variant(id));
         GotoBookmark(group);
     });
@@ -90,25 +91,25 @@ int32_t TSDS::CurrentID()
 {
     if (!Active())
         Open();
-    RequireIdField();
-    return FIdField->AsInteger();
+    d->RequireIdField();
+    return d->FIdField->AsInteger();
 }
 
-bool TSDS::FindID(int32_t id)
+bool TSDSPrivate::FindID(int32_t id)
 {
     RequireIdField();
-    const QStringList fields = SplitFieldList(TCustomMemTable::IndexFieldNames());
+    const QStringList fields = SplitFieldList(q->TCustomMemTable::IndexFieldNames());
     if (!fields.isEmpty() && fields.first().compare(SDSNames::Id, Qt::CaseInsensitive) == 0)
-        return TCustomMemTable::FindKey({Variant(id)});
-    return Locate(SDSNames::Id, Variant(id));
+        return q->TCustomMemTable::FindKey({Variant(id)});
+    return q->Locate(SDSNames::Id, Variant(id));
 }
 
 void TSDS::GotoID(int32_t id)
 {
     if (!Active())
         Open();
-    RequireIdField();
-    if (!IsEmpty() && FIdField->AsInteger() == id)
+    d->RequireIdField();
+    if (!IsEmpty() && d->FIdField->AsInteger() == id)
         return;
     const auto notFound = [&] {
         throw Exception(objectName() + QStringLiteral(": ID ") + QString::number(id)
@@ -118,31 +119,31 @@ void TSDS::GotoID(int32_t id)
         SetSearchFilter(QString());
     if (!LevelNavigation()) {
         CancelRange();
-        if (!FindID(id))
+        if (!d->FindID(id))
             notFound();
         return;
     }
     // The record's own level is shown, the path built down to it from the
     // rows themselves: the cost is the tree's depth and the level's size.
-    RequireParentIdField();
-    const TRecordId row = RowOfID(id);
+    d->RequireParentIdField();
+    const TRecordId row = d->RowOfID(id);
     if (row == NoRecord)
         notFound();
     const auto findGroup = [this](int32_t groupId, TLevelInfo& level, int32_t& parent) {
-        const TRecordId group = RowOfID(groupId);
+        const TRecordId group = d->RowOfID(groupId);
         if (group == NoRecord)
             return false;
         std::vector<Variant> values(static_cast<size_t>(FieldCount()), Variant::Null());
         InternalReadRecord(group, values);
         level.DataSet = this;
         level.Values = Variant(std::move(values));
-        parent = InternalGetValue(group, *FParentIdField).AsInteger();
+        parent = InternalGetValue(group, *d->FParentIdField).AsInteger();
         return true;
     };
     TLevelInfos path;
-    if (!BuildLevelPath(InternalGetValue(row, *FParentIdField).AsInteger(), path, findGroup))
+    if (!d->BuildLevelPath(InternalGetValue(row, *d->FParentIdField).AsInteger(), path, findGroup))
         notFound();
-    FLevelInfos = std::move(path);
+    d->FLevelInfos = std::move(path);
     ApplyLevelRange();
     const int position = InternalViewPosition(row); // the row is known: no values read
     if (position < 0)
@@ -150,15 +151,15 @@ void TSDS::GotoID(int32_t id)
     SetRecNo(position + 1);
 }
 
-TRecordId TSDS::RowOfID(int32_t id)
+TRecordId TSDSPrivate::RowOfID(int32_t id)
 {
     RequireIdField();
-    const TIndexDef* def = IndexDefs().FindByFields(SDSNames::Id);
+    const TIndexDef* def = q->IndexDefs().FindByFields(SDSNames::Id);
     const QString name = def ? def->Name() : AddFieldListIndex(SDSNames::Id);
-    return FindIndexedRow(name, {Variant(id)});
+    return q->FindIndexedRow(name, {Variant(id)});
 }
 
-bool TSDS::BuildLevelPath(int32_t parentId, TLevelInfos& path, const TGroupFinder& findGroup)
+bool TSDSPrivate::BuildLevelPath(int32_t parentId, TLevelInfos& path, const TGroupFinder& findGroup)
 {
     path.Clear();
     QSet<int32_t> seen;
@@ -180,13 +181,13 @@ bool TSDS::BuildLevelPath(int32_t parentId, TLevelInfos& path, const TGroupFinde
 
 bool TSDS::OpenLevelOf(int32_t id)
 {
-    if (!FMasterDataset)
+    if (!d->FMasterDataset)
         return false;
-    TSDS& master = *FMasterDataset;
+    TSDS& master = *d->FMasterDataset;
     RTL_ASSERT(!master.Options().Contains(dsoLevels), QStringLiteral("MasterDataSet must not has levels !"));
     const auto rootOnly = [this] {
-        FLevelInfos.Clear();
-        FLevelInfos.Add();
+        d->FLevelInfos.Clear();
+        d->FLevelInfos.Add();
         ApplyLevelRange();
     };
     if (id == 0) {
@@ -195,30 +196,30 @@ bool TSDS::OpenLevelOf(int32_t id)
     }
     if (!master.Active())
         master.Open();
-    if (!master.FindID(id))
+    if (!master.d->FindID(id))
         return false;
-    master.RequireParentIdField();
+    master.d->RequireParentIdField();
     // The master's cursor walks up through the groups.
     const auto findGroup = [&master](int32_t groupId, TLevelInfo& level, int32_t& parent) {
-        if (!master.FindID(groupId))
+        if (!master.d->FindID(groupId))
             return false;
         level.StoreRecord(&master);
-        parent = master.FParentIdField->AsInteger();
+        parent = master.d->FParentIdField->AsInteger();
         return true;
     };
     TLevelInfos path;
-    if (!BuildLevelPath(master.FParentIdField->AsInteger(), path, findGroup)) {
+    if (!d->BuildLevelPath(master.d->FParentIdField->AsInteger(), path, findGroup)) {
         // An ancestor missing from the rows: the root is shown.
         rootOnly();
         return false;
     }
-    FLevelInfos = std::move(path);
+    d->FLevelInfos = std::move(path);
     bool found = false;
     DisableControls();
     try {
         Open();
         ApplyLevelRange();
-        found = FindID(id);
+        found = d->FindID(id);
     } catch (...) {
         EnableControls();
         throw;
@@ -229,10 +230,10 @@ bool TSDS::OpenLevelOf(int32_t id)
 
 void TSDS::SetParentID(int32_t id)
 {
-    RequireParentIdField();
+    d->RequireParentIdField();
     Edit();
     try {
-        FParentIdField->SetValue(Variant(id));
+        d->FParentIdField->SetValue(Variant(id));
         PostWithoutEvents(); // a move, not the user's edit: no post handlers, no required check
     } catch (...) {
         Cancel();
@@ -242,7 +243,7 @@ void TSDS::SetParentID(int32_t id)
 
 Variant TSDS::NewRecordParentID() const
 {
-    if (!LevelNavigation() || FLevelInfos.Count() == 0)
+    if (!LevelNavigation() || d->FLevelInfos.Count() == 0)
         return Variant::Null();
-    return Variant(FLevelInfos.Last()->ID);
+    return Variant(d->FLevelInfos.Last()->ID);
 }

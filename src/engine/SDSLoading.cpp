@@ -1,6 +1,7 @@
 // Opening and closing, the bulk load of the main select, reloading (also on
 // a master or server-filter change) and the local cache of rows.
 #include "SDS.h"
+#include "SDS_p.h"
 
 #include "BusyCursor.h"
 #include "CacheManager.h"
@@ -13,7 +14,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QScopedValueRollback>
 
 #include <algorithm>
 
@@ -129,8 +129,10 @@ bool IsServerColumnField(const TField& field)
 
 } // namespace
 
+using TLoading = TSDSPrivate::TLoading;
+
 // A field and the column it is filled from.
-struct TSDS::TColumnPlan
+struct TSDSPrivate::TColumnPlan
 {
     TField* Field;
     int Column;
@@ -142,14 +144,14 @@ struct TSDS::TColumnPlan
 // data set (opening, loading, reloading, merging, reading a file, the
 // AfterDataLoaded handler) holds one for its duration, naming the parts it
 // switches off; scopes nest, each giving back what it found. InternalLoading
-// is set for the scope's life.
+// is set for the scope's life (cleared, with Open), and only here.
 //
 // Done() ends a path that succeeded: everything is given back, and what
 // cannot be (a unique index over duplicate rows) fails the path. A scope
 // left without Done() (an error is on its way) cancels a row the path left
 // pending, gives everything back quietly and, when it replaces the rows,
 // closes the data set: part of the rows would pass for all of them.
-class TSDS::TLoading
+class TSDSPrivate::TLoading
 {
 public:
     enum TPart : unsigned {
@@ -165,21 +167,25 @@ public:
         KeyOrder = 1 << 5,   // IndexFieldNames put back
         File = 1 << 6,       // a table file brings definitions and rows, nothing is fetched
         Rows = 1 << 7,       // the rows are replaced: a failure closes the data set
+        Open = 1 << 8,       // the table opens as any table does: InternalLoading is off
     };
 
-    TLoading(TSDS& dataSet, unsigned parts);
+    TLoading(TSDSPrivate& data, unsigned parts);
     ~TLoading();
     TLoading(const TLoading&) = delete;
     TLoading& operator=(const TLoading&) = delete;
 
     void Done();
+    // A close inside a load: a reopen that follows opens as any open does,
+    // until the scopes around it give back what they found.
+    static void Interrupt(TSDSPrivate& data) { data.FInternalLoading = false; }
 
 private:
     bool Has(TPart part) const { return FParts & part; }
     // Gives everything back; the first failure is returned, the rest run anyway.
     std::exception_ptr Restore() noexcept;
 
-    TSDS& FDataSet;
+    TSDSPrivate& FData;
     const unsigned FParts;
     bool FDone = false;
     const bool FWasLoading;
@@ -190,24 +196,24 @@ private:
     std::optional<TQuietFields> FQuietFields;
 };
 
-TSDS::TLoading::TLoading(TSDS& dataSet, unsigned parts)
-    : FDataSet(dataSet), FParts(parts), FWasLoading(dataSet.FInternalLoading),
-      FHadPendingRow(dataSet.State() != dsBrowse && dataSet.State() != dsInactive)
+TSDSPrivate::TLoading::TLoading(TSDSPrivate& data, unsigned parts)
+    : FData(data), FParts(parts), FWasLoading(data.FInternalLoading),
+      FHadPendingRow(data.q->State() != dsBrowse && data.q->State() != dsInactive)
 {
-    TSDS& ds = FDataSet;
-    ds.FInternalLoading = true;
+    TSDS& ds = *FData.q;
+    FData.FInternalLoading = !Has(Open);
     if (Has(Writable)) {
         FReadOnly = ds.ReadOnly();
         ds.SetReadOnly(false);
     }
     if (Has(Local) || Has(File)) {
-        FOptions = ds.FOptions;
-        ds.FOptions = ds.FOptions - (Has(Local) ? ServerWriteOptions : TSDSOptions{})
-                      - (Has(File) ? TSDSOptions{dsoLoadData} : TSDSOptions{});
+        FOptions = FData.FOptions;
+        FData.FOptions = FData.FOptions - (Has(Local) ? ServerWriteOptions : TSDSOptions{})
+                         - (Has(File) ? TSDSOptions{dsoLoadData} : TSDSOptions{});
     }
     if (Has(File)) {
-        FLoadingFile = ds.FLoadingFile;
-        ds.FLoadingFile = true;
+        FLoadingFile = FData.FLoadingFile;
+        FData.FLoadingFile = true;
     }
     if (Has(Quiet))
         ds.DisableControls();
@@ -225,11 +231,11 @@ TSDS::TLoading::TLoading(TSDS& dataSet, unsigned parts)
         FIndexFieldNames = ds.IndexFieldNames();
 }
 
-TSDS::TLoading::~TLoading()
+TSDSPrivate::TLoading::~TLoading()
 {
     if (FDone)
         return;
-    TSDS& ds = FDataSet;
+    TSDS& ds = *FData.q;
     try {
         if (!FHadPendingRow && ds.Active())
             ds.Cancel(); // a half-filled row must not be posted by the next move
@@ -237,22 +243,22 @@ TSDS::TLoading::~TLoading()
     }
     Restore();
     if (Has(Rows))
-        ds.CloseAfterFailedLoad();
+        FData.CloseAfterFailedLoad();
 }
 
-void TSDS::TLoading::Done()
+void TSDSPrivate::TLoading::Done()
 {
     FDone = true;
     if (const std::exception_ptr failure = Restore()) {
         if (Has(Rows))
-            FDataSet.CloseAfterFailedLoad();
+            FData.CloseAfterFailedLoad();
         std::rethrow_exception(failure);
     }
 }
 
-std::exception_ptr TSDS::TLoading::Restore() noexcept
+std::exception_ptr TSDSPrivate::TLoading::Restore() noexcept
 {
-    TSDS& ds = FDataSet;
+    TSDS& ds = *FData.q;
     std::exception_ptr failure;
     const auto step = [&failure](auto&& action) {
         try {
@@ -264,16 +270,16 @@ std::exception_ptr TSDS::TLoading::Restore() noexcept
     };
     if (Has(Bulk)) {
         step([&] {
-            ds.FSelectSQL->Close();
-            if (!ds.FOptions.Contains(dsoDontFreeSelectHandle))
-                ds.FSelectSQL->FreeHandle();
+            FData.FSelectSQL->Close();
+            if (!FData.FOptions.Contains(dsoDontFreeSelectHandle))
+                FData.FSelectSQL->FreeHandle();
         });
         FQuietFields.reset();
         ds.SetAutoCalcFields(FAutoCalc);
-        ds.FLoadCalc = TLoadCalc::Free;
+        FData.FLoadCalc = TLoadCalc::Free;
     }
     if (Has(IndexesOff) && FIndexesOn)
-        step([&] { ds.EnableIndexesAfterLoad(); }); // rebuilt once, for all rows
+        step([&] { FData.EnableIndexesAfterLoad(); }); // rebuilt once, for all rows
     if (Has(Bulk)) {
         ds.SetAutoReposition(FAutoReposition);
         ds.ResetModified();
@@ -285,72 +291,72 @@ std::exception_ptr TSDS::TLoading::Restore() noexcept
     if (Has(Quiet))
         step([&] { ds.EnableControls(); });
     if (Has(File))
-        ds.FLoadingFile = FLoadingFile;
+        FData.FLoadingFile = FLoadingFile;
     if (Has(Local) || Has(File))
-        ds.FOptions = FOptions;
+        FData.FOptions = FOptions;
     if (Has(Writable))
         ds.SetReadOnly(FReadOnly);
-    ds.FInternalLoading = FWasLoading;
+    FData.FInternalLoading = FWasLoading;
     return failure;
 }
 
-void TSDS::RunQuietly(const std::function<void()>& action)
+void TSDSPrivate::RunQuietly(const std::function<void()>& action)
 {
     TLoading loading(*this, TLoading::Quiet);
     action();
     loading.Done();
 }
 
-void TSDS::CloseAfterFailedLoad() noexcept
+void TSDSPrivate::CloseAfterFailedLoad() noexcept
 {
-    SetLifeState(TLifeState::Unprepared);
+    SetLifeState(TSDS::TLifeState::Unprepared);
     try {
-        TCustomMemTable::SetActive(false);
+        q->TCustomMemTable::SetActive(false);
     } catch (...) {
     }
     RestoreServerLookups();
     // Closed, the table only keeps the switch: the next open builds its indexes.
-    SetEnableIndexes(true);
+    q->SetEnableIndexes(true);
 }
 
 // --------------------------------------------------------------- opening
 
 void TSDS::SetActive(bool value)
 {
-    if (FLoadingFile) {
+    if (d->FLoadingFile) {
         // A file brings its own definitions and rows.
         TCustomMemTable::SetActive(value);
         return;
     }
-    if (FMasterDataset) {
-        if (!value || FInternalLoading || DataLoaded()) {
+    if (d->FMasterDataset) {
+        if (!value || d->FInternalLoading || DataLoaded()) {
             TCustomMemTable::SetActive(value);
             if (!value)
-                RestoreServerLookups();
+                d->RestoreServerLookups();
         } else {
-            OpenAttached();
+            d->OpenAttached();
             if (!MasterFields().isEmpty())
                 TCustomMemTable::MasterChanged();
         }
     } else if (!value) {
-        SaveLocalCache(); // the rows go with the table
-        SetLifeState(TLifeState::Unprepared);
+        d->SaveLocalCache(); // the rows go with the table
+        d->SetLifeState(TSDS::TLifeState::Unprepared);
         // A reopen inside a load (a cache file given up for the server)
         // opens as any open does, its events not held back.
-        FInternalLoading = false;
+        TSDSPrivate::TLoading::Interrupt(*d);
         TCustomMemTable::SetActive(false);
-        RestoreServerLookups();
+        d->RestoreServerLookups();
         return;
     } else {
         bool fromServer = false;
         if (!Prepared()) {
-            if (!FTableName.isEmpty() || !FCommandText.isEmpty()) {
-                OpenFromServer();
+            if (!d->FTableName.isEmpty() || !d->FCommandText.isEmpty()) {
+                d->OpenFromServer();
                 fromServer = true;
             } else {
                 // A purely local table: nothing to read or write on a server.
-                FOptions = FOptions - (ServerWriteOptions + TSDSOptions{dsoLoadData, dsoLoadAllFields})
-                           + TSDSOptions{dsoFieldsDefaultVisible};
+                d->FOptions = d->FOptions - (ServerWriteOptions + TSDSOptions{dsoLoadData, dsoLoadAllFields})
+                              + TSDSOptions{dsoFieldsDefaultVisible};
                 CreateMissingFields();
             }
         }
@@ -358,65 +364,66 @@ void TSDS::SetActive(bool value)
         if (fromServer) {
             FireAfterDataLoaded();
             // The rows are the server's to keep: nothing can be written back.
-            if (FReadOnlyView && FOptions.Contains(dsoChangesResolved))
+            if (d->FReadOnlyView && d->FOptions.Contains(dsoChangesResolved))
                 SetReadOnly(true);
         }
     }
     if (value && Active()) {
         BindSystemFields();
-        SelectOpeningIndex();
+        d->SelectOpeningIndex();
     }
 }
 
-void TSDS::OpenFromServer()
+void TSDSPrivate::OpenFromServer()
 {
-    const QString filter = Filter();
-    const bool filtered = Filtered();
-    SetLifeState(TLifeState::Unprepared);
+    const QString filter = q->Filter();
+    const bool filtered = q->Filtered();
+    SetLifeState(TSDS::TLifeState::Unprepared);
     FCacheFileName.clear(); // named again when the rows come through the cache
     if (FReadOnlyView) {
         // Imposed by the relation last opened: this one speaks for itself.
         FReadOnlyView = false;
-        SetReadOnly(false);
+        q->SetReadOnly(false);
     }
     FAddressesFromFile = false;
     TLoading loading(*this, TLoading::Writable | TLoading::Rows);
     PrepareAndOpenTable();
     if (!LoadFromLocalCache())
-        LoadData();
-    SetLifeState(TLifeState::Loaded);
+        q->LoadData();
+    SetLifeState(TSDS::TLifeState::Loaded);
     loading.Done();
-    SetFilter(filter);
-    SetFiltered(filtered);
+    q->SetFilter(filter);
+    q->SetFiltered(filtered);
 }
 
-void TSDS::PrepareAndOpenTable()
+void TSDSPrivate::PrepareAndOpenTable()
 {
-    ReadFieldDefs();
-    SetLifeState(TLifeState::Prepared);
-    CreateMissingFields();
-    BuildStatements();
+    q->ReadFieldDefs();
+    SetLifeState(TSDS::TLifeState::Prepared);
+    q->CreateMissingFields();
+    q->BuildStatements();
     StoreServerLookups();
     {
         // The empty table opens as any table does, its events not held back.
-        const QScopedValueRollback<bool> opening(FInternalLoading, false);
-        TCustomMemTable::SetActive(true);
+        TLoading opening(*this, TLoading::Open);
+        q->TCustomMemTable::SetActive(true);
+        opening.Done();
     }
-    BindSystemFields();
+    q->BindSystemFields();
 }
 
-void TSDS::StoreServerLookups()
+void TSDSPrivate::StoreServerLookups()
 {
     if (!FOptions.Contains(dsoCalcLookupOnServer))
         return;
-    for (TField* field : Fields())
-        if (field->FieldKind() == fkLookup && FieldDefs().Find(field->FieldName())) {
+    for (TField* field : q->Fields())
+        if (field->FieldKind() == fkLookup && q->FieldDefs().Find(field->FieldName())) {
             field->SetFieldKind(fkInternalCalc);
             FServerLookups.push_back(field);
         }
 }
 
-void TSDS::RestoreServerLookups()
+void TSDSPrivate::RestoreServerLookups()
 {
     for (TField* field : FServerLookups)
         if (field)
@@ -424,25 +431,25 @@ void TSDS::RestoreServerLookups()
     FServerLookups.clear();
 }
 
-bool TSDS::IsServerLookup(const TField* field) const
+bool TSDSPrivate::IsServerLookup(const TField* field) const
 {
     return std::find(FServerLookups.begin(), FServerLookups.end(), field) != FServerLookups.end();
 }
 
-bool TSDS::LoadFromLocalCache()
+bool TSDSPrivate::LoadFromLocalCache()
 {
-    auto* database = dynamic_cast<TSDatabase*>(Database());
+    auto* database = dynamic_cast<TSDatabase*>(q->Database());
     if (!FOptions.Contains(dsoLocalCachData) || !database || !database->LocalCache())
         return false;
     CheckLocalCachePossible();
     // The table name keys the file, the server filter stamps its version.
-    if (!database->CacheManager()->CheckEntry(this, FCacheFileName, FTableName, FServerFilter))
+    if (!database->CacheManager()->CheckEntry(q, FCacheFileName, FTableName, FServerFilter))
         return false;
-    LoadFromCache(FCacheFileName, 0);
+    q->LoadFromCache(FCacheFileName, 0);
     return true;
 }
 
-void TSDS::CheckLocalCachePossible() const
+void TSDSPrivate::CheckLocalCachePossible() const
 {
     QStringList missing;
     if (!FTimeField)
@@ -452,47 +459,47 @@ void TSDS::CheckLocalCachePossible() const
     // Without them a cached copy could never be brought up to date: refused
     // before any file is named, read or written.
     if (!missing.isEmpty())
-        RaiseHint(QualifiedName() + QStringLiteral(": локальный кэш (dsoLocalCachData) для таблицы ") + FTableName
+        RaiseHint(q->QualifiedName() + QStringLiteral(": локальный кэш (dsoLocalCachData) для таблицы ") + FTableName
                   + QStringLiteral(" невозможен - ") + missing.join(QStringLiteral(", ")) + QLatin1Char('.'));
 }
 
-void TSDS::CheckNotArray(const TIBXSQLVAR& column) const
+void TSDSPrivate::CheckNotArray(const TIBXSQLVAR& column) const
 {
     if ((column.SQLType() & ~1) == IBType::Array)
         RaiseArrayColumn(column.RelationName(), column.SqlName());
 }
 
-void TSDS::OpenAttached()
+void TSDSPrivate::OpenAttached()
 {
-    const QString indexFieldNames = IndexFieldNames();
-    const QString indexName = IndexName();
-    const QString filter = Filter();
-    const bool filtered = Filtered();
-    const bool readOnly = ReadOnly();
+    const QString indexFieldNames = q->IndexFieldNames();
+    const QString indexName = q->IndexName();
+    const QString filter = q->Filter();
+    const bool filtered = q->Filtered();
+    const bool readOnly = q->ReadOnly();
     TSDS& master = *FMasterDataset;
     master.Open();
     {
         TLoading loading(*this, TLoading::None);
-        CheckFieldsAgainstMaster();
-        SetLifeState(master.FLifeState);
-        FTableName = master.FTableName;
-        FKeyFields = master.FKeyFields;
-        FIndexNames = master.FIndexNames;
-        FIndexFieldLists = master.FIndexFieldLists;
-        FReadOnlyView = master.FReadOnlyView;
-        DeleteIndexes();
-        TCustomMemTable::SetActive(true);
-        BindSystemFields();
+        q->CheckFieldsAgainstMaster();
+        SetLifeState(master.d->FLifeState);
+        FTableName = master.d->FTableName;
+        FKeyFields = master.d->FKeyFields;
+        FIndexNames = master.d->FIndexNames;
+        FIndexFieldLists = master.d->FIndexFieldLists;
+        FReadOnlyView = master.d->FReadOnlyView;
+        q->DeleteIndexes();
+        q->TCustomMemTable::SetActive(true);
+        q->BindSystemFields();
         loading.Done();
     }
     if (!indexFieldNames.isEmpty())
-        SetIndexFieldNames(indexFieldNames);
+        q->SetIndexFieldNames(indexFieldNames);
     if (!indexName.isEmpty())
-        SetIndexName(indexName);
-    SetFilter(filter);
-    SetFiltered(filtered);
+        q->SetIndexName(indexName);
+    q->SetFilter(filter);
+    q->SetFiltered(filtered);
     // Writes go through the master's statements and transactions.
-    const std::vector<TIBSQL*> own = Statements(), masters = master.Statements();
+    const std::vector<TIBSQL*> own = Statements(), masters = master.d->Statements();
     for (size_t i = 0; i < own.size(); ++i) {
         own[i]->Close();
         own[i]->SetTransaction(masters[i]->Transaction());
@@ -500,27 +507,27 @@ void TSDS::OpenAttached()
         own[i]->SetGoToFirstRecordOnExecute(masters[i]->GoToFirstRecordOnExecute());
         own[i]->SQL().SetText(masters[i]->SQL().Text());
     }
-    BindSystemFields();
-    if (!ReadOnly())
-        SetReadOnly(readOnly || (FReadOnlyView && FOptions.Contains(dsoChangesResolved)));
-    FDatasetKind = master.FDatasetKind;
+    q->BindSystemFields();
+    if (!q->ReadOnly())
+        q->SetReadOnly(readOnly || (FReadOnlyView && FOptions.Contains(dsoChangesResolved)));
+    FDatasetKind = master.d->FDatasetKind;
 }
 
 // ----------------------------------------------------------- bulk loading
 
 void TSDS::LoadData()
 {
-    if (!FOptions.Contains(dsoLoadData))
+    if (!d->FOptions.Contains(dsoLoadData))
         return;
     const TBusyCursor busy;
-    TLoading loading(*this, TLoading::Quiet | TLoading::IndexesOff | TLoading::Bulk);
-    FetchRows();
+    TLoading loading(*d, TLoading::Quiet | TLoading::IndexesOff | TLoading::Bulk);
+    d->FetchRows();
     loading.Done();
 }
 
-void TSDS::SetMasterParams()
+void TSDSPrivate::SetMasterParams()
 {
-    const TDataSet* master = MasterSource() ? MasterSource()->DataSet() : nullptr;
+    const TDataSet* master = q->MasterSource() ? q->MasterSource()->DataSet() : nullptr;
     if (!master)
         return;
     master->CheckActive(); // a closed master has no fields to read the values from
@@ -529,7 +536,7 @@ void TSDS::SetMasterParams()
             .SetAsVariant(master->FieldByName(masterField)->Value());
 }
 
-void TSDS::FetchRows()
+void TSDSPrivate::FetchRows()
 {
     TIBSQL& sql = *FSelectSQL;
     const auto startTransaction = [&sql] {
@@ -544,7 +551,7 @@ void TSDS::FetchRows()
         startTransaction();
         sql.Prepare();
     }
-    if (FOptions.Contains(dsoHandleMDBySQL) && !MasterFields().isEmpty())
+    if (FOptions.Contains(dsoHandleMDBySQL) && !q->MasterFields().isEmpty())
         SetMasterParams();
     startTransaction();
     sql.ExecQuery();
@@ -553,7 +560,7 @@ void TSDS::FetchRows()
     const bool lookupsFromServer = FOptions.Contains(dsoCalcLookupOnServer);
     std::vector<TColumnPlan> plan;
     bool onlyStoredFields = true;
-    for (TField* field : Fields()) {
+    for (TField* field : q->Fields()) {
         const int column = sql.FieldIndex(field->FieldName());
         // Lookup fields read from the server are stored while the table is open.
         const bool read = IsServerLookup(field)
@@ -573,22 +580,22 @@ void TSDS::FetchRows()
     }
 
     // Rows that nobody looks at one by one go straight into the table.
-    if (onlyStoredFields && !OnRecordLoaded && !OnCalcFields && FDatasetKind == dkUnknown)
+    if (onlyStoredFields && !q->OnRecordLoaded && !q->OnCalcFields && FDatasetKind == dkUnknown)
         AppendRowsDirectly(sql, plan);
     else
         AppendRowsOneByOne(sql, plan);
 }
 
-void TSDS::AppendRowsDirectly(TIBSQL& sql, const std::vector<TColumnPlan>& plan)
+void TSDSPrivate::AppendRowsDirectly(TIBSQL& sql, const std::vector<TColumnPlan>& plan)
 {
     // Rows go straight into the store where the table allows it, and the
     // view is made once.
-    const bool direct = CanLoadIntoStore();
+    const bool direct = q->CanLoadIntoStore();
     std::vector<int> places; // each planned value's place in a row
     for (const TColumnPlan& p : plan)
-        places.push_back(direct ? StoreColumn(*p.Field) : p.Field->Index());
+        places.push_back(direct ? q->StoreColumn(*p.Field) : p.Field->Index());
 
-    std::vector<Variant> values(direct ? Store().ColumnCount() : Fields().Count());
+    std::vector<Variant> values(direct ? q->Store().ColumnCount() : q->Fields().Count());
     for (; !sql.Eof(); sql.Next()) {
         for (size_t i = 0; i < plan.size(); ++i) {
             const TColumnPlan& p = plan[i];
@@ -596,28 +603,28 @@ void TSDS::AppendRowsDirectly(TIBSQL& sql, const std::vector<TColumnPlan>& plan)
             values[places[i]] = column.IsNull() ? Variant() : ColumnValue(column, p.Code, *p.Field, p.ExactBound);
         }
         if (direct)
-            Store().Insert(values);
+            q->Store().Insert(values);
         else
-            InternalInsertRow(values, -1);
+            q->InternalInsertRow(values, -1);
     }
     if (direct)
-        InternalRefreshView();
-    Resync();
+        q->InternalRefreshView();
+    q->Resync();
 }
 
-void TSDS::AppendRowsOneByOne(TIBSQL& sql, const std::vector<TColumnPlan>& plan)
+void TSDSPrivate::AppendRowsOneByOne(TIBSQL& sql, const std::vector<TColumnPlan>& plan)
 {
-    const bool autoCalc = AutoCalcFields();
+    const bool autoCalc = q->AutoCalcFields();
     // Calculated fields are computed once per row, when its last value is in.
     FLoadCalc = TLoadCalc::Held; // freed by the load's guard
     for (; !sql.Eof(); sql.Next()) {
-        Append();
-        SetAutoCalcFields(false);
+        q->Append();
+        q->SetAutoCalcFields(false);
         for (size_t i = 0; i < plan.size(); ++i) {
             const TColumnPlan& p = plan[i];
             const bool last = i + 1 == plan.size();
             if (last) {
-                SetAutoCalcFields(autoCalc);
+                q->SetAutoCalcFields(autoCalc);
                 FLoadCalc = TLoadCalc::Due;
             }
             const TIBXSQLVAR& column = sql.Fields(p.Column);
@@ -627,18 +634,18 @@ void TSDS::AppendRowsOneByOne(TIBSQL& sql, const std::vector<TColumnPlan>& plan)
                 p.Field->Clear();
             FLoadCalc = TLoadCalc::Held;
         }
-        if (OnRecordLoaded) {
-            OnRecordLoaded(this);
-            if (State() == dsBrowse)
+        if (q->OnRecordLoaded) {
+            q->OnRecordLoaded(q);
+            if (q->State() == dsBrowse)
                 continue; // the handler posted or dropped the row itself
         }
-        if (FDatasetKind == dkOperativka && CheckAccess(4) == acNone)
-            Cancel();
+        if (FDatasetKind == dkOperativka && q->CheckAccess(4) == acNone)
+            q->Cancel();
         else if (FDatasetKind == dkLookup) {
-            CheckAccess(4); // asked for every row, kept whatever the answer
-            Post();
+            q->CheckAccess(4); // asked for every row, kept whatever the answer
+            q->Post();
         } else
-            Post();
+            q->Post();
     }
 }
 
@@ -646,7 +653,7 @@ void TSDS::FireAfterDataLoaded()
 {
     if (!AfterDataLoaded)
         return;
-    TLoading loading(*this, TLoading::Local);
+    TLoading loading(*d, TLoading::Local);
     AfterDataLoaded(this);
     loading.Done();
 }
@@ -655,45 +662,45 @@ void TSDS::Reload()
 {
     if (!Active() || !Prepared())
         return;
-    if (FMasterDataset) {
-        TLoading loading(*this, TLoading::IndexesOff);
-        FMasterDataset->Reload();
+    if (d->FMasterDataset) {
+        TLoading loading(*d, TLoading::IndexesOff);
+        d->FMasterDataset->Reload();
         loading.Done();
         return;
     }
-    TLoading loading(*this, TLoading::Writable | TLoading::Quiet);
-    ReloadRows();
+    TLoading loading(*d, TLoading::Writable | TLoading::Quiet);
+    d->ReloadRows();
     FireAfterDataLoaded();
     loading.Done();
 }
 
-void TSDS::ReloadRows()
+void TSDSPrivate::ReloadRows()
 {
     TLoading loading(*this, TLoading::Writable | TLoading::Quiet | TLoading::Rows);
-    SetLifeState(TLifeState::Prepared);
-    EmptyTable();
+    SetLifeState(TSDS::TLifeState::Prepared);
+    q->EmptyTable();
     FAddressesFromFile = false;
-    LoadData();
-    SetLifeState(TLifeState::Loaded);
+    q->LoadData();
+    SetLifeState(TSDS::TLifeState::Loaded);
     loading.Done();
 }
 
 void TSDS::MasterChanged()
 {
-    if (!FOptions.Contains(dsoHandleMDBySQL) || MasterFields().isEmpty()) {
+    if (!d->FOptions.Contains(dsoHandleMDBySQL) || MasterFields().isEmpty()) {
         TCustomMemTable::MasterChanged();
         return;
     }
     // A closed data set reads its master's values when it opens.
-    if (!Active() || (FSelectSQL->Prepared() && MasterParamsCurrent()))
+    if (!Active() || (d->FSelectSQL->Prepared() && d->MasterParamsCurrent()))
         return;
     Reload();
     FireAfterDataLoaded();
 }
 
-bool TSDS::MasterParamsCurrent()
+bool TSDSPrivate::MasterParamsCurrent()
 {
-    const TDataSet* master = MasterSource() ? MasterSource()->DataSet() : nullptr;
+    const TDataSet* master = q->MasterSource() ? q->MasterSource()->DataSet() : nullptr;
     if (!master || !master->Active())
         return false;
     for (const auto& [masterField, detail] : MasterDetailPairs()) {
@@ -708,18 +715,18 @@ bool TSDS::MasterParamsCurrent()
 
 void TSDS::SetServerFilter(const QString& filter)
 {
-    if (FMasterDataset)
+    if (d->FMasterDataset)
         throw Exception(QStringLiteral("Нельзя устанавливать ServerFilter у клона !"));
     if (!Active() || !Prepared()) {
-        FServerFilter = filter;
+        d->FServerFilter = filter;
         return;
     }
-    if (filter == FServerFilter)
+    if (filter == d->FServerFilter)
         return;
-    FServerFilter = filter;
-    FSelectSQL->Close();
+    d->FServerFilter = filter;
+    d->FSelectSQL->Close();
     // The condition is the select's second line; an order line stays after it.
-    TIBSQLLines& lines = FSelectSQL->SQL();
+    TIBSQLLines& lines = d->FSelectSQL->SQL();
     const bool hasCondition = lines.Count() > 1 && !lines[1].startsWith(QStringLiteral(" ORDER BY "));
     const QString condition = ServerCondition();
     if (!condition.isEmpty()) {
@@ -742,19 +749,19 @@ void TSDS::SetServerFilter(const QString& filter)
 
 void TSDS::LoadFromFile(const QString& fileName)
 {
-    TLoading loading(*this, TLoading::File);
+    TLoading loading(*d, TLoading::File);
     TCustomMemTable::LoadFromFile(fileName);
-    FAddressesFromFile = true;
-    FCheckedRows.clear();
+    d->FAddressesFromFile = true;
+    d->FCheckedRows.clear();
     loading.Done();
     BindSystemFields();
 }
 
 void TSDS::LoadFromCache(const QString& fileName, TDateTime startTime)
 {
-    TLoading loading(*this, TLoading::None);
+    TLoading loading(*d, TLoading::None);
     if (!QFileInfo::exists(fileName)) {
-        LoadFromServerInstead();
+        d->LoadFromServerInstead();
     } else {
         try {
             LoadFromFile(fileName);
@@ -765,24 +772,24 @@ void TSDS::LoadFromCache(const QString& fileName, TDateTime startTime)
             // A cache that cannot be used is only a slower start; it goes, so
             // that the data set writes a good one when it is freed.
             QFile::remove(fileName);
-            LoadFromServerInstead();
+            d->LoadFromServerInstead();
         }
     }
     loading.Done();
 }
 
-void TSDS::LoadFromServerInstead()
+void TSDSPrivate::LoadFromServerInstead()
 {
-    if (!Prepared()) {
+    if (!q->Prepared()) {
         // Nothing prepared to fetch with (a closed data set, or one the file
         // opened): opening prepares and loads.
-        Close();
-        Open();
+        q->Close();
+        q->Open();
         return;
     }
     // A file that failed while being taken may have left the table closed,
     // with the file's definitions.
-    if (!Active())
+    if (!q->Active())
         PrepareAndOpenTable();
     ReloadRows();
 }
@@ -790,32 +797,32 @@ void TSDS::LoadFromServerInstead()
 void TSDS::MergeChangesSince(TDateTime time)
 {
     const TBusyCursor busy;
-    TLoading loading(*this, TLoading::Quiet | TLoading::KeyOrder);
-    MergeRowsChangedSince(time);
+    TLoading loading(*d, TLoading::Quiet | TLoading::KeyOrder);
+    d->MergeRowsChangedSince(time);
     loading.Done();
 }
 
-void TSDS::MergeRowsChangedSince(TDateTime time)
+void TSDSPrivate::MergeRowsChangedSince(TDateTime time)
 {
     if (time == 0) {
-        const TField* stamp = FTimeField ? FTimeField.data() : FieldByName(SDSNames::Time);
+        const TField* stamp = FTimeField ? FTimeField.data() : q->FieldByName(SDSNames::Time);
         // Straight from the rows: no cursor moves, no record buffers.
         TDateTime newest = 0;
-        for (int i = 0, count = InternalViewCount(); i < count; ++i) {
-            const Variant value = InternalGetValue(InternalViewRow(i), *stamp);
+        for (int i = 0, count = q->InternalViewCount(); i < count; ++i) {
+            const Variant value = q->InternalGetValue(q->InternalViewRow(i), *stamp);
             if (!value.IsNull())
                 newest = std::max(newest, value.AsDateTime());
         }
         time = newest + 0.00001;
     }
     RTL_ASSERT(!FKeyFields.isEmpty(), QStringLiteral("Должен быть первичный индекс"));
-    const std::vector<TField*> keyFields = GetFieldList(FKeyFields);
+    const std::vector<TField*> keyFields = q->GetFieldList(FKeyFields);
     // Rows of every level are searched: the key order without the level prefix or range.
-    TCustomMemTable::SetIndexFieldNames(FKeyFields);
+    q->TCustomMemTable::SetIndexFieldNames(FKeyFields);
 
     TIBSQL sql;
-    sql.SetDatabase(Database());
-    sql.SetTransaction(Transaction());
+    sql.SetDatabase(q->Database());
+    sql.SetTransaction(q->Transaction());
     if (!sql.Transaction())
         IBClientError(IBMessages::TransactionNotAssigned);
     if (!sql.Transaction()->InTransaction())
@@ -829,7 +836,7 @@ void TSDS::MergeRowsChangedSince(TDateTime time)
         return;
 
     std::vector<TColumnPlan> plan;
-    for (TField* field : Fields()) {
+    for (TField* field : q->Fields()) {
         if (!IsServerColumnField(*field) || field->ProviderFlags() == 0)
             continue;
         const int column = sql.FieldIndex(field->FieldName().toUpper());
@@ -850,15 +857,15 @@ void TSDS::MergeRowsChangedSince(TDateTime time)
     // Rows changed on the server replace their cached copies; rows added
     // or deleted there since are left as the cache has them.
     for (; !sql.Eof(); sql.Next()) {
-        SetKey();
+        q->SetKey();
         for (size_t i = 0; i < keyFields.size(); ++i) {
             const TIBXSQLVAR& column = sql.Fields(keyColumns[i]);
             keyFields[i]->SetValue(column.IsNull() ? Variant::Null()
                                                    : ColumnValue(column, TransferFor(*keyFields[i]), *keyFields[i]));
         }
-        if (!TCustomMemTable::GotoKey())
+        if (!q->TCustomMemTable::GotoKey())
             continue;
-        Edit();
+        q->Edit();
         for (const TColumnPlan& p : plan) {
             const TIBXSQLVAR& column = sql.Fields(p.Column);
             if (p.Code == trText)
@@ -866,7 +873,7 @@ void TSDS::MergeRowsChangedSince(TDateTime time)
             else if (!column.IsNull())
                 p.Field->SetValue(ColumnValue(column, p.Code, *p.Field));
         }
-        Post();
+        q->Post();
     }
 }
 
@@ -875,15 +882,15 @@ void TSDS::MergeRowsChangedSince(TDateTime time)
 void TSDS::CheckCanModify() const
 {
     // Rows the data set changes while filling itself stay local.
-    if (FReadOnlyView && FOptions.Contains(dsoChangesResolved) && !FInternalLoading)
-        throw Exception(QualifiedName() + QStringLiteral(": представление ") + FTableName
+    if (d->FReadOnlyView && d->FOptions.Contains(dsoChangesResolved) && !d->FInternalLoading)
+        throw Exception(QualifiedName() + QStringLiteral(": представление ") + d->FTableName
                         + QStringLiteral(" только для чтения - сервер не может изменять его строки"));
     TCustomMemTable::CheckCanModify();
 }
 
 bool TSDS::HoldsEvent(const TDataSetNotifyEvent& event) const
 {
-    if (!FInternalLoading)
+    if (!d->FInternalLoading)
         return false;
     // Opening, closing, the cancel's start and calculated fields are not
     // the rows' own: those still reach the user.
@@ -899,6 +906,6 @@ bool TSDS::HoldsEvent(const TDataSetNotifyEvent& event) const
 
 void TSDS::DoOnCalcFields()
 {
-    if (FLoadCalc != TLoadCalc::Held)
+    if (d->FLoadCalc != TSDSPrivate::TLoadCalc::Held)
         TCustomMemTable::DoOnCalcFields();
 }

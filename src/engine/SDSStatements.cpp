@@ -2,6 +2,7 @@
 // connection's metadata tables, a select text or its persistent fields) and
 // the SQL texts it generates from them.
 #include "SDS.h"
+#include "SDS_p.h"
 
 #include "IBDatabase.h"
 #include "IBSQL.h"
@@ -179,7 +180,7 @@ int NumberOr0(const Variant& value) { return value.IsNull() ? 0 : value.AsIntege
 
 // ------------------------------------------------------ field definitions
 
-struct TSDS::TCatalogueColumn
+struct TSDSPrivate::TCatalogueColumn
 {
     QString Name;
     int Position = 0;
@@ -193,18 +194,18 @@ struct TSDS::TCatalogueColumn
     int Dimensions = 0; // an array column's
 };
 
-void TSDS::AddCatalogueDef(const TCatalogueColumn& column)
+void TSDSPrivate::AddCatalogueDef(const TCatalogueColumn& column)
 {
     // An array is read and written only as slices: the data set leaves it out
     // of its fields and statements, so the rest of the row stays usable and
     // an update keeps the array as it is.
     if (column.Dimensions > 0) {
-        if (const TField* field = FindField(column.Name); field && field->IsStored())
+        if (const TField* field = q->FindField(column.Name); field && field->IsStored())
             RaiseArrayColumn(FTableName, column.Name);
         return;
     }
     const TTypeInfo type = CatalogueType(column.Type, column.Scale, column.Length, column.SubType);
-    TFieldDef& def = AddDef(FieldDefs(), column.Name, type, false, column.Position);
+    TFieldDef& def = AddDef(q->FieldDefs(), column.Name, type, false, column.Position);
     if (column.Computed) {
         def.SetAttributes(def.Attributes() | faReadonly);
         def.SetInternalCalcField(true);
@@ -213,19 +214,19 @@ void TSDS::AddCatalogueDef(const TCatalogueColumn& column)
     }
 }
 
-void TSDS::AddDbKeyDef()
+void TSDSPrivate::AddDbKeyDef()
 {
-    if (!FieldDefs().Find(SDSNames::DbKey))
-        FieldDefs().Add(SDSNames::DbKey, ftBytes, FDbKeyLength, false);
+    if (!q->FieldDefs().Find(SDSNames::DbKey))
+        q->FieldDefs().Add(SDSNames::DbKey, ftBytes, FDbKeyLength, false);
 }
 
-void TSDS::RaiseArrayColumn(const QString& relation, const QString& column) const
+void TSDSPrivate::RaiseArrayColumn(const QString& relation, const QString& column) const
 {
-    throw Exception(QualifiedName() + QStringLiteral(": столбец ") + relation + QLatin1Char('.') + column
+    throw Exception(q->QualifiedName() + QStringLiteral(": столбец ") + relation + QLatin1Char('.') + column
                     + QStringLiteral(" - массив; массивы набор данных не читает и не пишет"));
 }
 
-void TSDS::ReadRelationInfo()
+void TSDSPrivate::ReadRelationInfo()
 {
     TCatalogueRead read(RequireDatabase());
     TIBSQL& sql = read.Query(QStringLiteral("select RDB$DBKEY_LENGTH, iif(RDB$VIEW_BLR is null, 0, 1) "
@@ -240,7 +241,7 @@ void TSDS::ReadRelationInfo()
     read.Commit();
 }
 
-bool TSDS::ServerUpdatesView(const QString& updateText)
+bool TSDSPrivate::ServerUpdatesView(const QString& updateText)
 {
     TCatalogueRead read(RequireDatabase());
     try {
@@ -253,15 +254,15 @@ bool TSDS::ServerUpdatesView(const QString& updateText)
     return true;
 }
 
-TSDatabase* TSDS::MetadataDatabase() const
+TSDatabase* TSDSPrivate::MetadataDatabase() const
 {
-    auto* database = dynamic_cast<TSDatabase*>(Database());
+    auto* database = dynamic_cast<TSDatabase*>(q->Database());
     return database && database->MetadataCache() ? database : nullptr;
 }
 
-TIBDatabase& TSDS::RequireDatabase() const
+TIBDatabase& TSDSPrivate::RequireDatabase() const
 {
-    TIBDatabase* database = Database();
+    TIBDatabase* database = q->Database();
     if (!database)
         IBClientError(IBMessages::DatabaseNameMissing);
     return *database;
@@ -269,35 +270,35 @@ TIBDatabase& TSDS::RequireDatabase() const
 
 void TSDS::ReadFieldDefs()
 {
-    FDbKeyLength = 8;
-    FRelationIsView = FReadOnlyView = false;
-    if (!FTableName.isEmpty())
-        ReadRelationInfo();
-    if (!FCommandText.isEmpty()) {
-        ReadFieldDefsFromSelect();
+    d->FDbKeyLength = 8;
+    d->FRelationIsView = d->FReadOnlyView = false;
+    if (!d->FTableName.isEmpty())
+        d->ReadRelationInfo();
+    if (!d->FCommandText.isEmpty()) {
+        d->ReadFieldDefsFromSelect();
         return;
     }
-    if (FTableName.isEmpty())
+    if (d->FTableName.isEmpty())
         IBClientError(IBMessages::NoTableName);
-    if (!FOptions.Contains(dsoLoadAllFields)) {
-        ReadFieldDefsFromFields();
-        AddDbKeyDef();
+    if (!d->FOptions.Contains(dsoLoadAllFields)) {
+        d->ReadFieldDefsFromFields();
+        d->AddDbKeyDef();
         return;
     }
-    TSDatabase* metadata = MetadataDatabase();
-    if (!metadata || !ReadFieldDefsFromCache(*metadata))
-        ReadFieldDefsFromServer();
+    TSDatabase* metadata = d->MetadataDatabase();
+    if (!metadata || !d->ReadFieldDefsFromCache(*metadata))
+        d->ReadFieldDefsFromServer();
 }
 
-void TSDS::ReadFieldDefsFromFields()
+void TSDSPrivate::ReadFieldDefsFromFields()
 {
-    TDefsUpdate update(FieldDefs());
-    for (TField* field : Fields())
+    TDefsUpdate update(q->FieldDefs());
+    for (TField* field : q->Fields())
         if (field->FieldKind() == fkData || field->FieldKind() == fkInternalCalc)
-            FieldDefs().Add(field->FieldName(), field->DataType(), field->Size(), field->Required());
+            q->FieldDefs().Add(field->FieldName(), field->DataType(), field->Size(), field->Required());
 }
 
-void TSDS::ReadFieldDefsFromServer()
+void TSDSPrivate::ReadFieldDefsFromServer()
 {
     TCatalogueRead read(RequireDatabase());
     TIBSQL& sql = read.Query(
@@ -308,7 +309,7 @@ void TSDS::ReadFieldDefsFromServer()
         + LiteralText(FTableName)
         + QStringLiteral("' and R.RDB$FIELD_SOURCE = F.RDB$FIELD_NAME order by R.RDB$FIELD_POSITION"));
     {
-        TDefsUpdate update(FieldDefs());
+        TDefsUpdate update(q->FieldDefs());
         for (; !sql.Eof(); sql.Next()) {
             const auto number = [&sql](int index) { return NumberOr0(sql.Fields(index).AsVariant()); };
             AddCatalogueDef({TrimRight(sql.Fields(0).AsString()), number(1), !sql.Fields(2).IsNull(),
@@ -316,13 +317,14 @@ void TSDS::ReadFieldDefsFromServer()
                              number(12)});
         }
     }
-    if (FieldDefs().Count() == 0)
-        throw Exception(QualifiedName() + QStringLiteral(": не найдена информация о структуре таблицы ") + FTableName);
+    if (q->FieldDefs().Count() == 0)
+        throw Exception(q->QualifiedName() + QStringLiteral(": не найдена информация о структуре таблицы ")
+                        + FTableName);
     AddDbKeyDef();
     read.Commit();
 }
 
-bool TSDS::ReadFieldDefsFromCache(TSDatabase& database)
+bool TSDSPrivate::ReadFieldDefsFromCache(TSDatabase& database)
 {
     TCustomMemTable* tables = database.TablesCache();
     if (!tables || !tables->Active())
@@ -348,7 +350,7 @@ bool TSDS::ReadFieldDefsFromCache(TSDatabase& database)
     const TField* subType = field("RDB$FIELD_SUB_TYPE");
     const TField* dimensions = field("RDB$DIMENSIONS");
     {
-        TDefsUpdate update(FieldDefs());
+        TDefsUpdate update(q->FieldDefs());
         for (; !tables->Eof() && relation->AsString() == FTableName; tables->Next())
             AddCatalogueDef({TrimRight(name->AsString()), NumberOr0(position->Value()), !computed->IsNull(),
                              !defaultValue->IsNull(), NumberOr0(nullFlag->Value()), NumberOr0(length->Value()),
@@ -359,7 +361,7 @@ bool TSDS::ReadFieldDefsFromCache(TSDatabase& database)
     return true;
 }
 
-void TSDS::ReadFieldDefsFromSelect()
+void TSDSPrivate::ReadFieldDefsFromSelect()
 {
     TIBSQL& sql = *FSelectSQL;
     if (!sql.Database())
@@ -376,19 +378,19 @@ void TSDS::ReadFieldDefsFromSelect()
 
     // Only the relation's own columns are written back; the rest are read only.
     const bool ownColumnsOnly = FOptions.Contains(dsoChangesResolved) && !FTableName.isEmpty();
-    TDefsUpdate update(FieldDefs());
+    TDefsUpdate update(q->FieldDefs());
     for (int i = 0; i < sql.FieldCount(); ++i) {
         const TIBXSQLVAR& column = sql.Fields(i);
         if ((column.SQLType() & ~1) == IBType::Array) {
             // As from the catalogue: no field, so never written.
-            if (const TField* field = FindField(column.Name()); field && field->IsStored())
+            if (const TField* field = q->FindField(column.Name()); field && field->IsStored())
                 RaiseArrayColumn(column.RelationName(), column.SqlName());
             continue;
         }
         const QString name = column.Name();
         const bool dbKey = SameName(name, SDSNames::DbKey);
         const bool required = !column.IsNullable() && !dbKey && !IsSystemColumn(name);
-        TFieldDef& def = AddDef(FieldDefs(), name, SelectColumnType(column), required, i);
+        TFieldDef& def = AddDef(q->FieldDefs(), name, SelectColumnType(column), required, i);
         if (ownColumnsOnly && !dbKey && !(column.RelationName() == FTableName && column.SqlName() == name))
             def.SetInternalCalcField(true);
     }
@@ -398,7 +400,7 @@ void TSDS::CreateMissingFields()
 {
     if (Fields().Count() == 0)
         return; // the table makes default fields for every definition itself
-    const bool visible = FOptions.Contains(dsoFieldsDefaultVisible);
+    const bool visible = d->FOptions.Contains(dsoFieldsDefaultVisible);
     for (int i = 0; i < FieldDefs().Count(); ++i) {
         const TFieldDef& def = FieldDefs()[i];
         if (TField* field = FindField(def.Name())) {
@@ -423,39 +425,39 @@ void TSDS::BindSystemFields()
         if (reference)
             reference->SetVisible(false);
     };
-    bind(FDbKeyField, SDSNames::DbKey);
-    bind(FTimeField, SDSNames::Time);
-    bind(FIdField, SDSNames::Id);
-    bind(FParentIdField, SDSNames::ParentId);
-    bind(FStateField, SDSNames::State);
+    bind(d->FDbKeyField, SDSNames::DbKey);
+    bind(d->FTimeField, SDSNames::Time);
+    bind(d->FIdField, SDSNames::Id);
+    bind(d->FParentIdField, SDSNames::ParentId);
+    bind(d->FStateField, SDSNames::State);
 
-    FAutoIncField = nullptr;
-    if (!FAutoIncFieldName.isEmpty()) {
-        if (TField* field = FindField(FAutoIncFieldName)) {
-            FAutoIncField = field;
+    d->FAutoIncField = nullptr;
+    if (!d->FAutoIncFieldName.isEmpty()) {
+        if (TField* field = FindField(d->FAutoIncFieldName)) {
+            d->FAutoIncField = field;
             field->SetRequired(false);
         }
-    } else if (FIdField) {
-        FAutoIncField = FIdField;
+    } else if (d->FIdField) {
+        d->FAutoIncField = d->FIdField;
     }
 }
 
 void TSDS::InitFieldDefs()
 {
-    if (!FDesigning) {
+    if (!d->FDesigning) {
         InternalInitFieldDefs();
         return;
     }
-    if (FMasterDataset) {
-        SetDatabase(FMasterDataset->Database());
-        FTableName = FMasterDataset->TableName();
+    if (d->FMasterDataset) {
+        SetDatabase(d->FMasterDataset->Database());
+        d->FTableName = d->FMasterDataset->TableName();
     }
     TIBDatabase* database = Database();
     if (!database)
         throw Exception(QualifiedName() + QStringLiteral(" Укажите базу !"));
     if (!database->Connected()) {
         database->Open();
-    } else if (TSDatabase* metadata = MetadataDatabase()) {
+    } else if (TSDatabase* metadata = d->MetadataDatabase()) {
         try {
             metadata->RefreshMetadata();
         } catch (...) {
@@ -469,7 +471,7 @@ void TSDS::InitFieldDefs()
 
 // --------------------------------------------------------------- indexes
 
-void TSDS::AddIndexInfo(const QString& name, const QString& fields, int kind, bool isPrimary, bool& keySeen)
+void TSDSPrivate::AddIndexInfo(const QString& name, const QString& fields, int kind, bool isPrimary, bool& keySeen)
 {
     if (keySeen && (FKeyFields.isEmpty() || isPrimary))
         FKeyFields = fields.toUpper();
@@ -480,15 +482,15 @@ void TSDS::AddIndexInfo(const QString& name, const QString& fields, int kind, bo
 
 void TSDS::ReadIndexes()
 {
-    FIndexNames.clear();
-    FIndexFieldLists.clear();
-    FIndexKinds.clear();
-    TSDatabase* metadata = MetadataDatabase();
-    if (!metadata || !ReadIndexesFromCache(*metadata))
-        ReadIndexesFromServer();
+    d->FIndexNames.clear();
+    d->FIndexFieldLists.clear();
+    d->FIndexKinds.clear();
+    TSDatabase* metadata = d->MetadataDatabase();
+    if (!metadata || !d->ReadIndexesFromCache(*metadata))
+        d->ReadIndexesFromServer();
 }
 
-void TSDS::ReadIndexesFromServer()
+void TSDSPrivate::ReadIndexesFromServer()
 {
     FKeyFields.clear();
     TCatalogueRead read(RequireDatabase());
@@ -535,7 +537,7 @@ void TSDS::ReadIndexesFromServer()
     read.Commit();
 }
 
-bool TSDS::ReadIndexesFromCache(TSDatabase& database)
+bool TSDSPrivate::ReadIndexesFromCache(TSDatabase& database)
 {
     TCustomMemTable* indexes = database.IndexesCache();
     if (!indexes || !indexes->Active())
@@ -589,7 +591,7 @@ bool TSDS::ReadIndexesFromCache(TSDatabase& database)
 
 // ------------------------------------------------------------ statements
 
-void TSDS::SetCommandText(const QString& text) { FCommandText = OneLine(text); }
+void TSDS::SetCommandText(const QString& text) { d->FCommandText = OneLine(text); }
 
 bool TSDS::HasTopLevelWhere(const QString& text)
 {
@@ -631,11 +633,11 @@ bool TSDS::HasTopLevelWhere(const QString& text)
     return found;
 }
 
-std::vector<TSDS::TMasterDetailPair> TSDS::MasterDetailPairs() const
+std::vector<TSDSPrivate::TMasterDetailPair> TSDSPrivate::MasterDetailPairs() const
 {
     std::vector<TMasterDetailPair> pairs;
-    const QStringList masters = SplitFieldList(MasterFields());
-    const QStringList details = DetailFields().split(QLatin1Char(';'));
+    const QStringList masters = SplitFieldList(q->MasterFields());
+    const QStringList details = q->DetailFields().split(QLatin1Char(';'));
     for (qsizetype i = 0; i < masters.size(); ++i) {
         // Missing detail names default to the master's, as the local link does.
         const QString detail = i < details.size() ? details.at(i).trimmed() : QString();
@@ -647,35 +649,35 @@ std::vector<TSDS::TMasterDetailPair> TSDS::MasterDetailPairs() const
 QString TSDS::ServerCondition() const
 {
     QStringList parts;
-    if (FOptions.Contains(dsoHandleMDBySQL))
-        for (const auto& [master, detail] : MasterDetailPairs())
+    if (d->FOptions.Contains(dsoHandleMDBySQL))
+        for (const auto& [master, detail] : d->MasterDetailPairs())
             parts << detail + QStringLiteral("=:") + SDSNames::MasterParamPrefix + detail;
     const QString condition = parts.join(QStringLiteral(" AND "));
-    if (FServerFilter.isEmpty())
+    if (d->FServerFilter.isEmpty())
         return condition;
     if (condition.isEmpty())
-        return FServerFilter;
-    return condition + QStringLiteral(" and ") + FServerFilter;
+        return d->FServerFilter;
+    return condition + QStringLiteral(" and ") + d->FServerFilter;
 }
 
-QString TSDS::OrderFieldNames() const
+QString TSDSPrivate::OrderFieldNames() const
 {
-    const QString fields = IndexFieldNames();
-    if (LevelNavigation() && fields.startsWith(SDSNames::ParentId))
+    const QString fields = q->IndexFieldNames();
+    if (q->LevelNavigation() && fields.startsWith(SDSNames::ParentId))
         return fields.mid(SDSNames::ParentId.size() + 1);
     return fields;
 }
 
 void TSDS::BuildStatements()
 {
-    if (FTableName.isEmpty())
+    if (d->FTableName.isEmpty())
         return;
-    const QString& cmd = FCommandText;
+    const QString& cmd = d->FCommandText;
     ReadIndexes();
 
     // The field lists, in definition order.
-    const bool resolved = FOptions.Contains(dsoChangesResolved);
-    const QString prefix = !FCommandText.isEmpty() && resolved ? FTableName + QLatin1Char('.') : QString();
+    const bool resolved = d->FOptions.Contains(dsoChangesResolved);
+    const QString prefix = !d->FCommandText.isEmpty() && resolved ? d->FTableName + QLatin1Char('.') : QString();
     QStringList selectList, insertColumns, insertValues, updateSet, allFields;
     for (int i = 0; i < FieldDefs().Count(); ++i) {
         const TFieldDef& def = FieldDefs()[i];
@@ -695,58 +697,60 @@ void TSDS::BuildStatements()
             allFields << prefix + name + QStringLiteral(" = :") + name;
     }
     QStringList keyCondition;
-    for (const QString& name : SplitFieldList(FKeyFields))
+    for (const QString& name : SplitFieldList(d->FKeyFields))
         keyCondition << prefix + name + QStringLiteral(" = :") + name;
-    const QString keyWhere = (FKeyFields.isEmpty() ? allFields : keyCondition).join(QStringLiteral(" AND "));
+    const QString keyWhere = (d->FKeyFields.isEmpty() ? allFields : keyCondition).join(QStringLiteral(" AND "));
 
     const QString cmdJoin = HasTopLevelWhere(cmd) ? QStringLiteral(" AND ") : QStringLiteral(" WHERE ");
     // Every column of the relation with the row address.
-    const QString wholeRow = FTableName + QStringLiteral(".*, RDB$DB_KEY as IBX_INTERNAL_DBKEY from ") + FTableName;
+    const QString wholeRow = d->FTableName + QStringLiteral(".*, RDB$DB_KEY as IBX_INTERNAL_DBKEY from ")
+                             + d->FTableName;
     const QString selectText = QStringLiteral("select ")
-                               + (FOptions.Contains(dsoLoadAllFields) ? FTableName + QStringLiteral(".*")
-                                                                      : selectList.join(QLatin1Char(',')))
-                               + QStringLiteral(", RDB$DB_KEY as IBX_INTERNAL_DBKEY from ") + FTableName;
-    const QString insertText = QStringLiteral("insert into ") + FTableName + QStringLiteral(" (")
+                               + (d->FOptions.Contains(dsoLoadAllFields) ? d->FTableName + QStringLiteral(".*")
+                                                                         : selectList.join(QLatin1Char(',')))
+                               + QStringLiteral(", RDB$DB_KEY as IBX_INTERNAL_DBKEY from ") + d->FTableName;
+    const QString insertText = QStringLiteral("insert into ") + d->FTableName + QStringLiteral(" (")
                                + insertColumns.join(QStringLiteral(", ")) + QStringLiteral(") values (")
                                + insertValues.join(QStringLiteral(", ")) + QLatin1Char(')');
-    const QString updateText = QStringLiteral("update ") + FTableName + QStringLiteral(" set ")
+    const QString updateText = QStringLiteral("update ") + d->FTableName + QStringLiteral(" set ")
                                + updateSet.join(QStringLiteral(", "));
     const QString refreshByDbKey = QStringLiteral("select ") + wholeRow
                                    + QStringLiteral(" where RDB$DB_KEY = :IBX_INTERNAL_DBKEY");
 
     if (cmd.isEmpty())
-        SetLines(*FSelectSQL, selectText);
-    SetLines(*FInsertSQL, insertText);
+        SetLines(*d->FSelectSQL, selectText);
+    SetLines(*d->FInsertSQL, insertText);
     if (cmd.isEmpty())
-        SetLines(*FRefreshSQL, refreshByDbKey);
+        SetLines(*d->FRefreshSQL, refreshByDbKey);
     else if (resolved || cmd.contains(SDSNames::DbKey))
-        SetLines(*FRefreshSQL, cmd, cmdJoin + FTableName + DbKeyCondition);
+        SetLines(*d->FRefreshSQL, cmd, cmdJoin + d->FTableName + DbKeyCondition);
     if (resolved) {
-        SetLines(*FDeleteSQL, QStringLiteral("delete from ") + FTableName
-                                  + QStringLiteral(" where RDB$DB_KEY = :IBX_INTERNAL_DBKEY"));
-        SetLines(*FUpdateSQL, updateText + QStringLiteral(" where RDB$DB_KEY = :IBX_INTERNAL_DBKEY"));
-        SetLines(*FDeleteByKeySQL, QStringLiteral("DELETE FROM ") + FTableName + QStringLiteral(" WHERE ") + keyWhere);
+        SetLines(*d->FDeleteSQL, QStringLiteral("delete from ") + d->FTableName
+                                     + QStringLiteral(" where RDB$DB_KEY = :IBX_INTERNAL_DBKEY"));
+        SetLines(*d->FUpdateSQL, updateText + QStringLiteral(" where RDB$DB_KEY = :IBX_INTERNAL_DBKEY"));
+        SetLines(*d->FDeleteByKeySQL,
+                 QStringLiteral("DELETE FROM ") + d->FTableName + QStringLiteral(" WHERE ") + keyWhere);
         if (cmd.isEmpty())
-            SetLines(*FRefreshByKeySQL, QStringLiteral("SELECT ") + wholeRow + QStringLiteral(" WHERE ") + keyWhere);
+            SetLines(*d->FRefreshByKeySQL, QStringLiteral("SELECT ") + wholeRow + QStringLiteral(" WHERE ") + keyWhere);
         else
-            SetLines(*FRefreshByKeySQL, cmd, cmdJoin + keyWhere);
-        SetLines(*FUpdateByKeySQL, updateText + QStringLiteral(" where ") + keyWhere);
+            SetLines(*d->FRefreshByKeySQL, cmd, cmdJoin + keyWhere);
+        SetLines(*d->FUpdateByKeySQL, updateText + QStringLiteral(" where ") + keyWhere);
     }
 
     if (const QString condition = ServerCondition(); !condition.isEmpty())
-        FSelectSQL->SQL().Add(cmdJoin + condition); // an empty text has no WHERE
+        d->FSelectSQL->SQL().Add(cmdJoin + condition); // an empty text has no WHERE
 
     // A view without triggers to resolve its writes takes none.
-    FReadOnlyView = resolved && FRelationIsView && !updateSet.isEmpty()
-                    && !ServerUpdatesView(updateText + QStringLiteral(" where RDB$DB_KEY = :IBX_INTERNAL_DBKEY"));
+    d->FReadOnlyView = resolved && d->FRelationIsView && !updateSet.isEmpty()
+                       && !d->ServerUpdatesView(updateText + QStringLiteral(" where RDB$DB_KEY = :IBX_INTERNAL_DBKEY"));
 
     QStringList order;
-    for (const QString& name : SplitFieldList(OrderFieldNames().isEmpty() ? FKeyFields : OrderFieldNames())) {
+    for (const QString& name : SplitFieldList(d->OrderFieldNames().isEmpty() ? d->FKeyFields : d->OrderFieldNames())) {
         const TField* field = FindField(name);
         if (!FieldDefs().Find(name) || (field && !(field->ProviderFlags() & pfInUpdate)))
             break;
         order << prefix + name;
     }
     if (!order.isEmpty())
-        FSelectSQL->SQL().Add(QStringLiteral(" ORDER BY ") + order.join(QLatin1Char(',')));
+        d->FSelectSQL->SQL().Add(QStringLiteral(" ORDER BY ") + order.join(QLatin1Char(',')));
 }

@@ -1,6 +1,7 @@
 // The data set's model without a server: defaults, options, state bits,
 // access and record visibility, names and the lookup clone.
 #include "SDS.h"
+#include "SDS_p.h"
 
 #include "IBDatabase.h"
 #include "IBSQL.h"
@@ -381,24 +382,24 @@ TEST(SDSModel, DatabaseAndTransactionSetters)
     TSDS sds;
     sds.SetDatabase(&database);
     EXPECT_EQ(sds.Database(), &database);
-    EXPECT_EQ(sds.InsertSQL().Database(), &database);
-    EXPECT_EQ(sds.RefreshByKeySQL().Database(), &database);
+    EXPECT_EQ(InsertSQL(sds).Database(), &database);
+    EXPECT_EQ(RefreshByKeySQL(sds).Database(), &database);
 
     database.SetDefaultTransactionRW(&readWrite);
     TSDS bound;
     bound.SetDatabase(&database);
     for (TIBSQL* sql :
-         {&bound.InsertSQL(), &bound.UpdateSQL(), &bound.UpdateByKeySQL(), &bound.DeleteSQL(), &bound.DeleteByKeySQL()})
+         {&InsertSQL(bound), &UpdateSQL(bound), &UpdateByKeySQL(bound), &DeleteSQL(bound), &DeleteByKeySQL(bound)})
         EXPECT_EQ(sql->Transaction(), &readWrite);
-    EXPECT_NE(bound.SelectSQL().Transaction(), &readWrite);
-    EXPECT_NE(bound.RefreshSQL().Transaction(), &readWrite);
+    EXPECT_NE(SelectSQL(bound).Transaction(), &readWrite);
+    EXPECT_NE(RefreshSQL(bound).Transaction(), &readWrite);
 
     // A select transaction: reads there, writes and re-reads in read-write.
     bound.SetTransaction(&readOnly);
     EXPECT_EQ(bound.Transaction(), &readOnly);
-    EXPECT_EQ(bound.SelectSQL().Transaction(), &readOnly);
-    for (TIBSQL* sql : {&bound.InsertSQL(), &bound.UpdateSQL(), &bound.UpdateByKeySQL(), &bound.DeleteSQL(),
-                        &bound.DeleteByKeySQL(), &bound.RefreshSQL(), &bound.RefreshByKeySQL()})
+    EXPECT_EQ(SelectSQL(bound).Transaction(), &readOnly);
+    for (TIBSQL* sql : {&InsertSQL(bound), &UpdateSQL(bound), &UpdateByKeySQL(bound), &DeleteSQL(bound),
+                        &DeleteByKeySQL(bound), &RefreshSQL(bound), &RefreshByKeySQL(bound)})
         EXPECT_EQ(sql->Transaction(), &readWrite);
 }
 

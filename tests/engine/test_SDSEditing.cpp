@@ -2,6 +2,7 @@
 // with the session functions (locks, audit); a lock held by another process
 // through the server (FB_SERVER; skipped when unset).
 #include "SDS.h"
+#include "SDS_p.h"
 
 #include "DataSource.h"
 #include "Dialogs.h"
@@ -282,7 +283,7 @@ TEST_F(SDSEditingTest, PostErrorsRetryAbortOrRaiseWithTheStatement)
         FAIL() << "the check constraint must refuse the row";
     } catch (const ESDS_IBError& error) {
         EXPECT_EQ(error.Operation(), 1);
-        EXPECT_EQ(error.SQL(), sds->InsertSQL().SQL().Text());
+        EXPECT_EQ(error.SQL(), InsertSQL(*sds).SQL().Text());
         EXPECT_TRUE(error.SQL().startsWith("insert into DOC"));
         EXPECT_EQ(error.DataSet(), sds.get());
         EXPECT_NE(error.IBErrorCode(), 0);
@@ -340,7 +341,7 @@ TEST_F(SDSEditingTest, DeleteErrorsRaiseAbortOrRetryTheDelete)
         FAIL() << "the foreign key must refuse the delete";
     } catch (const ESDS_IBError& error) {
         EXPECT_EQ(error.Operation(), 2);
-        EXPECT_EQ(error.SQL(), sds->DeleteSQL().SQL().Text());
+        EXPECT_EQ(error.SQL(), DeleteSQL(*sds).SQL().Text());
     }
     // Abort: the row stays, here and on the server.
     sds->OnDeleteError = [](TDataSet*, const std::exception&, TDataAction& action) { action = daAbort; };
@@ -400,7 +401,7 @@ SET TERM ; ^
         FAIL() << "the commit must be refused";
     } catch (const ESDS_IBError& error) {
         EXPECT_EQ(error.Operation(), 2);
-        EXPECT_EQ(error.SQL(), sds->DeleteSQL().SQL().Text());
+        EXPECT_EQ(error.SQL(), DeleteSQL(*sds).SQL().Text());
     }
     EXPECT_EQ(calls, 1);
     EXPECT_FALSE(writes.InTransaction());

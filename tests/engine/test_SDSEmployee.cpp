@@ -4,6 +4,7 @@
 // framework's tables beside it. Every relation and view is opened and its
 // values compared with a plain fetch.
 #include "SDS.h"
+#include "SDS_p.h"
 
 #include "IBSQL.h"
 #include "IBTestDatabase.h"
@@ -288,7 +289,7 @@ TEST_F(SDSEmployeeTest, ComputedColumnsAreReadOnEveryLoadPath)
             filled += computed->IsNull() ? 0 : 1;
         EXPECT_GT(filled, 0); // null only where the expression is (the plain fetch agrees)
         // Read, never written.
-        for (TIBSQL* sql : {&sds->InsertSQL(), &sds->UpdateSQL(), &sds->UpdateByKeySQL()})
+        for (TIBSQL* sql : {&InsertSQL(*sds), &UpdateSQL(*sds), &UpdateByKeySQL(*sds)})
             EXPECT_FALSE(sql->SQL().Text().contains(c.Computed)) << sql->SQL().Text().toStdString();
     }
     auto employees = NewSDS("EMPLOYEE");
@@ -311,7 +312,7 @@ TEST_F(SDSEmployeeTest, AColumnASelectTextJoinsInFillsItsField)
         ASSERT_TRUE(sds->Locate("EMP_NO", Variant(2)));
         EXPECT_EQ(sds->FieldByName("DEPARTMENT")->AsString(), "Engineering");
         EXPECT_EQ(sds->FieldByName("FULL_NAME")->AsString(), "Nelson, Robert");
-        EXPECT_FALSE(sds->UpdateSQL().SQL().Text().contains("DEPARTMENT ="));
+        EXPECT_FALSE(UpdateSQL(*sds).SQL().Text().contains("DEPARTMENT ="));
     }
 }
 
@@ -326,14 +327,14 @@ TEST_F(SDSEmployeeTest, ArrayColumnsAreLeftOutAndTheRestOfTheRowIsUsable)
         budget->Locate("FISCAL_YEAR;PROJ_ID;DEPT_NO", VarArrayOf({Variant(1994), Variant("GUIDE"), Variant("100")})));
     EXPECT_EQ(budget->FieldByName("PROJECTED_BUDGET")->AsFloat(), 200000);
     CompareWithPlainFetch(*budget, WholeRow("PROJ_DEPT_BUDGET"));
-    for (TIBSQL* sql : {&budget->InsertSQL(), &budget->UpdateSQL(), &budget->UpdateByKeySQL()})
+    for (TIBSQL* sql : {&InsertSQL(*budget), &UpdateSQL(*budget), &UpdateByKeySQL(*budget)})
         EXPECT_FALSE(sql->SQL().Text().contains("QUART_HEAD_CNT")) << sql->SQL().Text().toStdString();
     {
         // The generated update of the row with the array keeps the array (the
         // fixture's transaction is rolled back afterwards).
         TIBSQL update;
         update.SetTransaction(&FTransaction);
-        update.SQL().SetText(budget->UpdateByKeySQL().SQL().Text());
+        update.SQL().SetText(UpdateByKeySQL(*budget).SQL().Text());
         for (int i = 0; i < update.ParamCount(); ++i)
             update.Params(i).SetAsVariant(budget->FieldByName(update.Params(i).Name())->Value());
         update.ExecQuery();
@@ -389,7 +390,7 @@ TEST_F(SDSEmployeeTest, AJoinViewsRowAddressIsSizedByTheServerAndReReadsTheRow)
     ASSERT_EQ(dbKey.size(), 16);
     TIBSQL refresh;
     refresh.SetTransaction(&FTransaction);
-    refresh.SQL().SetText(view->RefreshSQL().SQL().Text());
+    refresh.SQL().SetText(RefreshSQL(*view).SQL().Text());
     refresh.ParamByName(SDSNames::DbKey).SetAsBytes(dbKey);
     refresh.ExecQuery();
     ASSERT_FALSE(refresh.Eof());

@@ -1,6 +1,7 @@
 // The data set's indexes, lookups, attached data sets, master-detail and
 // level browsing, on a tree of groups and leaves in embedded Firebird.
 #include "SDS.h"
+#include "SDS_p.h"
 
 #include "DataSource.h"
 #include "IBSQL.h"
@@ -258,8 +259,8 @@ TEST_F(SDSIndexesTest, AttachedDataSetSharesRowsAndChecksItsFields)
     attached.Open();
     EXPECT_TRUE(master->Active());
     EXPECT_EQ(attached.IndexFieldNames(), "NAME");
-    EXPECT_EQ(attached.UpdateSQL().SQL().Text(), master->UpdateSQL().SQL().Text());
-    EXPECT_EQ(attached.InsertSQL().Transaction(), master->InsertSQL().Transaction());
+    EXPECT_EQ(UpdateSQL(attached).SQL().Text(), UpdateSQL(*master).SQL().Text());
+    EXPECT_EQ(InsertSQL(attached).Transaction(), InsertSQL(*master).Transaction());
     EXPECT_EQ(attached.RecordCount(), master->RecordCount());
     ASSERT_TRUE(attached.Locate("SYS$ID", 13));
     attached.Edit();

@@ -1,6 +1,7 @@
 // Opening, bulk loading, reloading and the local cache of the data set, on
 // embedded Firebird.
 #include "SDS.h"
+#include "SDS_p.h"
 
 #include "DataSource.h"
 #include "IBSQL.h"
@@ -77,7 +78,7 @@ TEST_F(SDSLoadingTest, LoadsEveryTypeAndBindsTheSystemColumns)
     EXPECT_TRUE(sds->DataLoaded());
     EXPECT_FALSE(sds->InternalLoading());
     EXPECT_FALSE(sds->DataModified());
-    EXPECT_FALSE(sds->SelectSQL().Prepared()); // the handle is freed after the load
+    EXPECT_FALSE(SelectSQL(*sds).Prepared()); // the handle is freed after the load
     EXPECT_EQ(Ids(*sds), (std::vector<int>{1, 2, 3, 4}));
 
     sds->First();
@@ -151,7 +152,7 @@ TEST_F(SDSLoadingTest, CloseAndReopenPreparesAgain)
     EXPECT_EQ(sds.RecordCount(), 4);
     ASSERT_NE(sds.FindField("NOTE"), nullptr);
     EXPECT_EQ(sds.FieldDefs().IndexOf("NOTE"), 3);
-    EXPECT_EQ(sds.SelectSQL().SQL().Lines(),
+    EXPECT_EQ(SelectSQL(sds).SQL().Lines(),
               QStringList({"select ITEM.*, RDB$DB_KEY as IBX_INTERNAL_DBKEY from ITEM", " ORDER BY SYS$ID"}));
 }
 
@@ -363,7 +364,7 @@ TEST_F(SDSLoadingTest, AFailedReloadLeavesNoPendingRow)
         EXPECT_FALSE(sds->InternalLoading());
         EXPECT_FALSE(sds->ControlsDisabled());
         EXPECT_TRUE(sds->ReadOnly());
-        EXPECT_FALSE(sds->SelectSQL().Open());
+        EXPECT_FALSE(SelectSQL(*sds).Open());
         fail = false;
         sds->Open();
         EXPECT_TRUE(sds->DataLoaded());
@@ -434,8 +435,8 @@ TEST_F(SDSLoadingTest, EveryLoadingPathGivesBackWhatItSwitchedOff)
                 throw Exception("сбой");
         };
         EXPECT_THROW(failing->Open(), Exception);
-        EXPECT_FALSE(failing->SelectSQL().Open());
-        EXPECT_EQ(failing->SelectSQL().Prepared(), keepHandle);
+        EXPECT_FALSE(SelectSQL(*failing).Open());
+        EXPECT_EQ(SelectSQL(*failing).Prepared(), keepHandle);
         EXPECT_FALSE(failing->ControlsDisabled());
         EXPECT_TRUE(failing->EnableIndexes());
     }
@@ -492,7 +493,7 @@ TEST_F(SDSLoadingTest, ServerFilterOnAnOpenDataSet)
     for (const Step& step : steps) {
         SCOPED_TRACE(step.filter);
         sds->SetServerFilter(step.filter);
-        EXPECT_EQ(sds->SelectSQL().SQL().Lines(), step.lines);
+        EXPECT_EQ(SelectSQL(*sds).SQL().Lines(), step.lines);
         EXPECT_EQ(Ids(*sds), step.ids);
     }
 
@@ -500,7 +501,7 @@ TEST_F(SDSLoadingTest, ServerFilterOnAnOpenDataSet)
     auto plain = NewSDS("GOODS");
     plain->Open();
     plain->SetServerFilter("PRICE > 10");
-    EXPECT_EQ(plain->SelectSQL().SQL().Lines(), QStringList({first, " WHERE PRICE > 10", " ORDER BY SYS$ID"}));
+    EXPECT_EQ(SelectSQL(*plain).SQL().Lines(), QStringList({first, " WHERE PRICE > 10", " ORDER BY SYS$ID"}));
     EXPECT_EQ(Ids(*plain), (std::vector<int>{1, 2}));
 
     // A select text with a WHERE of its own is extended with AND.
@@ -511,7 +512,7 @@ TEST_F(SDSLoadingTest, ServerFilterOnAnOpenDataSet)
     text->Open();
     EXPECT_EQ(Ids(*text), (std::vector<int>{2, 3, 4}));
     text->SetServerFilter("GOODS.SYS$ID < 4");
-    EXPECT_EQ(text->SelectSQL().SQL().Lines(), QStringList({cmd, " AND GOODS.SYS$ID < 4", " ORDER BY GOODS.SYS$ID"}));
+    EXPECT_EQ(SelectSQL(*text).SQL().Lines(), QStringList({cmd, " AND GOODS.SYS$ID < 4", " ORDER BY GOODS.SYS$ID"}));
     EXPECT_EQ(Ids(*text), (std::vector<int>{2, 3}));
 
     // An attached data set shares its master's rows and select.
@@ -540,11 +541,11 @@ TEST_F(SDSLoadingTest, SelectTextsWithAnyLineBreak)
         EXPECT_EQ(text->CommandText(), cmd);
         text->SetServerFilter("GOODS.SYS$ID < 4");
         text->Open();
-        EXPECT_EQ(text->SelectSQL().SQL().Lines(),
+        EXPECT_EQ(SelectSQL(*text).SQL().Lines(),
                   QStringList({cmd, " AND GOODS.SYS$ID < 4", " ORDER BY GOODS.SYS$ID"}));
         EXPECT_EQ(Ids(*text), (std::vector<int>{2, 3}));
         text->SetServerFilter("GOODS.SYS$ID <> 3");
-        EXPECT_EQ(text->SelectSQL().SQL().Lines(),
+        EXPECT_EQ(SelectSQL(*text).SQL().Lines(),
                   QStringList({cmd, " AND GOODS.SYS$ID <> 3", " ORDER BY GOODS.SYS$ID"}));
         EXPECT_EQ(Ids(*text), (std::vector<int>{2, 4}));
     }
@@ -574,7 +575,7 @@ TEST_F(SDSLoadingTest, ServerSideMasterDetailReloadsOnlyForANewKey)
     EXPECT_FALSE(detail->InternalLoading());
     master->Open();
     detail->Open();
-    EXPECT_EQ(detail->SelectSQL().SQL().Lines()[1], " WHERE CAT_ID=:MD_CAT_ID");
+    EXPECT_EQ(SelectSQL(*detail).SQL().Lines()[1], " WHERE CAT_ID=:MD_CAT_ID");
     EXPECT_EQ(Ids(*detail), (std::vector<int>{10, 11}));
     EXPECT_EQ(loads, 1);
 
@@ -609,8 +610,8 @@ TEST_F(SDSLoadingTest, AttachedDataSetsShareTheMastersRows)
     EXPECT_EQ(clone->TableName(), "GOODS");
     EXPECT_EQ(clone->KeyFields(), "SYS$ID");
     EXPECT_EQ(clone->IndexNames(), master->IndexNames());
-    EXPECT_EQ(clone->SelectSQL().SQL().Lines(), master->SelectSQL().SQL().Lines());
-    EXPECT_EQ(clone->UpdateSQL().SQL().Text(), master->UpdateSQL().SQL().Text());
+    EXPECT_EQ(SelectSQL(*clone).SQL().Lines(), SelectSQL(*master).SQL().Lines());
+    EXPECT_EQ(UpdateSQL(*clone).SQL().Text(), UpdateSQL(*master).SQL().Text());
     EXPECT_EQ(clone->IdField(), clone->FieldByName("SYS$ID"));
     EXPECT_EQ(Ids(*clone), (std::vector<int>{1, 2, 3, 4}));
 

@@ -2,6 +2,7 @@
 // Firebird, read both from the catalogue and from the connection's metadata
 // tables.
 #include "SDS.h"
+#include "SDS_p.h"
 
 #include "IBSQL.h"
 #include "IBTestDatabase.h"
@@ -132,31 +133,31 @@ TEST_F(SDSStatementsTest, GoodsTextsFromEitherSource)
         sds->ReadFieldDefs();
         sds->BuildStatements();
         EXPECT_EQ(sds->KeyFields(), "SYS$ID");
-        EXPECT_EQ(Lines(sds->SelectSQL()),
+        EXPECT_EQ(Lines(SelectSQL(*sds)),
                   QStringList({"select GOODS.*, RDB$DB_KEY as IBX_INTERNAL_DBKEY from GOODS", " ORDER BY SYS$ID"}));
-        EXPECT_EQ(Lines(sds->InsertSQL()),
+        EXPECT_EQ(Lines(InsertSQL(*sds)),
                   QStringList({"insert into GOODS (SYS$ID, NAME, PRICE, SYS$TIME) values (:SYS$ID, :NAME, :PRICE, "
                                "'NOW')"}));
-        EXPECT_EQ(Lines(sds->UpdateSQL()),
+        EXPECT_EQ(Lines(UpdateSQL(*sds)),
                   QStringList({"update GOODS set SYS$ID = :SYS$ID, NAME = :NAME, PRICE = :PRICE, SYS$TIME = 'NOW' "
                                "where RDB$DB_KEY = :IBX_INTERNAL_DBKEY"}));
-        EXPECT_EQ(Lines(sds->UpdateByKeySQL()),
+        EXPECT_EQ(Lines(UpdateByKeySQL(*sds)),
                   QStringList({"update GOODS set SYS$ID = :SYS$ID, NAME = :NAME, PRICE = :PRICE, SYS$TIME = 'NOW' "
                                "where SYS$ID = :SYS$ID"}));
-        EXPECT_EQ(Lines(sds->DeleteSQL()), QStringList({"delete from GOODS where RDB$DB_KEY = :IBX_INTERNAL_DBKEY"}));
-        EXPECT_EQ(Lines(sds->DeleteByKeySQL()), QStringList({"DELETE FROM GOODS WHERE SYS$ID = :SYS$ID"}));
-        EXPECT_EQ(Lines(sds->RefreshSQL()),
+        EXPECT_EQ(Lines(DeleteSQL(*sds)), QStringList({"delete from GOODS where RDB$DB_KEY = :IBX_INTERNAL_DBKEY"}));
+        EXPECT_EQ(Lines(DeleteByKeySQL(*sds)), QStringList({"DELETE FROM GOODS WHERE SYS$ID = :SYS$ID"}));
+        EXPECT_EQ(Lines(RefreshSQL(*sds)),
                   QStringList({"select GOODS.*, RDB$DB_KEY as IBX_INTERNAL_DBKEY from GOODS where RDB$DB_KEY = "
                                ":IBX_INTERNAL_DBKEY"}));
-        EXPECT_EQ(Lines(sds->RefreshByKeySQL()),
+        EXPECT_EQ(Lines(RefreshByKeySQL(*sds)),
                   QStringList({"SELECT GOODS.*, RDB$DB_KEY as IBX_INTERNAL_DBKEY from GOODS WHERE SYS$ID = "
                                ":SYS$ID"}));
 
         // A server filter goes between the first line and the order.
         sds->SetServerFilter("PRICE > 0");
         sds->BuildStatements();
-        EXPECT_EQ(Lines(sds->SelectSQL()), QStringList({"select GOODS.*, RDB$DB_KEY as IBX_INTERNAL_DBKEY from GOODS",
-                                                        " WHERE PRICE > 0", " ORDER BY SYS$ID"}));
+        EXPECT_EQ(Lines(SelectSQL(*sds)), QStringList({"select GOODS.*, RDB$DB_KEY as IBX_INTERNAL_DBKEY from GOODS",
+                                                       " WHERE PRICE > 0", " ORDER BY SYS$ID"}));
     }
 }
 
@@ -172,8 +173,8 @@ TEST_F(SDSStatementsTest, GeneratedStatementsPrepareOnTheServer)
         sds->SetServerFilter("1 = 1");
         sds->ReadFieldDefs();
         sds->BuildStatements();
-        for (TIBSQL* sql : {&sds->SelectSQL(), &sds->InsertSQL(), &sds->UpdateSQL(), &sds->UpdateByKeySQL(),
-                            &sds->DeleteSQL(), &sds->DeleteByKeySQL(), &sds->RefreshSQL(), &sds->RefreshByKeySQL()}) {
+        for (TIBSQL* sql : {&SelectSQL(*sds), &InsertSQL(*sds), &UpdateSQL(*sds), &UpdateByKeySQL(*sds),
+                            &DeleteSQL(*sds), &DeleteByKeySQL(*sds), &RefreshSQL(*sds), &RefreshByKeySQL(*sds)}) {
             SCOPED_TRACE(sql->SQL().Text().toStdString());
             EXPECT_NO_THROW(sql->Prepare());
         }
@@ -254,8 +255,8 @@ TEST_F(SDSStatementsTest, PrimaryKeyBeatsAnEarlierUniqueIndex)
         sds->ReadFieldDefs();
         sds->BuildStatements();
         EXPECT_EQ(sds->KeyFields(), "B;A"); // segments in key order
-        EXPECT_EQ(Lines(sds->DeleteByKeySQL()), QStringList({"DELETE FROM KEYED WHERE B = :B AND A = :A"}));
-        EXPECT_EQ(Lines(sds->SelectSQL()).last(), " ORDER BY B,A");
+        EXPECT_EQ(Lines(DeleteByKeySQL(*sds)), QStringList({"DELETE FROM KEYED WHERE B = :B AND A = :A"}));
+        EXPECT_EQ(Lines(SelectSQL(*sds)).last(), " ORDER BY B,A");
         EXPECT_EQ(sds->IndexNames().size(), 3);
     }
 }
@@ -285,14 +286,13 @@ TEST_F(SDSStatementsTest, RelationWithoutKeyUsesAllFieldsCondition)
         sds->BuildStatements();
         EXPECT_TRUE(sds->KeyFields().isEmpty());
         EXPECT_TRUE(sds->IndexNames().isEmpty());
-        EXPECT_EQ(Lines(sds->DeleteByKeySQL()),
+        EXPECT_EQ(Lines(DeleteByKeySQL(*sds)),
                   QStringList({"DELETE FROM NOKEY WHERE CODE = :CODE AND AMOUNT = :AMOUNT"}));
-        EXPECT_EQ(Lines(sds->UpdateByKeySQL()),
+        EXPECT_EQ(Lines(UpdateByKeySQL(*sds)),
                   QStringList({"update NOKEY set CODE = :CODE, NOTE = :NOTE, PICTURE = :PICTURE, AMOUNT = :AMOUNT, "
                                "SYS$TIME = 'NOW' where CODE = :CODE AND AMOUNT = :AMOUNT"}));
         // No key, no order.
-        EXPECT_EQ(Lines(sds->SelectSQL()),
-                  QStringList({"select NOKEY.*, RDB$DB_KEY as IBX_INTERNAL_DBKEY from NOKEY"}));
+        EXPECT_EQ(Lines(SelectSQL(*sds)), QStringList({"select NOKEY.*, RDB$DB_KEY as IBX_INTERNAL_DBKEY from NOKEY"}));
     }
 }
 
@@ -308,7 +308,7 @@ TEST_F(SDSStatementsTest, SelectTextWithAliasesAndJoinedColumns)
                         "on C.ID = GOODS.SYS$ID where GOODS.PRICE > 0");
     sds->SetServerFilter("GOODS.NAME > ''");
     sds->ReadFieldDefs();
-    EXPECT_EQ(Lines(sds->SelectSQL()),
+    EXPECT_EQ(Lines(SelectSQL(*sds)),
               QStringList({"select GOODS.SYS$ID, GOODS.NAME, GOODS.PRICE * 2 as DOUBLED, GOODS.NAME as TITLE, "
                            "C.CNAME, GOODS.RDB$DB_KEY as IBX_INTERNAL_DBKEY from GOODS left join CATEGORY C "
                            "on C.ID = GOODS.SYS$ID where GOODS.PRICE > 0"}));
@@ -322,14 +322,14 @@ TEST_F(SDSStatementsTest, SelectTextWithAliasesAndJoinedColumns)
                                           }));
 
     sds->BuildStatements();
-    EXPECT_EQ(Lines(sds->InsertSQL()), QStringList({"insert into GOODS (SYS$ID, NAME) values (:SYS$ID, :NAME)"}));
-    EXPECT_EQ(Lines(sds->UpdateByKeySQL()),
+    EXPECT_EQ(Lines(InsertSQL(*sds)), QStringList({"insert into GOODS (SYS$ID, NAME) values (:SYS$ID, :NAME)"}));
+    EXPECT_EQ(Lines(UpdateByKeySQL(*sds)),
               QStringList({"update GOODS set SYS$ID = :SYS$ID, NAME = :NAME where GOODS.SYS$ID = :SYS$ID"}));
-    const QString cmd = Lines(sds->SelectSQL()).first();
-    EXPECT_EQ(Lines(sds->RefreshSQL()), QStringList({cmd, " AND GOODS.RDB$DB_KEY = :IBX_INTERNAL_DBKEY"}));
-    EXPECT_EQ(Lines(sds->RefreshByKeySQL()), QStringList({cmd, " AND GOODS.SYS$ID = :SYS$ID"}));
-    EXPECT_EQ(Lines(sds->SelectSQL()), QStringList({cmd, " AND GOODS.NAME > ''", " ORDER BY GOODS.SYS$ID"}));
-    for (TIBSQL* sql : {&sds->RefreshSQL(), &sds->RefreshByKeySQL(), &sds->SelectSQL()})
+    const QString cmd = Lines(SelectSQL(*sds)).first();
+    EXPECT_EQ(Lines(RefreshSQL(*sds)), QStringList({cmd, " AND GOODS.RDB$DB_KEY = :IBX_INTERNAL_DBKEY"}));
+    EXPECT_EQ(Lines(RefreshByKeySQL(*sds)), QStringList({cmd, " AND GOODS.SYS$ID = :SYS$ID"}));
+    EXPECT_EQ(Lines(SelectSQL(*sds)), QStringList({cmd, " AND GOODS.NAME > ''", " ORDER BY GOODS.SYS$ID"}));
+    for (TIBSQL* sql : {&RefreshSQL(*sds), &RefreshByKeySQL(*sds), &SelectSQL(*sds)})
         EXPECT_NO_THROW(sql->Prepare()) << sql->SQL().Text().toStdString();
 }
 
@@ -343,11 +343,11 @@ TEST_F(SDSStatementsTest, SelectTextWithoutTableIsAReadOnlyQuery)
     sds.SetCommandText("select ID, CNAME from CATEGORY");
     sds.SetServerFilter("ID > 1");
     sds.ReadFieldDefs();
-    EXPECT_EQ(Lines(sds.SelectSQL()), QStringList({"select ID, CNAME from CATEGORY", " WHERE ID > 1"}));
+    EXPECT_EQ(Lines(SelectSQL(sds)), QStringList({"select ID, CNAME from CATEGORY", " WHERE ID > 1"}));
     EXPECT_EQ(Describe(sds.FieldDefs()),
               QStringList({"ID Integer size 0 prec 0 no 0 required", "CNAME String size 20 prec 0 no 1 required"}));
     sds.BuildStatements(); // nothing to write to
-    EXPECT_TRUE(sds.InsertSQL().SQL().Lines().isEmpty());
+    EXPECT_TRUE(InsertSQL(sds).SQL().Lines().isEmpty());
 }
 
 TEST_F(SDSStatementsTest, PersistentFieldsChooseTheColumns)
@@ -367,18 +367,17 @@ TEST_F(SDSStatementsTest, PersistentFieldsChooseTheColumns)
     sds->ReadFieldDefs();
     EXPECT_EQ(sds->FieldDefs().Names(), QStringList({"SYS$ID", "NAME", "PRICE", "IBX_INTERNAL_DBKEY"}));
     sds->BuildStatements();
-    EXPECT_EQ(Lines(sds->SelectSQL()),
+    EXPECT_EQ(Lines(SelectSQL(*sds)),
               QStringList({"select SYS$ID,NAME, RDB$DB_KEY as IBX_INTERNAL_DBKEY from GOODS", " ORDER BY SYS$ID"}));
-    EXPECT_EQ(Lines(sds->InsertSQL()), QStringList({"insert into GOODS (SYS$ID, NAME) values (:SYS$ID, :NAME)"}));
+    EXPECT_EQ(Lines(InsertSQL(*sds)), QStringList({"insert into GOODS (SYS$ID, NAME) values (:SYS$ID, :NAME)"}));
 
     // The order stops at the first field that is not there or not written.
     sds->SetIndexFieldNames("NAME;NOPE;SYS$ID");
     sds->BuildStatements();
-    EXPECT_EQ(Lines(sds->SelectSQL()).last(), " ORDER BY NAME");
+    EXPECT_EQ(Lines(SelectSQL(*sds)).last(), " ORDER BY NAME");
     sds->SetIndexFieldNames("PRICE;NAME");
     sds->BuildStatements();
-    EXPECT_EQ(Lines(sds->SelectSQL()),
-              QStringList({"select SYS$ID,NAME, RDB$DB_KEY as IBX_INTERNAL_DBKEY from GOODS"}));
+    EXPECT_EQ(Lines(SelectSQL(*sds)), QStringList({"select SYS$ID,NAME, RDB$DB_KEY as IBX_INTERNAL_DBKEY from GOODS"}));
 }
 
 TEST_F(SDSStatementsTest, MasterDetailConditionJoinsTheServerFilter)
@@ -393,7 +392,7 @@ TEST_F(SDSStatementsTest, MasterDetailConditionJoinsTheServerFilter)
     sds->SetServerFilter("QTY > 0");
     EXPECT_EQ(sds->ServerCondition(), "CAT_ID=:MD_CAT_ID and QTY > 0");
     sds->BuildStatements();
-    EXPECT_EQ(Lines(sds->SelectSQL())[1], " WHERE CAT_ID=:MD_CAT_ID and QTY > 0");
+    EXPECT_EQ(Lines(SelectSQL(*sds))[1], " WHERE CAT_ID=:MD_CAT_ID and QTY > 0");
 
     sds->SetMasterFields("ID;CNAME");
     sds->SetDetailFields("CAT_ID;CODE");

@@ -6,6 +6,7 @@
 #include "IBTestDatabase.h"
 #include "MemTable.h"
 #include "SDS.h"
+#include "SDS_p.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -419,7 +420,7 @@ TEST_F(SDatabaseTest, UsersAreWrittenInAReadWriteTransaction)
         ASSERT_TRUE(db->Users()->Active());
 
         // What posting a new user does: the insert in its own transaction, committed.
-        TIBSQL& insert = db->Users()->InsertSQL();
+        TIBSQL& insert = InsertSQL(*db->Users());
         TIBTransaction* transaction = insert.Transaction();
         ASSERT_NE(transaction, nullptr);
         EXPECT_NE(transaction, db->InternalTransaction());
@@ -428,8 +429,8 @@ TEST_F(SDatabaseTest, UsersAreWrittenInAReadWriteTransaction)
         } else if (c.Given == DefaultOnly) {
             EXPECT_EQ(transaction, &byDefault);
         }
-        for (TIBSQL* sql : {&db->Users()->UpdateSQL(), &db->Users()->UpdateByKeySQL(), &db->Users()->DeleteSQL(),
-                            &db->Users()->DeleteByKeySQL()})
+        for (TIBSQL* sql : {&UpdateSQL(*db->Users()), &UpdateByKeySQL(*db->Users()), &DeleteSQL(*db->Users()),
+                            &DeleteByKeySQL(*db->Users())})
             EXPECT_EQ(sql->Transaction(), transaction) << sql->SQL().Text().toStdString();
         if (!transaction->InTransaction())
             transaction->StartTransaction();
