@@ -1,5 +1,6 @@
 #include "DBGridColumns.h"
 
+#include "DBGridGates_p.h"
 #include "DataSet.h"
 
 #include <algorithm>
@@ -29,21 +30,21 @@ QString TColumnTitle::Caption() const
 {
     if (FCaption)
         return *FCaption;
-    if (FColumn && FColumn->Field())
-        return FColumn->Field()->DisplayName();
-    return FColumn ? FColumn->FieldName() : QString();
+    if (FColumn.Field())
+        return FColumn.Field()->DisplayName();
+    return FColumn.FieldName();
 }
 
 void TColumnTitle::SetCaption(const QString& caption)
 {
     FCaption = caption;
-    FOwner.Changed();
+    TColumnsTitleGate::Changed(FColumn.Collection());
 }
 
 void TColumnTitle::SetAlignment(Qt::Alignment alignment)
 {
     FAlignment = alignment;
-    FOwner.Changed();
+    TColumnsTitleGate::Changed(FColumn.Collection());
 }
 
 void TColumnTitle::SetSortMarker(TSortMarker marker)
@@ -51,7 +52,7 @@ void TColumnTitle::SetSortMarker(TSortMarker marker)
     if (FSortMarker == marker)
         return;
     FSortMarker = marker;
-    FOwner.Changed();
+    TColumnsTitleGate::Changed(FColumn.Collection());
 }
 
 void TColumnTitle::SetSortIndex(int index)
@@ -59,12 +60,12 @@ void TColumnTitle::SetSortIndex(int index)
     if (FSortIndex == index)
         return;
     FSortIndex = index;
-    FOwner.Changed();
+    TColumnsTitleGate::Changed(FColumn.Collection());
 }
 
 // --- TColumnEx
 
-TColumnEx::TColumnEx(TDBGridColumns& owner) : FOwner(owner), FTitle(owner) { FTitle.FColumn = this; }
+TColumnEx::TColumnEx(TDBGridColumns& owner) : FOwner(owner), FTitle(*this) {}
 
 int TColumnEx::Index() const { return FOwner.IndexOf(this); }
 
@@ -73,7 +74,7 @@ void TColumnEx::SetIndex(int index) { FOwner.Move(Index(), index); }
 void TColumnEx::SetFieldName(const QString& name)
 {
     FFieldName = name;
-    TDataSet* dataSet = FOwner.FGrid.ColumnsDataSet();
+    TDataSet* dataSet = TColumnsColumnGate::DataSet(FOwner);
     FField = dataSet && dataSet->Active() ? dataSet->FindField(name) : nullptr;
     Changed();
 }
@@ -130,7 +131,7 @@ bool TColumnEx::CanModify() const
     return FField->FieldKind() == fkData;
 }
 
-void TColumnEx::Changed() { FOwner.Changed(); }
+void TColumnEx::Changed() { TColumnsColumnGate::Changed(FOwner); }
 
 // --- TDBGridColumns
 
@@ -225,7 +226,7 @@ void TDBGridColumns::BindFields()
     TDataSet* dataSet = FGrid.ColumnsDataSet();
     const bool open = dataSet && dataSet->Active();
     for (const auto& column : FItems)
-        column->FField = open ? dataSet->FindField(column->FFieldName) : nullptr;
+        TColumnFieldGate::Bind(*column, open ? dataSet->FindField(column->FieldName()) : nullptr);
 }
 
 void TDBGridColumns::Changed()

@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+class TColumnEx;
 class TDBGridColumns;
 class TField;
 
@@ -16,10 +17,11 @@ enum TColumnButtonStyle { cbsAuto, cbsEllipsis, cbsNone };
 enum TSortMarker { smNone, smDown, smUp };
 enum TDBGridColumnsState { csDefault, csCustomized };
 
+// The title of one column; lives inside its column.
 class TColumnTitle
 {
 public:
-    explicit TColumnTitle(TDBGridColumns& owner) : FOwner(owner) {}
+    explicit TColumnTitle(const TColumnEx& column) : FColumn(column) {}
 
     // The field's display name until the caller sets a caption (empty included).
     QString Caption() const;
@@ -34,9 +36,7 @@ public:
     void SetSortIndex(int index);
 
 private:
-    friend class TColumnEx;
-    TDBGridColumns& FOwner;
-    const class TColumnEx* FColumn = nullptr;
+    const TColumnEx& FColumn;
     std::optional<QString> FCaption;
     Qt::Alignment FAlignment = Qt::AlignLeft;
     TSortMarker FSortMarker = smNone;
@@ -93,7 +93,7 @@ public:
     bool CanModify() const;
 
 private:
-    friend class TDBGridColumns;
+    friend class TColumnFieldGate; // the columns bind it to its field
     friend class TColumnWidthGate; // the grid takes the widths the user drags
     void Changed();
 
@@ -152,8 +152,8 @@ public:
     void BindFields();
 
 private:
-    friend class TColumnEx;
-    friend class TColumnTitle;
+    friend class TColumnsColumnGate; // a column's changes and its data set
+    friend class TColumnsTitleGate;  // a title's changes
     void Changed();
 
     TDBGridColumnsOwner& FGrid;

@@ -505,33 +505,38 @@ void TDBGridEx::CancelEditor()
 TInplaceEditor* TDBGridEx::CreateEditor(QWidget* parent, TColumnEx* column)
 {
     TField* field = column->Field();
-    TInplaceEditor* editor = nullptr;
-    if (field && field->Lookup() && column->ButtonStyle() != cbsNone) {
-        editor = new TInplaceLookup(parent, *field);
-    } else {
-        TInplaceKind kind = TInplaceKind::Text;
-        switch (field ? field->DataType() : ftString) {
-        case ftSmallint:
-        case ftInteger:
-        case ftWord:
-        case ftLargeint:
-        case ftAutoInc:
-        case ftFloat:
-        case ftCurrency:
-        case ftBCD: kind = TInplaceKind::Number; break;
-        case ftDate:
-        case ftDateTime: kind = TInplaceKind::Date; break;
-        default: break;
-        }
-        TInplaceEdit::TButton button = TInplaceEdit::NoButton;
-        if (column->ButtonStyle() == cbsEllipsis)
-            button = TInplaceEdit::EllipsisButton;
-        else if (column->ButtonStyle() == cbsAuto && kind == TInplaceKind::Date)
-            button = TInplaceEdit::CalendarButton;
-        editor = new TInplaceEdit(parent, kind, column->EditMask(), button);
-        if (kind == TInplaceKind::Number)
-            static_cast<TInplaceEdit*>(editor)->LineEdit()->setAlignment(column->Alignment());
+    if (field && field->Lookup() && column->ButtonStyle() != cbsNone)
+        return new TInplaceLookup(parent, *field);
+    TInplaceKind kind = TInplaceKind::Text;
+    switch (field ? field->DataType() : ftString) {
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftLargeint:
+    case ftAutoInc:
+    case ftFloat:
+    case ftCurrency:
+    case ftBCD: kind = TInplaceKind::Number; break;
+    case ftDate:
+    case ftDateTime: kind = TInplaceKind::Date; break;
+    default: break;
     }
+    TInplaceEdit::TButton button = TInplaceEdit::NoButton;
+    if (column->ButtonStyle() == cbsEllipsis)
+        button = TInplaceEdit::EllipsisButton;
+    else if (column->ButtonStyle() == cbsAuto && kind == TInplaceKind::Date)
+        button = TInplaceEdit::CalendarButton;
+    auto* editor = new TInplaceEdit(parent, kind, column->EditMask(), button);
+    if (kind == TInplaceKind::Number)
+        editor->LineEdit()->setAlignment(column->Alignment());
+    return editor;
+}
+
+TInplaceEditor* TDBGridEx::AttachEditor(QWidget* parent, TColumnEx* column)
+{
+    TInplaceEditor* editor = CreateEditor(parent, column);
+    if (!editor)
+        return nullptr;
     editor->OnButtonClick = [this] {
         if (OnEditButtonClick)
             OnEditButtonClick(this);

@@ -8,11 +8,13 @@
 // visible or not, from 0; the indicator is not a column. A grid row is a
 // model row (TDBGridModel), 0 at the first data row.
 //
-// Derived grids change the behaviour through the virtual hooks: KeyDown sees
-// every key first (in the grid and in its editor) and may clear it,
-// MouseDown every press on cells, headers and the corner, GetCellParams the
-// colours of each cell, ColEnter/ColExit the column moves, ColumnsChanged
-// every update of the columns.
+// Derived grids change the behaviour through the protected virtual hooks,
+// never through friendship: KeyDown sees every key first (in the grid and in
+// its editor) and may clear it, MouseDown every press on cells, headers and
+// the corner, GetCellParams the colours of each cell, CreateEditor the kind
+// of in-place editor, ColEnter/ColExit the column moves, ColumnsChanged
+// every update of the columns. The grid's model, delegate and printer reach
+// the few private operations they need through the gates of DBGridGates_p.h.
 #pragma once
 
 #include "DBGridColumns.h"
@@ -142,16 +144,21 @@ public:
     std::function<void(TDBGridEx* grid)> OnColExit;
     std::function<void(TDBGridEx* grid, const QModelIndex& cell)> OnDblClick;
 
-    // Called by the model for every cell it paints (the fields show the
-    // cell's record): the column colour first, then the hook.
-    virtual void GetCellParams(TCellParams& params);
-
     // The header row and column objects (for tests and derived grids).
     TDBGridHeader* TitleHeader() const { return FHeader; }
     QTableView* FrozenView() const { return FFrozenView; }
     TDBGridModel* GridModel() const { return FModel; }
 
 protected:
+    // Called by the model for every cell it paints and by the printer for
+    // every cell it prints (the fields show the cell's record), with the
+    // column colour already in; the default asks OnGetCellParams.
+    virtual void GetCellParams(TCellParams& params);
+    // The editor for a cell of column, a child of parent; the default picks
+    // it by the field (a lookup drop-down, a number, a date with its
+    // calendar button, or text) and the column's mask and button style.
+    // The grid wires up the editor's button and keys itself.
+    virtual TInplaceEditor* CreateEditor(QWidget* parent, TColumnEx* column);
     // Every key in the grid and in its editor comes here first; clearing key
     // (0) stops it. Editor keys arrive with EditorMode() true.
     virtual void KeyDown(int& key, Qt::KeyboardModifiers shift);
@@ -188,6 +195,7 @@ protected:
 private:
     friend class TDBGridDelegateGate;
     friend class TDBGridModelGate;
+    friend class TDBGridPrinterGate;
     class TGridDataLink;
 
     TDataSet* ColumnsDataSet() const override { return FDataLink.Active() ? DataSet() : nullptr; }
@@ -220,7 +228,8 @@ private:
     // one, the next record (appended at the end when allowed).
     void MoveToNextColumn(bool forward, bool wrapToNextRecord);
     int NextTabColumn(int from, bool forward) const;
-    TInplaceEditor* CreateEditor(QWidget* parent, TColumnEx* column);
+    // The editor CreateEditor makes, its button and keys routed to the grid.
+    TInplaceEditor* AttachEditor(QWidget* parent, TColumnEx* column);
     void EditorDestroyed(QWidget* editor);
     void UpdateFrozenView();
     void UpdateFrozenGeometry();

@@ -64,7 +64,7 @@ void TDBGridModel::FillRow(int row) const
                 cell.Params.Column = column;
                 cell.Params.Row = row;
                 cell.Params.Background = column->Color();
-                FGrid.GetCellParams(cell.Params);
+                TDBGridModelGate::GetCellParams(FGrid, cell.Params);
             }
         });
     } catch (...) {
@@ -85,7 +85,7 @@ TCellParams TDBGridModel::CellParams(int row, int column, bool highlighted) cons
     params.Row = row;
     params.Highlighted = true;
     try {
-        WithRow(row, [&] { FGrid.GetCellParams(params); });
+        WithRow(row, [&] { TDBGridModelGate::GetCellParams(FGrid, params); });
     } catch (...) {
     }
     return params;

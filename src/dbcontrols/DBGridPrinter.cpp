@@ -1,6 +1,7 @@
 #include "DBGridPrinter.h"
 
 #include "DBGridEx.h"
+#include "DBGridGates_p.h"
 #include "DateTime.h"
 #include "SysUtils.h"
 
@@ -259,7 +260,7 @@ int TDBGridPrinter::PaintTable(QPainter& painter, const TLayout& layout, const T
                 params.Row = row;
                 params.Background = column.Column->Color();
                 if (colored)
-                    FGrid->GetCellParams(params);
+                    TDBGridPrinterGate::GetCellParams(*FGrid, params);
                 if (colored && params.Background.isValid())
                     painter.fillRect(cell, params.Background);
                 painter.setPen(gridPen);

@@ -213,7 +213,7 @@ TDBGridDelegate::TDBGridDelegate(TDBGridEx& grid) : QStyledItemDelegate(&grid), 
 
 QWidget* TDBGridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const
 {
-    return TDBGridDelegateGate::CreateEditor(FGrid, parent, FGrid.Columns()[index.column()]);
+    return TDBGridDelegateGate::AttachEditor(FGrid, parent, FGrid.Columns()[index.column()]);
 }
 
 void TDBGridDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const

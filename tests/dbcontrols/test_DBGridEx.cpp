@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QLineEdit>
+#include <QPointer>
 #include <QScrollBar>
 #include <QTimer>
 
@@ -727,6 +728,69 @@ TEST_F(GridTest, DerivedGridsSeeKeysMouseAndColumnMovesFirst)
     EXPECT_EQ(grid.Presses[3].X, 0);
     EXPECT_EQ(grid.Presses[3].Y, 1 + 1 + 1);
     EXPECT_EQ(Table().RecNo(), 2); // the indicator press made its row current
+}
+
+// A derived grid that colours one record and makes the name column's editor
+// itself, the way the framework's grid takes the colour and editor hooks.
+class TColouringGrid : public TDBGridEx
+{
+public:
+    QPointer<TInplaceEdit> OwnEditor;
+
+protected:
+    void GetCellParams(TCellParams& params) override
+    {
+        TDBGridEx::GetCellParams(params);
+        if (DataSet()->FieldByName(QStringLiteral("ID"))->AsInteger() == 2)
+            params.Background = QColor(0, 128, 0);
+    }
+    TInplaceEditor* CreateEditor(QWidget* parent, TColumnEx* column) override
+    {
+        if (column->FieldName() != QStringLiteral("NAME"))
+            return TDBGridEx::CreateEditor(parent, column);
+        OwnEditor = new TInplaceEdit(parent, TInplaceKind::Text, QString(), TInplaceEdit::EllipsisButton);
+        return OwnEditor;
+    }
+};
+
+TEST_F(GridTest, DerivedGridsColourCellsAndMakeTheirOwnEditors)
+{
+    TColouringGrid grid;
+    grid.resize(600, 300);
+    grid.SetDataSource(&FSource);
+    grid.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&grid));
+    grid.setFocus();
+
+    // The model paints with the derived colours; the caller's hook still runs.
+    int asked = 0;
+    grid.OnGetCellParams = [&](TDBGridEx*, TCellParams&) { ++asked; };
+    EXPECT_EQ(grid.GridModel()->CellParams(1, NameColumn, false).Background, QColor(0, 128, 0));
+    EXPECT_FALSE(grid.GridModel()->CellParams(0, NameColumn, false).Background.isValid());
+    EXPECT_EQ(grid.GridModel()->CellParams(1, NameColumn, true).Background, QColor(0, 128, 0));
+    EXPECT_GT(asked, 0);
+    EXPECT_EQ(Table().RecNo(), 1);
+
+    // The derived editor is wired up as the grid's own: its button and its
+    // keys reach the grid.
+    int clicks = 0;
+    grid.OnEditButtonClick = [&](TDBGridEx*) { ++clicks; };
+    grid.SetSelectedIndex(NameColumn);
+    ASSERT_TRUE(grid.ShowEditor());
+    ASSERT_TRUE(grid.OwnEditor);
+    EXPECT_EQ(grid.InplaceEditor(), grid.OwnEditor.data());
+    grid.OwnEditor->ClickButton();
+    EXPECT_EQ(clicks, 1);
+    QTest::keyClick(grid.OwnEditor->LineEdit(), Qt::Key_Escape);
+    EXPECT_FALSE(grid.EditorMode());
+    EXPECT_EQ(Table().State(), dsBrowse);
+
+    // The other columns keep the grid's editors.
+    grid.SetSelectedIndex(PriceColumn);
+    ASSERT_TRUE(grid.ShowEditor());
+    EXPECT_NE(grid.InplaceEditor(), grid.OwnEditor.data());
+    EXPECT_TRUE(qobject_cast<TInplaceEdit*>(grid.InplaceEditor()));
+    grid.CancelRecord();
 }
 
 } // namespace
