@@ -17,7 +17,7 @@
 
 #include <algorithm>
 
-QString QtInputMask(const QString& editMask)
+QString QtInputMask(const QString& editMask, TMaskSeparators separators)
 {
     // "mask;save literals;blank": only the mask and the blank matter here.
     const QStringList parts = editMask.split(QLatin1Char(';'));
@@ -31,6 +31,12 @@ QString QtInputMask(const QString& editMask)
         if (QtSpecial.contains(c))
             result += QLatin1Char('\\');
         result += c;
+    };
+    const auto separator = [&](QChar c) {
+        if (separators == TMaskSeparators::Escaped)
+            result += QLatin1Char('\\') + c;
+        else
+            literal(c);
     };
     for (qsizetype i = 0; i < mask.size(); ++i) {
         const QChar c = mask[i];
@@ -55,8 +61,8 @@ QString QtInputMask(const QString& editMask)
             }
             break;
         case '!': break; // leading blanks are dropped anyway
-        case '/': literal(FormatSettings().DateSeparator); break;
-        case ':': literal(FormatSettings().TimeSeparator); break;
+        case '/': separator(FormatSettings().DateSeparator); break;
+        case ':': separator(FormatSettings().TimeSeparator); break;
         case '\\':
             if (i + 1 < mask.size())
                 literal(mask[++i]);

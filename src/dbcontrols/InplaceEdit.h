@@ -18,9 +18,14 @@ class TColumnEx;
 class TDBGridEx;
 class TField;
 
-// The toolkit's edit mask ("!99.99.0000;1;_") in Qt's input mask language;
+// How the date and time separators of a mask ('/' and ':') are written:
+// escaped only where Qt would read the separator as a mask character, or
+// always. Qt reads both alike; the filter dialog's masks carry them escaped.
+enum class TMaskSeparators { AsNeeded, Escaped };
+
+// The toolkit's edit mask ("!99/99/0000;1;_") in Qt's input mask language;
 // empty for no mask.
-QString QtInputMask(const QString& editMask);
+QString QtInputMask(const QString& editMask, TMaskSeparators separators = TMaskSeparators::AsNeeded);
 
 class TInplaceEditor : public QWidget
 {

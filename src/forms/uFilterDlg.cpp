@@ -312,7 +312,6 @@ void TfFilterDlg::OfferKinds()
     ShowPanel();
 }
 
-// The kinds of filter the chosen field's category allows, as radio buttons.
 void TfFilterDlg::OfferKindsOfField()
 {
     const QScopedValueRollback<bool> loading(FLoading, true);
@@ -358,7 +357,7 @@ void TfFilterDlg::ShowPanel()
 void TfFilterDlg::SetDateMasks(bool withTime)
 {
     FDateMaskWithTime = withTime;
-    const QString mask = QtInputMask(withTime ? DateTimeMask : DateMask);
+    const QString mask = QtInputMask(withTime ? DateTimeMask : DateMask, TMaskSeparators::Escaped);
     const QScopedValueRollback<bool> loading(FLoading, true);
     for (QLineEdit* edit : {eDatBeg, eDatEnd})
         if (edit->inputMask() != mask)

@@ -115,8 +115,10 @@ private:
     TField* ChosenField() const;
     TFieldCategory ChosenCategory() const;
     uint8_t ChosenKind() const;
-    // Offers the kinds of the chosen field's category, the default chosen.
+    // Offers the kinds of the chosen field's category, the default chosen,
+    // and shows the chosen kind's panel.
     void OfferKinds();
+    // The kinds alone, as rgFType's items, and the category's date masks.
     void OfferKindsOfField();
     // Shows the panel of the chosen field and kind, the others hidden.
     void ShowPanel();

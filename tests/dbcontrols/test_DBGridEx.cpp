@@ -396,6 +396,14 @@ TEST(InplaceEdit, ToolkitMasksBecomeQtMasks)
     FormatSettings() = TFormatSettings();
     for (const auto& c : cases)
         EXPECT_EQ(QtInputMask(QString::fromUtf8(c.Toolkit)), QString::fromUtf8(c.Qt)) << c.Toolkit;
+
+    // Separators written escaped (the filter dialog's date masks); one that
+    // is a Qt mask character is escaped either way, not read as a digit.
+    const QString stamp = QStringLiteral("!99/99/0000 90:00:00;1;_");
+    EXPECT_EQ(QtInputMask(stamp, TMaskSeparators::Escaped), QStringLiteral("00\\.00\\.9999 09\\:99\\:99;_"));
+    FormatSettings().DateSeparator = QLatin1Char('0');
+    EXPECT_EQ(QtInputMask(stamp), QStringLiteral("00\\000\\09999 09:99:99;_"));
+    EXPECT_EQ(QtInputMask(stamp, TMaskSeparators::Escaped), QStringLiteral("00\\000\\09999 09\\:99\\:99;_"));
     FormatSettings() = saved;
 }
 

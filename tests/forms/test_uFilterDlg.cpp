@@ -2,6 +2,7 @@
 #include "FilterFixture.h"
 
 #include "Dialogs.h"
+#include "Exceptions.h"
 #include "FrameworkForms.h"
 #include "SysUtils.h"
 #include "uFilterDlg.h"
@@ -151,7 +152,7 @@ TEST_F(FilterDialogTest, FieldsOfferedAndThePrefillOfEachCategory)
          {QStringLiteral("Интервал"), QStringLiteral("Список значений")},
          QStringLiteral("\"DT\"   С   '15.03.2026'   ПО   '15.03.2026'"),
          [](TfFilterDlg& dlg) {
-             EXPECT_EQ(dlg.eDatBeg->inputMask(), QStringLiteral("00.00.9999;_"));
+             EXPECT_EQ(dlg.eDatBeg->inputMask(), QStringLiteral("00\\.00\\.9999;_"));
              EXPECT_EQ(dlg.eDatBeg->text(), QStringLiteral("15.03.2026"));
              EXPECT_EQ(QApplication::focusWidget(), dlg.eDatBeg);
          }},
@@ -160,7 +161,7 @@ TEST_F(FilterDialogTest, FieldsOfferedAndThePrefillOfEachCategory)
          {QStringLiteral("Интервал"), QStringLiteral("Список значений")},
          QStringLiteral("\"STAMP\"   С   '15.03.2026'   ПО   '15.03.2026'"),
          [](TfFilterDlg& dlg) {
-             EXPECT_EQ(dlg.eDatEnd->inputMask(), QStringLiteral("00.00.9999 09:99:99;_"));
+             EXPECT_EQ(dlg.eDatEnd->inputMask(), QStringLiteral("00\\.00\\.9999 09\\:99\\:99;_"));
              EXPECT_EQ(dlg.eDatEnd->text(), QStringLiteral("15.03.2026 10:30:00"));
              EXPECT_EQ(dlg.Filters().at(0)->DateTo, Day(2026, 3, 15) + EncodeTime(10, 30, 0, 0));
          }},
@@ -240,6 +241,25 @@ TEST_F(FilterDialogTest, AFieldWithAFilterSelectsItsLineAndCancelKeepsTheList)
         dlg.Button1->click();
     }));
     EXPECT_EQ(filters.size(), 2u);
+}
+
+TEST_F(FilterDialogTest, AFieldWhoseTextFailsLeavesTheDialogLiveForTheNextShowing)
+{
+    // The prefill fails half way: the error reaches the caller, and the
+    // dialog (one for the whole program) is not left filling its editor.
+    data.Field("NAME")->OnGetText = [](TField*, QString&, bool) { throw Exception(QStringLiteral("нет текста")); };
+    EXPECT_THROW(ShowFilterDialog(&data.Source, data.Field("NAME"), filters), Exception);
+    data.Field("NAME")->OnGetText = nullptr;
+    EXPECT_TRUE(filters.empty());
+
+    filters.push_back(std::make_unique<TFieldFilter>(data.Field("PRICE"), fkNumberRange));
+    filters.back()->NumberFrom = 1;
+    filters.back()->NumberTo = 20;
+    EXPECT_FALSE(Open("PRICE", [](TfFilterDlg& dlg) {
+        dlg.eFloatEnd->setText(QStringLiteral("5"));
+        EXPECT_EQ(dlg.lbAllFilters->item(0)->text(), QStringLiteral("1 <= \"PRICE\" <= 5")) << "live";
+        dlg.Button1->click();
+    }));
 }
 
 TEST_F(FilterDialogTest, AddReplaceDeleteAndTheListKinds)
