@@ -4,6 +4,7 @@
 #pragma once
 
 #include <charconv>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -12,17 +13,21 @@
 namespace SessionProtocol {
 
 // What f_LockRecord and F_PostEvent return; each code means one thing.
+// F_UNLOCKRECORD answers a yes or no instead (1 when the session held the
+// lock), and f_RegisterUserSession the new handle.
 enum TResult : int32_t {
     Ok = 0,
     // The lock could not be recorded.
     OutOfMemory = -100,
-    // The call named no record.
+    // The call named no record (a null row address).
     NoRecord = -200,
-    // No session has that handle: never registered, unregistered, or
-    // forgotten with its attachment.
+    // No session of the database has that handle: never registered,
+    // unregistered, forgotten with its attachment, or no session registered
+    // with the database in this process at all.
     UnknownSession = -400,
-    // No session was ever registered with the database in this server (it
-    // restarted since the client registered, say).
+    // An unknown database. The functions never answer it: a database without
+    // sessions gives UnknownSession, as it always has. The client still reads
+    // it, with a message of its own.
     UnknownDatabase = -450,
     // Another live session holds the record.
     LockedByOther = -1100,
@@ -49,7 +54,9 @@ struct TEventLine
 
 inline constexpr char EventSeparator = ';';
 inline constexpr char EventEnd = '\n';
-inline constexpr size_t RecordHexDigits = 16;
+// A row address (RDB$DB_KEY of a table) is 8 bytes.
+inline constexpr size_t RecordBytes = 8;
+inline constexpr size_t RecordHexDigits = 2 * RecordBytes;
 
 namespace Detail {
 

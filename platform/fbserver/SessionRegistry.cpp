@@ -69,11 +69,7 @@ TLockAttempt TRegistry::Lock(const std::string& database, int32_t handle, const 
     std::lock_guard guard(FMutex);
     TLockAttempt attempt;
     const auto db = FDatabases.find(database);
-    if (db == FDatabases.end()) {
-        attempt.Result = SessionProtocol::UnknownDatabase;
-        return attempt;
-    }
-    if (!db->second.Sessions.contains(handle)) {
+    if (db == FDatabases.end() || !db->second.Sessions.contains(handle)) {
         attempt.Result = SessionProtocol::UnknownSession;
         return attempt;
     }

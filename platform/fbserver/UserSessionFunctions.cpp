@@ -147,7 +147,7 @@ bool ForgetIfGone(TStatus* status, IExternalContext* context, int64_t attachment
     return true;
 }
 
-std::string RecordOf(const char* bytes) { return std::string(bytes, 8); }
+std::string RecordOf(const char* bytes) { return std::string(bytes, SessionProtocol::RecordBytes); }
 
 std::string Text(const char* data, unsigned length) { return std::string(data, length); }
 
@@ -208,8 +208,8 @@ FB_UDR_END_FUNCTION
 create function f_LockRecord (hs integer, rn char(8) character set octets) returns integer
     external name 'fbsession!lock_record' engine udr;
 0 locked for the session (also when it held the lock already), -1100 held by
-another live session, -450 no session registered with the database, -400
-unknown session, -200 no record, -100 out of memory (SessionProtocol::TResult).
+another live session, -400 unknown session, -200 no record, -100 out of
+memory (SessionProtocol::TResult).
 ***/
 FB_UDR_BEGIN_FUNCTION(lock_record)
     FB_UDR_MESSAGE(InMessage, (FB_INTEGER, hs)(FB_INTL_CHAR(8, CharsetOctets), rn));

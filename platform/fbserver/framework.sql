@@ -36,9 +36,8 @@ CREATE FUNCTION f_RegisterUserSession (USER_ID INTEGER) RETURNS INTEGER
 CREATE FUNCTION f_UnregisterUserSession (HS INTEGER) RETURNS INTEGER
   EXTERNAL NAME 'fbsession!unregister_session' ENGINE UDR;
 
--- 0 locked for the session, -1100 held by another live session, -450 no
--- session registered with the database, -400 unknown session, -200 no
--- record, -100 out of memory.
+-- 0 locked for the session, -1100 held by another live session, -400
+-- unknown session, -200 no record, -100 out of memory.
 CREATE FUNCTION f_LockRecord (HS INTEGER, RN CHAR(8) CHARACTER SET OCTETS) RETURNS INTEGER
   EXTERNAL NAME 'fbsession!lock_record' ENGINE UDR;
 

@@ -32,6 +32,8 @@ private:
     TIBSQL& FSQL;
 };
 
+static_assert(std::tuple_size_v<TRecordID> == SessionProtocol::RecordBytes, "a record is a row address");
+
 QByteArray Bytes(const TRecordID& id)
 {
     return QByteArray(reinterpret_cast<const char*>(id.data()), static_cast<qsizetype>(id.size()));
@@ -121,10 +123,12 @@ void TUserSession::LockRecord(const TRecordID& id, bool prompt)
         if (prompt && MessageDlg(LockPromptText, mtInformation, mbYesNo) == mrYes)
             ShowMessage(GetLockInfo(id));
         throw EAbort(LockedByOtherText, 1);
+    // Never answered by our functions (see TResult), still read as ever.
     case SessionProtocol::UnknownDatabase: throw Exception(QStringLiteral("Ошибка блокировки (неизвестная база)"));
     case SessionProtocol::UnknownSession: throw Exception(QStringLiteral("Ошибка блокировки (неизвестная сессия)"));
     case SessionProtocol::OutOfMemory: throw Exception(QStringLiteral("Ошибка блокировки (отсутствует память)"));
-    default: throw Exception(QStringLiteral("Ошибка блокировки"), 2);
+    default: // NoRecord among them, which cannot come back: a record is always bound
+        throw Exception(QStringLiteral("Ошибка блокировки"), 2);
     }
 }
 

@@ -42,7 +42,7 @@ QString QuotedSQL(const QString& text);
 // or read by the listener from the server (then Source is null).
 struct TMsgEventRec
 {
-    int32_t Kind = 0;      // 10 for record changes
+    int32_t Kind = 0;      // SessionProtocol::RecordChangeKind for record changes
     int32_t Operation = 0; // 0 modified, 1 inserted, 2 deleted
     QString TableName;
     TRecordID RecordID{};
@@ -148,7 +148,7 @@ private:
 
 // The listener thread: an attachment of its own to the session's database,
 // GetEventsStatement's text run there every interval; each line it returns
-// ("sender;param;kind;operation;record hex;table") becomes a queued event.
+// (SessionProtocol::TEventLine) becomes a queued event.
 class TEventListener
 {
 public:

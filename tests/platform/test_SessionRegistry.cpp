@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 using namespace UserSessions;
 using SessionProtocol::TEventLine;
 
@@ -76,7 +78,11 @@ TEST(SessionRegistry, LocksAnswerForTheirHolder)
     };
     for (const Step& step : steps)
         EXPECT_EQ(registry.Lock(Db, step.Session, step.Record).Result, step.Result) << step.What;
-    EXPECT_EQ(registry.Lock(Other, anna, Row1).Result, SessionProtocol::UnknownDatabase);
+    // A database nobody registered with knows no session either: the same
+    // answer, never UnknownDatabase, which the client shows differently.
+    EXPECT_EQ(registry.Lock(Other, anna, Row1).Result, SessionProtocol::UnknownSession);
+    EXPECT_FALSE(registry.Holder(Other, Row1).Locked) << "a lock belongs to its database";
+    EXPECT_FALSE(registry.Unlock(Other, anna, Row1));
 
     const TLockAttempt refused = registry.Lock(Db, boris, Row1);
     EXPECT_EQ(refused.HolderAttachment, 100) << "whose attachment to ask about";
@@ -120,6 +126,33 @@ TEST(SessionRegistry, EventsReachEveryOtherListenerInOrderAndInPieces)
     EXPECT_TRUE(longQueues.empty());
 }
 
+TEST(SessionRegistry, EventsStayInTheirDatabaseAndGoWithTheirReader)
+{
+    TRegistry registry;
+    const int32_t sender = registry.Register(Db, 1, 100, "A");
+    const int32_t reader = registry.Register(Db, 2, 200, "B");
+    registry.Register(Other, 3, 300, "C");
+    const int32_t elsewhere = registry.Register(Other, 4, 400, "D");
+    ASSERT_EQ(elsewhere, reader) << "the reader's handle in another database";
+    registry.TakeEvents(Db, reader, 0);
+    registry.TakeEvents(Other, elsewhere, 0);
+    std::vector<int64_t> longQueues;
+
+    ASSERT_TRUE(registry.Post(Db, sender, "to B", longQueues));
+    EXPECT_EQ(registry.TakeEvents(Other, elsewhere, 8000), "");
+    EXPECT_FALSE(registry.Post(Other, 3, "no such sender there", longQueues));
+
+    // Unregistered with lines unread: they go, and the handle reads nothing more.
+    registry.Unregister(Db, reader);
+    ASSERT_TRUE(registry.Post(Db, sender, "after B", longQueues));
+    EXPECT_EQ(registry.TakeEvents(Db, reader, 8000), "");
+    TSession session;
+    EXPECT_FALSE(registry.SessionOf(Db, reader, session)) << "taking does not bring a session back";
+    registry.Unregister(Db, reader); // twice: harmless
+    registry.Unregister("/data/never.fdb", 1);
+    EXPECT_TRUE(registry.SessionOf(Other, elsewhere, session));
+}
+
 TEST(SessionRegistry, AReaderThatStopsReadingIsReportedAndKeepsTheNewestLines)
 {
     TRegistry registry;
@@ -145,6 +178,7 @@ TEST(SessionProtocol, EventLinesRoundTrip)
         {1, -5, 10, 0, "00000000000000FF", "O'Brien;s"},
         {12, 3, 10, 1, "abcdef0123456789", "Товары;склад"},
         {2, 0, 10, 0, "0100000000000000", ""},
+        {INT32_MAX, INT32_MIN, -1, 0, "FFFFFFFFFFFFFFFF", ";"},
     };
     for (const TEventLine& event : cases) {
         const std::string line = SessionProtocol::FormatEventLine(event);
@@ -153,6 +187,13 @@ TEST(SessionProtocol, EventLinesRoundTrip)
     }
     EXPECT_EQ(SessionProtocol::FormatEventLine({3, 0, 10, 2, "0201000000000000", "GOODS"}),
               "3;0;10;2;0201000000000000;GOODS");
+
+    // A null record is written as an empty field, and such a line is no event.
+    const std::string noRecord = SessionProtocol::FormatEventLine({4, 0, 10, 1, "", "GOODS"});
+    EXPECT_EQ(noRecord, "4;0;10;1;;GOODS");
+    EXPECT_FALSE(SessionProtocol::ParseEventLine(noRecord));
+    // A separator in the record cannot move the table name.
+    EXPECT_EQ(SessionProtocol::FormatEventLine({4, 0, 10, 1, "01;02", "GOODS"}), "4;0;10;1;01 02;GOODS");
 
     // A line break in a value cannot split the event.
     const auto broken = SessionProtocol::ParseEventLine(
