@@ -849,8 +849,9 @@ void TField::SetText(const QString& text)
     // else a separator is the field's conversion error, never dropped (a
     // decimal comma under a locale that groups with commas would multiply
     // the value).
-    if ((IsIntegerType(FDataType) || IsFloatType(FDataType)) && ShowsThousandSeparators())
-        if (const std::optional<QString> plain = RemoveThousandSeparators(text)) {
+    if (IsIntegerType(FDataType) || IsFloatType(FDataType))
+        if (const std::optional<QString> plain = RemoveThousandSeparators(text);
+            plain && *plain != text && ShowsThousandSeparators()) {
             SetAsString(*plain);
             return;
         }

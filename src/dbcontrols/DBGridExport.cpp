@@ -148,8 +148,10 @@ void ImportText(TField& field, const QString& text, bool null)
         field.SetAsString(text); // an empty text stays a text, not a null
     } else if (IsNumber(type) && IsExchangeNumber(text)) {
         field.SetAsString(text); // "." is the decimal mark in every locale
-    } else if (IsDateTime(type) && ExchangeDateTimeValue(type, text)) {
-        field.SetAsDateTime(*ExchangeDateTimeValue(type, text));
+    } else if (const std::optional<TDateTime> value = IsDateTime(type) ? ExchangeDateTimeValue(type, text)
+                                                                       : std::nullopt;
+               value) {
+        field.SetAsDateTime(*value);
     } else {
         // Files written before the exchange format kept the locale's text:
         // the field reads it as typed text, or refuses it.
@@ -496,7 +498,8 @@ THeader MatchHeader(TDataSet& dataSet, const TCSVRecord& header)
                 if (candidate->DisplayName().compare(name, Qt::CaseInsensitive) == 0)
                     field = candidate;
         if (!field) {
-            result.Fault = QStringLiteral("в таблице нет поля \"%1\"").arg(name.left(80));
+            result.Fault = name.isEmpty() ? QStringLiteral("у столбца %1 нет названия").arg(result.Fields.size() + 1)
+                                          : QStringLiteral("в таблице нет поля \"%1\"").arg(name.left(80));
             return result;
         }
         if (std::find(seen.begin(), seen.end(), field) != seen.end()) {

@@ -302,6 +302,7 @@ TEST_F(CSVTest, AFaultyFileStopsWithTheLineAndTheReasonInsteadOfLosingData)
          QStringLiteral("после закрывающей кавычки стоит \"c\"")},
         {"header naming no field", "S;unknown\r\na;1\r\n", 1, QStringLiteral("в таблице нет поля \"unknown\"")},
         {"comma-separated header naming no field", "S,X\r\na,1\r\n", 1, QStringLiteral("нет поля \"S,X\"")},
+        {"title missing", "S;;I\r\na;b;1\r\n", 1, QStringLiteral("у столбца 2 нет названия")},
         {"field named twice", "S;I;s\r\na;1;b\r\n", 1, QStringLiteral("поле \"s\" названо в заголовке дважды")},
         {"short row", "S;I;F\r\na;1;2\r\nb;2\r\n", 3, QStringLiteral("значений 2, а в заголовке столбцов 3")},
         {"long row", "S;I\r\na;1\r\nb;2;3\r\n", 3, QStringLiteral("значений 3, а в заголовке столбцов 2")},
