@@ -845,15 +845,26 @@ void TField::SetText(const QString& text)
         OnSetText(this, text);
         return;
     }
-    if (IsIntegerType(FDataType) || IsFloatType(FDataType)) {
-        // Text shown in a format with thousand separators reads back.
-        const TFormatSettings& settings = FormatSettings();
-        if (settings.ThousandSeparator != settings.DecimalSeparator && text.contains(settings.ThousandSeparator)) {
-            SetAsString(QString(text).remove(settings.ThousandSeparator));
+    // Text shown in a format with thousand separators reads back; anywhere
+    // else a separator is the field's conversion error, never dropped (a
+    // decimal comma under a locale that groups with commas would multiply
+    // the value).
+    if (IsIntegerType(FDataType) || IsFloatType(FDataType))
+        if (const std::optional<QString> plain = RemoveThousandSeparators(text);
+            plain && *plain != text && ShowsThousandSeparators()) {
+            SetAsString(*plain);
             return;
         }
-    }
     SetAsString(text);
+}
+
+bool TField::ShowsThousandSeparators() const
+{
+    const QChar group = FormatSettings().ThousandSeparator;
+    if (group.isNull())
+        return false;
+    const Variant sample(1234567.0);
+    return FormatValue(sample, true).contains(group) || FormatValue(sample, false).contains(group);
 }
 
 int TField::DefaultDisplayWidth() const

@@ -138,6 +138,8 @@ protected:
     virtual QString FormatValue(const Variant& value, bool displayText) const;
     virtual int DefaultDisplayWidth() const;
     QString GetText(bool displayText) const;
+    // Whether the display or the edit text groups thousands.
+    bool ShowsThousandSeparators() const;
     // The value as Value() gives it, without a copy where the data set holds
     // it (held keeps it otherwise).
     const Variant& ValueRef(Variant& held) const;

@@ -4,22 +4,131 @@
 #include "DataSet.h"
 #include "Exceptions.h"
 
+#include "SysUtils.h"
+
 #include <QFile>
+#include <QRegularExpression>
 #include <QSaveFile>
+#include <QStringDecoder>
 
 #include <xlsxwriter.h>
 
 #include <algorithm>
+#include <cmath>
+#include <optional>
 
 namespace {
 
 bool IsBinary(const TField& field) { return field.DataType() == ftBytes || field.DataType() == ftBlob; }
 
+bool IsNumber(TFieldType type)
+{
+    switch (type) {
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftAutoInc:
+    case ftLargeint:
+    case ftFloat:
+    case ftCurrency:
+    case ftBCD: return true;
+    default: return false;
+    }
+}
+
+bool IsDateTime(TFieldType type) { return type == ftDate || type == ftTime || type == ftDateTime; }
+
+// Numbers and dates travel in one format whatever the locale of the machine
+// that writes or reads them: "." before the decimals, no group separators,
+// dates as yyyy-mm-dd and times as hh:nn:ss(.zzz).
+const TFormatSettings& ExchangeSettings()
+{
+    static const TFormatSettings settings = [] {
+        TFormatSettings s;
+        s.DecimalSeparator = QLatin1Char('.');
+        s.ThousandSeparator = QChar();
+        s.DateSeparator = QLatin1Char('-');
+        s.TimeSeparator = QLatin1Char(':');
+        return s;
+    }();
+    return settings;
+}
+
+QString ExchangeDateTime(TFieldType type, TDateTime value)
+{
+    const bool milliseconds = std::llround(value * 86400000.0) % 1000 != 0;
+    const QString time = milliseconds ? QStringLiteral("hh:nn:ss.zzz") : QStringLiteral("hh:nn:ss");
+    const QString pattern = type == ftDate   ? QStringLiteral("yyyy-mm-dd")
+                            : type == ftTime ? time
+                                             : QStringLiteral("yyyy-mm-dd ") + time;
+    return FormatDateTime(pattern, value, ExchangeSettings());
+}
+
 QString ExportText(const TField& field)
 {
     if (IsBinary(field))
         return QString::fromLatin1(field.AsBytes().toHex());
+    const TFieldType type = field.DataType();
+    if (IsNumber(type)) // AsString has every digit and no groups; only its decimal mark is the locale's
+        return field.AsString().replace(FormatSettings().DecimalSeparator, QLatin1Char('.'));
+    if (IsDateTime(type))
+        return ExchangeDateTime(type, field.AsDateTime());
     return field.Text();
+}
+
+// A number as ExportText writes it.
+bool IsExchangeNumber(const QString& text)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[-+]?[0-9]+(\\.[0-9]+)?([eE][-+]?[0-9]+)?$"));
+    return pattern.match(text).hasMatch();
+}
+
+// A date, time or date and time as ExportText writes it ("T" may stand for
+// the blank); none for any other text.
+std::optional<TDateTime> ExchangeDateTimeValue(TFieldType type, const QString& text)
+{
+    static const QRegularExpression date(QStringLiteral("^(\\d{4})-(\\d{2})-(\\d{2})(?:[ T](.*))?$"));
+    static const QRegularExpression time(QStringLiteral("^(\\d{2}):(\\d{2})(?::(\\d{2})(?:\\.(\\d{1,3}))?)?$"));
+    TDateTime result = 0;
+    QString timeText = text;
+    if (type != ftTime) {
+        const QRegularExpressionMatch match = date.match(text);
+        if (!match.hasMatch())
+            return std::nullopt;
+        const std::optional<TDateTime> day = TryEncodeDate(match.captured(1).toInt(), match.captured(2).toInt(),
+                                                           match.captured(3).toInt());
+        if (!day)
+            return std::nullopt;
+        result = *day;
+        timeText = match.captured(4);
+        if (!match.hasCaptured(4))
+            return result;
+    }
+    const QRegularExpressionMatch match = time.match(timeText);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const std::optional<TDateTime> dayTime = TryEncodeTime(
+        match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt(),
+        match.captured(4).leftJustified(3, QLatin1Char('0')).toInt());
+    if (!dayTime)
+        return std::nullopt;
+    return result < 0 ? result - *dayTime : result + *dayTime;
+}
+
+[[noreturn]] void RefuseValue(const TField& field, const QString& reason)
+{
+    throw EConvertError(QStringLiteral("поле \"%1\": %2").arg(field.DisplayName(), reason));
+}
+
+void ImportBytes(TField& field, const QString& text)
+{
+    static const QRegularExpression hex(QStringLiteral("^([0-9A-Fa-f]{2})*$"));
+    if (!hex.match(text).hasMatch())
+        RefuseValue(field, QStringLiteral("значение \"%1\" не записано шестнадцатеричными цифрами").arg(text.left(40)));
+    const QByteArray bytes = QByteArray::fromHex(text.toLatin1());
+    if (field.DataType() == ftBytes && field.Size() > 0 && bytes.size() > field.Size())
+        RefuseValue(field, QStringLiteral("%1 байт не помещаются в поле из %2").arg(bytes.size()).arg(field.Size()));
+    field.SetAsBytes(bytes);
 }
 
 void ImportText(TField& field, const QString& text, bool null)
@@ -28,12 +137,26 @@ void ImportText(TField& field, const QString& text, bool null)
         field.Clear();
         return;
     }
-    if (IsBinary(field))
-        field.SetAsBytes(QByteArray::fromHex(text.toLatin1()));
-    else if (field.DataType() == ftString || field.DataType() == ftMemo)
+    const TFieldType type = field.DataType();
+    if (IsBinary(field)) {
+        ImportBytes(field, text);
+    } else if (type == ftString || type == ftMemo) {
+        if (type == ftString && field.Size() > 0 && text.size() > field.Size())
+            RefuseValue(field, QStringLiteral("значение из %1 символов длиннее поля (не больше %2)")
+                                   .arg(text.size())
+                                   .arg(field.Size()));
         field.SetAsString(text); // an empty text stays a text, not a null
-    else
+    } else if (IsNumber(type) && IsExchangeNumber(text)) {
+        field.SetAsString(text); // "." is the decimal mark in every locale
+    } else if (const std::optional<TDateTime> value = IsDateTime(type) ? ExchangeDateTimeValue(type, text)
+                                                                       : std::nullopt;
+               value) {
+        field.SetAsDateTime(*value);
+    } else {
+        // Files written before the exchange format kept the locale's text:
+        // the field reads it as typed text, or refuses it.
         field.SetText(text);
+    }
 }
 
 // Controls of the data set stay quiet while it is walked or filled.
@@ -49,7 +172,105 @@ private:
     TDataSet& FDataSet;
 };
 
+// Reads records one by one. A line ends with CR LF, LF or CR alone; a quoted
+// value must be closed, and only a separator or a line end may follow its
+// closing quote, so that a stray quote cannot swallow the lines after it.
+class TCSVReader
+{
+public:
+    TCSVReader(const QString& text, QChar separator) : FText(text), FSeparator(separator) {}
+
+    // The next record that is not a blank line; false at the end.
+    bool Next(TCSVRecord& record)
+    {
+        while (FPos < FText.size()) {
+            record = ReadRecord();
+            if (!(record.Values.size() == 1 && record.Nulls.front()))
+                return true;
+        }
+        return false;
+    }
+
+private:
+    QChar At(qsizetype i) const { return i < FText.size() ? FText[i] : QChar(); }
+
+    // Consumes a line end at FPos, if there is one.
+    bool LineEnd()
+    {
+        if (At(FPos) == QLatin1Char('\r')) {
+            FPos += At(FPos + 1) == QLatin1Char('\n') ? 2 : 1;
+        } else if (At(FPos) == QLatin1Char('\n')) {
+            ++FPos;
+        } else {
+            return false;
+        }
+        ++FLine;
+        return true;
+    }
+
+    TCSVRecord ReadRecord()
+    {
+        TCSVRecord record;
+        record.Line = FLine;
+        for (;;) {
+            QString value;
+            bool quoted = false;
+            if (At(FPos) == QLatin1Char('"')) {
+                quoted = true;
+                ReadQuoted(value);
+            } else {
+                const qsizetype start = FPos;
+                while (FPos < FText.size() && FText[FPos] != FSeparator && FText[FPos] != QLatin1Char('\n')
+                       && FText[FPos] != QLatin1Char('\r'))
+                    ++FPos;
+                value = FText.mid(start, FPos - start);
+            }
+            record.Values << value;
+            record.Nulls.push_back(!quoted && value.isEmpty());
+            if (FPos >= FText.size() || LineEnd())
+                return record;
+            if (FText[FPos] != FSeparator)
+                throw ECSVError(FLine, QStringLiteral("после закрывающей кавычки стоит \"%1\", а не разделитель "
+                                                      "\"%2\" или конец строки")
+                                           .arg(FText[FPos])
+                                           .arg(FSeparator));
+            ++FPos;
+        }
+    }
+
+    void ReadQuoted(QString& value)
+    {
+        const int opened = FLine;
+        ++FPos;
+        for (;;) {
+            if (FPos >= FText.size())
+                throw ECSVError(opened, QStringLiteral("кавычка, открытая в этой строке, не закрыта"));
+            const QChar c = FText[FPos];
+            if (c == QLatin1Char('"')) {
+                if (At(FPos + 1) != QLatin1Char('"')) {
+                    ++FPos;
+                    return;
+                }
+                value += c;
+                FPos += 2;
+                continue;
+            }
+            if (c == QLatin1Char('\n') || (c == QLatin1Char('\r') && At(FPos + 1) != QLatin1Char('\n')))
+                ++FLine;
+            value += c;
+            ++FPos;
+        }
+    }
+
+    const QString& FText;
+    QChar FSeparator;
+    qsizetype FPos = 0;
+    int FLine = 1;
+};
+
 } // namespace
+
+ECSVError::ECSVError(int line, const QString& reason) : Exception(reason), FLine(line) {}
 
 QString CSVLine(const QStringList& values, const std::vector<bool>& nulls, QChar separator)
 {
@@ -78,58 +299,10 @@ QString CSVLine(const QStringList& values, const std::vector<bool>& nulls, QChar
 std::vector<TCSVRecord> ParseCSV(const QString& text, QChar separator)
 {
     std::vector<TCSVRecord> records;
+    TCSVReader reader(text, separator);
     TCSVRecord record;
-    QString value;
-    bool quoted = false;   // the value started with a quote
-    bool inQuotes = false; // inside the quotes now
-    int line = 1;
-    record.Line = line;
-    const auto endValue = [&] {
-        record.Values << value;
-        record.Nulls.push_back(!quoted && value.isEmpty());
-        value.clear();
-        quoted = false;
-    };
-    const auto endRecord = [&] {
-        endValue();
-        // A blank line is no record.
-        if (!(record.Values.size() == 1 && record.Nulls.front()))
-            records.push_back(std::move(record));
-        record = TCSVRecord();
-        record.Line = line;
-    };
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (inQuotes) {
-            if (c == QLatin1Char('"')) {
-                if (i + 1 < text.size() && text[i + 1] == QLatin1Char('"')) {
-                    value += c;
-                    ++i;
-                } else {
-                    inQuotes = false;
-                }
-            } else {
-                if (c == QLatin1Char('\n'))
-                    ++line;
-                value += c;
-            }
-            continue;
-        }
-        if (c == QLatin1Char('"') && value.isEmpty() && !quoted) {
-            quoted = inQuotes = true;
-        } else if (c == separator) {
-            endValue();
-        } else if (c == QLatin1Char('\r')) {
-            continue;
-        } else if (c == QLatin1Char('\n')) {
-            ++line;
-            endRecord();
-        } else {
-            value += c;
-        }
-    }
-    if (!value.isEmpty() || quoted || !record.Values.isEmpty())
-        endRecord();
+    while (reader.Next(record))
+        records.push_back(std::move(record));
     return records;
 }
 
@@ -222,21 +395,6 @@ private:
     lxw_workbook* FBook = nullptr;
 };
 
-bool IsNumber(TFieldType type)
-{
-    switch (type) {
-    case ftSmallint:
-    case ftInteger:
-    case ftWord:
-    case ftAutoInc:
-    case ftLargeint:
-    case ftFloat:
-    case ftCurrency:
-    case ftBCD: return true;
-    default: return false;
-    }
-}
-
 } // namespace
 
 void ExportToXLSX(TDataSet& dataSet, const std::vector<TExportColumn>& columns, const QString& fileName,
@@ -304,27 +462,117 @@ void ExportGridToXLSX(const TDBGridEx& grid, const QString& fileName)
     ExportToXLSX(*dataSet, GridExportColumns(grid), fileName);
 }
 
+namespace {
+
+// The file's text: UTF-8, or else the system's ANSI code page (as Russian
+// spreadsheets save CSV), never UTF-8 with its faults replaced.
+QString DecodeCSV(QByteArray bytes)
+{
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    if (!utf8.hasError())
+        return text;
+    QStringDecoder ansi("windows-1251");
+    return ansi.decode(bytes);
+}
+
+// The fields the header names, in its order; the reason when a title names
+// no field of the data set or a field twice.
+struct THeader
+{
+    std::vector<TField*> Fields; // null for a calculated or lookup field, which is skipped
+    QString Fault;
+};
+
+THeader MatchHeader(TDataSet& dataSet, const TCSVRecord& header)
+{
+    THeader result;
+    std::vector<const TField*> seen;
+    for (const QString& title : header.Values) {
+        const QString name = title.trimmed();
+        TField* field = dataSet.FindField(name);
+        if (!field)
+            for (TField* candidate : dataSet.Fields())
+                if (candidate->DisplayName().compare(name, Qt::CaseInsensitive) == 0)
+                    field = candidate;
+        if (!field) {
+            result.Fault = name.isEmpty() ? QStringLiteral("у столбца %1 нет названия").arg(result.Fields.size() + 1)
+                                          : QStringLiteral("в таблице нет поля \"%1\"").arg(name.left(80));
+            return result;
+        }
+        if (std::find(seen.begin(), seen.end(), field) != seen.end()) {
+            result.Fault = QStringLiteral("поле \"%1\" названо в заголовке дважды").arg(name);
+            return result;
+        }
+        seen.push_back(field);
+        result.Fields.push_back(field->FieldKind() == fkData ? field : nullptr);
+    }
+    return result;
+}
+
+// The separator under which the header names fields of the data set: the
+// one asked for, or else one of the other common ones; the header under the
+// one asked for with its fault when none fits.
+std::pair<QChar, THeader> FindSeparator(TDataSet& dataSet, const QString& text, QChar asked)
+{
+    THeader first;
+    for (const QChar separator : {asked, QChar(u';'), QChar(u','), QChar(u'\t')}) {
+        if (separator != asked && text.indexOf(separator) < 0)
+            continue;
+        TCSVRecord header;
+        TCSVReader reader(text, separator);
+        try {
+            if (!reader.Next(header))
+                return {asked, THeader()};
+        } catch (const ECSVError&) {
+            if (separator == asked)
+                throw;
+            continue;
+        }
+        THeader matched = MatchHeader(dataSet, header);
+        if (matched.Fault.isEmpty())
+            return {separator, std::move(matched)};
+        if (separator == asked)
+            first = std::move(matched);
+    }
+    return {asked, std::move(first)};
+}
+
+} // namespace
+
 int ImportFromCSV(TDataSet& dataSet, const QString& fileName, const TCSVOptions& options)
 {
     dataSet.CheckActive();
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         throw Exception(QStringLiteral("Не удалось открыть файл \"%1\": %2").arg(fileName, file.errorString()));
-    QByteArray bytes = file.readAll();
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
-    const std::vector<TCSVRecord> records = ParseCSV(QString::fromUtf8(bytes), options.Separator);
+    const QString text = DecodeCSV(file.readAll());
+    const auto fault = [&](int line, const QString& reason) {
+        return Exception(QStringLiteral("Строка %1 файла \"%2\": %3").arg(line).arg(fileName, reason));
+    };
+
+    // The whole file is read and checked before the first row is added.
+    std::vector<TCSVRecord> records;
+    std::vector<TField*> fields;
+    try {
+        const auto [separator, header] = FindSeparator(dataSet, text, options.Separator);
+        if (!header.Fault.isEmpty())
+            throw ECSVError(1, header.Fault);
+        fields = header.Fields;
+        records = ParseCSV(text, separator);
+    } catch (const ECSVError& error) {
+        throw fault(error.Line(), error.Message());
+    }
     if (records.empty())
         return 0;
-    std::vector<TField*> fields;
-    for (const QString& name : records.front().Values) {
-        TField* field = dataSet.FindField(name);
-        if (!field)
-            for (TField* candidate : dataSet.Fields())
-                if (candidate->DisplayName().compare(name, Qt::CaseInsensitive) == 0)
-                    field = candidate;
-        fields.push_back(field && field->FieldKind() == fkData ? field : nullptr);
-    }
+    for (size_t r = 1; r < records.size(); ++r)
+        if (static_cast<size_t>(records[r].Values.size()) != fields.size())
+            throw fault(records[r].Line, QStringLiteral("значений %1, а в заголовке столбцов %2")
+                                             .arg(records[r].Values.size())
+                                             .arg(fields.size()));
+
     dataSet.CheckBrowseMode();
     TControlsDisabled quiet(dataSet);
     int added = 0;
@@ -332,14 +580,13 @@ int ImportFromCSV(TDataSet& dataSet, const QString& fileName, const TCSVOptions&
         const TCSVRecord& record = records[r];
         dataSet.Append();
         try {
-            for (size_t i = 0; i < fields.size() && i < static_cast<size_t>(record.Values.size()); ++i)
+            for (size_t i = 0; i < fields.size(); ++i)
                 if (fields[i])
                     ImportText(*fields[i], record.Values[static_cast<int>(i)], record.Nulls[i]);
             dataSet.Post();
         } catch (const Exception& error) {
             dataSet.Cancel();
-            throw Exception(
-                QStringLiteral("Строка %1 файла \"%2\": %3").arg(record.Line).arg(fileName, error.Message()));
+            throw fault(record.Line, error.Message());
         }
         ++added;
     }

@@ -1,10 +1,15 @@
 // Export of a grid's shown rows to CSV, and import of CSV rows into an open
 // data set. The file is UTF-8 (with a byte order mark, which spreadsheets
-// look for); the first line holds the column titles. Values are written as
-// their fields edit them (Text), binary values in hex, so that an import
-// reads back what was exported: an unquoted empty value is null, a quoted
-// empty value ("") an empty text.
+// look for); the first line holds the column titles. Numbers and dates are
+// written in one format whatever the locale, so that a file read on another
+// machine keeps its values: "." before the decimals and no group separators,
+// dates as yyyy-mm-dd, times as hh:nn:ss (.zzz with milliseconds), date and
+// time with a blank between. Binary values are hex, other values are
+// written as their fields edit them (Text). An unquoted empty value is null,
+// a quoted empty value ("") an empty text.
 #pragma once
+
+#include "Exceptions.h"
 
 #include <QChar>
 #include <QString>
@@ -17,7 +22,7 @@ class TField;
 
 struct TCSVOptions
 {
-    QChar Separator = QLatin1Char(';'); // a comma is the decimal separator here
+    QChar Separator = QLatin1Char(';'); // the separator spreadsheets expect where a comma is the decimal mark
     bool ByteOrderMark = true;
 };
 
@@ -45,20 +50,44 @@ void ExportToXLSX(TDataSet& dataSet, const std::vector<TExportColumn>& columns, 
                   const QString& sheetName = QString());
 void ExportGridToXLSX(const TDBGridEx& grid, const QString& fileName);
 
-// Appends a record per line after the header; header names are matched to
-// fields by field name or display label (case-insensitive); other columns
-// are skipped. A value the field refuses stops the import with the line
-// number in the message; the rows before it stay posted. Returns the rows added.
+// Appends a record per line after the header. Every title of the header
+// names a field of the data set, by field name or display label
+// (case-insensitive); calculated and lookup fields named there are skipped.
+// Where the header names no fields under the separator asked for, but does
+// under ";", "," or a tab, the file is read with that one. Numbers and dates
+// are read in the exchange format above; a file written before it, in the
+// locale's text, is read as the fields read typed text. A file that is not
+// UTF-8 is read in the ANSI code page (windows-1251).
+// The file is read and checked whole first: a quote left open, text after a
+// closing quote, a title that names no field, or a row with more or fewer
+// values than the header stops the import before any row is added, with the
+// line and the reason. A value the field refuses (a bad number, a text longer
+// than the field, bad hex) stops it with its line as well; the rows before it
+// stay posted. Returns the rows added.
 int ImportFromCSV(TDataSet& dataSet, const QString& fileName, const TCSVOptions& options = {});
 
 // The CSV text of one record: values quoted where needed. For tests and callers
 // that build their own files.
 QString CSVLine(const QStringList& values, const std::vector<bool>& nulls, QChar separator);
-// Splits CSV text into records of values; nulls marks the unquoted empty values.
+
+// A CSV text that is not a sequence of records: the line where the fault is
+// and the reason.
+class ECSVError : public Exception
+{
+public:
+    ECSVError(int line, const QString& reason);
+    int Line() const { return FLine; }
+
+private:
+    int FLine;
+};
+
 struct TCSVRecord
 {
     QStringList Values;
-    std::vector<bool> Nulls;
-    int Line = 0; // where the record starts, from 1
+    std::vector<bool> Nulls; // the unquoted empty values
+    int Line = 0;            // where the record starts, from 1
 };
+// Splits CSV text into records of values, blank lines skipped. Raises
+// ECSVError as the import describes.
 std::vector<TCSVRecord> ParseCSV(const QString& text, QChar separator);

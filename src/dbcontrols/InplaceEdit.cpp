@@ -81,6 +81,24 @@ void TInplaceEditor::WriteTo(TField& field) const { field.SetText(Text()); }
 
 // ---------------------------------------------------------------- TInplaceEdit
 
+namespace {
+
+// Keeps letters out of a number cell. Both "." and "," pass as the decimal
+// mark and the locale's group separator passes in the whole part: the field
+// reads the text or refuses it with its message, so a comma is never
+// dropped from under the user's fingers.
+QRegularExpression NumberPattern()
+{
+    const TFormatSettings& settings = FormatSettings();
+    QString group = QStringLiteral(" \\x{00A0}\\x{202F}");
+    if (!settings.ThousandSeparator.isNull())
+        group += QRegularExpression::escape(settings.ThousandSeparator);
+    const QString decimal = QStringLiteral(".,") + QRegularExpression::escape(settings.DecimalSeparator);
+    return QRegularExpression(QStringLiteral("[-+]?[0-9%1]*([%2][0-9]*)?([eE][-+]?[0-9]*)?").arg(group, decimal));
+}
+
+} // namespace
+
 TInplaceEdit::TInplaceEdit(QWidget* parent, TInplaceKind kind, const QString& editMask, TButton button)
     : TInplaceEditor(parent), FEdit(new QLineEdit(this)), FButton(button)
 {
@@ -93,8 +111,7 @@ TInplaceEdit::TInplaceEdit(QWidget* parent, TInplaceKind kind, const QString& ed
     if (!mask.isEmpty())
         FEdit->setInputMask(mask);
     else if (kind == TInplaceKind::Number)
-        FEdit->setValidator(new QRegularExpressionValidator(
-            QRegularExpression(QStringLiteral("[-+]?[0-9 \\x{00A0}]*([.,][0-9]*)?([eE][-+]?[0-9]*)?")), FEdit));
+        FEdit->setValidator(new QRegularExpressionValidator(NumberPattern(), FEdit));
     if (button != NoButton) {
         FButtonWidget = new QToolButton(this);
         FButtonWidget->setText(button == CalendarButton ? QStringLiteral("▾") : QStringLiteral("…"));

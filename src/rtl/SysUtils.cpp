@@ -5,6 +5,7 @@
 
 #include <QDate>
 #include <QStringList>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -972,6 +973,39 @@ double StrToFloat(const QString& text, const TFormatSettings& settings)
     if (const auto value = TryStrToFloat(text, settings))
         return *value;
     RaiseConvert("'%1' is not a valid floating point value", text);
+}
+
+std::optional<QString> RemoveThousandSeparators(const QString& text, const TFormatSettings& settings)
+{
+    const QChar group = settings.ThousandSeparator;
+    if (group.isNull() || group == settings.DecimalSeparator)
+        return text;
+    const auto isGroup = [&](QChar c) { return c == group || (group.isSpace() && c.isSpace()); };
+    const QString t = Trim(text);
+    if (std::none_of(t.begin(), t.end(), isGroup))
+        return text;
+    QString plain;
+    qsizetype i = 0;
+    if (i < t.size() && (t[i] == QLatin1Char('+') || t[i] == QLatin1Char('-')))
+        plain += t[i++];
+    const auto digits = [&] {
+        const qsizetype start = i;
+        for (; i < t.size() && IsDigit(t[i]); ++i)
+            plain += t[i];
+        return i - start;
+    };
+    const qsizetype leading = digits();
+    if (leading < 1 || leading > 3)
+        return std::nullopt;
+    while (i < t.size() && isGroup(t[i])) {
+        ++i;
+        if (digits() != 3)
+            return std::nullopt;
+    }
+    const QString rest = t.mid(i);
+    if (std::any_of(rest.begin(), rest.end(), isGroup))
+        return std::nullopt;
+    return plain + rest;
 }
 
 QString IntToStr(int64_t value) { return QString::number(value); }

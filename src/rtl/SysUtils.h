@@ -73,6 +73,14 @@ std::optional<TDateTime> TryStrToDateTime(const QString& text, const TFormatSett
 QString FloatToStr(double value, const TFormatSettings& settings = FormatSettings());
 double StrToFloat(const QString& text, const TFormatSettings& settings = FormatSettings());
 std::optional<double> TryStrToFloat(const QString& text, const TFormatSettings& settings = FormatSettings());
+// A number written with thousand separators, without them: "1 234 567,5"
+// gives "1234567,5". The separators must stand between groups of three
+// digits of the whole part; text grouped any other way ("47,25" where ","
+// groups) gives none, so that a misplaced separator is never dropped
+// silently. Where the separator is a space, any space groups. Text without
+// a separator comes back as it is.
+std::optional<QString> RemoveThousandSeparators(const QString& text,
+                                                const TFormatSettings& settings = FormatSettings());
 QString IntToStr(int64_t value);
 // Raises EConvertError ("'%s' is not a valid integer value").
 int32_t StrToInt(const QString& text);

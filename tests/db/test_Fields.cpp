@@ -450,6 +450,68 @@ TEST_F(FieldAccess, DisplayTextAndEditText)
     EXPECT_EQ(bl->Text(), QStringLiteral("(BLOB)"));
 }
 
+// A number text is read exactly, its decimal mark the locale's or ".", or
+// refused: a group separator is taken only where the field's own text shows
+// one, between groups of three digits.
+TEST(FieldText, NumbersAreReadExactlyOrRefusedUnderEachLocale)
+{
+    const TFormatSettings saved = FormatSettings();
+    const struct
+    {
+        const char* Locale;
+        const char* Field; // I integer, F float, C currency, G float shown "#,##0.00"
+        const char* Text;
+        double Expected;
+        const char* Error = nullptr;
+    } cases[] = {
+        {"C", "F", "47,25", 0, "'47,25' is not a valid floating point value"},
+        {"C", "C", "47,25", 0, "'47,25' is not a valid floating point value"},
+        {"C", "I", "1,5", 0, "'1,5' is not a valid integer value"},
+        {"C", "I", "1,500", 0, "'1,500' is not a valid integer value"},
+        {"C", "F", "47.25", 47.25},
+        {"C", "C", "1,234.5", 1234.5}, // as amounts are shown
+        {"C", "G", "1,234.5", 1234.5},
+        {"C", "G", "12,34.5", 0, "'12,34.5' is not a valid floating point value"},
+        {"en_US", "F", "389,99", 0, "'389,99' is not a valid floating point value"},
+        {"en_US", "I", "15", 15},
+        {"ru_RU", "F", "47,25", 47.25},
+        {"ru_RU", "F", "47.25", 47.25},
+        {"ru_RU", "I", "1,5", 0, "'1,5' is not a valid integer value"},
+        {"ru_RU", "F", "1 234", 0, "'1 234' is not a valid floating point value"},
+        {"ru_RU", "C", "1 234,5", 1234.5},
+        {"ru_RU", "G", "1\u00A0234,5", 1234.5},
+        {"de_DE", "F", "47,25", 47.25},
+        {"de_DE", "F", "1.5", 1.5},
+        {"de_DE", "I", "1.500", 0, "'1.500' is not a valid integer value"},
+        {"de_DE", "C", "1.234,5", 1234.5},
+        {"de_DE", "C", "1.5", 1.5},
+    };
+    for (const auto& c : cases) {
+        FormatSettings() = TFormatSettings::FromLocale(QLocale(QString::fromLatin1(c.Locale)));
+        TCustomMemTable table;
+        table.FieldDefs().Add(QStringLiteral("I"), ftInteger);
+        table.FieldDefs().Add(QStringLiteral("F"), ftFloat);
+        table.FieldDefs().Add(QStringLiteral("C"), ftCurrency);
+        table.FieldDefs().Add(QStringLiteral("G"), ftFloat);
+        table.Open();
+        table.FieldByName(QStringLiteral("G"))->SetDisplayFormat(QStringLiteral("#,##0.00"));
+        table.Append();
+        TField* field = table.FieldByName(QString::fromLatin1(c.Field));
+        field->SetAsFloat(7);
+        const std::string what = std::string(c.Text) + " in " + c.Field + " under " + c.Locale;
+        try {
+            field->SetText(QString::fromUtf8(c.Text));
+            EXPECT_EQ(c.Error, nullptr) << what << " was taken as " << field->AsFloat();
+            EXPECT_DOUBLE_EQ(field->AsFloat(), c.Expected) << what;
+        } catch (const EConvertError& error) {
+            ASSERT_NE(c.Error, nullptr) << what << ": " << error.what();
+            EXPECT_EQ(error.Message(), QString::fromUtf8(c.Error)) << what;
+            EXPECT_EQ(field->AsFloat(), 7) << what << ": the value is kept";
+        }
+    }
+    FormatSettings() = saved;
+}
+
 TEST_F(FieldAccess, TextHandlersReplaceTheDefaultConversions)
 {
     TField* i = F("I");

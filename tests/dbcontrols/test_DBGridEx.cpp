@@ -344,6 +344,55 @@ TEST_F(GridTest, FailedPostKeepsTheRowInTheEditorWithTheErrorShown)
     EXPECT_EQ(Table().State(), dsInsert);
 }
 
+// What a user types into a number cell is stored as it reads, or refused
+// with the field's message and the editor kept: a decimal comma under a
+// locale that groups with commas is never taken as a group separator.
+TEST_F(GridTest, NumberCellsStoreWhatWasTypedOrRefuseItUnderEachLocale)
+{
+    const struct
+    {
+        const char* Locale;
+        int Column;
+        const char* Text;
+        double Expected;
+        const char* Error = nullptr;
+    } cases[] = {
+        {"C", PriceColumn, "47,25", 0, "'47,25' is not a valid floating point value"},
+        {"C", IdColumn, "1,5", 0, "'1,5' is not a valid integer value"},
+        {"C", PriceColumn, "47.25", 47.25},
+        {"en_US", PriceColumn, "389,99", 0, "'389,99' is not a valid floating point value"},
+        {"ru_RU", PriceColumn, "47,25", 47.25},
+        {"ru_RU", PriceColumn, "47.25", 47.25},
+        {"ru_RU", IdColumn, "1,5", 0, "'1,5' is not a valid integer value"},
+        {"de_DE", PriceColumn, "1.5", 1.5},
+    };
+    for (const auto& c : cases) {
+        FormatSettings() = TFormatSettings::FromLocale(QLocale(QString::fromLatin1(c.Locale)));
+        const std::string what = std::string(c.Text) + " under " + c.Locale;
+        const size_t shown = FDialogs->Messages.size();
+        Table().First();
+        Grid().SetSelectedIndex(c.Column);
+        Type(QString::fromLatin1(c.Text));
+        ASSERT_NE(Grid().InplaceEditor(), nullptr) << what;
+        EXPECT_EQ(Grid().InplaceEditor()->Text(), QString::fromLatin1(c.Text))
+            << what << ": every key reaches the cell";
+        Key(Qt::Key_Return);
+        TField& field = *Table().Fields()[c.Column];
+        if (c.Error) {
+            ASSERT_EQ(FDialogs->Messages.size(), shown + 1) << what;
+            EXPECT_EQ(FDialogs->Messages.back().Text, QString::fromLatin1(c.Error) + QLatin1Char('.')) << what;
+            EXPECT_NE(Grid().InplaceEditor(), nullptr) << what;
+            EXPECT_EQ(field.AsFloat(), c.Column == IdColumn ? 1 : 12.5) << what << ": the value is kept";
+        } else {
+            EXPECT_EQ(FDialogs->Messages.size(), shown) << what;
+            EXPECT_DOUBLE_EQ(field.AsFloat(), c.Expected) << what;
+        }
+        Key(Qt::Key_Escape);
+        Key(Qt::Key_Escape);
+        EXPECT_EQ(Table().State(), dsBrowse) << what;
+    }
+}
+
 TEST_F(GridTest, EditorKindsFollowTheFieldTypes)
 {
     Grid().SetSelectedIndex(3); // the date

@@ -40,6 +40,15 @@ std::unique_ptr<TCustomMemTable> MakeTypesTable()
     return table;
 }
 
+// Every field of the data set, titled by its name.
+std::vector<TExportColumn> GridExportColumnsOf(TDataSet& table)
+{
+    std::vector<TExportColumn> columns;
+    for (TField* field : table.Fields())
+        columns.push_back({field, field->FieldName()});
+    return columns;
+}
+
 void Set(TDataSet& table, const char* name, const Variant& value)
 {
     table.FieldByName(QString::fromLatin1(name))->SetValue(value);
@@ -155,11 +164,11 @@ TEST_F(CSVTest, ImportMatchesTitlesToFieldsAndStopsAtABadValueWithItsLine)
 {
     QFile file(FilePath("goods.csv"));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("\xEF\xBB\xBFunknown;i;\xD0\xA2\xD0\xB5\xD0\xBA\xD1\x81\xD1\x82\r\n" // "Текст"
-               "x;1;первая\r\n"
-               "y;2;\"вторая\r\nстрока\"\r\n"
-               "z;три;третья\r\n"
-               "w;4;четвёртая\r\n");
+    file.write("\xEF\xBB\xBFi;\xD0\xA2\xD0\xB5\xD0\xBA\xD1\x81\xD1\x82\r\n" // "Текст"
+               "1;первая\r\n"
+               "2;\"вторая\r\nстрока\"\r\n"
+               "три;третья\r\n"
+               "4;четвёртая\r\n");
     file.close();
     auto table = MakeTypesTable();
     table->FieldByName(QStringLiteral("S"))->SetDisplayLabel(QStringLiteral("Текст"));
@@ -179,6 +188,177 @@ TEST_F(CSVTest, ImportMatchesTitlesToFieldsAndStopsAtABadValueWithItsLine)
 
     EXPECT_THROW(ImportFromCSV(*table, FilePath("missing.csv")), Exception);
     EXPECT_THROW(ExportToCSV(*table, {}, FDir.filePath(QStringLiteral("no/such/folder/x.csv"))), Exception);
+}
+
+// ---------------------------------------------------------------- locales and faults
+
+const char* const Locales[] = {"C", "en_US", "ru_RU", "de_DE"};
+
+void UseLocale(const char* name) { FormatSettings() = TFormatSettings::FromLocale(QLocale(QString::fromLatin1(name))); }
+
+QString WriteFile(const QTemporaryDir& dir, const QByteArray& bytes)
+{
+    static int count = 0;
+    const QString path = dir.filePath(QStringLiteral("in%1.csv").arg(++count));
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    return path;
+}
+
+TEST_F(CSVTest, AFileKeepsItsValuesBetweenMachinesOfAnyLocale)
+{
+    for (const char* writer : Locales) {
+        UseLocale(writer);
+        const QString path = FDir.filePath(QStringLiteral("%1.csv").arg(QLatin1String(writer)));
+        ExportToCSV(*FSource, GridExportColumnsOf(*FSource), path);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        EXPECT_TRUE(text.contains(QStringLiteral(";1234.5678901234;12.3456;98765.43;True;2026-01-01;12:00:07;"
+                                                 "2026-01-01 18:00:00;")))
+            << writer << ": " << text.toStdString();
+        for (const char* reader : Locales) {
+            UseLocale(reader);
+            auto copy = MakeTypesTable();
+            ASSERT_EQ(ImportFromCSV(*copy, path), 3) << writer << " -> " << reader;
+            FSource->First();
+            copy->First();
+            for (; !FSource->Eof(); FSource->Next(), copy->Next())
+                for (const TTypeColumn& column : TypeColumns) {
+                    const QString name = QString::fromLatin1(column.Name);
+                    EXPECT_TRUE(copy->FieldByName(name)->Value() == FSource->FieldByName(name)->Value())
+                        << writer << " -> " << reader << ", row " << FSource->RecNo() << ", " << column.Name;
+                }
+        }
+    }
+}
+
+struct TValueCase
+{
+    const char* Locale;
+    const char* Column;
+    const char* Text;
+    Variant Expected;            // when no error is expected
+    const char* Error = nullptr; // part of the message
+};
+
+TEST_F(CSVTest, NumbersAndDatesReadInTheExchangeFormatOrExactlyInTheLocalesOwn)
+{
+    const TValueCase cases[] = {
+        {"C", "F", "45.5", 45.5},
+        {"ru_RU", "F", "45.5", 45.5},
+        {"de_DE", "C", "-389.99", TCurrency{-3899900}},
+        {"C", "C", "1E3", TCurrency{10000000}},
+        {"ru_RU", "D", "2020-02-01", Variant::FromDateTime(EncodeDate(2020, 2, 1))},
+        {"C", "DT", "2020-02-01T10:30:00.25",
+         Variant::FromDateTime(EncodeDate(2020, 2, 1) + EncodeTime(10, 30, 0, 250))},
+        {"en_US", "T", "23:59", Variant::FromDateTime(EncodeTime(23, 59, 0, 0))},
+        // Files written in the locale's own text before the exchange format.
+        {"ru_RU", "F", "45,5", 45.5},
+        {"ru_RU", "D", "01.02.2020", Variant::FromDateTime(EncodeDate(2020, 2, 1))},
+        {"C", "F", "45,5", {}, "'45,5' is not a valid floating point value"},
+        {"C", "N", "389,99", {}, "'389,99' is not a valid floating point value"},
+        {"en_US", "I", "1,5", {}, "'1,5' is not a valid integer value"},
+        {"C", "I", "1.5", {}, "'1.5' is not a valid integer value"},
+        {"ru_RU", "D", "2020-02-30", {}, "not a valid date"},
+    };
+    for (const TValueCase& c : cases) {
+        UseLocale(c.Locale);
+        const QString path = WriteFile(FDir, QByteArray(c.Column) + "\r\n" + c.Text + "\r\n");
+        auto table = MakeTypesTable();
+        const QString what = QStringLiteral("%1 under %2").arg(QLatin1String(c.Text), QLatin1String(c.Locale));
+        try {
+            ImportFromCSV(*table, path);
+            EXPECT_EQ(c.Error, nullptr) << what.toStdString() << " was taken";
+            EXPECT_TRUE(table->FieldByName(QLatin1String(c.Column))->Value() == c.Expected)
+                << what.toStdString() << ": " << table->FieldByName(QLatin1String(c.Column))->AsString().toStdString();
+        } catch (const Exception& error) {
+            ASSERT_NE(c.Error, nullptr) << what.toStdString() << ": " << error.what();
+            EXPECT_TRUE(error.Message().startsWith(QStringLiteral("Строка 2 файла"))) << error.what();
+            EXPECT_TRUE(error.Message().contains(QLatin1String(c.Error))) << error.what();
+            EXPECT_EQ(table->RecordCount(), 0);
+        }
+    }
+}
+
+struct TFaultCase
+{
+    const char* Name;
+    QByteArray Content;
+    int Line;
+    QString Reason; // part of the message
+    int RowsKept = 0;
+};
+
+TEST_F(CSVTest, AFaultyFileStopsWithTheLineAndTheReasonInsteadOfLosingData)
+{
+    const QByteArray longText(41, 'x');
+    const QByteArray hugeText(10 * 1024 * 1024, 'x');
+    const TFaultCase cases[] = {
+        {"unterminated quote", "S;I\r\na;1\r\n\"b;2\r\nc;3\r\n", 3,
+         QStringLiteral("кавычка, открытая в этой строке, не закрыта")},
+        {"text after a closing quote", "S;I\r\na;1\r\n\"b\"c;2\r\n", 3,
+         QStringLiteral("после закрывающей кавычки стоит \"c\"")},
+        {"header naming no field", "S;unknown\r\na;1\r\n", 1, QStringLiteral("в таблице нет поля \"unknown\"")},
+        {"comma-separated header naming no field", "S,X\r\na,1\r\n", 1, QStringLiteral("нет поля \"S,X\"")},
+        {"title missing", "S;;I\r\na;b;1\r\n", 1, QStringLiteral("у столбца 2 нет названия")},
+        {"field named twice", "S;I;s\r\na;1;b\r\n", 1, QStringLiteral("поле \"s\" названо в заголовке дважды")},
+        {"short row", "S;I;F\r\na;1;2\r\nb;2\r\n", 3, QStringLiteral("значений 2, а в заголовке столбцов 3")},
+        {"long row", "S;I\r\na;1\r\nb;2;3\r\n", 3, QStringLiteral("значений 3, а в заголовке столбцов 2")},
+        {"text one longer than its field", "I;S\r\n1;a\r\n2;" + longText + "\r\n", 3,
+         QStringLiteral("поле \"S\": значение из 41 символов длиннее поля (не больше 40)"), 1},
+        {"ten megabytes of text", "S\r\n" + hugeText + "\r\n", 2,
+         QStringLiteral("значение из 10485760 символов длиннее поля")},
+        {"bad hex", "BY\r\n0g\r\n", 2, QStringLiteral("не записано шестнадцатеричными цифрами")},
+        {"bytes beyond the field", "BY\r\n000102030405060708\r\n", 2,
+         QStringLiteral("9 байт не помещаются в поле из 8")},
+    };
+    for (const TFaultCase& c : cases) {
+        const QString path = WriteFile(FDir, c.Content);
+        auto table = MakeTypesTable();
+        try {
+            const int added = ImportFromCSV(*table, path);
+            ADD_FAILURE() << c.Name << ": imported " << added;
+        } catch (const Exception& error) {
+            const QString message = error.Message();
+            EXPECT_TRUE(message.startsWith(QStringLiteral("Строка %1 файла \"%2\": ").arg(c.Line).arg(path)))
+                << c.Name << ": " << error.what();
+            EXPECT_TRUE(message.contains(c.Reason)) << c.Name << ": " << error.what();
+        }
+        EXPECT_EQ(table->RecordCount(), c.RowsKept) << c.Name;
+        EXPECT_EQ(table->State(), dsBrowse) << c.Name;
+    }
+}
+
+TEST_F(CSVTest, LineEndsSeparatorsAndCodePagesOfOtherProgramsAreReadCorrectly)
+{
+    const struct
+    {
+        const char* Name;
+        QByteArray Content;
+    } cases[] = {
+        {"CR LF", "S;I\r\nab;1\r\n\"c\rd\";2\r\n"}, {"LF", "S;I\nab;1\n\"c\rd\";2"},
+        {"CR alone", "S;I\rab;1\r\"c\rd\";2\r"},    {"commas", "S,I\r\nab,1\r\n\"c\rd\",2\r\n"},
+        {"tabs", "S\tI\nab\t1\n\"c\rd\"\t2\n"},     {"windows-1251", "S;I\r\n\xE0\xE1;1\r\n\"c\rd\";2\r\n"}, // "аб"
+    };
+    for (const auto& c : cases) {
+        auto table = MakeTypesTable();
+        ASSERT_EQ(ImportFromCSV(*table, WriteFile(FDir, c.Content)), 2) << c.Name;
+        table->First();
+        const QString first = table->FieldByName(QStringLiteral("S"))->AsString();
+        EXPECT_TRUE(first == "ab" || first == "аб") << c.Name << ": " << first.toStdString();
+        EXPECT_EQ(table->FieldByName(QStringLiteral("I"))->AsInteger(), 1) << c.Name;
+        table->Next();
+        EXPECT_EQ(table->FieldByName(QStringLiteral("S"))->AsString(), "c\rd") << c.Name;
+        EXPECT_EQ(table->FieldByName(QStringLiteral("I"))->AsInteger(), 2) << c.Name;
+    }
+    // Line numbers count every kind of line end, within quotes too.
+    const std::vector<TCSVRecord> records = ParseCSV(QStringLiteral("a\r\"b\rc\nd\r\ne\"\rlast\r\n"), QLatin1Char(';'));
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[1].Values, QStringList({"b\rc\nd\r\ne"}));
+    EXPECT_EQ(records[1].Line, 2);
+    EXPECT_EQ(records[2].Line, 6);
 }
 
 } // namespace

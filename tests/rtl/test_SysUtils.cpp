@@ -428,6 +428,44 @@ TEST(SysUtils, FormatFloatPatterns)
     EXPECT_EQ(FormatFloat(QStringLiteral("#,##0.00"), 1234.5, noGroups), QStringLiteral("1234,50"));
 }
 
+TEST(SysUtils, ThousandSeparatorsAreRemovedOnlyBetweenGroupsOfThree)
+{
+    TFormatSettings comma;
+    comma.DecimalSeparator = QLatin1Char('.');
+    comma.ThousandSeparator = QLatin1Char(',');
+    TFormatSettings nbsp; // the Russian settings: any space groups
+    TFormatSettings point;
+    point.ThousandSeparator = QLatin1Char('.');
+    const struct
+    {
+        const TFormatSettings& Settings;
+        const char* Text;
+        const char* Expected; // null: refused
+    } cases[] = {
+        {comma, "1,234,567.5", "1234567.5"},
+        {comma, "-12,345", "-12345"},
+        {comma, " 1,234 ", "1234"},
+        {comma, "47.25", "47.25"},
+        {comma, "47,25", nullptr}, // a decimal comma, not a group
+        {comma, "1,5", nullptr},
+        {comma, "1234,567", nullptr},
+        {comma, ",123", nullptr},
+        {comma, "1,234.567,8", nullptr},
+        {nbsp, "1\u00A0234,5", "1234,5"},
+        {nbsp, "1 234 567", "1234567"},
+        {nbsp, "12 34", nullptr},
+        {point, "1.234,5", "1234,5"},
+        {point, "1.5", nullptr},
+    };
+    for (const auto& c : cases) {
+        const std::optional<QString> plain = RemoveThousandSeparators(QString::fromUtf8(c.Text), c.Settings);
+        if (c.Expected)
+            EXPECT_EQ(plain.value_or(QStringLiteral("(refused)")), QString::fromUtf8(c.Expected)) << c.Text;
+        else
+            EXPECT_FALSE(plain) << c.Text << " -> " << plain->toStdString();
+    }
+}
+
 TEST(SysUtils, FromLocaleTranslatesQtPatterns)
 {
     const TFormatSettings ru = TFormatSettings::FromLocale(QLocale(QLocale::Russian, QLocale::Russia));
