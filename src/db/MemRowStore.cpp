@@ -597,6 +597,49 @@ Variant TMemRowStore::ReadValue(const std::byte* row, int column) const
     }
 }
 
+TValueView TMemRowStore::View(TRowHandle row, int column) const
+{
+    TValueView view;
+    const TFieldType type = FColumns[static_cast<size_t>(column)].Type;
+    switch (type) {
+    case ftString:
+    case ftMemo:
+    case ftSmallint:
+    case ftWord:
+    case ftInteger:
+    case ftAutoInc:
+    case ftLargeint:
+    case ftFloat:
+    case ftDate:
+    case ftTime:
+    case ftDateTime: break;
+    default: return view;
+    }
+    if (NullAt(row, column)) {
+        view.Kind = TValueView::vkNull;
+        return view;
+    }
+    if (IsTextType(type)) {
+        const TText text = TextAt(row, column);
+        view.Kind = text.Wide ? TValueView::vkUtf16 : TValueView::vkLatin1;
+        view.Data = text.Data;
+        view.Length = text.Units();
+        return view;
+    }
+    const std::byte* at = Fixed(row, column);
+    if (type == ftLargeint) {
+        view.Kind = TValueView::vkInt;
+        view.Int = Load<int64_t>(at);
+    } else if (FixedSize(FColumns[static_cast<size_t>(column)]) == 4) {
+        view.Kind = TValueView::vkInt;
+        view.Int = Load<int32_t>(at);
+    } else {
+        view.Kind = TValueView::vkFloat;
+        view.Float = Load<double>(at);
+    }
+    return view;
+}
+
 const std::byte* TMemRowStore::Row(uint64_t id) const
 {
     const std::byte* const* slot = Slot(id);

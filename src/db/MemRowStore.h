@@ -108,6 +108,9 @@ public:
     static uint64_t IdOf(TRowHandle row);
     Variant Get(TRowHandle row, int column) const { return ReadValue(row, column); }
     bool IsNull(TRowHandle row, int column) const { return NullAt(row, column); }
+    // The value in place for integer, floating, date and text columns;
+    // vkNone for the others (read them with Get).
+    TValueView View(TRowHandle row, int column) const;
     // Orders by one column: nulls first, then by value (text by code point,
     // or ignoring case).
     int Compare(TRowHandle a, TRowHandle b, int column, bool caseInsensitive) const;
