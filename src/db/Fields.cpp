@@ -526,14 +526,14 @@ QString TField::AsString() const
 {
     if (FDataType == ftString || FDataType == ftMemo) {
         const TValueView view = ShownView();
-        if (view.Kind == TValueView::vkNull
-            || ((view.Kind == TValueView::vkLatin1 || view.Kind == TValueView::vkUtf16) && view.Length == 0))
+        if (view.Kind == TValueView::vkNull)
             return QString();
         if (view.Kind == TValueView::vkLatin1)
             return QString::fromLatin1(static_cast<const char*>(view.Data), view.Length);
         if (view.Kind == TValueView::vkUtf16) {
             QString text(view.Length, Qt::Uninitialized);
-            std::memcpy(text.data(), view.Data, static_cast<size_t>(view.Length) * sizeof(char16_t));
+            if (view.Length > 0)
+                std::memcpy(text.data(), view.Data, static_cast<size_t>(view.Length) * sizeof(char16_t));
             return text;
         }
     }

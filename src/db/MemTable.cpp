@@ -210,10 +210,12 @@ void TCustomMemTable::InternalReadRecord(TRecordId row, std::vector<Variant>& re
 
 TValueView TCustomMemTable::InternalViewValue(TRecordId row, const TField& field) const
 {
+    // Null for a field the shared rows lack, and for a row that another
+    // table sharing them removed while this one was not browsing.
     const int column = StoreColumn(field);
-    if (column < 0) {
+    if (column < 0 || (row != FShownId && !FStore->Exists(row))) {
         TValueView null;
-        null.Kind = TValueView::vkNull; // a field the shared rows lack
+        null.Kind = TValueView::vkNull;
         return null;
     }
     return FStore->View(HandleOf(row), column);
