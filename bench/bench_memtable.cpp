@@ -391,7 +391,7 @@ void BulkLoad_Floor(benchmark::State& state)
 // ================================================================ FindKey
 // goal: FindKey/Ours <= 1.0x FindKey/SQLite
 // goal: FindKey/Ours <= 3.0x FindKey/Floor
-// goal: FindKey/Ours <= 1.5x FindKey/Small
+// goal: FindKey/Ours <= 2.0x FindKey/Small
 
 void FindKeyIn(benchmark::State& state, TOurs& ours, const std::vector<int32_t>& keys)
 {
