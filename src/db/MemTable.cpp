@@ -208,6 +208,19 @@ void TCustomMemTable::InternalReadRecord(TRecordId row, std::vector<Variant>& re
             record[i] = Variant::Null(); // a field the shared rows lack
 }
 
+TValueView TCustomMemTable::InternalViewValue(TRecordId row, const TField& field) const
+{
+    // Null for a field the shared rows lack, and for a row that another
+    // table sharing them removed while this one was not browsing.
+    const int column = StoreColumn(field);
+    if (column < 0 || (row != FShownId && !FStore->Exists(row))) {
+        TValueView null;
+        null.Kind = TValueView::vkNull;
+        return null;
+    }
+    return FStore->View(HandleOf(row), column);
+}
+
 Variant TCustomMemTable::InternalGetValue(TRecordId row, const TField& field) const
 {
     const int column = StoreColumn(field);

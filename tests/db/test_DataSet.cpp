@@ -229,6 +229,90 @@ TEST(DataSetNavigation, BofEofMoveByAndRandomAccess)
     EXPECT_THROW(empty->RecordCount(), EDatabaseError);
 }
 
+// Moving leaves the record to be read when a field needs it: typed reads
+// take the row in place, a variant read or an edit fills the record, and
+// every path reads the same values (nulls, empty and wide text, numbers
+// and dates), also for a row another table removed meanwhile.
+TEST(DataSetNavigation, EveryReadOfAFieldShowsTheRowTheCursorIsOn)
+{
+    auto table = MakeTable({{1, "Чай", 10.5}, {2, "", -3}, {3, "abc", 0}});
+    table->Append();
+    F(*table, "ID")->SetAsInteger(4); // the other fields null
+    table->Post();
+    table->Last();
+    table->Edit();
+    F(*table, "DT")->SetAsDateTime(45000);
+    table->Post();
+
+    struct TRead
+    {
+        int Id;
+        QString Name;
+        bool NameNull;
+        double Price;
+        double Day;
+        bool PriceNull;
+        bool operator==(const TRead&) const = default;
+    };
+    const auto typed = [&] {
+        const QString name = F(*table, "NAME")->AsString();
+        return TRead{F(*table, "ID")->AsInteger(),
+                     name,
+                     name.isNull(),
+                     F(*table, "PRICE")->AsFloat(),
+                     F(*table, "DT")->AsDateTime(),
+                     F(*table, "PRICE")->IsNull()};
+    };
+    const auto throughVariants = [&] {
+        const Variant name = F(*table, "NAME")->Value();
+        const QString text = name.IsEmptyOrNull() ? QString() : name.AsString();
+        const Variant price = F(*table, "PRICE")->Value();
+        const Variant day = F(*table, "DT")->Value();
+        return TRead{static_cast<int>(F(*table, "ID")->Value().AsInt64()),
+                     text,
+                     text.isNull(),
+                     price.IsEmptyOrNull() ? 0 : price.AsDouble(),
+                     day.IsEmptyOrNull() ? 0 : day.AsDouble(),
+                     price.IsEmptyOrNull()};
+    };
+    QList<TRead> walked;
+    for (table->First(); !table->Eof(); table->Next()) {
+        const TRead first = typed();
+        EXPECT_EQ(first, throughVariants()) << first.Id;
+        EXPECT_EQ(first, typed()) << first.Id << ": after the record was filled";
+        walked << first;
+    }
+    ASSERT_EQ(walked.size(), 4);
+    EXPECT_EQ(walked[0], (TRead{1, QStringLiteral("Чай"), false, 10.5, 0, false}));
+    EXPECT_EQ(walked[1].Name, QString());
+    EXPECT_EQ(walked[3], (TRead{4, QString(), true, 0, 45000, true}));
+
+    // An edit starts from the row's values; the grid's display reads leave them.
+    table->First();
+    {
+        const TDataSet::TDisplayScope display(*table, 2);
+        EXPECT_EQ(F(*table, "ID")->AsInteger(), 3);
+    }
+    EXPECT_EQ(F(*table, "ID")->AsInteger(), 1);
+    table->Edit();
+    EXPECT_EQ(F(*table, "NAME")->AsString(), QStringLiteral("Чай"));
+    table->Cancel();
+
+    // A row removed through another table while this one holds a key buffer.
+    TCustomMemTable clone;
+    clone.SetAttachedTo(table.get());
+    clone.Open();
+    clone.First();
+    clone.SetKey();
+    table->First();
+    table->Delete();
+    clone.Cancel();
+    EXPECT_EQ(F(clone, "ID")->AsInteger(), 0);
+    EXPECT_TRUE(F(clone, "NAME")->IsNull());
+    clone.First();
+    EXPECT_EQ(F(clone, "ID")->AsInteger(), 2);
+}
+
 TEST(DataSetBookmarks, SurviveOtherEditsAndDieWithTheirRecord)
 {
     auto table = MakeTable({{1, "a", 1}, {2, "b", 2}, {3, "c", 3}});
