@@ -91,7 +91,11 @@ struct TClientRun
                 return line;
         return QString();
     }
-    void Send(const char* line) { Process->write(QByteArray(line) + '\n'); }
+    void Send(const char* line)
+    {
+        Process->write(QByteArray(line) + '\n');
+        Process->waitForBytesWritten(10000); // without an event loop, written only here
+    }
 };
 
 // Waits until every client named has printed a line that starts so.
