@@ -35,9 +35,15 @@ enum TResult : int32_t {
 
 // The event kind of a change to a record (F_PostEvent's event_kind).
 inline constexpr int32_t RecordChangeKind = 10;
+// The kind of the line that stands for events the server dropped because
+// their reader fell too far behind: sent by no session (0), the number of
+// lines dropped as its parameter, no record, no table. Its reader has missed
+// changes and must refresh whatever it shows.
+inline constexpr int32_t EventsLostKind = -1;
 
 // One change event as F_GetEvents hands it over: one line
 // "sender;param;kind;operation;record;table", each line ended by "\n". The
+// sender is the public number of the sending session (never its handle); the
 // record is the row address in 16 hexadecimal digits; the table comes last,
 // since its name may hold ";". A line break in a value becomes a space.
 struct TEventLine

@@ -7,6 +7,13 @@
 // Audit messages go to the table SYS$AUDIT in the caller's transaction when
 // it may write (the audit of a change commits or rolls back with it), else
 // through a read-write transaction of our own, committed at once.
+//
+// A session answers only calls of the database user that registered it; for
+// any other user its handle names no session. It ends with the attachment
+// that registered it: the engine disposes of a function's instance per
+// attachment as the attachment ends, however it ends (closed, its client
+// killed, deleted from MON$ATTACHMENTS), and register_session's instance then
+// forgets the sessions of its attachment.
 #define FB_UDR_STATUS_TYPE ::Firebird::ThrowStatusWrapper
 
 #include "SessionRegistry.h"
@@ -28,8 +35,9 @@ namespace {
 constexpr unsigned CharsetOctets = 1;
 constexpr unsigned CharsetUtf8 = 4;
 // What one F_GetEvents call returns at most: whole lines within the width of
-// its result (VARCHAR(8000) CHARACTER SET UTF8).
-constexpr size_t EventTextBytes = 8000;
+// its result, VARCHAR(8000) CHARACTER SET UTF8, which is what the engine
+// checks the value against.
+constexpr unsigned EventTextChars = 8000;
 
 using TStatus = ThrowStatusWrapper;
 
@@ -110,6 +118,25 @@ std::string UserOf(IExternalContext* context)
     return name ? name : "";
 }
 
+[[noreturn]] void RaiseError(TStatus* status, const std::string& text)
+{
+    const ISC_STATUS vector[] = {isc_arg_gds, isc_random, isc_arg_string, reinterpret_cast<ISC_STATUS>(text.c_str()),
+                                 isc_arg_end};
+    throw FbException(status, vector);
+}
+
+// Runs a call into the registry; a refusal it explains in words becomes the
+// caller's error.
+template <typename Call>
+auto Reporting(TStatus* status, Call&& call) -> decltype(call())
+{
+    try {
+        return call();
+    } catch (const UserSessions::TRegistryError& e) {
+        RaiseError(status, e.what());
+    }
+}
+
 int64_t AttachmentIdOf(TStatus* status, IExternalContext* context)
 {
     TReleased<IAttachment> attachment(context->getAttachment(status));
@@ -123,9 +150,11 @@ int64_t AttachmentIdOf(TStatus* status, IExternalContext* context)
 }
 
 // Whether the attachment still exists, as the monitoring tables show it to
-// the caller, in a transaction of its own (a fresh snapshot). The tables show
-// other users' attachments only to SYSDBA, the owner and RDB$ADMIN: for
-// anyone else another user's holder counts as alive.
+// the caller, in a transaction of its own (a fresh snapshot). An attachment
+// that ends drops its sessions by itself (register_session); this catches
+// one deleted from MON$ATTACHMENTS that the engine has not closed yet. The
+// tables show other users' attachments only to SYSDBA, the owner and
+// RDB$ADMIN: for anyone else another user's holder counts as alive.
 bool AttachmentAlive(TStatus* status, IExternalContext* context, int64_t attachmentId, const std::string& holderUser)
 {
     FB_MESSAGE(Input, TStatus, (FB_BIGINT, id));
@@ -160,6 +189,14 @@ bool ForgetIfGone(TStatus* status, IExternalContext* context, int64_t attachment
     return true;
 }
 
+// The caller's session of the handle, without its events; false when the
+// caller has none so.
+bool CallerSession(TStatus* status, IExternalContext* context, int32_t handle, UserSessions::TSession& session)
+{
+    return Reporting(
+        status, [&] { return TRegistry::Instance().SessionOf(DatabaseOf(context), UserOf(context), handle, session); });
+}
+
 std::string RecordOf(const char* bytes) { return std::string(bytes, SessionProtocol::RecordBytes); }
 
 std::string Text(const char* data, unsigned length) { return std::string(data, length); }
@@ -187,22 +224,46 @@ std::string FormatTime(std::chrono::system_clock::time_point when)
 /***
 create function f_RegisterUserSession (user_id integer) returns integer
     external name 'fbsession!register_session' engine udr;
+The new session's handle: random, above 0. Raises when another process keeps
+the database's sessions (a Classic server, a second embedded program).
 ***/
 FB_UDR_BEGIN_FUNCTION(register_session)
     FB_UDR_MESSAGE(InMessage, (FB_INTEGER, userId));
     FB_UDR_MESSAGE(OutMessage, (FB_INTEGER, result));
 
+    // One instance per attachment, disposed of when the attachment ends.
+    FB_UDR_DESTRUCTOR
+    {
+        if (FAttachmentId == 0)
+            return;
+        try {
+            TRegistry::Instance().Forget(FDatabase, FAttachmentId);
+        } catch (...) {
+            // nothing can be reported from here
+        }
+    }
+
+    std::string FDatabase;
+    int64_t FAttachmentId = 0;
+
     FB_UDR_EXECUTE_FUNCTION
     {
+        if (FAttachmentId == 0) {
+            FDatabase = DatabaseOf(context);
+            FAttachmentId = AttachmentIdOf(status, context);
+        }
         out->resultNull = FB_FALSE;
-        out->result = TRegistry::Instance().Register(DatabaseOf(context), in->userIdNull ? 0 : in->userId,
-                                                     AttachmentIdOf(status, context), UserOf(context));
+        out->result = Reporting(status, [&] {
+            return TRegistry::Instance().Register(FDatabase, in->userIdNull ? 0 : in->userId, FAttachmentId,
+                                                  UserOf(context));
+        });
     }
 FB_UDR_END_FUNCTION
 
 /***
 create function f_UnregisterUserSession (hs integer) returns integer
     external name 'fbsession!unregister_session' engine udr;
+0 when the caller's session ended, -400 when the caller has no such session.
 ***/
 FB_UDR_BEGIN_FUNCTION(unregister_session)
     FB_UDR_MESSAGE(InMessage, (FB_INTEGER, hs));
@@ -210,10 +271,11 @@ FB_UDR_BEGIN_FUNCTION(unregister_session)
 
     FB_UDR_EXECUTE_FUNCTION
     {
-        if (!in->hsNull)
-            TRegistry::Instance().Unregister(DatabaseOf(context), in->hs);
+        const bool ended = !in->hsNull && Reporting(status, [&] {
+            return TRegistry::Instance().Unregister(DatabaseOf(context), UserOf(context), in->hs);
+        });
         out->resultNull = FB_FALSE;
-        out->result = 0;
+        out->result = ended ? SessionProtocol::Ok : SessionProtocol::UnknownSession;
     }
 FB_UDR_END_FUNCTION
 
@@ -236,13 +298,17 @@ FB_UDR_BEGIN_FUNCTION(lock_record)
             return;
         }
         const std::string database = DatabaseOf(context);
+        const std::string caller = UserOf(context);
         const std::string record = RecordOf(in->rn.str);
+        const auto lock = [&] {
+            return Reporting(status, [&] { return TRegistry::Instance().Lock(database, caller, in->hs, record); });
+        };
         try {
-            auto attempt = TRegistry::Instance().Lock(database, in->hs, record);
+            auto attempt = lock();
             // A holder whose attachment has gone holds nothing: ask once.
             if (attempt.Result == SessionProtocol::LockedByOther
                 && ForgetIfGone(status, context, attempt.HolderAttachment, attempt.HolderUser))
-                attempt = TRegistry::Instance().Lock(database, in->hs, record);
+                attempt = lock();
             out->result = attempt.Result;
         } catch (const std::bad_alloc&) {
             out->result = SessionProtocol::OutOfMemory;
@@ -262,10 +328,9 @@ FB_UDR_BEGIN_FUNCTION(unlock_record)
     FB_UDR_EXECUTE_FUNCTION
     {
         out->resultNull = FB_FALSE;
-        out->result = !in->hsNull && !in->rnNull
-                              && TRegistry::Instance().Unlock(DatabaseOf(context), in->hs, RecordOf(in->rn.str))
-                          ? 1
-                          : 0;
+        out->result = !in->hsNull && !in->rnNull && Reporting(status, [&] {
+            return TRegistry::Instance().Unlock(DatabaseOf(context), UserOf(context), in->hs, RecordOf(in->rn.str));
+        });
     }
 FB_UDR_END_FUNCTION
 
@@ -273,7 +338,7 @@ FB_UDR_END_FUNCTION
 create function F_GetLockInfo (hs integer, rn char(8) character set octets)
     returns varchar(255) character set utf8
     external name 'fbsession!lock_info' engine udr;
-Who holds the lock and since when.
+Who holds the lock and since when; the holder's session by its public number.
 ***/
 FB_UDR_BEGIN_FUNCTION(lock_info)
     FB_UDR_MESSAGE(InMessage, (FB_INTEGER, hs)(FB_INTL_CHAR(8, CharsetOctets), rn));
@@ -288,14 +353,17 @@ FB_UDR_BEGIN_FUNCTION(lock_info)
         }
         const std::string database = DatabaseOf(context);
         const std::string record = RecordOf(in->rn.str);
-        auto holder = TRegistry::Instance().Holder(database, record);
+        const auto holderOf = [&] {
+            return Reporting(status, [&] { return TRegistry::Instance().Holder(database, record); });
+        };
+        auto holder = holderOf();
         if (holder.Locked && (in->hsNull || holder.Session.Handle != in->hs)
             && ForgetIfGone(status, context, holder.Session.AttachmentId, holder.Session.UserName))
-            holder = TRegistry::Instance().Holder(database, record);
+            holder = holderOf();
         std::string text = "Запись не заблокирована";
         if (holder.Locked)
             text = "Запись заблокирована пользователем " + holder.Session.UserName + " (код "
-                   + std::to_string(holder.Session.UserId) + ", сессия " + std::to_string(holder.Session.Handle)
+                   + std::to_string(holder.Session.UserId) + ", сессия " + std::to_string(holder.Session.Number)
                    + ") с " + FormatTime(holder.Since);
         SetText(text, out->result.length, out->result.str, sizeof out->result.str);
     }
@@ -308,7 +376,8 @@ create function F_PostEvent (hs integer, event_param integer, event_kind integer
     external name 'fbsession!post_event' engine udr;
 Queues the event for every other session of the database: one line
 "sender;param;kind;operation;record hex;table name" (SessionProtocol::
-TEventLine). 0, or -400 for an unknown sender.
+TEventLine), the sender by its session's public number. 0, or -400 for an
+unknown sender.
 ***/
 FB_UDR_BEGIN_FUNCTION(post_event)
     FB_UDR_MESSAGE(InMessage,
@@ -324,16 +393,16 @@ FB_UDR_BEGIN_FUNCTION(post_event)
             return;
         }
         SessionProtocol::TEventLine event;
-        event.Sender = in->hs;
         event.Param = in->paramNull ? 0 : in->param;
         event.Kind = in->kindNull ? 0 : in->kind;
         event.Operation = in->operationNull ? 0 : in->operation;
         event.RecordHex = in->recordNull ? std::string() : Text(in->record.str, in->record.length);
         event.TableName = Text(in->tableName.str, in->tableName.length);
-        const std::string line = SessionProtocol::FormatEventLine(event);
         const std::string database = DatabaseOf(context);
         std::vector<int64_t> longQueues;
-        if (!TRegistry::Instance().Post(database, in->hs, line, longQueues)) {
+        if (!Reporting(status, [&] {
+                return TRegistry::Instance().Post(database, UserOf(context), in->hs, event, longQueues);
+            })) {
             out->result = SessionProtocol::UnknownSession;
             return;
         }
@@ -347,19 +416,26 @@ FB_UDR_END_FUNCTION
 /***
 create function F_GetEvents (hs integer) returns varchar(8000) character set utf8
     external name 'fbsession!get_events' engine udr;
-The oldest events queued for the session, one line each, consumed.
+The oldest events queued for the session, one line each: as many whole
+lines as the result holds, taken off the queue once they are in it. Empty
+when none wait; callers call again until it is.
 ***/
 FB_UDR_BEGIN_FUNCTION(get_events)
     FB_UDR_MESSAGE(InMessage, (FB_INTEGER, hs));
-    FB_UDR_MESSAGE(OutMessage, (FB_INTL_VARCHAR(EventTextBytes, CharsetUtf8), result));
+    FB_UDR_MESSAGE(OutMessage, (FB_INTL_VARCHAR(EventTextChars * 4, CharsetUtf8), result));
 
     FB_UDR_EXECUTE_FUNCTION
     {
         out->resultNull = FB_FALSE;
-        const std::string text = in->hsNull
-                                     ? std::string()
-                                     : TRegistry::Instance().TakeEvents(DatabaseOf(context), in->hs, EventTextBytes);
-        SetText(text, out->result.length, out->result.str, sizeof out->result.str);
+        out->result.length = 0;
+        if (in->hsNull)
+            return;
+        const UserSessions::TEventBudget budget{EventTextChars, sizeof out->result.str};
+        Reporting(status, [&] {
+            return TRegistry::Instance().TakeEvents(
+                DatabaseOf(context), UserOf(context), in->hs, budget,
+                [&](const std::string& text) { SetText(text, out->result.length, out->result.str, budget.Bytes); });
+        });
     }
 FB_UDR_END_FUNCTION
 
@@ -386,7 +462,7 @@ FB_UDR_BEGIN_FUNCTION(write_audit)
         row->data.sessionNull = FB_FALSE;
         UserSessions::TSession session;
         // An unknown session's message is stored all the same: audit is not dropped.
-        if (!in->hsNull && TRegistry::Instance().SessionOf(DatabaseOf(context), in->hs, session)) {
+        if (!in->hsNull && CallerSession(status, context, in->hs, session)) {
             row->data.userId = session.UserId;
             SetText(session.UserName, row->data.userName.length, row->data.userName.str, sizeof row->data.userName.str);
         } else {

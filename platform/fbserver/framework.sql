@@ -17,7 +17,9 @@ CREATE TABLE SYS$LIST_KIND (
 -- The user-session protocol: record locks, change events and audit. The
 -- functions live in the UDR module fbsession (platform/fbserver), which the
 -- engine must find (platform/fbserver/make-root). Sessions, locks and events
--- are kept by the process that runs the engine; audit goes to SYS$AUDIT.
+-- are kept by the process that runs the engine, so every attachment must be
+-- served by one process (a SuperServer or SuperClassic server); audit goes to
+-- SYS$AUDIT.
 CREATE SEQUENCE SYS$AUDIT_GEN;
 
 CREATE TABLE SYS$AUDIT (
@@ -29,7 +31,9 @@ CREATE TABLE SYS$AUDIT (
   MESSAGE VARCHAR(8191) CHARACTER SET UTF8);
 
 -- A new session of the attachment that calls it, for the application's user
--- USER_ID; returns its handle.
+-- USER_ID; returns its handle (random, above 0), which only the caller's
+-- database user can use. Raises when another engine process keeps the
+-- database's sessions. The session ends with the attachment.
 CREATE FUNCTION f_RegisterUserSession (USER_ID INTEGER) RETURNS INTEGER
   EXTERNAL NAME 'fbsession!register_session' ENGINE UDR;
 
@@ -54,9 +58,22 @@ CREATE FUNCTION F_PostEvent (HS INTEGER, EVENT_PARAM INTEGER, EVENT_KIND INTEGER
   RETURNS INTEGER
   EXTERNAL NAME 'fbsession!post_event' ENGINE UDR;
 
--- The session's oldest queued events, one line each, consumed.
+-- The session's oldest queued events, one line each, as many as fit (8000
+-- characters); taken off the queue once handed over. Called until empty.
 CREATE FUNCTION F_GetEvents (HS INTEGER) RETURNS VARCHAR(8000) CHARACTER SET UTF8
   EXTERNAL NAME 'fbsession!get_events' ENGINE UDR;
 
 CREATE FUNCTION F_WRITEAUDITMSG (HS INTEGER, MESSAGE VARCHAR(8191) CHARACTER SET UTF8) RETURNS INTEGER
   EXTERNAL NAME 'fbsession!write_audit' ENGINE UDR;
+
+-- Every user of the application calls the session functions; they answer a
+-- session only to the database user that registered it. The audit function
+-- writes SYS$AUDIT with its caller's rights.
+GRANT EXECUTE ON FUNCTION f_RegisterUserSession TO PUBLIC;
+GRANT EXECUTE ON FUNCTION f_UnregisterUserSession TO PUBLIC;
+GRANT EXECUTE ON FUNCTION f_LockRecord TO PUBLIC;
+GRANT EXECUTE ON FUNCTION F_UNLOCKRECORD TO PUBLIC;
+GRANT EXECUTE ON FUNCTION F_GetLockInfo TO PUBLIC;
+GRANT EXECUTE ON FUNCTION F_PostEvent TO PUBLIC;
+GRANT EXECUTE ON FUNCTION F_GetEvents TO PUBLIC;
+GRANT EXECUTE ON FUNCTION F_WRITEAUDITMSG TO PUBLIC;

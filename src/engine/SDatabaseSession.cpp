@@ -283,16 +283,27 @@ void TUserSession::EnqueueEventText(const QString& text)
             Enqueue(std::move(event));
 }
 
+void TUserSession::DrainEvents(TIBSQL& statement, int32_t handle, const std::atomic<bool>* stop)
+{
+    for (int call = 0; call < MaxEventCallsPerPoll && !(stop && *stop); ++call) {
+        TClosing closing(statement);
+        if (!statement.Prepared())
+            statement.Prepare();
+        statement.Params(0).SetAsInteger(handle);
+        statement.ExecQuery();
+        if (!statement.Next() || statement.Fields(0).IsNull())
+            return;
+        const QString text = statement.Fields(0).AsString();
+        if (text.isEmpty())
+            return;
+        EnqueueEventText(text);
+    }
+}
+
 void TUserSession::PollEvents()
 {
     StartInternalTransaction();
-    TClosing closing(*FGetEventsStatement);
-    if (!FGetEventsStatement->Prepared())
-        FGetEventsStatement->Prepare();
-    FGetEventsStatement->Params(0).SetAsInteger(FSessionHandle);
-    FGetEventsStatement->ExecQuery();
-    if (FGetEventsStatement->Next() && !FGetEventsStatement->Fields(0).IsNull())
-        EnqueueEventText(FGetEventsStatement->Fields(0).AsString());
+    DrainEvents(*FGetEventsStatement, FSessionHandle, nullptr);
 }
 
 TMsgEventQueue TUserSession::TakeEvents()
@@ -368,7 +379,7 @@ void TEventListener::Run()
                 connection.Open();
             if (!transaction.InTransaction())
                 transaction.StartTransaction();
-            Poll(statement);
+            FSession.DrainEvents(statement, FHandle, &FTerminated);
             std::lock_guard guard(FErrorLock);
             FLastError.clear();
         } catch (const std::exception& e) {
@@ -382,15 +393,6 @@ void TEventListener::Run()
             }
         }
     }
-}
-
-void TEventListener::Poll(TIBSQL& statement)
-{
-    TClosing closing(statement);
-    statement.ParamByName(QStringLiteral("hs")).SetAsInteger(FHandle);
-    statement.ExecQuery();
-    if (statement.Next() && !statement.Fields(0).IsNull())
-        FSession.EnqueueEventText(statement.Fields(0).AsString());
 }
 
 std::unique_ptr<TMsgEventRec> TEventListener::ParseEvent(const QString& line)

@@ -12,6 +12,11 @@
 //     db.Session()->StartListening();              // optional: events of other users
 //     ... db.Session()->TakeEvents() on a timer of the GUI thread ...
 // TSDatabase stops the listener and unregisters the session on disconnect.
+//
+// The handle is the session's key: the server gives a random one, answers it
+// only to attachments of the database user that registered it (the listener
+// logs in as the same user), and ends the session with the attachment that
+// registered it.
 #pragma once
 
 #include <QString>
@@ -39,7 +44,10 @@ QString RecordIDHex(const TRecordID& id);
 QString QuotedSQL(const QString& text);
 
 // One change event: queued by PostEvent for this client's own listener side,
-// or read by the listener from the server (then Source is null).
+// or read by the listener from the server (then Source is null). Kind
+// SessionProtocol::EventsLostKind says the server dropped events for this
+// session because it fell too far behind: whatever it shows may be stale
+// and wants a full refresh (no table, no record).
 struct TMsgEventRec
 {
     int32_t Kind = 0;      // SessionProtocol::RecordChangeKind for record changes
@@ -63,6 +71,8 @@ public:
     static constexpr const char* PostEventFormat = "select F_PostEvent( %1,%2,%3,%4,%5,%6 ) from rdb$database";
     static constexpr int WriteAuditLimit = 4000;
     static constexpr std::chrono::milliseconds DefaultListenInterval{1000};
+    // One poll calls F_GetEvents until it answers empty, at most this often.
+    static constexpr int MaxEventCallsPerPoll = 1024;
 
     // Owned by its database, which must outlive it.
     explicit TUserSession(TSDatabase& database);
@@ -96,13 +106,15 @@ public:
 
     // Registration as the framework's server functions offer it: a new
     // session of this connection for the given user; sets and returns the
-    // handle. Raises when the database lacks the function.
+    // handle. Raises when the database lacks the function, and when the
+    // server cannot keep sessions for it (another engine process keeps them:
+    // a Classic server, or a second program with the embedded engine).
     int32_t Register(int32_t userId);
     // Starts the event listener: a thread with an attachment of its own that
-    // polls the server every interval and queues what it reads. The first
-    // poll runs here, on GetEventsStatement: the server sends this session
-    // the events posted from then on. Needs a connected database and a
-    // registered session.
+    // polls the server every interval and queues what it reads; a poll reads
+    // until nothing more waits. The first poll runs here, on
+    // GetEventsStatement: the server sends this session the events posted
+    // from then on. Needs a connected database and a registered session.
     void StartListening(std::chrono::milliseconds interval = DefaultListenInterval);
     // Wakes the listener and waits for it to end.
     void StopListening();
@@ -129,7 +141,11 @@ private:
     void Enqueue(std::unique_ptr<TMsgEventRec> event);
     // Queues each well-formed line of the server's event text.
     void EnqueueEventText(const QString& text);
-    // Runs GetEventsStatement once and queues what it returns.
+    // Runs the events statement (prepared in a started transaction, or
+    // preparable) until it returns nothing or stop is set, queueing what it
+    // returns: each call hands over only what its result holds.
+    void DrainEvents(TIBSQL& statement, int32_t handle, const std::atomic<bool>* stop);
+    // The first poll, on GetEventsStatement.
     void PollEvents();
 
     TSDatabase& FDatabase;
@@ -167,7 +183,6 @@ public:
 
 private:
     void Run();
-    void Poll(TIBSQL& statement);
     // Waits for the interval or a wake-up; false once terminated.
     bool WaitForNextPoll();
 

@@ -1,6 +1,7 @@
 // The user session against the session functions of framework.sql, on the
-// embedded engine (which loads them from build/fbroot), and a lock held by
-// another process through the server (FB_SERVER; skipped when unset).
+// embedded engine (which loads them from build/fbroot); a lock held by another
+// process through the server (FB_SERVER; skipped when unset), and two
+// programs with the embedded engine on one file.
 #include "SDatabaseSession.h"
 
 #include "Dialogs.h"
@@ -8,11 +9,14 @@
 #include "IBSQL.h"
 #include "IBTestDatabase.h"
 #include "SDatabase.h"
+#include "SessionProtocol.h"
+#include "SessionRegistry.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -24,6 +28,11 @@ namespace {
 
 const TRecordID Row1{1, 0, 0, 0, 0, 0, 0, 0};
 const TRecordID Row2{2, 1, 0, 0, 0, 0, 0, 0};
+
+// What an ordinary user needs to connect through TSDatabase; the session
+// functions are granted to everyone by framework.sql.
+const QString ReadGrants = QStringLiteral("grant select on SYS_USER to public;\n"
+                                          "grant select on SYS$LIST_KIND to public;\n");
 
 const QString LockedText = QStringLiteral("Запись блокирована другим пользователем");
 const QString PromptText = QStringLiteral(
@@ -72,6 +81,33 @@ protected:
         auto db = Connect();
         db->Session()->Register(userId);
         return db;
+    }
+
+    // The same, logged in as another database user (the embedded engine
+    // takes any name).
+    std::unique_ptr<TSDatabase> RegisteredAs(const QString& user, int32_t userId) const
+    {
+        auto db = std::make_unique<TSDatabase>();
+        db->SetDatabaseName(FTestDb.Path());
+        db->SetParams({QStringLiteral("user_name=") + user, QStringLiteral("lc_ctype=WIN1251")});
+        db->Open();
+        db->Session()->Register(userId);
+        return db;
+    }
+
+    // Starts listening at once and stops again: what the session reads
+    // later comes from the first poll of the next StartListening.
+    static void Listen(TUserSession& session)
+    {
+        session.StartListening(std::chrono::minutes(10));
+        session.StopListening();
+    }
+
+    // The events a first poll drains: StartListening runs it before it returns.
+    static TMsgEventQueue Drain(TUserSession& session)
+    {
+        Listen(session);
+        return session.TakeEvents();
     }
 
     QStringList Audit()
@@ -338,8 +374,9 @@ TEST_F(UserSessionTest, EventsReachEveryOtherSessionOnceInOrder)
                   + QStringLiteral(",3,10,2,'O''Brien;s','0201000000000000' ) from rdb$database"));
     EXPECT_FALSE(session.PostEventStatement().Open());
     EXPECT_EQ(poll(*silent), QString()); // it never asked before: it collected nothing
-    const QString expected = handle + QStringLiteral(";0;10;0;0100000000000000;SYS_USER\n") + handle
-                             + QStringLiteral(";3;10;2;0201000000000000;O'Brien;s\n");
+    // The sender by its session's public number, the first of the database.
+    const QString expected = QStringLiteral("1;0;10;0;0100000000000000;SYS_USER\n")
+                             + QStringLiteral("1;3;10;2;0201000000000000;O'Brien;s\n");
     EXPECT_EQ(poll(*reader), expected);
     EXPECT_EQ(poll(*reader), QString()); // consumed
     EXPECT_EQ(poll(*third), expected);
@@ -397,46 +434,246 @@ TEST_F(UserSessionTest, ListenerQueuesOtherSessionsEventsAndStopsAtOnce)
     EXPECT_EQ(session.SessionHandle(), -1);
 }
 
+// Each call hands over what its declared result holds, and what it takes
+// off the queue arrives: no call fails, nothing is lost.
+TEST_F(UserSessionTest, EveryQueuedEventArrivesThroughCallsThatFitTheirResult)
+{
+    auto sender = Registered(5);
+    auto reader = Registered(6);
+    const auto call = [&] {
+        return TIBTestDatabase::Rows(*reader, QStringLiteral("select cast(F_GetEvents(%1) as varchar(32000)) from "
+                                                             "rdb$database")
+                                                  .arg(reader->Session()->SessionHandle()))
+            .value(0);
+    };
+    call();                 // now it listens
+    const int posted = 300; // ~11,000 characters of lines
+    for (int i = 0; i < posted; ++i)
+        ASSERT_TRUE(sender->Session()->PostEvent(10, i, 0, QStringLiteral("ТОВАРЫ_%1").arg(i), Row1, nullptr));
+
+    QStringList lines;
+    int calls = 0;
+    for (; calls < 100; ++calls) {
+        QString text;
+        try {
+            text = call();
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "call " << calls << ": " << e.what();
+            continue;
+        }
+        if (text.isEmpty())
+            break;
+        EXPECT_LE(text.size(), 8000);
+        lines += text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    EXPECT_GT(calls, 1) << "more than one result's worth";
+    ASSERT_EQ(lines.size(), posted);
+    for (int i = 0; i < posted; ++i)
+        EXPECT_EQ(lines[i], QStringLiteral("1;%1;10;0;0100000000000000;ТОВАРЫ_%1").arg(i));
+}
+
+// One poll takes everything queued, however many results' worth.
+TEST_F(UserSessionTest, APollDrainsTheQueue)
+{
+    auto sender = Registered(5);
+    auto reader = Registered(6);
+    TUserSession& session = *reader->Session();
+    Listen(session);
+    const int posted = 3000;
+    for (int i = 0; i < posted; ++i)
+        sender->Session()->PostEvent(10, 0, i % 3, QStringLiteral("GOODS_%1").arg(i), Row2, nullptr);
+
+    const TMsgEventQueue events = Drain(session);
+    ASSERT_EQ(static_cast<int>(events.size()), posted);
+    for (int i = 0; i < posted; ++i) {
+        EXPECT_EQ(events[i]->TableName, QStringLiteral("GOODS_%1").arg(i));
+        EXPECT_EQ(events[i]->Operation, i % 3);
+    }
+    EXPECT_TRUE(Drain(session).empty());
+}
+
+// A reader too far behind gets one event that says it missed changes, then
+// the newest ones.
+TEST_F(UserSessionTest, AReaderThatFellBehindIsToldItMissedEvents)
+{
+    auto sender = Registered(5);
+    auto reader = Registered(6);
+    Listen(*reader->Session());
+    const int extra = 7;
+    // Posted by the server itself, in one statement: quicker than one call each.
+    TIBTestDatabase::ExecuteOn(*sender, QStringLiteral("execute block as declare i integer = 0; declare r integer; "
+                                                       "begin while (i < %1) do begin "
+                                                       "r = F_PostEvent(%2, 0, 10, 0, 'T' || i, '0100000000000000'); "
+                                                       "i = i + 1; end end")
+                                            .arg(UserSessions::MaxQueue + extra)
+                                            .arg(sender->Session()->SessionHandle()));
+
+    const TMsgEventQueue events = Drain(*reader->Session());
+    ASSERT_EQ(events.size(), 1u + extra);
+    EXPECT_EQ(events[0]->Kind, SessionProtocol::EventsLostKind);
+    EXPECT_TRUE(events[0]->TableName.isEmpty());
+    EXPECT_EQ(events[0]->RecordID, TRecordID{});
+    EXPECT_EQ(events[1]->Kind, SessionProtocol::RecordChangeKind);
+    EXPECT_EQ(events[1]->TableName, QStringLiteral("T%1").arg(UserSessions::MaxQueue));
+    EXPECT_EQ(events.back()->TableName, QStringLiteral("T%1").arg(UserSessions::MaxQueue + extra - 1));
+}
+
+// A handle reaches its session only from an attachment of the database user
+// that registered it: another user who knows it gets nowhere, her own
+// listener keeps working.
+TEST_F(UserSessionTest, ASessionAnswersOnlyItsOwnersAttachments)
+{
+    FTestDb.ExecuteScript(ReadGrants);
+    auto anna = RegisteredAs(QStringLiteral("ANNA"), 7);
+    auto boris = RegisteredAs(QStringLiteral("BORIS"), 8);
+    TUserSession& hers = *anna->Session();
+    ASSERT_GT(hers.SessionHandle(), 0);
+    ASSERT_GT(boris->Session()->SessionHandle(), 0);
+    hers.LockRecord(Row1, false);
+    hers.StartListening(std::chrono::milliseconds(20)); // an attachment of her own, as ANNA
+
+    const QString handle = QString::number(hers.SessionHandle());
+    const auto asBoris = [&](const QString& call) {
+        return TIBTestDatabase::Rows(*boris, QStringLiteral("select ") + call + QStringLiteral(" from rdb$database"))
+            .value(0);
+    };
+    const struct
+    {
+        QString Call;
+        const char* Answer;
+    } calls[] = {
+        {QStringLiteral("F_UNLOCKRECORD(%1, x'0100000000000000')"), "0"},
+        {QStringLiteral("f_LockRecord(%1, x'0200000000000000')"), "-400"},
+        {QStringLiteral("F_PostEvent(%1, 0, 10, 0, 'FORGED', '0100000000000000')"), "-400"},
+        {QStringLiteral("F_GetEvents(%1)"), ""},
+        {QStringLiteral("f_UnregisterUserSession(%1)"), "-400"},
+    };
+    for (const auto& c : calls)
+        EXPECT_EQ(asBoris(c.Call.arg(handle)), QLatin1String(c.Answer)) << c.Call.toStdString();
+    EXPECT_TRUE(LockAborts(*boris->Session(), Row1, false)) << "her lock stays";
+
+    // Boris's own events reach her listener, nothing forged in her name.
+    boris->Session()->PostEvent(10, 0, 0, QStringLiteral("GOODS"), Row2, nullptr);
+    TMsgEventQueue events;
+    ASSERT_TRUE(Eventually([&] {
+        for (auto& e : hers.TakeEvents())
+            events.push_back(std::move(e));
+        return !events.empty();
+    })) << hers.ListenerError().toStdString();
+    QThread::msleep(100);
+    for (auto& e : hers.TakeEvents())
+        events.push_back(std::move(e));
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0]->TableName, QStringLiteral("GOODS"));
+    EXPECT_TRUE(hers.ListenerError().isEmpty());
+
+    // Her session is whole.
+    hers.UnlockRecord(Row1);
+    EXPECT_FALSE(LockAborts(*boris->Session(), Row1, false));
+}
+
 // --- two processes through the server
 
-TEST(UserSessionServer, LockHeldByAnotherProcessUntilItDies)
+// Two ordinary users, who see none of each other's attachments in
+// MON$ATTACHMENTS: the lock of one that is killed still goes, at once.
+TEST(UserSessionServer, ADeadHoldersLocksGoWhateverTheUsers)
 {
     if (TIBTestDatabase::ServerName().isEmpty())
         GTEST_SKIP() << "FB_SERVER is not set (scripts/fbserver start)";
     TIBTestDatabase::PrepareEngine();
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString name = TIBTestDatabase::CreateOnServer(dir.filePath(QStringLiteral("sessions.fdb")));
-    const QStringList params = TIBTestDatabase::ServerParams();
+    const QString name = TIBTestDatabase::CreateOnServer(
+        dir.filePath(QStringLiteral("sessions.fdb")),
+        QStringLiteral("create or alter user SESSION_ANNA password 'anna' using plugin Srp;\n"
+                       "create or alter user SESSION_BORIS password 'boris' using plugin Srp;\n")
+            + ReadGrants);
 
-    // The other process registers, locks row 1 and waits for its end.
+    // The other process registers as SESSION_ANNA, locks row 1 and waits for its end.
     QProcess holder;
     holder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    holder.start(QStringLiteral(USERSESSION_HOLDER), {name, TIBTestDatabase::ServerPassword(), RecordIDHex(Row1)});
+    holder.start(QStringLiteral(USERSESSION_HOLDER),
+                 {name, QStringLiteral("anna"), RecordIDHex(Row1), QStringLiteral("SESSION_ANNA")});
     ASSERT_TRUE(holder.waitForStarted());
     ASSERT_TRUE(holder.waitForReadyRead(30000));
     ASSERT_EQ(holder.readLine().trimmed(), QByteArray("locked"));
 
     TSDatabase db;
     db.SetDatabaseName(name);
-    db.SetParams(params);
+    db.SetParams({QStringLiteral("user_name=SESSION_BORIS"), QStringLiteral("password=boris"),
+                  QStringLiteral("lc_ctype=WIN1251")});
     db.Open();
+    EXPECT_EQ(TIBTestDatabase::Rows(db, QStringLiteral("select count(*) from mon$attachments where mon$user <> "
+                                                       "current_user and mon$system_flag = 0")),
+              QStringList({QStringLiteral("0")}))
+        << "an ordinary user sees only his own attachments";
     TUserSession& session = *db.Session();
     session.Register(9);
     TScriptedDialogsGuard dialogs;
     dialogs->Answers = {mrYes};
     EXPECT_TRUE(LockAborts(session, Row1, true));
     ASSERT_EQ(dialogs->Messages.size(), 2u);
-    EXPECT_TRUE(dialogs->Messages[1].Text.contains(QStringLiteral("код 42")))
+    EXPECT_TRUE(dialogs->Messages[1].Text.contains(QStringLiteral("SESSION_ANNA (код 42")))
         << dialogs->Messages[1].Text.toStdString();
     EXPECT_NO_THROW(session.LockRecord(Row2, false));
 
-    // Killed: the server drops its attachment and with it the lock.
+    // Killed: the server closes its attachment, and its sessions go with it.
     holder.kill();
     holder.waitForFinished();
-    EXPECT_TRUE(Eventually([&] { return !LockAborts(session, Row1, false); }));
+    EXPECT_TRUE(Eventually([&] { return !LockAborts(session, Row1, false); }, std::chrono::seconds(10)));
     db.Close();
     TIBTestDatabase::DropOnServer(name);
+}
+
+// Two programs with the embedded engine on one file (the engine in a shared
+// mode): sessions of one process cannot see the other's, so the second is
+// told so as it registers, and may once the first has gone.
+TEST(UserSessionProcesses, OnlyOneProcessKeepsTheSessionsOfAFile)
+{
+    TIBTestDatabase testDb;
+    testDb.CreateFrameworkSchema();
+    testDb.Database().Close(); // the programs open it, not this one
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    {
+        QFile conf(root.filePath(QStringLiteral("firebird.conf")));
+        ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
+        conf.write("ServerMode = Classic\n");
+    }
+    ASSERT_EQ(QProcess::execute(QStringLiteral(MAKE_ROOT), {root.path(), QStringLiteral(UDR_DIR)}), 0);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("FIREBIRD"), root.path());
+    environment.insert(QStringLiteral("FIREBIRD_LOCK"), root.filePath(QStringLiteral("lock")));
+    const auto start = [&](QProcess& program) {
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(USERSESSION_HOLDER), {testDb.Path(), QString(), RecordIDHex(Row1)});
+        return program.waitForStarted();
+    };
+
+    QProcess first;
+    ASSERT_TRUE(start(first));
+    ASSERT_TRUE(first.waitForReadyRead(30000)) << first.readAllStandardError().toStdString();
+    ASSERT_EQ(first.readLine().trimmed(), QByteArray("locked"));
+
+    QProcess second;
+    ASSERT_TRUE(start(second));
+    ASSERT_TRUE(second.waitForFinished(30000));
+    const QString error = QString::fromUtf8(second.readAllStandardError());
+    EXPECT_EQ(second.readAllStandardOutput(), QByteArray()) << "it never locked";
+    EXPECT_EQ(second.exitCode(), 1);
+    EXPECT_TRUE(error.contains(QStringLiteral("kept by another process (pid %1)").arg(first.processId())))
+        << error.toStdString();
+    EXPECT_TRUE(error.contains(QStringLiteral("SuperServer"))) << error.toStdString();
+
+    first.closeWriteChannel(); // it unlocks, disconnects and ends
+    ASSERT_TRUE(first.waitForFinished(30000));
+    EXPECT_EQ(first.exitCode(), 0) << first.readAllStandardError().toStdString();
+    QProcess third;
+    ASSERT_TRUE(start(third));
+    ASSERT_TRUE(third.waitForReadyRead(30000)) << third.readAllStandardError().toStdString();
+    EXPECT_EQ(third.readLine().trimmed(), QByteArray("locked"));
+    third.closeWriteChannel();
+    EXPECT_TRUE(third.waitForFinished(30000));
 }
 
 } // namespace
