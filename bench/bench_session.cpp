@@ -50,7 +50,6 @@ using namespace Firebird;
 
 const char* const LockQuery = "select ID from LOCK_ROW where ID = 1 with lock";
 constexpr int PostRows = 50;
-constexpr int PostClients = 20;
 constexpr int PostsPerClient = 20;
 
 struct TServerDatabase
@@ -348,6 +347,13 @@ void PostWithFirebirdLock(const QString& name, unsigned seed)
 
 // Runs the clients: started and connected first, then timed from the start
 // signal until the last one has committed its share.
+// Twenty clients; BENCH_POST_CLIENTS changes that (one, for profiling a post).
+int PostClients()
+{
+    const int count = qEnvironmentVariableIntValue("BENCH_POST_CLIENTS");
+    return count > 0 ? count : 20;
+}
+
 void ConcurrentPosts(benchmark::State& state, const char* kind)
 {
     if (Server().Name.isEmpty()) {
@@ -357,7 +363,7 @@ void ConcurrentPosts(benchmark::State& state, const char* kind)
     Guarded(state, [&] {
         for (auto _ : state) {
             std::vector<std::unique_ptr<QProcess>> clients;
-            for (int i = 0; i < PostClients; ++i) {
+            for (int i = 0; i < PostClients(); ++i) {
                 auto& client = clients.emplace_back(std::make_unique<QProcess>());
                 client->setProcessChannelMode(QProcess::ForwardedErrorChannel);
                 client->start(QCoreApplication::applicationFilePath(),
@@ -381,7 +387,7 @@ void ConcurrentPosts(benchmark::State& state, const char* kind)
             expect("done");
             const double elapsed = static_cast<double>(timer.nsecsElapsed()) / 1e9;
             state.SetIterationTime(elapsed);
-            state.counters["posts_per_s"] = PostClients * PostsPerClient / elapsed;
+            state.counters["posts_per_s"] = PostClients() * PostsPerClient / elapsed;
             for (auto& client : clients) {
                 client->closeWriteChannel();
                 Check(client->waitForFinished(60000) && client->exitCode() == 0, "a client ends well");
