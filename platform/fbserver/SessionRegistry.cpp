@@ -247,13 +247,13 @@ int32_t TRegistry::Register(const std::string& database, int32_t userId, int64_t
                             const std::string& userName)
 {
     std::lock_guard guard(FMutex);
+    const int32_t handle = NewHandle();
     auto db = FDatabases.find(database);
     if (db == FDatabases.end()) {
         auto claim = FClaims->Claim(database);
         db = FDatabases.try_emplace(database).first;
         db->second.Claim = std::move(claim);
     }
-    const int32_t handle = NewHandle();
     TSession& session = db->second.Sessions[handle];
     session.Handle = handle;
     session.Number = db->second.NextNumber++;

@@ -256,6 +256,9 @@ TEST_F(UserSessionTest, LockConflictAsksAndAbortsSilently)
     EXPECT_EQ(info, other.GetLockInfo(Row1));
     EXPECT_TRUE(info.contains(QStringLiteral("SYSDBA"))) << info.toStdString();
     EXPECT_TRUE(info.contains(QStringLiteral("код 5"))) << info.toStdString();
+    // The session by its public number, never by the handle that reaches it.
+    EXPECT_TRUE(info.contains(QStringLiteral("сессия 1)"))) << info.toStdString();
+    EXPECT_FALSE(info.contains(QString::number(holder.SessionHandle()))) << info.toStdString();
     EXPECT_EQ(info, info.trimmed());
 
     // Without Prompt: nothing asked.
