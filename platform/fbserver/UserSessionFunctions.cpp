@@ -3,9 +3,10 @@
 // EXTERNAL NAME 'fbsession!...' ENGINE UDR.
 //
 // Clients call them inside their read-only transaction, where PSQL could not
-// write: locks, sessions and events live in this process (SessionRegistry.h);
-// audit messages go to the table SYS$AUDIT through a read-write transaction
-// of our own on the caller's attachment, committed at once.
+// write: locks, sessions and events live in this process (SessionRegistry.h).
+// Audit messages go to the table SYS$AUDIT in the caller's transaction when
+// it may write (the audit of a change commits or rolls back with it), else
+// through a read-write transaction of our own, committed at once.
 //
 // A session answers only calls of the database user that registered it; for
 // any other user its handle names no session. It ends with the attachment
@@ -96,6 +97,18 @@ private:
     IMaster* FMaster;
     ITransaction* FTransaction = nullptr;
 };
+
+// Whether the transaction may write; one that does not say counts as read-only.
+bool Writable(TStatus* status, ITransaction* transaction)
+{
+    const unsigned char items[] = {isc_info_tra_access, isc_info_end};
+    unsigned char buffer[16] = {};
+    transaction->getInfo(status, sizeof items, items, sizeof buffer, buffer);
+    if (buffer[0] != isc_info_tra_access)
+        return false;
+    const short length = static_cast<short>(isc_portable_integer(buffer + 1, 2));
+    return isc_portable_integer(buffer + 3, length) == isc_info_tra_readwrite;
+}
 
 std::string DatabaseOf(IExternalContext* context) { return context->getDatabaseName(); }
 
@@ -430,7 +443,9 @@ FB_UDR_END_FUNCTION
 create function F_WRITEAUDITMSG (hs integer, message varchar(8191) character set utf8) returns integer
     external name 'fbsession!write_audit' engine udr;
 Stores the message whole in SYS$AUDIT with the time, the session and its
-user, committed at once.
+user: in the caller's transaction when it is read-write (called from the
+transaction that writes the change, the audit row commits with it and never
+without it), else committed at once.
 ***/
 FB_UDR_BEGIN_FUNCTION(write_audit)
     FB_UDR_MESSAGE(InMessage, (FB_INTEGER, hs)(FB_INTL_VARCHAR(8191 * 4, CharsetUtf8), message));
@@ -460,13 +475,20 @@ FB_UDR_BEGIN_FUNCTION(write_audit)
             std::memcpy(row->data.message.str, in->message.str, in->message.length);
         }
 
+        static constexpr const char* Insert =
+            "insert into SYS$AUDIT (AUDIT_ID, AUDIT_TIME, SESSION_ID, USER_ID, USER_NAME, MESSAGE)"
+            " values (next value for SYS$AUDIT_GEN, current_timestamp, ?, ?, ?, ?)";
         TReleased<IAttachment> attachment(context->getAttachment(status));
-        TOwnTransaction transaction(status, master, attachment.get(), true);
-        attachment->execute(status, transaction.get(), 0,
-                            "insert into SYS$AUDIT (AUDIT_ID, AUDIT_TIME, SESSION_ID, USER_ID, USER_NAME, MESSAGE)"
-                            " values (next value for SYS$AUDIT_GEN, current_timestamp, ?, ?, ?, ?)",
-                            SQL_DIALECT_V6, row->getMetadata(), row->getData(), nullptr, nullptr);
-        transaction.Commit(status);
+        TReleased<ITransaction> caller(context->getTransaction(status));
+        if (Writable(status, caller.get())) {
+            attachment->execute(status, caller.get(), 0, Insert, SQL_DIALECT_V6, row->getMetadata(), row->getData(),
+                                nullptr, nullptr);
+        } else {
+            TOwnTransaction transaction(status, master, attachment.get(), true);
+            attachment->execute(status, transaction.get(), 0, Insert, SQL_DIALECT_V6, row->getMetadata(),
+                                row->getData(), nullptr, nullptr);
+            transaction.Commit(status);
+        }
         out->resultNull = FB_FALSE;
         out->result = 0;
     }

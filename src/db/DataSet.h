@@ -297,6 +297,13 @@ protected:
     // inserted record has none). For a derived class that must know what
     // changed, or find the stored row by its old key.
     const std::vector<Variant>& OldRecord() const { return FOldRecord; }
+    // The edited record's values as they are now become its old ones: for an
+    // edit that has just read the record again from its source.
+    void KeepRecordAsOld()
+    {
+        if (FState == dsEdit)
+            FOldRecord = FRecord;
+    }
 
     // Called when the record shown changes (after moves and posts): refreshes
     // calculated and lookup fields and tells the data sources.

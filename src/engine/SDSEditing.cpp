@@ -386,24 +386,23 @@ void TSDSPrivate::LockForEdit(const QByteArray& address)
     FLockedAddress = address;
 }
 
-void TSDSPrivate::ReleaseEditLock(const QString* auditText) noexcept
+void TSDSPrivate::ReleaseEditLock() noexcept
 {
     const QByteArray address = std::exchange(FLockedAddress, QByteArray());
     TSDatabase* database = std::exchange(FLockDatabase, nullptr);
     if (address.isEmpty() || !database || !database->Connected())
         return;
     try {
-        if (auditText)
-            database->Session()->UnlockAndAudit(SessionRecordID(address), *auditText);
-        else
-            database->Session()->UnlockRecord(SessionRecordID(address));
+        database->Session()->UnlockRecord(SessionRecordID(address));
     } catch (...) {
         // The lock ends with the session at the latest.
     }
 }
 
-// After a write: the lock goes, with the audit text when there is one.
-void TSDSPrivate::FinishEditLock(const QString& auditText)
+// After a committed write the lock goes. The change is on the server: an
+// unlock that fails does not make it a failed one, and the lock ends with
+// the session at the latest.
+void TSDSPrivate::FinishEditLock() noexcept
 {
     TSDatabase* database = SessionDatabase();
     if (!database || !FOptions.Contains(dsoPessimisticLock))
@@ -411,11 +410,31 @@ void TSDSPrivate::FinishEditLock(const QString& auditText)
     const QByteArray address = FLockedAddress.isEmpty() ? q->RowAddress() : FLockedAddress;
     FLockedAddress.clear();
     FLockDatabase = nullptr;
-    const TRecordID id = SessionRecordID(address);
-    if (FOptions.Contains(dsoAudit))
-        database->Session()->UnlockAndAudit(id, auditText);
-    else
-        database->Session()->UnlockRecord(id);
+    try {
+        database->Session()->UnlockRecord(SessionRecordID(address));
+    } catch (...) {
+    }
+}
+
+void TSDSPrivate::AuditInWrite(TIBSQL& write, const QString& text)
+{
+    TSDatabase* database = SessionDatabase();
+    if (!database || database->Session()->SessionHandle() < 0 || !database->AuditEnabled())
+        return;
+    if (!FAuditSQL) {
+        FAuditSQL = std::make_unique<TIBSQL>();
+        FAuditSQL->SQL().SetText(QStringLiteral("select F_WRITEAUDITMSG(:hs, :message) from rdb$database"));
+    }
+    TIBSQL& sql = *FAuditSQL;
+    const auto close = qScopeGuard([&] { CloseQuietly(sql); });
+    sql.SetDatabase(write.Database()); // a statement of another database is prepared again
+    sql.SetTransaction(write.Transaction());
+    StartTransactionOf(sql);
+    if (!sql.Prepared())
+        sql.Prepare();
+    sql.Params(0).SetAsInteger(database->Session()->SessionHandle());
+    sql.Params(1).SetAsString(text);
+    sql.ExecQuery();
 }
 
 void TSDS::DoBeforeClose()
@@ -453,6 +472,8 @@ void TSDS::DoAfterEdit()
             Cancel();
             throw Exception(RecordGoneText);
         }
+        // Read under the lock: what the audit reports as replaced.
+        KeepRecordAsOld();
     }
     TCustomMemTable::DoAfterEdit();
 }
@@ -587,13 +608,15 @@ void TSDSPrivate::DeleteFromServer()
         }
         ExecuteWrite(sql, known ? address : QByteArray());
         sql.Close();
+        if (!auditText.isEmpty())
+            AuditInWrite(sql, auditText);
     });
     unlockOnFailure.dismiss();
     if (q->OnLogEvent)
         q->OnLogEvent(q, LogOperationOf(woDelete));
     if (database) {
         if (locking)
-            FinishEditLock(auditText);
+            FinishEditLock();
         if (FOptions.Contains(dsoSendNotification))
             q->NotifyChange(woDelete, address);
     }
@@ -711,8 +734,10 @@ int TSDS::NextGeneratorValue(int increment)
     }
 }
 
-// What follows the commit (audit, log event, notice) happens once, for a
-// write that is on the server: it is never retried or rolled back.
+// The audit row is written in the write's own transaction, so it is on the
+// server exactly when the change is. What follows the commit (log event,
+// unlock, notice) happens once, for a write that is on the server: it is
+// never retried or rolled back, and never makes the post a failed one.
 void TSDS::InsertToServer()
 {
     d->WriteToServer(woInsert, [this] {
@@ -722,12 +747,11 @@ void TSDS::InsertToServer()
         // The server's values (defaults, triggers, SYS$TIME, the row address) by key.
         d->SetRowAddress(QByteArray(RowAddress().size(), '\0'));
         RefreshRecord();
+        if (d->FOptions.Contains(dsoAudit)) {
+            RTL_ASSERT(d->SessionDatabase(), QStringLiteral("Database must be TSDatabase."));
+            d->AuditInWrite(sql, BuildAuditText(woInsert).left(TUserSession::WriteAuditLimit));
+        }
     });
-    if (d->FOptions.Contains(dsoAudit)) {
-        TSDatabase* database = d->SessionDatabase();
-        RTL_ASSERT(database, QStringLiteral("Database must be TSDatabase."));
-        database->Session()->WriteAudit(BuildAuditText(woInsert));
-    }
     if (OnLogEvent)
         OnLogEvent(this, LogOperationOf(woInsert));
     if (d->FOptions.Contains(dsoSendNotification) && d->SessionDatabase() && d->FDbKeyField)
@@ -740,7 +764,7 @@ void TSDS::UpdateToServer()
     QString auditText;
     if (d->FOptions.Contains(dsoPessimisticLock) && d->FOptions.Contains(dsoAudit) && database)
         auditText = BuildAuditText(woUpdate); // while the old values are at hand
-    d->WriteToServer(woUpdate, [this] {
+    d->WriteToServer(woUpdate, [this, &auditText] {
         const bool known = !IsZeroAddress(d->CheckedRowAddress());
         TIBSQL& sql = known ? *d->FUpdateSQL : *d->FUpdateByKeySQL;
         d->ExecuteWrite(sql);
@@ -751,12 +775,14 @@ void TSDS::UpdateToServer()
         sql.Close();
         if (d->FOptions.Contains(dsoRefreshAfterEdit) || !known)
             RefreshRecord(); // an unknown address is taken from the re-read
+        if (!auditText.isEmpty())
+            d->AuditInWrite(sql, auditText);
     });
     if (OnLogEvent)
         OnLogEvent(this, LogOperationOf(woUpdate));
     if (database) {
         if (d->FOptions.Contains(dsoPessimisticLock))
-            d->FinishEditLock(auditText);
+            d->FinishEditLock();
         if (d->FOptions.Contains(dsoSendNotification))
             NotifyChange(woUpdate, RowAddress());
     }

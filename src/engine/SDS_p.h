@@ -154,8 +154,11 @@ public:
     void CheckMasterInBrowse();
     void CheckMasterForInsert();
     void LockForEdit(const QByteArray& address);
-    void ReleaseEditLock(const QString* auditText = nullptr) noexcept;
-    void FinishEditLock(const QString& auditText);
+    void ReleaseEditLock() noexcept;
+    void FinishEditLock() noexcept;
+    // Writes the audit text in the write statement's transaction: the row
+    // commits with the change, and a change rolled back takes it along.
+    void AuditInWrite(TIBSQL& write, const QString& text);
     void PostToServer();
     void DeleteFromServer();
     // The one way a write reaches the server (see SDSEditing.cpp).
@@ -229,6 +232,7 @@ public:
     std::unique_ptr<TIBSQL> FDeleteByKeySQL;
     std::unique_ptr<TIBSQL> FRefreshSQL;
     std::unique_ptr<TIBSQL> FRefreshByKeySQL;
+    std::unique_ptr<TIBSQL> FAuditSQL; // made on the first audited write
 
     QString FKeyFields;
     QStringList FIndexNames;

@@ -565,6 +565,102 @@ TEST_F(SDSEditingTest, AuditTextsReachTheServer)
     EXPECT_EQ(FDb->Session()->GetLockInfo(SessionRecord(sds->RowAddress())), QStringLiteral("Запись не заблокирована"));
 }
 
+// The audit row of a change is written in the change's own transaction: it is
+// on the server exactly when the change is.
+TEST_F(SDSEditingTest, AnAuditRowCommitsAndRollsBackWithItsChange)
+{
+    FDb->Session()->Register(3);
+    auto sds = NewSDS("DOC", {dsoAudit, dsoPessimisticLock});
+    sds->SetOptions(sds->Options() - TSDSOptions{dsoAutoCommit}); // the caller ends the transaction
+    sds->Open();
+    ASSERT_TRUE(sds->Locate("SYS$ID", 1));
+    sds->Edit();
+    sds->FieldByName("QTY")->SetAsInteger(7);
+    sds->Post();
+    FTransaction.Rollback();
+    EXPECT_EQ(Committed("select QTY from DOC where SYS$ID = 1"), QStringList{"1"});
+    EXPECT_EQ(Committed("select count(*) from SYS$AUDIT"), QStringList{"0"}) << "no audit of a rolled-back change";
+
+    sds->Reload();
+    ASSERT_TRUE(sds->Locate("SYS$ID", 1));
+    sds->Edit();
+    sds->FieldByName("QTY")->SetAsInteger(8);
+    sds->Post();
+    EXPECT_EQ(Committed("select count(*) from SYS$AUDIT"), QStringList{"0"}) << "not before the commit";
+    FTransaction.Commit();
+    EXPECT_EQ(Committed("select MESSAGE from SYS$AUDIT"),
+              QStringList{"<TABLE>DOC</TABLE><UPDATE><SYS$ID>1</SYS$ID><QTY><OLD>=1<NEW>=8</QTY></UPDATE>"});
+}
+
+// An audit the server refuses fails the write before its commit: neither the
+// change nor its audit is kept, for each kind of write.
+TEST_F(SDSEditingTest, ARefusedAuditFailsTheWriteAndKeepsNothing)
+{
+    FTestDb.ExecuteScript(QStringLiteral(R"(
+CREATE EXCEPTION NO_AUDIT 'audit refused';
+SET TERM ^ ;
+CREATE TRIGGER AUDIT_REFUSED FOR SYS$AUDIT BEFORE INSERT AS
+BEGIN
+  IF (NEW.MESSAGE CONTAINING 'Refused') THEN EXCEPTION NO_AUDIT;
+END^
+SET TERM ; ^
+)"));
+    FDb->Session()->Register(3);
+    auto sds = NewSDS("DOC", {dsoAudit, dsoPessimisticLock});
+    sds->Open();
+    ASSERT_TRUE(sds->Locate("SYS$ID", 1));
+    sds->Edit();
+    sds->FieldByName("NAME")->SetAsString("Refused");
+    EXPECT_THROW(sds->Post(), ESDS_IBError);
+    sds->Cancel();
+    sds->Append();
+    sds->FieldByName("SYS$ID")->SetAsInteger(9);
+    sds->FieldByName("NAME")->SetAsString("Refused");
+    EXPECT_THROW(sds->Post(), ESDS_IBError);
+    sds->Cancel();
+    EXPECT_EQ(Committed("select NAME from DOC where SYS$ID in (1, 9)"), QStringList{"Первый"});
+    EXPECT_EQ(Committed("select count(*) from SYS$AUDIT"), QStringList{"0"});
+    // The lock went with the cancel.
+    ASSERT_TRUE(sds->Locate("SYS$ID", 1));
+    EXPECT_EQ(FDb->Session()->GetLockInfo(SessionRecord(sds->RowAddress())), QStringLiteral("Запись не заблокирована"));
+}
+
+// Once committed, a change is a posted one whatever fails afterwards: here
+// the unlock (its function is gone from the database).
+TEST_F(SDSEditingTest, AFailureAfterTheCommitLeavesThePostDone)
+{
+    FDb->Session()->Register(3);
+    auto sds = NewSDS("DOC", {dsoAudit, dsoPessimisticLock, dsoSendNotification});
+    sds->Open();
+    ASSERT_TRUE(sds->Locate("SYS$ID", 2));
+    sds->Edit();
+    FTestDb.Execute("DROP FUNCTION F_UNLOCKRECORD");
+    sds->FieldByName("QTY")->SetAsInteger(6);
+    EXPECT_NO_THROW(sds->Post());
+    EXPECT_EQ(sds->State(), dsBrowse);
+    EXPECT_EQ(Committed("select QTY from DOC where SYS$ID = 2"), QStringList{"6"});
+    EXPECT_EQ(Committed("select MESSAGE from SYS$AUDIT"),
+              QStringList{"<TABLE>DOC</TABLE><UPDATE><SYS$ID>2</SYS$ID><QTY><OLD>=2<NEW>=6</QTY></UPDATE>"});
+}
+
+// With a re-read before the edit, the old values the audit reports are the
+// server's under the lock, not the ones the data set had loaded.
+TEST_F(SDSEditingTest, AuditOfARefreshedEditReportsTheServersOldValues)
+{
+    FDb->Session()->Register(3);
+    auto sds = NewSDS("DOC", {dsoAudit, dsoPessimisticLock, dsoRefreshBeforeEdit});
+    sds->Open();
+    ASSERT_TRUE(sds->Locate("SYS$ID", 1));
+    FTestDb.Execute("UPDATE DOC SET QTY = 4 WHERE SYS$ID = 1");
+    FTransaction.Commit(); // a new snapshot sees the other attachment's change
+    sds->Edit();
+    EXPECT_EQ(sds->FieldByName("QTY")->AsInteger(), 4);
+    sds->FieldByName("QTY")->SetAsInteger(9);
+    sds->Post();
+    EXPECT_EQ(Committed("select MESSAGE from SYS$AUDIT"),
+              QStringList{"<TABLE>DOC</TABLE><UPDATE><SYS$ID>1</SYS$ID><QTY><OLD>=4<NEW>=9</QTY></UPDATE>"});
+}
+
 TEST_F(SDSEditingTest, VirtualDeleteMarksTheRowAndHidesIt)
 {
     auto sds = NewSDS("DOC", {dsoVirtualDelete});
