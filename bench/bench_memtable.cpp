@@ -7,6 +7,16 @@
 // (so the name index has ties), a city, an amount and a date. Every peer reads
 // the same UTF-8 source rows and makes its own copy of the text.
 //
+// Small: the same on a table of N/10 rows (the same number of lookups, the
+// walk going over it ten times), for costs that should not grow with the
+// table. TextIndex builds an index over texts sharing a long prefix
+// ("Customer 123456", N/2 rows), as sorting a grid by a name column does.
+//
+// Each group's goals are written beside it, one per line, as
+//   // goal: <A> <= <number>x <B>          time of A against time of B
+//   // goal: <A> bytes_per_row <= <number> peak memory per row of A
+// which bench/run reads for its table of ratios against goals.
+//
 // BENCH_ROWS overrides N (default 1,000,000), for profiling on fewer rows.
 
 #include "BenchSupport.h"
@@ -92,6 +102,23 @@ const TSource& Source()
             s.Rows.push_back({ids[static_cast<size_t>(i)], names[pickName(random)], RandomWord(random),
                               cents(random) / 100.0, static_cast<double>(day(random))});
         std::uniform_int_distribution<size_t> pickRow(0, static_cast<size_t>(n) - 1);
+        s.LookupKeys.reserve(LookupCount);
+        for (int i = 0; i < LookupCount; ++i)
+            s.LookupKeys.push_back(s.Rows[pickRow(random)].Id);
+        return s;
+    }();
+    return source;
+}
+
+// The first tenth of the rows, with lookup keys of its own.
+const TSource& SmallSource()
+{
+    static const TSource source = [] {
+        const TSource& full = Source();
+        TSource s;
+        s.Rows.assign(full.Rows.begin(), full.Rows.begin() + std::max<std::ptrdiff_t>(full.Rows.size() / 10, 1));
+        std::mt19937_64 random(20240602);
+        std::uniform_int_distribution<size_t> pickRow(0, s.Rows.size() - 1);
         s.LookupKeys.reserve(LookupCount);
         for (int i = 0; i < LookupCount; ++i)
             s.LookupKeys.push_back(s.Rows[pickRow(random)].Id);
@@ -289,6 +316,12 @@ TOurs& OursLoaded()
     return ours;
 }
 
+TOurs& SmallOursLoaded()
+{
+    static TOurs ours = LoadOurs(SmallSource());
+    return ours;
+}
+
 sqlite3* SqliteLoaded()
 {
     static TSqliteDb db = LoadSqlite(Source());
@@ -304,6 +337,8 @@ TFloor& FloorLoaded()
 }
 
 // ================================================================ BulkLoad
+// goal: BulkLoad/Ours <= 0.5x BulkLoad/SQLite
+// goal: BulkLoad/Ours bytes_per_row <= 120
 
 void BulkLoad_Ours(benchmark::State& state)
 {
@@ -354,12 +389,13 @@ void BulkLoad_Floor(benchmark::State& state)
 }
 
 // ================================================================ FindKey
+// goal: FindKey/Ours <= 1.0x FindKey/SQLite
+// goal: FindKey/Ours <= 3.0x FindKey/Floor
+// goal: FindKey/Ours <= 1.5x FindKey/Small
 
-void FindKey_Ours(benchmark::State& state)
+void FindKeyIn(benchmark::State& state, TOurs& ours, const std::vector<int32_t>& keys)
 {
     Guarded(state, [&] {
-        const std::vector<int32_t>& keys = Source().LookupKeys;
-        TOurs& ours = OursLoaded();
         TCustomMemTable& table = *ours.Table;
         table.SetIndexName(OursById);
         for (auto _ : state) {
@@ -374,6 +410,10 @@ void FindKey_Ours(benchmark::State& state)
         state.SetItemsProcessed(state.iterations() * LookupCount);
     });
 }
+
+void FindKey_Ours(benchmark::State& state) { FindKeyIn(state, OursLoaded(), Source().LookupKeys); }
+
+void FindKey_Small(benchmark::State& state) { FindKeyIn(state, SmallOursLoaded(), SmallSource().LookupKeys); }
 
 void FindKey_SQLite(benchmark::State& state)
 {
@@ -420,32 +460,44 @@ void FindKey_Floor(benchmark::State& state)
 }
 
 // ================================================================ WalkIndex
+// goal: WalkIndex/Ours <= 3.0x WalkIndex/Floor
+// goal: WalkIndex/Ours <= 1.5x WalkIndex/Small
 
-void WalkIndex_Ours(benchmark::State& state)
+// Walks the table by its name index rounds times, reading every field.
+void WalkIndexOf(benchmark::State& state, TOurs& ours, int rounds)
 {
     Guarded(state, [&] {
-        TOurs& ours = OursLoaded();
         TCustomMemTable& table = *ours.Table;
         table.SetIndexName(OursByName);
         for (auto _ : state) {
             int64_t sum = 0;
             double total = 0;
             table.DisableControls();
-            table.First();
-            while (!table.Eof()) {
-                sum += ours.Id->AsInteger();
-                sum += ours.Name->AsString().size();
-                sum += ours.City->AsString().size();
-                total += ours.Amount->AsFloat();
-                total += ours.Day->AsDateTime();
-                table.Next();
+            for (int round = 0; round < rounds; ++round) {
+                table.First();
+                while (!table.Eof()) {
+                    sum += ours.Id->AsInteger();
+                    sum += ours.Name->AsString().size();
+                    sum += ours.City->AsString().size();
+                    total += ours.Amount->AsFloat();
+                    total += ours.Day->AsDateTime();
+                    table.Next();
+                }
             }
             table.EnableControls();
             benchmark::DoNotOptimize(sum);
             benchmark::DoNotOptimize(total);
         }
-        state.SetItemsProcessed(state.iterations() * RowCount());
+        state.SetItemsProcessed(state.iterations() * rounds * table.RecordCount());
     });
+}
+
+void WalkIndex_Ours(benchmark::State& state) { WalkIndexOf(state, OursLoaded(), 1); }
+
+// As many rows walked as the whole table has.
+void WalkIndex_Small(benchmark::State& state)
+{
+    WalkIndexOf(state, SmallOursLoaded(), std::max(1, RowCount() / SmallOursLoaded().Table->RecordCount()));
 }
 
 void WalkIndex_SQLite(benchmark::State& state)
@@ -510,9 +562,77 @@ void WalkIndex_Floor(benchmark::State& state)
     });
 }
 
+// ================================================================ TextIndex
+// goal: TextIndex/Ours <= 2.0x TextIndex/Floor
+
+// "Customer <n>" for a shuffled 1..rows: every text shares its first nine
+// characters with every other.
+const std::vector<QString>& CustomerNames()
+{
+    static const std::vector<QString> names = [] {
+        std::vector<int> numbers(static_cast<size_t>(std::max(RowCount() / 2, 1)));
+        std::iota(numbers.begin(), numbers.end(), 1);
+        std::shuffle(numbers.begin(), numbers.end(), std::mt19937_64(20240603));
+        std::vector<QString> texts;
+        texts.reserve(numbers.size());
+        for (int n : numbers)
+            texts.push_back(QStringLiteral("Customer %1").arg(n));
+        return texts;
+    }();
+    return names;
+}
+
+void TextIndex_Ours(benchmark::State& state)
+{
+    Guarded(state, [&] {
+        TCustomMemTable table;
+        table.FieldDefs().Add(QStringLiteral("ID"), ftInteger, 0, true);
+        table.FieldDefs().Add(QStringLiteral("NAME"), ftString, 40);
+        table.Open();
+        TField* id = table.FieldByName(QStringLiteral("ID"));
+        TField* name = table.FieldByName(QStringLiteral("NAME"));
+        table.DisableControls();
+        int next = 0;
+        for (const QString& text : CustomerNames()) {
+            table.Append();
+            id->SetAsInteger(++next);
+            name->SetAsString(text);
+            table.Post();
+        }
+        for (auto _ : state) {
+            state.PauseTiming();
+            table.SetIndexFieldNames(QString());
+            table.DeleteIndexes();
+            state.ResumeTiming();
+            table.SetIndexFieldNames(QStringLiteral("NAME"));
+        }
+        table.First();
+        Check(name->AsString() == QStringLiteral("Customer 1"), "wrong order");
+        state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(CustomerNames().size()));
+    });
+}
+
+// What the index does, on a vector of the texts: a stable sort.
+void TextIndex_Floor(benchmark::State& state)
+{
+    Guarded(state, [&] {
+        for (auto _ : state) {
+            state.PauseTiming();
+            std::vector<QString> keys = CustomerNames();
+            state.ResumeTiming();
+            std::stable_sort(keys.begin(), keys.end());
+            benchmark::DoNotOptimize(keys.data());
+        }
+        state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(CustomerNames().size()));
+    });
+}
+
 // ================================================================ SaveLoad
 // Save the loaded table to a file, then load the file into a new table that
 // has both indexes ready. The file is removed before each round, untimed.
+// The memory figures are those of the loaded copy.
+// goal: SaveLoad/Ours <= 1.0x SaveLoad/SQLite
+// goal: SaveLoad/Ours bytes_per_row <= 150
 
 void SaveLoad_Ours(benchmark::State& state)
 {
@@ -520,6 +640,7 @@ void SaveLoad_Ours(benchmark::State& state)
         TCustomMemTable& table = *OursLoaded().Table;
         const QString path = ScratchPath("ours.dat");
         std::unique_ptr<TCustomMemTable> loaded;
+        const TMemoryProbe probe;
         for (auto _ : state) {
             state.PauseTiming();
             QFile::remove(path);
@@ -531,6 +652,7 @@ void SaveLoad_Ours(benchmark::State& state)
             benchmark::DoNotOptimize(loaded.get());
         }
         Check(loaded->RecordCount() == RowCount() && loaded->IndexDefs().Count() == 2, "rows lost");
+        probe.Report(state, RowCount());
         state.counters["file_bytes_per_row"] = static_cast<double>(QFile(path).size()) / RowCount();
         state.SetItemsProcessed(state.iterations() * RowCount());
     });
@@ -546,6 +668,7 @@ void SaveLoad_SQLite(benchmark::State& state)
         const std::string file = path.toStdString();
         TStatement vacuum = Prepare(db, "VACUUM INTO ?1");
         TSqliteDb loaded;
+        const TMemoryProbe probe;
         for (auto _ : state) {
             state.PauseTiming();
             QFile::remove(path);
@@ -566,6 +689,7 @@ void SaveLoad_SQLite(benchmark::State& state)
             benchmark::DoNotOptimize(loaded.get());
         }
         Check(SqliteCount(loaded.get()) == RowCount(), "rows lost");
+        probe.Report(state, RowCount());
         state.counters["file_bytes_per_row"] = static_cast<double>(QFile(path).size()) / RowCount();
         state.SetItemsProcessed(state.iterations() * RowCount());
     });
@@ -644,6 +768,7 @@ void SaveLoad_Floor(benchmark::State& state)
         const QString path = ScratchPath("floor.dat");
         const std::string file = path.toStdString();
         TFloor loaded;
+        const TMemoryProbe probe;
         for (auto _ : state) {
             state.PauseTiming();
             QFile::remove(path);
@@ -654,6 +779,7 @@ void SaveLoad_Floor(benchmark::State& state)
             benchmark::DoNotOptimize(loaded.Rows.data());
         }
         Check(loaded.Rows.size() == static_cast<size_t>(RowCount()), "rows lost");
+        probe.Report(state, RowCount());
         state.counters["file_bytes_per_row"] = static_cast<double>(QFile(path).size()) / RowCount();
         state.SetItemsProcessed(state.iterations() * RowCount());
     });
@@ -680,10 +806,15 @@ BENCHMARK(BulkLoad_Floor)->Name("BulkLoad/Floor")->Apply(Whole);
 BENCHMARK(FindKey_Ours)->Name("FindKey/Ours")->Apply(Repeated);
 BENCHMARK(FindKey_SQLite)->Name("FindKey/SQLite")->Apply(Repeated);
 BENCHMARK(FindKey_Floor)->Name("FindKey/Floor")->Apply(Repeated);
+BENCHMARK(FindKey_Small)->Name("FindKey/Small")->Apply(Repeated);
 
 BENCHMARK(WalkIndex_Ours)->Name("WalkIndex/Ours")->Apply(Repeated);
 BENCHMARK(WalkIndex_SQLite)->Name("WalkIndex/SQLite")->Apply(Repeated);
 BENCHMARK(WalkIndex_Floor)->Name("WalkIndex/Floor")->Apply(Repeated);
+BENCHMARK(WalkIndex_Small)->Name("WalkIndex/Small")->Apply(Repeated);
+
+BENCHMARK(TextIndex_Ours)->Name("TextIndex/Ours")->Apply(Repeated);
+BENCHMARK(TextIndex_Floor)->Name("TextIndex/Floor")->Apply(Repeated);
 
 BENCHMARK(SaveLoad_Ours)->Name("SaveLoad/Ours")->Apply(Whole);
 BENCHMARK(SaveLoad_SQLite)->Name("SaveLoad/SQLite")->Apply(Whole);

@@ -204,6 +204,7 @@ void TDataSet::CloseCursor()
 {
     InternalClose();
     FRecord.clear();
+    FRecordPending = false;
     FOldRecord.clear();
     FDisplayRecord.clear();
     FDisplayPosition = -1;
@@ -227,6 +228,7 @@ void TDataSet::SetState(TDataSetState state)
 
 void TDataSet::FillRecordBuffer(TRecordId row)
 {
+    FRecordPending = false;
     // A read writes every stored slot: only the others start null again.
     const size_t count = FFields.FItems.size();
     if (row == NoRecord || FRecord.size() != count) {
@@ -239,6 +241,34 @@ void TDataSet::FillRecordBuffer(TRecordId row)
     if (row != NoRecord)
         InternalReadRecord(row, FRecord);
     CalculateFields();
+}
+
+void TDataSet::ShowRow(TRecordId row)
+{
+    // Nothing to calculate: the record is read when a field needs it.
+    const auto calculated = [](const TField* field) { return !field->IsStored(); };
+    if (row != NoRecord && InternalReadsInPlace() && !OnCalcFields
+        && std::none_of(FFields.FItems.begin(), FFields.FItems.end(), calculated)) {
+        FRecordPending = true;
+        return;
+    }
+    FillRecordBuffer(row);
+}
+
+void TDataSet::EnsureRecord() const
+{
+    if (!FRecordPending)
+        return;
+    // A row that another table sharing the rows removed meanwhile reads as empty.
+    auto* self = const_cast<TDataSet*>(this);
+    self->FillRecordBuffer(InternalRowExists(FCurrentRow) ? FCurrentRow : NoRecord);
+}
+
+TValueView TDataSet::ShownFieldView(const TField& field) const
+{
+    if (!FRecordPending || FState != dsBrowse || FDisplayPosition >= 0 || FFilterRow != NoRecord || !field.IsStored())
+        return {};
+    return InternalViewValue(FCurrentRow, field);
 }
 
 void TDataSet::InternalReadRecord(TRecordId row, std::vector<Variant>& record) const
@@ -293,6 +323,8 @@ const Variant* TDataSet::ShownFieldValue(const TField& field) const
     if (!Active() || FFilterRow != NoRecord)
         return nullptr;
     const int index = FFields.IndexOf(&field);
+    if (FState != dsSetKey && FDisplayPosition < 0)
+        EnsureRecord();
     const std::vector<Variant>& record = FState == dsSetKey ? FKeyRecord
                                                             : (FDisplayPosition >= 0 ? FDisplayRecord : FRecord);
     if (index < 0 || static_cast<size_t>(index) >= record.size())
@@ -405,7 +437,7 @@ void TDataSet::MoveTo(int position)
         FCurrentRow = InternalViewRow(FCurrentPosition);
         FBof = FEof = false;
     }
-    FillRecordBuffer(FCurrentRow);
+    ShowRow(FCurrentRow);
 }
 
 void TDataSet::ScrollTo(int position, bool bofAtStart, bool eofAtEnd)
@@ -514,6 +546,7 @@ int TDataSet::SetDisplayPosition(int position)
         return previous;
     }
     // The shown record's buffer is borrowed to fill the display record.
+    EnsureRecord();
     std::swap(FRecord, FDisplayRecord);
     FillRecordBuffer(InternalViewRow(position));
     std::swap(FRecord, FDisplayRecord);
@@ -593,6 +626,7 @@ void TDataSet::BeginInsertAppend(bool append)
     FInsertPosition = append || FCurrentPosition < 0 ? -1 : FCurrentPosition;
     FOldRecord.clear();
     FRecord.assign(FFields.FItems.size(), Variant::Null());
+    FRecordPending = false;
     SetState(dsInsert);
     if (append) {
         FEof = true;

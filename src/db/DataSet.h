@@ -254,6 +254,20 @@ protected:
     // stored field's slot is written, other slots are left alone; the
     // default asks InternalGetValue per field.
     virtual void InternalReadRecord(TRecordId row, std::vector<Variant>& record) const;
+    // Whether fields may read the shown row straight from the storage
+    // (InternalViewValue), so a move need not fill the record: a walk then
+    // reads only the fields it asks for, and those without variants. A data
+    // set saying so reads every stored value through InternalViewValue or
+    // InternalGetValue, never through an override of InternalReadRecord.
+    virtual bool InternalReadsInPlace() const { return false; }
+    // A stored field's value of a row in place (see TValueView); vkNone
+    // where the storage has no view of it.
+    virtual TValueView InternalViewValue(TRecordId row, const TField& field) const
+    {
+        (void)row;
+        (void)field;
+        return {};
+    }
     // Locate over the view; the default scans it.
     virtual int InternalLocate(const std::vector<TField*>& fields, const std::vector<Variant>& values,
                                TLocateOptions options);
@@ -321,6 +335,11 @@ private:
     void BeginInsertAppend(bool append);
     void CheckRequiredFields();
     void FillRecordBuffer(TRecordId row);
+    // Shows the row the cursor moved to: the record is filled, or only
+    // marked pending where fields read the row in place.
+    void ShowRow(TRecordId row);
+    // Fills a pending record (the record caches the row; const for reads).
+    void EnsureRecord() const;
     bool LocateRecord(const QString& keyFields, const Variant& keyValues, TLocateOptions options, int& position);
     void ApplyFilterChange();
     void AddDataSource(TDataSource* source);
@@ -331,6 +350,9 @@ private:
     // Where GetFieldValue reads the value from a record buffer: that slot
     // (valid until the next move or write); null otherwise.
     const Variant* ShownFieldValue(const TField& field) const;
+    // The shown row's stored value in place, while the record is pending;
+    // vkNone otherwise (read ShownFieldValue then).
+    TValueView ShownFieldView(const TField& field) const;
     void SetFieldValue(TField& field, const Variant& value);
     Variant GetOldFieldValue(const TField& field) const;
     void AddField(TField* field);
@@ -349,6 +371,7 @@ private:
     int FCurrentPosition = -1;
     int FInsertPosition = -1;        // where an Insert puts its row (-1: append)
     std::vector<Variant> FRecord;    // the shown record's values, by field index
+    bool FRecordPending = false;     // FRecord is still to be read from FCurrentRow
     std::vector<Variant> FOldRecord; // before the edit started
     int FDisplayPosition = -1;       // a row shown without moving, or -1
     std::vector<Variant> FDisplayRecord;

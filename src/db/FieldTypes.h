@@ -29,6 +29,26 @@ QString FieldTypeName(TFieldType type);
 // Blob and memo values live outside the record's fixed part.
 bool IsBlobType(TFieldType type);
 
+// A stored value read where it lies, for typed field reads that need no
+// variant: numbers as they are, text as the storage holds it. Valid until
+// the row changes or the data set moves.
+struct TValueView
+{
+    enum TKind {
+        vkNone, // no view of this value: read it as a variant
+        vkNull,
+        vkInt,    // Int
+        vkFloat,  // Float (dates as days)
+        vkLatin1, // Data: Length bytes
+        vkUtf16,  // Data: Length UTF-16 units
+    };
+    TKind Kind = vkNone;
+    int64_t Int = 0;
+    double Float = 0;
+    const void* Data = nullptr;
+    qsizetype Length = 0;
+};
+
 enum TFieldKind { fkData, fkCalculated, fkLookup, fkInternalCalc };
 
 enum TProviderFlag : uint8_t {

@@ -5,6 +5,7 @@
 #include "SysUtils.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <optional>
 
@@ -310,6 +311,8 @@ const Variant& TField::ValueRef(Variant& held) const
     return held;
 }
 
+TValueView TField::ShownView() const { return FDataSet ? FDataSet->ShownFieldView(*this) : TValueView{}; }
+
 Variant TField::OldValue() const
 {
     if (!FDataSet)
@@ -521,6 +524,19 @@ Variant TField::Normalize(const Variant& value) const
 
 QString TField::AsString() const
 {
+    if (FDataType == ftString || FDataType == ftMemo) {
+        const TValueView view = ShownView();
+        if (view.Kind == TValueView::vkNull
+            || ((view.Kind == TValueView::vkLatin1 || view.Kind == TValueView::vkUtf16) && view.Length == 0))
+            return QString();
+        if (view.Kind == TValueView::vkLatin1)
+            return QString::fromLatin1(static_cast<const char*>(view.Data), view.Length);
+        if (view.Kind == TValueView::vkUtf16) {
+            QString text(view.Length, Qt::Uninitialized);
+            std::memcpy(text.data(), view.Data, static_cast<size_t>(view.Length) * sizeof(char16_t));
+            return text;
+        }
+    }
     Variant held;
     const Variant& value = ValueRef(held);
     if (value.IsEmptyOrNull())
@@ -578,6 +594,13 @@ int64_t TField::AsLargeInt() const
 {
     if (!(FDataType == ftString || IsIntegerType(FDataType) || IsFloatType(FDataType) || FDataType == ftBoolean))
         AccessError(FieldTypeName(ftLargeint));
+    if (IsIntegerType(FDataType)) {
+        const TValueView view = ShownView();
+        if (view.Kind == TValueView::vkNull)
+            return 0;
+        if (view.Kind == TValueView::vkInt)
+            return view.Int;
+    }
     Variant held;
     const Variant& value = ValueRef(held);
     if (value.IsEmptyOrNull())
@@ -621,6 +644,15 @@ void TField::SetAsLargeInt(int64_t value)
 template <typename Parse>
 double TField::NumberView(Parse parse) const
 {
+    if (FDataType != ftString) {
+        const TValueView view = ShownView();
+        if (view.Kind == TValueView::vkNull)
+            return 0;
+        if (view.Kind == TValueView::vkInt)
+            return static_cast<double>(view.Int);
+        if (view.Kind == TValueView::vkFloat)
+            return view.Float;
+    }
     Variant held;
     const Variant& value = ValueRef(held);
     if (value.IsEmptyOrNull())

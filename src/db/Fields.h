@@ -141,6 +141,9 @@ protected:
     // The value as Value() gives it, without a copy where the data set holds
     // it (held keeps it otherwise).
     const Variant& ValueRef(Variant& held) const;
+    // The value where the data set's storage holds it, for typed reads that
+    // need no variant; vkNone when it must be read through ValueRef.
+    TValueView ShownView() const;
     // The value as a number: 0 when null; a text field's text read by parse
     // (an empty text is 0).
     template <typename Parse>

@@ -12,9 +12,9 @@ namespace {
 // How far ahead a walk in index order asks for the memory it will read.
 constexpr size_t Ahead = 16;
 
-// How much of each text a build copies out of its row; texts alike that far
-// are told apart by their rows.
-constexpr uint32_t CopiedUnits = 64;
+// How long a prefix shared by every text a build looks for; texts alike
+// further are told apart by their rows.
+constexpr uint32_t MaxSharedUnits = 64;
 
 // The units from start on, zero-padded, in one value that orders as they
 // do: eight of them where every unit fits a byte, else four.
@@ -26,6 +26,16 @@ uint64_t Chunk(const char16_t* units, uint32_t count, uint32_t start, bool narro
     for (uint32_t i = start; i < start + width; ++i)
         chunk = (chunk << bits) | (i < count ? units[i] : 0);
     return chunk;
+}
+
+// Unit i of a chunk from its start (zero past the chunk).
+char16_t UnitOfChunk(uint64_t chunk, uint32_t i, bool narrow)
+{
+    const uint32_t width = narrow ? 8 : 4;
+    const int bits = narrow ? 8 : 16;
+    if (i >= width)
+        return 0;
+    return static_cast<char16_t>((chunk >> (bits * static_cast<int>(width - 1 - i))) & ((uint64_t(1) << bits) - 1));
 }
 
 } // namespace
@@ -161,7 +171,7 @@ size_t TMemIndex::UpperBound(const TKeys& keys) const
     });
 }
 
-void TMemIndex::SortTies(std::vector<TEntry>& entries) const
+void TMemIndex::SortTies(std::vector<TEntry>& entries, bool usualKeys) const
 {
     // Natural order is the order of identifiers unless the store keeps a
     // list; then each row's place is looked up.
@@ -178,7 +188,7 @@ void TMemIndex::SortTies(std::vector<TEntry>& entries) const
     for (auto run = entries.begin(); run != entries.end();) {
         const auto end = std::find_if(run + 1, entries.end(), [&](const TEntry& e) { return e.Key != run->Key; });
         if (end - run > 1) {
-            const bool exact = ExactTie(run->Key);
+            const bool exact = usualKeys && ExactTie(run->Key);
             std::sort(run, end, [&](const TEntry& a, const TEntry& b) {
                 if (!exact)
                     if (const int c = Compare(a.Row, b.Row))
@@ -197,9 +207,10 @@ void TMemIndex::SortTies(std::vector<TEntry>& entries) const
 
 void TMemIndex::Rebuild()
 {
-    if (FStore.IsText(FColumns.front()) && RebuildByTexts())
-        return;
-    RebuildByKeys();
+    if (FStore.IsText(FColumns.front()))
+        RebuildByTexts();
+    else
+        RebuildByKeys();
 }
 
 int TMemIndex::CompareRest(TRowHandle a, TRowHandle b) const
@@ -211,106 +222,75 @@ int TMemIndex::CompareRest(TRowHandle a, TRowHandle b) const
     return 0;
 }
 
-bool TMemIndex::RebuildByTexts()
+void TMemIndex::RebuildByTexts()
 {
-    // Each row's text is copied out once, in natural order (the order rows
-    // lie in memory), folded where the index ignores case, so the sort
-    // compares plain strings the way a sort of strings does instead of
-    // reading rows. Texts often share a long prefix (a word and a number):
-    // the sort key is taken from where they first differ.
+    // Texts often share a long prefix (a word and a number), which leaves
+    // the usual sort key (the first four characters) alike for every row and
+    // the sort one long tie. So the prefix all texts share is found first,
+    // and the entries are sorted on a key taken just past it; only equal
+    // keys read their rows. Nothing but the entries is allocated: each
+    // row's text is read in place, in natural order (the order rows lie in
+    // memory).
     const int column = FColumns.front();
     const bool caseInsensitive = FOptions & ixCaseInsensitive;
-    struct TItem
-    {
-        uint64_t Key; // the units past the shared prefix (Chunk)
-        TRowHandle Row;
-        uint32_t Start; // of the copy in units
-        uint32_t Count;
-        uint32_t Rank; // in natural order
-        bool Null;
-        bool Cut; // the copy is shorter than the text
-    };
-    std::vector<char16_t> units;
-    std::vector<TItem> items;
-    bool narrow = true; // every unit fits a byte
-    items.reserve(static_cast<size_t>(FStore.Count()));
-    bool fits = true;
+    std::vector<TEntry> entries;
+    entries.reserve(static_cast<size_t>(FStore.Count()));
+    char16_t prefix[MaxSharedUnits];
+    uint32_t shared = 0;
+    bool anyText = false;
+    size_t nulls = 0;
     FStore.ForEachId([&](uint64_t id) {
         const TRowHandle row = FStore.Handle(id);
-        if (!fits || !Admits(row))
+        if (!Admits(row))
             return;
-        const size_t start = units.size();
-        const bool whole = FStore.AppendSortText(row, column, caseInsensitive, CopiedUnits, units);
-        narrow = narrow
-                 && std::all_of(units.begin() + static_cast<std::ptrdiff_t>(start), units.end(),
-                                [](char16_t unit) { return unit <= 0xFF; });
-        fits = units.size() < UINT32_MAX;
-        items.push_back({0, row, static_cast<uint32_t>(start), static_cast<uint32_t>(units.size() - start),
-                         static_cast<uint32_t>(items.size()), FStore.IsNull(row, column), !whole});
-    });
-    if (!fits)
-        return false;
-
-    // The prefix every non-null copy shares.
-    const TItem* first = nullptr;
-    uint32_t shared = CopiedUnits;
-    for (const TItem& item : items) {
-        if (item.Null)
-            continue;
-        if (!first)
-            first = &item;
-        const uint32_t n = std::min({shared, item.Count, first->Count});
-        const char16_t* a = units.data() + first->Start;
-        const char16_t* b = units.data() + item.Start;
-        shared = static_cast<uint32_t>(std::mismatch(a, a + n, b).first - a);
-    }
-    for (TItem& item : items)
-        if (!item.Null)
-            item.Key = Chunk(units.data() + item.Start, item.Count, shared, narrow);
-    // Whole texts that end within the key differ only in length when their
-    // keys are equal: zero padding is alike.
-    const uint32_t keyEnd = shared + (narrow ? 8 : 4);
-    const auto withinKey = [keyEnd](const TItem& item) { return !item.Cut && item.Count <= keyEnd; };
-
-    // Nulls first; equal keys compare their copies from the shared prefix
-    // on, then the rows where a copy was cut short, then the other fields.
-    const auto order = [&](const TItem& a, const TItem& b) {
-        int c = 0;
-        if (a.Null || b.Null) {
-            c = a.Null == b.Null ? 0 : (a.Null ? -1 : 1);
-        } else if (a.Key != b.Key) {
-            c = a.Key < b.Key ? -1 : 1;
-        } else if (withinKey(a) && withinKey(b)) {
-            c = a.Count < b.Count ? -1 : (b.Count < a.Count ? 1 : 0);
-        } else {
-            const QStringView x(units.data() + a.Start + shared, a.Count - shared);
-            const QStringView y(units.data() + b.Start + shared, b.Count - shared);
-            c = x.compare(y);
-            if (c == 0 && (a.Cut || b.Cut))
-                c = FStore.Compare(a.Row, b.Row, column, caseInsensitive);
+        entries.push_back({0, row});
+        if (FStore.IsNull(row, column)) {
+            ++nulls;
+        } else if (!anyText) {
+            anyText = true;
+            shared = FStore.SortTextUnits(row, column, caseInsensitive, 0, MaxSharedUnits, prefix);
+        } else if (shared > 0) {
+            char16_t units[MaxSharedUnits];
+            const uint32_t n = FStore.SortTextUnits(row, column, caseInsensitive, 0, shared, units);
+            shared = static_cast<uint32_t>(std::mismatch(prefix, prefix + n, units).first - prefix);
         }
-        if (c != 0)
-            return (FOptions & ixDescending) ? (c < 0 ? 1 : -1) : (c < 0 ? -1 : 1);
-        return CompareRest(a.Row, b.Row);
-    };
-    std::sort(items.begin(), items.end(), [&](const TItem& a, const TItem& b) {
-        const int c = order(a, b);
-        return c != 0 ? c < 0 : a.Rank < b.Rank;
     });
-    if (Unique()) {
-        const auto same = [&](const TItem& a, const TItem& b) { return order(a, b) == 0; };
-        if (std::adjacent_find(items.begin(), items.end(), same) != items.end())
-            KeyViolation();
-    }
 
-    // The entries keep the first field's usual sort key, made from the copies.
-    std::vector<TEntry> entries(items.size());
-    for (size_t i = 0; i < items.size(); ++i) {
-        const TItem& item = items[i];
-        entries[i] = {item.Null ? 0 : TMemRowStore::TextSortKey(units.data() + item.Start, item.Count), item.Row};
+    // Eight characters past the prefix where all of them fit a byte, else four.
+    const auto keyPast = [&](bool narrow) {
+        const uint32_t width = narrow ? 8 : 4;
+        for (TEntry& entry : entries) {
+            char16_t units[8];
+            const uint32_t n = FStore.SortTextUnits(entry.Row, column, caseInsensitive, shared, width, units);
+            if (narrow && std::any_of(units, units + n, [](char16_t unit) { return unit > 0xFF; }))
+                return false;
+            entry.Key = Chunk(units, n, 0, narrow);
+        }
+        return true;
+    };
+    const bool narrow = keyPast(true);
+    if (!narrow)
+        keyPast(false);
+    // Nulls and empty texts both have key 0; the ties put nulls first.
+    std::sort(entries.begin(), entries.end(), [&](const TEntry& a, const TEntry& b) { return KeyLess(a.Key, b.Key); });
+    SortTies(entries, false);
+
+    // The entries keep the first field's usual sort key: its first four
+    // units, which are the shared prefix's and then the key's. Nulls lie
+    // first, or last where the index descends.
+    const size_t firstText = (FOptions & ixDescending) ? 0 : nulls;
+    const size_t endText = firstText + (entries.size() - nulls);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (i < firstText || i >= endText) {
+            entries[i].Key = 0;
+            continue;
+        }
+        char16_t units[4];
+        for (uint32_t u = 0; u < 4; ++u)
+            units[u] = u < shared ? prefix[u] : UnitOfChunk(entries[i].Key, u - shared, narrow);
+        entries[i].Key = TMemRowStore::TextSortKey(units, 4);
     }
     FEntries = std::move(entries);
-    return true;
 }
 
 void TMemIndex::RebuildByKeys()
@@ -326,7 +306,7 @@ void TMemIndex::RebuildByKeys()
             entries.push_back({SortKeyOf(row), row});
     });
     std::sort(entries.begin(), entries.end(), [&](const TEntry& a, const TEntry& b) { return KeyLess(a.Key, b.Key); });
-    SortTies(entries);
+    SortTies(entries, true);
     FEntries = std::move(entries);
 }
 

@@ -88,13 +88,15 @@ private:
     std::vector<TEntry> FEntries;
     uint64_t SortKeyOf(TRowHandle row) const;
     uint64_t KeyHash(TRowHandle row) const;
-    // Sorts entries with equal sort keys by the full key, then by natural order.
-    void SortTies(std::vector<TEntry>& entries) const;
+    // Sorts entries with equal keys by the full key, then by natural order;
+    // usualKeys: the keys are SortKeyOf's (else any keys that order rows as
+    // Compare does where they differ).
+    void SortTies(std::vector<TEntry>& entries, bool usualKeys) const;
     // Rebuild by the first field's sort key, then its ties by the full key.
     void RebuildByKeys();
-    // Rebuild of an index whose first field is text, from copies of the
-    // texts (false, nothing done, when they would not fit the build's arrays).
-    bool RebuildByTexts();
+    // Rebuild of an index whose first field is text, keyed past the prefix
+    // every text shares.
+    void RebuildByTexts();
     // The order of two rows past the first field, descending where the index is.
     int CompareRest(TRowHandle a, TRowHandle b) const;
     template <typename Less>

@@ -597,6 +597,49 @@ Variant TMemRowStore::ReadValue(const std::byte* row, int column) const
     }
 }
 
+TValueView TMemRowStore::View(TRowHandle row, int column) const
+{
+    TValueView view;
+    const TFieldType type = FColumns[static_cast<size_t>(column)].Type;
+    switch (type) {
+    case ftString:
+    case ftMemo:
+    case ftSmallint:
+    case ftWord:
+    case ftInteger:
+    case ftAutoInc:
+    case ftLargeint:
+    case ftFloat:
+    case ftDate:
+    case ftTime:
+    case ftDateTime: break;
+    default: return view;
+    }
+    if (NullAt(row, column)) {
+        view.Kind = TValueView::vkNull;
+        return view;
+    }
+    if (IsTextType(type)) {
+        const TText text = TextAt(row, column);
+        view.Kind = text.Wide ? TValueView::vkUtf16 : TValueView::vkLatin1;
+        view.Data = text.Data;
+        view.Length = text.Units();
+        return view;
+    }
+    const std::byte* at = Fixed(row, column);
+    if (type == ftLargeint) {
+        view.Kind = TValueView::vkInt;
+        view.Int = Load<int64_t>(at);
+    } else if (FixedSize(FColumns[static_cast<size_t>(column)]) == 4) {
+        view.Kind = TValueView::vkInt;
+        view.Int = Load<int32_t>(at);
+    } else {
+        view.Kind = TValueView::vkFloat;
+        view.Float = Load<double>(at);
+    }
+    return view;
+}
+
 const std::byte* TMemRowStore::Row(uint64_t id) const
 {
     const std::byte* const* slot = Slot(id);
@@ -664,29 +707,22 @@ uint64_t TMemRowStore::TextSortKey(const char16_t* units, size_t count)
     return NotNullKey(prefix);
 }
 
-bool TMemRowStore::AppendSortText(TRowHandle row, int column, bool caseInsensitive, uint32_t maxUnits,
-                                  std::vector<char16_t>& out) const
+uint32_t TMemRowStore::SortTextUnits(TRowHandle row, int column, bool caseInsensitive, uint32_t start, uint32_t count,
+                                     char16_t* out) const
 {
     if (NullAt(row, column))
-        return true;
+        return 0;
     const TText text = TextAt(row, column);
-    const uint32_t count = std::min(text.Units(), maxUnits);
-    if (count == 0)
-        return text.Units() == 0; // an empty text may have no storage at all
-    const size_t start = out.size();
-    out.resize(start + count);
-    char16_t* units = out.data() + start;
-    if (text.Wide)
-        std::memcpy(units, text.Data, size_t(count) * 2);
-    else
-        std::transform(text.Data, text.Data + count, units,
-                       [](std::byte b) { return char16_t(std::to_integer<uint8_t>(b)); });
-    if (caseInsensitive) {
-        char16_t last = 0;
-        for (uint32_t i = 0; i < count; ++i)
-            units[i] = FoldUnit(units[i], last);
+    if (start >= text.Units())
+        return 0; // an empty text may have no storage at all
+    const uint32_t n = std::min(count, text.Units() - start);
+    // A low surrogate folds with the high one before it.
+    char16_t last = start > 0 ? UnitAt(text.Data, text.Wide, start - 1) : 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        const char16_t unit = UnitAt(text.Data, text.Wide, start + i);
+        out[i] = caseInsensitive ? FoldUnit(unit, last) : unit;
     }
-    return count == text.Units();
+    return n;
 }
 
 bool TMemRowStore::IsText(int column) const { return IsTextType(FColumns[static_cast<size_t>(column)].Type); }

@@ -108,6 +108,9 @@ public:
     static uint64_t IdOf(TRowHandle row);
     Variant Get(TRowHandle row, int column) const { return ReadValue(row, column); }
     bool IsNull(TRowHandle row, int column) const { return NullAt(row, column); }
+    // The value in place for integer, floating, date and text columns;
+    // vkNone for the others (read them with Get).
+    TValueView View(TRowHandle row, int column) const;
     // Orders by one column: nulls first, then by value (text by code point,
     // or ignoring case).
     int Compare(TRowHandle a, TRowHandle b, int column, bool caseInsensitive) const;
@@ -125,12 +128,12 @@ public:
     bool PrefixIsExact(int column) const;
     // Whether a column holds text (ftString, ftMemo).
     bool IsText(int column) const;
-    // A text column's value appended to out as Compare orders it (case
-    // folded where caseInsensitive: then compared unit by unit the copies
-    // order as the values do), at most maxUnits of it; false when the text
-    // was longer. Nothing is appended for null.
-    bool AppendSortText(TRowHandle row, int column, bool caseInsensitive, uint32_t maxUnits,
-                        std::vector<char16_t>& out) const;
+    // The units [start, start + count) of a text column's value as Compare
+    // orders them (case folded where caseInsensitive: then compared unit by
+    // unit they order as the values do), fewer where the text ends first;
+    // returns how many were written (none for null).
+    uint32_t SortTextUnits(TRowHandle row, int column, bool caseInsensitive, uint32_t start, uint32_t count,
+                           char16_t* out) const;
     // The sort key of a text from its (folded) units, as SortKey makes it.
     static uint64_t TextSortKey(const char16_t* units, size_t count);
     // A hash of the value mixed into seed: values that Compare finds equal

@@ -219,6 +219,17 @@ void TCustomMemTable::InternalReadRecord(TRecordId row, std::vector<Variant>& re
             record[i] = Variant::Null(); // a field the shared rows lack
 }
 
+TValueView TCustomMemTable::InternalViewValue(TRecordId row, const TField& field) const
+{
+    const int column = StoreColumn(field);
+    if (column < 0) {
+        TValueView null;
+        null.Kind = TValueView::vkNull; // a field the shared rows lack
+        return null;
+    }
+    return FStore->View(HandleOf(row), column);
+}
+
 Variant TCustomMemTable::InternalGetValue(TRecordId row, const TField& field) const
 {
     const int column = StoreColumn(field);

@@ -154,6 +154,8 @@ protected:
     bool InternalRowExists(TRecordId row) const override;
     Variant InternalGetValue(TRecordId row, const TField& field) const override;
     void InternalReadRecord(TRecordId row, std::vector<Variant>& record) const override;
+    bool InternalReadsInPlace() const override { return true; }
+    TValueView InternalViewValue(TRecordId row, const TField& field) const override;
     TRecordId InternalInsertRow(const std::vector<Variant>& values, int position) override;
     void InternalUpdateRow(TRecordId row, const std::vector<Variant>& values) override;
     void InternalDeleteRow(TRecordId row) override;

@@ -329,17 +329,16 @@ TEST(MemIndexes, IndexesOffForBulkLoadingThenRebuiltOnce)
     EXPECT_EQ(Ids(*table), QList<int>({1, 3, 5, 9}));
 }
 
-// Texts sharing a long prefix (some past what a build copies of each text),
-// Latin, Cyrillic and mixed case, repeated values and nulls: a rebuilt index
-// orders them as comparing the strings does, equal keys in the order rows
-// were added, and finds every one of them.
-void CheckTextOrder(const QStringList& tails)
+// Texts sharing a prefix (some past what a build looks at), Latin, Cyrillic
+// and mixed case, repeated values and nulls: a rebuilt index orders them as
+// comparing the strings does, equal keys in the order rows were added, and
+// finds every one of them.
+void CheckTextOrder(const QStringList& tails, const QString& shared = QStringLiteral("Customer number "))
 {
     auto table = std::make_unique<TCustomMemTable>();
     table->FieldDefs().Add(QStringLiteral("ID"), ftInteger, 0, true);
     table->FieldDefs().Add(QStringLiteral("NAME"), ftString, 200);
     table->Open();
-    const QString shared = QStringLiteral("Customer number ");
     const QString longer = shared + QString(60, QLatin1Char('x'));
     std::vector<std::pair<int, QString>> rows; // a null NAME as a null QString
     int id = 0;
@@ -382,7 +381,7 @@ void CheckTextOrder(const QStringList& tails)
     for (const auto& c : cases) {
         table->AddIndex(QLatin1String(c.name), QStringLiteral("NAME"), c.options);
         table->SetIndexName(QLatin1String(c.name));
-        EXPECT_EQ(Ids(*table), expected(c.cs, c.options & ixDescending)) << c.name;
+        EXPECT_EQ(Ids(*table), expected(c.cs, c.options & ixDescending)) << c.name << qPrintable(shared);
         for (const auto& [rowId, name] : rows) {
             ASSERT_TRUE(table->FindKey({name.isNull() ? Variant::Null() : Variant(name)}))
                 << c.name << qPrintable(name);
@@ -414,6 +413,12 @@ TEST(MemIndexes, TextOrderPastALongSharedPrefix)
     CheckTextOrder(latin
                    + QStringList{QStringLiteral("Ёлка"), QStringLiteral("ёлка"), QStringLiteral("Ель"),
                                  QStringLiteral("ель"), QStringLiteral("я"), QStringLiteral("Я")});
+    // A prefix shorter than the usual sort key, or none: the keys the
+    // searches use come from the prefix and the characters past it. The
+    // micro sign is a byte wide and folds to a Greek letter that is not.
+    for (const QString& shared : {QStringLiteral("Cu"), QString()})
+        CheckTextOrder(latin + QStringList{QStringLiteral("\u00B5m"), QStringLiteral("\u039Cm"), QStringLiteral("mm")},
+                       shared);
 }
 
 TEST(MemIndexes, SearchesOverUnevenlySpreadNumbers)
