@@ -71,8 +71,10 @@ public:
     void Report(benchmark::State& state, double rows) const
     {
         state.counters["bytes_per_row"] = (StatusKb("VmHWM") - FBaseKb) * 1024.0 / rows;
-        state.counters["kept_bytes_per_row"] = (StatusKb("VmRSS") - FBaseKb) * 1024.0 / rows;
+        state.counters["kept_bytes_per_row"] = KeptBytesPerRow(rows);
     }
+
+    double KeptBytesPerRow(double rows) const { return (StatusKb("VmRSS") - FBaseKb) * 1024.0 / rows; }
 
 private:
     long FBaseKb = 0;

@@ -411,8 +411,16 @@ void TMemIndex::Add(TRowHandle row)
 
 void TMemIndex::Remove(TRowHandle row)
 {
-    // By address: the row's values may already have changed.
-    const auto it = std::find_if(FEntries.begin(), FEntries.end(), [row](const TEntry& e) { return e.Row == row; });
+    // Among the entries of its key while the row holds the values it was
+    // indexed by; else by address, as its values may already have changed.
+    const uint64_t key = SortKeyOf(row);
+    auto it = std::lower_bound(FEntries.begin(), FEntries.end(), key, [&](const TEntry& e, uint64_t k) {
+        return e.Key != k ? KeyLess(e.Key, k) : (!ExactTie(k) && Compare(e.Row, row) < 0);
+    });
+    while (it != FEntries.end() && it->Key == key && it->Row != row && (ExactTie(key) || Compare(it->Row, row) == 0))
+        ++it;
+    if (it == FEntries.end() || it->Row != row)
+        it = std::find_if(FEntries.begin(), FEntries.end(), [row](const TEntry& e) { return e.Row == row; });
     if (it != FEntries.end())
         FEntries.erase(it);
 }

@@ -8,11 +8,22 @@
 #include <QFile>
 #include <QSaveFile>
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
 // Index names compare without regard to case.
 bool SameName(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+
+// Whether a new value stores as the old one did: of the same kind and equal
+// (case and the sign of a zero included), so every key made from it is too.
+bool SameStoredValue(const Variant& old, const Variant& value)
+{
+    if (old.VarType() != value.VarType() || !(old == value))
+        return false;
+    const TVarType type = old.VarType();
+    return (type != varDouble && type != varDate) || std::signbit(old.AsDouble()) == std::signbit(value.AsDouble());
+}
 
 } // namespace
 
@@ -334,33 +345,49 @@ void TCustomMemTable::InternalUpdateRow(TRecordId row, const std::vector<Variant
         FStore->Notify(FListener.get(), [row](TMemRowStore::TListener& other) { other.RowUpdated(row); });
         return;
     }
-    for (TIndexEntry& entry : FIndexes)
-        if (entry.Index)
-            entry.Index->Remove(handle);
+    // Only the indexes whose key the new values change take the row out and
+    // in again: the others (usually all of them) keep it where it is.
+    std::vector<TMemIndex*> moving;
+    for (const TIndexEntry& entry : FIndexes)
+        if (entry.Index && !KeepsPlace(entry, previous, stored))
+            moving.push_back(entry.Index.get());
+    for (TMemIndex* index : moving)
+        index->Remove(handle);
     const auto reindex = [&] {
-        for (TIndexEntry& entry : FIndexes)
-            if (entry.Index)
-                entry.Index->Add(handle);
+        for (TMemIndex* index : moving)
+            index->Add(handle);
     };
     try {
         FStore->Update(row, stored);
         reindex();
     } catch (...) {
         // A key violation: put the old values and index entries back.
-        for (TIndexEntry& entry : FIndexes)
-            if (entry.Index)
-                entry.Index->Remove(handle);
+        for (TMemIndex* index : moving)
+            index->Remove(handle);
         FStore->Update(row, previous);
         reindex();
         throw;
     }
-    if (FCurrentIndex) {
+    if (FCurrentIndex && std::find(moving.begin(), moving.end(), FCurrentIndex) != moving.end()) {
         const int position = InternalViewPosition(row);
         if (position >= 0)
             FView.erase(FView.begin() + position);
         PlaceInView(row);
     }
     FStore->Notify(FListener.get(), [row](TMemRowStore::TListener& other) { other.RowUpdated(row); });
+}
+
+bool TCustomMemTable::KeepsPlace(const TIndexEntry& entry, const std::vector<Variant>& previous,
+                                 const std::vector<Variant>& stored)
+{
+    if (entry.Filter)
+        return false; // it may look at any field
+    for (int part = 0; part < entry.Index->PartCount(); ++part) {
+        const auto column = static_cast<size_t>(entry.Index->Column(part));
+        if (!SameStoredValue(previous[column], stored[column]))
+            return false;
+    }
+    return true;
 }
 
 void TCustomMemTable::RemoveFromIndexesAndView(TRecordId row)

@@ -210,6 +210,10 @@ private:
     int SortedViewPosition(const std::byte* row) const;
     bool InRange(const std::byte* row) const;
     void PlaceInView(TRecordId row);
+    // Whether an update from previous to stored values leaves the row where
+    // it is in the entry's index: no filter, and the key's values the same.
+    static bool KeepsPlace(const TIndexEntry& entry, const std::vector<Variant>& previous,
+                           const std::vector<Variant>& stored);
     int SearchView(const std::vector<Variant>& keyValues, bool& found) const;
     // Locate's answer from the current index when its leading fields are the
     // text fields sought, whole values in its letter case: the first match

@@ -827,10 +827,12 @@ void TSDSPrivate::MergeRowsChangedSince(TDateTime time)
         IBClientError(IBMessages::TransactionNotAssigned);
     if (!sql.Transaction()->InTransaction())
         sql.Transaction()->StartTransaction();
+    // The time as a parameter of the column's type: compared as it is with
+    // every row the server reads (a text would be converted for each).
     sql.SQL().SetText(QStringLiteral("SELECT ") + FTableName
                       + QStringLiteral(".*,RDB$DB_KEY as IBX_INTERNAL_DBKEY FROM ") + FTableName
-                      + QStringLiteral(" WHERE SYS$TIME > '")
-                      + FormatDateTime(QStringLiteral("yyyy-mm-dd hh:mm:ss zzz"), time) + QLatin1Char('\''));
+                      + QStringLiteral(" WHERE SYS$TIME > :SINCE"));
+    sql.ParamByName(QStringLiteral("SINCE")).SetAsDateTime(time);
     sql.ExecQuery();
     if (sql.Eof())
         return;

@@ -84,6 +84,39 @@ TEST(MemIndexes, PostsKeepTheViewInIndexOrder)
     EXPECT_EQ(Ids(*table), QList<int>({30, 40}));
 }
 
+// An edit moves a row only in the indexes whose key it changes; in the
+// others the row keeps its place among its equals, as a rebuild would put it.
+TEST(MemIndexes, EditsMoveRowsOnlyWhereTheirKeyChanges)
+{
+    auto table = MakeTable({{1, "a", 5}, {2, "a", 5}, {3, "a", 5}, {4, "b", 5}});
+    table->AddIndex(QStringLiteral("BY_NAME"), QStringLiteral("NAME"));
+    table->AddIndex(QStringLiteral("BY_PRICE"), QStringLiteral("PRICE"), ixDescending);
+    table->SetIndexName(QStringLiteral("BY_NAME"));
+    const auto edit = [&](int id, const char* field, const Variant& value) {
+        ASSERT_TRUE(table->Locate(QStringLiteral("ID"), Variant(id)));
+        table->Edit();
+        F(*table, field)->SetValue(value);
+        table->Post();
+    };
+
+    edit(1, "PRICE", Variant(7.0)); // not a key of the current index
+    EXPECT_EQ(Ids(*table), QList<int>({1, 2, 3, 4}));
+    edit(2, "NAME", Variant(QStringLiteral("a"))); // the same key again
+    EXPECT_EQ(Ids(*table), QList<int>({1, 2, 3, 4}));
+    edit(2, "NAME", Variant(QStringLiteral("A"))); // another letter case is another key
+    EXPECT_EQ(Ids(*table), QList<int>({2, 1, 3, 4}));
+    edit(3, "NAME", Variant(QStringLiteral("c"))); // out of a run of equals
+    EXPECT_EQ(Ids(*table), QList<int>({2, 1, 4, 3}));
+    EXPECT_EQ(F(*table, "ID")->AsInteger(), 3) << "the edited record stays current";
+
+    table->SetIndexName(QStringLiteral("BY_PRICE"));
+    EXPECT_EQ(Ids(*table), QList<int>({1, 2, 3, 4})) << "the other index followed the price";
+    edit(4, "PRICE", Variant(9.0));
+    EXPECT_EQ(Ids(*table), QList<int>({4, 1, 2, 3}));
+    table->SetIndexName(QStringLiteral("BY_NAME"));
+    EXPECT_EQ(Ids(*table), QList<int>({2, 1, 4, 3}));
+}
+
 TEST(MemIndexes, RecordFilterLeavesRowsOutOfTheIndex)
 {
     auto table = MakeTable({{1, "a", 5}, {2, "b", 50}, {3, "c", 15}});
