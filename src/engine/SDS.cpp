@@ -39,7 +39,8 @@ namespace {
 // is already taken: the generator is behind the table's rows. Nobody can
 // mend that by editing the row (the key is hidden), so the message says
 // what happened in words; empty for any other error. The server reports the
-// key as "Problematic key value is ("SYS$ID" = 1)".
+// key as "Problematic key value is ("SYS$ID" = 1)", its argument the part
+// in parentheses.
 QString GeneratedKeyTakenText(const EIBInterBaseError& error, uint8_t operation, const TSDS* dataSet)
 {
     if (operation != woInsert || !dataSet || !error.HasCode(isc_unique_key_violation))
@@ -51,7 +52,9 @@ QString GeneratedKeyTakenText(const EIBInterBaseError& error, uint8_t operation,
     for (const TIBStatusEntry& entry : error.Status()) {
         if (entry.Code != isc_idx_key_value || entry.Args.isEmpty())
             continue;
-        const QString& keyValue = entry.Args.front();
+        QString keyValue = entry.Args.front();
+        if (keyValue.startsWith(QLatin1Char('(')) && keyValue.endsWith(QLatin1Char(')')))
+            keyValue = keyValue.mid(1, keyValue.size() - 2);
         if (!keyValue.startsWith(prefix) || keyValue.contains(QStringLiteral(", \"")))
             return {}; // another key, or one of several columns
         return QStringLiteral("Новая запись не сохранена: ей выдан ключ %1 = %2, а в таблице %3 уже есть запись с "
