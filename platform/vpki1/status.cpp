@@ -27,7 +27,20 @@ constexpr StatusEntry kStatusTexts[] = {
     {kInternalError, "Внутренняя ошибка библиотеки"},
 };
 
+thread_local int32_t detailCode = kOk;
+thread_local std::string detailText;
+
 } // namespace
+
+void SetStatusDetail(int32_t code, std::string detail)
+{
+    detailCode = code;
+    detailText = std::move(detail);
+}
+
+void ClearStatusDetail() { SetStatusDetail(kOk, {}); }
+
+std::string StatusDetail(int32_t code) { return code == detailCode ? detailText : std::string(); }
 
 std::string StatusText(int32_t code)
 {

@@ -26,4 +26,12 @@ enum Status : int32_t {
 // Russian text of a status in UTF-8; an unknown code gets a text naming it.
 std::string StatusText(int32_t code);
 
+// What the last failing call of this thread knows beyond its code (the folder
+// it tried, the system's reason), in UTF-8; the error text of that code gets
+// it appended. VCERT_Initialize and VCERT_ImportMem clear it first.
+void SetStatusDetail(int32_t code, std::string detail);
+void ClearStatusDetail();
+// The detail for that code, empty when the last failure had another code.
+std::string StatusDetail(int32_t code);
+
 } // namespace vpki1

@@ -1,10 +1,14 @@
 #include "store.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "openssl_ptr.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
@@ -342,14 +346,24 @@ std::optional<ObjectInfo> DescribeDer(ObjectKind kind, std::span<const uint8_t> 
 
 Status Store::create() const
 {
-    if (folder_.empty())
+    if (folder_.empty()) {
+        SetStatusDetail(kStoreUnavailable, "не задан ни VCERT_STORE_DIR, ни домашний каталог");
         return kStoreUnavailable;
+    }
+    const auto unavailable = [&](const std::string& reason) {
+        SetStatusDetail(kStoreUnavailable, folder_.string() + " (" + reason + ")");
+        return kStoreUnavailable;
+    };
     std::error_code error;
     fs::create_directories(folder_, error);
-    if (error || !fs::is_directory(folder_, error))
-        return kStoreUnavailable;
+    if (error)
+        return unavailable(error.message());
+    if (!fs::is_directory(folder_, error))
+        return unavailable("не каталог");
     // Taking the write lock once proves the folder is usable before anyone imports.
-    return StoreLock::acquire(folder_, LockMode::Exclusive) ? kOk : kStoreUnavailable;
+    if (!StoreLock::acquire(folder_, LockMode::Exclusive))
+        return unavailable(std::strerror(errno));
+    return kOk;
 }
 
 Status Store::import(ObjectKind kind, std::span<const uint8_t> der) const

@@ -131,6 +131,7 @@ extern "C" {
 // `mode` is accepted and ignored: every store opens for reading and writing.
 int32_t VCERT_Initialize(const char* store, int32_t /*mode*/, int32_t* handle)
 {
+    ClearStatusDetail();
     return Guarded([&]() -> int32_t {
         if (handle != nullptr)
             *handle = 0;
@@ -156,6 +157,7 @@ int32_t VCERT_Uninitialize(int32_t handle)
 
 int32_t VCERT_ImportMem(int32_t handle, const VCERT_ImportParams* params, const VCERT_MemBlock* block)
 {
+    ClearStatusDetail();
     return Guarded([&]() -> int32_t {
         const std::shared_ptr<Session> session = Sessions().find(handle);
         if (!session)
@@ -229,7 +231,10 @@ int32_t VCERT_GetErrorText(int32_t code, char* buffer, int32_t size)
     return Guarded([&]() -> int32_t {
         if (buffer == nullptr || size <= 0)
             return kOk;
-        const std::string text = Utf8ToCp1251(StatusText(code));
+        std::string utf8 = StatusText(code);
+        if (const std::string detail = StatusDetail(code); !detail.empty())
+            utf8 += ": " + detail;
+        const std::string text = Utf8ToCp1251(utf8);
         const size_t length = std::min(text.size(), static_cast<size_t>(size) - 1);
         std::memcpy(buffer, text.data(), length);
         buffer[length] = '\0';

@@ -669,6 +669,13 @@ void TDataSet::CheckRequiredFields()
     }
 }
 
+void TDataSet::UpdateRecord()
+{
+    if (!IsEditState(FState))
+        DatabaseError(QStringLiteral("Dataset not in edit or insert mode"));
+    DataEvent(deUpdateRecord);
+}
+
 void TDataSet::Post()
 {
     CheckActive();

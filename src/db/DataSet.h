@@ -114,6 +114,9 @@ public:
     void Delete();
     // Posts a pending edit or insert (raises when it fails).
     void CheckBrowseMode();
+    // Has the controls write the values they hold into the fields, as Post
+    // does first; only in edit and insert.
+    void UpdateRecord();
     bool Modified() const { return FModified; }
     bool CanModify() const { return Active() && !FReadOnly; }
     bool ReadOnly() const { return FReadOnly; }

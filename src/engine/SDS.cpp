@@ -8,6 +8,8 @@
 #include "IBSQL.h"
 #include "SDatabase.h"
 
+#include <ibase.h> // the server's error codes
+
 // ------------------------------------------------------------ SYS$STATE
 
 namespace {
@@ -31,10 +33,47 @@ void SetLeafState(int32_t& state, bool flag) { SetStateBit(state, LeafBit, flag)
 
 void RaiseHint(const QString& text) { throw EHintError(text); }
 
+namespace {
+
+// A new row refused because its key, which the data set takes from MAIN_GEN,
+// is already taken: the generator is behind the table's rows. Nobody can
+// mend that by editing the row (the key is hidden), so the message says
+// what happened in words; empty for any other error. The server reports the
+// key as "Problematic key value is ("SYS$ID" = 1)", its argument the part
+// in parentheses.
+QString GeneratedKeyTakenText(const EIBInterBaseError& error, uint8_t operation, const TSDS* dataSet)
+{
+    if (operation != woInsert || !dataSet || !error.HasCode(isc_unique_key_violation))
+        return {};
+    const TField* key = dataSet->AutoIncField();
+    if (!key)
+        return {};
+    const QString prefix = QLatin1Char('"') + key->FieldName() + QStringLiteral("\" = ");
+    for (const TIBStatusEntry& entry : error.Status()) {
+        if (entry.Code != isc_idx_key_value || entry.Args.isEmpty())
+            continue;
+        QString keyValue = entry.Args.front();
+        if (keyValue.startsWith(QLatin1Char('(')) && keyValue.endsWith(QLatin1Char(')')))
+            keyValue = keyValue.mid(1, keyValue.size() - 2);
+        if (!keyValue.startsWith(prefix) || keyValue.contains(QStringLiteral(", \"")))
+            return {}; // another key, or one of several columns
+        return QStringLiteral("Новая запись не сохранена: ей выдан ключ %1 = %2, а в таблице %3 уже есть запись с "
+                              "таким ключом. Генератор ключей MAIN_GEN отстаёт от записей таблицы: сообщите "
+                              "администратору базы данных, что его нужно установить не ниже наибольшего ключа.")
+            .arg(key->FieldName(), keyValue.mid(prefix.size()), dataSet->TableName());
+    }
+    return {};
+}
+
+} // namespace
+
 ESDS_IBError::ESDS_IBError(const EIBInterBaseError& error, const QString& sql, uint8_t operation, TSDS* dataSet)
     : EIBInterBaseError(error), FDataSet(dataSet), FOperation(operation)
 {
     SetSQL(sql);
+    // The server's own report stays in Status().
+    if (const QString text = GeneratedKeyTakenText(error, operation, dataSet); !text.isEmpty())
+        SetMessage(text);
 }
 
 // ---------------------------------------------------------------- levels

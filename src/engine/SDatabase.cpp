@@ -374,8 +374,20 @@ void TSDatabase::OpenUsers()
     FUsers->SetTableName(QStringLiteral("SYS_USER"));
     FUsers->SetOptions(FUsers->Options() + TSDSOptions{dsoVirtualDelete});
     FUsers->SetAttachMaxCount(4);
-    if (Connected())
+    if (Connected() && (FFrameworkTablesRequired || RelationExists(FUsers->TableName())))
         FUsers->Open();
+}
+
+bool TSDatabase::RelationExists(const QString& name)
+{
+    TIBSQL sql;
+    UseInternalTransaction(sql, *this);
+    sql.SQL().SetText(QStringLiteral("select 1 from RDB$RELATIONS where RDB$RELATION_NAME = :NAME"));
+    sql.ParamByName(QStringLiteral("NAME")).SetAsString(name);
+    sql.ExecQuery();
+    const bool exists = !sql.Eof();
+    sql.Close();
+    return exists;
 }
 
 void TSDatabase::LoadMetadata()

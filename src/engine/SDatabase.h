@@ -59,6 +59,12 @@ public:
     void SetCurrentUserID(int32_t value) { FCurrentUserID = value; }
     bool AuditEnabled() const { return FAuditEnabled; }
     void SetAuditEnabled(bool value) { FAuditEnabled = value; }
+    // Whether the framework's own tables (the users SYS_USER, the list kinds
+    // SYS$LIST_KIND) must exist: a connect fails without SYS_USER. An
+    // application that opts out uses them where they exist and connects to
+    // any Firebird database; Users() then stays closed where there is none.
+    bool FrameworkTablesRequired() const { return FFrameworkTablesRequired; }
+    void SetFrameworkTablesRequired(bool value) { FFrameworkTablesRequired = value; }
 
     // The user session: record locks, change events and audit (SDatabaseSession.h).
     TUserSession* Session() const { return FSession.get(); }
@@ -95,8 +101,12 @@ public:
     void ReleaseMetadata();
     // The constraint code of an index (right-trimmed name); 0 when it backs none.
     int GetConstraintType(const QString& indexName);
-    // Binds the users data set to this database and opens it when connected.
+    // Binds the users data set to this database and opens it when connected
+    // (and, without FrameworkTablesRequired, when SYS_USER exists).
     void OpenUsers();
+    // Whether the database has a table or view of that name (exact, as the
+    // catalogue holds it).
+    bool RelationExists(const QString& name);
 
     // The query texts, with the filter as MetadataCacheFilter gives it.
     static QString TablesQueryText(const QString& filter);
@@ -131,6 +141,7 @@ private:
     QPointer<TIBTransaction> FDefaultTransactionRW;
     int32_t FCurrentUserID = -1;
     bool FAuditEnabled = true;
+    bool FFrameworkTablesRequired = true;
     QString FTablesCacheFile;
     QString FIndexesCacheFile;
     QString FMetadataCacheVersion; // what the two files are written for

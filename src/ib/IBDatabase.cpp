@@ -2,7 +2,9 @@
 
 #include "IBApi.h"
 #include "IBGates_p.h"
+#include "TerminationSignals.h"
 
+#include <QScopeGuard>
 #include <algorithm>
 
 using namespace Firebird;
@@ -203,6 +205,10 @@ void TIBDatabase::Attach(bool create)
     }
 
     const QByteArray path = FDatabaseName.toUtf8();
+    // The client library sets its own SIGINT and SIGTERM handlers here, even
+    // when the attachment fails; they would shut every connection down
+    // behind the application's back.
+    const auto reclaimSignals = qScopeGuard([] { ReclaimTerminationSignals(); });
     TRef<IProvider> provider(IBApi::Master()->getDispatcher());
     IAttachment* attachment =
         create ? provider->createDatabase(&status, path.constData(), dpb.Length(status), dpb.Buffer(status))

@@ -3,7 +3,9 @@
 #include "Dialogs.h"
 #include "Exceptions.h"
 #include "QtDialogs.h"
+#include "TerminationSignals.h"
 
+#include <QGuiApplication>
 #include <QWidget>
 
 QString ErrorDisplayText(const QString& message)
@@ -41,6 +43,8 @@ void ShowException(std::exception_ptr error)
     if (silent)
         return;
     MessageBox(ErrorDisplayText(message), ApplicationTitle(), TMsgIcon::Stop, {mbOK});
+    if (TApplication* app = Application(); app && !app->Interactive())
+        app->ReportedWithoutScreen();
 }
 
 void HandleExceptions(const std::function<void()>& fn)
@@ -56,10 +60,32 @@ void HandleExceptions(const std::function<void()>& fn)
     }
 }
 
+namespace {
+
+// Platforms that draw for nobody.
+bool ScreenlessPlatform()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+}
+
+} // namespace
+
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
-    // Questions and notices are shown in message boxes from now on.
-    SetDialogBackend(MakeQtDialogs());
+    // Before the database client's first attachment, so that its own
+    // handlers leave the connections to us.
+    FSignals = new TTerminationSignals(
+        [this](int signal) {
+            if (OnTerminationSignal)
+                OnTerminationSignal(signal);
+            else
+                CloseWindowsAsUser();
+        },
+        this);
+    // Questions and notices are shown in message boxes from now on, where
+    // somebody can see them.
+    SetInteractive(!ScreenlessPlatform());
 }
 
 TApplication::~TApplication()
@@ -75,8 +101,33 @@ void TApplication::RegisterForm(QWidget* form)
         FMainForm = form;
 }
 
+void TApplication::SetInteractive(bool value)
+{
+    FInteractive = value;
+    SetDialogBackend(value ? MakeQtDialogs() : MakeHeadlessDialogs());
+}
+
+void TApplication::ReportedWithoutScreen()
+{
+    FFailed = true;
+    QCoreApplication::exit(1); // before the loop, Run returns 1 at once
+}
+
+void TApplication::CloseWindowsAsUser()
+{
+    closeAllWindows();
+    // A window that closed ends the loop by itself; when none was shown
+    // (before the first, or a program without one) the loop ends here.
+    for (QWidget* window : topLevelWidgets())
+        if (window->isVisible())
+            return; // it stays, as a user's answer kept it
+    quit();
+}
+
 int TApplication::Run()
 {
+    if (FFailed)
+        return 1;
     if (FMainForm)
         FMainForm->show();
     return exec();

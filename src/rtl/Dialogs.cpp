@@ -3,17 +3,20 @@
 #include "ApplicationTitle.h"
 
 #include <QtGlobal>
+#include <cstdio>
 
 namespace {
 
-// Where no message box can be shown (no application object with a GUI): the
-// text goes to the log and the cautious answer is taken.
+// Where no message box can be shown (no application object with a GUI, or
+// nobody at the screen): the text goes to standard error, where a script
+// running the program sees it, and the cautious answer is taken.
 class THeadlessDialogs : public TDialogBackend
 {
 public:
     TModalResult ShowMessageBox(const TMessageRequest& request) override
     {
-        qWarning("%s: %s", qUtf8Printable(request.Caption), qUtf8Printable(request.Text));
+        std::fprintf(stderr, "%s: %s\n", qUtf8Printable(request.Caption), qUtf8Printable(request.Text));
+        std::fflush(stderr);
         return ModalResultOf(EscapeButton(request.Buttons));
     }
     bool InputQuery(const QString&, const QString&, QString&) override { return false; }
@@ -75,6 +78,8 @@ std::unique_ptr<TDialogBackend> SetDialogBackend(std::unique_ptr<TDialogBackend>
 }
 
 TDialogBackend& DialogBackend() { return *Backend(); }
+
+std::unique_ptr<TDialogBackend> MakeHeadlessDialogs() { return std::make_unique<THeadlessDialogs>(); }
 
 QString MsgDlgCaption(TMsgDlgType type)
 {

@@ -96,6 +96,9 @@ public:
 // process, give a backend that logs each message and takes its Escape answer;
 // the application object (TApplication) installs the message boxes of Qt.
 std::unique_ptr<TDialogBackend> SetDialogBackend(std::unique_ptr<TDialogBackend> backend);
+// The backend for a process nobody watches: each message goes to standard
+// error as "caption: text" and takes its Escape answer; input is cancelled.
+std::unique_ptr<TDialogBackend> MakeHeadlessDialogs();
 TDialogBackend& DialogBackend();
 
 // The caption MessageDlg gives a dialog type ("Информация" for mtInformation, ...).

@@ -7,14 +7,20 @@
 #include "DBGridSearch.h"
 #include "DBNavigator.h"
 #include "IBSQL.h"
+#include "PendingEdit.h"
 #include "SDS.h"
 #include "SDatabase.h"
 #include "SysUtils.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -92,6 +98,20 @@ QStringList TBrowseForm::Relations() const
     return names;
 }
 
+QString TBrowseForm::RelationNamed(const QString& given) const
+{
+    const QChar quote(QLatin1Char('"'));
+    if (given.size() >= 2 && given.front() == quote && given.back() == quote)
+        return given.mid(1, given.size() - 2).replace(QStringLiteral("\"\""), QString(quote));
+    const QString upper = given.toUpper();
+    if (upper != given) {
+        const QStringList relations = Relations();
+        if (!relations.contains(upper) && relations.contains(given))
+            return given;
+    }
+    return upper;
+}
+
 void TBrowseForm::OpenTable(const QString& name)
 {
     FSource->SetDataSet(nullptr);
@@ -110,6 +130,44 @@ void TBrowseForm::OpenTable(const QString& name)
     FTables->setCurrentText(name);
     setWindowTitle(QStringLiteral("%1 — %2").arg(name, FDatabase.DatabaseName()));
     UpdateStatus();
+    if (isVisible())
+        FitColumns();
+}
+
+void TBrowseForm::FitColumns()
+{
+    if (!FDataSet)
+        return;
+    FGrid->OptimizeColumnWidths();
+    int wanted = FGrid->verticalHeader()->width() + 2 * FGrid->frameWidth()
+                 + FGrid->verticalScrollBar()->sizeHint().width();
+    for (int column = 0; column < FGrid->model()->columnCount(); ++column)
+        if (!FGrid->isColumnHidden(column))
+            wanted += FGrid->columnWidth(column);
+    const int missing = wanted - FGrid->width();
+    if (missing <= 0)
+        return;
+    const QScreen* shown = screen();
+    const int room = shown ? shown->availableGeometry().width() - frameGeometry().width() : missing;
+    resize(width() + std::min(missing, std::max(room, 0)), height());
+}
+
+void TBrowseForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // Once laid out: the widths follow the rows in view.
+    if (!event->spontaneous())
+        QTimer::singleShot(0, this, [this] { HandleExceptions([this] { FitColumns(); }); });
+}
+
+void TBrowseForm::closeEvent(QCloseEvent* event)
+{
+    bool mayClose = false;
+    HandleExceptions([&] { mayClose = !FDataSet || ResolvePendingEdit(*FDataSet); });
+    if (mayClose)
+        event->accept();
+    else
+        event->ignore();
 }
 
 void TBrowseForm::PrintPreview()

@@ -26,10 +26,23 @@ public:
 
     // The user tables and views of the database, by name.
     QStringList Relations() const;
+    // The relation a name given by the user means: "Quoted" as it stands,
+    // otherwise upper-cased as SQL reads it (or as written, when only that
+    // names a relation).
+    QString RelationNamed(const QString& given) const;
     // Opens a relation in the grid; raises when the data set cannot open it.
     void OpenTable(const QString& name);
     TDBGridEx* Grid() const { return FGrid; }
     TSDS* DataSet() const { return FDataSet.get(); }
+
+    // Column widths fitted to the title and the rows in view, the window
+    // widened (within the screen) until every column shows.
+    void FitColumns();
+
+protected:
+    // A pending edit is settled first (PendingEdit.h): post, discard, or stay.
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void PrintPreview();

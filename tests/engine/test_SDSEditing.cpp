@@ -885,3 +885,29 @@ TEST(SDSEditingServer, ALockHeldByAnotherProcessStopsTheEdit)
 }
 
 } // namespace
+
+namespace {
+
+// A generator behind the table's rows hands a new row a key that is taken:
+// the error says so in words, not as the server's constraint report.
+TEST_F(SDSEditingTest, AGeneratedKeyThatIsTakenIsReportedInWords)
+{
+    FTestDb.Execute("ALTER SEQUENCE MAIN_GEN RESTART WITH 0"); // the next key is 1, which DOC has
+    auto sds = NewSDS("DOC");
+    sds->Open();
+    sds->Append();
+    sds->FieldByName("NAME")->SetAsString("Новый");
+    try {
+        sds->Post();
+        FAIL() << "posted";
+    } catch (const ESDS_IBError& error) {
+        EXPECT_EQ(error.Message(),
+                  "Новая запись не сохранена: ей выдан ключ SYS$ID = 1, а в таблице DOC уже есть запись с таким "
+                  "ключом. Генератор ключей MAIN_GEN отстаёт от записей таблицы: сообщите администратору базы "
+                  "данных, что его нужно установить не ниже наибольшего ключа.");
+        EXPECT_TRUE(error.HasCode(335544665)) << "the server's report stays in the status";
+    }
+    EXPECT_EQ(sds->State(), dsInsert) << "the row is kept";
+}
+
+} // namespace

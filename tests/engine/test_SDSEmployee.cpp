@@ -6,6 +6,7 @@
 #include "SDS.h"
 #include "SDS_p.h"
 
+#include "EmployeeDatabase.h"
 #include "IBSQL.h"
 #include "IBTestDatabase.h"
 #include "SDatabase.h"
@@ -26,8 +27,6 @@
 
 namespace {
 
-const char* const EmployeeScript = "/usr/share/doc/firebird3.0-examples/examples/employee.sql.gz";
-
 // The fixture's own additions: a view the server updates by itself, a join
 // view made writable by a trigger, and relations the local cache cannot serve.
 const char* const Additions = R"(
@@ -42,23 +41,6 @@ END^
 SET TERM ; ^
 CREATE TABLE NOTES (SYS$ID INTEGER, TXT VARCHAR(10), SYS$TIME TIMESTAMP);
 )";
-
-// isql's own commands and the script's commits: each statement is committed anyway.
-bool IsIsqlCommand(const QString& statement)
-{
-    static const QRegularExpression isql(QStringLiteral("^(set\\s+sql\\s+dialect|create\\s+database|commit)\\b"),
-                                         QRegularExpression::CaseInsensitiveOption);
-    return isql.match(statement).hasMatch();
-}
-
-QString EmployeeSql()
-{
-    QProcess gunzip;
-    gunzip.start(QStringLiteral("gzip"), {QStringLiteral("-dc"), QString::fromLatin1(EmployeeScript)});
-    if (!gunzip.waitForFinished() || gunzip.exitCode() != 0)
-        throw std::runtime_error("cannot read the employee script (package firebird3.0-examples)");
-    return QString::fromUtf8(gunzip.readAllStandardOutput());
-}
 
 void Check(const ISC_STATUS* status)
 {
@@ -133,9 +115,7 @@ protected:
     static void SetUpTestSuite()
     {
         FTestDb = new TIBTestDatabase();
-        for (const QString& statement : TIBTestDatabase::SplitScript(EmployeeSql()))
-            if (!IsIsqlCommand(statement))
-                FTestDb->Execute(statement);
+        employee::Create(*FTestDb);
         FTestDb->CreateFrameworkSchema();
         FTestDb->ExecuteScript(QString::fromLatin1(Additions));
         FTestDb->Database().Close(); // the slice goes through an attachment of its own

@@ -10,5 +10,7 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
     TApplication application(argc, argv);
+    // The tests answer the boxes themselves (scripted, or closing real ones).
+    application.SetInteractive(true);
     return RUN_ALL_TESTS();
 }
