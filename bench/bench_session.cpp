@@ -154,6 +154,20 @@ void LockUnlock_Ours(benchmark::State& state)
     });
 }
 
+// An attachment through the client library alone, as SYSDBA, for the floors.
+IAttachment* AttachWithoutFramework(IBApi::TStatus& status, const QString& name)
+{
+    IXpbBuilder* dpb = IBApi::Util()->getXpbBuilder(&status, IXpbBuilder::DPB, nullptr, 0);
+    dpb->insertString(&status, isc_dpb_user_name, "SYSDBA");
+    dpb->insertString(&status, isc_dpb_password, Password().toUtf8().constData());
+    dpb->insertString(&status, isc_dpb_lc_ctype, "WIN1251");
+    const QByteArray file = QFile::encodeName(name);
+    IAttachment* attachment = IBApi::Master()->getDispatcher()->attachDatabase(
+        &status, file.constData(), dpb->getBufferLength(&status), dpb->getBuffer(&status));
+    dpb->dispose();
+    return attachment;
+}
+
 void LockUnlock_Floor(benchmark::State& state)
 {
     if (Server().Name.isEmpty()) {
@@ -162,15 +176,7 @@ void LockUnlock_Floor(benchmark::State& state)
     }
     Guarded(state, [&] {
         IBApi::TStatus status;
-        IMaster* master = IBApi::Master();
-        IXpbBuilder* dpb = IBApi::Util()->getXpbBuilder(&status, IXpbBuilder::DPB, nullptr, 0);
-        dpb->insertString(&status, isc_dpb_user_name, "SYSDBA");
-        dpb->insertString(&status, isc_dpb_password, Password().toUtf8().constData());
-        dpb->insertString(&status, isc_dpb_lc_ctype, "WIN1251");
-        const QByteArray name = QFile::encodeName(Server().Name);
-        IAttachment* attachment = master->getDispatcher()->attachDatabase(
-            &status, name.constData(), dpb->getBufferLength(&status), dpb->getBuffer(&status));
-        dpb->dispose();
+        IAttachment* attachment = AttachWithoutFramework(status, Server().Name);
 
         const unsigned char tpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed, isc_tpb_rec_version,
                                      isc_tpb_nowait};
@@ -296,15 +302,7 @@ private:
 void PostWithFirebirdLock(const QString& name, unsigned seed)
 {
     IBApi::TStatus status;
-    IMaster* master = IBApi::Master();
-    IXpbBuilder* dpb = IBApi::Util()->getXpbBuilder(&status, IXpbBuilder::DPB, nullptr, 0);
-    dpb->insertString(&status, isc_dpb_user_name, "SYSDBA");
-    dpb->insertString(&status, isc_dpb_password, Password().toUtf8().constData());
-    dpb->insertString(&status, isc_dpb_lc_ctype, "WIN1251");
-    const QByteArray file = QFile::encodeName(name);
-    IAttachment* attachment = master->getDispatcher()->attachDatabase(
-        &status, file.constData(), dpb->getBufferLength(&status), dpb->getBuffer(&status));
-    dpb->dispose();
+    IAttachment* attachment = AttachWithoutFramework(status, name);
     const unsigned char tpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed, isc_tpb_rec_version,
                                  isc_tpb_wait};
     ITransaction* preparing = attachment->startTransaction(&status, sizeof tpb, tpb);

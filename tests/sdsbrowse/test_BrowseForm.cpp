@@ -20,6 +20,14 @@
 
 namespace {
 
+void Connect(TSDatabase& database, const TIBTestDatabase& testDb, bool frameworkTablesRequired = true)
+{
+    database.SetDatabaseName(testDb.Path());
+    database.SetParams(testDb.ConnectParams());
+    database.SetFrameworkTablesRequired(frameworkTablesRequired);
+    database.Open();
+}
+
 TEST(BrowseForm, ListsTheTablesAndShowsTheChosenOneInTheGrid)
 {
     const TFormatSettings saved = FormatSettings();
@@ -32,9 +40,7 @@ INSERT INTO GOODS VALUES (1, 'Хлеб ржаной', 45.5, '2026-11-02');
 INSERT INTO GOODS VALUES (2, 'Мёд липовый', NULL, NULL);
 )"));
     TSDatabase database;
-    database.SetDatabaseName(testDb.Path());
-    database.SetParams(testDb.ConnectParams());
-    database.Open();
+    Connect(database, testDb);
     TBrowseForm form(database);
     EXPECT_TRUE(form.Relations().contains(QStringLiteral("GOODS")));
     EXPECT_TRUE(form.Relations().contains(QStringLiteral("SYS_USER")));
@@ -106,10 +112,7 @@ TEST(BrowseForm, OpensAPlainFirebirdDatabase)
     TIBTestDatabase frameworkDb;
     frameworkDb.CreateFrameworkSchema();
     TSDatabase framework;
-    framework.SetDatabaseName(frameworkDb.Path());
-    framework.SetParams(frameworkDb.ConnectParams());
-    framework.SetFrameworkTablesRequired(false);
-    framework.Open();
+    Connect(framework, frameworkDb, false);
     EXPECT_TRUE(framework.Users()->Active());
 }
 
@@ -120,10 +123,7 @@ TEST(BrowseForm, NamesFromTheCommandLineFollowSqlCaseRules)
                                         "CREATE TABLE \"MixedCase\" (ID INTEGER);\n"
                                         "CREATE TABLE \"Say \"\"hi\"\"\" (ID INTEGER);\n"));
     TSDatabase database;
-    database.SetDatabaseName(testDb.Path());
-    database.SetParams(testDb.ConnectParams());
-    database.SetFrameworkTablesRequired(false);
-    database.Open();
+    Connect(database, testDb, false);
     TBrowseForm form(database);
     const struct
     {
@@ -148,9 +148,7 @@ TEST(BrowseForm, ClosingWithAPendingEditPostsDiscardsOrStays)
     testDb.ExecuteScript(QStringLiteral("CREATE TABLE GOODS (SYS$ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(40));\n"
                                         "INSERT INTO GOODS VALUES (1, 'old');\n"));
     TSDatabase database;
-    database.SetDatabaseName(testDb.Path());
-    database.SetParams(testDb.ConnectParams());
-    database.Open();
+    Connect(database, testDb);
     const struct
     {
         const char* Name;
@@ -205,10 +203,7 @@ TEST(BrowseForm, TheShownWindowFitsEveryColumn)
         "CREATE TABLE WIDE (A VARCHAR(200), B VARCHAR(200), C VARCHAR(200), D VARCHAR(200), LAST_ONE INTEGER);\n"
         "INSERT INTO WIDE VALUES ('a', 'b', 'c', 'd', 1);\n"));
     TSDatabase database;
-    database.SetDatabaseName(testDb.Path());
-    database.SetParams(testDb.ConnectParams());
-    database.SetFrameworkTablesRequired(false);
-    database.Open();
+    Connect(database, testDb, false);
     TBrowseForm form(database);
     form.OpenTable(QStringLiteral("WIDE"));
     form.show();
