@@ -386,22 +386,30 @@ void TSDSPrivate::LockForEdit(const QByteArray& address)
     FLockedAddress = address;
 }
 
+namespace {
+
+// An unlock that fails changes nothing for the caller: the lock ends with
+// the session at the latest.
+void UnlockQuietly(TSDatabase& database, const QByteArray& address) noexcept
+{
+    try {
+        database.Session()->UnlockRecord(SessionRecordID(address));
+    } catch (...) {
+    }
+}
+
+} // namespace
+
 void TSDSPrivate::ReleaseEditLock() noexcept
 {
     const QByteArray address = std::exchange(FLockedAddress, QByteArray());
     TSDatabase* database = std::exchange(FLockDatabase, nullptr);
-    if (address.isEmpty() || !database || !database->Connected())
-        return;
-    try {
-        database->Session()->UnlockRecord(SessionRecordID(address));
-    } catch (...) {
-        // The lock ends with the session at the latest.
-    }
+    if (!address.isEmpty() && database && database->Connected())
+        UnlockQuietly(*database, address);
 }
 
 // After a committed write the lock goes. The change is on the server: an
-// unlock that fails does not make it a failed one, and the lock ends with
-// the session at the latest.
+// unlock that fails does not make it a failed one.
 void TSDSPrivate::FinishEditLock() noexcept
 {
     TSDatabase* database = SessionDatabase();
@@ -410,10 +418,7 @@ void TSDSPrivate::FinishEditLock() noexcept
     const QByteArray address = FLockedAddress.isEmpty() ? q->RowAddress() : FLockedAddress;
     FLockedAddress.clear();
     FLockDatabase = nullptr;
-    try {
-        database->Session()->UnlockRecord(SessionRecordID(address));
-    } catch (...) {
-    }
+    UnlockQuietly(*database, address);
 }
 
 void TSDSPrivate::AuditInWrite(TIBSQL& write, const QString& text)
