@@ -25,3 +25,18 @@ QString FieldTypeName(TFieldType type)
 }
 
 bool IsBlobType(TFieldType type) { return type == ftBlob || type == ftMemo; }
+
+bool IsNumericType(TFieldType type)
+{
+    switch (type) {
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftFloat:
+    case ftCurrency:
+    case ftBCD:
+    case ftAutoInc:
+    case ftLargeint: return true;
+    default: return false;
+    }
+}

@@ -28,6 +28,8 @@ enum TFieldType {
 QString FieldTypeName(TFieldType type);
 // Blob and memo values live outside the record's fixed part.
 bool IsBlobType(TFieldType type);
+// Integers, floats, currency and BCD: the types that hold a number.
+bool IsNumericType(TFieldType type);
 
 // A stored value read where it lies, for typed field reads that need no
 // variant: numbers as they are, text as the storage holds it. Valid until

@@ -5,25 +5,6 @@
 
 #include <algorithm>
 
-namespace {
-
-bool IsNumericType(TFieldType type)
-{
-    switch (type) {
-    case ftSmallint:
-    case ftInteger:
-    case ftWord:
-    case ftFloat:
-    case ftCurrency:
-    case ftBCD:
-    case ftAutoInc:
-    case ftLargeint: return true;
-    default: return false;
-    }
-}
-
-} // namespace
-
 // --- TColumnTitle
 
 QString TColumnTitle::Caption() const

@@ -21,21 +21,6 @@ namespace {
 
 bool IsBinary(const TField& field) { return field.DataType() == ftBytes || field.DataType() == ftBlob; }
 
-bool IsNumber(TFieldType type)
-{
-    switch (type) {
-    case ftSmallint:
-    case ftInteger:
-    case ftWord:
-    case ftAutoInc:
-    case ftLargeint:
-    case ftFloat:
-    case ftCurrency:
-    case ftBCD: return true;
-    default: return false;
-    }
-}
-
 bool IsDateTime(TFieldType type) { return type == ftDate || type == ftTime || type == ftDateTime; }
 
 // Numbers and dates travel in one format whatever the locale of the machine
@@ -69,7 +54,7 @@ QString ExportText(const TField& field)
     if (IsBinary(field))
         return QString::fromLatin1(field.AsBytes().toHex());
     const TFieldType type = field.DataType();
-    if (IsNumber(type)) // AsString has every digit and no groups; only its decimal mark is the locale's
+    if (IsNumericType(type)) // AsString has every digit and no groups; only its decimal mark is the locale's
         return field.AsString().replace(FormatSettings().DecimalSeparator, QLatin1Char('.'));
     if (IsDateTime(type))
         return ExchangeDateTime(type, field.AsDateTime());
@@ -146,7 +131,7 @@ void ImportText(TField& field, const QString& text, bool null)
                                    .arg(text.size())
                                    .arg(field.Size()));
         field.SetAsString(text); // an empty text stays a text, not a null
-    } else if (IsNumber(type) && IsExchangeNumber(text)) {
+    } else if (IsNumericType(type) && IsExchangeNumber(text)) {
         field.SetAsString(text); // "." is the decimal mark in every locale
     } else if (const std::optional<TDateTime> value = IsDateTime(type) ? ExchangeDateTimeValue(type, text)
                                                                        : std::nullopt;
@@ -432,7 +417,7 @@ void ExportToXLSX(TDataSet& dataSet, const std::vector<TExportColumn>& columns, 
             if (field.IsNull())
                 continue;
             const TFieldType type = field.DataType();
-            if (IsNumber(type))
+            if (IsNumericType(type))
                 worksheet_write_number(sheet, row, col, field.AsFloat(), nullptr);
             else if (type == ftBoolean)
                 worksheet_write_boolean(sheet, row, col, field.AsBoolean(), nullptr);
