@@ -19,6 +19,7 @@ public:
     using TRowFilter = std::function<bool(uint64_t id)>;
     using TKeys = std::vector<TMemRowStore::TKey>;
 
+    // columns holds at least one store column (the table refuses an index over no field).
     TMemIndex(const TMemRowStore& store, const QString& name, const QString& fields, TIndexOptions options,
               std::vector<int> columns, TRowFilter filter);
 

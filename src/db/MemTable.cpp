@@ -451,6 +451,8 @@ void TCustomMemTable::BuildIndex(TIndexEntry& entry, const std::vector<uint32_t>
             DatabaseError(QStringLiteral("Field '%1' cannot be used in an index").arg(field->FieldName()));
         columns.push_back(column);
     }
+    if (columns.empty())
+        DatabaseError(QStringLiteral("Index '%1' has no fields").arg(def.Name()));
     TMemIndex::TRowFilter filter;
     if (entry.Filter)
         filter = [this, f = entry.Filter](uint64_t id) { return f(*this, id); };

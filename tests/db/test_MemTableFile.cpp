@@ -349,8 +349,8 @@ TEST(MemTableFile, IndexesThatCannotBeBuiltLeaveTheTableClosed)
         ASSERT_TRUE(out.open(QIODevice::WriteOnly));
         out.write(EncodeMemTableImage(image));
     };
-    // A well-formed file whose rows break its own unique index, and one with
-    // an index over a field it does not have.
+    // A well-formed file whose rows break its own unique index, one with an
+    // index over a field it does not have, and one with an index over no field.
     TMemTableImage duplicates;
     duplicates.FieldDefs.push_back({QStringLiteral("ID"), ftInteger, 0, 0, 0, false, 1});
     duplicates.IndexDefs.push_back({QStringLiteral("BYID"), QStringLiteral("ID"), ixUnique});
@@ -361,8 +361,10 @@ TEST(MemTableFile, IndexesThatCannotBeBuiltLeaveTheTableClosed)
     unknownField.IndexDefs[0] = {QStringLiteral("BYX"), QStringLiteral("X"), 0};
     unknownField.Rows = std::make_shared<TMemRowStore>();
     unknownField.Rows->SetColumns({{ftInteger, 0}});
+    TMemTableImage noField = unknownField;
+    noField.IndexDefs[0] = {QStringLiteral("EMPTY"), QString(), 0};
 
-    for (const TMemTableImage* image : {&duplicates, &unknownField}) {
+    for (const TMemTableImage* image : {&duplicates, &unknownField, &noField}) {
         write(*image);
         auto table = MakeTable({{1, "a", 1}, {2, "b", 2}});
         table->AddIndex(QStringLiteral("OWN"), QStringLiteral("ID"));
