@@ -1,0 +1,120 @@
+#include "Action.h"
+
+#include <QKeyEvent>
+#include <QKeySequence>
+
+namespace {
+
+struct TKeyName
+{
+    uint8_t Code;
+    Qt::Key Key;
+    bool Keypad;
+};
+
+// Keys whose virtual code is not their Qt key's own value.
+constexpr TKeyName KeyTable[] = {
+    {VK::Back, Qt::Key_Backspace, false},   {VK::Tab, Qt::Key_Tab, false},       {VK::Return, Qt::Key_Return, false},
+    {VK::Escape, Qt::Key_Escape, false},    {VK::Space, Qt::Key_Space, false},   {VK::Prior, Qt::Key_PageUp, false},
+    {VK::Next, Qt::Key_PageDown, false},    {VK::End, Qt::Key_End, false},       {VK::Home, Qt::Key_Home, false},
+    {VK::Left, Qt::Key_Left, false},        {VK::Up, Qt::Key_Up, false},         {VK::Right, Qt::Key_Right, false},
+    {VK::Down, Qt::Key_Down, false},        {VK::Insert, Qt::Key_Insert, false}, {VK::Delete, Qt::Key_Delete, false},
+    {VK::Multiply, Qt::Key_Asterisk, true}, {VK::Add, Qt::Key_Plus, true},       {VK::Separator, Qt::Key_Comma, true},
+    {VK::Subtract, Qt::Key_Minus, true},    {VK::Decimal, Qt::Key_Period, true}, {VK::Divide, Qt::Key_Slash, true},
+};
+
+bool IsLetterOrDigit(uint8_t code) { return (code >= '0' && code <= '9') || (code >= 'A' && code <= 'Z'); }
+
+} // namespace
+
+QKeyCombination ShortCutToKey(TShortCut shortCut)
+{
+    const uint8_t code = shortCut & 0xFF;
+    Qt::KeyboardModifiers modifiers;
+    if (shortCut & scShift)
+        modifiers |= Qt::ShiftModifier;
+    if (shortCut & scCtrl)
+        modifiers |= Qt::ControlModifier;
+    if (shortCut & scAlt)
+        modifiers |= Qt::AltModifier;
+    if (IsLetterOrDigit(code))
+        return QKeyCombination(modifiers, Qt::Key(code));
+    if (code >= VK::F1 && code <= VK::F24)
+        return QKeyCombination(modifiers, Qt::Key(Qt::Key_F1 + (code - VK::F1)));
+    if (code >= VK::Numpad0 && code <= VK::Numpad0 + 9)
+        return QKeyCombination(modifiers | Qt::KeypadModifier, Qt::Key(Qt::Key_0 + (code - VK::Numpad0)));
+    for (const TKeyName& name : KeyTable)
+        if (name.Code == code)
+            return QKeyCombination(name.Keypad ? modifiers | Qt::KeypadModifier : modifiers, name.Key);
+    return QKeyCombination();
+}
+
+TShortCut KeyToShortCut(QKeyCombination key)
+{
+    const Qt::KeyboardModifiers modifiers = key.keyboardModifiers();
+    const bool keypad = modifiers & Qt::KeypadModifier;
+    const int qtKey = key.key();
+    int code = 0;
+    if (keypad && qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9)
+        code = VK::Numpad0 + (qtKey - Qt::Key_0);
+    else if ((qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9) || (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z))
+        code = qtKey;
+    else if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24)
+        code = VK::F1 + (qtKey - Qt::Key_F1);
+    else if (qtKey == Qt::Key_Enter)
+        code = VK::Return;
+    else if (qtKey == Qt::Key_Backtab)
+        code = VK::Tab;
+    else
+        for (const TKeyName& name : KeyTable)
+            if (name.Key == qtKey && name.Keypad == keypad) {
+                code = name.Code;
+                break;
+            }
+    if (code == 0)
+        return 0;
+    TShortCut shortCut = TShortCut(code);
+    if (modifiers & Qt::ShiftModifier)
+        shortCut |= scShift;
+    if (modifiers & Qt::ControlModifier)
+        shortCut |= scCtrl;
+    if (modifiers & Qt::AltModifier)
+        shortCut |= scAlt;
+    return shortCut;
+}
+
+TShortCut ShortCutOfKeyEvent(const QKeyEvent& event) { return KeyToShortCut(event.keyCombination()); }
+
+QString ShortCutToText(TShortCut shortCut)
+{
+    const QKeyCombination key = ShortCutToKey(shortCut);
+    if (key == QKeyCombination())
+        return QString();
+    // QKeySequence names the keypad "Num+"; keep a blank as the menus of the system always had.
+    QString text = QKeySequence(key).toString(QKeySequence::NativeText);
+    text.replace(QLatin1String("Num+"), QLatin1String("Num "));
+    return text;
+}
+
+TAction::TAction(QObject* owner) : QAction(owner) {}
+
+void TAction::SetCaption(const QString& caption) { setText(caption); }
+
+void TAction::SetHint(const QString& hint)
+{
+    FHint = hint;
+    setStatusTip(hint);
+    setToolTip(hint);
+}
+
+void TAction::SetShortCut(TShortCut shortCut)
+{
+    FShortCut = shortCut;
+    setShortcut(QKeySequence(ShortCutToKey(shortCut)));
+}
+
+bool TAction::HandlesTarget(QObject*) { return false; }
+
+void TAction::UpdateTarget(QObject*) {}
+
+void TAction::ExecuteTarget(QObject*) {}

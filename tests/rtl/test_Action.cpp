@@ -1,0 +1,45 @@
+#include "Action.h"
+
+#include <QKeyEvent>
+
+#include <gtest/gtest.h>
+
+TEST(ActionShortCut, CodesConvertToKeysAndBack)
+{
+    const struct
+    {
+        TShortCut code;
+        QKeyCombination key;
+        const char* text;
+    } cases[] = {
+        {8306, Qt::SHIFT | Qt::Key_F3, "Shift+F3"},
+        {16498, Qt::CTRL | Qt::Key_F3, "Ctrl+F3"},
+        {24691, Qt::CTRL | Qt::SHIFT | Qt::Key_F4, "Ctrl+Shift+F4"},
+        {16430, Qt::CTRL | Qt::Key_Delete, "Ctrl+Del"},
+        {45, QKeyCombination(Qt::Key_Insert), "Ins"},
+        {8237, Qt::SHIFT | Qt::Key_Insert, "Shift+Ins"},
+        {16491, QKeyCombination(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_Plus), "Ctrl+Num +"},
+        {16393, Qt::CTRL | Qt::Key_Tab, "Ctrl+Tab"},
+        {32880, Qt::ALT | Qt::Key_F1, "Alt+F1"},
+        {32776, Qt::ALT | Qt::Key_Backspace, "Alt+Backspace"},
+        {16472, Qt::CTRL | Qt::Key_X, "Ctrl+X"},
+        {24699, Qt::CTRL | Qt::SHIFT | Qt::Key_F12, "Ctrl+Shift+F12"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ShortCutToKey(c.code), c.key) << c.code;
+        EXPECT_EQ(KeyToShortCut(c.key), c.code) << c.text;
+        EXPECT_EQ(ShortCutToText(c.code), QLatin1String(c.text)) << c.code;
+    }
+    EXPECT_EQ(ShortCutToKey(0), QKeyCombination());
+    EXPECT_EQ(ShortCutToText(0), QString());
+}
+
+TEST(ActionShortCut, TheKeypadIsToldFromTheMainRow)
+{
+    const QKeyEvent keypadPlus(QEvent::KeyPress, Qt::Key_Plus, Qt::ControlModifier | Qt::KeypadModifier, "+");
+    const QKeyEvent mainPlus(QEvent::KeyPress, Qt::Key_Plus, Qt::ControlModifier, "+");
+    EXPECT_EQ(ShortCutOfKeyEvent(keypadPlus), 16491);
+    EXPECT_NE(ShortCutOfKeyEvent(mainPlus), 16491);
+    // The keypad's Enter is the same key as Return.
+    EXPECT_EQ(KeyToShortCut(QKeyCombination(Qt::KeypadModifier, Qt::Key_Enter)), VK::Return);
+}
