@@ -1,0 +1,5 @@
+#include "uIterators.h"
+
+bool OnlyMarkedGroupOperations = false;
+
+void RunGroupOperation(TSDataSource*, TField*, TGroupOperationKind) { OnlyMarkedGroupOperations = false; }
