@@ -4,6 +4,7 @@ namespace {
 
 TServiceActions Published;
 bool HighColor = true;
+const QList<QIcon>* Images = nullptr;
 
 } // namespace
 
@@ -16,3 +17,7 @@ QColor MarkedRowColor() { return HighColor ? QColor(224, 255, 192) : QColor(0, 2
 bool HighColorScreen() { return HighColor; }
 
 void SetScreenColorDepth(int bitsPerPixel) { HighColor = bitsPerPixel > 8; }
+
+const QList<QIcon>* ActionImageList() { return Images; }
+
+void PublishActionImages(const QList<QIcon>* images) { Images = images; }

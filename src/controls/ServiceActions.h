@@ -8,6 +8,8 @@
 #pragma once
 
 #include <QColor>
+#include <QIcon>
+#include <QList>
 
 class QMenu;
 class TAction;
@@ -56,3 +58,8 @@ QColor MarkedRowColor();
 bool HighColorScreen();
 // Set from the screen's depth by the action module's start-up.
 void SetScreenColorDepth(int bitsPerPixel);
+
+// The action module's pictures, by image index (what a menu of the actions
+// shows); null while the module does not exist.
+const QList<QIcon>* ActionImageList();
+void PublishActionImages(const QList<QIcon>* images);

@@ -96,9 +96,29 @@ QString ShortCutToText(TShortCut shortCut)
     return text;
 }
 
-TAction::TAction(QObject* owner) : QAction(owner) {}
+namespace {
 
-void TAction::SetCaption(const QString& caption) { setText(caption); }
+TAction::TRoute& Route()
+{
+    static TAction::TRoute route;
+    return route;
+}
+
+} // namespace
+
+TAction::TAction(QObject* owner) : QAction(owner)
+{
+    // Every way of running an action (menu item, button, key) checks its state afresh.
+    connect(this, &QAction::triggered, this, [this] { Execute(); });
+}
+
+void TAction::SetRoute(TRoute route) { Route() = std::move(route); }
+
+void TAction::SetCaption(const QString& caption)
+{
+    FCaption = caption;
+    ShowShortCut();
+}
 
 void TAction::SetHint(const QString& hint)
 {
@@ -110,7 +130,47 @@ void TAction::SetHint(const QString& hint)
 void TAction::SetShortCut(TShortCut shortCut)
 {
     FShortCut = shortCut;
-    setShortcut(QKeySequence(ShortCutToKey(shortCut)));
+    ShowShortCut();
+}
+
+void TAction::SetLiveShortCut(bool live)
+{
+    FLiveShortCut = live;
+    ShowShortCut();
+}
+
+void TAction::ShowShortCut()
+{
+    if (FLiveShortCut) {
+        setText(FCaption);
+        setShortcut(QKeySequence(ShortCutToKey(FShortCut)));
+        return;
+    }
+    // A menu shows the text after a tab where it would show the shortcut.
+    setShortcut(QKeySequence());
+    const QString keyName = ShortCutToText(FShortCut);
+    setText(keyName.isEmpty() ? FCaption : FCaption + QLatin1Char('\t') + keyName);
+    setIconText(FCaption);
+}
+
+bool TAction::Update()
+{
+    const bool handled = Route() && Route()(*this, false);
+    if (!handled)
+        setEnabled(bool(OnExecute));
+    return handled;
+}
+
+bool TAction::Execute()
+{
+    Update();
+    if (!isEnabled())
+        return false;
+    if (OnExecute) {
+        OnExecute(*this);
+        return true;
+    }
+    return Route() && Route()(*this, true);
 }
 
 bool TAction::HandlesTarget(QObject*) { return false; }

@@ -2,8 +2,13 @@
 // The toolkit's action: a command with a caption, hint, shortcut, category
 // and image that menus, buttons and keys share, on QAction. A target-aware
 // action answers HandlesTarget/UpdateTarget/ExecuteTarget for the control or
-// data source it is offered to; the widget layer's dispatch decides the order
-// of the candidates.
+// data source it is offered to; the widget layer's dispatch (the action
+// route) decides the order of the candidates.
+//
+// Qt has no idle pass that refreshes actions, so Update() runs where the
+// owner of the actions sees focus or data change, and Execute() runs it
+// again first: a state computed for another control never lets an action
+// run.
 
 #include <QAction>
 #include <QKeyCombination>
@@ -47,12 +52,20 @@ class TAction : public QAction
 public:
     explicit TAction(QObject* owner = nullptr);
 
-    QString Caption() const { return text(); }
+    // The class's name as the catalogue gives it ("TRecordMarkAction").
+    virtual QString ClassName() const { return QStringLiteral("TAction"); }
+
+    QString Caption() const { return FCaption; }
     void SetCaption(const QString& caption);
     QString Hint() const { return FHint; }
     void SetHint(const QString& hint);
     TShortCut ShortCut() const { return FShortCut; }
     void SetShortCut(TShortCut shortCut);
+    // Whether the shortcut is a live key of the QAction. An action whose code
+    // another action already has keeps it (controls compare keys with it and
+    // menus show it) but never registers it: Qt fires neither of two.
+    bool LiveShortCut() const { return FLiveShortCut; }
+    void SetLiveShortCut(bool live);
     QString Category() const { return FCategory; }
     void SetCategory(const QString& category) { FCategory = category; }
     int ImageIndex() const { return FImageIndex; }
@@ -68,13 +81,32 @@ public:
     virtual void UpdateTarget(QObject* target);
     virtual void ExecuteTarget(QObject* target);
 
+    // Sets Enabled from the first candidate target that accepts the action;
+    // when none does, the action is enabled only with an execute handler.
+    // True when a candidate accepted it.
+    bool Update();
+    // Updates, then (when enabled) runs the execute handler or the first
+    // accepting candidate's ExecuteTarget. False when nothing ran. Menus,
+    // buttons and keys (triggered) come here.
+    bool Execute();
+
     // The host's handler; an action with one runs it instead of looking for a target.
     std::function<void(TAction& action)> OnExecute;
 
+    // How actions find their targets: offers the action to the candidates in
+    // order, updating (execute false) or executing it on the first that
+    // accepts. Installed by the widget layer; without one no target accepts.
+    using TRoute = std::function<bool(TAction& action, bool execute)>;
+    static void SetRoute(TRoute route);
+
 private:
+    void ShowShortCut();
+
+    QString FCaption;
     QString FHint;
     TShortCut FShortCut = 0;
     QString FCategory;
     int FImageIndex = -1;
     int FHelpContext = 0;
+    bool FLiveShortCut = true;
 };

@@ -6,6 +6,7 @@
 // error and the exit code is 1.
 #include "Application.h"
 #include "BrowseForm.h"
+#include "CommonInterfaceRes.h"
 #include "DBGridEx.h"
 #include "SDatabase.h"
 
@@ -17,6 +18,8 @@ int main(int argc, char** argv)
 {
     TApplication application(argc, argv);
     application.SetTitle(QStringLiteral("Sdsbrowse"));
+    // The framework's action catalogue, freed before the application goes.
+    TCommonInterfaceScope commonInterface;
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Browses the tables of a Firebird database."));
     parser.addHelpOption();
@@ -56,6 +59,7 @@ int main(int argc, char** argv)
     });
     if (!form || application.Failed())
         return 1;
+    I()->AttachShortcuts(form.get());
     form->show();
     if (parser.isSet(screenshot)) {
         const QString file = parser.value(screenshot);
