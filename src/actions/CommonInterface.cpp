@@ -76,6 +76,18 @@ bool IsEditing(const TDataSet* dataSet)
 // Every kind but counting and deleting works on the values of a field.
 bool NeedsField(TGroupOperationKind kind) { return kind != goCount && kind != goDelete; }
 
+// A grid that forbids deleting or changing records gets no group write,
+// whatever state the action was left in.
+bool GridAllows(const TDBSGridEx& grid, TGroupOperationKind kind)
+{
+    switch (kind) {
+    case goSum:
+    case goCount: return true;
+    case goDelete: return grid.ServiceOptions().Contains(srvGroupDelete) && grid.CanDeleteRecords();
+    default: return grid.ServiceOptions().Contains(srvGroupReplace) && grid.CanEditRecords();
+    }
+}
+
 } // namespace
 
 // ------------------------------------------------------------------ helpers
@@ -404,6 +416,8 @@ void TIteratorAction::ExecuteTarget(QObject*)
     // change, while the rows can still be counted.
     if (!column.Field && NeedsField(OperationKind))
         return;
+    if (column.Grid && !GridAllows(*column.Grid, OperationKind))
+        return;
     RunGroupOperation(column.Source, column.Field, OperationKind);
 }
 
@@ -427,6 +441,8 @@ ITERATOR_CONSTRUCTOR(TGroupMulAction, goMultiply)
 TEditAction::TEditAction(QObject* owner) : TAction(owner) {}
 
 bool TEditAction::HandlesTarget(QObject* target) { return IsTextEdit(target) && target == QApplication::focusWidget(); }
+
+void TEditAction::UpdateTarget(QObject*) { SetEnabled(true); }
 
 namespace {
 
@@ -519,6 +535,8 @@ void TEditDelete::ExecuteTarget(QObject* target)
     if (!IsReadOnly(qobject_cast<QWidget*>(target)))
         DeleteSelection(target);
 }
+
+void TREditPaste::UpdateTarget(QObject* target) { SetEnabled(CanPasteInto(qobject_cast<QWidget*>(target))); }
 
 void TREditPaste::ExecuteTarget(QObject* target)
 {

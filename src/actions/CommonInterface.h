@@ -100,6 +100,8 @@ public:
     QString ClassName() const override { return QStringLiteral("TEditAction"); }
     explicit TEditAction(QObject* owner = nullptr);
     bool HandlesTarget(QObject* target) override;
+    // Enabled by the edit that accepts it (no state of another control stays).
+    void UpdateTarget(QObject* target) override;
 };
 
 #define EDIT_ACTION(Name)                                                                                              \
@@ -125,6 +127,7 @@ class TREditPaste : public TEditAction
 public:
     QString ClassName() const override { return QStringLiteral("TREditPaste"); }
     explicit TREditPaste(QObject* owner = nullptr);
+    void UpdateTarget(QObject* target) override;
     void ExecuteTarget(QObject* target) override;
 };
 
