@@ -297,6 +297,10 @@ TEST_F(CatalogueTest, Screenshot)
     view.setIconSize(QSize(16, 16));
     view.setRootIsDecorated(false);
     view.setAlternatingRowColors(true);
+    view.setUniformRowHeights(true);
+    // Captions without a picture stand where the others' stand.
+    QPixmap blank(16, 16);
+    blank.fill(Qt::transparent);
     QTreeWidgetItem* group = nullptr;
     for (TAction* action : I()->Actions()) {
         if (!group || group->text(0) != action->Category()) {
@@ -310,19 +314,22 @@ TEST_F(CatalogueTest, Screenshot)
         auto* item = new QTreeWidgetItem(group,
                                          {QString(action->Caption()).remove(QLatin1Char('&')),
                                           ShortCutToText(action->ShortCut()), action->objectName(), action->Hint()});
-        item->setIcon(0, action->icon());
+        item->setIcon(0, action->icon().isNull() ? QIcon(blank) : action->icon());
     }
     view.expandAll();
-    for (int column = 0; column < view.columnCount(); ++column)
-        view.resizeColumnToContents(column);
-    int height = view.header()->height() + 8;
-    for (QTreeWidgetItemIterator it(&view); *it; ++it)
-        height += view.visualItemRect(*it).height();
-    int width = 8;
-    for (int column = 0; column < view.columnCount(); ++column)
-        width += view.columnWidth(column);
-    view.resize(width, height);
     view.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    for (int column = 0; column < view.columnCount(); ++column)
+        view.resizeColumnToContents(column);
+    // The whole catalogue at once, without scroll bars.
+    int rows = 0;
+    for (QTreeWidgetItemIterator it(&view); *it; ++it)
+        ++rows;
+    const int rowHeight = view.visualItemRect(view.topLevelItem(0)->child(0)).height();
+    int width = 2 * view.frameWidth() + 16;
+    for (int column = 0; column < view.columnCount(); ++column)
+        width += view.columnWidth(column);
+    view.resize(width, view.header()->height() + rows * rowHeight + 2 * view.frameWidth() + 4);
+    QApplication::processEvents();
     ASSERT_TRUE(view.grab().save(file));
 }
