@@ -3,6 +3,7 @@
 // their states kept in step with the focus and the data.
 #include "ActionFixture.h"
 #include "Exceptions.h"
+#include "InplaceEdit.h"
 #include "RusClipboard.h"
 #include "SDS.h"
 #include "URecordMarker.h"
@@ -250,6 +251,34 @@ TEST_F(ActionTest, CopyPutsTheCellsTextAndPasteWritesOnlyWhereItMay)
         Action("REditPaste1").Execute();
         EXPECT_EQ(FLine->text(), QString::fromUtf8(c.After)) << c.ReadOnly;
     }
+}
+
+TEST_F(ActionTest, TheGridsEditorTakesAPasteOnlyWhereTheGridLetsItsRecordsChange)
+{
+    FGrid->SetSelectedIndex(1);
+    ASSERT_TRUE(FGrid->ShowEditor());
+    TInplaceEditor* editor = FGrid->InplaceEditor();
+    ASSERT_NE(editor, nullptr);
+    Focus(editor->focusProxy() ? editor->focusProxy() : editor);
+    // Copy takes the editor's selection.
+    editor->SelectAll();
+    Action("REditCopy1").Execute();
+    EXPECT_EQ(ClipboardText(), QStringLiteral("Row 1"));
+
+    SetClipboardText(QStringLiteral("X"));
+    const struct
+    {
+        TAllowedOperations Allowed;
+        const char* After;
+    } cases[] = {{TAllowedOperations{alopInsertEx, alopDeleteEx}, "Row 1"}, {AllAllowedOperations, "XRow 1"}};
+    for (const auto& c : cases) {
+        FGrid->SetAllowedOperations(c.Allowed);
+        editor->SetSelStart(0);
+        Action("REditPaste1").Execute();
+        EXPECT_EQ(editor->Text(), QString::fromUtf8(c.After));
+    }
+    FGrid->CancelEditor();
+    Table().Cancel();
 }
 
 TEST_F(ActionTest, ThePopupMenusCopyKeepsTheClipboardWithoutASelectionAndPasteSparesReadOnlyEdits)
