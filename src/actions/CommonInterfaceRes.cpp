@@ -308,9 +308,10 @@ private:
 
 namespace {
 
-// The framework grid's own keys: while the grid (or its editor) has the
-// focus, a key that its dispatch compares with a published action is
-// claimed for the grid before any window shortcut can take it.
+// The grids' own keys: while a data grid (or its editor) has the focus, a
+// key that the framework grid's dispatch compares with a published action
+// (the plain grid's editing keys among them) is claimed for the grid before
+// any window shortcut can take it.
 class TGridKeys : public QObject
 {
 public:
@@ -333,7 +334,7 @@ private:
     static bool IsInsideGrid(QWidget* widget)
     {
         for (QWidget* w = widget; w; w = w->isWindow() ? nullptr : w->parentWidget())
-            if (qobject_cast<TDBSGridEx*>(w))
+            if (qobject_cast<TDBGridEx*>(w))
                 return true;
         return false;
     }
@@ -341,7 +342,7 @@ private:
     {
         if (code == 0)
             return false;
-        if (code == VK::Insert || code == VK::Return || code == VK::Escape)
+        if (code == VK::Insert || code == VK::Return || code == VK::Escape || code == (scCtrl | VK::Delete))
             return true;
         const TServiceActions& a = ServiceActions();
         for (const TAction* action : {a.RecordEditAction1,

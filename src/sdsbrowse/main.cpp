@@ -59,7 +59,6 @@ int main(int argc, char** argv)
     });
     if (!form || application.Failed())
         return 1;
-    I()->AttachShortcuts(form.get());
     form->show();
     if (parser.isSet(screenshot)) {
         const QString file = parser.value(screenshot);
