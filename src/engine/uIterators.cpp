@@ -61,6 +61,23 @@ bool AskValue(const QString& caption, uint8_t kind, Variant& value)
     return GroupOperationAskValue && GroupOperationAskValue(caption, kind, value);
 }
 
+// What the progress window says it is doing.
+QString ProgressCaption(TGroupOperationKind kind)
+{
+    switch (kind) {
+    case goReplace:
+    case goFill: return QStringLiteral("Замена значений");
+    case goSum: return QStringLiteral("Подсчёт итога");
+    case goCount: return QStringLiteral("Подсчёт строк");
+    case goAdd: return QStringLiteral("Добавление значения");
+    case goMultiply: return QStringLiteral("Умножение на значение");
+    case goLowerCase:
+    case goUpperCase: return QStringLiteral("Замена букв");
+    case goDelete: return QStringLiteral("Удаление записей");
+    }
+    return {};
+}
+
 bool IsEditing(const TDataSet& dataSet) { return dataSet.State() == dsEdit || dataSet.State() == dsInsert; }
 
 // The refusals before anything is asked; true when the operation may go on.
@@ -170,11 +187,11 @@ int TIterator::RowsToWalk() const
     return FAllRows ? FDataSet->RecordCount() : FDataSource->RecordMarker()->MarkedCount();
 }
 
-void TIterator::StartProgress(const QString& caption)
+void TIterator::StartProgress()
 {
     const int total = RowsToWalk();
     if (GroupOperationProgress && total > GroupOperationProgressThreshold)
-        FProgress = GroupOperationProgress(caption, total);
+        FProgress = GroupOperationProgress(ProgressCaption(FKind), total);
 }
 
 bool TIterator::Advance()
@@ -210,7 +227,7 @@ void TIterator::Execute()
     Prepare();
     if (!FProceed)
         return;
-    StartProgress(QString());
+    StartProgress();
     FDataSet->First();
     while (!FDataSet->Eof()) {
         if (!Walked()) {
@@ -229,9 +246,10 @@ void TIterator::Execute()
         }
         if (ProcessRecord())
             ++FChangedCount;
-        if (followUp.isEmpty())
-            FDataSet->Next();
-        else
+        // Usually the row keeps its place and the follow-up is next to it;
+        // finding a bookmark searches the whole view.
+        FDataSet->Next();
+        if (!followUp.isEmpty() && (FDataSet->Eof() || FDataSet->GetBookmark() != followUp))
             FDataSet->GotoBookmark(followUp);
     }
     EndWalk();
@@ -268,7 +286,7 @@ void TInfoIterator::Execute()
     // Without a column there is nothing to add up; counting needs none.
     if (FKind == goSum && !IsNumeric(FField))
         return;
-    StartProgress(QString());
+    StartProgress();
     for (FDataSet->First(); !FDataSet->Eof(); FDataSet->Next()) {
         if (!Walked())
             continue;
@@ -372,7 +390,7 @@ void TDelIterator::Execute()
     Prepare();
     if (!FProceed)
         return;
-    StartProgress(QString());
+    StartProgress();
     FDataSet->First();
     while (!FDataSet->Eof()) {
         if (!Walked()) {

@@ -60,8 +60,8 @@ public:
     virtual ~TGroupOperationProgress() = default;
     virtual bool Advance(int walked) = 0;
 };
-// Shows the progress of a walk over total rows (caption: the operation's
-// question or name). None set, or none returned: no progress, no stopping.
+// Shows the progress of a walk over total rows (caption: what the operation
+// does). None set, or none returned: no progress, no stopping.
 using TGroupProgressFactory =
     std::function<std::unique_ptr<TGroupOperationProgress>(const QString& caption, int total)>;
 extern TGroupProgressFactory GroupOperationProgress;
@@ -101,8 +101,9 @@ protected:
     bool Walked() const;
     // How many rows the walk will visit.
     int RowsToWalk() const;
-    // Shows progress for long walks; false when the user asked to stop.
-    void StartProgress(const QString& caption);
+    // Shows progress for long walks; Advance counts a row walked and is
+    // false once the user asked to stop.
+    void StartProgress();
     bool Advance();
     // After a walk the user stopped: says how many rows were changed.
     void ReportStopped(const QString& what) const;

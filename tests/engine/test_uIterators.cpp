@@ -182,7 +182,6 @@ TEST_P(ChangeKinds, AskChangeAndCommit)
     EXPECT_FALSE(OnlyMarkedGroupOperations);
 }
 
-
 INSTANTIATE_TEST_SUITE_P(
     GroupOperations, ChangeKinds,
     ::testing::Values(TChangeCase{"ReplaceAll",
@@ -572,7 +571,9 @@ TEST_F(GroupOperationsTest, LongWalksShowProgressAndStopBetweenRows)
     GroupOperationProgressThreshold = 3;
     int advances = 0;
     int shownTotal = 0;
-    GroupOperationProgress = [&](const QString&, int total) -> std::unique_ptr<TGroupOperationProgress> {
+    QStringList captions;
+    GroupOperationProgress = [&](const QString& caption, int total) -> std::unique_ptr<TGroupOperationProgress> {
+        captions << caption;
         shownTotal = total;
         return std::make_unique<TStoppingProgress>(2, advances);
     };
@@ -595,6 +596,8 @@ TEST_F(GroupOperationsTest, LongWalksShowProgressAndStopBetweenRows)
     dialogs->Messages.clear();
     Run("QTY", goCount);
     EXPECT_EQ(Texts(), QStringList{QStringLiteral("Операция прервана.")}) << "no partial total";
+    EXPECT_EQ(captions, QStringList({QStringLiteral("Замена значений"), QStringLiteral("Удаление записей"),
+                                     QStringLiteral("Подсчёт строк")}));
 
     // Short walks and walks over few marked rows show none.
     shownTotal = 0;
