@@ -40,6 +40,8 @@ public:
     // The identifier of the record the fields show: the row a filter is
     // testing while one is, else the current row; NoRecord without one.
     TRecordId RecordId() const { return FilterRow() != NoRecord ? FilterRow() : CurrentRow(); }
+    // Whether a row is still stored (identifiers are never reused).
+    bool RowExists(TRecordId row) const { return InternalRowExists(row); }
 
     // --- Indexes. Definitions stay with the table; the indexes themselves
     // are built when it opens (or at once, when it is open).

@@ -47,6 +47,39 @@ void TMemRecordMarker::SetDataSource(TDataSource* source)
 
 bool TMemRecordMarker::IsMarked() const { return FMarked && FDataSet && FMarked->contains(FDataSet->RecordId()); }
 
+bool TMemRecordMarker::IsEmpty() const
+{
+    if (!FMarked)
+        return true;
+    if (!FDataSet) { // the table went away: none of its records exists
+        FMarked->clear();
+        return true;
+    }
+    for (auto it = FMarked->begin(); it != FMarked->end();) {
+        if (FDataSet->RowExists(*it))
+            return false;
+        it = FMarked->erase(it);
+    }
+    return true;
+}
+
+int TMemRecordMarker::MarkedCount() const
+{
+    DropGone();
+    return FMarked ? static_cast<int>(FMarked->size()) : 0;
+}
+
+void TMemRecordMarker::DropGone() const
+{
+    if (!FMarked)
+        return;
+    if (!FDataSet) {
+        FMarked->clear();
+        return;
+    }
+    std::erase_if(*FMarked, [this](TRecordId row) { return !FDataSet->RowExists(row); });
+}
+
 void TMemRecordMarker::BindOnDemand()
 {
     if (FMarked && FDataSet)
@@ -152,7 +185,7 @@ void TMemRecordMarker::ToggleAll()
     BindOnDemand();
     if (!CanMark())
         return;
-    const bool markAll = FMarked->empty();
+    const bool markAll = IsEmpty();
     const QString question = markAll ? QStringLiteral("Отметить все записи ?")
                                      : QStringLiteral("Сделать все записи неотмеченными ?");
     if (MessageDlg(question, mtConfirmation, mbYesNo) != mrYes)

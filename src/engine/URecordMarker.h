@@ -32,8 +32,10 @@ public:
     // Whether the record the table's fields show is marked (while a filter
     // tests a row, that row).
     bool IsMarked() const;
-    bool IsEmpty() const { return !FMarked || FMarked->empty(); }
-    int MarkedCount() const { return FMarked ? static_cast<int>(FMarked->size()) : 0; }
+    // Only records that still exist count: the marks of deleted ones are
+    // dropped as they are found.
+    bool IsEmpty() const;
+    int MarkedCount() const;
     // A range was started by ToggleRange and waits for its end.
     bool RangeStarted() const { return !FGroupStart.isEmpty(); }
 
@@ -65,6 +67,8 @@ private:
     void NotifyLinks(TLinksNotify kind);
     void Changed();
     void ToggleStretch(TCustomMemTable& table, const TBookmark& start, const TBookmark& end);
+    // Drops the marks of records the table no longer holds.
+    void DropGone() const;
 
     // For the length of a range: OnChange held back; afterwards the start
     // is used up, whatever happened.
@@ -81,7 +85,8 @@ private:
         std::function<void(TMemRecordMarker*)> FSavedOnChange;
     };
 
-    std::optional<std::unordered_set<TRecordId>> FMarked; // absent until bound
+    // Absent until bound; the marks of deleted records are dropped lazily.
+    mutable std::optional<std::unordered_set<TRecordId>> FMarked;
     QPointer<TSDataSource> FDataSource;
     QPointer<TCustomMemTable> FDataSet;
     TBookmark FGroupStart;
