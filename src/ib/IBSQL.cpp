@@ -551,8 +551,8 @@ void TIBSQL::ExecSingleton()
     FEof = true;
     d->HasRow = false;
     try {
-        d->Statement->execute(&status, Transaction()->Handle(), in, in ? d->InBuffer.data() : nullptr,
-                              d->OutMeta.get(), d->Row.data());
+        d->Statement->execute(&status, Transaction()->Handle(), in, in ? d->InBuffer.data() : nullptr, d->OutMeta.get(),
+                              d->Row.data());
     } catch (const EIBInterBaseError& error) {
         if (!error.HasCode(isc_stream_eof))
             throw;

@@ -279,7 +279,8 @@ TEST_F(IBSQLTest, ExecuteWithoutCursorGivesItsOutputRow)
 
 TEST_F(IBSQLTest, SingletonSelectGivesItsRowOrNoneAndRefusesTwo)
 {
-    Db.ExecuteScript(QStringLiteral("insert into T (ID, V) values (1, 'one'); insert into T (ID, V) values (2, 'two');"));
+    Db.ExecuteScript(
+        QStringLiteral("insert into T (ID, V) values (1, 'one'); insert into T (ID, V) values (2, 'two');"));
     Sql.SQL().SetText(QStringLiteral("select ID, V from T where ID >= :id"));
     Sql.ParamByName("id").SetAsInteger(2);
     Sql.ExecSingleton();
