@@ -450,43 +450,72 @@ without it), else committed at once.
 FB_UDR_BEGIN_FUNCTION(write_audit)
     FB_UDR_MESSAGE(InMessage, (FB_INTEGER, hs)(FB_INTL_VARCHAR(8191 * 4, CharsetUtf8), message));
     FB_UDR_MESSAGE(OutMessage, (FB_INTEGER, result));
+    FB_MESSAGE(Row, TStatus,
+               (FB_INTEGER, session)(FB_INTEGER, userId)(FB_INTL_VARCHAR(63 * 4, CharsetUtf8),
+                                                         userName)(FB_INTL_VARCHAR(8191 * 4, CharsetUtf8), message));
+
+    // The insert is prepared once per attachment (this instance's) and kept:
+    // an audit row comes with every change, and compiling the statement for
+    // each would cost the server more than the change itself.
+    FB_UDR_DESTRUCTOR
+    {
+        if (FInsert)
+            FInsert->release(); // the engine may have freed it with the attachment already
+    }
+
+    IStatement* FInsert = nullptr;
+    IAttachment* FInsertAttachment = nullptr; // not owned: only compared
+    std::unique_ptr<Row> FRow;
+
+    IStatement* Insert(TStatus * status, IAttachment * attachment, ITransaction * transaction)
+    {
+        if (FInsert && FInsertAttachment == attachment)
+            return FInsert;
+        if (FInsert) {
+            FInsert->release();
+            FInsert = nullptr;
+        }
+        FInsert = attachment->prepare(
+            status, transaction, 0,
+            "insert into SYS$AUDIT (AUDIT_ID, AUDIT_TIME, SESSION_ID, USER_ID, USER_NAME, MESSAGE)"
+            " values (next value for SYS$AUDIT_GEN, current_timestamp, ?, ?, ?, ?)",
+            SQL_DIALECT_V6, 0);
+        FInsertAttachment = attachment;
+        return FInsert;
+    }
 
     FB_UDR_EXECUTE_FUNCTION
     {
-        FB_MESSAGE(Row, TStatus,
-                   (FB_INTEGER, session)(FB_INTEGER, userId)(FB_INTL_VARCHAR(63 * 4, CharsetUtf8), userName)(
-                       FB_INTL_VARCHAR(8191 * 4, CharsetUtf8), message));
-        auto row = std::make_unique<Row>(status, master);
-        row->clear();
-        row->data.session = in->hsNull ? -1 : in->hs;
-        row->data.sessionNull = FB_FALSE;
+        if (!FRow)
+            FRow = std::make_unique<Row>(status, master);
+        Row& row = *FRow;
+        row.clear();
+        row->session = in->hsNull ? -1 : in->hs;
+        row->sessionNull = FB_FALSE;
         UserSessions::TSession session;
         // An unknown session's message is stored all the same: audit is not dropped.
         if (!in->hsNull && CallerSession(status, context, in->hs, session)) {
-            row->data.userId = session.UserId;
-            SetText(session.UserName, row->data.userName.length, row->data.userName.str, sizeof row->data.userName.str);
+            row->userId = session.UserId;
+            SetText(session.UserName, row->userName.length, row->userName.str, sizeof row->userName.str);
         } else {
-            row->data.userIdNull = FB_TRUE;
-            SetText(UserOf(context), row->data.userName.length, row->data.userName.str, sizeof row->data.userName.str);
+            row->userIdNull = FB_TRUE;
+            SetText(UserOf(context), row->userName.length, row->userName.str, sizeof row->userName.str);
         }
-        row->data.messageNull = in->messageNull;
+        row->messageNull = in->messageNull;
         if (!in->messageNull) {
-            row->data.message.length = in->message.length;
-            std::memcpy(row->data.message.str, in->message.str, in->message.length);
+            row->message.length = in->message.length;
+            std::memcpy(row->message.str, in->message.str, in->message.length);
         }
 
-        static constexpr const char* Insert =
-            "insert into SYS$AUDIT (AUDIT_ID, AUDIT_TIME, SESSION_ID, USER_ID, USER_NAME, MESSAGE)"
-            " values (next value for SYS$AUDIT_GEN, current_timestamp, ?, ?, ?, ?)";
         TReleased<IAttachment> attachment(context->getAttachment(status));
         TReleased<ITransaction> caller(context->getTransaction(status));
         if (Writable(status, caller.get())) {
-            attachment->execute(status, caller.get(), 0, Insert, SQL_DIALECT_V6, row->getMetadata(), row->getData(),
-                                nullptr, nullptr);
+            Insert(status, attachment.get(), caller.get())
+                ->execute(status, caller.get(), row.getMetadata(), row.getData(), nullptr, nullptr);
         } else {
             TOwnTransaction transaction(status, master, attachment.get(), true);
-            attachment->execute(status, transaction.get(), 0, Insert, SQL_DIALECT_V6, row->getMetadata(),
-                                row->getData(), nullptr, nullptr);
+            Insert(status, attachment.get(), transaction.get())
+                ->execute(status, transaction.get(), row.getMetadata(), row.getData(), nullptr, nullptr);
             transaction.Commit(status);
         }
         out->resultNull = FB_FALSE;

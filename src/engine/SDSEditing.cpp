@@ -15,6 +15,7 @@
 #include "SysUtils.h"
 
 #include <QScopeGuard>
+#include <ibase.h> // the server's error codes
 
 #include <algorithm>
 #include <exception>
@@ -421,6 +422,24 @@ void TSDSPrivate::FinishEditLock() noexcept
     UnlockQuietly(*database, address);
 }
 
+void TSDSPrivate::FinishWrite(TWriteOperation operation, const QByteArray& rowAddress, bool locking, bool notifying)
+{
+    if (!locking || !notifying) {
+        if (locking)
+            FinishEditLock();
+        if (notifying)
+            q->NotifyChange(operation, rowAddress);
+        return;
+    }
+    TSDatabase* database = SessionDatabase();
+    const QByteArray locked = FLockedAddress.isEmpty() ? q->RowAddress() : FLockedAddress;
+    FLockedAddress.clear();
+    FLockDatabase = nullptr;
+    TSDS* source = FMasterDataset ? FMasterDataset.data() : q;
+    database->Session()->UnlockAndPostEvent(SessionRecordID(locked), SessionProtocol::RecordChangeKind, 0, operation,
+                                            source->TableName(), SessionRecordID(rowAddress), source);
+}
+
 void TSDSPrivate::AuditInWrite(TIBSQL& write, const QString& text)
 {
     TSDatabase* database = SessionDatabase();
@@ -439,7 +458,7 @@ void TSDSPrivate::AuditInWrite(TIBSQL& write, const QString& text)
         sql.Prepare();
     sql.Params(0).SetAsInteger(database->Session()->SessionHandle());
     sql.Params(1).SetAsString(text);
-    sql.ExecQuery();
+    sql.ExecSingleton();
 }
 
 void TSDS::DoBeforeClose()
@@ -619,12 +638,8 @@ void TSDSPrivate::DeleteFromServer()
     unlockOnFailure.dismiss();
     if (q->OnLogEvent)
         q->OnLogEvent(q, LogOperationOf(woDelete));
-    if (database) {
-        if (locking)
-            FinishEditLock();
-        if (FOptions.Contains(dsoSendNotification))
-            q->NotifyChange(woDelete, address);
-    }
+    if (database)
+        FinishWrite(woDelete, address, locking, FOptions.Contains(dsoSendNotification));
 }
 
 // -------------------------------------------------------- server writes
@@ -785,13 +800,31 @@ void TSDS::UpdateToServer()
     });
     if (OnLogEvent)
         OnLogEvent(this, LogOperationOf(woUpdate));
-    if (database) {
-        if (d->FOptions.Contains(dsoPessimisticLock))
-            d->FinishEditLock();
-        if (d->FOptions.Contains(dsoSendNotification))
-            NotifyChange(woUpdate, RowAddress());
-    }
+    if (database)
+        d->FinishWrite(woUpdate, RowAddress(), d->FOptions.Contains(dsoPessimisticLock),
+                       d->FOptions.Contains(dsoSendNotification));
 }
+
+namespace {
+
+// The row by its address is one row, read in one call to the server; a
+// statement that finds more (a join of lookups) is read by cursor, its first
+// row as ever. By key it is always the cursor.
+void ReadRefreshRow(TIBSQL& sql, bool byAddress)
+{
+    if (byAddress) {
+        try {
+            sql.ExecSingleton();
+            return;
+        } catch (const EIBInterBaseError& error) {
+            if (!error.HasCode(isc_sing_select_err))
+                throw;
+        }
+    }
+    sql.ExecQuery();
+}
+
+} // namespace
 
 bool TSDS::RefreshRecord()
 {
@@ -809,7 +842,7 @@ bool TSDS::RefreshRecord()
     const TQuietFields quiet(*this);
     const bool autoCalc = AutoCalcFields();
     const auto restoreCalc = qScopeGuard([&] { SetAutoCalcFields(autoCalc); });
-    sql.ExecQuery();
+    ReadRefreshRow(sql, known);
     if (sql.Eof())
         return false;
     SetAutoCalcFields(false);

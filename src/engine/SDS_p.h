@@ -156,6 +156,9 @@ public:
     void LockForEdit(const QByteArray& address);
     void ReleaseEditLock() noexcept;
     void FinishEditLock() noexcept;
+    // After a committed write: the lock goes (when locking) and the change
+    // notice is sent (when notifying), both in one call when both are due.
+    void FinishWrite(TWriteOperation operation, const QByteArray& rowAddress, bool locking, bool notifying);
     // Writes the audit text in the write statement's transaction: the row
     // commits with the change, and a change rolled back takes it along.
     void AuditInWrite(TIBSQL& write, const QString& text);

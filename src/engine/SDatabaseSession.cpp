@@ -67,8 +67,9 @@ TUserSession::TUserSession(TSDatabase& database)
       FLockStatement(NewStatement(database, LockText, false)),
       FUnlockStatement(NewStatement(database, UnlockText, true)),
       FLockInfoStatement(NewStatement(database, LockInfoText, true)),
-      FAuditStatement(NewStatement(database, nullptr, true)),
-      FPostEventStatement(NewStatement(database, nullptr, true)),
+      FAuditStatement(NewStatement(database, AuditText, true)),
+      FPostEventStatement(NewStatement(database, PostEventText, true)),
+      FUnlockAndPostEventStatement(NewStatement(database, UnlockAndPostEventText, true)),
       FGetEventsStatement(NewStatement(database, GetEventsText, true))
 {
     FGetEventsStatement->SetGoToFirstRecordOnExecute(false);
@@ -103,7 +104,7 @@ void TUserSession::ExecuteRecordStatement(TIBSQL& sql, const TRecordID& id)
 {
     TClosing closing(sql);
     PrepareRecordStatement(sql, id);
-    sql.ExecQuery();
+    sql.ExecSingleton();
 }
 
 void TUserSession::LockRecord(const TRecordID& id, bool prompt)
@@ -114,7 +115,7 @@ void TUserSession::LockRecord(const TRecordID& id, bool prompt)
     {
         TClosing closing(*FLockStatement);
         PrepareRecordStatement(*FLockStatement, id);
-        FLockStatement->ExecQuery();
+        FLockStatement->ExecSingleton();
         result = FLockStatement->Fields(0).AsInteger();
     }
     switch (result) {
@@ -145,8 +146,36 @@ QString TUserSession::GetLockInfo(const TRecordID& id)
         return QString();
     TClosing closing(*FLockInfoStatement);
     PrepareRecordStatement(*FLockInfoStatement, id);
-    FLockInfoStatement->ExecQuery();
+    FLockInfoStatement->ExecSingleton();
     return FLockInfoStatement->Fields(0).AsString().trimmed();
+}
+
+void TUserSession::EnqueueOwnEvent(int32_t kind, int32_t operation, const QString& tableName, const TRecordID& id,
+                                   TDataSet* source)
+{
+    if (!FListening)
+        return;
+    auto event = std::make_unique<TMsgEventRec>();
+    event->Kind = kind;
+    event->Operation = operation;
+    event->TableName = tableName;
+    event->RecordID = id;
+    event->Source = source;
+    Enqueue(std::move(event));
+}
+
+void TUserSession::BindEvent(TIBSQL& sql, int32_t kind, int32_t eventParam, int32_t operation, const QString& tableName,
+                             const TRecordID& id)
+{
+    StartInternalTransaction();
+    if (sql.Transaction() != FDatabase.InternalTransaction())
+        sql.SetTransaction(FDatabase.InternalTransaction());
+    sql.ParamByName(QStringLiteral("hs")).SetAsInteger(FSessionHandle);
+    sql.ParamByName(QStringLiteral("param")).SetAsInteger(eventParam);
+    sql.ParamByName(QStringLiteral("kind")).SetAsInteger(kind);
+    sql.ParamByName(QStringLiteral("op")).SetAsInteger(operation);
+    sql.ParamByName(QStringLiteral("tbl")).SetAsString(tableName);
+    sql.ParamByName(QStringLiteral("rec")).SetAsString(RecordIDHex(id));
 }
 
 bool TUserSession::PostEvent(int32_t kind, int32_t eventParam, int32_t operation, const QString& tableName,
@@ -154,31 +183,41 @@ bool TUserSession::PostEvent(int32_t kind, int32_t eventParam, int32_t operation
 {
     if (!FDatabase.Connected())
         return false;
-    if (FListening) {
-        auto event = std::make_unique<TMsgEventRec>();
-        event->Kind = kind;
-        event->Operation = operation;
-        event->TableName = tableName;
-        event->RecordID = id;
-        event->Source = source;
-        Enqueue(std::move(event));
-    }
+    EnqueueOwnEvent(kind, operation, tableName, id, source);
     if (FSessionHandle < 0)
         return true;
     try {
-        StartInternalTransaction();
         TClosing closing(*FPostEventStatement);
-        FPostEventStatement->SetTransaction(FDatabase.InternalTransaction());
-        FPostEventStatement->SQL().SetText(QString::fromLatin1(PostEventFormat)
-                                               .arg(FSessionHandle)
-                                               .arg(eventParam)
-                                               .arg(kind)
-                                               .arg(operation)
-                                               .arg(QuotedSQL(tableName), QuotedSQL(RecordIDHex(id))));
-        FPostEventStatement->ExecQuery();
+        BindEvent(*FPostEventStatement, kind, eventParam, operation, tableName, id);
+        FPostEventStatement->ExecSingleton();
     } catch (const std::exception&) {
         return false; // a change notice never fails the change itself
     }
+    return true;
+}
+
+bool TUserSession::UnlockAndPostEvent(const TRecordID& lockedId, int32_t kind, int32_t eventParam, int32_t operation,
+                                      const QString& tableName, const TRecordID& id, TDataSet* source)
+{
+    if (!FDatabase.Connected())
+        return false;
+    if (FSessionHandle < 0)
+        return PostEvent(kind, eventParam, operation, tableName, id, source);
+    try {
+        TClosing closing(*FUnlockAndPostEventStatement);
+        BindEvent(*FUnlockAndPostEventStatement, kind, eventParam, operation, tableName, id);
+        FUnlockAndPostEventStatement->ParamByName(QStringLiteral("rn")).SetAsBytes(Bytes(lockedId));
+        FUnlockAndPostEventStatement->ExecSingleton();
+    } catch (const std::exception&) {
+        // Neither is known to have happened: each on its own, the unlock
+        // first (a second unlock of a released record changes nothing).
+        try {
+            UnlockRecord(lockedId);
+        } catch (const std::exception&) {
+        }
+        return PostEvent(kind, eventParam, operation, tableName, id, source);
+    }
+    EnqueueOwnEvent(kind, operation, tableName, id, source);
     return true;
 }
 
@@ -186,11 +225,11 @@ void TUserSession::SendAudit(const QString& message)
 {
     StartInternalTransaction();
     TClosing closing(*FAuditStatement);
-    FAuditStatement->Close();
-    FAuditStatement->SetTransaction(FDatabase.InternalTransaction());
-    FAuditStatement->SQL().SetText(QStringLiteral("select F_WRITEAUDITMSG(") + QString::number(FSessionHandle)
-                                   + QLatin1Char(',') + QuotedSQL(message) + QStringLiteral(") from rdb$database"));
-    FAuditStatement->ExecQuery();
+    if (FAuditStatement->Transaction() != FDatabase.InternalTransaction())
+        FAuditStatement->SetTransaction(FDatabase.InternalTransaction());
+    FAuditStatement->ParamByName(QStringLiteral("hs")).SetAsInteger(FSessionHandle);
+    FAuditStatement->ParamByName(QStringLiteral("message")).SetAsString(message);
+    FAuditStatement->ExecSingleton();
 }
 
 void TUserSession::WriteAudit(const QString& message)

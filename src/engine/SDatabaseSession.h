@@ -5,7 +5,8 @@
 // every operation is a no-op, so a database without the protocol works
 // without locks, events or audit. The server functions are called as
 // one-row selects from rdb$database in the database's internal read-only
-// transaction (framework.sql declares them; platform/fbserver holds them).
+// transaction (framework.sql declares them; platform/fbserver holds them),
+// each prepared once and run as a singleton: one call to the server.
 //
 // Registering and listening are the application's choice:
 //     db.Session()->Register(db.CurrentUserID()); // after login
@@ -68,7 +69,12 @@ public:
     static constexpr const char* UnlockText = "select F_UNLOCKRECORD( :hs,:rn ) from rdb$database";
     static constexpr const char* LockInfoText = "select F_GetLockInfo( :hs,:rn ) from rdb$database";
     static constexpr const char* GetEventsText = "select cast( F_GetEvents( :hs ) as varchar(32000)) from rdb$database";
-    static constexpr const char* PostEventFormat = "select F_PostEvent( %1,%2,%3,%4,%5,%6 ) from rdb$database";
+    static constexpr const char* PostEventText =
+        "select F_PostEvent( :hs,:param,:kind,:op,:tbl,:rec ) from rdb$database";
+    // The unlock after a committed write and its change event in one call.
+    static constexpr const char* UnlockAndPostEventText =
+        "select F_UNLOCKRECORD( :hs,:rn ), F_PostEvent( :hs,:param,:kind,:op,:tbl,:rec ) from rdb$database";
+    static constexpr const char* AuditText = "select F_WRITEAUDITMSG( :hs,:message ) from rdb$database";
     static constexpr int WriteAuditLimit = 4000;
     static constexpr std::chrono::milliseconds DefaultListenInterval{1000};
     // One poll calls F_GetEvents until it answers empty, at most this often.
@@ -96,6 +102,11 @@ public:
     // sessions; false when not connected or when the server refused it.
     bool PostEvent(int32_t kind, int32_t eventParam, int32_t operation, const QString& tableName, const TRecordID& id,
                    TDataSet* source);
+    // UnlockRecord, then PostEvent, in one call to the server: what follows a
+    // committed write. An unlock that fails is passed over (the lock ends
+    // with the session at the latest); the result is PostEvent's.
+    bool UnlockAndPostEvent(const TRecordID& lockedId, int32_t kind, int32_t eventParam, int32_t operation,
+                            const QString& tableName, const TRecordID& id, TDataSet* source);
     // Sends the first 4000 characters of the message (with AuditEnabled).
     void WriteAudit(const QString& message);
     // Unlocks, then sends the whole message (with AuditEnabled).
@@ -128,6 +139,7 @@ public:
     TIBSQL& LockInfoStatement() const { return *FLockInfoStatement; }
     TIBSQL& AuditStatement() const { return *FAuditStatement; }
     TIBSQL& PostEventStatement() const { return *FPostEventStatement; }
+    TIBSQL& UnlockAndPostEventStatement() const { return *FUnlockAndPostEventStatement; }
     TIBSQL& GetEventsStatement() const { return *FGetEventsStatement; }
 
 private:
@@ -138,6 +150,12 @@ private:
     void PrepareRecordStatement(TIBSQL& sql, const TRecordID& id);
     void ExecuteRecordStatement(TIBSQL& sql, const TRecordID& id);
     void SendAudit(const QString& message);
+    // Queues the event for this client's own listener side, while listening.
+    void EnqueueOwnEvent(int32_t kind, int32_t operation, const QString& tableName, const TRecordID& id,
+                         TDataSet* source);
+    // Binds the event parameters (param, kind, op, tbl, rec) and the handle.
+    void BindEvent(TIBSQL& sql, int32_t kind, int32_t eventParam, int32_t operation, const QString& tableName,
+                   const TRecordID& id);
     void Enqueue(std::unique_ptr<TMsgEventRec> event);
     // Queues each well-formed line of the server's event text.
     void EnqueueEventText(const QString& text);
@@ -159,6 +177,7 @@ private:
     std::unique_ptr<TIBSQL> FLockInfoStatement;
     std::unique_ptr<TIBSQL> FAuditStatement;
     std::unique_ptr<TIBSQL> FPostEventStatement;
+    std::unique_ptr<TIBSQL> FUnlockAndPostEventStatement;
     std::unique_ptr<TIBSQL> FGetEventsStatement;
 };
 

@@ -532,6 +532,37 @@ void TIBSQL::ExecQuery()
     }
 }
 
+void TIBSQL::ExecSingleton()
+{
+    CheckReady();
+    if (!Prepared())
+        Prepare();
+    if (!(d->Flags & IStatement::FLAG_HAS_CURSOR) || FFields.empty()) {
+        ExecQuery();
+        return;
+    }
+    Close();
+    BindParams();
+
+    TStatus& status = d->Status;
+    IMessageMetadata* in = d->InMeta.get();
+    FRecordCount = 0;
+    FBof = true;
+    FEof = true;
+    d->HasRow = false;
+    try {
+        d->Statement->execute(&status, Transaction()->Handle(), in, in ? d->InBuffer.data() : nullptr, d->OutMeta.get(),
+                              d->Row.data());
+    } catch (const EIBInterBaseError& error) {
+        if (!error.HasCode(isc_stream_eof))
+            throw;
+        return; // no row
+    }
+    FEof = false;
+    FRecordCount = 1;
+    d->HasRow = true;
+}
+
 bool TIBSQL::Next()
 {
     if (!d->Cursor)

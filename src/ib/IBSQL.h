@@ -254,6 +254,11 @@ public:
     TIBXSQLVAR& ParamByName(const QString& name);
 
     void ExecQuery();
+    // Runs a select of one row at most in a single call to the server, the
+    // row coming back with the execute instead of through a cursor: Eof()
+    // when there was none, a second row raises (the server's "multiple rows
+    // in singleton select"). Other statements run as ExecQuery runs them.
+    void ExecSingleton();
     bool Open() const; // a cursor is open
     bool Eof() const { return FEof; }
     bool Bof() const { return FBof; }

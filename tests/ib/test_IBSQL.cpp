@@ -277,6 +277,32 @@ TEST_F(IBSQLTest, ExecuteWithoutCursorGivesItsOutputRow)
     EXPECT_EQ(Sql.RowsAffected(), 1);
 }
 
+TEST_F(IBSQLTest, SingletonSelectGivesItsRowOrNoneAndRefusesTwo)
+{
+    Db.ExecuteScript(
+        QStringLiteral("insert into T (ID, V) values (1, 'one'); insert into T (ID, V) values (2, 'two');"));
+    Sql.SQL().SetText(QStringLiteral("select ID, V from T where ID >= :id"));
+    Sql.ParamByName("id").SetAsInteger(2);
+    Sql.ExecSingleton();
+    EXPECT_FALSE(Sql.Open());
+    ASSERT_FALSE(Sql.Eof());
+    EXPECT_EQ(Sql.Fields(0).AsInteger(), 2);
+    EXPECT_EQ(Sql.Fields(1).AsString(), "two");
+
+    Sql.ParamByName("id").SetAsInteger(3);
+    Sql.ExecSingleton();
+    EXPECT_TRUE(Sql.Eof());
+    EXPECT_TRUE(Sql.Fields(0).IsNull());
+
+    Sql.ParamByName("id").SetAsInteger(1);
+    EXPECT_THROW(Sql.ExecSingleton(), EIBInterBaseError);
+    // The statement stays usable, by cursor as well.
+    Sql.ExecQuery();
+    EXPECT_EQ(Sql.Fields(0).AsInteger(), 1);
+    EXPECT_TRUE(Sql.Next());
+    EXPECT_FALSE(Sql.Next());
+}
+
 TEST_F(IBSQLTest, TextLinesAndFetchSwitch)
 {
     Db.ExecuteScript(QStringLiteral("insert into T (ID) values (1); insert into T (ID) values (2);"));
