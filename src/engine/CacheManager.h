@@ -23,6 +23,11 @@
 class TCustomMemTable;
 class TSDatabase;
 
+// The folder and index of one connection's local cache.
+//
+// Lifetimes. Made and owned by its TSDatabase (TSDatabase::CacheManager()),
+// which outlives it; Database() is that owner. It keeps no tables: the
+// tables handed to CheckEntry are only read for the moment of the call.
 class TCacheManager
 {
 public:

@@ -134,12 +134,16 @@ class TLevelInfo
 public:
     int32_t ID = 0;
     Variant Values = Variant::Null(); // by field index; null when nothing was stored
-    TDataSet* DataSet = nullptr;
+    TDataSet* DataSet = nullptr;      // whose record was stored; not owned
 
     void StoreRecord(TDataSet* dataSet);
     Variant GetFieldValue(const QString& fieldName) const;
 };
 
+// The path of a levelled data set from the top level down to the level it
+// shows, one TLevelInfo a step (TSDS::LevelInfos()). Owned by the data set;
+// the references Items, Last, Add and Insert give stay valid only until the
+// path changes (a level move, Clear, a reload).
 class TLevelInfos
 {
 public:
@@ -158,6 +162,19 @@ private:
 
 // ---------------------------------------------------------------- TSDS
 
+// The data set of a relation.
+//
+// Lifetimes. A QObject owned by its owner (parent); it owns its fields, its
+// rows, its indexes, its statements and its lookup clone (a child freed
+// first). It does not own its database, transactions or master data set:
+// its statements follow TIBSQL's rules (either may be destroyed first; the
+// data set's Database() or Transaction() then becomes null and the next
+// server call raises), and a master that goes away leaves it unattached.
+// The rows stay in memory across a disconnect; writing them back needs the
+// connection again. The fields the getters below give (IdField() and so on)
+// belong to the data set: do not keep them past its fields' lifetime.
+// Events hold std::function objects: whatever they capture must outlive the
+// data set or be cleared first.
 class TSDS : public TCustomMemTable
 {
     Q_OBJECT

@@ -36,6 +36,13 @@ enum TFieldAccess {
     faForeign = 4,    // not a field of this data set, or the check failed
 };
 
+// The data source the framework's controls and actions work through.
+//
+// Lifetimes. A QObject owned by its owner (parent). It does not own its data
+// set (a TDataSource's), which may go first: the data source then lets go of
+// it, drops its filters and hands the record filter back only while the data
+// set still exists. It owns its record marker (one for its whole life,
+// whatever data set it shows) and its filters, both freed with it.
 class TSDataSource : public TDataSource
 {
     Q_OBJECT

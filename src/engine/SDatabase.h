@@ -29,6 +29,18 @@ enum : int {
 int CodeOf(const QString& constraintType);
 } // namespace SConstraint
 
+// The connection a framework application opens first.
+//
+// Lifetimes. The database owns what it makes: the user session, the cache
+// manager, the metadata tables, the users data set and the list kinds (freed
+// with it, in the order written at their members). It owns none of the data
+// sets, transactions and statements bound to it: they follow TIBDatabase's
+// rules (either side may go first; destroying the database clears their
+// pointers to it). Data sets loaded from it keep their rows after a
+// disconnect, but their statements must be prepared again. DefaultTransactionRW
+// is the application's: if it is destroyed first, the pointer becomes null.
+// Session() and the other getters point into the database: do not keep them
+// past its destruction.
 class TSDatabase : public TIBDatabase
 {
 public:

@@ -55,13 +55,24 @@ struct TMsgEventRec
     int32_t Operation = 0; // 0 modified, 1 inserted, 2 deleted
     QString TableName;
     TRecordID RecordID{};
-    TDataSet* Source = nullptr; // the data set that made the change; not owned
+    // The data set that made the change; not owned, and it may be gone by
+    // the time the event is taken: compare it, never use it.
+    TDataSet* Source = nullptr;
 };
 
 using TMsgEventQueue = std::vector<std::unique_ptr<TMsgEventRec>>;
 
 class TEventListener;
 
+// A database's user session (TSDatabase::Session()).
+//
+// Lifetimes. Made and owned by its TSDatabase, which must outlive it; the
+// application never frees it. It owns its statements (prepared in the
+// database's internal transaction) and the listener thread; the listener is
+// joined before the event queue it fills goes away. TakeEvents hands the
+// queued events over: the caller owns them from then on. The session is
+// used from the GUI thread; only the queue is shared with the listener
+// (behind a lock).
 class TUserSession
 {
 public:
@@ -184,6 +195,11 @@ private:
 // The listener thread: an attachment of its own to the session's database,
 // GetEventsStatement's text run there every interval; each line it returns
 // (SessionProtocol::TEventLine) becomes a queued event.
+//
+// Owned by its TUserSession (StartListening makes it, StopListening and the
+// session's destructor free it), which must outlive it. It copies the
+// database's name and parameters when made: its attachment is its own, opened
+// and closed by its thread, and never shares the database's handles.
 class TEventListener
 {
 public:

@@ -33,6 +33,12 @@ enum TFieldFilterKind : uint8_t {
 // Texts are compared upper-cased; numbers within this of each other are equal.
 inline constexpr double FilterNumberTolerance = 0.00001;
 
+// One condition on one field.
+//
+// Lifetimes. Field is not owned and must outlive the filter: a
+// TSDataSource drops its whole list when a filtered field is destroyed or
+// its data set closes, is replaced or goes away. The marker handed to Accept
+// is only read during the call. The list (TFieldFilters) owns its filters.
 class TFieldFilter
 {
 public:

@@ -10,6 +10,12 @@
 
 class TSDatabase;
 
+// The list kinds (TSDatabase::ListKinds()).
+//
+// Lifetimes. Made and owned by its TSDatabase, which outlives it. The list
+// owns the objects attached to its names: FreeKinds, a disconnect (which
+// calls it), SetObject on the same name and the list's destruction free
+// them, so whoever attached one must not keep a pointer past those.
 class TListColletion
 {
 public:
