@@ -477,8 +477,8 @@ void WalkIndexOf(benchmark::State& state, TOurs& ours, int rounds)
                 table.First();
                 while (!table.Eof()) {
                     sum += ours.Id->AsInteger();
-                    sum += ours.Name->AsString().size();
-                    sum += ours.City->AsString().size();
+                    sum += ours.Name->AsStringView().size();
+                    sum += ours.City->AsStringView().size();
                     total += ours.Amount->AsFloat();
                     total += ours.Day->AsDateTime();
                     table.Next();

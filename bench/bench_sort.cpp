@@ -233,6 +233,10 @@ void Repeated(benchmark::internal::Benchmark* b)
 
 } // namespace
 
+// The index the clicks build sorts by the texts' sort keys, not by
+// comparing strings: it stays ahead of sorting row numbers by the strings.
+// goal: SortByClick/Ours <= 1.0x SortByClick/Floor
+// goal: SortByClick/Ours <= 0.25x SortByClick/QSortFilterProxyModel
 BENCHMARK(SortByClick_Ours)->Name("SortByClick/Ours")->Apply(Repeated);
 BENCHMARK(SortByClick_QSortFilterProxyModel)->Name("SortByClick/QSortFilterProxyModel")->Apply(Repeated);
 BENCHMARK(SortByClick_Floor)->Name("SortByClick/Floor")->Apply(Repeated);

@@ -563,6 +563,29 @@ QString TField::AsString() const
     return VarToStr(value);
 }
 
+QAnyStringView TField::AsStringView() const
+{
+    if (FDataType == ftString || FDataType == ftMemo) {
+        const TValueView view = ShownView();
+        if (view.Kind == TValueView::vkNull)
+            return {};
+        if (view.Kind == TValueView::vkLatin1)
+            return QLatin1StringView(static_cast<const char*>(view.Data), view.Length);
+        if (view.Kind == TValueView::vkUtf16) {
+            // Rows pack their values unaligned: such a text is copied (into a
+            // buffer that keeps its room from one read to the next).
+            if (reinterpret_cast<uintptr_t>(view.Data) % alignof(char16_t) == 0)
+                return QStringView(static_cast<const char16_t*>(view.Data), view.Length);
+            FViewText.resize(view.Length);
+            std::memcpy(FViewText.data(), view.Data, static_cast<size_t>(view.Length) * sizeof(char16_t));
+            return FViewText;
+        }
+    }
+    // A text in a variant is shared, not copied.
+    FViewText = AsString();
+    return FViewText;
+}
+
 void TField::SetAsString(const QString& value)
 {
     if (FDataType == ftUnknown)

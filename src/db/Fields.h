@@ -7,6 +7,7 @@
 #include "FieldTypes.h"
 #include "Variant.h"
 
+#include <QAnyStringView>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -100,6 +101,12 @@ public:
     // the field type has no such view.
     virtual QString AsString() const;
     virtual void SetAsString(const QString& value);
+    // AsString's text without a copy where the data set holds it as text (a
+    // row read in place, or the record's value): a walk that only looks at
+    // the text allocates nothing. Other values are converted into a buffer
+    // of the field's own. Valid until the data set moves, the value changes
+    // or the field is read this way again.
+    QAnyStringView AsStringView() const;
     virtual int32_t AsInteger() const;
     virtual void SetAsInteger(int32_t value);
     virtual int64_t AsLargeInt() const;
@@ -177,6 +184,7 @@ private:
     QString FKeyFields;
     QString FLookupKeyFields;
     QString FLookupResultField;
+    mutable QString FViewText; // what AsStringView shows when the storage holds no text
 };
 
 class TStringField : public TField

@@ -12,10 +12,6 @@
 
 namespace {
 
-// Row block: identifier, then the block size with the moved-out flag, then
-// the form (null flags, fixed values, tail).
-constexpr int SizeOffset = 8;
-constexpr int FormOffset = 12;
 constexpr uint32_t MovedOut = 0x80000000u; // the tail lives in a block of its own
 constexpr size_t MaxBlock = 0x7FFFFFFFu;
 
@@ -252,6 +248,22 @@ void TMemRowStore::SetColumns(const std::vector<TColumn>& columns)
     }
     FFixedEnd = offset;
     FHasTail = tail > 0;
+    FViewRead.assign(columns.size(), vrNone);
+    for (size_t c = 0; c < columns.size(); ++c)
+        switch (columns[c].Type) {
+        case ftString:
+        case ftMemo: FViewRead[c] = vrText; break;
+        case ftSmallint:
+        case ftWord:
+        case ftInteger:
+        case ftAutoInc: FViewRead[c] = vrInt32; break;
+        case ftLargeint: FViewRead[c] = vrInt64; break;
+        case ftFloat:
+        case ftDate:
+        case ftTime:
+        case ftDateTime: FViewRead[c] = vrFloat; break;
+        default: break;
+        }
 }
 
 // ---------------------------------------------------------------- blocks
@@ -554,11 +566,6 @@ TMemRowStore::TText TMemRowStore::TextOf(const QString& text)
     return {reinterpret_cast<const std::byte*>(text.utf16()), static_cast<uint32_t>(text.size() * 2), true};
 }
 
-bool TMemRowStore::NullAt(TRowHandle row, int column) const
-{
-    return std::to_integer<uint8_t>(row[FormOffset + column / 8]) & (1u << (column % 8));
-}
-
 Variant TMemRowStore::ReadValue(const std::byte* row, int column) const
 {
     if (NullAt(row, column))
@@ -600,42 +607,35 @@ Variant TMemRowStore::ReadValue(const std::byte* row, int column) const
 TValueView TMemRowStore::View(TRowHandle row, int column) const
 {
     TValueView view;
-    const TFieldType type = FColumns[static_cast<size_t>(column)].Type;
-    switch (type) {
-    case ftString:
-    case ftMemo:
-    case ftSmallint:
-    case ftWord:
-    case ftInteger:
-    case ftAutoInc:
-    case ftLargeint:
-    case ftFloat:
-    case ftDate:
-    case ftTime:
-    case ftDateTime: break;
-    default: return view;
-    }
+    const TViewRead read = FViewRead[static_cast<size_t>(column)];
+    if (read == vrNone)
+        return view;
     if (NullAt(row, column)) {
         view.Kind = TValueView::vkNull;
         return view;
     }
-    if (IsTextType(type)) {
+    const std::byte* at = Fixed(row, column);
+    switch (read) {
+    case vrText: {
         const TText text = TextAt(row, column);
         view.Kind = text.Wide ? TValueView::vkUtf16 : TValueView::vkLatin1;
         view.Data = text.Data;
         view.Length = text.Units();
-        return view;
+        break;
     }
-    const std::byte* at = Fixed(row, column);
-    if (type == ftLargeint) {
-        view.Kind = TValueView::vkInt;
-        view.Int = Load<int64_t>(at);
-    } else if (FixedSize(FColumns[static_cast<size_t>(column)]) == 4) {
+    case vrInt32:
         view.Kind = TValueView::vkInt;
         view.Int = Load<int32_t>(at);
-    } else {
+        break;
+    case vrInt64:
+        view.Kind = TValueView::vkInt;
+        view.Int = Load<int64_t>(at);
+        break;
+    case vrFloat:
         view.Kind = TValueView::vkFloat;
         view.Float = Load<double>(at);
+        break;
+    case vrNone: break;
     }
     return view;
 }
@@ -658,8 +658,6 @@ bool TMemRowStore::IsNull(uint64_t id, int column) const
     RTL_ASSERT(column >= 0 && column < ColumnCount(), QStringLiteral("Column out of range"));
     return NullAt(Row(id), column);
 }
-
-uint64_t TMemRowStore::IdOf(TRowHandle row) { return Load<uint64_t>(row); }
 
 // ---------------------------------------------------------------- comparing
 

@@ -16,6 +16,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -105,7 +106,12 @@ public:
         asm volatile("" ::"r"(address));
         __builtin_prefetch(address);
     }
-    static uint64_t IdOf(TRowHandle row);
+    static uint64_t IdOf(TRowHandle row)
+    {
+        uint64_t id;
+        std::memcpy(&id, row, sizeof id);
+        return id;
+    }
     Variant Get(TRowHandle row, int column) const { return ReadValue(row, column); }
     bool IsNull(TRowHandle row, int column) const { return NullAt(row, column); }
     // The value in place for integer, floating, date and text columns;
@@ -198,7 +204,14 @@ private:
     uint64_t Append(std::byte* row, int position);
     Variant ReadValue(const std::byte* row, int column) const;
     const std::byte* Row(uint64_t id) const;
-    bool NullAt(TRowHandle row, int column) const;
+    // Row block: identifier, then the block size with the moved-out flag,
+    // then the form (null flags, fixed values, tail).
+    static constexpr int SizeOffset = 8;
+    static constexpr int FormOffset = 12;
+    bool NullAt(TRowHandle row, int column) const
+    {
+        return std::to_integer<uint8_t>(row[FormOffset + column / 8]) & (1u << (column % 8));
+    }
     const std::byte* Fixed(TRowHandle row, int column) const { return row + FOffsets[static_cast<size_t>(column)]; }
     const std::byte* Tail(TRowHandle row) const;
     size_t TailLength(const std::byte* tail, const std::byte* nulls) const;
@@ -210,6 +223,9 @@ private:
     std::vector<TColumn> FColumns;
     std::vector<int> FOffsets; // in the row for fixed columns, place among the tail's for the others
     std::vector<bool> FInTail;
+    // How View reads each column: decided once, not per value.
+    enum TViewRead : uint8_t { vrNone, vrText, vrInt32, vrInt64, vrFloat };
+    std::vector<TViewRead> FViewRead;
     int FNullBytes = 0;
     int FFixedEnd = 0; // header, null flags and fixed values
     bool FHasTail = false;

@@ -806,12 +806,19 @@ void TSDSPrivate::MergeRowsChangedSince(TDateTime time)
 {
     if (time == 0) {
         const TField* stamp = FTimeField ? FTimeField.data() : q->FieldByName(SDSNames::Time);
-        // Straight from the rows: no cursor moves, no record buffers.
+        // Straight from the rows, read in place: no cursor moves, no record
+        // buffers, no variants.
         TDateTime newest = 0;
         for (int i = 0, count = q->InternalViewCount(); i < count; ++i) {
-            const Variant value = q->InternalGetValue(q->InternalViewRow(i), *stamp);
-            if (!value.IsNull())
-                newest = std::max(newest, value.AsDateTime());
+            const TRecordId row = q->InternalViewRow(i);
+            const TValueView view = q->InternalViewValue(row, *stamp);
+            if (view.Kind == TValueView::vkFloat) {
+                newest = std::max(newest, view.Float);
+            } else if (view.Kind == TValueView::vkNone) {
+                const Variant value = q->InternalGetValue(row, *stamp);
+                if (!value.IsNull())
+                    newest = std::max(newest, value.AsDateTime());
+            }
         }
         time = newest + 0.00001;
     }

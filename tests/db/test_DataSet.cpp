@@ -256,6 +256,11 @@ TEST(DataSetNavigation, EveryReadOfAFieldShowsTheRowTheCursorIsOn)
     };
     const auto typed = [&] {
         const QString name = F(*table, "NAME")->AsString();
+        // The view of the same text, without a copy where the row holds it.
+        const QAnyStringView view = F(*table, "NAME")->AsStringView();
+        EXPECT_EQ(view.toString(), name);
+        EXPECT_EQ(view.isNull(), name.isNull());
+        EXPECT_EQ(F(*table, "ID")->AsStringView().toString(), F(*table, "ID")->AsString());
         return TRead{F(*table, "ID")->AsInteger(),
                      name,
                      name.isNull(),
@@ -296,7 +301,10 @@ TEST(DataSetNavigation, EveryReadOfAFieldShowsTheRowTheCursorIsOn)
     EXPECT_EQ(F(*table, "ID")->AsInteger(), 1);
     table->Edit();
     EXPECT_EQ(F(*table, "NAME")->AsString(), QStringLiteral("Чай"));
+    F(*table, "NAME")->SetAsString(QStringLiteral("Кофе"));
+    EXPECT_EQ(F(*table, "NAME")->AsStringView().toString(), QStringLiteral("Кофе"));
     table->Cancel();
+    EXPECT_EQ(F(*table, "NAME")->AsStringView().toString(), QStringLiteral("Чай"));
 
     // A row removed through another table while this one holds a key buffer.
     TCustomMemTable clone;
