@@ -38,8 +38,9 @@ public:
     // Rows stored, whatever the view shows.
     int StoredRowCount() const;
     // The identifier of the record the fields show: the row a filter is
-    // testing while one is, else the current row; NoRecord without one.
-    TRecordId RecordId() const { return FilterRow() != NoRecord ? FilterRow() : CurrentRow(); }
+    // testing while one is, else the row being painted, else the current
+    // row; NoRecord without one.
+    TRecordId RecordId() const { return FilterRow() != NoRecord ? FilterRow() : ShownRow(); }
 
     // --- Indexes. Definitions stay with the table; the indexes themselves
     // are built when it opens (or at once, when it is open).
