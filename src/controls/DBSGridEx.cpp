@@ -260,6 +260,9 @@ void TDBSGridEx::LinkDataChanged()
 {
     UpdateSortMarkers();
     UpdateLevelRows();
+    // A level move reloads the rows before its path is complete: look again
+    // once it is done (the call is dropped when the grid is gone by then).
+    QMetaObject::invokeMethod(this, &TDBSGridEx::UpdateLevelRows, Qt::QueuedConnection);
 }
 
 void TDBSGridEx::focusInEvent(QFocusEvent* event)
@@ -460,12 +463,14 @@ bool TDBSGridEx::BrowseKey(int key, TShortCut shortCut, Qt::KeyboardModifiers mo
     const bool enter = (key == Qt::Key_Return || key == Qt::Key_Enter) && !(mods & Qt::ControlModifier);
     if (enter && o.Contains(srvHandleLevels) && IsLevelled()) {
         source->LevelDown();
+        UpdateLevelRows();
         return true;
     }
     if (enter && o.Contains(srvDontAutoInsertAfterEnter) && SelectedIndex() == LastVisibleColumn())
         return true;
     if (key == Qt::Key_Escape && o.Contains(srvHandleLevels) && IsLevelled()) {
         source->LevelUp();
+        UpdateLevelRows();
         return true;
     }
     if (Is(a.GroupDeleteAction1, shortCut) && o.Contains(srvGroupDelete) && CanDeleteRecords())
@@ -882,6 +887,7 @@ bool TDBSGridEx::MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, 
         && coord.Y >= 1 && coord.Y <= pathRows) {
         for (int i = 0; i < pathRows - coord.Y + 1; ++i)
             SDataSource()->LevelUp();
+        UpdateLevelRows();
     }
     return false;
 }
@@ -910,8 +916,10 @@ void TDBSGridEx::MouseDownDone(Qt::MouseButton button, Qt::KeyboardModifiers shi
     const bool levelled = source->IsLevelled();
     const bool ctrl = shift & Qt::ControlModifier;
     bool moved = false;
-    if (levelled && !ctrl)
+    if (levelled && !ctrl) {
         moved = source->LevelDown();
+        UpdateLevelRows();
+    }
     if (FServiceOptions.Contains(srvMarkRecord)
         && (!levelled || ctrl || (!moved && FServiceOptions.Contains(srvHandleLevels))))
         source->RecordMarker()->ToggleCurrent();

@@ -136,8 +136,10 @@ public:
     // Shows the preview or prints; tests put a PDF writer here.
     static std::function<void(TDBGridPrinter& printer, bool preview, QWidget* grid)> PrintOut;
 
-protected:
+    // A level path row shows the values of the group entered at that level.
     QString FixedCellText(int fixedRow, const TColumnEx* column) const override;
+
+protected:
     QString GetCellText(const TColumnEx& column) const override;
     void GetCellParams(TCellParams& params) override;
     void KeyDown(int& key, Qt::KeyboardModifiers shift) override;

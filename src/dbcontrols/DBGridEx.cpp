@@ -69,6 +69,9 @@ TDBGridEx::TDBGridEx(QWidget* parent) : QTableView(parent)
 
 TDBGridEx::~TDBGridEx()
 {
+    // A grid that is a window of its own closes while its columns still
+    // exist: closing lays the headers out, which read them.
+    hide();
     delete FFrozenView;
     FFrozenView = nullptr;
     FDataLink.SetDataSource(nullptr);
