@@ -205,6 +205,8 @@ QString TDBSGridEx::FixedCellText(int fixedRow, const TColumnEx* column) const
     if (!sds || !column || fixedRow + 1 >= sds->LevelCount())
         return TDBGridEx::FixedCellText(fixedRow, column);
     const Variant value = sds->LevelInfos().Items(fixedRow + 1).GetFieldValue(column->FieldName());
+    if (column == FStateColumn)
+        return value.IsEmptyOrNull() || IsLeafState(value.AsInteger()) ? QString() : QStringLiteral("+");
     return column->FormatValue(value);
 }
 

@@ -887,6 +887,8 @@ TEST_F(FrameworkGridTest, ScreenshotsSavedWhereTheEnvironmentSays)
     const QString menuPath = qEnvironmentVariable("SERVICE_MENU_SCREENSHOT");
     if (gridPath.isEmpty() && menuPath.isEmpty())
         GTEST_SKIP() << "FRAMEWORK_GRID_SCREENSHOT and SERVICE_MENU_SCREENSHOT are not set";
+    // A group inside Еда shows the state column's "+".
+    FTestDb.Execute(QStringLiteral("INSERT INTO GOODS VALUES (12, 1, 0, 'Выпечка', NULL, NULL, NULL)"));
     Open(true, [](TDBSGridEx& grid) { grid.SetShowState(true); });
     Go(1);
     Key(Qt::Key_Return); // into Еда: a path row
