@@ -3,6 +3,7 @@
 #include "Action.h"
 #include "Application.h"
 #include "DBGridPrinter.h"
+#include "DateTime.h"
 #include "Dialogs.h"
 #include "Exceptions.h"
 #include "Extcalc.h"
@@ -11,14 +12,14 @@
 #include "SDS.h"
 #include "SDataSource.h"
 #include "ServiceActions.h"
+#include "SysUtils.h"
 #include "URecordMarker.h"
 #include "uIterators.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QDate>
+#include <QDateTime>
 #include <QKeyEvent>
-#include <QLocale>
 #include <QMenu>
 #include <QPrinter>
 #include <QScrollBar>
@@ -1143,7 +1144,7 @@ void TDBSGridEx::PrintGrid()
     if (printer.Printing())
         return;
     printer.SetDBGrid(this);
-    printer.SetSubstitution(QStringLiteral("%[Today]"), QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
+    printer.SetSubstitution(QStringLiteral("%[Today]"), DateToStr(QDateTimeToDateTime(QDateTime::currentDateTime())));
 
     bool preview = true;
     if (GetPrintParams) {
