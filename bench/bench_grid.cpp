@@ -6,22 +6,38 @@
 //                               cost more because the table is larger)
 //   GridPaging/QSqlTableModel   QTableView over QSqlTableModel on the
 //                               500,000 rows, all fetched first
+//   GridPaging/OursFramework    the framework grid (TDBSGridEx) on the same
+//                               500,000 rows through its data source, every
+//                               tenth row marked, its level handling and
+//                               sort markers on (the rows sorted by ID)
+//   MenuOpen/Ours               the framework grid's service menu built for
+//                               a cell from the published actions and shown
+//   MenuOpen/QMenu              the same items built by hand as plain
+//                               QActions into a QMenu and shown
 // Loading the rows (the data set's open, the model's fetch) happens before
 // the clock: only showing them is timed. kept_bytes_per_row is what the
 // loaded rows keep resident: the data set's, the model's.
 // goal: GridPaging/Ours <= 0.5x GridPaging/QSqlTableModel
 // goal: GridPaging/Ours <= 1.3x GridPaging/Small
 // goal: GridPaging/Ours kept_bytes_per_row <= 150
+// goal: GridPaging/OursFramework <= 1.15x GridPaging/Ours
+// goal: MenuOpen/Ours <= 2x MenuOpen/QMenu
 #include "BenchFirebird.h"
 #include "BenchQSql.h"
 #include "BenchSupport.h"
 
+#include "Action.h"
 #include "DBGridEx.h"
+#include "DBSGridEx.h"
 #include "SDS.h"
+#include "SDataSource.h"
+#include "ServiceActions.h"
+#include "URecordMarker.h"
 
 #include <QApplication>
 #include <QHeaderView>
 #include <QImage>
+#include <QMenu>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlTableModel>
@@ -132,16 +148,31 @@ void SaveImage(const QImage& image, const char* name)
         image.save(qEnvironmentVariable("BENCH_IMAGES") + QLatin1Char('/') + QLatin1String(name) + ".png");
 }
 
+// Every tenth row of the data set marked through the source's marker.
+void MarkEveryTenth(TSDataSource& source)
+{
+    TDataSet& data = *source.DataSet();
+    data.DisableControls();
+    int row = 0;
+    for (data.First(); !data.Eof(); data.Next())
+        if (row++ % 10 == 0)
+            source.RecordMarker()->ToggleCurrent();
+    data.EnableControls();
+}
+
+template <typename Grid, typename Source>
 void PageGrid(benchmark::State& state, int rows, const char* name)
 {
     Guarded(state, [&] {
         TSDS& data = Loaded(rows).Data;
         for (auto _ : state) {
             state.PauseTiming();
-            data.First();
-            TDataSource source;
+            Source source;
             source.SetDataSet(&data);
-            TDBGridEx grid;
+            if constexpr (std::is_same_v<Source, TSDataSource>)
+                MarkEveryTenth(source);
+            data.First();
+            Grid grid;
             TPainter painter(grid);
             state.ResumeTiming();
 
@@ -171,9 +202,150 @@ void PageGrid(benchmark::State& state, int rows, const char* name)
     });
 }
 
-void GridPaging_Ours(benchmark::State& state) { PageGrid(state, LargeRows, "GridPaging-Ours"); }
+void GridPaging_Ours(benchmark::State& state) { PageGrid<TDBGridEx, TDataSource>(state, LargeRows, "GridPaging-Ours"); }
 
-void GridPaging_Small(benchmark::State& state) { PageGrid(state, SmallRows, "GridPaging-Small"); }
+void GridPaging_Small(benchmark::State& state)
+{
+    PageGrid<TDBGridEx, TDataSource>(state, SmallRows, "GridPaging-Small");
+}
+
+void GridPaging_OursFramework(benchmark::State& state)
+{
+    TSDS& data = Loaded(LargeRows).Data;
+    const QString order = data.IndexFieldNames();
+    data.SetIndexFieldNames(QStringLiteral("ID")); // a shown column carries the sort marker
+    PageGrid<TDBSGridEx, TSDataSource>(state, LargeRows, "GridPaging-OursFramework");
+    data.SetIndexFieldNames(order);
+}
+
+// The published actions as the action module makes them (captions and keys).
+class TBenchActions
+{
+public:
+    TBenchActions()
+    {
+        TServiceActions& a = FActions;
+        const std::pair<TAction**, std::pair<const char*, TShortCut>> items[] = {
+            {&a.REditCopy1, {"Копировать в буфер", 16429}},
+            {&a.RecordInsertAction1, {"Добавление записи", 45}},
+            {&a.RecordEditAction1, {"Корректировка записи", 113}},
+            {&a.RecordDeleteAction1, {"Удаление записи", 16430}},
+            {&a.RecordAttributesAction1, {"Атрибуты записи", 115}},
+            {&a.RecordMarkAction1, {"&Отметить запись", 8306}},
+            {&a.RecordMarkGroupAction1, {"Отметить начало/конец группы", 8307}},
+            {&a.RecordMarkAllAction1, {"Отметить/НЕотметить ВСЕ строки", 0}},
+            {&a.FindAction1, {"&Поиск", 16498}},
+            {&a.SumAction1, {"&Сумма по графе", 24691}},
+            {&a.RecordCountAction1, {"Кол-во строк", 16500}},
+            {&a.SortAction1, {"Сортировка", 16501}},
+            {&a.SortCancelAction1, {"Отмена сортировки", 8309}},
+            {&a.FilterAction1, {"&Фильтр", 16502}},
+            {&a.FilterCancelAction1, {"Отменить фильтр", 8310}},
+            {&a.GroupDeleteAction1, {"Групповое удаление", 8312}},
+            {&a.GroupReplaceAction1, {"Групповая замена", 16505}},
+            {&a.GroupFillAction1, {"Групповое заполнение", 16504}},
+            {&a.GroupAddAction1, {"Добавить к графе значение", 16491}},
+            {&a.GroupMulAction1, {"Умножить графу на значение", 16491}},
+            {&a.StdPrintAction1, {"Печать формы", 117}},
+            {&a.StdExcelAction1, {"Экспорт в MS Excel", 0}},
+            {&a.TougleLevelsAction1, {"Уровневый-плоский", 114}},
+            {&a.GridCustomizeAction1, {"Параметры отображения таблицы", 0}},
+            {&a.RecordPostAction1, {"Завершить ввод/корректировку", 116}},
+            {&a.RecordDoubleFieldAction1, {"Дублирование поля", 123}},
+            {&a.RecordDoubleRecordAction1, {"Дублирование полей справа", 16507}},
+            {&a.REditPaste1, {"Вставить из буфера", 8237}},
+            {&a.CallRefAction1, {"Вызов справочника", 119}},
+        };
+        for (const auto& [slot, item] : items) {
+            auto& action = FOwned.emplace_back(std::make_unique<TAction>());
+            action->SetCaption(QString::fromUtf8(item.first));
+            action->SetShortCut(item.second);
+            *slot = action.get();
+        }
+        PublishServiceActions(FActions);
+    }
+    ~TBenchActions() { PublishServiceActions(TServiceActions()); }
+    const TServiceActions& Actions() const { return FActions; }
+
+private:
+    std::vector<std::unique_ptr<TAction>> FOwned;
+    TServiceActions FActions;
+};
+
+int CountItems(const QMenu& menu)
+{
+    int count = 0;
+    for (QAction* action : menu.actions())
+        count += 1 + (action->menu() ? CountItems(*action->menu()) : 0);
+    return count;
+}
+
+void MenuOpen_Ours(benchmark::State& state)
+{
+    Guarded(state, [&] {
+        TBenchActions actions;
+        TSDataSource source;
+        source.SetDataSet(&Loaded(SmallRows).Data);
+        TDBSGridEx grid;
+        grid.resize(GridSize);
+        grid.SetDataSource(&source);
+        grid.show();
+        const QPoint cell = grid.viewport()->mapTo(&grid, grid.visualRect(grid.GridModel()->index(1, 1)).center());
+        for (auto _ : state) {
+            grid.ShowServiceMenu(cell);
+            grid.PopupMenu()->hide();
+        }
+        state.counters["items"] = CountItems(*grid.PopupMenu());
+    });
+}
+
+// The same items (the captions, keys and the group submenu) built as plain
+// QActions each time, as a form would without the grid's service.
+void MenuOpen_QMenu(benchmark::State& state)
+{
+    Guarded(state, [&] {
+        TBenchActions actions;
+        const TServiceActions& a = actions.Actions();
+        QWidget owner;
+        owner.resize(GridSize);
+        owner.show();
+        QMenu menu(&owner);
+        int items = 0;
+        for (auto _ : state) {
+            menu.clear();
+            auto add = [](QMenu& target, const TAction* action) {
+                auto* item = new QAction(action->text(), &target);
+                item->setShortcut(action->shortcut());
+                target.addAction(item);
+            };
+            add(menu, a.REditCopy1);
+            // The table has no SYS$STATE: no attributes item, as in the grid's menu.
+            for (const TAction* action : {a.RecordInsertAction1, a.RecordEditAction1, a.RecordDeleteAction1})
+                add(menu, action);
+            menu.addSeparator();
+            for (const TAction* action : {a.RecordMarkAction1, a.RecordMarkGroupAction1, a.RecordMarkAllAction1})
+                add(menu, action);
+            menu.addSeparator();
+            for (const TAction* action : {a.FindAction1, a.SumAction1, a.RecordCountAction1, a.SortAction1,
+                                          a.SortCancelAction1, a.FilterAction1, a.FilterCancelAction1})
+                add(menu, action);
+            menu.addSeparator();
+            QMenu* group = menu.addMenu(QStringLiteral("Групповые корректировки"));
+            for (const TAction* action : {a.GroupDeleteAction1, a.GroupReplaceAction1, a.GroupFillAction1,
+                                          a.GroupAddAction1, a.GroupMulAction1})
+                add(*group, action);
+            menu.addSeparator();
+            add(menu, a.StdPrintAction1);
+            add(menu, a.StdExcelAction1);
+            menu.addSeparator();
+            add(menu, a.GridCustomizeAction1);
+            menu.popup(owner.mapToGlobal(QPoint(100, 100)));
+            menu.hide();
+            items = CountItems(menu);
+        }
+        state.counters["items"] = items;
+    });
+}
 
 void GridPaging_QSqlTableModel(benchmark::State& state)
 {
@@ -234,6 +406,9 @@ void Paging(benchmark::internal::Benchmark* b)
 BENCHMARK(GridPaging_Ours)->Name("GridPaging/Ours")->Apply(Paging);
 BENCHMARK(GridPaging_Small)->Name("GridPaging/Small")->Apply(Paging);
 BENCHMARK(GridPaging_QSqlTableModel)->Name("GridPaging/QSqlTableModel")->Apply(Paging);
+BENCHMARK(GridPaging_OursFramework)->Name("GridPaging/OursFramework")->Apply(Paging);
+BENCHMARK(MenuOpen_Ours)->Name("MenuOpen/Ours")->Unit(benchmark::kMicrosecond);
+BENCHMARK(MenuOpen_QMenu)->Name("MenuOpen/QMenu")->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv)
 {

@@ -548,7 +548,8 @@ int TDataSet::SetDisplayPosition(int position)
     // The shown record's buffer is borrowed to fill the display record.
     EnsureRecord();
     std::swap(FRecord, FDisplayRecord);
-    FillRecordBuffer(InternalViewRow(position));
+    FDisplayRow = InternalViewRow(position);
+    FillRecordBuffer(FDisplayRow);
     std::swap(FRecord, FDisplayRecord);
     FDisplayPosition = position;
     return previous;

@@ -326,6 +326,9 @@ protected:
     // silently or let it fail.
     void CheckOperation(const std::function<void()>& op, const TDataSetErrorEvent& errorEvent);
     TRecordId CurrentRow() const { return FCurrentRow; }
+    // The row the fields show: the one at the display position while one is
+    // set (a row being painted), else the cursor's.
+    TRecordId ShownRow() const { return FDisplayPosition >= 0 ? FDisplayRow : FCurrentRow; }
     // Re-reads calculated and lookup fields of the shown record.
     void CalculateFields();
 
@@ -379,11 +382,12 @@ private:
     bool FEof = true;
     TRecordId FCurrentRow = NoRecord;
     int FCurrentPosition = -1;
-    int FInsertPosition = -1;        // where an Insert puts its row (-1: append)
-    std::vector<Variant> FRecord;    // the shown record's values, by field index
-    bool FRecordPending = false;     // FRecord is still to be read from FCurrentRow
-    std::vector<Variant> FOldRecord; // before the edit started
-    int FDisplayPosition = -1;       // a row shown without moving, or -1
+    int FInsertPosition = -1;         // where an Insert puts its row (-1: append)
+    std::vector<Variant> FRecord;     // the shown record's values, by field index
+    bool FRecordPending = false;      // FRecord is still to be read from FCurrentRow
+    std::vector<Variant> FOldRecord;  // before the edit started
+    int FDisplayPosition = -1;        // a row shown without moving, or -1
+    TRecordId FDisplayRow = NoRecord; // the row at FDisplayPosition
     std::vector<Variant> FDisplayRecord;
     std::vector<Variant> FKeyRecord; // search values while in dsSetKey
     TRecordId FFilterRow = NoRecord; // the row a filter is testing

@@ -125,6 +125,8 @@ public:
     // Text as a grid shows it (DisplayFormat) and as an editor edits it
     // (EditFormat); OnGetText may replace both.
     QString DisplayText() const { return GetText(true); }
+    // How the field would show a value of its own (its display format).
+    QString DisplayTextOf(const Variant& value) const { return FormatValue(value, true); }
     QString Text() const { return GetText(false); }
     void SetText(const QString& text);
 

@@ -38,8 +38,9 @@ public:
     // Rows stored, whatever the view shows.
     int StoredRowCount() const;
     // The identifier of the record the fields show: the row a filter is
-    // testing while one is, else the current row; NoRecord without one.
-    TRecordId RecordId() const { return FilterRow() != NoRecord ? FilterRow() : CurrentRow(); }
+    // testing while one is, else the row being painted, else the current
+    // row; NoRecord without one.
+    TRecordId RecordId() const { return FilterRow() != NoRecord ? FilterRow() : ShownRow(); }
     // Whether a row is still stored (identifiers are never reused).
     bool RowExists(TRecordId row) const { return InternalRowExists(row); }
 

@@ -46,6 +46,17 @@ void TColumnTitle::SetSortIndex(int index)
 
 // --- TColumnEx
 
+QString TColumnEx::FormatValue(const Variant& value) const
+{
+    if (!FKeyList.isEmpty()) {
+        const qsizetype at = FKeyList.indexOf(VarToStr(value));
+        return at >= 0 && at < FPickList.size() ? FPickList[at] : QString();
+    }
+    if (value.IsEmptyOrNull())
+        return QString();
+    return FField ? FField->DisplayTextOf(value) : VarToStr(value);
+}
+
 TColumnEx::TColumnEx(TDBGridColumns& owner) : FOwner(owner), FTitle(*this) {}
 
 int TColumnEx::Index() const { return FOwner.IndexOf(this); }

@@ -4,11 +4,15 @@
 #pragma once
 
 #include <QColor>
+#include <QMenu>
+#include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <optional>
 #include <vector>
 
+class Variant;
 class TColumnEx;
 class TDBGridColumns;
 class TField;
@@ -34,10 +38,14 @@ public:
     void SetSortMarker(TSortMarker marker);
     int SortIndex() const { return FSortIndex; }
     void SetSortIndex(int index);
+    // Shown as the title's tooltip; empty for none.
+    const QString& Hint() const { return FHint; }
+    void SetHint(const QString& hint) { FHint = hint; }
 
 private:
     const TColumnEx& FColumn;
     std::optional<QString> FCaption;
+    QString FHint;
     Qt::Alignment FAlignment = Qt::AlignLeft;
     TSortMarker FSortMarker = smNone;
     int FSortIndex = 0;
@@ -89,6 +97,19 @@ public:
     // Cell background; invalid for the grid's own.
     QColor Color() const { return FColor; }
     void SetColor(const QColor& color);
+    // A menu of the column's own, opened by a right click on its cells in
+    // place of the grid's; none by default. Not owned.
+    QMenu* PopupMenu() const { return FPopupMenu; }
+    void SetPopupMenu(QMenu* menu) { FPopupMenu = menu; }
+    // A stored value and the text shown for it, pair by pair: a value found
+    // in KeyList shows the PickList entry at the same place.
+    const QStringList& KeyList() const { return FKeyList; }
+    void SetKeyList(const QStringList& keys) { FKeyList = keys; }
+    const QStringList& PickList() const { return FPickList; }
+    void SetPickList(const QStringList& picks) { FPickList = picks; }
+    // The text a value shows in this column: through the key and pick lists
+    // when the column has a key list, else the field's display format.
+    QString FormatValue(const Variant& value) const;
     // Whether the field's value may be written through this column.
     bool CanModify() const;
 
@@ -110,6 +131,9 @@ private:
     bool FTooltips = false;
     TColumnButtonStyle FButtonStyle = cbsAuto;
     QColor FColor;
+    QPointer<QMenu> FPopupMenu;
+    QStringList FKeyList;
+    QStringList FPickList;
 };
 
 // Tells the grid that columns changed; one call per update batch.

@@ -69,6 +69,9 @@ TDBGridEx::TDBGridEx(QWidget* parent) : QTableView(parent)
 
 TDBGridEx::~TDBGridEx()
 {
+    // A grid that is a window of its own closes while its columns still
+    // exist: closing lays the headers out, which read them.
+    hide();
     delete FFrozenView;
     FFrozenView = nullptr;
     FDataLink.SetDataSource(nullptr);
@@ -558,6 +561,19 @@ void TDBGridEx::EditorDestroyed(QWidget* editor)
 
 void TDBGridEx::KeyDown(int&, Qt::KeyboardModifiers) {}
 
+bool TDBGridEx::IsGridKey(const QKeyEvent&) const { return false; }
+
+bool TDBGridEx::EditingWithEditorHidden() const { return FDataLink.Editing() && !FEditor; }
+
+bool TDBGridEx::event(QEvent* event)
+{
+    if (event->type() == QEvent::ShortcutOverride && IsGridKey(*static_cast<QKeyEvent*>(event))) {
+        event->accept();
+        return true;
+    }
+    return QTableView::event(event);
+}
+
 void TDBGridEx::keyPressEvent(QKeyEvent* event)
 {
     int key = event->key();
@@ -742,6 +758,12 @@ void TDBGridEx::GetCellParams(TCellParams& params)
         OnGetCellParams(this, params);
 }
 
+QString TDBGridEx::GetCellText(const TColumnEx& column) const
+{
+    TField* field = column.Field();
+    return field ? field->DisplayText() : QString();
+}
+
 QString TDBGridEx::FixedCellText(int fixedRow, const TColumnEx* column) const
 {
     return OnGetFixedCellText ? OnGetFixedCellText(this, fixedRow, column) : QString();
@@ -777,6 +799,8 @@ TGridCoord TDBGridEx::MouseCoord(const QPoint& gridPos) const
 
 bool TDBGridEx::MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, const QPoint&, bool) { return false; }
 
+void TDBGridEx::MouseDownDone(Qt::MouseButton, Qt::KeyboardModifiers, const QPoint&, bool) {}
+
 void TDBGridEx::CornerClicked() { OptimizeColumnWidths(); }
 
 bool TDBGridEx::DispatchMouse(QWidget* source, QMouseEvent* event)
@@ -789,11 +813,19 @@ bool TDBGridEx::DispatchMouse(QWidget* source, QMouseEvent* event)
     return handled;
 }
 
+void TDBGridEx::AfterMouse(QWidget* source, QMouseEvent* event)
+{
+    const QPoint gridPos = source->mapTo(this, event->position().toPoint());
+    const bool doubleClick = event->type() == QEvent::MouseButtonDblClick;
+    Guard([&] { MouseDownDone(event->button(), event->modifiers(), gridPos, doubleClick); });
+}
+
 void TDBGridEx::mousePressEvent(QMouseEvent* event)
 {
     if (DispatchMouse(viewport(), event))
         return;
     QTableView::mousePressEvent(event);
+    AfterMouse(viewport(), event);
 }
 
 void TDBGridEx::mouseDoubleClickEvent(QMouseEvent* event)
@@ -804,6 +836,7 @@ void TDBGridEx::mouseDoubleClickEvent(QMouseEvent* event)
     const QModelIndex index = indexAt(event->position().toPoint());
     if (index.isValid() && OnDblClick)
         OnDblClick(this, index);
+    AfterMouse(viewport(), event);
 }
 
 bool TDBGridEx::eventFilter(QObject* object, QEvent* event)
@@ -827,7 +860,13 @@ bool TDBGridEx::eventFilter(QObject* object, QEvent* event)
         const int row = verticalHeader()->logicalIndexAt(mouse->position().toPoint());
         if (row >= 0)
             setCurrentIndex(FModel->index(row, SelectedIndex()));
+        AfterMouse(widget, mouse);
         return true;
+    }
+    if (widget == FHeader->viewport()) {
+        const bool handled = QTableView::eventFilter(object, event);
+        AfterMouse(widget, mouse);
+        return handled;
     }
     if (FFrozenView && widget == FFrozenView->viewport()) {
         const QModelIndex index = FFrozenView->indexAt(mouse->position().toPoint());

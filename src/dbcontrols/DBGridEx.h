@@ -154,6 +154,9 @@ protected:
     // every cell it prints (the fields show the cell's record), with the
     // column colour already in; the default asks OnGetCellParams.
     virtual void GetCellParams(TCellParams& params);
+    // The text of a cell, asked as GetCellParams is (the fields show the
+    // cell's record); the default is the field's display text.
+    virtual QString GetCellText(const TColumnEx& column) const;
     // The editor for a cell of column, a child of parent; the default picks
     // it by the field (a lookup drop-down, a number, a date with its
     // calendar button, or text) and the column's mask and button style.
@@ -169,6 +172,16 @@ protected:
     // in grid coordinates; return true to keep it from the grid.
     virtual bool MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, const QPoint& gridPos,
                            bool doubleClick);
+    // After the grid handled a press that MouseDown let through (on the
+    // cells, the indicator and the fixed rows).
+    virtual void MouseDownDone(Qt::MouseButton button, Qt::KeyboardModifiers shift, const QPoint& gridPos,
+                               bool doubleClick);
+    // Whether a key is the grid's own while the focus is in the grid or its
+    // editor, so that no shortcut of the window takes it (the event carries
+    // the keypad modifier as pressed).
+    virtual bool IsGridKey(const QKeyEvent& event) const;
+    // A record is being edited while the in-place editor is not shown.
+    bool EditingWithEditorHidden() const;
     virtual void ColEnter();
     virtual void ColExit();
     // After every update of the columns (the default columns rebuilt, a
@@ -181,6 +194,7 @@ protected:
     // The corner above the indicator: fits the column widths.
     virtual void CornerClicked();
 
+    bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
@@ -234,6 +248,7 @@ private:
     void UpdateFrozenView();
     void UpdateFrozenGeometry();
     bool DispatchMouse(QWidget* source, QMouseEvent* event);
+    void AfterMouse(QWidget* source, QMouseEvent* event);
     // Runs fn; an exception goes to the error display and the answer is false.
     bool Guard(const std::function<void()>& fn);
 

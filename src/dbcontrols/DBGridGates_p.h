@@ -49,6 +49,7 @@ class TDBGridModelGate
 {
     friend class TDBGridModel;
     static void GetCellParams(TDBGridEx& grid, TCellParams& params) { grid.GetCellParams(params); }
+    static QString CellText(const TDBGridEx& grid, const TColumnEx& column) { return grid.GetCellText(column); }
 };
 
 // The printer asks the grid for a cell's colours, as the model does.
@@ -56,6 +57,7 @@ class TDBGridPrinterGate
 {
     friend class TDBGridPrinter;
     static void GetCellParams(TDBGridEx& grid, TCellParams& params) { grid.GetCellParams(params); }
+    static QString CellText(const TDBGridEx& grid, const TColumnEx& column) { return grid.GetCellText(column); }
 };
 
 // The delegate makes and drops the grid's editors and hands it their keys.
@@ -68,4 +70,5 @@ class TDBGridDelegateGate
     }
     static void EditorDestroyed(TDBGridEx& grid, QWidget* editor) { grid.EditorDestroyed(editor); }
     static bool EditorKeyPress(TDBGridEx& grid, QKeyEvent* event) { return grid.EditorKeyPress(event); }
+    static bool IsGridKey(const TDBGridEx& grid, const QKeyEvent& event) { return grid.IsGridKey(event); }
 };

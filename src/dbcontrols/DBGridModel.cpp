@@ -59,8 +59,7 @@ void TDBGridModel::FillRow(int row) const
             for (int c = 0; c < columns.Count(); ++c) {
                 TCachedCell& cell = FCachedCells[static_cast<size_t>(c)];
                 TColumnEx* column = columns[c];
-                if (TField* field = column->Field())
-                    cell.Text = field->DisplayText();
+                cell.Text = TDBGridModelGate::CellText(FGrid, *column);
                 cell.Params.Column = column;
                 cell.Params.Row = row;
                 cell.Params.Background = column->Color();
@@ -138,6 +137,8 @@ QVariant TDBGridModel::headerData(int section, Qt::Orientation orientation, int 
             return column->Title().Caption();
         if (role == Qt::TextAlignmentRole)
             return QVariant::fromValue(column->Title().Alignment() | Qt::AlignVCenter);
+        if (role == Qt::ToolTipRole && !column->Title().Hint().isEmpty())
+            return column->Title().Hint();
         return {};
     }
     if (role != Qt::DisplayRole || section != ActiveRow())

@@ -266,7 +266,7 @@ int TDBGridPrinter::PaintTable(QPainter& painter, const TLayout& layout, const T
                 painter.setPen(gridPen);
                 painter.drawRect(cell);
                 painter.setPen(colored && params.Foreground.isValid() ? params.Foreground : QColor(Qt::black));
-                const QString text = column.Column->Field() ? column.Column->Field()->DisplayText() : QString();
+                const QString text = TDBGridPrinterGate::CellText(*FGrid, *column.Column);
                 painter.drawText(cell.adjusted(2, 0, -2, 0), int(column.Column->Alignment() | Qt::AlignVCenter),
                                  painter.fontMetrics().elidedText(text, Qt::ElideRight, int(column.Width - 4)));
                 x += column.Width;

@@ -349,12 +349,18 @@ bool TDBGridDelegate::eventFilter(QObject* object, QEvent* event)
         return TDBGridDelegateGate::EditorKeyPress(FGrid, static_cast<QKeyEvent*>(event));
     if (event->type() == QEvent::ShortcutOverride) {
         // Keys the grid handles must reach it, not a shortcut of the form.
-        switch (static_cast<QKeyEvent*>(event)->key()) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        switch (key->key()) {
         case Qt::Key_Escape:
         case Qt::Key_Return:
         case Qt::Key_Enter:
         case Qt::Key_Tab: event->accept(); return true;
-        default: break;
+        default:
+            if (TDBGridDelegateGate::IsGridKey(FGrid, *key)) {
+                event->accept();
+                return true;
+            }
+            break;
         }
     }
     // Only the editor itself goes to the base (it commits there when the
