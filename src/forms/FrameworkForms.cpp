@@ -2,5 +2,10 @@
 
 #include "SDataSource.h"
 #include "uFilterDlg.h"
+#include "uRecordAttribs.h"
 
-void InstallFrameworkForms() { TSDataSource::FilterDialog = ShowFilterDialog; }
+void InstallFrameworkForms()
+{
+    TSDataSource::FilterDialog = ShowFilterDialog;
+    TSDataSource::RecordAttributesForm = ShowRecordAttributesForm;
+}
