@@ -23,6 +23,7 @@ const QColor HighlightHighColor(0xBC, 0xCE, 0xF9); // $F9CEBC
 const QColor HighlightLowColor(0x00, 0xFF, 0xFF);  // $FFFF00
 const QColor OutlineColor(0x80, 0x80, 0x80);
 const QColor ExclusiveColor(0xC0, 0xC0, 0xC0);
+const QColor DisabledTextColor(0x80, 0x80, 0x80);
 const int GlyphSpacing = 4;
 
 TSPanel* PanelOf(const QWidget* widget) { return qobject_cast<TSPanel*>(widget->parentWidget()); }
@@ -36,8 +37,8 @@ TSButton::TSButton(QWidget* parent) : QAbstractButton(parent)
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_Hover);
     QPalette palette = this->palette();
-    palette.setColor(QPalette::ButtonText, Qt::black);
-    palette.setColor(QPalette::WindowText, Qt::black);
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+        palette.setColor(group, QPalette::ButtonText, Qt::black);
     setPalette(palette);
     // Errors of a click from the mouse end in the error display, never in
     // the event loop.
@@ -201,8 +202,7 @@ void TSButton::paintEvent(QPaintEvent*)
         x += glyphWidth + spacing;
     }
     if (captionWidth) {
-        painter.setPen(isEnabled() ? palette().color(QPalette::ButtonText)
-                                   : palette().color(QPalette::Disabled, QPalette::WindowText));
+        painter.setPen(isEnabled() ? palette().color(QPalette::ButtonText) : DisabledTextColor);
         painter.drawText(QRect(x, content.top(), captionWidth + 1, content.height()),
                          Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic | Qt::TextSingleLine, text());
     }

@@ -91,7 +91,12 @@ bool TfrmLevelChoice::Prepare(TSDS& data)
     }
     sdsLeveledStructure->SetMasterDataset(data.MasterDataset() ? data.MasterDataset() : &data);
     TreeView->SetDataField(caption->FieldName());
+    // Opening a table attached to the rows moves the caller's cursor: the
+    // caller gets its record back.
+    const TBookmark callersRecord = data.Active() && !data.IsEmpty() ? data.GetBookmark() : TBookmark();
     sdsLeveledStructure->Open();
+    if (!callersRecord.isEmpty() && data.BookmarkValid(callersRecord))
+        data.GotoBookmark(callersRecord);
     sdsLeveledStructure->SetFiltered(true);
     TreeView->BuildTree(QStringLiteral("\\"));
     TreeView->FullExpand();

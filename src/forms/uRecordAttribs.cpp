@@ -84,7 +84,9 @@ TfrmRecordAttrs::TfrmRecordAttrs(QWidget* parent) : TForm(parent)
 
     Label1 = NewLabel(this, "Label1", QStringLiteral("Владелец записи:"), {8, 8, 100, 16});
     Label1->setFont(BoldFont(Label1->font()));
-    lblOwner = NewLabel(this, "lblOwner", QString(), {112, 8, 92, 16});
+    Label1->adjustSize();
+    const int ownerLeft = Label1->geometry().right() + 6;
+    lblOwner = NewLabel(this, "lblOwner", QString(), {ownerLeft, 8, 202 - ownerLeft, 16});
     btnChangeUser = new TSButton(this);
     btnChangeUser->setObjectName(QStringLiteral("btnChangeUser"));
     btnChangeUser->SetText(QStringLiteral("Сменить"));

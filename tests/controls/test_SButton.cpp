@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QGridLayout>
 #include <QTest>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
@@ -282,12 +283,11 @@ TEST(ButtonBarScreenshot, SavedWhereTheEnvironmentSays)
         GTEST_SKIP() << "BUTTON_BAR_SCREENSHOT is not set";
     SetScreenColorDepth(32);
     QWidget window;
-    window.resize(460, 80);
-    auto* layout = new QVBoxLayout(&window);
+    window.resize(560, 150);
+    auto* layout = new QGridLayout(&window);
     auto* bar = new TSPanel(&window);
     bar->SetButtonArrange(baTwoSideOrder);
     bar->SetCaption("Справочник товаров");
-    bar->SetBevelOuter(bvRaised);
     bar->SetBorderWidth(1);
     TSButton* normal = AddButton(*bar, "&Добавить");
     TSButton* hover = AddButton(*bar, "Изменить");
@@ -297,12 +297,25 @@ TEST(ButtonBarScreenshot, SavedWhereTheEnvironmentSays)
     TSButton* disabled = AddButton(*bar, "Удалить");
     disabled->setEnabled(false);
     AddButton(*bar, "Закрыть", akRight | akTop);
-    layout->addWidget(bar);
+    layout->addWidget(bar, 0, 0, 1, 2);
+    // A column of buttons beside a multi-line bar.
     auto* column = new TSPanel(&window);
     column->SetButtonArrange(baLineOrder);
     column->SetOrientation(spoVertical);
     column->SetInColumnHeight(24);
-    layout->addStretch();
+    column->SetBevelOuter(bvLowered);
+    column->setFixedWidth(110);
+    for (const char* text : {"Сумма", "Количество", "Фильтр"})
+        AddButton(*column, QString::fromUtf8(text));
+    layout->addWidget(column, 1, 0, Qt::AlignTop);
+    auto* lines = new TSPanel(&window);
+    lines->SetButtonArrange(baLineOrder);
+    lines->SetMultiLine(true);
+    for (const char* text : {"Первая", "Вторая", "Третья", "Четвёртая", "Пятая", "Шестая", "Седьмая"})
+        AddButton(*lines, QString::fromUtf8(text));
+    layout->addWidget(lines, 1, 1, Qt::AlignTop);
+    layout->setColumnStretch(1, 1);
+    layout->setRowStretch(2, 1);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     QApplication::processEvents();
