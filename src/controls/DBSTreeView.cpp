@@ -7,6 +7,7 @@
 #include <QAbstractItemModel>
 #include <QHeaderView>
 #include <QSet>
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -208,12 +209,19 @@ private:
         if (!idField)
             return false;
         const QSet<int32_t> path = PathOf(node);
-        for (TRecordId row : data->ChildRows(FView.FIDParentNode, node.ID)) {
-            const Variant id = data->RowValue(row, *idField);
-            if (!id.IsNull() && !path.contains(id.AsInteger()))
-                return true;
-        }
-        return false;
+        const auto anyShown = [&](const std::vector<TRecordId>& rows) {
+            return std::any_of(rows.begin(), rows.end(), [&](TRecordId row) {
+                const Variant id = data->RowValue(row, *idField);
+                return !id.IsNull() && !path.contains(id.AsInteger());
+            });
+        };
+        // The first few children nearly always decide; a group of left-out
+        // records only is read whole.
+        const size_t firstFew = 8;
+        const std::vector<TRecordId> first = data->ChildRows(FView.FIDParentNode, node.ID, firstFew);
+        if (anyShown(first))
+            return true;
+        return first.size() == firstFew && anyShown(data->ChildRows(FView.FIDParentNode, node.ID));
     }
 
     TDBSTreeView& FView;

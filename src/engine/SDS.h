@@ -265,8 +265,9 @@ public:
     // counts as 0), in the current index's order when that index begins with
     // the parent field, else in the order rows were added; rows the indexes
     // hide or the filters reject are left out. The view, the range and the
-    // current index stay as they are.
-    std::vector<TRecordId> ChildRows(const QString& parentField, int32_t parentId);
+    // current index stay as they are. A limit above 0 gives at most that
+    // many rows (the first ones).
+    std::vector<TRecordId> ChildRows(const QString& parentField, int32_t parentId, size_t limit = 0);
     // Whether ChildRows would give any row; with withFilters off, whether
     // any row the indexes keep has that parent, whatever the filters say.
     bool HasChildRows(const QString& parentField, int32_t parentId, bool withFilters = true);

@@ -257,18 +257,25 @@ QString TSDSPrivate::ChildIndexName(const QString& parentField)
     return AddFieldListIndex(parentField);
 }
 
-std::vector<TRecordId> TSDS::ChildRows(const QString& parentField, int32_t parentId)
+std::vector<TRecordId> TSDS::ChildRows(const QString& parentField, int32_t parentId, size_t limit)
 {
     CheckActive();
     FieldByName(parentField); // an unknown name raises, naming it
     const QString index = d->ChildIndexName(parentField);
-    std::vector<TRecordId> rows = IndexedRows(index, {Variant(parentId)});
-    if (parentId == 0) {
-        std::vector<TRecordId> orphans = IndexedRows(index, {Variant::Null()});
-        rows.insert(rows.begin(), orphans.begin(), orphans.end());
+    const bool filtered = Filtered() || !SearchFilter().isEmpty();
+    const size_t readLimit = filtered ? 0 : limit; // the filters decide which rows count
+    std::vector<TRecordId> rows;
+    if (parentId == 0)
+        rows = IndexedRows(index, {Variant::Null()}, readLimit);
+    if (readLimit == 0 || rows.size() < readLimit) {
+        const std::vector<TRecordId> children = IndexedRows(index, {Variant(parentId)},
+                                                            readLimit ? readLimit - rows.size() : 0);
+        rows.insert(rows.end(), children.begin(), children.end());
     }
-    if (Filtered() || !SearchFilter().isEmpty())
+    if (filtered)
         std::erase_if(rows, [this](TRecordId row) { return !RecordPassesFilter(row); });
+    if (limit && rows.size() > limit)
+        rows.resize(limit);
     return rows;
 }
 
