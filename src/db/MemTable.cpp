@@ -666,6 +666,25 @@ TRecordId TCustomMemTable::FindIndexedRow(const QString& indexName, const std::v
     return TMemRowStore::IdOf(index.Row(at));
 }
 
+std::vector<TRecordId> TCustomMemTable::IndexedRows(const QString& indexName, const std::vector<Variant>& keyValues,
+                                                    size_t limit)
+{
+    CheckActive();
+    IndexDefs().IndexByName(indexName);
+    TIndexEntry& entry = *FindIndexEntry(indexName);
+    if (!entry.Index || !FEnableIndexes)
+        BuildIndex(entry);
+    const TMemIndex& index = *entry.Index;
+    const TMemIndex::TKeys keys = index.MakeKeys(keyValues);
+    std::vector<TRecordId> rows;
+    for (size_t at = index.LowerBound(keys); at < index.Count() && index.CompareKey(index.Row(at), keys) == 0; ++at) {
+        rows.push_back(TMemRowStore::IdOf(index.Row(at)));
+        if (rows.size() == limit)
+            break;
+    }
+    return rows;
+}
+
 bool TCustomMemTable::FindKey(const std::vector<Variant>& keyValues)
 {
     CheckBrowseMode();

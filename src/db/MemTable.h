@@ -181,6 +181,12 @@ protected:
     // equal ones), NoRecord without one: a search in any index, the cursor,
     // the view and the current index left alone.
     TRecordId FindIndexedRow(const QString& indexName, const std::vector<Variant>& keyValues);
+    // Every row whose key in the named index equals keyValues (a partial key
+    // over the first parts will do), in index order; as FindIndexedRow, the
+    // cursor, the view and the current index are left alone. A limit above 0
+    // stops after that many rows.
+    std::vector<TRecordId> IndexedRows(const QString& indexName, const std::vector<Variant>& keyValues,
+                                       size_t limit = 0);
     // The index made for the current field-list order ("" for one that was
     // there before); the one made for the previous order is dropped.
     void KeepSortIndex(const QString& name);

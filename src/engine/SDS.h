@@ -277,6 +277,36 @@ public:
     void SetParentID(int32_t id);
     // The current index's fields, without the level prefix.
     void GetIndexFields(QList<TField*>& list) const;
+    // Reading the tree a level at a time without moving the cursor, for a
+    // tree view. The rows whose parent field holds parentId (a null parent
+    // counts as 0), in the current index's order when that index begins with
+    // the parent field, else in the order rows were added; rows the indexes
+    // hide or the filters reject are left out. The view, the range and the
+    // current index stay as they are. A limit above 0 gives at most that
+    // many rows (the first ones).
+    std::vector<TRecordId> ChildRows(const QString& parentField, int32_t parentId, size_t limit = 0);
+    // Whether ChildRows would give any row; with withFilters off, whether
+    // any row the indexes keep has that parent, whatever the filters say.
+    bool HasChildRows(const QString& parentField, int32_t parentId, bool withFilters = true);
+    // The row of the record whose SYS$ID is id among all rows the indexes
+    // keep, NoRecord without one; the cursor and the view stay.
+    TRecordId RowOfID(int32_t id);
+    // A stored value of a row, read without moving the cursor; null for a
+    // row that is gone.
+    Variant RowValue(TRecordId row, const TField& field) const
+    {
+        return InternalRowExists(row) ? InternalGetValue(row, field) : Variant::Null();
+    }
+    // Runs read with the fields showing row (the cursor stays); nothing for
+    // a row that is gone.
+    void ReadRow(TRecordId row, const std::function<void()>& read)
+    {
+        if (InternalRowExists(row))
+            TestRow(row, [&] {
+                read();
+                return true;
+            });
+    }
     // The parent a new record takes: the current level's group in level
     // browsing; null otherwise.
     Variant NewRecordParentID() const;

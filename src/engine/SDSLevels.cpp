@@ -4,6 +4,8 @@
 #include "SDS.h"
 #include "SDS_p.h"
 
+#include "MemIndex.h"
+
 #include <QScopeGuard>
 #include <QSet>
 
@@ -239,6 +241,60 @@ void TSDS::SetParentID(int32_t id)
         Cancel();
         throw;
     }
+}
+
+QString TSDSPrivate::ChildIndexName(const QString& parentField)
+{
+    // The current index when it orders by the parent first: children come
+    // in the order the level shows them.
+    if (const TMemIndex* current = q->CurrentIndex()) {
+        const QStringList fields = SplitFieldList(current->Fields());
+        if (!fields.isEmpty() && fields.first().compare(parentField, Qt::CaseInsensitive) == 0)
+            return current->Name();
+    }
+    if (const TIndexDef* def = q->IndexDefs().FindByFields(parentField))
+        return def->Name();
+    return AddFieldListIndex(parentField);
+}
+
+std::vector<TRecordId> TSDS::ChildRows(const QString& parentField, int32_t parentId, size_t limit)
+{
+    CheckActive();
+    FieldByName(parentField); // an unknown name raises, naming it
+    const QString index = d->ChildIndexName(parentField);
+    const bool filtered = Filtered() || !SearchFilter().isEmpty();
+    const size_t readLimit = filtered ? 0 : limit; // the filters decide which rows count
+    std::vector<TRecordId> rows;
+    if (parentId == 0)
+        rows = IndexedRows(index, {Variant::Null()}, readLimit);
+    if (readLimit == 0 || rows.size() < readLimit) {
+        const std::vector<TRecordId> children = IndexedRows(index, {Variant(parentId)},
+                                                            readLimit ? readLimit - rows.size() : 0);
+        rows.insert(rows.end(), children.begin(), children.end());
+    }
+    if (filtered)
+        std::erase_if(rows, [this](TRecordId row) { return !RecordPassesFilter(row); });
+    if (limit && rows.size() > limit)
+        rows.resize(limit);
+    return rows;
+}
+
+bool TSDS::HasChildRows(const QString& parentField, int32_t parentId, bool withFilters)
+{
+    CheckActive();
+    FieldByName(parentField);
+    const QString index = d->ChildIndexName(parentField);
+    const bool filtered = withFilters && (Filtered() || !SearchFilter().isEmpty());
+    if (filtered)
+        return !ChildRows(parentField, parentId).empty();
+    return FindIndexedRow(index, {Variant(parentId)}) != NoRecord
+           || (parentId == 0 && FindIndexedRow(index, {Variant::Null()}) != NoRecord);
+}
+
+TRecordId TSDS::RowOfID(int32_t id)
+{
+    CheckActive();
+    return d->RowOfID(id);
 }
 
 Variant TSDS::NewRecordParentID() const

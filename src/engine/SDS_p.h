@@ -104,6 +104,8 @@ public:
     void EnableIndexesAfterLoad();
     QString WithLevelPrefix(const QString& fields) const;
     // An index over a field list, named by a random number; its name.
+    // An index that begins with the parent field, for reading children.
+    QString ChildIndexName(const QString& parentField);
     QString AddFieldListIndex(const QString& fields);
     // The current level's ID in front of key values.
     std::vector<Variant> LevelKey(const std::vector<Variant>& keyValues) const;

@@ -4,6 +4,7 @@
 #include "UKORRGR.h"
 #include "uFilterDlg.h"
 #include "uIterators.h"
+#include "uRecordAttribs.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -47,6 +48,7 @@ private:
 void InstallFrameworkForms()
 {
     TSDataSource::FilterDialog = ShowFilterDialog;
+    TSDataSource::RecordAttributesForm = ShowRecordAttributesForm;
     GroupOperationAskValue = AskTypedValue;
     GroupOperationProgress = [](const QString& caption, int total) -> std::unique_ptr<TGroupOperationProgress> {
         return std::make_unique<TGroupProgressDialog>(caption, total);
