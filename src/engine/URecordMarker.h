@@ -15,6 +15,9 @@
 #include <optional>
 #include <unordered_set>
 
+// The marks of one data source's table. Owned by its TSDataSource; it holds
+// the data source and the table by guarded pointers and forgets its marks
+// when the table goes.
 class TMemRecordMarker
 {
 public:

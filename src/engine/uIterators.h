@@ -70,6 +70,10 @@ extern int GroupOperationProgressThreshold;
 
 // --- The operations
 
+// One group operation over a data source's rows: asks what it needs
+// (Prepare), walks the marked rows or all of them (Execute) and applies
+// itself to each (ProcessRecord). Created and freed by RunGroupOperation; it
+// holds the data source and the field, which must outlive it.
 class TIterator
 {
 public:
@@ -127,6 +131,7 @@ protected:
     bool FStopped = false;
 };
 
+// Replaces a value by another (goReplace) or fills every row walked (goFill).
 class TReplaceIterator : public TIterator
 {
 public:
@@ -141,6 +146,7 @@ private:
     Variant FNewValue;
 };
 
+// Sums a numeric column (goSum) or counts the rows (goCount), changing nothing.
 class TInfoIterator : public TIterator
 {
 public:
@@ -155,6 +161,7 @@ private:
     int32_t FCount = 0;
 };
 
+// Adds a number to a numeric column (goAdd) or multiplies it (goMultiply).
 class TArifmeticIterator : public TIterator
 {
 public:
@@ -168,6 +175,7 @@ private:
     double FOperand = 0;
 };
 
+// Changes a text column to lower (goLowerCase) or upper case (goUpperCase).
 class TRegIterator : public TIterator
 {
 public:
@@ -178,6 +186,7 @@ protected:
     bool ProcessRecord() override;
 };
 
+// Deletes the rows (goDelete).
 class TDelIterator : public TIterator
 {
 public:
