@@ -577,12 +577,21 @@ bool TDBGridEx::event(QEvent* event)
 void TDBGridEx::keyPressEvent(QKeyEvent* event)
 {
     int key = event->key();
-    KeyDown(key, event->modifiers());
+    GuardedKeyDown(key, event->modifiers());
     if (key == 0 || DefaultKeyDown(key, event->modifiers())) {
         event->accept();
         return;
     }
     QTableView::keyPressEvent(event);
+}
+
+void TDBGridEx::GuardedKeyDown(int& key, Qt::KeyboardModifiers shift)
+{
+    // A derived grid's key may run anything; its error ends here, shown, and
+    // never unwinds through Qt's event dispatch (built without exceptions,
+    // Qt would skip its own clean-up on the way). A failed key is spent.
+    if (!Guard([&] { KeyDown(key, shift); }))
+        key = 0;
 }
 
 bool TDBGridEx::DefaultKeyDown(int key, Qt::KeyboardModifiers shift)
@@ -657,7 +666,7 @@ bool TDBGridEx::DefaultKeyDown(int key, Qt::KeyboardModifiers shift)
 bool TDBGridEx::EditorKeyPress(QKeyEvent* event)
 {
     int key = event->key();
-    KeyDown(key, event->modifiers());
+    GuardedKeyDown(key, event->modifiers());
     if (key == 0)
         return true;
     const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;

@@ -163,7 +163,8 @@ protected:
     // The grid wires up the editor's button and keys itself.
     virtual TInplaceEditor* CreateEditor(QWidget* parent, TColumnEx* column);
     // Every key in the grid and in its editor comes here first; clearing key
-    // (0) stops it. Editor keys arrive with EditorMode() true.
+    // (0) stops it, and so does an error, which the grid shows. Editor keys
+    // arrive with EditorMode() true.
     virtual void KeyDown(int& key, Qt::KeyboardModifiers shift);
     // The grid's own handling of a key, for derived grids that let the
     // library handle a key of their choice. Answers whether it acted.
@@ -251,6 +252,8 @@ private:
     void AfterMouse(QWidget* source, QMouseEvent* event);
     // Runs fn; an exception goes to the error display and the answer is false.
     bool Guard(const std::function<void()>& fn);
+    // KeyDown with its error shown; a key that failed comes back as 0.
+    void GuardedKeyDown(int& key, Qt::KeyboardModifiers shift);
 
     class TGridDataLink : public TDataLink
     {

@@ -1,5 +1,7 @@
 #include "Action.h"
 
+#include "Exceptions.h"
+
 #include <QKeyEvent>
 #include <QKeySequence>
 
@@ -108,8 +110,9 @@ TAction::TRoute& Route()
 
 TAction::TAction(QObject* owner) : QAction(owner)
 {
-    // Every way of running an action (menu item, button, key) checks its state afresh.
-    connect(this, &QAction::triggered, this, [this] { Execute(); });
+    // Every way of running an action (menu item, button, key) checks its
+    // state afresh; its error ends here, shown, and never unwinds through Qt.
+    connect(this, &QAction::triggered, this, [this] { HandleExceptions([this] { Execute(); }); });
 }
 
 void TAction::SetRoute(TRoute route) { Route() = std::move(route); }

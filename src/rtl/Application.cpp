@@ -8,56 +8,12 @@
 #include <QGuiApplication>
 #include <QWidget>
 
-QString ErrorDisplayText(const QString& message)
-{
-    if (!message.isEmpty() && message.back() > QLatin1Char('.'))
-        return message + QLatin1Char('.');
-    return message;
-}
-
-namespace {
-
-QString MessageOf(std::exception_ptr error, bool& silent)
-{
-    silent = false;
-    try {
-        std::rethrow_exception(error);
-    } catch (const EAbort&) {
-        silent = true;
-    } catch (const Exception& e) {
-        return e.Message();
-    } catch (const std::exception& e) {
-        return QString::fromLocal8Bit(e.what());
-    } catch (...) {
-        return QStringLiteral("Unknown exception");
-    }
-    return {};
-}
-
-} // namespace
-
 void ShowException(std::exception_ptr error)
 {
-    bool silent = false;
-    const QString message = MessageOf(error, silent);
-    if (silent)
+    if (!ShowExceptionMessage(error))
         return;
-    MessageBox(ErrorDisplayText(message), ApplicationTitle(), TMsgIcon::Stop, {mbOK});
     if (TApplication* app = Application(); app && !app->Interactive())
         app->ReportedWithoutScreen();
-}
-
-void HandleExceptions(const std::function<void()>& fn)
-{
-    try {
-        fn();
-    } catch (...) {
-        const std::exception_ptr error = std::current_exception();
-        if (TApplication* app = Application(); app && app->OnException)
-            app->OnException(error);
-        else
-            ShowException(error);
-    }
 }
 
 namespace {
@@ -86,11 +42,18 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
     // Questions and notices are shown in message boxes from now on, where
     // somebody can see them.
     SetInteractive(!ScreenlessPlatform());
+    SetExceptionReporter([this](std::exception_ptr error) {
+        if (OnException)
+            OnException(error);
+        else
+            ShowException(error);
+    });
 }
 
 TApplication::~TApplication()
 {
     // No message box outlives the application object.
+    SetExceptionReporter(nullptr);
     SetDialogBackend(nullptr);
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ApplicationTitle.h"
+#include "Exceptions.h"
 
 #include <QApplication>
 #include <QString>
@@ -13,15 +14,9 @@
 class QWidget;
 class TTerminationSignals;
 
-// The text the error display shows for a message: a full stop is appended
-// when the last character sorts after ".".
-QString ErrorDisplayText(const QString& message);
-
 // Shows an exception in the error display: a message box with the message,
 // captioned with the application title, stop icon, one OK. EAbort shows nothing.
 void ShowException(std::exception_ptr error);
-// Runs fn and shows whatever it throws; for entries the event loop does not wrap.
-void HandleExceptions(const std::function<void()>& fn);
 
 class TApplication : public QApplication
 {

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <exception>
+#include <functional>
 
 class Exception : public std::exception
 {
@@ -61,3 +62,22 @@ public:
         if (!(cond))                                                                                                   \
             ::AssertionFailed((message), __FILE__, __LINE__);                                                          \
     } while (false)
+
+// The text the error display shows for a message: a full stop is appended
+// when the last character sorts after ".".
+QString ErrorDisplayText(const QString& message);
+
+// Runs fn and reports whatever it throws. Every entry of ours that Qt calls
+// (a slot, an event handler) goes through this or a catch of its own: Qt is
+// built without exceptions, and one unwinding through its frames would skip
+// their clean-up.
+void HandleExceptions(const std::function<void()>& fn);
+// Reports an exception that reached such an entry: through the reporter the
+// application object installs, or else in a message box of the dialog facade
+// (message, application title, stop icon, OK). EAbort shows nothing.
+void ReportException(std::exception_ptr error);
+// Installs the reporter; an empty one restores the message box.
+void SetExceptionReporter(std::function<void(std::exception_ptr)> reporter);
+// The message box of the default report, for reporters that add to it;
+// answers whether it showed one (not for EAbort).
+bool ShowExceptionMessage(std::exception_ptr error);

@@ -4,6 +4,7 @@
 #include "GridFixture.h"
 
 #include "DBGridSearch.h"
+#include "Dialogs.h"
 #include "Exceptions.h"
 #include "QtPrinters.h"
 
@@ -724,6 +725,7 @@ public:
     QList<TGridCoord> Presses;
     QStringList Events;
     int SwallowKey = 0;
+    int FailingKey = 0;
 
 protected:
     void KeyDown(int& key, Qt::KeyboardModifiers) override
@@ -731,6 +733,8 @@ protected:
         Events << QStringLiteral("key %1%2").arg(key, 0, 16).arg(EditorMode() ? " (editor)" : "");
         if (key == SwallowKey)
             key = 0;
+        if (key == FailingKey)
+            throw Exception(QStringLiteral("Клавиша отказала"));
     }
     bool MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, const QPoint& gridPos, bool) override
     {
@@ -755,6 +759,18 @@ TEST_F(GridTest, DerivedGridsSeeKeysMouseAndColumnMovesFirst)
     QTest::keyClick(&grid, Qt::Key_Insert);
     EXPECT_EQ(Table().State(), dsBrowse);
     EXPECT_EQ(grid.Events.value(0), "key 1000006");
+
+    // A key that fails is shown there and spent: no insert, nothing escapes.
+    {
+        TScriptedDialogsGuard dialogs;
+        grid.SwallowKey = 0;
+        grid.FailingKey = Qt::Key_Insert;
+        QTest::keyClick(&grid, Qt::Key_Insert);
+        EXPECT_EQ(Table().State(), dsBrowse);
+        ASSERT_EQ(dialogs->Messages.size(), 1u);
+        EXPECT_EQ(dialogs->Messages[0].Text, QStringLiteral("Клавиша отказала."));
+        grid.FailingKey = 0;
+    }
 
     grid.Events.clear();
     grid.SetSelectedIndex(NameColumn);

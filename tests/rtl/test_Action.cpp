@@ -1,4 +1,6 @@
 #include "Action.h"
+#include "Dialogs.h"
+#include "Exceptions.h"
 
 #include <QKeyEvent>
 
@@ -42,4 +44,25 @@ TEST(ActionShortCut, TheKeypadIsToldFromTheMainRow)
     EXPECT_NE(ShortCutOfKeyEvent(mainPlus), 16491);
     // The keypad's Enter is the same key as Return.
     EXPECT_EQ(KeyToShortCut(QKeyCombination(Qt::KeypadModifier, Qt::Key_Enter)), VK::Return);
+}
+
+// A menu item, a button or a key runs an action through Qt's signal; what the
+// action throws is shown there and never unwinds through Qt's frames.
+TEST(ActionExecute, AnErrorIsShownWhereQtRunsTheAction)
+{
+    TScriptedDialogsGuard dialogs;
+    TAction action(nullptr);
+    int runs = 0;
+    action.OnExecute = [&](TAction&) {
+        ++runs;
+        if (runs == 1)
+            throw Exception(QStringLiteral("Нельзя"));
+        Abort();
+    };
+    action.trigger();
+    action.trigger();
+    EXPECT_EQ(runs, 2);
+    ASSERT_EQ(dialogs->Messages.size(), 1u) << "EAbort shows nothing";
+    EXPECT_EQ(dialogs->Messages[0].Text, QStringLiteral("Нельзя."));
+    EXPECT_EQ(dialogs->Messages[0].Icon, TMsgIcon::Stop);
 }
