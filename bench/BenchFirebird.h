@@ -24,6 +24,27 @@ inline const QStringList ConnectParams = {QStringLiteral("user_name=SYSDBA"), QS
 inline const QStringList ReadParams = {QStringLiteral("read"), QStringLiteral("read_committed"),
                                        QStringLiteral("rec_version"), QStringLiteral("nowait")};
 
+// A connection of the run to the database at path, opened, with one
+// transaction for its statements and data sets (params empty: the client's
+// defaults). Database is the client's TIBDatabase or the framework's
+// TSDatabase; the transaction is freed first.
+template <class Database>
+struct TBenchConnection
+{
+    Database Connection;
+    TIBTransaction Transaction;
+
+    explicit TBenchConnection(const QString& path, const QStringList& params = ReadParams)
+    {
+        Connection.SetDatabaseName(path);
+        Connection.SetParams(ConnectParams);
+        Transaction.SetDefaultDatabase(&Connection);
+        if (!params.isEmpty())
+            Transaction.SetParams(params);
+        Connection.Open();
+    }
+};
+
 // The engine's default lock folder (/tmp/firebird) may belong to someone
 // else; one of this run's own, inside its scratch folder. The engine's root
 // is ours (build/.../fbroot), which finds the session functions that

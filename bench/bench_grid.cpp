@@ -81,21 +81,14 @@ const TScratchDatabase& Database()
 }
 
 // One open data set per table for the whole run.
-struct TLoadedTable
+struct TLoadedTable : TBenchConnection<TIBDatabase>
 {
-    TIBDatabase Connection;
-    TIBTransaction Transaction;
     TSDS Data;
     double KeptBytesPerRow = 0; // by the open data set
 
-    explicit TLoadedTable(int rows)
+    explicit TLoadedTable(int rows) : TBenchConnection(Database().Path())
     {
-        Connection.SetDatabaseName(Database().Path());
-        Connection.SetParams(ConnectParams);
-        Connection.Open();
         const TMemoryProbe probe; // the rows', not the connection's
-        Transaction.SetDefaultDatabase(&Connection);
-        Transaction.SetParams(ReadParams);
         Data.setObjectName(TableName(rows));
         Data.SetDatabase(&Connection);
         Data.SetTransaction(&Transaction);

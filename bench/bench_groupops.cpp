@@ -80,21 +80,15 @@ const TScratchDatabase& Database()
 // read-committed transaction (the peers' commits do not conflict with it),
 // the data set without dsoAutoCommit and its data source with every fifth
 // row marked.
-struct TMarkedRows
+struct TMarkedRows : TBenchConnection<TSDatabase>
 {
-    TSDatabase Connection;
-    TIBTransaction Transaction;
     TSDS Rows;
     TSDataSource Source;
 
     TMarkedRows()
+        : TBenchConnection(Database().Path(), {QStringLiteral("write"), QStringLiteral("read_committed"),
+                                               QStringLiteral("rec_version"), QStringLiteral("nowait")})
     {
-        Connection.SetDatabaseName(Database().Path());
-        Connection.SetParams(ConnectParams);
-        Transaction.SetDefaultDatabase(&Connection);
-        Transaction.SetParams({QStringLiteral("write"), QStringLiteral("read_committed"), QStringLiteral("rec_version"),
-                               QStringLiteral("nowait")});
-        Connection.Open();
         Rows.setObjectName(QStringLiteral("GroupRows"));
         Rows.SetDatabase(&Connection);
         Rows.SetTransaction(&Transaction);

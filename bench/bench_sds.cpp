@@ -247,19 +247,9 @@ void OpenSDS_Ours(benchmark::State& state)
 // --------------------------------------------------------------- PlainFetch
 
 // A plain client-layer connection with a read-only transaction.
-struct TPlainConnection
+struct TPlainConnection : TBenchConnection<TIBDatabase>
 {
-    TIBDatabase Connection;
-    TIBTransaction Transaction;
-
-    TPlainConnection()
-    {
-        Connection.SetDatabaseName(Database().Path());
-        Connection.SetParams(ConnectParams);
-        Connection.Open();
-        Transaction.SetDefaultDatabase(&Connection);
-        Transaction.SetParams(ReadParams);
-    }
+    TPlainConnection() : TBenchConnection(Database().Path()) {}
 };
 
 // The data set's own select, prepared without loading a row.

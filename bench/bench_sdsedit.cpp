@@ -73,18 +73,9 @@ const TScratchDatabase& Database()
 }
 
 // A framework connection with one read-write transaction for the data set.
-struct TEditConnection
+struct TEditConnection : TBenchConnection<TSDatabase>
 {
-    TSDatabase Connection;
-    TIBTransaction Transaction;
-
-    TEditConnection()
-    {
-        Connection.SetDatabaseName(Database().Path());
-        Connection.SetParams(ConnectParams);
-        Transaction.SetDefaultDatabase(&Connection);
-        Connection.Open();
-    }
+    TEditConnection() : TBenchConnection(Database().Path(), {}) {}
 };
 
 // Edit, two fields set, Post on every step-th row from the first, 10,000

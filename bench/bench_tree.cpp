@@ -75,19 +75,12 @@ const TScratchDatabase& Database()
 }
 
 // One open levelled data set per table for the whole run.
-struct TLoadedTree
+struct TLoadedTree : TBenchConnection<TIBDatabase>
 {
-    TIBDatabase Connection;
-    TIBTransaction Transaction;
     TSDS Data;
 
-    explicit TLoadedTree(int rows)
+    explicit TLoadedTree(int rows) : TBenchConnection(Database().Path())
     {
-        Connection.SetDatabaseName(Database().Path());
-        Connection.SetParams(ConnectParams);
-        Connection.Open();
-        Transaction.SetDefaultDatabase(&Connection);
-        Transaction.SetParams(ReadParams);
         Data.setObjectName(TableName(rows));
         Data.SetDatabase(&Connection);
         Data.SetTransaction(&Transaction);
