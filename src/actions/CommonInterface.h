@@ -118,18 +118,9 @@ EDIT_ACTION(TEditCut)
 EDIT_ACTION(TEditSelectAll)
 EDIT_ACTION(TEditUndo)
 EDIT_ACTION(TEditDelete)
-
 // Pastes the clipboard's text into the focused grid's editor or text edit,
 // only where that target may be written.
-class TREditPaste : public TEditAction
-{
-    Q_OBJECT
-public:
-    QString ClassName() const override { return QStringLiteral("TREditPaste"); }
-    explicit TREditPaste(QObject* owner = nullptr);
-    void UpdateTarget(QObject* target) override;
-    void ExecuteTarget(QObject* target) override;
-};
+EDIT_ACTION(TREditPaste)
 
 #define COMMAND_SLOT(Name)                                                                                             \
     class Name : public TAction                                                                                        \

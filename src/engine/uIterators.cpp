@@ -187,6 +187,23 @@ int TIterator::RowsToWalk() const
     return FAllRows ? FDataSet->RecordCount() : FDataSource->RecordMarker()->MarkedCount();
 }
 
+bool TIterator::StartWalk()
+{
+    Prepare();
+    if (!FProceed)
+        return false;
+    StartProgress();
+    FDataSet->First();
+    return true;
+}
+
+bool TIterator::ToWalkedRow()
+{
+    while (!FDataSet->Eof() && !Walked())
+        FDataSet->Next();
+    return !FDataSet->Eof();
+}
+
 void TIterator::StartProgress()
 {
     const int total = RowsToWalk();
@@ -224,18 +241,9 @@ void TIterator::WriteValue(const Variant& value)
 void TIterator::Execute()
 {
     BeginWalk();
-    Prepare();
-    if (!FProceed)
+    if (!StartWalk())
         return;
-    StartProgress();
-    FDataSet->First();
-    while (!FDataSet->Eof()) {
-        if (!Walked()) {
-            FDataSet->Next();
-            continue;
-        }
-        if (!Advance())
-            break;
+    while (ToWalkedRow() && Advance()) {
         // The row after this one, found before the change can move this one
         // out of the view.
         FDataSet->Next();
@@ -387,18 +395,9 @@ void TDelIterator::Execute()
 {
     BeginWalk();
     FSavedPosition.clear(); // the walk ends where the deleting left the cursor
-    Prepare();
-    if (!FProceed)
+    if (!StartWalk())
         return;
-    StartProgress();
-    FDataSet->First();
-    while (!FDataSet->Eof()) {
-        if (!Walked()) {
-            FDataSet->Next();
-            continue;
-        }
-        if (!Advance() || !DeleteCurrent())
-            break;
+    while (ToWalkedRow() && Advance() && DeleteCurrent()) {
     }
     EndWalk();
     if (FStopped)

@@ -101,8 +101,13 @@ protected:
     // Undoes BeginWalk once, however often it is called, and returns to the
     // saved position when it is still there.
     void EndWalk();
+    // Asks (Prepare), shows progress and goes to the first row; false when
+    // the user declined.
+    bool StartWalk();
     // Whether the current row takes part: every row, or the marked ones.
     bool Walked() const;
+    // Moves on to the first row from here that takes part; false at the end.
+    bool ToWalkedRow();
     // How many rows the walk will visit.
     int RowsToWalk() const;
     // Shows progress for long walks; Advance counts a row walked and is
