@@ -35,6 +35,23 @@ protected:
         return {};
     }
     QModelIndex Root(TDBSTreeView& tree) { return tree.model()->index(0, 0); }
+    // The tree of names over the fixture's source, under a top item caption.
+    void ShowNames(const QString& top = QStringLiteral("\\"))
+    {
+        FTree.SetDataField(QStringLiteral("NAME"));
+        FTree.SetDataSource(&FSource);
+        FTree.BuildTree(top);
+    }
+    // Opens the path of captions from the top item; answers the last node.
+    QModelIndex Open(const QStringList& path)
+    {
+        QModelIndex node = Root(FTree);
+        for (const QString& caption : path) {
+            node = Child(FTree, node, caption);
+            FTree.expand(node);
+        }
+        return node;
+    }
 
     TDBSTreeView FTree;
 };
@@ -42,9 +59,7 @@ protected:
 TEST_F(TreeViewTest, TheTopItemHoldsTheRecordsOfTheRootAndAnExpandButtonShowsBeforeOpening)
 {
     auto data = OpenTree();
-    FTree.SetDataField(QStringLiteral("NAME"));
-    FTree.SetDataSource(&FSource);
-    FTree.BuildTree(QStringLiteral("Всё"));
+    ShowNames(QStringLiteral("Всё"));
 
     ASSERT_EQ(FTree.model()->rowCount(), 1);
     EXPECT_EQ(FTree.NodeCaption(Root(FTree)), "Всё");
@@ -71,9 +86,7 @@ TEST_F(TreeViewTest, TheTopItemHoldsTheRecordsOfTheRootAndAnExpandButtonShowsBef
 TEST_F(TreeViewTest, SelectingANodeMovesTheDataSetAndTheTopItemMovesNothing)
 {
     auto data = OpenTree();
-    FTree.SetDataField(QStringLiteral("NAME"));
-    FTree.SetDataSource(&FSource);
-    FTree.BuildTree(QStringLiteral("\\"));
+    ShowNames();
     const QModelIndex drinks = Child(FTree, Root(FTree), "Напитки");
     FTree.expand(drinks);
     const QModelIndex juice = Child(FTree, drinks, "Соки");
@@ -93,13 +106,8 @@ TEST_F(TreeViewTest, ALevelledDataSetShowsEveryLevelWhileItsOwnViewStaysOnOne)
     auto data = OpenTree(QStringLiteral("TREE"), {dsoLevels});
     ASSERT_EQ(data->LevelCount(), 1);
     const int shown = data->RecordCount();
-    FTree.SetDataField(QStringLiteral("NAME"));
-    FTree.SetDataSource(&FSource);
-    FTree.BuildTree(QStringLiteral("\\"));
-    const QModelIndex drinks = Child(FTree, Root(FTree), "Напитки");
-    FTree.expand(drinks);
-    const QModelIndex juice = Child(FTree, drinks, "Соки");
-    FTree.expand(juice);
+    ShowNames();
+    const QModelIndex juice = Open({"Напитки", "Соки"});
     EXPECT_EQ(Captions(FTree, juice), QStringList{"Яблочный"});
     EXPECT_EQ(data->RecordCount(), shown); // reading the tree moved no level
 
@@ -112,9 +120,7 @@ TEST_F(TreeViewTest, ALevelledDataSetShowsEveryLevelWhileItsOwnViewStaysOnOne)
 TEST_F(TreeViewTest, ANodeOpenedAgainReadsItsChildrenAnew)
 {
     auto data = OpenTree();
-    FTree.SetDataField(QStringLiteral("NAME"));
-    FTree.SetDataSource(&FSource);
-    FTree.BuildTree(QStringLiteral("\\"));
+    ShowNames();
     const QModelIndex empty = Child(FTree, Root(FTree), "Пусто");
     FTree.expand(empty);
     EXPECT_TRUE(Captions(FTree, empty).isEmpty());
@@ -136,9 +142,7 @@ TEST_F(TreeViewTest, OpeningEveryNodeEndsWhateverTheIdentifiersRepeat)
     // ODD holds a record standing for the root (ID 0 under 0), a null ID,
     // a record repeating its grandparent's ID and a ring of two groups.
     auto data = OpenTree(QStringLiteral("ODD"));
-    FTree.SetDataField(QStringLiteral("NAME"));
-    FTree.SetDataSource(&FSource);
-    FTree.BuildTree(QStringLiteral("\\"));
+    ShowNames();
     FTree.FullExpand();
 
     EXPECT_EQ(Captions(FTree, Root(FTree)), QStringList{"Группа"});

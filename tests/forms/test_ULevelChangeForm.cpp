@@ -82,8 +82,8 @@ TEST(LevelCaptionField, NameThenKnameThenALabelledLongStringThenAnyString)
     for (const Case& c : cases) {
         TSDS data;
         AddField<TIntegerField>(data, "SYS$ID");
-        for (const char* spec : c.Strings) {
-            const QStringList parts = QString::fromUtf8(spec).split(QRegularExpression("[=:]"));
+        for (const char* declaration : c.Strings) {
+            const QStringList parts = QString::fromUtf8(declaration).split(QRegularExpression("[=:]"));
             auto* field = new TStringField(&data);
             field->SetFieldName(parts[0]);
             field->SetSize(parts[1].toInt());
