@@ -79,7 +79,9 @@ public:
     static constexpr const char* LockText = "select f_LockRecord( :hs,:rn ) from rdb$database";
     static constexpr const char* UnlockText = "select F_UNLOCKRECORD( :hs,:rn ) from rdb$database";
     static constexpr const char* LockInfoText = "select F_GetLockInfo( :hs,:rn ) from rdb$database";
-    static constexpr const char* GetEventsText = "select cast( F_GetEvents( :hs ) as varchar(32000)) from rdb$database";
+    // The result as the function declares it: a wider cast does not fit a
+    // UTF8 connection's message (32,000 characters are 128,000 bytes there).
+    static constexpr const char* GetEventsText = "select F_GetEvents( :hs ) from rdb$database";
     static constexpr const char* PostEventText =
         "select F_PostEvent( :hs,:param,:kind,:op,:tbl,:rec ) from rdb$database";
     // The unlock after a committed write and its change event in one call.

@@ -433,6 +433,30 @@ TEST_F(UserSessionTest, ListenerQueuesOtherSessionsEventsAndStopsAtOnce)
     EXPECT_EQ(session.SessionHandle(), -1);
 }
 
+// A listener connected in UTF8 reads what a WIN1251 client posted, its
+// Cyrillic table name intact.
+TEST_F(UserSessionTest, AListenerConnectedInUtf8ReceivesEvents)
+{
+    auto sender = Registered(5);
+    auto listener = std::make_unique<TSDatabase>();
+    listener->SetDatabaseName(FTestDb.Path());
+    listener->SetParams({QStringLiteral("user_name=SYSDBA"), QStringLiteral("lc_ctype=UTF8")});
+    listener->Open();
+    listener->Session()->Register(6);
+    TUserSession& session = *listener->Session();
+    session.StartListening(std::chrono::milliseconds(20));
+    ASSERT_TRUE(session.Listening()) << session.ListenerError().toStdString();
+    sender->Session()->PostEvent(10, 0, 1, QStringLiteral("ТОВАРЫ"), Row1, nullptr);
+    TMsgEventQueue events;
+    ASSERT_TRUE(Eventually([&] {
+        for (auto& e : session.TakeEvents())
+            events.push_back(std::move(e));
+        return !events.empty();
+    })) << session.ListenerError().toStdString();
+    EXPECT_EQ(events[0]->TableName, QStringLiteral("ТОВАРЫ"));
+    EXPECT_EQ(events[0]->RecordID, Row1);
+}
+
 // Each call hands over what its declared result holds, and what it takes
 // off the queue arrives: no call fails, nothing is lost.
 TEST_F(UserSessionTest, EveryQueuedEventArrivesThroughCallsThatFitTheirResult)
