@@ -21,11 +21,15 @@
 #include <firebird/UdrCppEngine.h>
 #include <ibase.h>
 
+#include <chrono>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
+#include <utility>
 
 using namespace Firebird;
 using UserSessions::TRegistry;
@@ -180,12 +184,60 @@ bool AttachmentAlive(TStatus* status, IExternalContext* context, int64_t attachm
     return !(output->privileged || holderUser == UserOf(context));
 }
 
+// Holders found alive, believed so for a while: a monitoring snapshot on
+// every conflict was most of the server's work when many clients contend
+// for few records. A holder deleted from the monitoring tables therefore
+// loses its locks within Belief, not at the very next conflict.
+class TAliveHolders
+{
+public:
+    static constexpr std::chrono::milliseconds Belief{250};
+
+    static TAliveHolders& Instance()
+    {
+        static TAliveHolders holders;
+        return holders;
+    }
+    bool Believed(const std::string& database, int64_t attachmentId)
+    {
+        const std::lock_guard lock(FMutex);
+        const auto found = FSeen.find({database, attachmentId});
+        return found != FSeen.end() && Clock::now() - found->second < Belief;
+    }
+    void Seen(const std::string& database, int64_t attachmentId)
+    {
+        const std::lock_guard lock(FMutex);
+        const Clock::time_point now = Clock::now();
+        if (FSeen.size() >= PruneAbove)
+            std::erase_if(FSeen, [&](const auto& entry) { return now - entry.second >= Belief; });
+        FSeen[{database, attachmentId}] = now;
+    }
+    void Gone(const std::string& database, int64_t attachmentId)
+    {
+        const std::lock_guard lock(FMutex);
+        FSeen.erase({database, attachmentId});
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr size_t PruneAbove = 1024;
+    std::mutex FMutex;
+    std::map<std::pair<std::string, int64_t>, Clock::time_point> FSeen;
+};
+
 // Drops the sessions of an attachment that has gone; true when it had.
 bool ForgetIfGone(TStatus* status, IExternalContext* context, int64_t attachmentId, const std::string& holderUser)
 {
-    if (AttachmentAlive(status, context, attachmentId, holderUser))
+    const std::string database = DatabaseOf(context);
+    TAliveHolders& holders = TAliveHolders::Instance();
+    if (holders.Believed(database, attachmentId))
         return false;
-    TRegistry::Instance().Forget(DatabaseOf(context), attachmentId);
+    if (AttachmentAlive(status, context, attachmentId, holderUser)) {
+        holders.Seen(database, attachmentId);
+        return false;
+    }
+    holders.Gone(database, attachmentId);
+    TRegistry::Instance().Forget(database, attachmentId);
     return true;
 }
 
