@@ -26,6 +26,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTime>
@@ -143,6 +144,8 @@ void TCatalogueForm::OpenData()
     connect(FTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this] { HandleExceptions([this] { TreeNodeChosen(); }); });
     FItemsSource->OnDataChange = [this](TDataSource*, TField*) { UpdateStatus(); };
+    // Entering or leaving a group in the grid moves the tree along.
+    FItems->OnLevelDown = FItems->OnLevelUp = [this](TDataSet*) { FollowGridLevel(); };
     FItemsSource->RecordMarker()->OnChange = [this](TMemRecordMarker*) { UpdateStatus(); };
 }
 
@@ -246,10 +249,13 @@ void TCatalogueForm::ConnectActions()
 void TCatalogueForm::TreeNodeChosen()
 {
     int32_t id = 0;
-    if (!FTree->SelectedID(id))
+    if (FFollowingGrid || !FTree->SelectedID(id))
         return;
     if (FItems->State() != dsBrowse && !ResolvePendingEdit(*FItems))
         return;
+    // The grid's level moves below come from the tree: it needs no following.
+    FFollowingGrid = true;
+    const auto done = qScopeGuard([this] { FFollowingGrid = false; });
     if (id == 0) {
         while (FItems->LevelUp()) {
         }
@@ -258,12 +264,27 @@ void TCatalogueForm::TreeNodeChosen()
         FItems->LevelDown();
     }
     FItems->First();
+    // The grid's path rows follow the level it shows now.
+    FItemsSource->NotifyLinks(deDataSetChange, nullptr);
     UpdateStatus();
 }
 
-void TCatalogueForm::ShowGroup(int32_t groupId)
+void TCatalogueForm::FollowGridLevel()
 {
-    // The tree's node moves the grid.
+    if (FFollowingGrid)
+        return;
+    const TLevelInfo* level = FItems->LevelInfos().Last();
+    const int32_t id = level ? level->ID : 0;
+    int32_t shown = -1;
+    if (FTree->SelectedID(shown) && shown == id)
+        return;
+    FFollowingGrid = true;
+    const auto done = qScopeGuard([this] { FFollowingGrid = false; });
+    SelectTreeNode(id);
+}
+
+bool TCatalogueForm::SelectTreeNode(int32_t groupId)
+{
     const std::function<bool(const QModelIndex&)> select = [&](const QModelIndex& node) {
         int32_t id = 0, parent = 0;
         if (FTree->NodeKey(node, id, parent) && id == groupId) {
@@ -277,8 +298,15 @@ void TCatalogueForm::ShowGroup(int32_t groupId)
     };
     for (int row = 0; row < FTree->model()->rowCount(); ++row)
         if (select(FTree->model()->index(row, 0)))
-            return;
-    throw Exception(QStringLiteral("Нет группы %1").arg(groupId));
+            return true;
+    return false;
+}
+
+void TCatalogueForm::ShowGroup(int32_t groupId)
+{
+    // The tree's node moves the grid.
+    if (!SelectTreeNode(groupId))
+        throw Exception(QStringLiteral("Нет группы %1").arg(groupId));
 }
 
 void TCatalogueForm::TakeChangeNotices()

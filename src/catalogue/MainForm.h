@@ -58,6 +58,9 @@ private:
     void BuildMenus();
     void ConnectActions();
     void TreeNodeChosen();
+    // The tree shows the group the grid shows.
+    void FollowGridLevel();
+    bool SelectTreeNode(int32_t groupId);
     void ReadOtherUsersChanges();
     void ExportGrid();
     void UpdateStatus();
@@ -77,6 +80,7 @@ private:
     QLabel* FNoticeLabel;
     QTimer* FNoticeTimer;
     QPointer<TDocumentForm> FDocuments;
+    bool FFollowingGrid = false;
     bool FChangesWaiting = false;
     bool FStructureChanged = false;
     int FNoticesApplied = 0;

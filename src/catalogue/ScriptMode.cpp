@@ -264,6 +264,18 @@ QString TScriptMode::Command(const QString& verb, const QStringList& words, cons
             .arg(documents->Documents()->RecordCount())
             .arg(documents->Lines()->RecordCount());
     }
+    if (verb == QLatin1String("delete-document")) {
+        TDocumentForm* documents = FForm.ShowDocuments();
+        TSDS& master = *documents->Documents();
+        if (!master.Locate(QStringLiteral("SYS$ID"), Variant(number(1))))
+            throw Exception(QStringLiteral("no document %1").arg(words.value(1)));
+        if (MessageDlg(QStringLiteral("Удалить запись?"), mtConfirmation, mbOKCancel) != mrOk)
+            return QStringLiteral("ok kept documents=%1").arg(master.RecordCount());
+        master.Delete();
+        return QStringLiteral("ok documents=%1 lines=%2")
+            .arg(master.RecordCount())
+            .arg(documents->Lines()->RecordCount());
+    }
     if (verb == QLatin1String("quit")) {
         QTimer::singleShot(0, qApp, [] { QApplication::quit(); });
         return QStringLiteral("ok");

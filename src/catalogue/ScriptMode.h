@@ -18,7 +18,8 @@
 //   picture-question FILE the next question is shown as a message box over
 //                        the window and saved as a picture before it is answered
 //   shot FILE            the main window as a picture
-//   documents FILE       the documents window, saved as a picture
+//   documents [FILE]     the documents window (saved as a picture)
+//   delete-document ID   delete a document and its lines, asked first
 //   quit
 // Line breaks inside answers are written as "\n".
 #pragma once

@@ -70,13 +70,6 @@ int main(int argc, char** argv)
     const bool scripted = parser.isSet(script);
     if (parser.isSet(screenshot) || scripted)
         application.SetInteractive(false);
-    TScriptDialogs* dialogs = nullptr;
-    if (scripted) {
-        auto backend = std::make_unique<TScriptDialogs>();
-        dialogs = backend.get();
-        SetDialogBackend(std::move(backend));
-    }
-
     Catalogue::PrepareEngine();
     const QString name = parser.positionalArguments().value(0, Catalogue::DefaultDatabaseName());
     std::unique_ptr<TSDatabase> database;
@@ -98,7 +91,11 @@ int main(int argc, char** argv)
 
     std::unique_ptr<TScriptMode> driver;
     if (scripted) {
-        driver = std::make_unique<TScriptMode>(*form, *dialogs);
+        // From here on the script answers the questions; errors of the
+        // start went to standard error.
+        auto backend = std::make_unique<TScriptDialogs>();
+        driver = std::make_unique<TScriptMode>(*form, *backend);
+        SetDialogBackend(std::move(backend));
         std::printf("ready user=%d %s\n", form->User().ID, form->User().Name.toUtf8().constData());
         std::fflush(stdout);
     }

@@ -1,0 +1,126 @@
+// Two users of the catalogue at once, each in a program of their own, meeting
+// through the Firebird server (FB_SERVER; skipped when unset): the second
+// cannot edit the item the first holds, is told who holds it and stays
+// browsing; the first one's change reaches the second's grid through the
+// change notice, without a refresh; the change is audited.
+#include "CatalogueProcess.h"
+#include "IBTestDatabase.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString LockQuestion = QStringLiteral(
+    "Запись блокирована другим пользователем\\nИнтересует дополнительная информация ?");
+
+QProcessEnvironment ServerLogin()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ISC_USER"), QStringLiteral("SYSDBA"));
+    environment.insert(QStringLiteral("ISC_PASSWORD"), TIBTestDatabase::ServerPassword());
+    return environment;
+}
+
+// The database the first program makes on the server, dropped at the end.
+class TServerDatabase
+{
+public:
+    explicit TServerDatabase(const QString& path) : FName(TIBTestDatabase::ServerName() + QLatin1Char(':') + path) {}
+    ~TServerDatabase()
+    {
+        try {
+            TIBTestDatabase::DropOnServer(FName);
+        } catch (...) {
+        }
+    }
+    const QString& Name() const { return FName; }
+    QStringList Rows(const QString& sql) const
+    {
+        TIBDatabase database;
+        database.SetDatabaseName(FName);
+        database.SetParams(TIBTestDatabase::ServerParams());
+        database.Open();
+        return TIBTestDatabase::Rows(database, sql);
+    }
+
+private:
+    QString FName;
+};
+
+TEST(CatalogueUsers, TheSecondUserMeetsTheLockThenSeesTheFirstUsersChange)
+{
+    if (TIBTestDatabase::ServerName().isEmpty())
+        GTEST_SKIP() << "FB_SERVER is not set (scripts/fbserver start)";
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    // The server runs as this user: it may write into our folder.
+    TServerDatabase database(folder.filePath(QStringLiteral("catalogue.fdb")));
+
+    // The first program makes the database on the server, the second finds it.
+    TCatalogueProcess first, second;
+    ASSERT_TRUE(
+        first.Start(database.Name(), QStringLiteral("1"), ServerLogin()).startsWith(QStringLiteral("ready user=1")))
+        << first.Errors().toStdString();
+    ASSERT_TRUE(second.Start(database.Name(), QStringLiteral("Петров Сергей"), ServerLogin())
+                    .startsWith(QStringLiteral("ready user=2")))
+        << second.Errors().toStdString();
+    for (TCatalogueProcess* user : {&first, &second}) {
+        ASSERT_EQ(user->Ask(QStringLiteral("group 4")), QStringLiteral("ok rows=7"));
+        ASSERT_EQ(user->Ask(QStringLiteral("goto 102")), QStringLiteral("ok"));
+    }
+    ASSERT_EQ(second.Ask(QStringLiteral("cell 102 PRICE")), QStringLiteral("ok 84.90"));
+
+    // The first user edits the item: its record lock is taken.
+    ASSERT_EQ(first.Ask(QStringLiteral("edit")), QStringLiteral("ok state=edit"));
+    ASSERT_EQ(first.Ask(QStringLiteral("set PRICE 91.25")), QStringLiteral("ok"));
+
+    // The second asks who holds it: the first user, by number.
+    ASSERT_EQ(second.Ask(QStringLiteral("answer yes")), QStringLiteral("ok"));
+    EXPECT_EQ(second.Ask(QStringLiteral("edit")),
+              QStringLiteral("ok aborted Запись блокирована другим пользователем state=browse"));
+    const QString told = second.Ask(QStringLiteral("questions"));
+    EXPECT_TRUE(told.startsWith(QStringLiteral("ok ") + LockQuestion
+                                + QStringLiteral(" | Запись заблокирована пользователем ")))
+        << told.toStdString();
+    EXPECT_TRUE(told.contains(QStringLiteral("(код 1, сессия "))) << told.toStdString();
+
+    // Tried again and answered No: nothing more is said, the second browses on.
+    const QString picture = qEnvironmentVariable("DEMO_LOCK_SCREENSHOT");
+    if (!picture.isEmpty()) {
+        ASSERT_EQ(second.Ask(QStringLiteral("picture-question ") + QDir().absoluteFilePath(picture)),
+                  QStringLiteral("ok"));
+    }
+    ASSERT_EQ(second.Ask(QStringLiteral("answer no")), QStringLiteral("ok"));
+    EXPECT_EQ(second.Ask(QStringLiteral("edit")),
+              QStringLiteral("ok aborted Запись блокирована другим пользователем state=browse"));
+    const QString askedAgain = second.Ask(QStringLiteral("questions"));
+    EXPECT_TRUE(askedAgain.endsWith(QStringLiteral(" | ") + LockQuestion)) << askedAgain.toStdString();
+    EXPECT_EQ(second.Ask(QStringLiteral("state")), QStringLiteral("ok browse"));
+    EXPECT_EQ(second.Ask(QStringLiteral("cell 102 PRICE")), QStringLiteral("ok 84.90"));
+
+    // The first posts; the second's grid shows the new price by itself.
+    ASSERT_EQ(first.Ask(QStringLiteral("post")), QStringLiteral("ok state=browse"));
+    EXPECT_EQ(second.AskUntil(
+                  QStringLiteral("cell 102 PRICE"),
+                  [](const QString& answer) { return answer == QLatin1String("ok 91.25"); }, 15000),
+              QStringLiteral("ok 91.25"));
+    EXPECT_EQ(second.Ask(QStringLiteral("notices")), QStringLiteral("ok 1"));
+    // The lock went with the post: the second may edit now.
+    EXPECT_EQ(second.Ask(QStringLiteral("edit")), QStringLiteral("ok state=edit"));
+    EXPECT_EQ(second.Ask(QStringLiteral("cancel")), QStringLiteral("ok state=browse"));
+
+    // The audit row of the change: the first user's, the old and new price.
+    const QStringList audit = database.Rows(QStringLiteral("select USER_ID, MESSAGE from SYS$AUDIT order by AUDIT_ID"));
+    ASSERT_EQ(audit.size(), 1) << audit.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(audit[0].startsWith(QStringLiteral("1|"))) << audit[0].toStdString();
+    EXPECT_TRUE(audit[0].contains(QStringLiteral("84.9")) && audit[0].contains(QStringLiteral("91.25")))
+        << audit[0].toStdString();
+    EXPECT_EQ(database.Rows(QStringLiteral("select PRICE from GOODS where SYS$ID = 102")), QStringList{"91.25"});
+
+    EXPECT_EQ(second.Quit(), 0) << second.Errors().toStdString();
+    EXPECT_EQ(first.Quit(), 0) << first.Errors().toStdString();
+}
+
+} // namespace
