@@ -6,6 +6,7 @@
 #include "IBSQL.h"
 #include "SDatabase.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -83,11 +84,13 @@ void PrepareEngine()
         QDir().mkpath(lock);
         qputenv("FIREBIRD_LOCK", QFile::encodeName(lock));
     }
-#ifdef CATALOGUE_FIREBIRD_ROOT
-    if (!qEnvironmentVariableIsSet("FIREBIRD")
-        && QFileInfo::exists(QStringLiteral(CATALOGUE_FIREBIRD_ROOT "/plugins.conf")))
-        qputenv("FIREBIRD", CATALOGUE_FIREBIRD_ROOT);
-#endif
+    // A program of the build tree takes the build's root; an installed one
+    // the system's, whose UDR folder holds the installed module.
+    const QString buildTree = QStringLiteral(CATALOGUE_BUILD_DIR "/");
+    const QString root = buildTree + QStringLiteral("fbroot");
+    if (!qEnvironmentVariableIsSet("FIREBIRD") && QCoreApplication::applicationDirPath().startsWith(buildTree)
+        && QFileInfo::exists(root + QStringLiteral("/plugins.conf")))
+        qputenv("FIREBIRD", QFile::encodeName(root));
 }
 
 QStringList ConnectParams()

@@ -100,7 +100,8 @@ TDocumentForm::TDocumentForm(TSDatabase& database, TIBTransaction* transaction, 
     auto* bottom = new QWidget(splitter);
     auto* bottomLayout = new QVBoxLayout(bottom);
     bottomLayout->setContentsMargins(0, 0, 0, 0);
-    bottomLayout->addWidget(Heading(QStringLiteral("Строки документа"), bottom));
+    FLinesHeading = Heading(QStringLiteral("Строки документа"), bottom);
+    bottomLayout->addWidget(FLinesHeading);
     FLineGrid = new TDBSGridEx(bottom);
     FLineGrid->SetDataSource(FLineSource);
     ShowColumns(
@@ -157,6 +158,12 @@ void TDocumentForm::UpdateTotal()
     if (FLines->BookmarkValid(place))
         FLines->GotoBookmark(place);
     FLines->EnableControls();
+    const bool any = !FDocuments->IsEmpty();
+    FLinesHeading->setText(any ? QStringLiteral("Строки документа %1 от %2 — %3")
+                                     .arg(FDocuments->FieldByName(QStringLiteral("NUM"))->AsString(),
+                                          FDocuments->FieldByName(QStringLiteral("DOC_DATE"))->DisplayText(),
+                                          FDocuments->FieldByName(QStringLiteral("PARTNER"))->AsString())
+                               : QStringLiteral("Строки документа"));
     FTotal->setText(
         QStringLiteral("Строк: %1   Сумма: %2").arg(count).arg(FormatFloat(QStringLiteral("#,##0.00"), total)));
 }

@@ -38,6 +38,7 @@ private:
     TSDataSource* FLineSource;
     TDBSGridEx* FDocumentGrid;
     TDBSGridEx* FLineGrid;
+    QLabel* FLinesHeading;
     QLabel* FTotal;
     bool FTotalDue = false;
 };
