@@ -264,8 +264,6 @@ void TCatalogueForm::TreeNodeChosen()
         FItems->LevelDown();
     }
     FItems->First();
-    // The grid's path rows follow the level it shows now.
-    FItemsSource->NotifyLinks(deDataSetChange, nullptr);
     UpdateStatus();
 }
 
