@@ -318,8 +318,10 @@ void TCatalogueForm::TakeChangeNotices()
         FChangesWaiting = true;
         FStructureChanged = FStructureChanged || notice->Operation != 0 || notice->TableName.isEmpty();
     }
-    // An edit in progress keeps its values; the changes come in after it.
-    if (FChangesWaiting && FItems->State() == dsBrowse)
+    // An edit in progress keeps its values, and a question open (the lock's,
+    // asked before an edit begins) is answered first: the changes come in
+    // after them.
+    if (FChangesWaiting && FItems->State() == dsBrowse && !QApplication::activeModalWidget())
         ReadOtherUsersChanges();
 }
 

@@ -197,6 +197,19 @@ QString TScriptMode::Command(const QString& verb, const QStringList& words, cons
         items.Edit();
         return QStringLiteral("ok state=") + StateName(items.State());
     }
+    if (verb == QLatin1String("append")) {
+        items.Append();
+        return QStringLiteral("ok state=") + StateName(items.State());
+    }
+    if (verb == QLatin1String("delete")) {
+        items.Delete();
+        return QStringLiteral("ok rows=%1").arg(items.RecordCount());
+    }
+    if (verb == QLatin1String("current"))
+        return QStringLiteral("ok %1").arg(items.IsEmpty() ? 0
+                                                           : items.FieldByName(QStringLiteral("SYS$ID"))->AsInteger());
+    if (verb == QLatin1String("rows"))
+        return QStringLiteral("ok %1").arg(items.RecordCount());
     if (verb == QLatin1String("set")) {
         items.FieldByName(words.value(1))->SetAsString(rest);
         return QStringLiteral("ok");

@@ -7,6 +7,10 @@
 //   group ID             show a group's items (0: the top level)
 //   goto ID              move to the item in the grid
 //   edit | post | cancel start editing the item (under its record lock), post, cancel
+//   append               start a new item in the group shown
+//   delete               delete the item (under its record lock)
+//   rows                 how many items the grid shows
+//   current              the code of the item the grid stands on
 //   set FIELD TEXT       type a value into a field of the record being edited
 //   state                the data set's state: browse, edit, insert
 //   cell ID FIELD        the text the grid shows for an item's field

@@ -13,7 +13,7 @@
 
 namespace {
 
-class CatalogueTest : public ::testing::Test
+class CatalogueProgram : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -39,7 +39,7 @@ protected:
     QString FDatabase;
 };
 
-TEST_F(CatalogueTest, MakesItsSampleOnceAndDeletesADocumentWithItsLinesWhenConfirmed)
+TEST_F(CatalogueProgram, MakesItsSampleOnceAndDeletesADocumentWithItsLinesWhenConfirmed)
 {
     {
         TCatalogueProcess program;
@@ -65,7 +65,7 @@ TEST_F(CatalogueTest, MakesItsSampleOnceAndDeletesADocumentWithItsLinesWhenConfi
     EXPECT_FALSE(again.Errors().contains(QStringLiteral("made the sample database")));
 }
 
-TEST_F(CatalogueTest, AnUnknownUserEndsTheProgramWithTheKnownNames)
+TEST_F(CatalogueProgram, AnUnknownUserEndsTheProgramWithTheKnownNames)
 {
     TCatalogueProcess program;
     EXPECT_EQ(program.Start(FDatabase, QStringLiteral("Никто")), QString());
@@ -76,7 +76,7 @@ TEST_F(CatalogueTest, AnUnknownUserEndsTheProgramWithTheKnownNames)
     EXPECT_EQ(program.Quit(), 1);
 }
 
-TEST_F(CatalogueTest, EditsAnItemAndShowsItInTheGroupsGrid)
+TEST_F(CatalogueProgram, EditsAnItemAndShowsItInTheGroupsGrid)
 {
     TCatalogueProcess program;
     ASSERT_TRUE(program.Start(FDatabase, QStringLiteral("2")).startsWith(QStringLiteral("ready")));
@@ -98,7 +98,7 @@ TEST_F(CatalogueTest, EditsAnItemAndShowsItInTheGroupsGrid)
     EXPECT_EQ(Rows(QStringLiteral("select count(*) from SYS$AUDIT where USER_ID = 2")), QStringList{"1"});
 }
 
-TEST_F(CatalogueTest, Screenshots)
+TEST_F(CatalogueProgram, Screenshots)
 {
     const QString main = qEnvironmentVariable("DEMO_MAIN_SCREENSHOT");
     const QString documents = qEnvironmentVariable("DEMO_DOCUMENT_SCREENSHOT");

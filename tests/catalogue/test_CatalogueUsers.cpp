@@ -2,7 +2,8 @@
 // through the Firebird server (FB_SERVER; skipped when unset): the second
 // cannot edit the item the first holds, is told who holds it and stays
 // browsing; the first one's change reaches the second's grid through the
-// change notice, without a refresh; the change is audited.
+// change notice, without a refresh; the change is audited. Items one adds or
+// deletes come and go in the other's grid the same way.
 #include "CatalogueProcess.h"
 #include "IBTestDatabase.h"
 
@@ -107,6 +108,7 @@ TEST(CatalogueUsers, TheSecondUserMeetsTheLockThenSeesTheFirstUsersChange)
                   [](const QString& answer) { return answer == QLatin1String("ok 91.25"); }, 15000),
               QStringLiteral("ok 91.25"));
     EXPECT_EQ(second.Ask(QStringLiteral("notices")), QStringLiteral("ok 1"));
+    EXPECT_EQ(second.Ask(QStringLiteral("current")), QStringLiteral("ok 102"));
     // The lock went with the post: the second may edit now.
     EXPECT_EQ(second.Ask(QStringLiteral("edit")), QStringLiteral("ok state=edit"));
     EXPECT_EQ(second.Ask(QStringLiteral("cancel")), QStringLiteral("ok state=browse"));
@@ -118,6 +120,45 @@ TEST(CatalogueUsers, TheSecondUserMeetsTheLockThenSeesTheFirstUsersChange)
     EXPECT_TRUE(audit[0].contains(QStringLiteral("84.9")) && audit[0].contains(QStringLiteral("91.25")))
         << audit[0].toStdString();
     EXPECT_EQ(database.Rows(QStringLiteral("select PRICE from GOODS where SYS$ID = 102")), QStringList{"91.25"});
+
+    EXPECT_EQ(second.Quit(), 0) << second.Errors().toStdString();
+    EXPECT_EQ(first.Quit(), 0) << first.Errors().toStdString();
+}
+
+TEST(CatalogueUsers, ItemsOneUserAddsAndDeletesComeAndGoInTheOthersGrid)
+{
+    if (TIBTestDatabase::ServerName().isEmpty())
+        GTEST_SKIP() << "FB_SERVER is not set (scripts/fbserver start)";
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    TServerDatabase database(folder.filePath(QStringLiteral("catalogue.fdb")));
+    TCatalogueProcess first, second;
+    ASSERT_TRUE(first.Start(database.Name(), QStringLiteral("1"), ServerLogin()).startsWith(QStringLiteral("ready")))
+        << first.Errors().toStdString();
+    ASSERT_TRUE(second.Start(database.Name(), QStringLiteral("2"), ServerLogin()).startsWith(QStringLiteral("ready")))
+        << second.Errors().toStdString();
+    ASSERT_EQ(first.Ask(QStringLiteral("group 5")), QStringLiteral("ok rows=3"));
+    ASSERT_EQ(second.Ask(QStringLiteral("group 5")), QStringLiteral("ok rows=3"));
+    ASSERT_EQ(second.Ask(QStringLiteral("goto 503")), QStringLiteral("ok"));
+
+    ASSERT_EQ(first.Ask(QStringLiteral("append")), QStringLiteral("ok state=insert"));
+    ASSERT_EQ(first.Ask(QStringLiteral("set NAME Какао 200 г")), QStringLiteral("ok"));
+    ASSERT_EQ(first.Ask(QStringLiteral("set PRICE 310")), QStringLiteral("ok"));
+    ASSERT_EQ(first.Ask(QStringLiteral("post")), QStringLiteral("ok state=browse"));
+    const auto rowsAre = [](const char* rows) {
+        return [rows](const QString& answer) { return answer == QLatin1String(rows); };
+    };
+    EXPECT_EQ(second.AskUntil(QStringLiteral("rows"), rowsAre("ok 4"), 15000), QStringLiteral("ok 4"));
+    // Read anew, the grid stays on the second user's item, in its group.
+    EXPECT_EQ(second.Ask(QStringLiteral("current")), QStringLiteral("ok 503"));
+    EXPECT_EQ(second.Ask(QStringLiteral("cell 503 NAME")), QStringLiteral("ok Кофе молотый 250 г"));
+
+    ASSERT_EQ(first.Ask(QStringLiteral("goto 501")), QStringLiteral("ok"));
+    ASSERT_EQ(first.Ask(QStringLiteral("delete")), QStringLiteral("ok rows=3"));
+    EXPECT_EQ(second.AskUntil(QStringLiteral("rows"), rowsAre("ok 3"), 15000), QStringLiteral("ok 3"));
+    EXPECT_TRUE(second.Ask(QStringLiteral("cell 501 NAME")).startsWith(QStringLiteral("error")));
+    EXPECT_EQ(second.Ask(QStringLiteral("current")), QStringLiteral("ok 503"));
+    EXPECT_EQ(database.Rows(QStringLiteral("select count(*) from GOODS where SYS$PID = 5")), QStringList{"3"});
 
     EXPECT_EQ(second.Quit(), 0) << second.Errors().toStdString();
     EXPECT_EQ(first.Quit(), 0) << first.Errors().toStdString();
