@@ -96,6 +96,8 @@ TCatalogueForm::TCatalogueForm(TSDatabase& database, TCatalogueUser user, QWidge
     connect(FNoticeTimer, &QTimer::timeout, this, [this] { HandleExceptions([this] { TakeChangeNotices(); }); });
     FNoticeTimer->start();
     resize(900, 540);
+    // The user starts in the grid: its keys and the toolbar's actions work at once.
+    FGrid->setFocus();
     UpdateStatus();
 }
 
@@ -187,6 +189,7 @@ void TCatalogueForm::BuildMenus()
 
     // The grid's own service menu, built for its state each time it opens.
     QMenu* service = menuBar()->addMenu(QStringLiteral("&Сервис"));
+    FServiceMenu = service;
     connect(service, &QMenu::aboutToShow, this, [this, service] {
         HandleExceptions([&] {
             for (QAction* own : service->actions())

@@ -14,6 +14,7 @@
 #include <memory>
 
 class QLabel;
+class QMenu;
 class QTimer;
 class TDBSGridEx;
 class TDBSTreeView;
@@ -37,6 +38,8 @@ public:
     TDBSGridEx* Grid() const { return FGrid; }
     TDBSTreeView* Tree() const { return FTree; }
     const TCatalogueUser& User() const { return FUser; }
+    // The menu bar's "Сервис": the grid's service menu and the calculator.
+    QMenu* ServiceMenu() const { return FServiceMenu; }
 
     // Shows the items of a group in the grid (0: the top level) and selects
     // its node in the tree.
@@ -79,6 +82,7 @@ private:
     QLabel* FCountLabel;
     QLabel* FNoticeLabel;
     QTimer* FNoticeTimer;
+    QMenu* FServiceMenu = nullptr;
     QPointer<TDocumentForm> FDocuments;
     bool FFollowingGrid = false;
     bool FChangesWaiting = false;

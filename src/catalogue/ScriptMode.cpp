@@ -1,6 +1,7 @@
 #include "ScriptMode.h"
 
 #include "DBSGridEx.h"
+#include "DBSTreeView.h"
 #include "DataSet.h"
 #include "DocumentForm.h"
 #include "Exceptions.h"
@@ -12,6 +13,9 @@
 
 #include <QAbstractItemModel>
 #include <QApplication>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
@@ -208,6 +212,38 @@ QString TScriptMode::Command(const QString& verb, const QStringList& words, cons
     if (verb == QLatin1String("current"))
         return QStringLiteral("ok %1").arg(items.IsEmpty() ? 0
                                                            : items.FieldByName(QStringLiteral("SYS$ID"))->AsInteger());
+    if (verb == QLatin1String("service-menu")) {
+        // What the menu bar's "Сервис" offers as it opens.
+        QMenu* menu = FForm.ServiceMenu();
+        emit menu->aboutToShow();
+        QStringList items;
+        for (const QAction* action : menu->actions())
+            if (!action->isSeparator())
+                items << QString(action->text()).remove(QLatin1Char('&'));
+        return QStringLiteral("ok ") + items.join(QStringLiteral(" | "));
+    }
+    if (verb == QLatin1String("key")) {
+        // A key the user presses in the grid (or in its cell editor).
+        const QKeySequence sequence = QKeySequence::fromString(words.value(1));
+        if (sequence.isEmpty())
+            throw Exception(QStringLiteral("unknown key %1").arg(words.value(1)));
+        const QKeyCombination combination = sequence[0];
+        QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : FForm.Grid();
+        QKeyEvent press(QEvent::KeyPress, combination.key(), combination.keyboardModifiers());
+        QKeyEvent release(QEvent::KeyRelease, combination.key(), combination.keyboardModifiers());
+        QApplication::sendEvent(target, &press);
+        QApplication::sendEvent(target, &release);
+        QApplication::processEvents();
+        return QStringLiteral("ok rows=%1 state=%2 marked=%3")
+            .arg(items.RecordCount())
+            .arg(StateName(items.State()))
+            .arg(FForm.ItemsSource()->RecordMarker()->MarkedCount());
+    }
+    if (verb == QLatin1String("tree")) {
+        int32_t id = -1;
+        FForm.Tree()->SelectedID(id);
+        return QStringLiteral("ok %1").arg(id);
+    }
     if (verb == QLatin1String("rows"))
         return QStringLiteral("ok %1").arg(items.RecordCount());
     if (verb == QLatin1String("set")) {

@@ -15,9 +15,12 @@
 //   state                the data set's state: browse, edit, insert
 //   cell ID FIELD        the text the grid shows for an item's field
 //   mark ID              mark an item (the grid's mark key)
+//   key KEYS             a key pressed in the grid, as Qt names it ("Return", "Shift+F3")
+//   tree                 the group the tree has selected
 //   filter FIELD LO HI   show only items whose field lies between LO and HI
 //   answer yes|no|ok|cancel   the answer to the next question
 //   questions            the questions asked so far, " | " between them
+//   service-menu         the items the menu bar's "Сервис" shows, " | " between them
 //   notices              how many change notices of other users were read in
 //   picture-question FILE the next question is shown as a message box over
 //                        the window and saved as a picture before it is answered

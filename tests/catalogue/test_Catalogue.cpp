@@ -98,6 +98,31 @@ TEST_F(CatalogueProgram, EditsAnItemAndShowsItInTheGroupsGrid)
     EXPECT_EQ(Rows(QStringLiteral("select count(*) from SYS$AUDIT where USER_ID = 2")), QStringList{"1"});
 }
 
+TEST_F(CatalogueProgram, TheGridsKeysAndTheMenuBarReachTheFrameworksServices)
+{
+    TCatalogueProcess program;
+    ASSERT_TRUE(program.Start(FDatabase, QStringLiteral("1")).startsWith(QStringLiteral("ready")));
+    ASSERT_EQ(program.Ask(QStringLiteral("group 1")), QStringLiteral("ok rows=4"));
+    ASSERT_EQ(program.Ask(QStringLiteral("goto 4")), QStringLiteral("ok"));
+    // Enter opens the group in the grid, and the tree follows; Escape leaves it.
+    EXPECT_EQ(program.Ask(QStringLiteral("key Return")), QStringLiteral("ok rows=7 state=browse marked=0"));
+    EXPECT_EQ(program.Ask(QStringLiteral("tree")), QStringLiteral("ok 4"));
+    EXPECT_EQ(program.Ask(QStringLiteral("key Shift+F3")), QStringLiteral("ok rows=7 state=browse marked=1"));
+    EXPECT_EQ(program.Ask(QStringLiteral("key Down")), QStringLiteral("ok rows=7 state=browse marked=1"));
+    EXPECT_EQ(program.Ask(QStringLiteral("key Shift+F3")), QStringLiteral("ok rows=7 state=browse marked=2"));
+    EXPECT_EQ(program.Ask(QStringLiteral("key Escape")), QStringLiteral("ok rows=4 state=browse marked=2"));
+    EXPECT_EQ(program.Ask(QStringLiteral("tree")), QStringLiteral("ok 1"));
+
+    // The menu bar's "Сервис" is the grid's service menu, with the calculator.
+    const QString menu = program.Ask(QStringLiteral("service-menu"));
+    for (const char* item : {"Корректировка записи", "Атрибуты записи", "Отметить запись", "Сумма по графе", "Фильтр",
+                             "Групповые корректировки", "Печать формы", "Экспорт в MS Excel", "Калькулятор"})
+        EXPECT_TRUE(menu.contains(QString::fromUtf8(item))) << item << " in " << menu.toStdString();
+    // Built anew each time it opens, never twice over.
+    EXPECT_EQ(program.Ask(QStringLiteral("service-menu")), menu);
+    EXPECT_EQ(program.Quit(), 0);
+}
+
 TEST_F(CatalogueProgram, Screenshots)
 {
     const QString main = qEnvironmentVariable("DEMO_MAIN_SCREENSHOT");
