@@ -195,6 +195,9 @@ QString TScriptMode::Command(const QString& verb, const QStringList& words, cons
     if (verb == QLatin1String("goto")) {
         if (!items.Locate(QStringLiteral("SYS$ID"), Variant(number(1))))
             throw Exception(QStringLiteral("no item %1 in the grid").arg(words.value(1)));
+        // The cell a user clicks: the name, or the column given.
+        if (const TColumnEx* column = FForm.Grid()->ColumnByFieldName(words.value(2, QStringLiteral("NAME"))))
+            FForm.Grid()->SetSelectedIndex(column->Index());
         return QStringLiteral("ok");
     }
     if (verb == QLatin1String("edit")) {
@@ -228,6 +231,12 @@ QString TScriptMode::Command(const QString& verb, const QStringList& words, cons
         if (sequence.isEmpty())
             throw Exception(QStringLiteral("unknown key %1").arg(words.value(1)));
         const QKeyCombination combination = sequence[0];
+        // The user's keys go where the focus is: in the grid unless moved.
+        if (!QApplication::focusWidget()) {
+            FForm.activateWindow();
+            FForm.Grid()->setFocus();
+            QApplication::processEvents();
+        }
         QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : FForm.Grid();
         QKeyEvent press(QEvent::KeyPress, combination.key(), combination.keyboardModifiers());
         QKeyEvent release(QEvent::KeyRelease, combination.key(), combination.keyboardModifiers());

@@ -5,7 +5,7 @@
 // answered as the script said beforehand (answer), else with its Escape
 // answer. The commands:
 //   group ID             show a group's items (0: the top level)
-//   goto ID              move to the item in the grid
+//   goto ID [FIELD]      move to the item in the grid, to its name's cell or the field's
 //   edit | post | cancel start editing the item (under its record lock), post, cancel
 //   append               start a new item in the group shown
 //   delete               delete the item (under its record lock)

@@ -69,18 +69,17 @@ TEST(CatalogueUsers, TheSecondUserMeetsTheLockThenSeesTheFirstUsersChange)
         << second.Errors().toStdString();
     for (TCatalogueProcess* user : {&first, &second}) {
         ASSERT_EQ(user->Ask(QStringLiteral("group 4")), QStringLiteral("ok rows=7"));
-        ASSERT_EQ(user->Ask(QStringLiteral("goto 102")), QStringLiteral("ok"));
+        ASSERT_EQ(user->Ask(QStringLiteral("goto 102 PRICE")), QStringLiteral("ok"));
     }
     ASSERT_EQ(second.Ask(QStringLiteral("cell 102 PRICE")), QStringLiteral("ok 84.90"));
 
-    // The first user edits the item: its record lock is taken.
-    ASSERT_EQ(first.Ask(QStringLiteral("edit")), QStringLiteral("ok state=edit"));
+    // The first user edits the item (F2 in the grid): its record lock is taken.
+    ASSERT_EQ(first.Ask(QStringLiteral("key F2")), QStringLiteral("ok rows=7 state=edit marked=0"));
     ASSERT_EQ(first.Ask(QStringLiteral("set PRICE 91.25")), QStringLiteral("ok"));
 
     // The second asks who holds it: the first user, by number.
     ASSERT_EQ(second.Ask(QStringLiteral("answer yes")), QStringLiteral("ok"));
-    EXPECT_EQ(second.Ask(QStringLiteral("edit")),
-              QStringLiteral("ok aborted Запись блокирована другим пользователем state=browse"));
+    EXPECT_EQ(second.Ask(QStringLiteral("key F2")), QStringLiteral("ok rows=7 state=browse marked=0"));
     const QString told = second.Ask(QStringLiteral("questions"));
     EXPECT_TRUE(told.startsWith(QStringLiteral("ok ") + LockQuestion
                                 + QStringLiteral(" | Запись заблокирована пользователем ")))
@@ -94,15 +93,14 @@ TEST(CatalogueUsers, TheSecondUserMeetsTheLockThenSeesTheFirstUsersChange)
                   QStringLiteral("ok"));
     }
     ASSERT_EQ(second.Ask(QStringLiteral("answer no")), QStringLiteral("ok"));
-    EXPECT_EQ(second.Ask(QStringLiteral("edit")),
-              QStringLiteral("ok aborted Запись блокирована другим пользователем state=browse"));
+    EXPECT_EQ(second.Ask(QStringLiteral("key F2")), QStringLiteral("ok rows=7 state=browse marked=0"));
     const QString askedAgain = second.Ask(QStringLiteral("questions"));
     EXPECT_TRUE(askedAgain.endsWith(QStringLiteral(" | ") + LockQuestion)) << askedAgain.toStdString();
     EXPECT_EQ(second.Ask(QStringLiteral("state")), QStringLiteral("ok browse"));
     EXPECT_EQ(second.Ask(QStringLiteral("cell 102 PRICE")), QStringLiteral("ok 84.90"));
 
-    // The first posts; the second's grid shows the new price by itself.
-    ASSERT_EQ(first.Ask(QStringLiteral("post")), QStringLiteral("ok state=browse"));
+    // The first posts (F5); the second's grid shows the new price by itself.
+    ASSERT_EQ(first.Ask(QStringLiteral("key F5")), QStringLiteral("ok rows=7 state=browse marked=0"));
     EXPECT_EQ(second.AskUntil(
                   QStringLiteral("cell 102 PRICE"),
                   [](const QString& answer) { return answer == QLatin1String("ok 91.25"); }, 15000),
@@ -110,7 +108,7 @@ TEST(CatalogueUsers, TheSecondUserMeetsTheLockThenSeesTheFirstUsersChange)
     EXPECT_EQ(second.Ask(QStringLiteral("notices")), QStringLiteral("ok 1"));
     EXPECT_EQ(second.Ask(QStringLiteral("current")), QStringLiteral("ok 102"));
     // The lock went with the post: the second may edit now.
-    EXPECT_EQ(second.Ask(QStringLiteral("edit")), QStringLiteral("ok state=edit"));
+    EXPECT_EQ(second.Ask(QStringLiteral("key F2")), QStringLiteral("ok rows=7 state=edit marked=0"));
     EXPECT_EQ(second.Ask(QStringLiteral("cancel")), QStringLiteral("ok state=browse"));
 
     // The audit row of the change: the first user's, the old and new price.
