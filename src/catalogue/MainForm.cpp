@@ -334,11 +334,17 @@ void TCatalogueForm::ReadOtherUsersChanges()
     FReadSince = ServerTime();
     const int32_t current = FItems->IsEmpty() ? 0 : FItems->CurrentID();
     if (FStructureChanged) {
-        // Records came or went: the rows are read anew.
+        // Records came or went: the rows are read anew, and the tree (whose
+        // rebuilding must not move the grid) shows the grid's group again.
         FItems->Reload();
         FGroups->Reload();
-        FTree->BuildTree(QStringLiteral("Все товары"));
-        FTree->FullExpand();
+        {
+            FFollowingGrid = true;
+            const auto done = qScopeGuard([this] { FFollowingGrid = false; });
+            FTree->BuildTree(QStringLiteral("Все товары"));
+            FTree->FullExpand();
+        }
+        FollowGridLevel();
     } else {
         FItems->MergeChangesSince(since);
     }

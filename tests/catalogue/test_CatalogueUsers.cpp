@@ -150,6 +150,7 @@ TEST(CatalogueUsers, ItemsOneUserAddsAndDeletesComeAndGoInTheOthersGrid)
     // Read anew, the grid stays on the second user's item, in its group.
     EXPECT_EQ(second.Ask(QStringLiteral("current")), QStringLiteral("ok 503"));
     EXPECT_EQ(second.Ask(QStringLiteral("cell 503 NAME")), QStringLiteral("ok Кофе молотый 250 г"));
+    EXPECT_EQ(second.Ask(QStringLiteral("tree")), QStringLiteral("ok 5"));
 
     ASSERT_EQ(first.Ask(QStringLiteral("goto 501")), QStringLiteral("ok"));
     ASSERT_EQ(first.Ask(QStringLiteral("delete")), QStringLiteral("ok rows=3"));
