@@ -2,7 +2,7 @@
 # (scripts/package). Programs go to bin; what only they load goes to
 # lib/<multiarch>/certsetup; framework.sql to share/certsetup.
 #
-#   bin/certsetup, bin/sdsbrowse, bin/vcert-store
+#   bin/certsetup, bin/sdsbrowse, bin/catalogue, bin/vcert-store
 #   lib/<multiarch>/certsetup/VPKI1.DLL         certsetup's RUNPATH points here
 #   lib/<multiarch>/firebird/3.0/plugins/udr/libfbsession.so
 #                                               where Debian's Firebird looks for UDR modules
@@ -13,9 +13,8 @@ include(GNUInstallDirs)
 set(CERTSETUP_INSTALL_PKGLIBDIR ${CMAKE_INSTALL_LIBDIR}/certsetup)
 set(CERTSETUP_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/certsetup)
 
-# The programs of the package. The demo application joins this list when it
-# is built.
-set(CERTSETUP_PROGRAMS certsetup sdsbrowse vcert-store)
+# The programs of the package.
+set(CERTSETUP_PROGRAMS certsetup sdsbrowse catalogue vcert-store)
 install(TARGETS ${CERTSETUP_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # certsetup loads VPKI1.DLL by its bare name: the loader searches the
@@ -45,8 +44,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Certificate directory setup and the data-
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "certsetup installs the trusted root certificates and CRLs it carries into the\n"
     "certificate store of the VCERT library (VPKI1.DLL, included). sdsbrowse browses\n"
-    "and edits the tables of a Firebird database; the session functions (record\n"
-    "locks, change notices, audit) come as a Firebird UDR module with framework.sql.")
+    "and edits the tables of a Firebird database; catalogue is a goods catalogue for\n"
+    "one user or several at once. The session functions (record locks, change\n"
+    "notices, audit) come as a Firebird UDR module with framework.sql.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

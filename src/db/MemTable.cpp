@@ -760,6 +760,9 @@ void TCustomMemTable::SetRange(const std::vector<Variant>& startValues, const st
     FRangeActive = true;
     RebuildView();
     First();
+    // Other rows are shown, not only another position: the controls read
+    // them again (as a cancelled range has them do).
+    DataEvent(deDataSetChange);
 }
 
 void TCustomMemTable::SetRangeStart() { EditKeyOf(kkRangeStart, true); }

@@ -190,6 +190,19 @@ TEST(DataLinks, ADisabledSourceDeliversNothing)
     EXPECT_EQ(watched.TakeEvents(), QStringList({"State(browse)", "Data(-)"}));
 }
 
+TEST(DataLinks, ARangeSetOrCancelledChangesTheRowsTheLinksShow)
+{
+    auto table = MakeTable({{1, "a", 10}, {2, "b", 20}, {3, "c", 30}});
+    table->AddIndex(QStringLiteral("NAME"), QStringLiteral("NAME"));
+    table->SetIndexName(QStringLiteral("NAME"));
+    TWatchedSource watched(table.get());
+    watched.Link.Take();
+    table->SetRange({"b"}, {"c"});
+    EXPECT_TRUE(watched.Link.Take().endsWith(QStringLiteral("DataSetChanged")));
+    table->CancelRange();
+    EXPECT_TRUE(watched.Link.Take().endsWith(QStringLiteral("DataSetChanged")));
+}
+
 TEST(DataLinks, HidingAFieldIsALayoutChange)
 {
     auto table = MakeTable({{1, "a", 1}});
