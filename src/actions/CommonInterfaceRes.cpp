@@ -262,6 +262,19 @@ void ApplyClassDefaults(TAction& action, const QString& className)
         }
 }
 
+QList<QIcon> CreateActionImageList()
+{
+    int count = 0;
+    for (const TImageName& name : ImageNames)
+        count = std::max(count, name.Index + 1);
+    QList<QIcon> images(count);
+    for (const TImageName& name : ImageNames) {
+        QIcon icon = ThemeIcon(name.ThemeName);
+        images[name.Index] = icon.isNull() ? QApplication::style()->standardIcon(name.Fallback) : icon;
+    }
+    return images;
+}
+
 // Keeps the action states in step with the focused control: rebinds to the
 // data source of the control that gets the focus and updates at once; the
 // data set's changes (state, scrolling, values, marks) update once the
@@ -373,10 +386,9 @@ private:
 
 } // namespace
 
-TI::TI()
+TI::TI() : FImageList(CreateActionImageList())
 {
     setObjectName(QStringLiteral("I"));
-    CreateImageList();
     CreateActions();
     CreatePopupMenu();
     FStateWatch = std::make_unique<TActionStateWatch>(*this);
@@ -390,18 +402,6 @@ TI::~TI()
     // The menu holds items that run the actions: it goes first.
     FSysEditPopupMenu.reset();
     FStateWatch.reset();
-}
-
-void TI::CreateImageList()
-{
-    int count = 0;
-    for (const TImageName& name : ImageNames)
-        count = std::max(count, name.Index + 1);
-    FImageList.resize(count);
-    for (const TImageName& name : ImageNames) {
-        QIcon icon = ThemeIcon(name.ThemeName);
-        FImageList[name.Index] = icon.isNull() ? QApplication::style()->standardIcon(name.Fallback) : icon;
-    }
 }
 
 void TI::CreateActions()

@@ -41,6 +41,10 @@ const QList<TActionEntry>& ActionCatalogue();
 // Sets an action's caption, hint and shortcut to the first catalogue row of
 // its class: what a constructor gives before the module applies its values.
 void ApplyClassDefaults(TAction& action, const QString& className);
+// The pictures the catalogue's image indexes point at, from the Adwaita icon
+// theme (a style's standard icon where the theme lacks one); an index without
+// a picture is a null icon. Needs the application object.
+QList<QIcon> CreateActionImageList();
 
 class TI : public QObject
 {
@@ -79,7 +83,6 @@ public:
     void AttachShortcuts(QWidget* window);
 
 private:
-    void CreateImageList();
     void CreateActions();
     void CreatePopupMenu();
 
