@@ -625,7 +625,8 @@ QStringList Captions(const QMenu& menu)
 {
     QStringList captions;
     for (QAction* action : menu.actions())
-        captions << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        // An item's text may name its key after a tab.
+        captions << (action->isSeparator() ? QStringLiteral("-") : action->text().section(QLatin1Char('\t'), 0, 0));
     return captions;
 }
 
