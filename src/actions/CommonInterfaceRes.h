@@ -64,7 +64,9 @@ public:
     // The widget the popup menu was last opened on.
     QWidget* PopupComponent() const { return FPopupComponent; }
     void SetPopupComponent(QWidget* component) { FPopupComponent = component; }
-    // Opens the popup menu for a text edit.
+    // Opens the popup menu for a text edit. While the module exists, a
+    // right-click in a data-aware edit or a grid's in-place text editor opens
+    // it (unless the edit's form chose another context menu policy).
     void PopupFor(QWidget* edit, const QPoint& globalPos);
     // The popup's copy and paste: the popup component's selected text to the
     // clipboard (nothing when none is selected), and the clipboard's text
@@ -92,6 +94,7 @@ private:
     QPointer<QWidget> FPopupComponent;
     std::unique_ptr<TActionStateWatch> FStateWatch;
     std::unique_ptr<QObject> FGridKeys;
+    std::unique_ptr<QObject> FEditPopups; // the text edits' popup menu on right-click
 };
 
 // The module; null outside its life.
