@@ -8,11 +8,14 @@
 #include "DBSGridEx.h"
 #include "DataSource.h"
 #include "Exceptions.h"
+#include "InplaceEdit.h"
 #include "ServiceActions.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
 #include <QStyle>
@@ -262,6 +265,19 @@ void ApplyClassDefaults(TAction& action, const QString& className)
         }
 }
 
+QList<QIcon> CreateActionImageList()
+{
+    int count = 0;
+    for (const TImageName& name : ImageNames)
+        count = std::max(count, name.Index + 1);
+    QList<QIcon> images(count);
+    for (const TImageName& name : ImageNames) {
+        QIcon icon = ThemeIcon(name.ThemeName);
+        images[name.Index] = icon.isNull() ? QApplication::style()->standardIcon(name.Fallback) : icon;
+    }
+    return images;
+}
+
 // Keeps the action states in step with the focused control: rebinds to the
 // data source of the control that gets the focus and updates at once; the
 // data set's changes (state, scrolling, values, marks) update once the
@@ -371,37 +387,62 @@ private:
     }
 };
 
+// Gives the framework's text edits (the data-aware edits and the grids'
+// in-place text editors) the module's popup menu in place of Qt's own. An
+// edit whose form chose another context menu policy keeps it, and without
+// the module the edits keep Qt's menu.
+class TEditPopups : public QObject
+{
+public:
+    explicit TEditPopups(TI& module) : FModule(module) {}
+
+    // The framework's text edits: what the popup is attached to.
+    static bool IsFrameworkEdit(const QWidget* widget)
+    {
+        if (qobject_cast<const TDBEdit*>(widget))
+            return true;
+        auto* line = qobject_cast<const QLineEdit*>(widget);
+        return line && qobject_cast<const TInplaceEdit*>(line->parentWidget());
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::ContextMenu || !watched->isWidgetType())
+            return false;
+        auto* edit = static_cast<QWidget*>(watched);
+        if (edit->contextMenuPolicy() != Qt::DefaultContextMenu || !IsFrameworkEdit(edit))
+            return false;
+        FModule.PopupFor(edit, static_cast<QContextMenuEvent*>(event)->globalPos());
+        event->accept();
+        return true;
+    }
+
+private:
+    TI& FModule;
+};
+
 } // namespace
 
-TI::TI()
+TI::TI() : FImageList(CreateActionImageList())
 {
     setObjectName(QStringLiteral("I"));
-    CreateImageList();
     CreateActions();
     CreatePopupMenu();
     FStateWatch = std::make_unique<TActionStateWatch>(*this);
     FGridKeys = std::make_unique<TGridKeys>();
     qApp->installEventFilter(FGridKeys.get());
+    FEditPopups = std::make_unique<TEditPopups>(*this);
+    qApp->installEventFilter(FEditPopups.get());
 }
 
 TI::~TI()
 {
     qApp->removeEventFilter(FGridKeys.get());
+    qApp->removeEventFilter(FEditPopups.get());
     // The menu holds items that run the actions: it goes first.
     FSysEditPopupMenu.reset();
     FStateWatch.reset();
-}
-
-void TI::CreateImageList()
-{
-    int count = 0;
-    for (const TImageName& name : ImageNames)
-        count = std::max(count, name.Index + 1);
-    FImageList.resize(count);
-    for (const TImageName& name : ImageNames) {
-        QIcon icon = ThemeIcon(name.ThemeName);
-        FImageList[name.Index] = icon.isNull() ? QApplication::style()->standardIcon(name.Fallback) : icon;
-    }
 }
 
 void TI::CreateActions()

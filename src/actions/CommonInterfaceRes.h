@@ -41,6 +41,10 @@ const QList<TActionEntry>& ActionCatalogue();
 // Sets an action's caption, hint and shortcut to the first catalogue row of
 // its class: what a constructor gives before the module applies its values.
 void ApplyClassDefaults(TAction& action, const QString& className);
+// The pictures the catalogue's image indexes point at, from the Adwaita icon
+// theme (a style's standard icon where the theme lacks one); an index without
+// a picture is a null icon. Needs the application object.
+QList<QIcon> CreateActionImageList();
 
 class TI : public QObject
 {
@@ -60,7 +64,9 @@ public:
     // The widget the popup menu was last opened on.
     QWidget* PopupComponent() const { return FPopupComponent; }
     void SetPopupComponent(QWidget* component) { FPopupComponent = component; }
-    // Opens the popup menu for a text edit.
+    // Opens the popup menu for a text edit. While the module exists, a
+    // right-click in a data-aware edit or a grid's in-place text editor opens
+    // it (unless the edit's form chose another context menu policy).
     void PopupFor(QWidget* edit, const QPoint& globalPos);
     // The popup's copy and paste: the popup component's selected text to the
     // clipboard (nothing when none is selected), and the clipboard's text
@@ -79,7 +85,6 @@ public:
     void AttachShortcuts(QWidget* window);
 
 private:
-    void CreateImageList();
     void CreateActions();
     void CreatePopupMenu();
 
@@ -89,6 +94,7 @@ private:
     QPointer<QWidget> FPopupComponent;
     std::unique_ptr<TActionStateWatch> FStateWatch;
     std::unique_ptr<QObject> FGridKeys;
+    std::unique_ptr<QObject> FEditPopups; // the text edits' popup menu on right-click
 };
 
 // The module; null outside its life.

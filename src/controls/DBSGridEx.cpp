@@ -42,6 +42,16 @@ QSet<const TDBSGridEx*>& LiveGrids()
 
 bool IsEditState(TDataSetState state) { return state == dsEdit || state == dsInsert; }
 
+// A menu item is its action: it shows the picture of the action's image
+// index in the action module's image list, unless the action has its own.
+void ShowActionImage(TAction& action)
+{
+    const QList<QIcon>* images = ActionImageList();
+    const int index = action.ImageIndex();
+    if (images && action.icon().isNull() && index >= 0 && index < images->size())
+        action.setIcon(images->at(index));
+}
+
 // The fields the calculator reads and writes.
 bool IsCalculatorType(TFieldType type)
 {
@@ -972,6 +982,7 @@ void TDBSGridEx::BuildServiceMenu(QMenu& menu)
     auto add = [&](QMenu& target, TAction* action) {
         if (!action)
             return;
+        ShowActionImage(*action);
         target.addAction(action);
         if (&target == &menu)
             items << action;

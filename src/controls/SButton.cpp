@@ -108,7 +108,8 @@ void TSButton::SyncWithAction()
 {
     if (!FAction)
         return;
-    SetText(FAction->text());
+    // The caption alone: an action's text may name its key after a tab.
+    SetText(FAction->text().section(QLatin1Char('\t'), 0, 0));
     setToolTip(FAction->toolTip());
     setEnabled(FAction->isEnabled());
     setVisible(FAction->isVisible());

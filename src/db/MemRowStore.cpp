@@ -259,6 +259,7 @@ void TMemRowStore::SetColumns(const std::vector<TColumn>& columns)
         case ftAutoInc: FViewRead[c] = vrInt32; break;
         case ftLargeint: FViewRead[c] = vrInt64; break;
         case ftFloat:
+        case ftBCD: // held as a double
         case ftDate:
         case ftTime:
         case ftDateTime: FViewRead[c] = vrFloat; break;

@@ -206,6 +206,22 @@ int TCustomMemTable::InternalViewPosition(TRecordId row) const
     return it == FView.end() ? -1 : static_cast<int>(it - FView.begin());
 }
 
+int TCustomMemTable::NumberColumn(const TField& field) const
+{
+    return field.DataSet() == this && IsNumericType(field.DataType()) ? StoreColumn(field) : -1;
+}
+
+double TCustomMemTable::StoredNumber(TMemRowStore::TRowHandle row, int column) const
+{
+    const TValueView view = FStore->View(row, column);
+    switch (view.Kind) {
+    case TValueView::vkInt: return static_cast<double>(view.Int);
+    case TValueView::vkFloat: return view.Float;
+    case TValueView::vkNone: return FStore->Get(row, column).AsDouble(); // a number held otherwise (currency)
+    default: return 0;
+    }
+}
+
 bool TCustomMemTable::InternalRowExists(TRecordId row) const { return FStore->Exists(row); }
 
 void TCustomMemTable::InternalReadRecord(TRecordId row, std::vector<Variant>& record) const

@@ -44,6 +44,29 @@ public:
     // Whether a row is still stored (identifiers are never reused).
     bool RowExists(TRecordId row) const { return InternalRowExists(row); }
 
+    // A walk for totals over the view's rows in order, read in place: the
+    // cursor does not move, no event is raised and no record is filled. For
+    // each row whose identifier `wanted` accepts, `take` gets the field's
+    // stored number as TField::AsFloat reads it (null as 0; 0 for every row
+    // without a field) and answers whether to go on. False, and nothing
+    // walked, for a field that is not a stored number of this table.
+    template <typename Wanted, typename Take>
+    bool WalkViewNumbers(const TField* field, Wanted&& wanted, Take&& take) const
+    {
+        const int column = field ? NumberColumn(*field) : -1;
+        if (field && column < 0)
+            return false;
+        const size_t count = FView.size();
+        for (size_t i = 0; i < count; ++i) {
+            // The rows arrive ahead of the walk, as in a walk of the cursor.
+            TMemRowStore::PrefetchRow(i + 16 < count ? FView[i + 16] : nullptr);
+            const TMemRowStore::TRowHandle row = FView[i];
+            if (wanted(TMemRowStore::IdOf(row)) && !take(column < 0 ? 0.0 : StoredNumber(row, column)))
+                break;
+        }
+        return true;
+    }
+
     // --- Indexes. Definitions stay with the table; the indexes themselves
     // are built when it opens (or at once, when it is open).
     //
@@ -169,6 +192,10 @@ protected:
                        TLocateOptions options) override;
 
     TMemRowStore& Store() const { return *FStore; }
+    // The store column of a stored number of this table; -1 for any other field.
+    int NumberColumn(const TField& field) const;
+    // A row's stored number as TField::AsFloat reads it (null as 0).
+    double StoredNumber(TMemRowStore::TRowHandle row, int column) const;
     // The store column a field's values live in; -1 for fields not stored.
     int StoreColumn(const TField& field) const;
     // The store column a field's values live in; -1 for fields not stored.

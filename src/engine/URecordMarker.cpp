@@ -69,6 +69,12 @@ int TMemRecordMarker::MarkedCount() const
     return FMarked ? static_cast<int>(FMarked->size()) : 0;
 }
 
+std::vector<TRecordId> TMemRecordMarker::MarkedRecords() const
+{
+    DropGone();
+    return FMarked ? std::vector<TRecordId>(FMarked->begin(), FMarked->end()) : std::vector<TRecordId>();
+}
+
 void TMemRecordMarker::DropGone() const
 {
     if (!FMarked)

@@ -14,6 +14,7 @@
 #include <functional>
 #include <optional>
 #include <unordered_set>
+#include <vector>
 
 // The marks of one data source's table. Owned by its TSDataSource; it holds
 // the data source and the table by guarded pointers and forgets its marks
@@ -39,6 +40,9 @@ public:
     // dropped as they are found.
     bool IsEmpty() const;
     int MarkedCount() const;
+    // The marked records that still exist, in no order (for walks that read
+    // rows without moving the cursor).
+    std::vector<TRecordId> MarkedRecords() const;
     // A range was started by ToggleRange and waits for its end.
     bool RangeStarted() const { return !FGroupStart.isEmpty(); }
 

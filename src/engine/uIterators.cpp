@@ -13,6 +13,9 @@
 #include <QLocale>
 #include <QScopeGuard>
 
+#include <algorithm>
+#include <vector>
+
 bool OnlyMarkedGroupOperations = false;
 TGroupAskValue GroupOperationAskValue;
 TGroupProgressFactory GroupOperationProgress;
@@ -118,6 +121,32 @@ std::unique_ptr<TIterator> NewIterator(TSDataSource* source, TField* field, TGro
     return nullptr;
 }
 
+// Marked records as bits over the span of their identifiers: a test per
+// row of a walk costs a bit, not a hash lookup.
+class TMarkBits
+{
+public:
+    explicit TMarkBits(const std::vector<TRecordId>& records)
+    {
+        if (records.empty())
+            return;
+        const auto [lowest, highest] = std::minmax_element(records.begin(), records.end());
+        FFirst = *lowest;
+        FBits.assign(static_cast<size_t>((*highest - FFirst) / 64 + 1), 0);
+        for (const TRecordId record : records)
+            FBits[static_cast<size_t>((record - FFirst) / 64)] |= uint64_t(1) << ((record - FFirst) % 64);
+    }
+    bool Contains(TRecordId record) const
+    {
+        const uint64_t bit = record - FFirst;
+        return record >= FFirst && bit / 64 < FBits.size() && (FBits[static_cast<size_t>(bit / 64)] >> (bit % 64)) & 1;
+    }
+
+private:
+    TRecordId FFirst = 0;
+    std::vector<uint64_t> FBits;
+};
+
 } // namespace
 
 void RunGroupOperation(TSDataSource* source, TField* field, TGroupOperationKind kind)
@@ -173,7 +202,9 @@ void TIterator::EndWalk()
         FDataSet->EnableControls();
     }
     try {
-        if (!FSavedPosition.isEmpty() && FDataSet->BookmarkValid(FSavedPosition))
+        // Finding a bookmark searches the view: not when the cursor stayed.
+        if (!FSavedPosition.isEmpty() && FDataSet->GetBookmark() != FSavedPosition
+            && FDataSet->BookmarkValid(FSavedPosition))
             FDataSet->GotoBookmark(FSavedPosition);
     } catch (const std::exception&) {
         // Not being back where the user was is no reason to fail.
@@ -206,8 +237,10 @@ bool TIterator::ToWalkedRow()
 
 void TIterator::StartProgress()
 {
+    if (!GroupOperationProgress)
+        return;
     const int total = RowsToWalk();
-    if (GroupOperationProgress && total > GroupOperationProgressThreshold)
+    if (total > GroupOperationProgressThreshold)
         FProgress = GroupOperationProgress(ProgressCaption(FKind), total);
 }
 
@@ -295,16 +328,8 @@ void TInfoIterator::Execute()
     if (FKind == goSum && !IsNumeric(FField))
         return;
     StartProgress();
-    for (FDataSet->First(); !FDataSet->Eof(); FDataSet->Next()) {
-        if (!Walked())
-            continue;
-        if (!Advance())
-            break;
-        if (FKind == goSum)
-            FSum += FField->IsNull() ? 0.0 : FField->AsFloat();
-        else
-            ++FCount;
-    }
+    if (!WalkInPlace())
+        WalkByCursor();
     EndWalk();
     if (FStopped)
         InformationBox(QStringLiteral("Операция прервана."));
@@ -312,6 +337,36 @@ void TInfoIterator::Execute()
         ShowSum();
     else
         ShowCount();
+}
+
+bool TInfoIterator::Take(double value)
+{
+    if (!Advance())
+        return false;
+    if (FKind == goSum)
+        FSum += value;
+    else
+        ++FCount;
+    return true;
+}
+
+bool TInfoIterator::WalkInPlace()
+{
+    auto* table = qobject_cast<TCustomMemTable*>(FDataSet);
+    const TMemRecordMarker& marker = *FDataSource->RecordMarker();
+    if (!table || (!FAllRows && marker.DataSet() != table))
+        return false;
+    const TMarkBits marks(FAllRows ? std::vector<TRecordId>() : marker.MarkedRecords());
+    return table->WalkViewNumbers(
+        FKind == goSum ? FField : nullptr, [&](TRecordId row) { return FAllRows || marks.Contains(row); },
+        [this](double value) { return Take(value); });
+}
+
+void TInfoIterator::WalkByCursor()
+{
+    for (FDataSet->First(); !FDataSet->Eof(); FDataSet->Next())
+        if (Walked() && !Take(FKind == goSum && !FField->IsNull() ? FField->AsFloat() : 0.0))
+            break;
 }
 
 void TInfoIterator::ShowSum() const

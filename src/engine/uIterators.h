@@ -157,8 +157,18 @@ class TInfoIterator : public TIterator
 public:
     using TIterator::TIterator;
     void Execute() override;
+    // What the walk added up and counted.
+    double Sum() const { return FSum; }
+    int32_t Count() const { return FCount; }
 
 private:
+    // The walk reads the rows where the in-memory table stores them, the
+    // cursor left alone; another data set, or a column it cannot read so,
+    // is walked by the cursor. Both add up in view order, so their sums agree.
+    bool WalkInPlace();
+    void WalkByCursor();
+    // One walked row's number; false when the user stopped the walk.
+    bool Take(double value);
     void ShowSum() const;
     void ShowCount() const;
 

@@ -144,16 +144,15 @@ void TAction::SetLiveShortCut(bool live)
 
 void TAction::ShowShortCut()
 {
-    if (FLiveShortCut) {
-        setText(FCaption);
-        setShortcut(QKeySequence(ShortCutToKey(FShortCut)));
-        return;
-    }
-    // A menu shows the text after a tab where it would show the shortcut.
-    setShortcut(QKeySequence());
+    const QKeySequence key = FLiveShortCut ? QKeySequence(ShortCutToKey(FShortCut)) : QKeySequence();
+    setShortcut(key);
+    // A menu names a live key as Qt does ("Ctrl+Num++" for the keypad's plus)
+    // unless the text names it after a tab: that is how a key Qt names
+    // otherwise than the system, or a key that is not live, reads as ours.
     const QString keyName = ShortCutToText(FShortCut);
-    setText(keyName.isEmpty() ? FCaption : FCaption + QLatin1Char('\t') + keyName);
-    setIconText(FCaption);
+    const bool ownName = !keyName.isEmpty() && keyName != key.toString(QKeySequence::NativeText);
+    setText(ownName ? FCaption + QLatin1Char('\t') + keyName : FCaption);
+    setIconText(ownName ? FCaption : QString());
 }
 
 bool TAction::Update()

@@ -10,6 +10,7 @@
 #include "uIterators.h"
 
 #include <QClipboard>
+#include <QMenu>
 #include <QSignalSpy>
 
 namespace {
@@ -32,6 +33,15 @@ protected:
         const bool ran = !OnlyMarkedGroupOperations;
         OnlyMarkedGroupOperations = false;
         return ran;
+    }
+    // A right-click through the window, as the platform delivers it: the
+    // press makes the context menu event.
+    static void RightClick(QWidget* widget)
+    {
+        QWidget* window = widget->window();
+        QTest::mouseClick(window->windowHandle(), Qt::RightButton, Qt::NoModifier,
+                          widget->mapTo(window, QPoint(5, widget->height() / 2)));
+        QApplication::processEvents();
     }
     static QString ClipboardText() { return QGuiApplication::clipboard()->text(); }
     static void SetClipboardText(const QString& text) { QGuiApplication::clipboard()->setText(text); }
@@ -309,6 +319,52 @@ TEST_F(ActionTest, ThePopupMenusCopyKeepsTheClipboardWithoutASelectionAndPasteSp
     // The popup's component must be a text edit.
     I()->SetPopupComponent(FGrid);
     EXPECT_THROW(I()->mCopyPopupMenuClick(), Exception);
+}
+
+TEST_F(ActionTest, ARightClickInTheFrameworksTextEditsOpensTheModulesPopupMenu)
+{
+    FGrid->SetSelectedIndex(1);
+    ASSERT_TRUE(FGrid->ShowEditor());
+    auto* inplace = qobject_cast<TInplaceEdit*>(FGrid->InplaceEditor());
+    ASSERT_NE(inplace, nullptr);
+    QLineEdit* gridEditor = inplace->LineEdit();
+    // A data-aware edit whose form gives it a menu of its own keeps it.
+    TDBEdit formsOwn(FForm.get());
+    formsOwn.setContextMenuPolicy(Qt::CustomContextMenu);
+    int ownMenuRequests = 0;
+    QObject::connect(&formsOwn, &QWidget::customContextMenuRequested, [&] { ++ownMenuRequests; });
+    formsOwn.show();
+    QMenu* sysMenu = ServiceActions().SysEditPopupMenu;
+    const struct
+    {
+        const char* Name;
+        QLineEdit* Edit;
+        bool ModulesMenu;
+    } cases[] = {{"grid's editor", gridEditor, true},
+                 {"data-aware edit", FEdit, true},
+                 {"plain line edit: Qt's menu", FLine, false},
+                 {"form's own menu", &formsOwn, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        I()->SetPopupComponent(nullptr);
+        RightClick(c.Edit);
+        QWidget* popup = QApplication::activePopupWidget();
+        EXPECT_EQ(popup && popup == sysMenu, c.ModulesMenu);
+        EXPECT_EQ(I()->PopupComponent(), c.ModulesMenu ? c.Edit : nullptr);
+        if (popup)
+            popup->close();
+        QApplication::processEvents();
+    }
+    EXPECT_EQ(ownMenuRequests, 1);
+
+    // Its items act on the editor it was opened on.
+    gridEditor->deselect();
+    RightClick(gridEditor);
+    ASSERT_EQ(QApplication::activePopupWidget(), sysMenu);
+    sysMenu->findChild<QAction*>(QStringLiteral("SelectAll1"))->trigger();
+    sysMenu->close();
+    EXPECT_EQ(gridEditor->selectedText(), QStringLiteral("Row 1"));
+    FGrid->CancelEditor();
 }
 
 TEST_F(ActionTest, CommandSlotsStayDisabledUntilTheHostGivesThemAHandler)

@@ -404,6 +404,54 @@ TEST_F(GroupOperationsTest, SumGroupsThousandsOfIntegers)
               QStringLiteral("Итого по ПОМЕЧЕННЫМ строкам в графе N  6") + QChar(0x00A0) + QStringLiteral("000"));
 }
 
+TEST_F(GroupOperationsTest, TheSumReadInPlaceAddsWhatAWalkOfTheCursorAdds)
+{
+    // Sums that depend on the order of adding, over rows whose view order (by
+    // name) is not the order they were loaded in; nulls among them.
+    FTestDb.ExecuteScript(
+        QStringLiteral("INSERT INTO ITEM VALUES (7, 0, 'zeta', 1, 0.1, NULL, NULL, NULL);"
+                       "INSERT INTO ITEM VALUES (8, 0, 'eta', 2, 1000000000000.01, NULL, NULL, NULL);"
+                       "INSERT INTO ITEM VALUES (9, 0, 'theta', 3, 0.2, NULL, NULL, NULL);"
+                       "INSERT INTO ITEM VALUES (10, 0, 'iota', 4, -999999999999.7, NULL, NULL, NULL);"
+                       "INSERT INTO ITEM VALUES (11, 0, 'kappa', NULL, 0.3, NULL, NULL, NULL);"
+                       "INSERT INTO ITEM VALUES (12, 0, NULL, 6, NULL, NULL, NULL, NULL);"));
+    OpenItems();
+    Items->SetIndexFieldNames(QStringLiteral("NAME"));
+    Mark({1, 3, 4, 7, 8, 9, 10, 11, 12});
+    TMemRecordMarker& marker = *Source.RecordMarker();
+    // What a walk of the cursor adds, in view order, or in the order of loading.
+    const auto walked = [&](const char* field, bool markedOnly) {
+        double sum = 0;
+        for (Items->First(); !Items->Eof(); Items->Next())
+            if (!markedOnly || marker.IsMarked())
+                sum += Field(field)->IsNull() ? 0.0 : Field(field)->AsFloat();
+        return sum;
+    };
+    double loadOrder = 0;
+    for (int id = 1; id <= 12; ++id) {
+        Go(id);
+        if (marker.IsMarked())
+            loadOrder += Field("PRICE")->AsFloat();
+    }
+    ASSERT_NE(loadOrder, walked("PRICE", true)) << "the rows must tell one order of adding from another";
+
+    for (const bool markedOnly : {true, false}) {
+        if (!markedOnly)
+            marker.Clear();
+        for (const char* field : {"PRICE", "QTY"}) {
+            SCOPED_TRACE(std::string(field) + (markedOnly ? " marked" : " all"));
+            Go(2);
+            TInfoIterator sum(&Source, Field(field), goSum);
+            sum.Execute();
+            TInfoIterator count(&Source, Field(field), goCount);
+            count.Execute();
+            EXPECT_EQ(CurrentId(), 2) << "the cursor stays";
+            EXPECT_EQ(sum.Sum(), walked(field, markedOnly));
+            EXPECT_EQ(count.Count(), markedOnly ? 9 : 12);
+        }
+    }
+}
+
 // ----------------------------------------------------------------- refusals
 
 TEST_F(GroupOperationsTest, RefusalsChangeNothingAndResetTheSwitch)

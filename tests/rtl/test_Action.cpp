@@ -3,8 +3,27 @@
 #include "Exceptions.h"
 
 #include <QKeyEvent>
+#include <QMenu>
+#include <QStyleOptionMenuItem>
 
 #include <gtest/gtest.h>
+
+namespace {
+
+// The key name a menu shows right of an action's caption.
+QString MenuKeyText(QAction& action)
+{
+    struct TMenu : QMenu
+    {
+        using QMenu::initStyleOption;
+    } menu;
+    menu.addAction(&action);
+    QStyleOptionMenuItem option;
+    menu.initStyleOption(&option, &action);
+    return option.text.section(QLatin1Char('\t'), 1);
+}
+
+} // namespace
 
 TEST(ActionShortCut, CodesConvertToKeysAndBack)
 {
@@ -31,6 +50,15 @@ TEST(ActionShortCut, CodesConvertToKeysAndBack)
         EXPECT_EQ(ShortCutToKey(c.code), c.key) << c.code;
         EXPECT_EQ(KeyToShortCut(c.key), c.code) << c.text;
         EXPECT_EQ(ShortCutToText(c.code), QLatin1String(c.text)) << c.code;
+        // A menu shows the same name, whether the key is live or only named.
+        TAction action;
+        action.SetCaption(QStringLiteral("Действие"));
+        action.SetShortCut(c.code);
+        EXPECT_EQ(MenuKeyText(action), QLatin1String(c.text)) << c.code;
+        EXPECT_EQ(action.shortcut(), QKeySequence(c.key)) << c.code;
+        action.SetLiveShortCut(false);
+        EXPECT_EQ(MenuKeyText(action), QLatin1String(c.text)) << c.code;
+        EXPECT_TRUE(action.shortcut().isEmpty()) << c.code;
     }
     EXPECT_EQ(ShortCutToKey(0), QKeyCombination());
     EXPECT_EQ(ShortCutToText(0), QString());
