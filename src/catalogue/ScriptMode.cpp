@@ -6,6 +6,7 @@
 #include "DocumentForm.h"
 #include "Exceptions.h"
 #include "MainForm.h"
+#include "QtDialogs.h"
 #include "SDS.h"
 #include "SDataSource.h"
 #include "URecordMarker.h"
@@ -26,29 +27,12 @@
 
 namespace {
 
-QMessageBox::Icon QtIcon(TMsgIcon icon)
-{
-    switch (icon) {
-    case TMsgIcon::Warning: return QMessageBox::Warning;
-    case TMsgIcon::Stop: return QMessageBox::Critical;
-    case TMsgIcon::Information: return QMessageBox::Information;
-    case TMsgIcon::Question: return QMessageBox::Question;
-    case TMsgIcon::None: break;
-    }
-    return QMessageBox::NoIcon;
-}
-
 // The box as the Qt dialogs show it, drawn over the window with a title bar
 // of its own (the offscreen platform draws no frames), saved as a picture.
 void SaveQuestionPicture(const TMessageRequest& request, QWidget* window, const QString& file)
 {
-    QMessageBox box(QtIcon(request.Icon), request.Caption, request.Text, QMessageBox::NoButton, window);
-    for (TMsgDlgBtn button : MsgDlgButtonOrder)
-        if (request.Buttons.Contains(button)) {
-            QPushButton* added = box.addButton(MsgDlgButtonText(button), QMessageBox::AcceptRole);
-            if (!box.defaultButton())
-                box.setDefaultButton(added);
-        }
+    const TQtMessageBox shown = MakeQtMessageBox(request, window);
+    QMessageBox& box = *shown.Box;
     box.show();
     QApplication::processEvents();
     const QPixmap boxPicture = box.grab();

@@ -43,22 +43,10 @@ class TQtDialogs : public TDialogBackend
 public:
     TModalResult ShowMessageBox(const TMessageRequest& request) override
     {
-        QMessageBox box(QtIcon(request.Icon), request.Caption, request.Text, QMessageBox::NoButton,
-                        QApplication::activeWindow());
-        std::vector<std::pair<QAbstractButton*, TMsgDlgBtn>> buttons;
-        for (TMsgDlgBtn b : MsgDlgButtonOrder) {
-            if (!request.Buttons.Contains(b))
-                continue;
-            QPushButton* button = box.addButton(MsgDlgButtonText(b), QtRole(b));
-            buttons.emplace_back(button, b);
-            if (buttons.size() == 1)
-                box.setDefaultButton(button);
-            if (b == EscapeButton(request.Buttons))
-                box.setEscapeButton(button);
-        }
-        box.exec();
-        for (const auto& [button, b] : buttons)
-            if (box.clickedButton() == button)
+        const TQtMessageBox shown = MakeQtMessageBox(request, QApplication::activeWindow());
+        shown.Box->exec();
+        for (const auto& [button, b] : shown.Buttons)
+            if (shown.Box->clickedButton() == button)
                 return ModalResultOf(b);
         return mrCancel;
     }
@@ -77,5 +65,23 @@ public:
 };
 
 } // namespace
+
+TQtMessageBox MakeQtMessageBox(const TMessageRequest& request, QWidget* parent)
+{
+    TQtMessageBox shown;
+    shown.Box = std::make_unique<QMessageBox>(QtIcon(request.Icon), request.Caption, request.Text,
+                                              QMessageBox::NoButton, parent);
+    for (TMsgDlgBtn b : MsgDlgButtonOrder) {
+        if (!request.Buttons.Contains(b))
+            continue;
+        QPushButton* button = shown.Box->addButton(MsgDlgButtonText(b), QtRole(b));
+        shown.Buttons.emplace_back(button, b);
+        if (shown.Buttons.size() == 1)
+            shown.Box->setDefaultButton(button);
+        if (b == EscapeButton(request.Buttons))
+            shown.Box->setEscapeButton(button);
+    }
+    return shown;
+}
 
 std::unique_ptr<TDialogBackend> MakeQtDialogs() { return std::make_unique<TQtDialogs>(); }
