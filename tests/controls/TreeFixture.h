@@ -5,6 +5,7 @@
 // other's parent).
 #pragma once
 
+#include "DBSTreeView.h"
 #include "Dialogs.h"
 #include "SDSFixture.h"
 #include "SDataSource.h"
@@ -67,6 +68,15 @@ public:
 private:
     QStringList& FTexts;
 };
+
+// The captions under a node of a tree view, in order.
+inline QStringList Captions(TDBSTreeView& tree, const QModelIndex& node)
+{
+    QStringList captions;
+    for (int row = 0; row < tree.model()->rowCount(node); ++row)
+        captions.append(tree.NodeCaption(tree.model()->index(row, 0, node)));
+    return captions;
+}
 
 } // namespace tree_fixture
 

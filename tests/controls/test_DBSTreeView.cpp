@@ -11,19 +11,12 @@
 
 namespace {
 
+using tree_fixture::Captions;
 using tree_fixture::Leaf;
 
 class TreeViewTest : public TTreeFixture
 {
 protected:
-    // The captions under a node, in order.
-    QStringList Captions(TDBSTreeView& tree, const QModelIndex& node)
-    {
-        QStringList captions;
-        for (int row = 0; row < tree.model()->rowCount(node); ++row)
-            captions.append(tree.NodeCaption(tree.model()->index(row, 0, node)));
-        return captions;
-    }
     QModelIndex Child(TDBSTreeView& tree, const QModelIndex& node, const QString& caption)
     {
         for (int row = 0; row < tree.model()->rowCount(node); ++row) {

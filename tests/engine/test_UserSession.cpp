@@ -50,6 +50,17 @@ bool Eventually(const std::function<bool()>& condition, std::chrono::seconds lim
     return true;
 }
 
+// Waits until the session's listener has taken events in; appends them to
+// events and answers whether any arrived.
+bool EventsArrive(TUserSession& session, TMsgEventQueue& events)
+{
+    return Eventually([&] {
+        for (auto& e : session.TakeEvents())
+            events.push_back(std::move(e));
+        return !events.empty();
+    });
+}
+
 // Runs the lock request and returns the abort it ends with (null when it locked).
 std::unique_ptr<EAbort> LockAborts(TUserSession& session, const TRecordID& id, bool prompt)
 {
@@ -418,11 +429,7 @@ TEST_F(UserSessionTest, ListenerQueuesOtherSessionsEventsAndStopsAtOnce)
     session.StartListening(std::chrono::milliseconds(20));
     sender->Session()->PostEvent(10, 0, 0, QStringLiteral("SYS_USER"), Row1, nullptr);
     TMsgEventQueue events;
-    ASSERT_TRUE(Eventually([&] {
-        for (auto& e : session.TakeEvents())
-            events.push_back(std::move(e));
-        return !events.empty();
-    })) << session.ListenerError().toStdString();
+    ASSERT_TRUE(EventsArrive(session, events)) << session.ListenerError().toStdString();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0]->TableName, QStringLiteral("SYS_USER"));
     EXPECT_EQ(events[0]->RecordID, Row1);
@@ -449,11 +456,7 @@ TEST_F(UserSessionTest, AListenerConnectedInUtf8ReceivesEvents)
     ASSERT_TRUE(session.Listening()) << session.ListenerError().toStdString();
     sender->Session()->PostEvent(10, 0, 1, QStringLiteral("ТОВАРЫ"), Row1, nullptr);
     TMsgEventQueue events;
-    ASSERT_TRUE(Eventually([&] {
-        for (auto& e : session.TakeEvents())
-            events.push_back(std::move(e));
-        return !events.empty();
-    })) << session.ListenerError().toStdString();
+    ASSERT_TRUE(EventsArrive(session, events)) << session.ListenerError().toStdString();
     EXPECT_EQ(events[0]->TableName, QStringLiteral("ТОВАРЫ"));
     EXPECT_EQ(events[0]->RecordID, Row1);
 }
@@ -579,11 +582,7 @@ TEST_F(UserSessionTest, ASessionAnswersOnlyItsOwnersAttachments)
     // Boris's own events reach her listener, nothing forged in her name.
     boris->Session()->PostEvent(10, 0, 0, QStringLiteral("GOODS"), Row2, nullptr);
     TMsgEventQueue events;
-    ASSERT_TRUE(Eventually([&] {
-        for (auto& e : hers.TakeEvents())
-            events.push_back(std::move(e));
-        return !events.empty();
-    })) << hers.ListenerError().toStdString();
+    ASSERT_TRUE(EventsArrive(hers, events)) << hers.ListenerError().toStdString();
     QThread::msleep(100);
     for (auto& e : hers.TakeEvents())
         events.push_back(std::move(e));

@@ -13,17 +13,10 @@
 
 namespace {
 
+using tree_fixture::Captions;
+
 class LevelChoiceTest : public TTreeFixture
-{
-protected:
-    QStringList Captions(TDBSTreeView& tree, const QModelIndex& node)
-    {
-        QStringList captions;
-        for (int row = 0; row < tree.model()->rowCount(node); ++row)
-            captions.append(tree.NodeCaption(tree.model()->index(row, 0, node)));
-        return captions;
-    }
-};
+{};
 
 TEST_F(LevelChoiceTest, ShowsOnlyGroupsEveryNodeOpenAndLeavesTheCallersCursorAlone)
 {
