@@ -239,16 +239,8 @@ void TRecordMarkGroupAction::ExecuteTarget(QObject* target)
 void TTougleLevelsAction::ExecuteTarget(QObject* target)
 {
     auto* source = qobject_cast<TSDataSource*>(target);
-    auto* sds = source ? dynamic_cast<TSDS*>(source->DataSet()) : nullptr;
-    if (!sds || !sds->Options().Contains(dsoLevels))
-        return;
-    if (sds->LevelMode() == dslmShowAll) {
-        const int32_t id = sds->CurrentID();
-        sds->SetLevelMode(dslmDefault);
-        sds->OpenLevelOf(id);
-    } else {
-        sds->SetLevelMode(dslmShowAll);
-    }
+    if (auto* sds = source ? dynamic_cast<TSDS*>(source->DataSet()) : nullptr)
+        sds->ToggleLevels();
 }
 
 void TRecordAttributesAction::ExecuteTarget(QObject* target)

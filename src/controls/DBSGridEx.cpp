@@ -513,16 +513,9 @@ bool TDBSGridEx::GroupOperation(int kind)
 void TDBSGridEx::ToggleLevels()
 {
     TSDS* sds = SDS();
-    if (!sds || !sds->Options().Contains(dsoLevels))
-        return;
     const int column = SelectedIndex();
-    if (sds->LevelMode() == dslmShowAll) {
-        const int32_t id = sds->CurrentID();
-        sds->SetLevelMode(dslmDefault);
-        sds->OpenLevelOf(id);
-    } else {
-        sds->SetLevelMode(dslmShowAll);
-    }
+    if (!sds || !sds->ToggleLevels())
+        return;
     SetSelectedIndex(column);
     UpdateLevelRows();
 }

@@ -274,6 +274,10 @@ public:
     // Positions a lookup clone on a record, the level path built from its
     // master's rows.
     bool OpenLevelOf(int32_t id);
+    // Switches a levelled data set between one level and all rows at once;
+    // back from all rows it opens the current record's level. False, and
+    // nothing changed, without dsoLevels.
+    bool ToggleLevels();
     void SetParentID(int32_t id);
     // The current index's fields, without the level prefix.
     void GetIndexFields(QList<TField*>& list) const;

@@ -181,6 +181,20 @@ bool TSDSPrivate::BuildLevelPath(int32_t parentId, TLevelInfos& path, const TGro
     return true;
 }
 
+bool TSDS::ToggleLevels()
+{
+    if (!Options().Contains(dsoLevels))
+        return false;
+    if (LevelMode() == dslmShowAll) {
+        const int32_t id = CurrentID();
+        SetLevelMode(dslmDefault);
+        OpenLevelOf(id);
+    } else {
+        SetLevelMode(dslmShowAll);
+    }
+    return true;
+}
+
 bool TSDS::OpenLevelOf(int32_t id)
 {
     if (!d->FMasterDataset)
