@@ -264,13 +264,6 @@ void TDataSet::EnsureRecord() const
     self->FillRecordBuffer(InternalRowExists(FCurrentRow) ? FCurrentRow : NoRecord);
 }
 
-TValueView TDataSet::ShownFieldView(const TField& field) const
-{
-    if (!FRecordPending || FState != dsBrowse || FDisplayPosition >= 0 || FFilterRow != NoRecord || !field.IsStored())
-        return {};
-    return InternalViewValue(FCurrentRow, field);
-}
-
 void TDataSet::InternalReadRecord(TRecordId row, std::vector<Variant>& record) const
 {
     for (size_t i = 0; i < FFields.FItems.size(); ++i)

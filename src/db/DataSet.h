@@ -365,7 +365,13 @@ private:
     const Variant* ShownFieldValue(const TField& field) const;
     // The shown row's stored value in place, while the record is pending;
     // vkNone otherwise (read ShownFieldValue then).
-    TValueView ShownFieldView(const TField& field) const;
+    TValueView ShownFieldView(const TField& field) const
+    {
+        if (!FRecordPending || FState != dsBrowse || FDisplayPosition >= 0 || FFilterRow != NoRecord
+            || !field.IsStored())
+            return {};
+        return InternalViewValue(FCurrentRow, field);
+    }
     void SetFieldValue(TField& field, const Variant& value);
     Variant GetOldFieldValue(const TField& field) const;
     void AddField(TField* field);

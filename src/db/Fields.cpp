@@ -265,8 +265,6 @@ void TField::SetDataSet(TDataSet* dataSet)
     FDataSet = dataSet;
 }
 
-int TField::Index() const { return FDataSet ? FIndex : -1; }
-
 void TField::SetVisible(bool value)
 {
     if (FVisible == value)

@@ -47,7 +47,7 @@ public:
     virtual void SetSize(int size) { FSize = size; }
     int FieldNo() const { return FFieldNo; } // the definition's number; 0 for calculated fields
     void SetFieldNo(int fieldNo) { FFieldNo = fieldNo; }
-    int Index() const; // in the data set's field list, -1 without one
+    int Index() const { return FDataSet ? FIndex : -1; } // in the data set's field list, -1 without one
 
     bool Required() const { return FRequired; }
     void SetRequired(bool value) { FRequired = value; }

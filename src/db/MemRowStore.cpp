@@ -32,14 +32,6 @@ int FixedSize(const TMemRowStore::TColumn& column)
 }
 
 template <typename T>
-T Load(const std::byte* p)
-{
-    T value;
-    std::memcpy(&value, p, sizeof value);
-    return value;
-}
-
-template <typename T>
 void Store(std::byte* p, T value)
 {
     std::memcpy(p, &value, sizeof value);
@@ -84,7 +76,7 @@ uint32_t GetVarint(const std::byte*& p)
 
 char16_t UnitAt(const std::byte* data, bool wide, uint32_t i)
 {
-    return wide ? Load<char16_t>(data + 2 * i) : char16_t(std::to_integer<uint8_t>(data[i]));
+    return wide ? TMemRowStore::LoadAs<char16_t>(data + 2 * i) : char16_t(std::to_integer<uint8_t>(data[i]));
 }
 
 template <typename T>
@@ -169,7 +161,7 @@ public:
         std::byte*& head = FFree[size];
         if (head) {
             std::byte* block = head;
-            head = Load<std::byte*>(block);
+            head = TMemRowStore::LoadAs<std::byte*>(block);
             return block;
         }
         if (FLeft < size)
@@ -284,16 +276,16 @@ std::byte* TMemRowStore::NewRow(const std::byte* form, size_t length)
 
 void TMemRowStore::FreeRow(std::byte* row)
 {
-    const uint32_t word = Load<uint32_t>(row + SizeOffset);
+    const uint32_t word = TMemRowStore::LoadAs<uint32_t>(row + SizeOffset);
     if (word & MovedOut)
-        std::free(Load<std::byte*>(row + FFixedEnd));
+        std::free(TMemRowStore::LoadAs<std::byte*>(row + FFixedEnd));
     FArena->Free(row, word & ~MovedOut);
 }
 
 const std::byte* TMemRowStore::Tail(TRowHandle row) const
 {
-    if (Load<uint32_t>(row + SizeOffset) & MovedOut)
-        return Load<const std::byte*>(row + FFixedEnd) + 8;
+    if (TMemRowStore::LoadAs<uint32_t>(row + SizeOffset) & MovedOut)
+        return TMemRowStore::LoadAs<const std::byte*>(row + FFixedEnd) + 8;
     return row + FFixedEnd;
 }
 
@@ -301,9 +293,9 @@ void TMemRowStore::Rewrite(std::byte* row, const std::byte* form, size_t length)
 {
     const size_t fixed = static_cast<size_t>(FFixedEnd - FormOffset);
     const size_t tail = length - fixed;
-    const uint32_t word = Load<uint32_t>(row + SizeOffset);
+    const uint32_t word = TMemRowStore::LoadAs<uint32_t>(row + SizeOffset);
     const uint32_t size = word & ~MovedOut;
-    std::byte* moved = (word & MovedOut) ? Load<std::byte*>(row + FFixedEnd) : nullptr;
+    std::byte* moved = (word & MovedOut) ? TMemRowStore::LoadAs<std::byte*>(row + FFixedEnd) : nullptr;
     if (tail <= size - static_cast<size_t>(FFixedEnd)) {
         std::free(moved);
         Store<uint32_t>(row + SizeOffset, size);
@@ -311,7 +303,7 @@ void TMemRowStore::Rewrite(std::byte* row, const std::byte* form, size_t length)
         return;
     }
     // The tail outgrew the block: it moves to one of its own, the row stays.
-    if (!moved || Load<uint32_t>(moved) < tail) {
+    if (!moved || TMemRowStore::LoadAs<uint32_t>(moved) < tail) {
         auto* bigger = static_cast<std::byte*>(std::malloc(8 + tail));
         if (!bigger)
             throw std::bad_alloc();
@@ -441,7 +433,7 @@ void TMemRowStore::Clear()
     for (std::byte* row : FRows) {
         if (!row)
             continue;
-        const uint32_t word = Load<uint32_t>(row + SizeOffset);
+        const uint32_t word = TMemRowStore::LoadAs<uint32_t>(row + SizeOffset);
         if ((word & MovedOut) || (word & ~MovedOut) > TArena::MaxSmall)
             FreeRow(row);
     }
@@ -590,55 +582,19 @@ Variant TMemRowStore::ReadValue(const std::byte* row, int column) const
     }
     const std::byte* at = Fixed(row, column);
     switch (col.Type) {
-    case ftBoolean: return Load<uint8_t>(at) != 0;
+    case ftBoolean: return TMemRowStore::LoadAs<uint8_t>(at) != 0;
     case ftSmallint:
     case ftWord:
     case ftInteger:
-    case ftAutoInc: return Load<int32_t>(at);
-    case ftLargeint: return Load<int64_t>(at);
-    case ftCurrency: return TCurrency{Load<int64_t>(at)};
+    case ftAutoInc: return TMemRowStore::LoadAs<int32_t>(at);
+    case ftLargeint: return TMemRowStore::LoadAs<int64_t>(at);
+    case ftCurrency: return TCurrency{TMemRowStore::LoadAs<int64_t>(at)};
     case ftDate:
     case ftTime:
-    case ftDateTime: return Variant::FromDateTime(Load<double>(at));
+    case ftDateTime: return Variant::FromDateTime(TMemRowStore::LoadAs<double>(at));
     case ftBytes: return QByteArray(reinterpret_cast<const char*>(at), FixedSize(col));
-    default: return Load<double>(at);
+    default: return TMemRowStore::LoadAs<double>(at);
     }
-}
-
-TValueView TMemRowStore::View(TRowHandle row, int column) const
-{
-    TValueView view;
-    const TViewRead read = FViewRead[static_cast<size_t>(column)];
-    if (read == vrNone)
-        return view;
-    if (NullAt(row, column)) {
-        view.Kind = TValueView::vkNull;
-        return view;
-    }
-    const std::byte* at = Fixed(row, column);
-    switch (read) {
-    case vrText: {
-        const TText text = TextAt(row, column);
-        view.Kind = text.Wide ? TValueView::vkUtf16 : TValueView::vkLatin1;
-        view.Data = text.Data;
-        view.Length = text.Units();
-        break;
-    }
-    case vrInt32:
-        view.Kind = TValueView::vkInt;
-        view.Int = Load<int32_t>(at);
-        break;
-    case vrInt64:
-        view.Kind = TValueView::vkInt;
-        view.Int = Load<int64_t>(at);
-        break;
-    case vrFloat:
-        view.Kind = TValueView::vkFloat;
-        view.Float = Load<double>(at);
-        break;
-    case vrNone: break;
-    }
-    return view;
 }
 
 const std::byte* TMemRowStore::Row(uint64_t id) const
@@ -746,15 +702,15 @@ int TMemRowStore::Compare(TRowHandle a, TRowHandle b, int column, bool caseInsen
     const std::byte* x = Fixed(a, column);
     const std::byte* y = Fixed(b, column);
     switch (col.Type) {
-    case ftBoolean: return Sign3(Load<uint8_t>(x), Load<uint8_t>(y));
+    case ftBoolean: return Sign3(TMemRowStore::LoadAs<uint8_t>(x), TMemRowStore::LoadAs<uint8_t>(y));
     case ftSmallint:
     case ftWord:
     case ftInteger:
-    case ftAutoInc: return Sign3(Load<int32_t>(x), Load<int32_t>(y));
+    case ftAutoInc: return Sign3(TMemRowStore::LoadAs<int32_t>(x), TMemRowStore::LoadAs<int32_t>(y));
     case ftLargeint:
-    case ftCurrency: return Sign3(Load<int64_t>(x), Load<int64_t>(y));
+    case ftCurrency: return Sign3(TMemRowStore::LoadAs<int64_t>(x), TMemRowStore::LoadAs<int64_t>(y));
     case ftBytes: return CompareBytes(x, static_cast<size_t>(FixedSize(col)), y, static_cast<size_t>(FixedSize(col)));
-    default: return Sign3(Load<double>(x), Load<double>(y));
+    default: return Sign3(TMemRowStore::LoadAs<double>(x), TMemRowStore::LoadAs<double>(y));
     }
 }
 
@@ -803,18 +759,18 @@ int TMemRowStore::CompareKey(TRowHandle row, int column, const TKey& key, bool c
     }
     const std::byte* x = Fixed(row, column);
     switch (col.Type) {
-    case ftBoolean: return Sign3<int64_t>(Load<uint8_t>(x), key.Int);
+    case ftBoolean: return Sign3<int64_t>(TMemRowStore::LoadAs<uint8_t>(x), key.Int);
     case ftSmallint:
     case ftWord:
     case ftInteger:
-    case ftAutoInc: return Sign3<int64_t>(Load<int32_t>(x), key.Int);
+    case ftAutoInc: return Sign3<int64_t>(TMemRowStore::LoadAs<int32_t>(x), key.Int);
     case ftLargeint:
-    case ftCurrency: return Sign3(Load<int64_t>(x), key.Int);
+    case ftCurrency: return Sign3(TMemRowStore::LoadAs<int64_t>(x), key.Int);
     case ftBytes: {
         const size_t size = static_cast<size_t>(FixedSize(col));
         return CompareBytes(x, size, keyBytes, size);
     }
-    default: return Sign3(Load<double>(x), key.Float);
+    default: return Sign3(TMemRowStore::LoadAs<double>(x), key.Float);
     }
 }
 
@@ -862,14 +818,14 @@ uint64_t TMemRowStore::SortKey(TRowHandle row, int column, bool caseInsensitive)
     }
     const std::byte* at = Fixed(row, column);
     switch (FColumns[static_cast<size_t>(column)].Type) {
-    case ftBoolean: return uint64_t(Load<uint8_t>(at)) + 1;
+    case ftBoolean: return uint64_t(TMemRowStore::LoadAs<uint8_t>(at)) + 1;
     case ftSmallint:
     case ftWord:
     case ftInteger:
-    case ftAutoInc: return NotNullKey(Biased(int64_t(Load<int32_t>(at))));
+    case ftAutoInc: return NotNullKey(Biased(int64_t(TMemRowStore::LoadAs<int32_t>(at))));
     case ftLargeint:
-    case ftCurrency: return NotNullKey(Biased(Load<int64_t>(at)));
-    default: return NotNullKey(Biased(Load<double>(at)));
+    case ftCurrency: return NotNullKey(Biased(TMemRowStore::LoadAs<int64_t>(at)));
+    default: return NotNullKey(Biased(TMemRowStore::LoadAs<double>(at)));
     }
 }
 

@@ -160,13 +160,6 @@ std::vector<Variant> TCustomMemTable::StoreValues(const std::vector<Variant>& va
     return base;
 }
 
-int TCustomMemTable::StoreColumn(const TField& field) const
-{
-    const int index = field.Index();
-    return index >= 0 && static_cast<size_t>(index) < FStoreColumn.size() ? FStoreColumn[static_cast<size_t>(index)]
-                                                                          : -1;
-}
-
 bool TCustomMemTable::CanLoadIntoStore() const
 {
     return !FEnableIndexes && !FAttachedTo && FStore->ListenerCount() == 1 && !Filtered() && SearchFilter().isEmpty();
@@ -178,14 +171,15 @@ int TCustomMemTable::InternalViewCount() const { return static_cast<int>(FView.s
 
 TRecordId TCustomMemTable::InternalViewRow(int position) const
 {
-    if (position < 0 || position >= InternalViewCount())
+    const int count = static_cast<int>(FView.size());
+    if (position < 0 || position >= count)
         return NoRecord;
     // A walk through the view asks for the rows it will read next, as far
     // ahead as a row takes to arrive.
     const int step = position >= FLastViewPosition ? 1 : -1;
     FLastViewPosition = position;
     const int ahead = position + step * 16;
-    FStore->PrefetchRow(ahead >= 0 && ahead < InternalViewCount() ? FView[static_cast<size_t>(ahead)] : nullptr);
+    FStore->PrefetchRow(ahead >= 0 && ahead < count ? FView[static_cast<size_t>(ahead)] : nullptr);
     // The row is read next (InternalReadRecord): its address is kept.
     FShownRow = FView[static_cast<size_t>(position)];
     FShownId = TMemRowStore::IdOf(FShownRow);

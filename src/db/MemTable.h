@@ -197,7 +197,12 @@ protected:
     // A row's stored number as TField::AsFloat reads it (null as 0).
     double StoredNumber(TMemRowStore::TRowHandle row, int column) const;
     // The store column a field's values live in; -1 for fields not stored.
-    int StoreColumn(const TField& field) const;
+    int StoreColumn(const TField& field) const
+    {
+        const int index = field.Index();
+        return index >= 0 && static_cast<size_t>(index) < FStoreColumn.size() ? FStoreColumn[static_cast<size_t>(index)]
+                                                                              : -1;
+    }
     // The store column a field's values live in; -1 for fields not stored.
     // Whether a bulk load may write rows straight into the store (values by
     // StoreColumn) and make the view once at the end: the indexes are off
