@@ -225,14 +225,16 @@ void TMemRowStore::SetColumns(const std::vector<TColumn>& columns)
     Clear();
     FColumns = columns;
     FOffsets.assign(columns.size(), 0);
-    FInTail.assign(columns.size(), false);
+    FInTail.assign(columns.size(), 0);
+    FTailColumns.clear();
     FNullBytes = (static_cast<int>(columns.size()) + 7) / 8;
     int offset = FormOffset + FNullBytes;
     int tail = 0;
     for (size_t c = 0; c < columns.size(); ++c) {
         if (IsTailType(columns[c].Type)) {
-            FInTail[c] = true;
+            FInTail[c] = 1;
             FOffsets[c] = tail++;
+            FTailColumns.push_back(static_cast<int>(c));
         } else {
             FOffsets[c] = offset;
             offset += FixedSize(columns[c]);
@@ -544,14 +546,12 @@ TMemRowStore::TText TMemRowStore::TextAt(TRowHandle row, int column) const
 {
     // Skips the tail values before this one; null ones take no room.
     const std::byte* p = Tail(row);
-    for (int c = 0;; ++c) {
-        if (!FInTail[static_cast<size_t>(c)] || NullAt(row, c))
-            continue;
-        const uint32_t header = GetVarint(p);
-        if (c == column)
-            return {p, header >> 1, (header & 1) != 0};
-        p += header >> 1;
-    }
+    const int rank = FOffsets[static_cast<size_t>(column)];
+    for (int i = 0; i < rank; ++i)
+        if (const int c = FTailColumns[static_cast<size_t>(i)]; !NullAt(row, c))
+            p += GetVarint(p) >> 1;
+    const uint32_t header = GetVarint(p);
+    return {p, header >> 1, (header & 1) != 0};
 }
 
 TMemRowStore::TText TMemRowStore::TextOf(const QString& text)

@@ -264,8 +264,9 @@ private:
     static uint64_t TextPrefix(const TText& text, bool caseInsensitive);
 
     std::vector<TColumn> FColumns;
-    std::vector<int> FOffsets; // in the row for fixed columns, place among the tail's for the others
-    std::vector<bool> FInTail;
+    std::vector<int> FOffsets;     // in the row for fixed columns, place among the tail's for the others
+    std::vector<uint8_t> FInTail;  // a byte each: read on every value of a walk
+    std::vector<int> FTailColumns; // the tail's columns in their order
     // How View reads each column: decided once, not per value.
     enum TViewRead : uint8_t { vrNone, vrText, vrInt32, vrInt64, vrFloat };
     std::vector<TViewRead> FViewRead;
