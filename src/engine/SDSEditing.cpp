@@ -535,10 +535,10 @@ bool TSDSPrivate::LoadRowReadUnderLock()
 {
     TIBSQL& sql = *FLockedReadSQL;
     const auto close = qScopeGuard([&] { CloseQuietly(sql); });
-    FReadUnderLock.clear();
+    const QByteArray address = std::exchange(FReadUnderLock, QByteArray());
     if (sql.Eof())
         return false;
-    return LoadReadRow(sql, q->RowAddress());
+    return LoadReadRow(sql, address);
 }
 
 void TSDSPrivate::ReleaseEditLock() noexcept
@@ -676,6 +676,7 @@ void TSDS::DoAfterEdit()
     if (d->FOptions.Contains(dsoRefreshBeforeEdit)) {
         if (d->WritesToServer())
             d->CheckedRowAddress();
+        // The row the lock came with, unless the edit is of another one.
         const bool readUnderLock = !d->FReadUnderLock.isEmpty() && d->FReadUnderLock == RowAddress();
         if (!(readUnderLock ? d->LoadRowReadUnderLock() : RefreshRecord())) {
             Cancel();
