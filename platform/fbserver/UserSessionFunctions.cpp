@@ -187,7 +187,9 @@ bool AttachmentAlive(TStatus* status, IExternalContext* context, int64_t attachm
 // Holders found alive, believed so for a while: a monitoring snapshot on
 // every conflict was most of the server's work when many clients contend
 // for few records. A holder deleted from the monitoring tables therefore
-// loses its locks within Belief, not at the very next conflict.
+// loses its locks within Belief, not at the very next conflict. A holder's
+// own calls (TCallerAlive) show it alive as well: an attachment that has
+// gone calls nothing, so one that called within Belief needs no snapshot.
 class TAliveHolders
 {
 public:
@@ -223,6 +225,26 @@ private:
     static constexpr size_t PruneAbove = 1024;
     std::mutex FMutex;
     std::map<std::pair<std::string, int64_t>, Clock::time_point> FSeen;
+};
+
+// The calling attachment, alive as it calls: each call of the session
+// functions marks it so (see TAliveHolders). Kept by a function's instance,
+// which serves one attachment.
+class TCallerAlive
+{
+public:
+    void Mark(TStatus* status, IExternalContext* context)
+    {
+        if (FAttachmentId == 0) {
+            FDatabase = DatabaseOf(context);
+            FAttachmentId = AttachmentIdOf(status, context);
+        }
+        TAliveHolders::Instance().Seen(FDatabase, FAttachmentId);
+    }
+
+private:
+    std::string FDatabase;
+    int64_t FAttachmentId = 0;
 };
 
 // Drops the sessions of an attachment that has gone; true when it had.
@@ -342,8 +364,11 @@ FB_UDR_BEGIN_FUNCTION(lock_record)
     FB_UDR_MESSAGE(InMessage, (FB_INTEGER, hs)(FB_INTL_CHAR(8, CharsetOctets), rn));
     FB_UDR_MESSAGE(OutMessage, (FB_INTEGER, result));
 
+    TCallerAlive FCaller;
+
     FB_UDR_EXECUTE_FUNCTION
     {
+        FCaller.Mark(status, context);
         out->resultNull = FB_FALSE;
         if (in->hsNull || in->rnNull) {
             out->result = in->hsNull ? SessionProtocol::UnknownSession : SessionProtocol::NoRecord;
@@ -377,8 +402,11 @@ FB_UDR_BEGIN_FUNCTION(unlock_record)
     FB_UDR_MESSAGE(InMessage, (FB_INTEGER, hs)(FB_INTL_CHAR(8, CharsetOctets), rn));
     FB_UDR_MESSAGE(OutMessage, (FB_INTEGER, result));
 
+    TCallerAlive FCaller;
+
     FB_UDR_EXECUTE_FUNCTION
     {
+        FCaller.Mark(status, context);
         out->resultNull = FB_FALSE;
         out->result = !in->hsNull && !in->rnNull && Reporting(status, [&] {
             return TRegistry::Instance().Unlock(DatabaseOf(context), UserOf(context), in->hs, RecordOf(in->rn.str));
@@ -437,8 +465,11 @@ FB_UDR_BEGIN_FUNCTION(post_event)
                        FB_INTL_VARCHAR(63 * 4, CharsetUtf8), tableName)(FB_INTL_VARCHAR(16 * 4, CharsetUtf8), record));
     FB_UDR_MESSAGE(OutMessage, (FB_INTEGER, result));
 
+    TCallerAlive FCaller;
+
     FB_UDR_EXECUTE_FUNCTION
     {
+        FCaller.Mark(status, context);
         out->resultNull = FB_FALSE;
         if (in->hsNull) {
             out->result = SessionProtocol::UnknownSession;
@@ -536,8 +567,11 @@ FB_UDR_BEGIN_FUNCTION(write_audit)
         return FInsert;
     }
 
+    TCallerAlive FCaller;
+
     FB_UDR_EXECUTE_FUNCTION
     {
+        FCaller.Mark(status, context);
         if (!FRow)
             FRow = std::make_unique<Row>(status, master);
         Row& row = *FRow;

@@ -379,14 +379,6 @@ bool TSDSPrivate::LeafGroupHasChildren()
 
 // ----------------------------------------------------------------- locks
 
-void TSDSPrivate::LockForEdit(const QByteArray& address)
-{
-    TSDatabase* database = SessionDatabase();
-    database->Session()->LockRecord(SessionRecordID(address), true);
-    FLockDatabase = database;
-    FLockedAddress = address;
-}
-
 namespace {
 
 // An unlock that fails changes nothing for the caller: the lock ends with
@@ -400,6 +392,154 @@ void UnlockQuietly(TSDatabase& database, const QByteArray& address) noexcept
 }
 
 } // namespace
+
+void TSDSPrivate::LockForEdit(const QByteArray& address)
+{
+    TSDatabase* database = SessionDatabase();
+    database->Session()->LockRecord(SessionRecordID(address), true);
+    FLockDatabase = database;
+    FLockedAddress = address;
+}
+
+namespace {
+
+const QString LockResultColumn = QStringLiteral("SYS$LOCK_RESULT");
+
+QString QuotedName(QString name)
+{
+    name.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + name + QLatin1Char('"');
+}
+
+} // namespace
+
+// The lock function first, then the row by its address, in one block: the
+// row is read only once the lock is this session's, and a holder before us
+// unlocks only after its commit, so in a read-committed transaction the row
+// read is the latest committed version. A lock refused answers one row with
+// the lock function's result alone; a row gone answers none. Each column is
+// declared as its column is, from the prepared re-read; empty when the
+// re-read is not one of the table's own columns by address.
+QString TSDSPrivate::LockedReadText()
+{
+    TIBSQL& refresh = *FRefreshSQL;
+    if (!FCommandText.isEmpty() || FRelationIsView || FTableName.isEmpty())
+        return {};
+    if (!refresh.Prepared())
+        refresh.Prepare();
+    QStringList returns{LockResultColumn + QStringLiteral(" integer")}, columns, targets;
+    for (int i = 0; i < refresh.FieldCount(); ++i) {
+        const TIBXSQLVAR& column = refresh.Fields(i);
+        if (IsDbKey(column.Name())) {
+            returns << QuotedName(column.Name()) + QStringLiteral(" char(%1) character set octets").arg(FDbKeyLength);
+            columns << QStringLiteral("SYS$ROW.RDB$DB_KEY");
+        } else {
+            if (column.RelationName().isEmpty() || column.SqlName().isEmpty())
+                return {};
+            returns << QuotedName(column.Name()) + QStringLiteral(" type of column ")
+                           + QuotedName(column.RelationName()) + QLatin1Char('.') + QuotedName(column.SqlName());
+            columns << QStringLiteral("SYS$ROW.") + QuotedName(column.SqlName());
+        }
+        targets << QLatin1Char(':') + QuotedName(column.Name());
+    }
+    return QStringLiteral(
+               "execute block (SYS$LOCK_SESSION integer = ?, SYS$LOCK_RECORD char(8) character set octets = ?,"
+               " SYS$LOCK_ADDRESS char(%1) character set octets = ?)\n")
+               .arg(FDbKeyLength)
+           + QStringLiteral("returns (") + returns.join(QStringLiteral(", ")) + QStringLiteral(")\nas\nbegin\n  ")
+           + LockResultColumn + QStringLiteral(" = f_LockRecord(:SYS$LOCK_SESSION, :SYS$LOCK_RECORD);\n  if (")
+           + LockResultColumn + QStringLiteral(" <> 0) then\n  begin\n    suspend;\n    exit;\n  end\n")
+           + QStringLiteral("  for select ") + columns.join(QStringLiteral(", ")) + QStringLiteral(" from ")
+           + FTableName + QStringLiteral(" SYS$ROW where SYS$ROW.RDB$DB_KEY = :SYS$LOCK_ADDRESS\n    into ")
+           + targets.join(QStringLiteral(", ")) + QStringLiteral(" do\n    suspend;\nend");
+}
+
+// The statement of LockAndReadForEdit, prepared in the transaction the
+// re-read runs in; null when the re-read has another form or the block
+// cannot be prepared (the lock and the re-read then go as two calls).
+TIBSQL* TSDSPrivate::LockedReadStatement()
+{
+    const QString refreshText = FRefreshSQL->SQL().Text();
+    if (!FLockedReadSQL || refreshText != FLockedReadFor) {
+        FLockedReadSQL = std::make_unique<TIBSQL>();
+        FLockedReadSQL->SetParamCheck(false); // the block's variables are not parameters
+        FLockedReadFor = refreshText;
+        FLockedReadUnusable = false;
+    }
+    if (FLockedReadUnusable)
+        return nullptr;
+    TIBTransaction* transaction = FRefreshSQL->Transaction();
+    if (!transaction || !transaction->InTransaction())
+        transaction = FSelectSQL->Transaction();
+    if (!transaction->InTransaction())
+        transaction->StartTransaction();
+    TIBSQL& sql = *FLockedReadSQL;
+    if (sql.Database() != FRefreshSQL->Database())
+        sql.SetDatabase(FRefreshSQL->Database());
+    sql.SetTransaction(transaction);
+    if (sql.Prepared())
+        return &sql;
+    try {
+        if (sql.SQL().Text().isEmpty()) {
+            TIBTransaction* refreshOwn = FRefreshSQL->Transaction();
+            FRefreshSQL->SetTransaction(transaction);
+            const auto restore = qScopeGuard([&] { FRefreshSQL->SetTransaction(refreshOwn); });
+            sql.SQL().SetText(LockedReadText());
+        }
+        if (!sql.SQL().Text().isEmpty())
+            sql.Prepare();
+    } catch (const EIBInterBaseError& error) {
+        if (dynamic_cast<const EIBConnectionLost*>(&error))
+            throw;
+    }
+    FLockedReadUnusable = !sql.Prepared();
+    return FLockedReadUnusable ? nullptr : &sql;
+}
+
+bool TSDSPrivate::LockAndReadForEdit(const QByteArray& address)
+{
+    TIBSQL* statement = LockedReadStatement();
+    if (!statement)
+        return false;
+    TIBSQL& sql = *statement;
+    TSDatabase* database = SessionDatabase();
+    TUserSession& session = *database->Session();
+    const TRecordID id = SessionRecordID(address);
+    sql.Params(0).SetAsInteger(session.SessionHandle());
+    sql.Params(1).SetAsBytes(QByteArray(reinterpret_cast<const char*>(id.data()), static_cast<qsizetype>(id.size())));
+    sql.Params(2).SetAsBytes(address);
+    try {
+        sql.ExecSingleton();
+    } catch (...) {
+        // Whether the lock was taken is not known: none is kept.
+        CloseQuietly(sql);
+        UnlockQuietly(*database, address);
+        throw;
+    }
+    if (!sql.Eof()) {
+        const int32_t result = sql.Fields(0).AsInteger();
+        if (result != SessionProtocol::Ok) {
+            CloseQuietly(sql);
+            session.CheckLockResult(result, id, true);
+        }
+    }
+    FLockDatabase = database;
+    FLockedAddress = address;
+    FReadUnderLock = address;
+    return true;
+}
+
+// The row LockAndReadForEdit read goes into the fields; false when the
+// row was gone.
+bool TSDSPrivate::LoadRowReadUnderLock()
+{
+    TIBSQL& sql = *FLockedReadSQL;
+    const auto close = qScopeGuard([&] { CloseQuietly(sql); });
+    const QByteArray address = std::exchange(FReadUnderLock, QByteArray());
+    if (sql.Eof())
+        return false;
+    return LoadReadRow(sql, address);
+}
 
 void TSDSPrivate::ReleaseEditLock() noexcept
 {
@@ -440,11 +580,17 @@ void TSDSPrivate::FinishWrite(TWriteOperation operation, const QByteArray& rowAd
                                             source->TableName(), SessionRecordID(rowAddress), source);
 }
 
+bool TSDSPrivate::AuditsInWrite() const
+{
+    const TSDatabase* database = SessionDatabase();
+    return database && database->Session()->SessionHandle() >= 0 && database->AuditEnabled();
+}
+
 void TSDSPrivate::AuditInWrite(TIBSQL& write, const QString& text)
 {
-    TSDatabase* database = SessionDatabase();
-    if (!database || database->Session()->SessionHandle() < 0 || !database->AuditEnabled())
+    if (!AuditsInWrite())
         return;
+    TSDatabase* database = SessionDatabase();
     if (!FAuditSQL) {
         FAuditSQL = std::make_unique<TIBSQL>();
         FAuditSQL->SQL().SetText(QStringLiteral("select F_WRITEAUDITMSG(:hs, :message) from rdb$database"));
@@ -459,6 +605,37 @@ void TSDSPrivate::AuditInWrite(TIBSQL& write, const QString& text)
     sql.Params(0).SetAsInteger(database->Session()->SessionHandle());
     sql.Params(1).SetAsString(text);
     sql.ExecSingleton();
+}
+
+// The update by the row address with its audit row in one statement: the
+// audit function is what the update returns, so it runs only for a row
+// written, in the write's transaction, and a null result says that none was.
+void TSDSPrivate::ExecuteAuditedUpdate(const QString& text)
+{
+    TIBSQL& update = *FUpdateSQL;
+    const QString updateText = update.SQL().Text();
+    if (!FAuditedUpdateSQL || FAuditedUpdateFor != updateText) {
+        FAuditedUpdateSQL = std::make_unique<TIBSQL>();
+        FAuditedUpdateSQL->SQL().SetText(updateText + QStringLiteral(" returning F_WRITEAUDITMSG(?, ?)"));
+        FAuditedUpdateFor = updateText;
+    }
+    TIBSQL& sql = *FAuditedUpdateSQL;
+    if (sql.Database() != update.Database())
+        sql.SetDatabase(update.Database());
+    sql.SetTransaction(update.Transaction());
+    StartTransactionOf(sql);
+    if (!sql.Prepared())
+        sql.Prepare();
+    BindFieldParams(sql, 2); // the last two are the audit's
+    const int count = sql.ParamCount();
+    sql.Params(count - 2).SetAsInteger(SessionDatabase()->Session()->SessionHandle());
+    sql.Params(count - 1).SetAsString(text);
+    sql.ExecQuery();
+    const bool written = !sql.Eof() && !sql.Fields(0).IsNull();
+    sql.Close();
+    // No row written is no success: the record is gone.
+    if (!written)
+        throw Exception(RecordGoneText);
 }
 
 void TSDS::DoBeforeClose()
@@ -478,9 +655,16 @@ void TSDS::DoBeforeEdit()
     if (!d->WritesToServer())
         return;
     d->CheckMasterInBrowse();
+    d->FReadUnderLock.clear();
     if (d->FOptions.Contains(dsoPessimisticLock) && d->SessionDatabase()) {
         const QByteArray address = d->CheckedRowAddress();
-        if (!IsZeroAddress(address))
+        if (IsZeroAddress(address))
+            return;
+        // The re-read before the edit goes with the lock when it can.
+        const bool readWithLock = d->FOptions.Contains(dsoRefreshBeforeEdit)
+                                  && d->SessionDatabase()->Session()->SessionHandle() >= 0
+                                  && d->LockAndReadForEdit(address);
+        if (!readWithLock)
             d->LockForEdit(address);
     }
 }
@@ -492,7 +676,9 @@ void TSDS::DoAfterEdit()
     if (d->FOptions.Contains(dsoRefreshBeforeEdit)) {
         if (d->WritesToServer())
             d->CheckedRowAddress();
-        if (!RefreshRecord()) {
+        // The row the lock came with, unless the edit is of another one.
+        const bool readUnderLock = !d->FReadUnderLock.isEmpty() && d->FReadUnderLock == RowAddress();
+        if (!(readUnderLock ? d->LoadRowReadUnderLock() : RefreshRecord())) {
             Cancel();
             throw Exception(RecordGoneText);
         }
@@ -717,13 +903,15 @@ void TSDSPrivate::CloseWriteStatements() noexcept
 {
     for (TIBSQL* sql : WritingStatements())
         CloseQuietly(*sql);
+    if (FAuditedUpdateSQL)
+        CloseQuietly(*FAuditedUpdateSQL);
     CloseQuietly(*FRefreshSQL);
     CloseQuietly(*FRefreshByKeySQL);
 }
 
-void TSDSPrivate::BindFieldParams(TIBSQL& sql)
+void TSDSPrivate::BindFieldParams(TIBSQL& sql, int trailing)
 {
-    for (int i = 0; i < sql.ParamCount(); ++i) {
+    for (int i = 0; i < sql.ParamCount() - trailing; ++i) {
         TIBXSQLVAR& param = sql.Params(i);
         const QString name = param.Name();
         if (IsDbKey(name)) {
@@ -786,6 +974,12 @@ void TSDS::UpdateToServer()
         auditText = BuildAuditText(woUpdate); // while the old values are at hand
     d->WriteToServer(woUpdate, [this, &auditText] {
         const bool known = !IsZeroAddress(d->CheckedRowAddress());
+        if (known && !auditText.isEmpty() && !d->FRelationIsView && d->AuditsInWrite()) {
+            d->ExecuteAuditedUpdate(auditText);
+            if (d->FOptions.Contains(dsoRefreshAfterEdit))
+                RefreshRecord();
+            return;
+        }
         TIBSQL& sql = known ? *d->FUpdateSQL : *d->FUpdateByKeySQL;
         d->ExecuteWrite(sql);
         // No row written is no success: the record is gone, or its condition
@@ -839,24 +1033,31 @@ bool TSDS::RefreshRecord()
     else
         d->BindFieldParams(sql);
 
-    const TQuietFields quiet(*this);
-    const bool autoCalc = AutoCalcFields();
-    const auto restoreCalc = qScopeGuard([&] { SetAutoCalcFields(autoCalc); });
     ReadRefreshRow(sql, known);
     if (sql.Eof())
         return false;
-    SetAutoCalcFields(false);
+    return d->LoadReadRow(sql, known ? address : QByteArray());
+}
+
+// The fields take the row's values; a row of a view (its address is not the
+// one read by) is left as it is.
+bool TSDSPrivate::LoadReadRow(const TIBSQL& sql, const QByteArray& readByAddress)
+{
+    const TQuietFields quiet(*q);
+    const bool autoCalc = q->AutoCalcFields();
+    const auto restoreCalc = qScopeGuard([&] { q->SetAutoCalcFields(autoCalc); });
+    q->SetAutoCalcFields(false);
     const TIBXSQLVAR* rowAddress = sql.FindField(SDSNames::DbKey);
-    if (known && rowAddress && rowAddress->AsBytes() != address)
+    if (!readByAddress.isEmpty() && rowAddress && rowAddress->AsBytes() != readByAddress)
         return true; // a view's row: its address is its own
 
     std::vector<TField*> targets;
-    for (TField* field : Fields()) {
-        const bool serverLookup = d->IsServerLookup(field);
+    for (TField* field : q->Fields()) {
+        const bool serverLookup = IsServerLookup(field);
         if (field->FieldKind() != fkData && !serverLookup)
             continue;
         if (!IsDbKey(field->FieldName()) && field->ProviderFlags() == 0
-            && !(d->FOptions.Contains(dsoCalcLookupOnServer) && sql.FindField(field->FieldName())))
+            && !(FOptions.Contains(dsoCalcLookupOnServer) && sql.FindField(field->FieldName())))
             continue;
         targets.push_back(field);
     }
@@ -866,14 +1067,14 @@ bool TSDS::RefreshRecord()
         if (!column)
             IBClientError(IBMessages::FieldNotFound, field.FieldName());
         if (i + 1 == targets.size())
-            SetAutoCalcFields(autoCalc); // calculated fields once, with the last value
+            q->SetAutoCalcFields(autoCalc); // calculated fields once, with the last value
         field.SetReadOnly(false);
         field.SetValue(ColumnForField(*column, field));
     }
-    if (!OnRecordLoaded)
+    if (!q->OnRecordLoaded)
         return true;
-    OnRecordLoaded(this);
-    return State() == dsEdit || State() == dsInsert;
+    q->OnRecordLoaded(q);
+    return q->State() == dsEdit || q->State() == dsInsert;
 }
 
 // ----------------------------------------------------------- defaults

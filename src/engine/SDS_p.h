@@ -156,6 +156,20 @@ public:
     void CheckMasterInBrowse();
     void CheckMasterForInsert();
     void LockForEdit(const QByteArray& address);
+    // Locks the record and reads its row in one call to the server; false
+    // when that cannot be done here (then nothing is locked). Raises as
+    // LockForEdit does. The row waits in FLockedReadSQL for
+    // LoadRowReadUnderLock.
+    bool LockAndReadForEdit(const QByteArray& address);
+    bool LoadRowReadUnderLock();
+    // Whether the last edit's lock and re-read, and the last audited update
+    // with its audit, each went as one statement.
+    bool LockedReadPrepared() const { return FLockedReadSQL && FLockedReadSQL->Prepared(); }
+    bool AuditedUpdatePrepared() const { return FAuditedUpdateSQL && FAuditedUpdateSQL->Prepared(); }
+    QString LockedReadText();
+    TIBSQL* LockedReadStatement();
+    // The fields take a re-read row (by its address, when one is given).
+    bool LoadReadRow(const TIBSQL& sql, const QByteArray& readByAddress);
     void ReleaseEditLock() noexcept;
     void FinishEditLock() noexcept;
     // After a committed write: the lock goes (when locking) and the change
@@ -164,6 +178,9 @@ public:
     // Writes the audit text in the write statement's transaction: the row
     // commits with the change, and a change rolled back takes it along.
     void AuditInWrite(TIBSQL& write, const QString& text);
+    // Whether a write's audit goes to the server (a session, audit enabled).
+    bool AuditsInWrite() const;
+    void ExecuteAuditedUpdate(const QString& text);
     void PostToServer();
     void DeleteFromServer();
     // The one way a write reaches the server (see SDSEditing.cpp).
@@ -171,7 +188,8 @@ public:
     void ExecuteWrite(TIBSQL& sql, const QByteArray& rowAddress = QByteArray());
     TIBSQL& WriteStatementOf(TWriteOperation operation) const;
     void CloseWriteStatements() noexcept;
-    void BindFieldParams(TIBSQL& sql);
+    // Each parameter from its field, all but the last trailing ones.
+    void BindFieldParams(TIBSQL& sql, int trailing = 0);
     void SetRowAddress(const QByteArray& address);
     bool LeafGroupHasChildren();
     // Rows from a file carry the addresses of the run that wrote it: the
@@ -238,6 +256,17 @@ public:
     std::unique_ptr<TIBSQL> FRefreshSQL;
     std::unique_ptr<TIBSQL> FRefreshByKeySQL;
     std::unique_ptr<TIBSQL> FAuditSQL; // made on the first audited write
+    // The lock and the re-read of an edit in one statement, made from the
+    // re-read FLockedReadFor (see LockedReadText); unusable when it cannot be.
+    // FUpdateSQL's text FAuditedUpdateFor with the audit as its result.
+    std::unique_ptr<TIBSQL> FAuditedUpdateSQL;
+    QString FAuditedUpdateFor;
+    std::unique_ptr<TIBSQL> FLockedReadSQL;
+    QString FLockedReadFor;
+    bool FLockedReadUnusable = false;
+    // The address whose row FLockedReadSQL read under the edit's lock,
+    // until the edit takes it.
+    QByteArray FReadUnderLock;
 
     QString FKeyFields;
     QStringList FIndexNames;

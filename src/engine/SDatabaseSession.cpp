@@ -118,6 +118,11 @@ void TUserSession::LockRecord(const TRecordID& id, bool prompt)
         FLockStatement->ExecSingleton();
         result = FLockStatement->Fields(0).AsInteger();
     }
+    CheckLockResult(result, id, prompt);
+}
+
+void TUserSession::CheckLockResult(int32_t result, const TRecordID& id, bool prompt)
+{
     switch (result) {
     case SessionProtocol::Ok: return;
     case SessionProtocol::LockedByOther:
@@ -329,8 +334,9 @@ void TUserSession::DrainEvents(TIBSQL& statement, int32_t handle, const std::ato
         if (!statement.Prepared())
             statement.Prepare();
         statement.Params(0).SetAsInteger(handle);
-        statement.ExecQuery();
-        if (!statement.Next() || statement.Fields(0).IsNull())
+        // One row, read with the call: no cursor for the server to keep.
+        statement.ExecSingleton();
+        if (statement.Eof() || statement.Fields(0).IsNull())
             return;
         const QString text = statement.Fields(0).AsString();
         if (text.isEmpty())

@@ -108,6 +108,10 @@ public:
     // user aborts silently, after asking (when Prompt) whether to show who
     // holds it.
     void LockRecord(const TRecordID& id, bool prompt);
+    // What LockRecord does with the lock function's answer, for a caller
+    // that called the function itself (in a statement of its own): returns
+    // for a lock taken, raises as LockRecord does otherwise.
+    void CheckLockResult(int32_t result, const TRecordID& id, bool prompt);
     void UnlockRecord(const TRecordID& id);
     // Who holds the lock, trimmed; empty while not registered.
     QString GetLockInfo(const TRecordID& id);

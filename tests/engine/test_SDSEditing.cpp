@@ -661,6 +661,88 @@ TEST_F(SDSEditingTest, AuditOfARefreshedEditReportsTheServersOldValues)
               QStringList{"<TABLE>DOC</TABLE><UPDATE><SYS$ID>1</SYS$ID><QTY><OLD>=4<NEW>=9</QTY></UPDATE>"});
 }
 
+// The lock and the re-read before an edit go to the server as one statement,
+// which still refuses a record another session holds, as a lock alone does
+// (the question, then the holder when asked), reads the value committed
+// elsewhere, and finds a row deleted elsewhere gone, its lock given back.
+TEST_F(SDSEditingTest, ALockWithItsReReadInOneStatementRefusesReadsAndReleases)
+{
+    FDb->Session()->Register(3);
+    auto other = NewDatabase();
+    other->Open();
+    other->Session()->Register(4);
+    auto sds = NewSDS("DOC", {dsoPessimisticLock, dsoRefreshBeforeEdit});
+    sds->Open();
+    ASSERT_TRUE(sds->Locate("SYS$ID", 1));
+    const TRecordID id = SessionRecord(sds->RowAddress());
+    const auto lockedElsewhere = [&] {
+        try {
+            other->Session()->LockRecord(id, false);
+        } catch (const EAbort&) {
+            return true;
+        }
+        other->Session()->UnlockRecord(id);
+        return false;
+    };
+
+    other->Session()->LockRecord(id, false);
+    {
+        TScriptedDialogsGuard dialogs;
+        dialogs->Answers = {mrYes};
+        EXPECT_EQ(MessageOf<EAbort>([&] { sds->Edit(); }), QStringLiteral("Запись блокирована другим пользователем"));
+        EXPECT_EQ(sds->State(), dsBrowse);
+        ASSERT_EQ(dialogs->Messages.size(), 2u);
+        EXPECT_EQ(dialogs->Messages[0].Text,
+                  QStringLiteral("Запись блокирована другим пользователем\n\rИнтересует дополнительная информация ?"));
+        EXPECT_TRUE(dialogs->Messages[1].Text.startsWith(QStringLiteral("Запись заблокирована пользователем")))
+            << dialogs->Messages[1].Text.toStdString();
+    }
+    EXPECT_TRUE(TSDSPrivate::Of(*sds).LockedReadPrepared()) << "the lock went with the re-read";
+    other->Session()->UnlockRecord(id);
+
+    FTestDb.Execute("UPDATE DOC SET QTY = 4 WHERE SYS$ID = 1");
+    FTransaction.Commit(); // a new snapshot sees the other attachment's change
+    sds->Edit();
+    EXPECT_EQ(sds->FieldByName("QTY")->AsInteger(), 4);
+    EXPECT_TRUE(lockedElsewhere());
+    sds->Cancel();
+    EXPECT_FALSE(lockedElsewhere());
+
+    ASSERT_TRUE(sds->Locate("SYS$ID", 2));
+    FTestDb.Execute("DELETE FROM DOC WHERE SYS$ID = 2");
+    FTransaction.Commit();
+    EXPECT_EQ(MessageOf<Exception>([&] { sds->Edit(); }),
+              QStringLiteral("Текущая запись возможно удалена в базе.\n\rРекомендуется обновить набор данных !"));
+    EXPECT_EQ(sds->State(), dsBrowse);
+    EXPECT_EQ(FDb->Session()->GetLockInfo(SessionRecord(sds->RowAddress())), QStringLiteral("Запись не заблокирована"));
+}
+
+// An audited update carries its audit row in the same statement: a row gone
+// meanwhile is reported gone, and no audit row is written for it.
+TEST_F(SDSEditingTest, AnAuditedUpdateOfARowGoneWritesNoAudit)
+{
+    FDb->Session()->Register(3);
+    auto sds = NewSDS("DOC", {dsoAudit, dsoPessimisticLock});
+    sds->Open();
+    ASSERT_TRUE(sds->Locate("SYS$ID", 2));
+    sds->Edit();
+    sds->FieldByName("QTY")->SetAsInteger(6);
+    FTestDb.Execute("DELETE FROM DOC WHERE SYS$ID = 2"); // a writer outside the locks
+    FTransaction.Commit();                               // the update's snapshot sees it gone
+    EXPECT_EQ(MessageOf<Exception>([&] { sds->Post(); }),
+              QStringLiteral("Текущая запись возможно удалена в базе.\n\rРекомендуется обновить набор данных !"));
+    EXPECT_TRUE(TSDSPrivate::Of(*sds).AuditedUpdatePrepared()) << "the audit went with the update";
+    sds->Cancel();
+    EXPECT_EQ(Committed("select count(*) from SYS$AUDIT"), QStringList{"0"});
+
+    ASSERT_TRUE(sds->Locate("SYS$ID", 1));
+    sds->Edit();
+    sds->FieldByName("QTY")->SetAsInteger(6);
+    sds->Post();
+    EXPECT_EQ(Committed("select MESSAGE from SYS$AUDIT"),
+              QStringList{"<TABLE>DOC</TABLE><UPDATE><SYS$ID>1</SYS$ID><QTY><OLD>=1<NEW>=6</QTY></UPDATE>"});
+}
+
 TEST_F(SDSEditingTest, VirtualDeleteMarksTheRowAndHidesIt)
 {
     auto sds = NewSDS("DOC", {dsoVirtualDelete});
