@@ -211,7 +211,7 @@ private:
     std::array<std::byte*, MaxSmall + 1> FFree{}; // by exact size
 };
 
-TMemRowStore::TMemRowStore() : FArena(std::make_unique<TArena>()) {}
+TMemRowStore::TMemRowStore() : FArena(std::make_unique<TArena>()) { Stamp(); }
 
 TMemRowStore::~TMemRowStore() { Clear(); }
 
@@ -419,6 +419,7 @@ void TMemRowStore::Remove(uint64_t id)
     if (!Slot(id))
         return;
     std::byte*& row = FRows[id - FBaseId];
+    Stamp();
     FreeRow(row);
     row = nullptr;
     if (FOrderKept)
@@ -429,6 +430,7 @@ void TMemRowStore::Remove(uint64_t id)
 
 void TMemRowStore::Clear()
 {
+    Stamp();
     if (FCount > 0)
         FModified = true;
     // Small blocks go with their chunks; large ones and moved tails one by one.
@@ -595,6 +597,25 @@ Variant TMemRowStore::ReadValue(const std::byte* row, int column) const
     case ftBytes: return QByteArray(reinterpret_cast<const char*>(at), FixedSize(col));
     default: return TMemRowStore::LoadAs<double>(at);
     }
+}
+
+TMemRowStore::TNumberReader TMemRowStore::NumberReader(int column) const
+{
+    TNumberReader reader;
+    const TFieldType type = FColumns[static_cast<size_t>(column)].Type;
+    switch (FViewRead[static_cast<size_t>(column)]) {
+    case vrInt32: reader.FKind = TNumberReader::Int32; break;
+    case vrInt64: reader.FKind = TNumberReader::Int64; break;
+    case vrFloat: // dates too: those are no numbers to add
+        if (type == ftFloat || type == ftBCD)
+            reader.FKind = TNumberReader::Float;
+        break;
+    default: break;
+    }
+    reader.FOffset = FOffsets[static_cast<size_t>(column)];
+    reader.FNullByte = FormOffset + column / 8;
+    reader.FNullBit = static_cast<uint8_t>(1u << (column % 8));
+    return reader;
 }
 
 const std::byte* TMemRowStore::Row(uint64_t id) const

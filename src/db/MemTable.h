@@ -9,6 +9,7 @@
 #include "DataSet.h"
 #include "MemRowStore.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -44,25 +45,61 @@ public:
     // Whether a row is still stored (identifiers are never reused).
     bool RowExists(TRecordId row) const { return InternalRowExists(row); }
 
+    // The rows as stored, read only: where a row lies (Handle) and how a
+    // column is read in place, for callers that pick rows of
+    // WalkViewNumbers.
+    const TMemRowStore& StoredRows() const { return *FStore; }
+
     // A walk for totals over the view's rows in order, read in place: the
-    // cursor does not move, no event is raised and no record is filled. For
-    // each row whose identifier `wanted` accepts, `take` gets the field's
-    // stored number as TField::AsFloat reads it (null as 0; 0 for every row
-    // without a field) and answers whether to go on. False, and nothing
-    // walked, for a field that is not a stored number of this table.
+    // cursor does not move, no event is raised and no record is filled. Of
+    // the rows that `wanted` accepts (it gets the row's place in the store,
+    // see StoredRows), `take(values, count)` gets the field's stored numbers
+    // as TField::AsFloat reads them (null as 0; 0 for every row without a
+    // field), in view order, up to a batch at a time, and answers whether to
+    // go on. False, and nothing walked, for a field that is not a stored
+    // number of this table.
     template <typename Wanted, typename Take>
     bool WalkViewNumbers(const TField* field, Wanted&& wanted, Take&& take) const
     {
+        using TRowHandle = TMemRowStore::TRowHandle;
         const int column = field ? NumberColumn(*field) : -1;
         if (field && column < 0)
             return false;
+        const TMemRowStore::TNumberReader reader = column >= 0 ? FStore->NumberReader(column)
+                                                               : TMemRowStore::TNumberReader();
+        const auto value = [&](TRowHandle row) {
+            return column < 0 ? 0.0 : reader.Valid() ? reader(row) : StoredNumber(row, column);
+        };
+        // The wanted rows are picked a batch at a time and asked for while
+        // the batch before is read: rows the walk does not want are never
+        // read, and those it wants are on their way when it reads them.
+        constexpr size_t Batch = 256;
+        TRowHandle picked[2][Batch];
+        double values[Batch];
         const size_t count = FView.size();
-        for (size_t i = 0; i < count; ++i) {
-            // The rows arrive ahead of the walk, as in a walk of the cursor.
-            TMemRowStore::PrefetchRow(i + 16 < count ? FView[i + 16] : nullptr);
-            const TMemRowStore::TRowHandle row = FView[i];
-            if (wanted(TMemRowStore::IdOf(row)) && !take(column < 0 ? 0.0 : StoredNumber(row, column)))
-                break;
+        size_t next = 0;
+        const auto pick = [&](TRowHandle* out) {
+            size_t n = 0;
+            for (const size_t end = std::min(next + Batch, count); next < end; ++next) {
+                const TRowHandle row = FView[next];
+                if (!wanted(row))
+                    continue;
+                if (column >= 0)
+                    TMemRowStore::Prefetch(row + reader.Offset());
+                out[n++] = row;
+            }
+            return n;
+        };
+        int current = 0;
+        size_t ready = pick(picked[current]);
+        while (ready > 0 || next < count) {
+            const size_t upcoming = pick(picked[1 - current]);
+            for (size_t i = 0; i < ready; ++i)
+                values[i] = value(picked[current][i]);
+            if (ready > 0 && !take(static_cast<const double*>(values), ready))
+                return true;
+            current = 1 - current;
+            ready = upcoming;
         }
         return true;
     }

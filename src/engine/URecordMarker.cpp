@@ -4,6 +4,7 @@
 #include "Exceptions.h"
 #include "MemTable.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -37,6 +38,56 @@ private:
 
 } // namespace
 
+TMarkedRowBits::TMarkedRowBits(const TMemRowStore& rows, const std::unordered_set<TRecordId>& records)
+{
+    constexpr unsigned PageBytesShift = 16;
+    while ((uintptr_t(2) << FShift) <= static_cast<uintptr_t>(rows.RowSpacing()))
+        ++FShift;
+    FPageShift = FShift + 6 <= PageBytesShift ? PageBytesShift - FShift : 6; // at least a word a page
+    FPageMask = (uintptr_t(1) << FPageShift) - 1;
+    FWordsPerPage = (size_t(1) << FPageShift) / 64;
+
+    std::vector<uintptr_t> steps;
+    steps.reserve(records.size());
+    std::unordered_set<uintptr_t> pages;
+    uintptr_t lastPage = ~uintptr_t(0);
+    for (const TRecordId record : records) {
+        const uintptr_t step = reinterpret_cast<uintptr_t>(rows.Handle(record)) >> FShift;
+        steps.push_back(step);
+        if (step >> FPageShift != lastPage) // marks of neighbouring rows mostly share a page
+            pages.insert(lastPage = step >> FPageShift);
+    }
+    if (pages.size() * FWordsPerPage > 8 * records.size() + 65536) {
+        FUsable = false;
+        return;
+    }
+    FPages.assign(pages.begin(), pages.end());
+    std::sort(FPages.begin(), FPages.end());
+    FWords.assign(FPages.size() * FWordsPerPage, 0);
+    uint64_t* words = nullptr;
+    lastPage = ~uintptr_t(0);
+    for (const uintptr_t step : steps) {
+        if (step >> FPageShift != lastPage) {
+            lastPage = step >> FPageShift;
+            words = FWords.data() + PageIndex(lastPage) * FWordsPerPage;
+        }
+        const uintptr_t bit = step & FPageMask;
+        words[bit / 64] |= uint64_t(1) << (bit % 64);
+    }
+}
+
+size_t TMarkedRowBits::PageIndex(uintptr_t page) const
+{
+    const auto at = std::lower_bound(FPages.begin(), FPages.end(), page);
+    return at == FPages.end() || *at != page ? NoPage : static_cast<size_t>(at - FPages.begin());
+}
+
+const uint64_t* TMarkedRowBits::PageWords(uintptr_t page) const
+{
+    const size_t index = PageIndex(page);
+    return index == NoPage ? nullptr : FWords.data() + index * FWordsPerPage;
+}
+
 void TMemRecordMarker::SetDataSource(TDataSource* source)
 {
     auto* dataSource = qobject_cast<TSDataSource*>(source);
@@ -59,6 +110,7 @@ bool TMemRecordMarker::IsEmpty() const
         if (FDataSet->RowExists(*it))
             return false;
         it = FMarked->erase(it);
+        FRowBits.reset();
     }
     return true;
 }
@@ -67,6 +119,16 @@ int TMemRecordMarker::MarkedCount() const
 {
     DropGone();
     return FMarked ? static_cast<int>(FMarked->size()) : 0;
+}
+
+const TMarkedRowBits* TMemRecordMarker::MarkedRowBits() const
+{
+    DropGone();
+    if (!FMarked || !FDataSet)
+        return nullptr;
+    if (!FRowBits)
+        FRowBits = std::make_unique<TMarkedRowBits>(FDataSet->StoredRows(), *FMarked);
+    return FRowBits->Usable() ? FRowBits.get() : nullptr;
 }
 
 std::vector<TRecordId> TMemRecordMarker::MarkedRecords() const
@@ -81,8 +143,16 @@ void TMemRecordMarker::DropGone() const
         return;
     if (!FDataSet) {
         FMarked->clear();
+        FRowBits.reset();
         return;
     }
+    // Rows are only removed with the stamp changing: checking every mark
+    // again is needed only then.
+    const uint64_t stamp = TMemRowStore::RemovalStamp();
+    if (stamp == FCheckedStamp)
+        return;
+    FCheckedStamp = stamp;
+    FRowBits.reset(); // a removed row's place may be another row's now
     std::erase_if(*FMarked, [this](TRecordId row) { return !FDataSet->RowExists(row); });
 }
 
@@ -92,6 +162,7 @@ void TMemRecordMarker::BindOnDemand()
         return;
     if (FMarked)
         FMarked->clear();
+    FRowBits.reset();
     FDataSet = nullptr;
     auto* table = FDataSource ? qobject_cast<TCustomMemTable*>(FDataSource->DataSet()) : nullptr;
     if (!table)
@@ -108,6 +179,7 @@ bool TMemRecordMarker::CanMark() const
 
 void TMemRecordMarker::Toggle(TRecordId record)
 {
+    FRowBits.reset();
     if (!FMarked->erase(record))
         FMarked->insert(record);
 }
@@ -199,6 +271,7 @@ void TMemRecordMarker::ToggleAll()
     if (markAll) {
         TCustomMemTable& table = *FDataSet;
         const TWalkScope walk(table, table.GetBookmark());
+        FRowBits.reset();
         FMarked->reserve(static_cast<size_t>(table.RecordCount()));
         for (table.First(); !table.Eof(); table.Next())
             FMarked->insert(table.RecordId());
@@ -213,6 +286,7 @@ void TMemRecordMarker::Clear()
 {
     if (FMarked)
         FMarked->clear();
+    FRowBits.reset();
     Changed();
 }
 

@@ -356,10 +356,42 @@ bool TInfoIterator::WalkInPlace()
     const TMemRecordMarker& marker = *FDataSource->RecordMarker();
     if (!table || (!FAllRows && marker.DataSet() != table))
         return false;
-    const TMarkBits marks(FAllRows ? std::vector<TRecordId>() : marker.MarkedRecords());
+    // The totals and the rows walked are kept in locals over each batch, not
+    // in members written back per row; progress as Advance tells it.
+    const auto take = [this](const double* values, size_t count) {
+        double sum = FSum;
+        int walked = FWalkedCount;
+        size_t taken = 0;
+        for (; taken < count; ++taken) {
+            ++walked;
+            if (FProgress && !FProgress->Advance(walked)) {
+                FStopped = true;
+                break;
+            }
+            sum += values[taken];
+        }
+        FWalkedCount = walked;
+        if (FKind == goSum)
+            FSum = sum;
+        else
+            FCount += static_cast<int32_t>(taken);
+        return !FStopped;
+    };
+    using TRowHandle = TMemRowStore::TRowHandle;
+    const TField* field = FKind == goSum ? FField : nullptr;
+    if (FAllRows)
+        return table->WalkViewNumbers(
+            field, [](TRowHandle) { return true; }, take);
+    // By the rows' places where the marker can tell them, else by their
+    // identifiers (which reads every row).
+    if (const TMarkedRowBits* rows = marker.MarkedRowBits()) {
+        TMarkedRowBits::TLookup marked(*rows);
+        return table->WalkViewNumbers(
+            field, [&marked](TRowHandle row) { return marked.Contains(row); }, take);
+    }
+    const TMarkBits marks(marker.MarkedRecords());
     return table->WalkViewNumbers(
-        FKind == goSum ? FField : nullptr, [&](TRecordId row) { return FAllRows || marks.Contains(row); },
-        [this](double value) { return Take(value); });
+        field, [&marks](TRowHandle row) { return marks.Contains(TMemRowStore::IdOf(row)); }, take);
 }
 
 void TInfoIterator::WalkByCursor()

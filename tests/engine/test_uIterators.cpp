@@ -452,6 +452,46 @@ TEST_F(GroupOperationsTest, TheSumReadInPlaceAddsWhatAWalkOfTheCursorAdds)
     }
 }
 
+TEST_F(GroupOperationsTest, TheSumInPlaceFollowsChangedMarksAndRows)
+{
+    // The in-place walk knows marked rows by where they are stored, kept
+    // from one sum to the next: toggling, deleting a marked row and adding
+    // one that takes its place must each be seen.
+    TMemRecordMarker& marker = *Source.RecordMarker();
+    const auto expectWalkedTotals = [&](const char* step) {
+        SCOPED_TRACE(step);
+        double sum = 0;
+        int count = 0;
+        for (Items->First(); !Items->Eof(); Items->Next())
+            if (marker.IsMarked()) {
+                sum += Field("PRICE")->IsNull() ? 0.0 : Field("PRICE")->AsFloat();
+                ++count;
+            }
+        TInfoIterator total(&Source, Field("PRICE"), goSum);
+        total.Execute();
+        TInfoIterator counted(&Source, Field("PRICE"), goCount);
+        counted.Execute();
+        EXPECT_EQ(total.Sum(), sum);
+        EXPECT_EQ(counted.Count(), count);
+    };
+    Mark({2, 4, 6});
+    expectWalkedTotals("marked");
+    Mark({2, 5});
+    expectWalkedTotals("toggled");
+    Go(6);
+    Items->Delete();
+    expectWalkedTotals("a marked row deleted");
+    // The same values as the deleted row: its storage is used again.
+    Items->Append();
+    Field("SYS$ID")->SetAsInteger(7);
+    Field("NAME")->SetAsString(QStringLiteral("жук"));
+    Field("QTY")->SetAsInteger(9);
+    Field("PRICE")->SetAsFloat(6);
+    Items->Post();
+    expectWalkedTotals("a row added in its place");
+    EXPECT_EQ(marker.MarkedCount(), 2);
+}
+
 // ----------------------------------------------------------------- refusals
 
 TEST_F(GroupOperationsTest, RefusalsChangeNothingAndResetTheSwitch)
