@@ -73,6 +73,19 @@ TRecordID SessionRecord(const QByteArray& address)
     return id;
 }
 
+// Whether another session holds the record: this one's try to lock it is
+// refused (a lock it gets is given back at once).
+bool LockedElsewhere(TSDatabase& database, const TRecordID& id)
+{
+    try {
+        database.Session()->LockRecord(id, false);
+    } catch (const EAbort&) {
+        return true;
+    }
+    database.Session()->UnlockRecord(id);
+    return false;
+}
+
 template <typename E>
 QString MessageOf(const std::function<void()>& action)
 {
@@ -675,15 +688,7 @@ TEST_F(SDSEditingTest, ALockWithItsReReadInOneStatementRefusesReadsAndReleases)
     sds->Open();
     ASSERT_TRUE(sds->Locate("SYS$ID", 1));
     const TRecordID id = SessionRecord(sds->RowAddress());
-    const auto lockedElsewhere = [&] {
-        try {
-            other->Session()->LockRecord(id, false);
-        } catch (const EAbort&) {
-            return true;
-        }
-        other->Session()->UnlockRecord(id);
-        return false;
-    };
+    const auto lockedElsewhere = [&] { return LockedElsewhere(*other, id); };
 
     other->Session()->LockRecord(id, false);
     {
@@ -821,15 +826,7 @@ TEST_F(SDSEditingTest, EveryEndOfAnEditReleasesItsLock)
     sds->Open();
     ASSERT_TRUE(sds->Locate("SYS$ID", 1));
     const TRecordID id = SessionRecord(sds->RowAddress());
-    const auto lockedElsewhere = [&] {
-        try {
-            other->Session()->LockRecord(id, false);
-        } catch (const EAbort&) {
-            return true;
-        }
-        other->Session()->UnlockRecord(id);
-        return false;
-    };
+    const auto lockedElsewhere = [&] { return LockedElsewhere(*other, id); };
     const std::pair<const char*, std::function<void()>> ends[] = {
         {"post", [&] { sds->Post(); }},     {"cancel", [&] { sds->Cancel(); }},
         {"reload", [&] { sds->Reload(); }}, {"server filter", [&] { sds->SetServerFilter("SYS$ID < 10"); }},
