@@ -110,7 +110,6 @@ bool TMemRecordMarker::IsEmpty() const
         if (FDataSet->RowExists(*it))
             return false;
         it = FMarked->erase(it);
-        FRowBits.reset();
     }
     return true;
 }
@@ -179,7 +178,6 @@ bool TMemRecordMarker::CanMark() const
 
 void TMemRecordMarker::Toggle(TRecordId record)
 {
-    FRowBits.reset();
     if (!FMarked->erase(record))
         FMarked->insert(record);
 }
@@ -192,6 +190,7 @@ void TMemRecordMarker::NotifyLinks(TLinksNotify kind)
 
 void TMemRecordMarker::Changed()
 {
+    FRowBits.reset(); // built again from the marks when a walk asks
     if (OnChange)
         OnChange(this);
 }
@@ -271,7 +270,6 @@ void TMemRecordMarker::ToggleAll()
     if (markAll) {
         TCustomMemTable& table = *FDataSet;
         const TWalkScope walk(table, table.GetBookmark());
-        FRowBits.reset();
         FMarked->reserve(static_cast<size_t>(table.RecordCount()));
         for (table.First(); !table.Eof(); table.Next())
             FMarked->insert(table.RecordId());
@@ -286,7 +284,6 @@ void TMemRecordMarker::Clear()
 {
     if (FMarked)
         FMarked->clear();
-    FRowBits.reset();
     Changed();
 }
 
